@@ -1,0 +1,157 @@
+#include "platform/services/folders.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace plat {
+namespace {
+
+std::string Env(char const* name)
+{
+    char const* value = std::getenv(name);
+    return (value && *value) ? std::string(value) : std::string();
+}
+
+std::string HomeFolder()
+{
+    std::string home = Env("HOME");
+    return home.empty() ? std::string("/") : home;
+}
+
+std::string EnvOr(char const* name, char const* relativeToHome)
+{
+    std::string value = Env(name);
+    // The XDG rules ignore relative paths.
+    if (!value.empty() && value[0] == '/')
+        return value;
+    return HomeFolder() + "/" + relativeToHome;
+}
+
+// Reads XDG_<NAME>_DIR from $XDG_CONFIG_HOME/user-dirs.dirs, where values are
+// written as "$HOME/Name" or as an absolute path.
+std::string UserDir(char const* key, char const* fallback)
+{
+    std::string file = EnvOr("XDG_CONFIG_HOME", ".config") + "/user-dirs.dirs";
+    std::ifstream in(file);
+    std::string line;
+    std::string prefix = std::string("XDG_") + key + "_DIR=";
+    while (std::getline(in, line)) {
+        if (line.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        std::string value = line.substr(prefix.size());
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
+        if (value.compare(0, 5, "$HOME") == 0)
+            value = HomeFolder() + value.substr(5);
+        if (!value.empty() && value[0] == '/')
+            return value;
+    }
+    return HomeFolder() + "/" + fallback;
+}
+
+bool MakeFolders(std::string const& path, mode_t mode)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode);
+    for (size_t pos = 1; pos <= path.size(); ++pos) {
+        if (pos != path.size() && path[pos] != '/')
+            continue;
+        std::string part = path.substr(0, pos);
+        if (mkdir(part.c_str(), pos == path.size() ? mode : 0755) != 0 && errno != EEXIST)
+            return false;
+    }
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string RuntimeFolder()
+{
+    std::string value = Env("XDG_RUNTIME_DIR");
+    if (!value.empty() && value[0] == '/')
+        return value;
+    return "/tmp/qor-" + std::to_string(getuid());
+}
+
+std::string WithoutTrailingSlash(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+} // namespace
+
+std::string FolderPath(Folder folder, bool create)
+{
+    std::string path;
+    mode_t mode = 0755;
+    switch (folder) {
+    case Folder::AppSupport: path = EnvOr("XDG_DATA_HOME", ".local/share"); break;
+    case Folder::Home: path = HomeFolder(); break;
+    case Folder::Pictures: path = UserDir("PICTURES", "Pictures"); break;
+    case Folder::Desktop: path = UserDir("DESKTOP", "Desktop"); break;
+    case Folder::AppSupportLocal: path = "/usr/local/share"; break;
+    case Folder::Documents: path = UserDir("DOCUMENTS", "Documents"); break;
+    case Folder::Library: path = HomeFolder() + "/.local"; break;
+    case Folder::LibraryLocal: path = "/usr/local/lib"; break;
+    case Folder::Logs: path = EnvOr("XDG_STATE_HOME", ".local/state"); break;
+    case Folder::Downloads: path = UserDir("DOWNLOAD", "Downloads"); break;
+    case Folder::Preferences: path = EnvOr("XDG_CONFIG_HOME", ".config"); break;
+    case Folder::Cache: path = EnvOr("XDG_CACHE_HOME", ".cache"); break;
+    case Folder::Runtime:
+        path = RuntimeFolder();
+        mode = 0700;
+        break;
+    }
+    path = WithoutTrailingSlash(path);
+    if (create && !MakeFolders(path, mode))
+        return std::string();
+    if (!create) {
+        struct stat st;
+        if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+            return std::string();
+    }
+    return path == "/" ? path : path + "/";
+}
+
+std::string ExecutablePath()
+{
+    char buf[PATH_MAX + 1];
+    ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
+    if (n <= 0)
+        return std::string();
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string StageRoot()
+{
+    std::string stage = Env("QOR_STAGE_DIR");
+    if (!stage.empty())
+        return WithoutTrailingSlash(stage);
+    std::string exe = ExecutablePath();
+    size_t slash = exe.rfind('/');
+    if (slash == std::string::npos)
+        return std::string();
+    std::string bin = exe.substr(0, slash);
+    slash = bin.rfind('/');
+    if (slash == std::string::npos || slash == 0)
+        return "/";
+    return bin.substr(0, slash);
+}
+
+std::string ResourcesFolder()
+{
+    return StageRoot() + "/share/qor/Resources";
+}
+
+std::string PlugInsFolder()
+{
+    return StageRoot() + "/lib/qor/PlugIns";
+}
+
+} // namespace plat

@@ -1,0 +1,1 @@
+#include "velmot/core/logit.h"
