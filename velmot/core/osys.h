@@ -75,6 +75,11 @@ public:
     static STRING ComputerName();
     static STRING GetCurrentUserName();
     static STRING GetExeFilename();
+    // The running executable's own path, and the name the program's bundle
+    // would have: the executable's file name followed by ".app" (the stage
+    // tree is the bundle; the program's name names it).
+    static STRING GetExePath();
+    static STRING GetBundleFileName();
     static int GetOSType();
     static STRING GetOSTypeAsString();
     static int GetCurrentProcessInstancesCount();

@@ -69,10 +69,23 @@ public:
     static void FillMenubarHelp(MENU& menubar);
     static void ClearMenubarHelp(MENU& menubar);
 
-    // Hooks the toolkit fills in: the event loop of MainDispatchLoop and the
-    // release of the toolkit's singletons during Cleanup.
-    using LOOPFUNCTION = void (*)();
-    using CLEANUPFUNCTION = void (*)();
-    static void SetMainLoop(LOOPFUNCTION loop);
-    static void AddCleanupFunction(CLEANUPFUNCTION fn);
+    // Hooks filled in by the parts that own them: the event loop that
+    // MainDispatchLoop runs, the preferences synchronisation at the end of
+    // the process and the release of each singleton during Cleanup (run in
+    // the order of the slots).
+    enum CLEANUPSLOT {
+        CLEANUP_UNICODE,
+        CLEANUP_KEYBOARD,
+        CLEANUP_CLIPBOARD,
+        CLEANUP_HELPFILE,
+        CLEANUP_WINTIMER,
+        CLEANUP_ICONMAP,
+        CLEANUP_MAINNIB,
+        CLEANUP_COCOA,
+        CLEANUP_SLOTS
+    };
+    using HOOKFUNCTION = void (*)();
+    static void SetMainLoop(HOOKFUNCTION loop);
+    static void SetPreferencesSync(HOOKFUNCTION sync);
+    static void SetCleanupFunction(CLEANUPSLOT slot, HOOKFUNCTION fn);
 };
