@@ -93,6 +93,25 @@ int RunProgram(const std::vector<std::string>& argv, std::string* out, const std
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+int RunInChild(const std::function<int()>& fn)
+{
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        int rc = fn();
+        fflush(nullptr);
+        _exit(rc);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) < 0)
+        return -1;
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 std::string SourceDir()
 {
     const char* dir = std::getenv("QOR_TEST_SOURCE_DIR");

@@ -1,6 +1,7 @@
 // Small helpers shared by the test binaries.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ void WriteFile(const std::string& path, const std::string& content);
 // status, or -1 when it could not run; stdout is captured into *out.
 int RunProgram(const std::vector<std::string>& argv, std::string* out = nullptr,
                const std::string& input = std::string());
+
+// Runs fn in a forked child and returns its exit status (or 128 + signal
+// number when it died of a signal). Use for tests of process-wide state.
+int RunInChild(const std::function<int()>& fn);
 
 // Folder of the test sources (tests/), from QOR_TEST_SOURCE_DIR.
 std::string SourceDir();
