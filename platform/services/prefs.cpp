@@ -481,9 +481,12 @@ bool CanWritePrefs(std::string_view domain, PrefScope scope)
     std::string path = PrefFilePath(domain, scope);
     if (path.empty())
         return false;
+    // A file that cannot be read is never replaced (see SynchronizePrefs).
     struct stat st;
-    if (stat(path.c_str(), &st) == 0 && access(path.c_str(), R_OK) != 0)
-        return false; // an unreadable file is never replaced
+    if (stat(path.c_str(), &st) == 0 &&
+        (!S_ISREG(st.st_mode) || static_cast<unsigned long long>(st.st_size) > kMaxFileBytes ||
+         access(path.c_str(), R_OK) != 0))
+        return false;
     return NearestFolderWritable(fileio::FolderOf(path));
 }
 
