@@ -455,6 +455,22 @@ bool SynchronizePrefs(std::string_view domain, PrefScope scope)
     return ok;
 }
 
+bool SynchronizeAllPrefs()
+{
+    std::vector<std::pair<PrefScope, std::string>> dirty;
+    {
+        Store& s = TheStore();
+        std::lock_guard<std::mutex> guard(s.lock);
+        for (auto const& [id, d] : s.domains)
+            if (!d.pending.empty())
+                dirty.emplace_back(static_cast<PrefScope>(id.first), id.second);
+    }
+    bool ok = true;
+    for (auto const& [scope, domain] : dirty)
+        ok = SynchronizePrefs(domain, scope) && ok;
+    return ok;
+}
+
 std::vector<std::string> PrefKeys(std::string_view domain, PrefScope scope)
 {
     std::string path = PrefFilePath(domain, scope);

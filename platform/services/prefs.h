@@ -85,6 +85,10 @@ bool SetPref(std::string_view domain, std::string_view key, std::optional<PrefVa
 // nothing to write and the file could be read).
 bool SynchronizePrefs(std::string_view domain, PrefScope scope);
 
+// Synchronises every domain this process has unwritten changes for (the
+// program does so before it exits); true when all of them succeeded.
+bool SynchronizeAllPrefs();
+
 // All keys of the domain, sorted.
 std::vector<std::string> PrefKeys(std::string_view domain, PrefScope scope);
 

@@ -247,6 +247,14 @@ TEST_F(PrefsStore, KeysDeletionAndScopes)
     EXPECT_EQ(st.st_mode & 0777, 0644u) << "every user must be able to read it";
     EXPECT_FALSE(plat::GetPref(kDomain, "host", kUser));
 
+    // Unwritten changes of several domains go out together.
+    ASSERT_TRUE(plat::SetPref(kDomain, "late", std::int32_t{4}, kUser));
+    ASSERT_TRUE(plat::SetPref("org.example.other", "x", std::int32_t{5}, kUser));
+    EXPECT_TRUE(plat::SynchronizeAllPrefs());
+    plat::ResetPrefsCache();
+    EXPECT_EQ(plat::GetPref(kDomain, "late", kUser), plat::PrefValue(std::int32_t{4}));
+    EXPECT_EQ(plat::GetPref("org.example.other", "x", kUser), plat::PrefValue(std::int32_t{5}));
+
     // Invalid names are refused rather than mapped onto some file.
     for (char const* bad : {"", ".hidden", "a/b", "../x", "sp ace"}) {
         SCOPED_TRACE(bad);
