@@ -194,6 +194,8 @@ bool Font::Italic() const { return impl_->italic; }
 
 FontMetrics Font::Metrics() const
 {
+    if (impl_->metrics)
+        return *impl_->metrics;
     QFontMetricsF fm(impl_->font);
     FontMetrics m;
     m.ascent = fm.ascent();
@@ -204,6 +206,7 @@ FontMetrics Font::Metrics() const
     // advance of an ordinary letter; take the widest of what is known.
     m.maxCharWidth = std::max({fm.maxWidth(), fm.averageCharWidth(), Advance(U'W'), Advance(U'M')});
     m.fixedPitch = MeasureFixedPitch(impl_->raw);
+    impl_->metrics = m;
     return m;
 }
 

@@ -20,6 +20,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -54,6 +55,9 @@ struct FontImpl {
     // the last value asked for.
     mutable QFont spacedFont;
     mutable double spacedExtra = 0;
+
+    // Metrics are asked for on every selection of the font; measured once.
+    mutable std::optional<FontMetrics> metrics;
 
     uint32_t Glyph(char32_t ch) const;
     const QFont& FontWithExtra(double extra) const;
