@@ -4,7 +4,9 @@
 // full frame; the "fps" counter is frames per second.
 //
 // The Fills and Glyphs variants split a frame into its two halves, to show
-// which one limits the frame rate.
+// which one limits the frame rate. The Mirrored variant draws the frame
+// through a flipped user space, as a window-style context over an
+// off-screen bitmap does, so that glyphs land upside down in memory.
 #include <benchmark/benchmark.h>
 
 #include "platform/draw/bitmap.h"
@@ -67,10 +69,17 @@ struct Terminal {
                           ((h >> 14) & 7) == 0, ((h >> 17) & 7) == 0};
     }
 
-    void Frame(int frame, bool fills, bool glyphs)
+    void Frame(int frame, bool fills, bool glyphs, bool mirrored)
     {
         DrawContext& dc = bitmap->Context();
         const int height = rows * cellHeight;
+        if (mirrored) {
+            // A flipped user space: glyphs drawn upright in it land upside
+            // down in the bitmap's memory.
+            dc.SaveState();
+            dc.Translate(0, height);
+            dc.Scale(1, -1);
+        }
         for (int row = 0; row < rows; ++row) {
             // The bitmap's user space is y-up: row 0 is at the top.
             const double bottom = height - (row + 1) * cellHeight;
@@ -93,10 +102,12 @@ struct Terminal {
                     dc.FillRect({x, bottom + descent - 2, double(n * cellWidth), 1});
             }
         }
+        if (mirrored)
+            dc.RestoreState();
     }
 };
 
-void Run(benchmark::State& state, bool fills, bool glyphs)
+void Run(benchmark::State& state, bool fills, bool glyphs, bool mirrored = false)
 {
     Terminal term(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     if (!term.normal || !term.bold || !term.bitmap) {
@@ -106,7 +117,7 @@ void Run(benchmark::State& state, bool fills, bool glyphs)
     int frame = 0;
     for (auto _ : state) {
         term.Fill(frame);
-        term.Frame(frame, fills, glyphs);
+        term.Frame(frame, fills, glyphs, mirrored);
         ++frame;
         benchmark::DoNotOptimize(term.bitmap->Data());
     }
@@ -118,10 +129,12 @@ void Run(benchmark::State& state, bool fills, bool glyphs)
 void BM_TerminalFrame(benchmark::State& state) { Run(state, true, true); }
 void BM_TerminalFrameFills(benchmark::State& state) { Run(state, true, false); }
 void BM_TerminalFrameGlyphs(benchmark::State& state) { Run(state, false, true); }
+void BM_TerminalFrameMirrored(benchmark::State& state) { Run(state, true, true, true); }
 
 BENCHMARK(BM_TerminalFrame)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TerminalFrameFills)->Args({200, 50})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TerminalFrameGlyphs)->Args({200, 50})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TerminalFrameMirrored)->Args({200, 50})->Unit(benchmark::kMillisecond);
 
 } // namespace
 
