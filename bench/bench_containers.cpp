@@ -3,9 +3,6 @@
 // appending and sorting 100,000 items, and reading a 100,000-line file.
 #include "velmot/core/hash.h"
 #include "velmot/core/stringarray.h"
-
-#include <ostream>
-
 #include "bench/support/ratio.h"
 
 #include <algorithm>

@@ -4,12 +4,14 @@
 #include "velmot/core/osys.h"
 #include "velmot/core/osysfile.h"
 #include "velmot/core/stringarray_internal.h"
+#include "platform/services/text.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
+#include <variant>
 #include <vector>
 
 template class DYNARRAY<STRING>;
@@ -106,6 +108,37 @@ STRINGARRAY::STRINGARRAY(STRING const& text, char const* delimiters, DYNARRAY_SI
         if (i == text.StrLen || isdelim[b[i]]) {
             items.push_back(NewItem(text.Buffer + start, static_cast<size_t>(i - start)));
             start = i + 1;
+        }
+    }
+    AdoptItems(0, items.data(), static_cast<int>(items.size()));
+}
+
+STRINGARRAY::STRINGARRAY(plat::Array const& array) : DYNARRAY<STRING>(64, 64)
+{
+    SetTypeName("STRINGARRAY");
+    std::vector<STRING*> items;
+    for (plat::ArrayItem const& element : array.Items()) {
+        if (auto const* text = std::get_if<plat::Text>(&element)) {
+            auto* s = new STRING;
+            std::string bytes;
+            if (text->IsNull()) {
+                // A null platform string is an unset item.
+            } else if (text->ToLatin1(bytes)) {
+                s->Make(static_cast<int32_t>(bytes.size()), bytes.data());
+            } else {
+                // Other scripts (file names dropped from anywhere) would
+                // come out empty or as question marks; UTF-8 keeps them.
+                text->ToUtf8(bytes, '?');
+                s->Make(static_cast<int32_t>(bytes.size()), bytes.data());
+                s->CodePage = UNICODE_CPUTF8;
+            }
+            items.push_back(s);
+        } else if (auto const* number = std::get_if<plat::Number>(&element)) {
+            int32_t value = 0;
+            number->GetInt32(value);
+            items.push_back(new STRING(static_cast<int>(value)));
+        } else if (std::holds_alternative<std::monostate>(element)) {
+            AssertMsg(0, "cfitem", "stringarray", __LINE__, nullptr, true);
         }
     }
     AdoptItems(0, items.data(), static_cast<int>(items.size()));

@@ -12,6 +12,10 @@
 #include "velmot/core/dynarray.h"
 #include "velmot/core/strings.h"
 
+namespace plat {
+class Array;
+}
+
 extern template class DYNARRAY<STRING>;
 
 class VELMOT_EXPORT STRINGARRAY : public DYNARRAY<STRING> {
@@ -28,6 +32,10 @@ public:
     // Splits `text` at every byte that is one of `delimiters`: n delimiters
     // give n + 1 items; a text without a buffer gives none.
     STRINGARRAY(STRING const& text, char const* delimiters, DYNARRAY_SIZING initial = 64);
+    // The texts and numbers of a platform array, in order (other elements
+    // are skipped). A text that Latin-1 cannot hold is kept as UTF-8 with
+    // code page UNICODE_CPUTF8 rather than lost.
+    explicit STRINGARRAY(plat::Array const& array);
     STRINGARRAY(STRINGARRAY const& other) = default;
     STRINGARRAY& operator=(STRINGARRAY const& other) = default;
     ~STRINGARRAY() override;

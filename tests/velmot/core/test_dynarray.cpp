@@ -3,6 +3,7 @@
 // and arrays shared between threads.
 #include "velmot/core/dynarray.h"
 #include "velmot/core/stringarray.h"
+#include "platform/services/text.h"
 #include "tests/support/testutil.h"
 #include "tests/velmot/core/containers_support.h"
 
@@ -327,6 +328,22 @@ TEST(StringArray, SplittingGivesOneItemMoreThanDelimiters)
             EXPECT_EQ(1252, a[i]->CodePage);
         }
     }
+}
+
+TEST(StringArray, FromAPlatformArray)
+{
+    ASKED asked;
+    plat::Array array({plat::Text::FromUtf8("abc"), plat::Number(int32_t(42)), std::monostate(),
+                       plat::Bytes{1, 2}, plat::Text::FromUtf8("\xc3\xa4x"), plat::Text::FromUtf8("\xce\xa9"),
+                       plat::Text(), plat::Number(-7.9)});
+    STRINGARRAY a(array);
+    EXPECT_STREQ("STRINGARRAY", a.TypeName);
+    // Texts and numbers in order; the null element and the data are skipped.
+    EXPECT_EQ((Strings{"abc", "42", "\xe4x", "\xce\xa9", "", "-7"}), Items(a));
+    EXPECT_EQ(1252, a[2]->CodePage);
+    EXPECT_EQ(UNICODE_CPUTF8, a[3]->CodePage); // not Latin-1: kept as UTF-8
+    EXPECT_FALSE(a[4]->IsSet());
+    EXPECT_TRUE(asked.Take().empty()); // the null element is logged only
 }
 
 TEST(StringArray, AsStringRemovesOnlyTheLastSeparator)
