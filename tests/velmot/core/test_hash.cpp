@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -557,4 +558,41 @@ TEST(MetaHash, RecordsByKeyText)
     back["new"];
     EXPECT_EQ((Strings{"this->NewKeysAllowed"}), asked.Take());
     EXPECT_EQ(2, back.NumItems());
+}
+
+// Any bytes at all go through the readers without harm, and what they read is
+// written so that reading it again gives the same text: the writer's output
+// is a fixed point of reading and writing.
+TEST(HashText, AnyBytesReadAndRewriteStably)
+{
+    ASKED asked;
+    std::mt19937 rng(2024);
+    std::string const alphabet = std::string("=\\{}[]#/\r\n\t\x1a\0xX0aA9 \x80\xff", 22);
+    testutil::TempDir dir;
+    for (int round = 0; round < 400; ++round) {
+        std::string text;
+        size_t n = rng() % 300;
+        for (size_t i = 0; i < n; ++i)
+            text += (rng() % 2) ? alphabet[rng() % alphabet.size()] : static_cast<char>(rng() % 256);
+        SCOPED_TRACE(round);
+
+        HASH h(Text(text));
+        STRING once = h.AsString();
+        HASH again(once);
+        EXPECT_EQ(Bytes(once), Bytes(again.AsString()));
+
+        HASHLIST list;
+        list.FromString(Text(text));
+        STRING listonce = list.AsString();
+        HASHLIST listagain(listonce);
+        EXPECT_EQ(Bytes(listonce), Bytes(listagain.AsString()));
+
+        testutil::WriteFile(dir.file("f.txt"), text);
+        HASHLIST loaded;
+        loaded.Load(dir.file("f.txt").c_str());
+        STRINGARRAY lines;
+        lines.Load(dir.file("f.txt").c_str(), true);
+        EXPECT_EQ(lines.NumItems(), STRINGARRAY(Text(text), "\n").NumItems() - (text.empty() || text.back() == '\n' ? 1 : 0));
+    }
+    EXPECT_TRUE(asked.Take().empty()); // damaged data never asks
 }
