@@ -136,7 +136,17 @@ public:
     // Editing.
     void Append(char const* text, int32_t len = -1);
     void Append(BINARY const& other) { BINARY::Append(other); }
-    void Append(char c) { Append(&c, 1); }
+    // One byte: written in place while the block has room (the same test as
+    // BINARY::Append), so a text built byte by byte costs no call per byte.
+    void Append(char c)
+    {
+        if (Buffer && StrLen < BufLen - 9 && !(Flags & STRINGFLAG_WIDE)) {
+            Buffer[StrLen++] = c;
+            Buffer[StrLen] = 0;
+        } else {
+            BINARY::Append(&c, 1);
+        }
+    }
     void Insert(char const* text, int32_t pos);
     static STRING Repeat(char const* text, int count);
     int Format(char const* format, ...) VELMOT_PRINTF(2, 3);
