@@ -383,9 +383,13 @@ void BINARY::Append(char const* p, int32_t len)
     }
     int64_t const newlen = int64_t(StrLen) + len;
     if (Buffer && newlen < int64_t(BufLen) - 8) {
-        memmove(Buffer + StrLen, p, static_cast<size_t>(len));
+        // The fields are read before the byte copies and the length stored
+        // after them (the copies may alias any object).
+        char* const buf = Buffer;
+        size_t const term = (Flags & STRINGFLAG_WIDE) ? 4 : 1;
+        memmove(buf + StrLen, p, static_cast<size_t>(len));
+        memset(buf + newlen, 0, term);
         StrLen = static_cast<int32_t>(newlen);
-        WriteTerminator(*this);
         return;
     }
     int32_t const oldlen = Buffer ? StrLen : 0;

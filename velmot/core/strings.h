@@ -140,9 +140,15 @@ public:
     // BINARY::Append), so a text built byte by byte costs no call per byte.
     void Append(char c)
     {
-        if (Buffer && StrLen < BufLen - 9 && !(Flags & STRINGFLAG_WIDE)) {
-            Buffer[StrLen++] = c;
-            Buffer[StrLen] = 0;
+        // Fields read once and the length stored last: the byte stores may
+        // alias any object, and re-reading the fields after them would put a
+        // store-to-load round trip on every byte. BufLen is 0 without a buffer.
+        int32_t const len = StrLen;
+        if (len < BufLen - 9 && !(Flags & STRINGFLAG_WIDE)) {
+            char* const buf = Buffer;
+            buf[len] = c;
+            buf[len + 1] = 0;
+            StrLen = len + 1;
         } else {
             BINARY::Append(&c, 1);
         }
