@@ -1,5 +1,6 @@
-// Byte buffers and byte strings: storage, the block cache, the null policy,
-// editing, searching, tokens, formatting, files and the plain-text helpers.
+// Byte buffers: storage and the block cache, editing, whole files, numbers,
+// the null policy and the plain-text helpers. The text operations of STRING
+// are in stringtext.cpp.
 //
 // Every length is a signed 32-bit number, as in the stored layout of BINARY.
 // Sums of lengths are computed in 64 bits and checked before they are stored,
@@ -24,7 +25,6 @@
 #include <cstring>
 #include <ctype.h>
 #include <cwctype>
-#include <functional>
 #include <mutex>
 #include <sys/stat.h>
 #include <vector>
@@ -139,6 +139,7 @@ STRING ErrorText(int err)
 {
     return OSYS::GetLastErrorString(err);
 }
+
 } // namespace
 
 // ===========================================================================
@@ -209,7 +210,6 @@ char& BadIndex(BINARY const& b, int32_t i, char const* expression, int line)
 }
 
 } // namespace strdetail
-
 
 // ===========================================================================
 // BINARY: storage

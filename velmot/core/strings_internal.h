@@ -74,6 +74,17 @@ inline int32_t FindText(char const* hay, int32_t haylen, int32_t from, char cons
     return hit ? static_cast<int32_t>(hit - hay) : -1;
 }
 
+// End of the text in `b` that starts at `from`: the first zero byte at or
+// after `from`, or StrLen. The searches treat the content as a
+// zero-terminated text, as strstr does.
+inline int32_t TextEnd(BINARY const& b, int32_t from)
+{
+    if (!b.Buffer || from >= b.StrLen)
+        return b.Buffer ? b.StrLen : 0;
+    void const* zero = memchr(b.Buffer + from, 0, static_cast<size_t>(b.StrLen - from));
+    return zero ? static_cast<int32_t>(static_cast<char const*>(zero) - b.Buffer) : b.StrLen;
+}
+
 // The same without regard to case: both sides are upper-cased byte by byte.
 class NOCASEFINDER {
 public:
@@ -85,20 +96,18 @@ public:
     }
     size_t Length() const { return Len; }
 
-    int32_t Find(char const* hay, int32_t haylen, int32_t from) const
+    // Searches `hay` from `from` up to `end` (see TextEnd).
+    int32_t Find(char const* hay, int32_t end, int32_t from) const
     {
-        if (!hay || from >= haylen)
+        if (!hay || from >= end)
             return -1;
-        // The text ends at its first zero byte, as for the exact-case search.
-        void const* zero = memchr(hay + from, 0, static_cast<size_t>(haylen - from));
-        size_t const end = zero ? static_cast<size_t>(static_cast<char const*>(zero) - hay) : size_t(haylen);
         if (Len == 0)
             return from;
-        if (Len > end - from)
+        if (Len > size_t(end - from))
             return -1;
         auto const* h = reinterpret_cast<unsigned char const*>(hay);
         unsigned char const first = Needle[0];
-        size_t const last = end - Len;
+        size_t const last = size_t(end) - Len;
         for (size_t i = static_cast<size_t>(from); i <= last; ++i) {
             if (static_cast<unsigned char>(Up[h[i]]) != first)
                 continue;

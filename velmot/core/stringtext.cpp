@@ -245,9 +245,10 @@ void STRING::Replace(char const* from, char const* to, bool casesensitive)
     int32_t const tolen = TextLen(to);
     std::vector<int32_t> hits;
     NOCASEFINDER const nocase(casesensitive ? "" : from);
+    int32_t const end = casesensitive ? StrLen : TextEnd(*this, 0);
     int32_t pos = 0;
     for (;;) {
-        pos = casesensitive ? FindText(Buffer, StrLen, pos, from) : nocase.Find(Buffer, StrLen, pos);
+        pos = casesensitive ? FindText(Buffer, StrLen, pos, from) : nocase.Find(Buffer, end, pos);
         if (pos < 0)
             break;
         hits.push_back(pos);
@@ -364,7 +365,8 @@ int32_t STRING::iPos(char const* text, int32_t from) const
     text = SafeText(text, "STRING::iPos op1");
     if (!Buffer || from >= StrLen)
         return -1;
-    return NOCASEFINDER(text).Find(Buffer, StrLen, std::max(from, int32_t(0)));
+    from = std::max(from, int32_t(0));
+    return NOCASEFINDER(text).Find(Buffer, TextEnd(*this, from), from);
 }
 
 bool STRING::Find(char const* text, int32_t* pos, int32_t from) const

@@ -287,6 +287,19 @@ TEST(StringText, Search)
     }
     EXPECT_EQ(-1, STRING().Pos("a"));
     EXPECT_EQ(-1, STRING().iPos(""));
+
+    // The content is searched as a text: up to the next zero byte.
+    STRING z;
+    z.Make(6, "ab\0cab");
+    EXPECT_EQ(-1, z.Pos("ab", 1));
+    EXPECT_EQ(-1, z.iPos("AB", 1));
+    EXPECT_EQ(3, z.Pos("cab", 3));
+    EXPECT_EQ(3, z.iPos("CAB", 3));
+    for (bool casesensitive : {true, false}) {
+        STRING r = z;
+        r.Replace("ab", "x", casesensitive);
+        EXPECT_EQ(std::string("x\0cab", 5), Text(r));
+    }
 }
 
 TEST(StringText, NullPolicyFromTheEnvironment)
