@@ -643,16 +643,20 @@ inline void Utf8Flush(UNICODE_UTF8STATE& st, wchar_t*& o)
 
 int32_t UNICODE::Utf8Decoder(char const* bytes, size_t length, WSTRING& out, UNICODE_UTF8STATE* state) const
 {
-    UNICODE_UTF8STATE local;
-    UNICODE_UTF8STATE& st = state ? *state : local;
+    // The state is worked on in a local copy, so that the compiler need not
+    // reload it after every character stored.
+    UNICODE_UTF8STATE st = state ? *state : UNICODE_UTF8STATE{};
     // A state that no decoder could have left is started afresh.
     if (st.Remaining < 0 || st.Remaining > 3 || st.CharCount < 0 || st.CharCount > 3 ||
         (st.Remaining > 0 && (st.CharCount < 1 || st.CharCount + st.Remaining > 4)) ||
         (st.Remaining == 0 && st.CharCount != 0))
         st = UNICODE_UTF8STATE{};
     bytes = BINARY::NULLCHECK(bytes, "UNICODE::Utf8Decoder");
-    if (!bytes)
+    if (!bytes) {
+        if (state)
+            *state = st;
         return 0;
+    }
     if (length == static_cast<size_t>(-1))
         length = strlen(bytes);
 
@@ -671,32 +675,51 @@ int32_t UNICODE::Utf8Decoder(char const* bytes, size_t length, WSTRING& out, UNI
         size_t i = 0;
         while (i < n) {
             if (st.Remaining == 0) {
-                // Whole sequences take the quick road: ASCII runs, and
-                // well-formed two- and three-byte forms.
                 unsigned char b = p[i];
                 if (b < 0x80) {
+                    // ASCII runs go eight bytes at a time.
                     *o++ = b;
                     ++i;
+                    while (i + 8 <= n) {
+                        uint64_t word;
+                        memcpy(&word, p + i, 8);
+                        if (word & 0x8080808080808080ull)
+                            break;
+                        for (int k = 0; k < 8; ++k)
+                            o[k] = p[i + k];
+                        o += 8;
+                        i += 8;
+                    }
                     continue;
                 }
-                if (b >= 0xC2 && b <= 0xDF && i + 1 < n && (p[i + 1] & 0xC0) == 0x80) {
-                    *o++ = static_cast<wchar_t>(((b & 0x1Fu) << 6) | (p[i + 1] & 0x3Fu));
-                    i += 2;
-                    continue;
-                }
-                if (b >= 0xE0 && b <= 0xEF && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 && (p[i + 2] & 0xC0) == 0x80) {
-                    uint32_t v = ((b & 0x0Fu) << 12) | ((p[i + 1] & 0x3Fu) << 6) | (p[i + 2] & 0x3Fu);
-                    *o++ = Utf8Finish(v, 3);
-                    i += 3;
-                    continue;
-                }
-                if (b >= 0xF0 && b <= 0xF7 && i + 3 < n && (p[i + 1] & 0xC0) == 0x80 && (p[i + 2] & 0xC0) == 0x80 &&
-                    (p[i + 3] & 0xC0) == 0x80) {
-                    uint32_t v = ((b & 0x07u) << 18) | ((p[i + 1] & 0x3Fu) << 12) | ((p[i + 2] & 0x3Fu) << 6) |
-                                 (p[i + 3] & 0x3Fu);
-                    *o++ = Utf8Finish(v, 4);
-                    i += 4;
-                    continue;
+                // Whole, well-formed sequences take the quick road; with room
+                // for the longest form no bounds checks are needed.
+                if (i + 3 < n) {
+                    unsigned c1 = p[i + 1];
+                    if (b < 0xE0) {
+                        if (b >= 0xC2 && (c1 & 0xC0) == 0x80) {
+                            *o++ = static_cast<wchar_t>(((b & 0x1Fu) << 6) | (c1 & 0x3Fu));
+                            i += 2;
+                            continue;
+                        }
+                    } else if (b < 0xF0) {
+                        unsigned c2 = p[i + 2];
+                        if (((c1 & 0xC0) == 0x80) && ((c2 & 0xC0) == 0x80)) {
+                            uint32_t v = ((b & 0x0Fu) << 12) | ((c1 & 0x3Fu) << 6) | (c2 & 0x3Fu);
+                            *o++ = Utf8Finish(v, 3);
+                            i += 3;
+                            continue;
+                        }
+                    } else if (b < 0xF8) {
+                        unsigned c2 = p[i + 2];
+                        unsigned c3 = p[i + 3];
+                        if (((c1 & 0xC0) == 0x80) && ((c2 & 0xC0) == 0x80) && ((c3 & 0xC0) == 0x80)) {
+                            uint32_t v = ((b & 0x07u) << 18) | ((c1 & 0x3Fu) << 12) | ((c2 & 0x3Fu) << 6) | (c3 & 0x3Fu);
+                            *o++ = Utf8Finish(v, 4);
+                            i += 4;
+                            continue;
+                        }
+                    }
                 }
                 Utf8Start(b, st, o);
                 ++i;
@@ -721,7 +744,9 @@ int32_t UNICODE::Utf8Decoder(char const* bytes, size_t length, WSTRING& out, UNI
         p += n;
         length -= n;
     }
-    if (!state && st.Remaining > 0) {
+    if (state) {
+        *state = st;
+    } else if (st.Remaining > 0) {
         // Complete text that ends inside a sequence: keep its bytes.
         wchar_t* o = out.PrepareAppend(4);
         Utf8Flush(st, o);

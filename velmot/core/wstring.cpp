@@ -3,6 +3,7 @@
 #include "velmot/core/logit.h"
 #include "velmot/core/unicode.h"
 
+#include <algorithm>
 #include <clocale>
 #include <cstdarg>
 #include <cstdio>
@@ -639,23 +640,41 @@ int32_t WSTRING::ToUniChars(unsigned short* units, int32_t max) const
 {
     if (!units || max <= 0)
         return 0;
+    wchar_t const* chars = Buf();
+    int32_t const n = Length();
     int32_t written = 0;
-    for (int32_t i = 0, n = Length(); i < n; ++i) {
-        auto u = static_cast<uint32_t>(Chars()[i]);
-        if (u > 0x10FFFF)
-            u = UNICODE_REPLACEMENT;
-        if (u <= 0xFFFF) {
-            if (written + 1 > max)
-                break;
-            units[written++] = static_cast<unsigned short>(u);
-            continue;
+    int32_t i = 0;
+    while (i < n) {
+        // While two units are left for every character, no character needs
+        // its own room check.
+        int32_t const safe = std::min(n, i + (max - written) / 2);
+        for (; i < safe; ++i) {
+            auto u = static_cast<uint32_t>(chars[i]);
+            if (u <= 0xFFFF) {
+                units[written++] = static_cast<unsigned short>(u);
+            } else if (u > 0x10FFFF) {
+                units[written++] = static_cast<unsigned short>(UNICODE_REPLACEMENT);
+            } else {
+                u -= 0x10000;
+                units[written++] = static_cast<unsigned short>(0xD800 + (u >> 10));
+                units[written++] = static_cast<unsigned short>(0xDC00 + (u & 0x3FF));
+            }
         }
-        // A pair is written whole or not at all.
-        if (written + 2 > max)
+        if (i >= n)
             break;
-        u -= 0x10000;
-        units[written++] = static_cast<unsigned short>(0xD800 + (u >> 10));
-        units[written++] = static_cast<unsigned short>(0xDC00 + (u & 0x3FF));
+        // Near the end of the buffer: a pair is written whole or not at all.
+        auto u = static_cast<uint32_t>(chars[i]);
+        int32_t need = (u > 0xFFFF && u <= 0x10FFFF) ? 2 : 1;
+        if (written + need > max)
+            break;
+        if (need == 1) {
+            units[written++] = static_cast<unsigned short>(u <= 0xFFFF ? u : UNICODE_REPLACEMENT);
+        } else {
+            u -= 0x10000;
+            units[written++] = static_cast<unsigned short>(0xD800 + (u >> 10));
+            units[written++] = static_cast<unsigned short>(0xDC00 + (u & 0x3FF));
+        }
+        ++i;
     }
     if (written < max)
         units[written] = 0;

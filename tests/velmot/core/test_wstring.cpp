@@ -102,6 +102,12 @@ TEST(Wstring, Utf16PairsJoinAndSplit)
     EXPECT_EQ(4, text.ToUniChars(buf, 4));
     EXPECT_EQ(0x7777, buf[4]);
 
+    // A value beyond U+10FFFF has no UTF-16 form.
+    WSTRING beyond;
+    beyond.Append(static_cast<wchar_t>(0x110000));
+    EXPECT_EQ(1, beyond.ToUniChars(buf, 8));
+    EXPECT_EQ(0xFFFD, buf[0]);
+
     // Round trip of every plane through UTF-16 and UTF-8.
     WSTRING planes;
     for (uint32_t c : {0x41u, 0xE4u, 0xFFFDu, 0x10000u, 0x1F600u, 0x2A6D6u, 0xE0001u, 0x10FFFFu})
