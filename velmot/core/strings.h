@@ -33,6 +33,10 @@ constexpr int32_t BINARY_DEFAULTBLOCK = 96;
 
 class STRING;
 class WSTRING;
+namespace plat {
+class Text;
+class Number;
+} // namespace plat
 
 class VELMOT_EXPORT BINARY {
 public:
@@ -212,6 +216,14 @@ public:
     STRING(wchar_t const* text, int32_t len, UNICODE_CODEPAGE cp);
     STRING(WSTRING const& text, UNICODE_CODEPAGE cp);
     void FromWideChar(wchar_t const* text, int32_t len, UNICODE_CODEPAGE cp);
+
+    // Platform text and numbers (wstring_platform.cpp). A null text makes
+    // the string unset; characters become their 1252 bytes, and what 1252
+    // cannot hold becomes '?' (or a line-drawing substitute). A number is
+    // its signed 32-bit decimal text.
+    STRING(plat::Text const& text);
+    STRING& operator=(plat::Text const& text);
+    explicit STRING(plat::Number const& number);
 
     // UTF-8 (encodings.cpp): the bytes read as ISO 8859-1 written as UTF-8,
     // and UTF-8 read back to one 1252 byte per character.

@@ -12,6 +12,7 @@
 // text reaches the platform layer.
 #pragma once
 
+#include "platform/services/text.h"
 #include "velmot/core/strings.h"
 #include "velmot/core/vtypes.h"
 
@@ -23,6 +24,7 @@ public:
     WSTRING(char const* text, int32_t len, UNICODE_CODEPAGE cp);
     WSTRING(char const* text, UNICODE_CODEPAGE cp);
     WSTRING(STRING const& text);
+    WSTRING(plat::Text const& text);
     WSTRING(WSTRING const& other);
     WSTRING(WSTRING&& other) noexcept;
     virtual ~WSTRING();
@@ -32,10 +34,14 @@ public:
     WSTRING& operator=(wchar_t const* text);
     WSTRING& operator=(STRING const& text);
     WSTRING& operator=(char const* text); // code page 1252
+    WSTRING& operator=(plat::Text const& text);
 
     // Conversions into this string (they replace the content).
     void FromChars(char const* text, int32_t len, UNICODE_CODEPAGE cp);
     void FromUtf8(char const* text, int32_t len = -1);
+    // The platform string's UTF-16 units, pairs joined; a null text makes
+    // the string unset.
+    void FromCFStringRef(plat::Text const& text);
 
     // The text; never null (an unset string reads as L"").
     wchar_t const* Buf() const { return Buffer ? reinterpret_cast<wchar_t const*>(Buffer) : L""; }
@@ -99,4 +105,45 @@ private:
     wchar_t* Chars() { return reinterpret_cast<wchar_t*>(Buffer); }
     wchar_t const* Chars() const { return reinterpret_cast<wchar_t const*>(Buffer); }
     int FormatInto(bool append, wchar_t const* format, va_list args);
+};
+
+// The owner of one platform string, through which text reaches the
+// platform layer. Byte text is read and written in Encoding: ISO Latin-1
+// (0x0201, with the bytes 0x80 to 0x9F that Windows 1252 defines read as
+// 1252 reads them, since byte text here is 1252 unless it says otherwise),
+// UTF-8 (0x08000100), or the platform encoding number of a built-in code
+// page (UNICODE_PAGEDESCRIPTOR::Encoding).
+class VELMOT_EXPORT CFSTRING {
+public:
+    static constexpr uint32_t ENCODING_LATIN1 = 0x0201;
+    static constexpr uint32_t ENCODING_UTF8 = 0x08000100;
+
+    plat::Text Ref;                     // the platform string, or null
+    uint32_t Encoding = ENCODING_LATIN1; // of byte text
+    bool Owned = false;                 // Ref was made by this object
+    char* CBuffer = nullptr;            // byte view made by CString() (malloc)
+
+    CFSTRING() = default;
+    ~CFSTRING() { Release(); }
+    CFSTRING(CFSTRING const&) = delete;
+    CFSTRING& operator=(CFSTRING const&) = delete;
+
+    // Each releases the old string and makes a new one; byte text that is
+    // not valid in Encoding gives a null Ref (logged).
+    CFSTRING& operator=(char const* text);
+    CFSTRING& operator=(STRING const& text);
+    CFSTRING& operator=(wchar_t const* text);
+
+    // The string as byte text in Encoding with a terminator, in at most
+    // size bytes; false when it does not fit or a character has no byte.
+    bool ToBuffer(char* buf, int32_t size) const;
+    // The same as a view owned by this object (valid until the next
+    // assignment or Release); null when it cannot be converted.
+    char const* CString();
+
+    void Release();
+
+private:
+    void MakeFromBytes(char const* text, size_t len);
+    bool Bytes(std::string& out) const;
 };
