@@ -286,3 +286,121 @@ TEST(Wstring, CopiesAndAliases)
     }
     EXPECT_TRUE(Wide(longer) == expected);
 }
+
+// ---------------------------------------------------------------------------
+// Platform strings
+
+namespace {
+
+plat::Text Units(std::u16string const& units)
+{
+    return plat::Text::FromUnits(units);
+}
+
+} // namespace
+
+TEST(PlatformText, NarrowStringsKeepWhat1252CanShow)
+{
+    struct CASE {
+        char const* Name;
+        plat::Text Text;
+        std::string Bytes;
+    } const cases[] = {
+        {"ASCII word", plat::Text::FromLatin1("terminal"), "terminal"},
+        {"Latin-1 and euro", Units(u"Gr\u00FC\u00DFe \u20AC"), "Gr\xFC\xDF" "e \x80"},
+        // Other scripts used to give an empty string; now each character
+        // the page lacks is one '?', a surrogate pair included.
+        {"Cyrillic", Units(u"\u0416\u0443\u043A!"), "??" "?!"},
+        {"emoji pair", Units(u"a\U0001F600b"), "a?b"},
+        {"box drawing", Units(u"\u2554\u2550\u2557"), "+=+"},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.Name);
+        STRING s(c.Text);
+        EXPECT_EQ(c.Bytes, Bytes(s));
+        EXPECT_EQ(1252, s.CodePage);
+        STRING assigned("old", 1251);
+        assigned = c.Text;
+        EXPECT_EQ(c.Bytes, Bytes(assigned));
+        EXPECT_EQ(1252, assigned.CodePage);
+    }
+    EXPECT_FALSE(STRING(plat::Text()).IsSet());
+
+    EXPECT_EQ("42", Bytes(STRING(plat::Number(int32_t{42}))));
+    EXPECT_EQ("-7", Bytes(STRING(plat::Number(int32_t{-7}))));
+    EXPECT_EQ("2147483647", Bytes(STRING(plat::Number(int64_t{1} << 40))));
+    EXPECT_EQ(16, STRING(plat::Number(3.9)).BlockSize);
+    EXPECT_EQ("3", Bytes(STRING(plat::Number(3.9))));
+}
+
+TEST(PlatformText, WideStringsJoinPairs)
+{
+    WSTRING w(Units(u"x\U0001F600y"));
+    EXPECT_TRUE(Wide(w) == L"x\U0001F600y");
+    std::u16string lone = u"a";
+    lone.push_back(static_cast<char16_t>(0xDC00));
+    WSTRING l(Units(lone));
+    EXPECT_EQ(2, l.Length());
+    EXPECT_EQ(0xDC00, l[1]);
+    WSTRING n(plat::Text{});
+    EXPECT_FALSE(n.IsSet());
+    WSTRING empty(plat::Text::FromLatin1(""));
+    EXPECT_TRUE(empty.IsSet());
+    w = plat::Text();
+    EXPECT_FALSE(w.IsSet());
+}
+
+TEST(PlatformText, CfstringBytesInItsEncoding)
+{
+    CFSTRING cf;
+    char buf[32];
+
+    // The default encoding reads 1252 text as 1252 reads it.
+    cf = "\x80 caf\xE9";
+    ASSERT_FALSE(cf.Ref.IsNull());
+    EXPECT_TRUE(cf.Owned);
+    EXPECT_TRUE(cf.Ref.Units() == u"\u20AC caf\u00E9");
+    EXPECT_TRUE(cf.ToBuffer(buf, sizeof buf));
+    EXPECT_STREQ("\x80 caf\xE9", buf);
+    EXPECT_FALSE(cf.ToBuffer(buf, 6)); // seven bytes and a terminator
+    EXPECT_TRUE(cf.ToBuffer(buf, 7));
+    EXPECT_STREQ("\x80 caf\xE9", cf.CString());
+
+    STRING withnul;
+    withnul.Make(3, "a\0b");
+    cf = withnul;
+    EXPECT_EQ(3u, cf.Ref.Length());
+
+    // Wide text: pairs for characters beyond the BMP; Latin-1 cannot hold
+    // them, UTF-8 can.
+    cf = L"\u0416\U0001F600";
+    EXPECT_TRUE(cf.Ref.Units() == u"\u0416\U0001F600");
+    EXPECT_FALSE(cf.ToBuffer(buf, sizeof buf));
+    EXPECT_EQ(nullptr, cf.CString());
+    cf.Encoding = CFSTRING::ENCODING_UTF8;
+    EXPECT_TRUE(cf.ToBuffer(buf, sizeof buf));
+    EXPECT_STREQ("\xD0\x96\xF0\x9F\x98\x80", buf);
+
+    cf = "\xC3\xA4";
+    EXPECT_TRUE(cf.Ref.Units() == u"\u00E4");
+    cf = std::string("\xC0\x80", 2).c_str(); // an overlong form is refused
+    EXPECT_TRUE(cf.Ref.IsNull());
+    EXPECT_FALSE(cf.Owned);
+    EXPECT_FALSE(cf.ToBuffer(buf, sizeof buf));
+
+    // A built-in page by its platform encoding number.
+    cf.Encoding = 0x0205; // the 1251 page
+    cf = "\xC6\xF3\xEA";
+    EXPECT_TRUE(cf.Ref.Units() == u"\u0416\u0443\u043A");
+    EXPECT_TRUE(cf.ToBuffer(buf, sizeof buf));
+    EXPECT_STREQ("\xC6\xF3\xEA", buf);
+    cf = L"\u00E4";
+    EXPECT_FALSE(cf.ToBuffer(buf, sizeof buf));
+    cf.Encoding = 0x1234;
+    cf = "abc";
+    EXPECT_TRUE(cf.Ref.IsNull());
+
+    cf.Release();
+    EXPECT_TRUE(cf.Ref.IsNull());
+    EXPECT_EQ(nullptr, cf.CBuffer);
+}
