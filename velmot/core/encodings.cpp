@@ -16,8 +16,8 @@
 
 namespace {
 
-char const kHexDigits[] = "0123456789abcdef";
-char const kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char kHexDigits[] = "0123456789abcdef";
+constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // RFC 2045 lines: 76 characters, 19 groups of four.
 constexpr int kMimeLine = 76;
