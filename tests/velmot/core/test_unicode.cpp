@@ -71,7 +71,6 @@ TEST(UnicodePages, EveryByteMatchesPythonCodecs)
         SCOPED_TRACE(page.Codec);
         auto const& table = reference[page.Codec];
         ASSERT_EQ(256u, table.size());
-        WSTRING all;
         std::string bytes;
         for (int b = 0; b < 256; ++b)
             bytes.push_back(static_cast<char>(b));
