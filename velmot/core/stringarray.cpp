@@ -9,12 +9,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <sys/stat.h>
 #include <variant>
 #include <vector>
 
 template class DYNARRAY<STRING>;
+template class DYNARRAY<WSTRING>;
 
 namespace {
 
@@ -119,24 +121,18 @@ STRINGARRAY::STRINGARRAY(plat::Array const& array) : DYNARRAY<STRING>(64, 64)
     std::vector<STRING*> items;
     for (plat::ArrayItem const& element : array.Items()) {
         if (auto const* text = std::get_if<plat::Text>(&element)) {
-            auto* s = new STRING;
-            std::string bytes;
-            if (text->IsNull()) {
-                // A null platform string is an unset item.
-            } else if (text->ToLatin1(bytes)) {
-                s->Make(static_cast<int32_t>(bytes.size()), bytes.data());
-            } else {
-                // Other scripts (file names dropped from anywhere) would
-                // come out empty or as question marks; UTF-8 keeps them.
-                text->ToUtf8(bytes, '?');
-                s->Make(static_cast<int32_t>(bytes.size()), bytes.data());
-                s->CodePage = UNICODE_CPUTF8;
-            }
-            items.push_back(s);
+            items.push_back(new STRING(*text));
+            if (text->IsNull())
+                continue;
+            // A text that 1252 cannot hold (file names dropped from
+            // anywhere) would come out with question marks; it is kept as
+            // UTF-8, which its code page tells.
+            WSTRING wide(*text);
+            WSTRING back(*items.back());
+            if (back.StrLen != wide.StrLen || memcmp(back.Buf(), wide.Buf(), static_cast<size_t>(wide.StrLen)) != 0)
+                *items.back() = STRING(wide, UNICODE_CPUTF8);
         } else if (auto const* number = std::get_if<plat::Number>(&element)) {
-            int32_t value = 0;
-            number->GetInt32(value);
-            items.push_back(new STRING(static_cast<int>(value)));
+            items.push_back(new STRING(*number));
         } else if (std::holds_alternative<std::monostate>(element)) {
             AssertMsg(0, "cfitem", "stringarray", __LINE__, nullptr, true);
         }
@@ -293,4 +289,117 @@ int STRINGARRAY::Load(char const* file, bool unquote)
     }
     LOGIT("STRINGARRAY::Load returns %d, %s\n", rc, OSYS::GetLastErrorString(err).Buf());
     return rc;
+}
+
+// ===========================================================================
+// WSTRINGARRAY
+
+WSTRINGARRAY::WSTRINGARRAY(DYNARRAY_SIZING initial) : DYNARRAY<WSTRING>(initial, 64)
+{
+    SetTypeName("WSTRINGARRAY");
+}
+
+WSTRINGARRAY::WSTRINGARRAY(WSTRING const& text, wchar_t const* delimiters, DYNARRAY_SIZING initial)
+    : DYNARRAY<WSTRING>(initial, 64)
+{
+    SetTypeName("WSTRINGARRAY");
+    if (gDoLogit) {
+        WSTRING delims(delimiters ? delimiters : L"<NULL>");
+        LOGIF(1, "WSTRINGARRAY::WSTRINGARRAY source= %s, token= %s\n", text.AsUtf8().Buf(), delims.AsUtf8().Buf());
+    }
+    if (!text.IsSet())
+        return;
+    if (!delimiters)
+        delimiters = L"";
+    wchar_t const* chars = text.Buf();
+    int32_t const n = text.Length();
+    std::vector<WSTRING*> items;
+    int32_t start = 0;
+    for (int32_t i = 0; i <= n; ++i) {
+        if (i == n || (chars[i] != 0 && wcschr(delimiters, chars[i]))) {
+            items.push_back(new WSTRING(chars + start, i - start));
+            start = i + 1;
+        }
+    }
+    AdoptItems(0, items.data(), static_cast<int>(items.size()));
+}
+
+WSTRINGARRAY::WSTRINGARRAY(plat::Array const& array) : DYNARRAY<WSTRING>(64, 64)
+{
+    SetTypeName("WSTRINGARRAY");
+    std::vector<WSTRING*> items;
+    for (plat::ArrayItem const& element : array.Items()) {
+        if (auto const* text = std::get_if<plat::Text>(&element))
+            items.push_back(new WSTRING(*text));
+        else if (auto const* number = std::get_if<plat::Number>(&element))
+            items.push_back(new WSTRING(STRING(*number)));
+        else if (std::holds_alternative<std::monostate>(element))
+            AssertMsg(0, "cfitem", "stringarray", __LINE__, nullptr, true);
+    }
+    AdoptItems(0, items.data(), static_cast<int>(items.size()));
+}
+
+WSTRINGARRAY::~WSTRINGARRAY() = default;
+
+int WSTRINGARRAY::CompareItems(WSTRING const* a, WSTRING const* b, unsigned long flags)
+{
+    if (flags & DYNARRAY_SORT_NUMERIC) {
+        int x = static_cast<int>(*a);
+        int y = static_cast<int>(*b);
+        return (x > y) - (x < y);
+    }
+    if (flags & DYNARRAY_SORT_IGNORECASE)
+        return wcsicmp(a->Buf(), b->Buf());
+    return wcscmp(a->Buf(), b->Buf());
+}
+
+int WSTRINGARRAY::FindItem(wchar_t const* text, MATCHMODE mode) const
+{
+    text = BINARY::NULLCHECK(text, "WSTRINGARRAY::FindItem");
+    if (!text)
+        text = L"";
+    size_t const len = wcslen(text);
+    int const number = static_cast<int>(wcstol(text, nullptr, 10));
+    Lock();
+    int found = -1;
+    for (int32_t i = 0; i < ItemCount && found < 0; ++i) {
+        WSTRING const& item = *ppItems[i];
+        bool match = false;
+        switch (mode) {
+        case MATCH_EQUAL:
+            match = wcsicmp(item.Buf(), text) == 0;
+            break;
+        case MATCH_BEGINS:
+            match = wcsnicmp(item.Buf(), text, len) == 0;
+            break;
+        case MATCH_CONTAINS:
+            match = item.Pos(text) >= 0;
+            break;
+        case MATCH_NUMBER:
+            match = static_cast<int>(item) == number;
+            break;
+        default:
+            break;
+        }
+        if (match)
+            found = i;
+    }
+    Unlock();
+    return found;
+}
+
+WSTRING WSTRINGARRAY::AsWString(wchar_t const* separator) const
+{
+    separator = BINARY::NULLCHECK(separator, "WSTRINGARRAY::AsWString");
+    if (!separator)
+        separator = L"";
+    WSTRING out(L"", STRING_BLOCKSIZE(1024));
+    Lock();
+    for (int32_t i = 0; i < ItemCount; ++i) {
+        if (i > 0)
+            out.Append(separator);
+        out.Append(*ppItems[i]);
+    }
+    Unlock();
+    return out;
 }

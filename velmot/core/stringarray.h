@@ -1,5 +1,6 @@
 // STRINGARRAY: an array of STRING items with search, splitting a text into
 // items, joining items into a text, and a line-per-item text file.
+// WSTRINGARRAY: the same on wide text, without the file.
 //
 // The line file: one item per line, each line ended by a single line feed
 // (no carriage returns, no header). Without quoting an item is written as its
@@ -11,6 +12,7 @@
 
 #include "velmot/core/dynarray.h"
 #include "velmot/core/strings.h"
+#include "velmot/core/wstring.h"
 
 namespace plat {
 class Array;
@@ -33,8 +35,8 @@ public:
     // give n + 1 items; a text without a buffer gives none.
     STRINGARRAY(STRING const& text, char const* delimiters, DYNARRAY_SIZING initial = 64);
     // The texts and numbers of a platform array, in order (other elements
-    // are skipped). A text that Latin-1 cannot hold is kept as UTF-8 with
-    // code page UNICODE_CPUTF8 rather than lost.
+    // are skipped). A text that code page 1252 cannot hold is kept as UTF-8
+    // with code page UNICODE_CPUTF8 rather than with question marks.
     explicit STRINGARRAY(plat::Array const& array);
     STRINGARRAY(STRINGARRAY const& other) = default;
     STRINGARRAY& operator=(STRINGARRAY const& other) = default;
@@ -59,4 +61,36 @@ public:
     // items already held. Returns the number of lines added, 0 when the file
     // cannot be read (nothing is added then).
     int Load(char const* file, bool unquote = false);
+};
+
+extern template class DYNARRAY<WSTRING>;
+
+class VELMOT_EXPORT WSTRINGARRAY : public DYNARRAY<WSTRING> {
+public:
+    // Search modes of FindItem. Unlike STRINGARRAY, "contains" is
+    // case-sensitive here.
+    enum MATCHMODE : int {
+        MATCH_EQUAL = 0,    // item equals the text, ignoring case
+        MATCH_BEGINS = 1,   // item begins with the text, ignoring case
+        MATCH_CONTAINS = 2, // item contains the text, exact case
+        MATCH_NUMBER = 3,   // the item's number equals the text's number
+    };
+
+    explicit WSTRINGARRAY(DYNARRAY_SIZING initial = 64);
+    // Splits at every character that is one of `delimiters`: n delimiters
+    // give n + 1 items; a text without a buffer gives none.
+    WSTRINGARRAY(WSTRING const& text, wchar_t const* delimiters, DYNARRAY_SIZING initial = 64);
+    // The texts and numbers of a platform array, in order (other elements
+    // are skipped); UTF-16 surrogate pairs become one character.
+    explicit WSTRINGARRAY(plat::Array const& array);
+    WSTRINGARRAY(WSTRINGARRAY const& other) = default;
+    WSTRINGARRAY& operator=(WSTRINGARRAY const& other) = default;
+    ~WSTRINGARRAY() override;
+
+    int CompareItems(WSTRING const* a, WSTRING const* b, unsigned long flags) override;
+
+    int FindItem(wchar_t const* text, MATCHMODE mode = MATCH_EQUAL) const;
+
+    // The items joined, each but the last followed by `separator`.
+    WSTRING AsWString(wchar_t const* separator) const;
 };

@@ -334,14 +334,14 @@ TEST(StringArray, FromAPlatformArray)
 {
     ASKED asked;
     plat::Array array({plat::Text::FromUtf8("abc"), plat::Number(int32_t(42)), std::monostate(),
-                       plat::Bytes{1, 2}, plat::Text::FromUtf8("\xc3\xa4x"), plat::Text::FromUtf8("\xce\xa9"),
-                       plat::Text(), plat::Number(-7.9)});
+                       plat::Bytes{1, 2}, plat::Text::FromUtf8("\xc3\xa4\xe2\x82\xac"),
+                       plat::Text::FromUtf8("\xce\xa9/x"), plat::Text(), plat::Number(-7.9)});
     STRINGARRAY a(array);
     EXPECT_STREQ("STRINGARRAY", a.TypeName);
     // Texts and numbers in order; the null element and the data are skipped.
-    EXPECT_EQ((Strings{"abc", "42", "\xe4x", "\xce\xa9", "", "-7"}), Items(a));
-    EXPECT_EQ(1252, a[2]->CodePage);
-    EXPECT_EQ(UNICODE_CPUTF8, a[3]->CodePage); // not Latin-1: kept as UTF-8
+    EXPECT_EQ((Strings{"abc", "42", "\xe4\x80", "\xce\xa9/x", "", "-7"}), Items(a));
+    EXPECT_EQ(1252, a[2]->CodePage); // a-umlaut and the euro sign in 1252
+    EXPECT_EQ(UNICODE_CPUTF8, a[3]->CodePage); // not in 1252: kept as UTF-8
     EXPECT_FALSE(a[4]->IsSet());
     EXPECT_TRUE(asked.Take().empty()); // the null element is logged only
 }
@@ -394,4 +394,88 @@ TEST(StringArray, FindItemModes)
         SCOPED_TRACE(testing::Message() << c.text << " mode " << c.mode);
         EXPECT_EQ(c.index, a.FindItem(c.text, static_cast<STRINGARRAY::MATCHMODE>(c.mode)));
     }
+}
+
+namespace {
+
+std::vector<std::wstring> WItems(WSTRINGARRAY const& a)
+{
+    std::vector<std::wstring> out;
+    for (int i = 0; i < a.NumItems(); ++i)
+        out.emplace_back(a[i]->Buf(), static_cast<size_t>(a[i]->Length()));
+    return out;
+}
+
+} // namespace
+
+TEST(WStringArray, SplitJoinFindAndSort)
+{
+    using WStrings = std::vector<std::wstring>;
+    struct SPLIT {
+        WSTRING text;
+        wchar_t const* delimiters;
+        WStrings items;
+    };
+    std::vector<SPLIT> splits = {
+        {WSTRING(L"a,,b,"), L",", {L"a", L"", L"b", L""}},
+        {WSTRING(L"\u00e4;\u03a9,x"), L",;", {L"\u00e4", L"\u03a9", L"x"}},
+        {WSTRING(L""), L",", {L""}},
+        {WSTRING(), L",", {}},
+    };
+    for (auto const& c : splits) {
+        WSTRINGARRAY a(c.text, c.delimiters);
+        EXPECT_STREQ("WSTRINGARRAY", a.TypeName);
+        EXPECT_EQ(c.items, WItems(a));
+    }
+
+    WSTRINGARRAY a;
+    for (wchar_t const* s : {L"ABC", L"xaBx", L"007", L"\u03a9mega"})
+        a.AppendItem(WSTRING(s));
+    struct FIND {
+        wchar_t const* text;
+        int mode;
+        int index;
+    };
+    for (FIND f : std::vector<FIND>{{L"abc", 0, 0}, {L"ab", 1, 0}, {L"XA", 1, 1}, {L"Ab", 2, -1},
+                                    {L"aB", 2, 1}, {L"7", 3, 2}, {L"ABC", 9, -1}}) {
+        SCOPED_TRACE(f.mode);
+        EXPECT_EQ(f.index, a.FindItem(f.text, static_cast<WSTRINGARRAY::MATCHMODE>(f.mode)));
+    }
+
+    WSTRINGARRAY empty;
+    EXPECT_TRUE(empty.AsWString(L",").IsSet());
+    EXPECT_EQ(0, empty.AsWString(L",").Length());
+    WSTRINGARRAY trailing(WSTRING(L"a,,"), L",");
+    EXPECT_EQ(std::wstring(L"a,,"), std::wstring(trailing.AsWString(L",").Buf()));
+
+    struct SORT {
+        unsigned flags;
+        WStrings in, out;
+    };
+    for (auto const& c : std::vector<SORT>{{0x10, {L"b", L"A", L"c"}, {L"A", L"b", L"c"}},
+                                           {0x18, {L"b", L"A", L"c"}, {L"c", L"b", L"A"}},
+                                           {0x00, {L"b", L"A", L"a"}, {L"A", L"a", L"b"}},
+                                           {0x09, {L"-2147483648", L"2147483647", L"0"}, {L"2147483647", L"0", L"-2147483648"}}}) {
+        SCOPED_TRACE(c.flags);
+        WSTRINGARRAY s;
+        for (auto const& w : c.in)
+            s.AppendItem(WSTRING(w.c_str()));
+        s.SortItems(c.flags);
+        EXPECT_EQ(c.out, WItems(s));
+    }
+}
+
+TEST(WStringArray, FromAPlatformArray)
+{
+    ASKED asked;
+    plat::Array array({plat::Text::FromUtf8("\xf0\x9f\x98\x80!"), plat::Number(int32_t(-5)), std::monostate(),
+                       plat::Text::FromUtf8(""), plat::Text()});
+    WSTRINGARRAY a(array);
+    ASSERT_EQ(4, a.NumItems());
+    EXPECT_EQ(std::wstring(L"\U0001F600!"), std::wstring(a[0]->Buf())); // a surrogate pair is one character
+    EXPECT_EQ(std::wstring(L"-5"), std::wstring(a[1]->Buf()));
+    EXPECT_TRUE(a[2]->IsSet());
+    EXPECT_EQ(0, a[2]->Length());
+    EXPECT_FALSE(a[3]->IsSet());
+    EXPECT_TRUE(asked.Take().empty());
 }
