@@ -89,7 +89,7 @@ bool IsTargetAlive(TargetRef target);
 // delivery probe: it touches no window.
 bool TargetHandles(TargetRef target, OSType eventClass, uint32_t kind, bool climb);
 
-// Kind of a live target (main thread); false for a stale handle.
+// Kind of a live target (any thread); false for a stale handle.
 bool GetTargetKind(TargetRef target, TargetKind* kind);
 
 Status SetTargetParent(TargetRef target, TargetRef parent);
