@@ -38,6 +38,10 @@ void Deliver(OSType id, const std::vector<std::string>& items, const std::functi
 // The self-pipe of the SIGTERM handler. The handler may only use
 // async-signal-safe calls: it writes one byte and restores errno.
 int gPipe[2] = {-1, -1};
+// Set from the signal until the quit event has been answered: a second
+// SIGTERM meanwhile means the program cannot answer (its main thread is
+// stuck), and it then ends as it would without a handler.
+volatile sig_atomic_t gTermPending = 0;
 struct sigaction gOldAction;
 std::thread* gReader = nullptr;
 std::mutex gTermLock;
@@ -48,6 +52,13 @@ constexpr char kByteStop = 'S';
 extern "C" void OnTerminate(int)
 {
     int saved = errno;
+    if (gTermPending) {
+        signal(SIGTERM, SIG_DFL);
+        raise(SIGTERM); // delivered once this handler returns
+        errno = saved;
+        return;
+    }
+    gTermPending = 1;
     char b = kByteSignal;
     ssize_t ignored = write(gPipe[1], &b, 1);
     (void)ignored;
@@ -63,7 +74,17 @@ void ReadPipe(int fd)
             continue;
         if (n <= 0 || b == kByteStop)
             return;
-        RequestQuit();
+        // Without a running event core nobody would ever see the quit: end
+        // the way SIGTERM ends a program that does not handle it.
+        Status s = InjectAppEvent(kAppEventQuit, {}, [](Status answer) {
+            if (answer != kErrQueueClosed)
+                gTermPending = 0;
+        });
+        if (s != kNoErr) {
+            signal(SIGTERM, SIG_DFL);
+            kill(getpid(), SIGTERM);
+            return;
+        }
     }
 }
 
@@ -135,6 +156,7 @@ bool InstallTerminationHandler()
         return false;
     // The write end must never block the signal handler.
     fcntl(gPipe[1], F_SETFL, fcntl(gPipe[1], F_GETFL) | O_NONBLOCK);
+    gTermPending = 0;
     struct sigaction sa = {};
     sa.sa_handler = OnTerminate;
     sigemptyset(&sa.sa_mask);

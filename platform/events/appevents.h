@@ -49,8 +49,11 @@ Status RequestQuit();
 Status InjectLaunchEvents(const std::vector<std::string>& items);
 
 // Turns SIGTERM into a 'quit' event: the signal handler only writes one
-// byte to a pipe; a small thread reads it and injects the event. Returns
-// false when the pipe or the handler cannot be set up. Idempotent.
+// byte to a pipe; a small thread reads it and injects the event. A SIGTERM
+// that comes while the event core is not running, or while an earlier one
+// is still unanswered (the main thread is stuck), ends the program as if
+// there were no handler. Returns false when the pipe or the handler cannot
+// be set up. Idempotent.
 bool InstallTerminationHandler();
 
 // Restores the previous SIGTERM disposition and stops the reader thread.

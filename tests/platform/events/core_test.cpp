@@ -15,6 +15,8 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -641,6 +643,62 @@ TEST_F(EventCore, SigtermBecomesAQuitEvent)
     RunLoopBounded();
     RemoveTerminationHandler();
     EXPECT_THAT(got, ElementsAre("quit"));
+}
+
+// A program whose main thread is stuck cannot answer the quit event; a
+// second SIGTERM must still end it. Without a running core the first one
+// does. Each case runs in a child process.
+TEST(Termination, SigtermStillEndsAProgramThatCannotAnswer)
+{
+    struct Case {
+        const char* what;
+        bool coreRunning;
+        int signalsToEnd;
+    };
+    const Case cases[] = {{"core running, main thread stuck", true, 2}, {"no event core", false, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            if (c.coreRunning)
+                InitEventCore();
+            if (!InstallTerminationHandler())
+                _exit(3);
+            ssize_t ignored = write(ready[1], "r", 1);
+            (void)ignored;
+            for (int i = 0; i < 100; ++i) // never runs a loop: "stuck"
+                usleep(100 * 1000);
+            _exit(0);
+        }
+        close(ready[1]);
+        char b = 0;
+        ASSERT_EQ(read(ready[0], &b, 1), 1);
+        close(ready[0]);
+        int status = 0;
+        pid_t done = 0;
+        for (int n = 1; n <= c.signalsToEnd && done == 0; ++n) {
+            if (n > 1) {
+                usleep(300 * 1000);
+                ASSERT_EQ(waitpid(pid, &status, WNOHANG), 0) << "ended by an earlier SIGTERM";
+            }
+            kill(pid, SIGTERM);
+        }
+        for (int i = 0; i < 500 && done == 0; ++i) {
+            done = waitpid(pid, &status, WNOHANG);
+            if (done == 0)
+                usleep(10 * 1000);
+        }
+        if (done == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            FAIL() << "SIGTERM did not end the child";
+        }
+        EXPECT_TRUE(WIFSIGNALED(status));
+        EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    }
 }
 
 TEST_F(EventCore, MainThreadOperationsAreRefusedElsewhere)
