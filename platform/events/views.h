@@ -11,8 +11,10 @@
 // 'mous' events for the mouse over them, and 'cntl' events: draw (4, with
 // kParamDrawContext and kParamUpdateRect), set focus part (7: part 1 on
 // focus in, 0 on focus out), bounds changed (154) and dispose (1001). Events
-// not taken climb to the superview, the window and the application; what no
-// one takes goes on to the window system's own handling of the widget.
+// not taken climb to the superview, the window and the application, except
+// draw and dispose, which concern the one view only (a painter belongs to
+// exactly one view). What no one takes goes on to the window system's own
+// handling of the widget.
 //
 // Main thread only; stale handles are detected (see windows.h).
 #pragma once

@@ -12,8 +12,8 @@
 //
 // A close request (72) that no handler takes is handled by the window's
 // standard handler: it disposes of the window. Disposing sends 1005 to the
-// window and 1001 to each of its views, ends a modal loop running for it,
-// and makes every handle of it stale.
+// window (not climbing to the application) and 1001 to each of its views,
+// ends a modal loop running for it, and makes every handle of it stale.
 //
 // Handles are numbers checked against the registry of live targets; a stale
 // handle gives kErrTargetGone or an empty answer, never a crash. Everything
