@@ -29,6 +29,7 @@ struct Timer {
     uint32_t interval;
     LoopTimerFn fn;
     bool removed = false;
+    bool running = false; // its function is on the stack
 };
 
 struct TimerTable {
@@ -136,9 +137,11 @@ int FireDueTimers()
     const uint64_t now = NowMs();
     // Collect the due ids first: a timer function may install or remove
     // timers, which may move the vector.
+    // A timer whose function runs a nested loop is not fired again from
+    // inside that loop; it is due again once its function has returned.
     std::vector<uint64_t> due;
     for (const Timer& t : tab.timers)
-        if (!t.removed && t.due <= now)
+        if (!t.removed && !t.running && t.due <= now)
             due.push_back(t.id);
     int fired = 0;
     ++tab.firing;
@@ -151,8 +154,12 @@ int FireDueTimers()
             t->due = now + t->interval;
         else
             t->removed = true;
+        t->running = true;
         ++fired;
         fn(reinterpret_cast<LoopTimerRef>(static_cast<uintptr_t>(id)));
+        for (Timer& again : tab.timers) // the vector may have moved
+            if (again.id == id)
+                again.running = false;
     }
     --tab.firing;
     Sweep();

@@ -355,10 +355,10 @@ Status RunAppModalLoopForWindow(WindowRef window)
     setModality(Qt::ApplicationModal);
 
     // Responders run inside the loop, once it is serving events.
-    PostTask([window] {
+    PostTask([window, token] {
         WindowRec* r = GetWindowRec(window);
-        if (!r)
-            return;
+        if (!r || !IsModalLoopRunning(token))
+            return; // the loop is over already: the responder stays for the next
         ModalRequest req;
         req.kind = kModalWindow;
         req.window = window;

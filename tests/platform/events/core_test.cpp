@@ -11,6 +11,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -559,6 +560,29 @@ TEST_F(EventCore, TicksOfAStoppedTimerAreDroppedAndStampsSurviveTheWrap)
     DispatchPending(10);
     EXPECT_EQ(dropped, 1);
     EXPECT_EQ(StampAge(0xFFFFFFF0u, 0x100000010ull), 0x20u);
+}
+
+TEST_F(EventCore, ATimerDoesNotFireInsideItsOwnNestedLoop)
+{
+    int depth = 0, maxDepth = 0, fired = 0;
+    LoopTimerRef quitter = nullptr;
+    InstallLoopTimer(1, 1, [&](LoopTimerRef self) {
+        ++fired;
+        maxDepth = std::max(maxDepth, ++depth);
+        if (fired == 1) {
+            // Runs a modal loop for a while; this timer stays due all along.
+            quitter = InstallLoopTimer(30, 0, [](LoopTimerRef) { QuitModalLoop(5); });
+            RunModalLoop(5);
+        } else {
+            RemoveLoopTimer(self);
+            QuitMainLoop();
+        }
+        --depth;
+    });
+    RunLoopBounded();
+    EXPECT_EQ(maxDepth, 1);
+    EXPECT_EQ(fired, 2);
+    EXPECT_FALSE(IsLoopTimerInstalled(quitter));
 }
 
 TEST_F(EventCore, LoopTimersRunInsideTheBuiltinLoop)
