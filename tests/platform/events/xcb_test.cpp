@@ -16,7 +16,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <random>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sstream>
 #include <string>
 #include <sys/socket.h>
@@ -75,18 +75,15 @@ public:
     Child& operator=(const Child&) = delete;
     ~Child() { Stop(); }
 
+    // Forks and execs with an argument vector. The child gets SIGKILL when
+    // this process dies in any way (even killed by a harness time-out), so
+    // no X server outlives the test. Only async-signal-safe calls run
+    // between fork and exec; everything they need is prepared before.
     bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& env, bool captureOut)
     {
         int pipefd[2] = {-1, -1};
         if (captureOut && pipe2(pipefd, O_CLOEXEC) != 0)
             return false;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        if (captureOut)
-            posix_spawn_file_actions_adddup2(&fa, pipefd[1], 1);
-        else
-            posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
         std::vector<char*> args;
         for (const auto& a : argv)
             args.push_back(const_cast<char*>(a.c_str()));
@@ -95,13 +92,23 @@ public:
         for (const auto& e : env)
             envp.push_back(const_cast<char*>(e.c_str()));
         envp.push_back(nullptr);
-        int rc = posix_spawn(&pid_, args[0], &fa, nullptr, args.data(), envp.data());
-        posix_spawn_file_actions_destroy(&fa);
+        const pid_t parent = getpid();
+        pid_ = fork();
+        if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent)
+                _exit(127); // the parent is already gone
+            int null = open("/dev/null", O_WRONLY);
+            dup2(captureOut ? pipefd[1] : null, 1);
+            dup2(null, 2);
+            execve(args[0], args.data(), envp.data());
+            _exit(127);
+        }
         if (captureOut) {
             close(pipefd[1]);
             out_ = pipefd[0];
         }
-        if (rc != 0) {
+        if (pid_ < 0) {
             pid_ = -1;
             return false;
         }
