@@ -120,6 +120,27 @@ constexpr uint32_t kEventControlSetFocusPart = 7;
 constexpr uint32_t kEventControlBoundsChanged = 154;
 constexpr uint32_t kEventControlDispose = 1001;
 
+// Commands: a menu item chosen, or the command of a toolbar item, control
+// or window. The event carries a CommandRecord as kParamDirectObject (type
+// kTypeCommand) and goes to the focus chain (view, window, application).
+// Kind 2 asks the handlers whether the command is available now.
+constexpr OSType kEventClassCommand = FourCC("cmds");
+constexpr uint32_t kEventCommandProcess = 1;
+constexpr uint32_t kEventCommandUpdateStatus = 2;
+constexpr OSType kTypeCommand = FourCC("hcmd"); // CommandRecord
+
+// CommandRecord::attributes: where the command comes from.
+constexpr uint32_t kCommandFromMenu = 0x1;
+constexpr uint32_t kCommandFromControl = 0x2;   // source: the ViewRef
+constexpr uint32_t kCommandFromWindow = 0x4;    // source: the WindowRef
+
+struct CommandRecord {
+    uint32_t attributes = 0;
+    uint32_t commandId = 0; // four-character code or number
+    uintptr_t source = 0;   // the handle named by the attributes, or 0
+    uint32_t menuItem = 0;  // 1-based item of a menu command, 0 otherwise
+};
+
 // Key modifier bits (kParamKeyModifiers, KeyRecord::modifiers).
 constexpr uint32_t kModCommand = 0x100; // the Super key; see keys.h
 constexpr uint32_t kModShift = 0x200;

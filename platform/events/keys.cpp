@@ -385,6 +385,16 @@ uint16_t EvdevToScan(uint32_t evdev)
     return 0;
 }
 
+uint32_t ScanToEvdev(uint16_t scan)
+{
+    if (scan >= 1 && scan <= 83)
+        return scan;
+    for (const EvdevScan& e : kEvdevScans)
+        if (e.scan == scan)
+            return e.evdev;
+    return 0;
+}
+
 namespace bridge {
 
 KeyRecord TranslateKeyEvent(const QKeyEvent& event)

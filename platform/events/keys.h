@@ -111,4 +111,20 @@ constexpr uint32_t kVkOem102 = 0xE2;    // the extra key of ISO keyboards
 // 0 for keys without one.
 uint16_t EvdevToScan(uint32_t evdev);
 
+// The Linux evdev key code of a PC set-1 scan code ((prefix << 8) | code),
+// 0 for none. The inverse of EvdevToScan.
+uint32_t ScanToEvdev(uint16_t scan);
+
+// The character a key types on the current keyboard layout, by its scan
+// code and prefix, with Shift when `modifiers` holds kModShift or
+// kModCapsLock (other bits are not used); 0 when the key types nothing or
+// no layout can be loaded. The layout is the X server's on X11 (the first
+// of its layouts), elsewhere the one the XKB_DEFAULT_* variables name, else
+// US English. Main thread.
+char32_t TranslateScanCode(uint8_t scan, uint8_t prefix, uint32_t modifiers);
+
+// Forgets the loaded layout; the next translation loads it again (after
+// the user or a test changed it).
+void ResetKeyLayout();
+
 } // namespace plat

@@ -6,6 +6,9 @@
 
 #include <QKeyEvent>
 
+#include <cstdlib>
+#include <string>
+
 using namespace plat;
 
 namespace {
@@ -200,6 +203,71 @@ TEST(EvdevScanCodes, SpotChecks)
     EXPECT_EQ(EvdevToScan(0), 0);
     EXPECT_EQ(EvdevToScan(84), 0);
     EXPECT_EQ(EvdevToScan(100000), 0);
+}
+
+TEST(EvdevScanCodes, ScanToEvdevIsTheInverse)
+{
+    for (uint32_t evdev = 1; evdev < 256; ++evdev) {
+        const uint16_t scan = EvdevToScan(evdev);
+        if (scan) {
+            EXPECT_EQ(ScanToEvdev(scan), evdev) << "evdev " << evdev;
+        }
+    }
+    EXPECT_EQ(ScanToEvdev(0), 0u);
+    EXPECT_EQ(ScanToEvdev(0xE05D), 127u); // the menu key
+    EXPECT_EQ(ScanToEvdev(0xE0FF), 0u);
+}
+
+// Layout translation without a key event. The offscreen platform has no X
+// server, so the layout comes from the XKB_DEFAULT_* variables or is US.
+class KeyLayout : public qtfix::QtTest {
+protected:
+    void SetUp() override
+    {
+        const char* old = getenv("XKB_DEFAULT_LAYOUT");
+        hadLayout_ = old != nullptr;
+        oldLayout_ = old ? old : "";
+        unsetenv("XKB_DEFAULT_LAYOUT");
+        ResetKeyLayout();
+    }
+    void TearDown() override
+    {
+        if (hadLayout_)
+            setenv("XKB_DEFAULT_LAYOUT", oldLayout_.c_str(), 1);
+        else
+            unsetenv("XKB_DEFAULT_LAYOUT");
+        ResetKeyLayout();
+        QtTest::TearDown();
+    }
+    bool hadLayout_ = false;
+    std::string oldLayout_;
+};
+
+TEST_F(KeyLayout, ScanCodesTypeTheLayoutsCharacters)
+{
+    struct Case {
+        const char* layout; // null: the default
+        uint8_t scan, prefix;
+        uint32_t mods;
+        char32_t ch;
+    };
+    const Case cases[] = {
+        {nullptr, 0x10, 0, 0, U'q'},          {nullptr, 0x10, 0, kModShift, U'Q'},
+        {nullptr, 0x02, 0, kModShift, U'!'},  {nullptr, 0x35, 0, 0, U'/'},
+        {nullptr, 0x35, 0xE0, 0, U'/'},       {nullptr, 0x48, 0xE0, 0, 0},
+        {nullptr, 0x10, 0, kModCapsLock, U'Q'}, {"de", 0x15, 0, 0, U'z'},
+        {"de", 0x2C, 0, 0, U'y'},             {"de", 0x27, 0, 0, U'\u00F6'},
+        {"de", 0x03, 0, kModShift, U'"'},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.layout ? c.layout : "default") + " scan " + std::to_string(c.scan));
+        if (c.layout)
+            setenv("XKB_DEFAULT_LAYOUT", c.layout, 1);
+        else
+            unsetenv("XKB_DEFAULT_LAYOUT");
+        ResetKeyLayout();
+        EXPECT_EQ(static_cast<uint32_t>(TranslateScanCode(c.scan, c.prefix, c.mods)), static_cast<uint32_t>(c.ch));
+    }
 }
 
 } // namespace
