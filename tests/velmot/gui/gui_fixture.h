@@ -216,7 +216,13 @@ class TESTAPP : public APPLICATION {
 public:
     TESTAPP(int* argc = nullptr, char** argv = nullptr) : APPLICATION(argc, argv) {}
     bool OnApplicationEvent(EVENTID id, STRINGARRAY* items, void* p1, void* p2) override;
+    bool OnCommand(uint32_t id) override
+    {
+        commands.push_back(plat::FourCCText(id));
+        return true;
+    }
     std::vector<std::string> events;
+    std::vector<std::string> commands;
     std::vector<int> codepages; // of the items of the last event
     std::vector<void*> words;   // p1 of each event
     std::map<EVENTID, bool> answers;
