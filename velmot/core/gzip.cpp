@@ -127,9 +127,16 @@ bool GZIP::InflateEnd()
 // far can be decoded by the receiver.
 bool GZIP::Step(BINARY const& in, BINARY& out, bool deflating)
 {
-    stream->next_in = reinterpret_cast<Bytef*>(in.Buffer);
-    stream->avail_in = static_cast<uInt>(std::max<int32_t>(in.Length(), 0));
-    char piece[kPiece];
+    // Growing `out` may move its buffer; when it is also the input, zlib
+    // reads from a copy.
+    BINARY copy;
+    BINARY const* src = &in;
+    if (&in == &out) {
+        copy = in;
+        src = &copy;
+    }
+    stream->next_in = reinterpret_cast<Bytef*>(src->Buffer);
+    stream->avail_in = static_cast<uInt>(std::max<int32_t>(src->Length(), 0));
     for (;;) {
         uInt room = kPiece;
         if (!deflating) {
@@ -138,16 +145,24 @@ bool GZIP::Step(BINARY const& in, BINARY& out, bool deflating)
             int64_t left = limit - produced;
             room = static_cast<uInt>(std::clamp<int64_t>(left, 1, kPiece));
         }
-        stream->next_out = reinterpret_cast<Bytef*>(piece);
+        // Each piece is written straight behind the output collected so far.
+        int32_t const base = out.Length();
+        if (base > GZIP_MAXLIMIT || !out.Make(base + static_cast<int32_t>(room))) {
+            out.Cut(base);
+            status = GZIP_ERROR;
+            return false;
+        }
+        stream->next_out = reinterpret_cast<Bytef*>(out.Buffer + base);
         stream->avail_out = room;
         int rc = deflating ? deflate(stream, Z_PARTIAL_FLUSH) : inflate(stream, Z_PARTIAL_FLUSH);
         int32_t made = static_cast<int32_t>(room - stream->avail_out);
         if (!deflating && produced + made > limit) {
+            out.Cut(base);
             status = GZIP_LIMIT;
             LOGIT("GZIP::InflateData stops at the limit of %d bytes\n", limit);
             return false;
         }
-        out.Append(piece, made);
+        out.Cut(base + made);
         produced += made;
         if (rc == Z_OK)
             continue;

@@ -172,6 +172,13 @@ TEST_F(Gzip, InflateDataOfCompleteBufferEndsAndAppendsAll)
     EXPECT_EQ(GZIP_STREAMEND, z.Status());
     EXPECT_EQ("prefix:" + data, Str(out));
     EXPECT_TRUE(z.InflateEnd());
+
+    // Input and output may be one buffer: the output is appended behind it.
+    GZIP same;
+    ASSERT_TRUE(same.InflateInit());
+    BINARY both = packed;
+    EXPECT_FALSE(same.InflateData(both, both));
+    EXPECT_EQ(Str(packed) + data, Str(both));
 }
 
 TEST_F(Gzip, InflateIsBoundedByTheLimit)
