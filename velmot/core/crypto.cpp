@@ -16,6 +16,7 @@
 #include <openssl/rsa.h>
 
 #include <cstring>
+#include <unistd.h>
 
 // Reports a broken precondition with the expression text callers know from
 // the log, and yields whether it held.
@@ -351,9 +352,11 @@ CYPHER::CYPHER(int bits)
     STRING seed;
     seed.FormatAppend("%llu", now);
     seed.FormatAppend("%llu", ~now);
-    seed.Append(OSYS::DateTimeFromLtimeLocalized(0));
+    seed.Append(OSYS::DateTimeFromLtime(0));
     seed.Append(OSYS::GetExeFilename());
-    seed.Append(OSYS::ComputerName());
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    seed.Append(host);
     RAND_seed(seed.Buf(), seed.Length());
     if (CHECK(bits >= 512 && bits <= kMaxModulusBits, "bits>=512 && bits<=16384", "CYPHER::CYPHER"))
         rsa = RSA_generate_key(bits, RSA_F4, nullptr, nullptr);
