@@ -77,6 +77,17 @@ std::string RuntimeFolder()
     return "/tmp/qor-" + std::to_string(getuid());
 }
 
+// The runtime folder holds sockets and locks; in /tmp anyone may have made
+// a folder of that name first, so it must be a real folder of this user
+// that nobody else can enter.
+bool PrivateFolder(std::string const& path)
+{
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
+        return false;
+    return (st.st_mode & 077) == 0 || chmod(path.c_str(), 0700) == 0;
+}
+
 std::string WithoutTrailingSlash(std::string path)
 {
     while (path.size() > 1 && path.back() == '/')
@@ -110,6 +121,8 @@ std::string FolderPath(Folder folder, bool create)
     }
     path = WithoutTrailingSlash(path);
     if (create && !MakeFolders(path, mode))
+        return std::string();
+    if (folder == Folder::Runtime && !PrivateFolder(path))
         return std::string();
     if (!create) {
         struct stat st;
