@@ -29,6 +29,7 @@ std::string ToStd(STRING const& s)
 void SetRaw(FILENAME& target, std::string const& path)
 {
     static_cast<STRING&>(target) = STRING(path.c_str());
+    memset(&target.FileStatus, 0, sizeof target.FileStatus);
 }
 
 std::string Join(std::string const& folder, char const* name)
