@@ -1,6 +1,7 @@
 // Process entry and the application base.
 #include "velmot/core/tarvo.h"
 
+#include "velmot/core/cocoa.h"
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
 #include "platform/services/folders.h"
@@ -322,17 +323,7 @@ void TARVOAPP::Cleanup(int exitcode)
 
 int TARVOAPP::GetDefaultLocale()
 {
-    // The user's language preference: the first entry of $LANGUAGE, else the
-    // locale of messages; "de" in any region counts as German.
-    for (char const* var : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
-        char const* value = getenv(var);
-        if (!value || !*value)
-            continue;
-        return (strncasecmp(value, "de", 2) == 0 && !isalpha(static_cast<unsigned char>(value[2])))
-                   ? LOCALE_GERMAN
-                   : LOCALE_ENGLISH;
-    }
-    return LOCALE_ENGLISH;
+    return COCOA::GetInstance()->GetDefaultLocale();
 }
 
 // ---------------------------------------------------------------------------
