@@ -11,7 +11,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <map>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>

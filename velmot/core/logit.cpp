@@ -102,14 +102,16 @@ std::string DefaultLogFile()
 {
     if (IsDevelopmentTree())
         return "logit.log";
-    std::string bundle = OSYS::GetBundleFileName().Buf();
-    for (char const* ext : {".app", ".exe"}) {
-        size_t pos;
-        while ((pos = bundle.find(ext)) != std::string::npos)
-            bundle.replace(pos, 4, "_");
+    STRING name = OSYS::GetBundleFileName();
+    std::string bundle;
+    for (char const* p = name.Buf(); *p;) {
+        if (strncmp(p, ".app", 4) == 0 || strncmp(p, ".exe", 4) == 0) {
+            bundle += '_';
+            p += 4;
+        } else {
+            bundle += static_cast<char>(std::toupper(static_cast<unsigned char>(*p++)));
+        }
     }
-    for (char& c : bundle)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return std::string(OSYS::GetSystemPath(OSYSFOLDER_LOGS).Buf()) + "Tarvo_" + bundle + "logit.log";
 }
 

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 FILE* FILENAME::fsopen(char const* path, char const* mode, int share)
@@ -56,7 +57,9 @@ FILE* FILENAME::fsopen(char const* path, char const* mode, int share)
     if (fd >= 0) {
         int op = share == FSOPEN_SHARE_EXCLUSIVE ? LOCK_EX : share == FSOPEN_SHARE_SHARED ? LOCK_SH : 0;
         bool locked = op == 0 || flock(fd, op | LOCK_NB) == 0;
-        if (locked && truncate && ftruncate(fd, 0) != 0)
+        // Only regular files can be truncated; devices and pipes are written as they are.
+        struct stat st;
+        if (locked && truncate && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0)
             locked = false;
         if (locked)
             f = fdopen(fd, m.c_str());

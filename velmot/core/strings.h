@@ -136,7 +136,23 @@ public:
     // Editing.
     void Append(char const* text, int32_t len = -1);
     void Append(BINARY const& other) { BINARY::Append(other); }
-    void Append(char c) { Append(&c, 1); }
+    // One byte: written in place while the block has room (the same test as
+    // BINARY::Append), so a text built byte by byte costs no call per byte.
+    void Append(char c)
+    {
+        // Fields read once and the length stored last: the byte stores may
+        // alias any object, and re-reading the fields after them would put a
+        // store-to-load round trip on every byte. BufLen is 0 without a buffer.
+        int32_t const len = StrLen;
+        if (len < BufLen - 9 && !(Flags & STRINGFLAG_WIDE)) {
+            char* const buf = Buffer;
+            buf[len] = c;
+            buf[len + 1] = 0;
+            StrLen = len + 1;
+        } else {
+            BINARY::Append(&c, 1);
+        }
+    }
     void Insert(char const* text, int32_t pos);
     static STRING Repeat(char const* text, int count);
     int Format(char const* format, ...) VELMOT_PRINTF(2, 3);

@@ -265,7 +265,7 @@ void TARVOAPP::InitArgsLoggingAndLocale(int argc, char** argv, int defaultlocale
     if (!appfile.empty()) {
         std::string userhome = OSYS::GetSystemPath(OSYSFOLDER_HOME).Buf();
         if (IsFolder(userhome))
-            AddArgumentFile(files, Join(userhome, "." + appfile.substr(0, appfile.size() - 4)));
+            AddArgumentFile(files, Join(userhome, std::string(".").append(appfile, 0, appfile.size() - 4)));
     }
 
     gArgs.clear();

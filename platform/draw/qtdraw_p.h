@@ -1,0 +1,132 @@
+// Inner parts of the drawing layer, shared by its sources. Not for use
+// outside platform/draw: it exposes the Qt types underneath.
+#pragma once
+
+#include "platform/draw/bitmap.h"
+#include "platform/draw/context.h"
+#include "platform/draw/font.h"
+
+#include <QColor>
+#include <QFont>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPen>
+#include <QPointF>
+#include <QRawFont>
+#include <QString>
+#include <QTransform>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace plat {
+
+QString ToQString(std::u16string_view text);
+// Characters that are not Unicode scalar values become U+FFFD.
+QString ToQString(std::u32string_view text);
+QColor ToQColor(const Color& c);
+
+// Long runs are laid out in pieces: the layout engine keeps positions in
+// 26.6 fixed point, which overflows for lines some 33 million pixels wide,
+// and caret queries cost time proportional to the piece. TextPieceEnd gives
+// the end of the piece that starts at `start`.
+constexpr size_t kTextPieceLength = 4096;
+size_t TextPieceEnd(const QString& s, size_t start);
+
+struct FontImpl {
+    std::string requested;
+    int pixelSize = 0;
+    bool bold = false;
+    bool italic = false;
+    QFont font;
+    QRawFont raw; // the primary face, for glyph lookup and cell drawing
+
+    // Glyphs of the primary face, looked up once per character.
+    mutable std::array<uint32_t, 128> asciiGlyphs{};
+    mutable bool asciiFilled = false;
+    mutable std::unordered_map<char32_t, uint32_t> otherGlyphs;
+
+    // The font with letter spacing for a non-zero extra advance, kept for
+    // the last value asked for.
+    mutable QFont spacedFont;
+    mutable double spacedExtra = 0;
+
+    // Metrics are asked for on every selection of the font; measured once.
+    mutable std::optional<FontMetrics> metrics;
+
+    uint32_t Glyph(char32_t ch) const;
+    const QFont& FontWithExtra(double extra) const;
+};
+
+struct ImageImpl {
+    QImage image;
+};
+
+struct BitmapImpl {
+    QImage image;
+    std::unique_ptr<DrawContext> context;
+};
+
+struct GState {
+    QTransform ctm; // user space -> default user space
+    QColor fill = Qt::black;
+    QColor stroke = Qt::black;
+    double lineWidth = 1;
+    LineCap cap = LineCap::Butt;
+    BlendMode blend = BlendMode::Normal;
+    bool antialias = true;
+    bool shadow = false;
+    QPointF shadowOffset; // device units, y up
+    double shadowBlur = 0;
+    QColor shadowColor;
+};
+
+struct ContextImpl {
+    QPainter* painter = nullptr;
+    std::unique_ptr<QPainter> ownedPainter; // bitmap contexts own theirs
+    QTransform base;                         // default user space -> painter coordinates
+    bool bottomUp = false;
+    Size size;
+    Bitmap* bitmap = nullptr;
+    QImage* targetImage = nullptr; // set for bitmap contexts
+
+    GState state;
+    std::vector<GState> saved; // one painter save() per entry
+
+    QPainterPath path;    // in the user space of pathCtm
+    QTransform pathCtm;
+    bool hasCurrentPoint = false;
+
+    // Scratch arrays for cell drawing, kept to avoid an allocation per run.
+    std::vector<quint32> glyphs;
+    std::vector<QPointF> positions;
+
+    ~ContextImpl();
+    void Init(QPainter* p, const QTransform& baseTransform, bool isBottomUp, Size surface);
+    QTransform UserToPainter() const { return state.ctm * base; }
+    void SyncTransform() { painter->setWorldTransform(UserToPainter()); }
+    QPainterPath PathInUserSpace() const;
+    // Runs draw(painter, userToPainter) on the surface, first into the
+    // shadow when one is set. userBounds bounds what draw paints, in user
+    // space, for sizing the shadow.
+    template <class Draw>
+    void Paint(const QRectF& userBounds, Draw&& draw);
+    void PaintShadow(const QRectF& userBounds, const std::function<void(QPainter&, const QTransform&)>& draw);
+    QPen StrokePen() const;
+};
+
+template <class Draw>
+void ContextImpl::Paint(const QRectF& userBounds, Draw&& draw)
+{
+    if (state.shadow)
+        PaintShadow(userBounds, draw);
+    draw(*painter, UserToPainter());
+    SyncTransform();
+}
+
+} // namespace plat
