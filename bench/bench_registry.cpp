@@ -4,8 +4,6 @@
 // Both run in a private temporary folder, never in the user's settings.
 #include "velmot/core/registry.h"
 #include "platform/services/prefs.h"
-
-#include <ostream> // the reporter writes to a std::ostream
 #include "bench/support/ratio.h"
 
 #include <cstdio>

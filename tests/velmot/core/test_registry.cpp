@@ -1,6 +1,7 @@
 // The registry store over the preferences store: paths, mapping, typed
 // values, a second process reading them back, and refused values.
 #include "velmot/core/registry.h"
+#include "velmot/core/tarvo.h"
 #include "tests/velmot/core/sys_testutil.h"
 
 #include <gtest/gtest.h>
@@ -276,4 +277,21 @@ TEST_F(Registry, TestAccessTellsWhetherTheDomainCanBeWritten)
     EXPECT_TRUE(Asserts().empty());
     EXPECT_FALSE(REGISTRY::TestAccess(REGISTRY::CURRENT_USER, "Software", "Tarvo", REGISTRY::READ));
     EXPECT_TRUE(Asserted("access==REGISTRY::WRITE"));
+}
+
+TEST_F(Registry, UnwrittenPreferencesAreWrittenWhenTheProgramEnds)
+{
+    // A value set without synchronising (as the platform's own users may
+    // do) reaches the file through the process entry's last step.
+    int rc = testutil::RunInChild([] {
+        plat::SetPref("com.tarvo.atexit", "Pending", plat::PrefValue(int32_t{314}), plat::PrefScope::CurrentUser);
+        char arg0[] = "probe";
+        char* argv[] = {arg0, nullptr};
+        return VelmotEntryPoint(1, argv, [](int, char**, char**) { return 0; });
+    });
+    ASSERT_EQ(0, rc);
+    plat::ResetPrefsCache();
+    auto v = plat::GetPref("com.tarvo.atexit", "Pending", plat::PrefScope::CurrentUser);
+    ASSERT_TRUE(v && std::holds_alternative<int32_t>(*v));
+    EXPECT_EQ(314, std::get<int32_t>(*v));
 }
