@@ -18,6 +18,7 @@
 #include <sstream>
 #include <string>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -290,4 +291,17 @@ TEST_F(Cocoa, InstancesCountEveryRunningCopyOfTheProgram)
     kill(twin, SIGKILL);
     waitpid(twin, nullptr, 0);
     EXPECT_EQ(alone, COCOA::GetInstance()->GetCurrentProcessInstancesCount());
+}
+
+TEST_F(Cocoa, WakingTheScreenAsksTheScreenSaverToReset)
+{
+    TempDir dir;
+    std::string fake = dir.file("xdg-screensaver");
+    testutil::WriteFile(fake, "#!/bin/sh\necho \"$@\" >> \"" + dir.file("called") + "\"\n");
+    chmod(fake.c_str(), 0755);
+    EnvSet env;
+    char const* path = getenv("PATH");
+    env.Set("PATH", (dir.path() + ":" + (path ? path : "")).c_str());
+    OSYS::WakeupScreensaver();
+    EXPECT_EQ("reset\n", ReadFile(dir.file("called")));
 }
