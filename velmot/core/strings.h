@@ -31,6 +31,13 @@ constexpr uint32_t STRINGFLAG_WIDE = 0x10;
 
 constexpr int32_t BINARY_DEFAULTBLOCK = 96;
 
+class STRING;
+class WSTRING;
+namespace plat {
+class Text;
+class Number;
+} // namespace plat
+
 class VELMOT_EXPORT BINARY {
 public:
     char* Buffer = nullptr;
@@ -98,6 +105,21 @@ public:
     static int MEMCMP(char const* a, char const* b, int32_t n);
     static char const* NULLCHECK(char const* p, char const* where);
     static wchar_t const* NULLCHECK(wchar_t const* p, char const* where);
+
+    // Text forms of the bytes (encodings.cpp). Each returns a new object and
+    // leaves this one unchanged; malformed input is skipped or kept as it
+    // stands and reported to the log, never to the user.
+    STRING AsHex() const;
+    BINARY UnHex() const;
+    STRING AsMime(int linebreaks) const;
+    STRING UnMime() const;
+    STRING UnMimeQuotedPrintable() const;
+    STRING Quoted(char const* escapechars = nullptr) const;
+    BINARY UnQuoted(bool lenient) const;
+    // A reversible scrambler that hides stored option values from casual
+    // reading; it is no encryption.
+    STRING AsShuffle(char const* password = nullptr) const;
+    BINARY UnShuffle(char const* password = nullptr) const;
 
 protected:
     // Terminator size for the current flags.
@@ -202,6 +224,27 @@ public:
     // Conversion tables between DOS code page 437 and Windows 1252.
     static unsigned char const DosToAnsi[256];
     static unsigned char const AnsiToDos[256];
+
+    // Wide text to bytes of code page cp (wstring.cpp): each character
+    // becomes UNICODE::ToForcedCodepageChar's byte; with UNICODE_CPUTF8 the
+    // characters are encoded as UTF-8.
+    STRING(wchar_t const* text, UNICODE_CODEPAGE cp);
+    STRING(wchar_t const* text, int32_t len, UNICODE_CODEPAGE cp);
+    STRING(WSTRING const& text, UNICODE_CODEPAGE cp);
+    void FromWideChar(wchar_t const* text, int32_t len, UNICODE_CODEPAGE cp);
+
+    // Platform text and numbers (wstring_platform.cpp). A null text makes
+    // the string unset; characters become their 1252 bytes, and what 1252
+    // cannot hold becomes '?' (or a line-drawing substitute). A number is
+    // its signed 32-bit decimal text.
+    STRING(plat::Text const& text);
+    STRING& operator=(plat::Text const& text);
+    explicit STRING(plat::Number const& number);
+
+    // UTF-8 (encodings.cpp): the bytes read as ISO 8859-1 written as UTF-8,
+    // and UTF-8 read back to one 1252 byte per character.
+    STRING UtfEncode() const;
+    STRING UtfDecode() const;
 };
 
 VELMOT_EXPORT STRING operator||(STRING const& a, STRING const& b);
