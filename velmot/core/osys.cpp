@@ -7,6 +7,7 @@
 #include "velmot/core/osysconv.h"
 #include "velmot/core/osyssync.h"
 #include "velmot/core/registry.h"
+#include "velmot/core/wstring.h"
 #include "platform/services/folders.h"
 #include "platform/services/resources.h"
 #include "platform/services/sound.h"
@@ -236,6 +237,17 @@ STRING OSYS::GetStringFromResource(char const* id, void* table)
     std::optional<std::string> text = plat::StringFromResource(id, CallerTable(table));
     if (text)
         rc = osysconv::StringFromUtf8(*text);
+    return rc;
+}
+
+WSTRING OSYS::GetWideStringFromResource(char const* id, void* table)
+{
+    WSTRING rc(L"<RESOURCE TEXT NOT FOUND>");
+    if (!id)
+        return rc;
+    std::optional<std::string> text = plat::StringFromResource(id, CallerTable(table));
+    if (text)
+        rc.FromUtf8(text->data(), static_cast<int32_t>(text->size()));
     return rc;
 }
 

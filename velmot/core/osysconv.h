@@ -2,12 +2,13 @@
 // platform layer (UTF-8 or platform strings) turned into the library's byte
 // strings of code page 1252, and back.
 //
-// Characters outside ISO Latin-1 become "?" instead of emptying the whole
-// text, so that one foreign character in a localized date or a stored
-// setting does not lose the rest of it.
+// Characters that 1252 cannot hold become "?" (STRING from a platform
+// string) instead of emptying the whole text, so that one foreign character
+// in a localized date or a stored setting does not lose the rest of it.
 #pragma once
 
 #include "velmot/core/strings.h"
+#include "velmot/core/wstring.h"
 #include "platform/services/text.h"
 
 #include <string>
@@ -15,14 +16,12 @@
 
 namespace osysconv {
 
+// A platform string as 1252 bytes; empty (with a buffer) for a null one.
 inline STRING StringFromText(plat::Text const& text)
 {
-    std::string latin1;
-    if (!text.ToLatin1(latin1, '?'))
+    if (text.IsNull())
         return STRING("");
-    STRING rc;
-    rc.Make(static_cast<int32_t>(latin1.size()), latin1.data());
-    return rc;
+    return STRING(text);
 }
 
 // Bytes that are not valid UTF-8 are taken as they are.
@@ -37,9 +36,13 @@ inline STRING StringFromUtf8(std::string_view utf8)
     return StringFromText(text);
 }
 
-inline plat::Text TextFromString(char const* latin1, size_t len)
+// 1252 bytes as a platform string (ISO Latin-1, with the characters 1252
+// puts at 0x80 to 0x9F).
+inline plat::Text TextFromString(char const* text)
 {
-    return plat::Text::FromLatin1(std::string_view(latin1 ? latin1 : "", latin1 ? len : 0));
+    CFSTRING cf;
+    cf = text ? text : "";
+    return cf.Ref;
 }
 
 } // namespace osysconv

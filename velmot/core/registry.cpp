@@ -247,10 +247,8 @@ bool REGISTRY::Read(char const* name, void* buffer, int* size)
         return true;
     }
     if (auto const* text = std::get_if<plat::Text>(&*v)) {
-        std::string latin1;
-        if (!text->ToLatin1(latin1, '?'))
-            return false;
-        int len = static_cast<int>(latin1.size());
+        STRING bytes = osysconv::StringFromText(*text);
+        int len = bytes.Length();
         if (!buffer) {
             *size = len;
             return true;
@@ -260,7 +258,7 @@ bool REGISTRY::Read(char const* name, void* buffer, int* size)
             return true;
         }
         int n = *size - 1 < len ? *size - 1 : len;
-        memcpy(buffer, latin1.data(), static_cast<size_t>(n));
+        memcpy(buffer, bytes.Buf(), static_cast<size_t>(n));
         static_cast<char*>(buffer)[n] = '\0';
         *size = n;
         return true;
@@ -305,7 +303,10 @@ bool REGISTRY::Write(char const* name, char const* text)
 {
     if (!text)
         return false;
-    std::optional<plat::PrefValue> v = plat::PrefValue(osysconv::TextFromString(text, strlen(text)));
+    plat::Text platformText = osysconv::TextFromString(text);
+    if (platformText.IsNull())
+        return false;
+    std::optional<plat::PrefValue> v = plat::PrefValue(platformText);
     return BaseAccess(name, WRITE, &v);
 }
 

@@ -13,9 +13,9 @@
 //   local-machine root to the preferences of every user of this host.
 //
 // Every write is synchronised to disk at once, so other processes of the
-// user see it at their next read. Texts are stored as platform strings from
-// and to ISO Latin-1 (results carry code page 1252; characters outside
-// Latin-1 read back as "?").
+// user see it at their next read. Texts are stored as platform strings made
+// from their code page 1252 bytes (results carry code page 1252; characters
+// that 1252 cannot hold read back as "?").
 #pragma once
 
 #include "velmot/core/strings.h"

@@ -2,6 +2,7 @@
 // four-character codes, small actions and unique numbers.
 #include "velmot/core/osys.h"
 #include "velmot/core/registry.h"
+#include "velmot/core/wstring.h"
 #include "platform/services/resources.h"
 #include "tests/velmot/core/sys_testutil.h"
 
@@ -92,7 +93,8 @@ protected:
                   "\"IDS_BOTH\" = \"from Localizable\";\n"
                   "\"IDS_SAME\" = \"IDS_SAME\";\n"
                   "\"IDS_UMLAUT\" = \"Gr\xc3\xb6\xc3\x9f" "e\";\n"
-                  "\"IDS_EURO\" = \"5 \xe2\x82\xac\";\n");
+                  "\"IDS_EURO\" = \"5 \xe2\x82\xac\";\n"
+                  "\"IDS_FAR\" = \"\xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80 ok\";\n");
         WriteFile(res_ + "/en.lproj/App.strings",
                   "\"IDS_BOTH\" = \"from App\";\n"
                   "\"IDS_SAME\" = \"from App too\";\n"
@@ -141,15 +143,23 @@ TEST_F(OsysResources, LocalizedTextsFollowTheTableOrder)
         {"IDS_MINE", none, "IDS_MINE"},
         {"IDS_NOWHERE", const_cast<char*>("Mine"), "IDS_NOWHERE"},
         {"IDS_UMLAUT", nullptr, "Gr\xf6\xdf" "e"}, // code page 1252
-        {"IDS_EURO", nullptr, "5 ?"},              // outside Latin-1: one "?", the rest kept
+        {"IDS_EURO", nullptr, "5 \x80"},
+        {"IDS_FAR", nullptr, "?? ? ok"},           // what 1252 cannot hold: "?", the rest kept
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.id);
         EXPECT_STREQ(c.expected, OSYS::GetStringFromResource(c.id, c.table).Buf());
     }
 
+    // The wide form keeps every character.
+    EXPECT_STREQ(L"Gr\u00f6\u00dfe", OSYS::GetWideStringFromResource("IDS_UMLAUT").Buf());
+    EXPECT_STREQ(L"\u65e5\u672c \U0001F600 ok", OSYS::GetWideStringFromResource("IDS_FAR").Buf());
+    EXPECT_STREQ(L"only in Mine", OSYS::GetWideStringFromResource("IDS_MINE", const_cast<char*>("Mine")).Buf());
+    EXPECT_STREQ(L"IDS_NOWHERE", OSYS::GetWideStringFromResource("IDS_NOWHERE").Buf());
+
     UseStage(stage_.file("no-such-stage"));
     EXPECT_STREQ("<RESOURCE TEXT NOT FOUND>", OSYS::GetStringFromResource("IDS_BOTH").Buf());
+    EXPECT_STREQ(L"<RESOURCE TEXT NOT FOUND>", OSYS::GetWideStringFromResource("IDS_BOTH").Buf());
 }
 
 TEST_F(OsysResources, ResourceFilesAndInformationValues)

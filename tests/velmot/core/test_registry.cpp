@@ -135,7 +135,7 @@ TEST_F(Registry, ValuesOfEachTypeAreReadBackByAnotherProcess)
     unsigned char const bytes[] = {0x00, 0xff, 0x10, 0x80};
     ASSERT_TRUE(reg.Write("Number", static_cast<DWORD>(-5)));
     ASSERT_TRUE(reg.Write("Data", bytes, 3));
-    ASSERT_TRUE(reg.Write("Text", "Gr\xfc\xdf" "e = \\ 100%"));
+    ASSERT_TRUE(reg.Write("Text", "Gr\xfc\xdf" "e = \\ 100% \x80"));
 
     TempDir dir;
     pid_t pid = systest::StartProbe({"regread", "Shared", dir.file("out")});
@@ -143,7 +143,7 @@ TEST_F(Registry, ValuesOfEachTypeAreReadBackByAnotherProcess)
     ASSERT_EQ(0, systest::WaitProbe(pid));
     EXPECT_EQ("number -5\n"
               "data 00 ff 10\n"
-              "text Gr\xfc\xdf" "e = \\ 100%\n",
+              "text Gr\xfc\xdf" "e = \\ 100% \x80\n",
               ReadFile(dir.file("out")));
 
     // And this process reads them back the same.
@@ -156,7 +156,7 @@ TEST_F(Registry, ValuesOfEachTypeAreReadBackByAnotherProcess)
     EXPECT_EQ(0, memcmp(bytes, data.Buffer, 3));
     STRING text;
     EXPECT_TRUE(reg.Read("Text", &text));
-    EXPECT_STREQ("Gr\xfc\xdf" "e = \\ 100%", text.Buf());
+    EXPECT_STREQ("Gr\xfc\xdf" "e = \\ 100% \x80", text.Buf());
     EXPECT_EQ(1252, text.CodePage);
     EXPECT_TRUE(Asserts().empty());
 }
