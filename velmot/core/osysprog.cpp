@@ -50,8 +50,13 @@ bool IsFile(char const* path)
     return path && *path && stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// The window events belong to the main thread: another thread that waits
+// with STARTPROGRAM_KEEPEVENTS only waits. Before the process entry has
+// named a main thread, the caller is taken for it.
 void RunPendingEvents()
 {
+    if (TARVOAPP::GetMainThreadId() != 0 && !TARVOAPP::IsMainThread())
+        return;
     if (OSYS::WAITEVENTSHOOK hook = gWaitEventsHook.load())
         hook();
     else

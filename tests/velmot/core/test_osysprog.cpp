@@ -2,6 +2,7 @@
 // folders, descriptors of the child, the waiting hook, and argument
 // vectors that no shell ever reads.
 #include "velmot/core/osys.h"
+#include "velmot/core/tarvo.h"
 #include "platform/services/dispatch.h"
 #include "tests/velmot/core/sys_testutil.h"
 
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <signal.h>
 #include <string>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -247,4 +249,29 @@ TEST_F(Openers, DocumentsAndApplicationsMapOntoOpeners)
     EXPECT_FALSE(OSYS::ShellExecuteRun(nullptr, "no-such-app", "doc", ""));
     EXPECT_FALSE(OSYS::ShellExecuteRun(nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ("", Opened());
+}
+
+TEST_F(Programs, OnlyTheMainThreadRunsEventsWhileItWaits)
+{
+    // In a process whose entry named the main thread, a worker that waits
+    // with events must not run the main thread's tasks.
+    int rc = testutil::RunInChild([] {
+        char arg0[] = "probe";
+        char* argv[] = {arg0, nullptr};
+        return VelmotEntryPoint(1, argv, [](int, char**, char**) {
+            OSYS::SetWaitEventsHook(&CountingHook);
+            gHookCalls = 0;
+            std::thread worker([] {
+                OSYS::StartProgram("/bin/sh", "-c \"sleep 0.1\"", nullptr, nullptr,
+                                   OSYS::STARTPROGRAM_WAIT | OSYS::STARTPROGRAM_KEEPEVENTS, nullptr, nullptr);
+            });
+            worker.join();
+            int onWorker = gHookCalls.load();
+            OSYS::StartProgram("/bin/sh", "-c \"sleep 0.1\"", nullptr, nullptr,
+                               OSYS::STARTPROGRAM_WAIT | OSYS::STARTPROGRAM_KEEPEVENTS, nullptr, nullptr);
+            int onMain = gHookCalls.load();
+            return onWorker == 0 && onMain > 0 ? 0 : 1;
+        });
+    });
+    EXPECT_EQ(0, rc);
 }
