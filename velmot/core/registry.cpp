@@ -3,6 +3,7 @@
 
 #include "velmot/core/logit.h"
 #include "velmot/core/osysconv.h"
+#include "velmot/core/stringarray.h"
 #include "velmot/core/tarvo.h"
 
 #include <cctype>
@@ -313,6 +314,24 @@ bool REGISTRY::Write(char const* name, char const* text)
 bool REGISTRY::DeleteValue(char const* name)
 {
     return BaseAccess(name, WRITE, nullptr);
+}
+
+int REGISTRY::EnumKeyNames(STRINGARRAY* names)
+{
+    if (!names)
+        return 0;
+    names->DeleteAllItems();
+    STRING identifier;
+    plat::PrefScope scope;
+    if (!GetPrefsMapping(&identifier, &scope, nullptr))
+        return 0;
+    for (std::string const& key :
+         plat::PrefKeys(std::string_view(identifier.Buf(), static_cast<size_t>(identifier.Length())), scope)) {
+        STRING item;
+        item.Make(static_cast<int32_t>(key.size()), key.data());
+        names->AppendItem(std::move(item));
+    }
+    return names->NumItems();
 }
 
 bool REGISTRY::TestAccess(DWORD root, char const* base, char const* app, REGISTRYFLAGS mode)

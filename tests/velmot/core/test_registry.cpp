@@ -1,6 +1,7 @@
 // The registry store over the preferences store: paths, mapping, typed
 // values, a second process reading them back, and refused values.
 #include "velmot/core/registry.h"
+#include "velmot/core/stringarray.h"
 #include "velmot/core/tarvo.h"
 #include "tests/velmot/core/sys_testutil.h"
 
@@ -294,4 +295,28 @@ TEST_F(Registry, UnwrittenPreferencesAreWrittenWhenTheProgramEnds)
     auto v = plat::GetPref("com.tarvo.atexit", "Pending", plat::PrefScope::CurrentUser);
     ASSERT_TRUE(v && std::holds_alternative<int32_t>(*v));
     EXPECT_EQ(314, std::get<int32_t>(*v));
+}
+
+TEST_F(Registry, EnumKeyNamesListsTheWholeDomain)
+{
+    REGISTRY windows("Lister\\Windows", "Software\\Tarvo\\", 1);
+    REGISTRY recent("Lister\\Recent", "Software\\Tarvo\\", 1);
+    REGISTRY top("Lister", "Software\\Tarvo\\", 1);
+    ASSERT_TRUE(windows.Write("Main", "RECT(0,0,1,1)"));
+    ASSERT_TRUE(recent.Write("File1", "a.qor"));
+    ASSERT_TRUE(top.Write("Version", 3u));
+
+    STRINGARRAY names;
+    names.AppendItem(STRING("stale item"));
+    // Every key of the application's domain, not only this sub-key's.
+    EXPECT_EQ(3, windows.EnumKeyNames(&names));
+    ASSERT_EQ(3, names.NumItems());
+    std::vector<std::string> got;
+    for (int i = 0; i < names.NumItems(); ++i)
+        got.emplace_back(names[i]->Buf());
+    EXPECT_EQ((std::vector<std::string>{"Recent:File1", "Version", "Windows:Main"}), got);
+
+    REGISTRY empty("NothingHere", "Software\\Tarvo\\", 1);
+    EXPECT_EQ(0, empty.EnumKeyNames(&names));
+    EXPECT_EQ(0, names.NumItems());
 }
