@@ -148,6 +148,17 @@ public:
     static bool ShellExecuteRun(void* window, char const* file, char const* params, char const* folder);
     static bool ShowUrl(char const* url, OpaqueWindowPtr* window = nullptr);
     static bool AutoRun(char const* name, char const* cmdline);
+
+    // Flags of StartProgram.
+    static constexpr unsigned long STARTPROGRAM_WAIT = 0x01;       // wait until the program ends
+    static constexpr unsigned long STARTPROGRAM_KEEPEVENTS = 0x10; // with WAIT: poll and keep events flowing
+
+    // What StartProgram runs between its polls while it waits with
+    // STARTPROGRAM_KEEPEVENTS, so that the window events of the main thread
+    // keep flowing. The event layer installs its own; until then (and after
+    // a null hook) the tasks queued for the main thread are run.
+    using WAITEVENTSHOOK = void (*)();
+    static void SetWaitEventsHook(WAITEVENTSHOOK hook);
 };
 
 // Measures the duration of a step and writes it to the log.
