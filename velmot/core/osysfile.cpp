@@ -11,7 +11,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
-#include <pwd.h>
 #include <random>
 #include <string>
 #include <sys/file.h>
@@ -137,34 +136,6 @@ std::recursive_mutex& ShellLock()
 {
     static auto* lock = new std::recursive_mutex;
     return *lock;
-}
-
-// The user's login name and the machine's name, by the rules of the system
-// services: the password database, then $USER, then "null"; the host name
-// without a ".local" ending.
-std::string LoginName()
-{
-    char buf[4096];
-    passwd pw;
-    passwd* result = nullptr;
-    if (getpwuid_r(geteuid(), &pw, buf, sizeof buf, &result) == 0 && result && result->pw_name && *result->pw_name)
-        return result->pw_name;
-    if (char const* user = getenv("USER"); user && *user)
-        return user;
-    return "null";
-}
-
-std::string HostName()
-{
-    char buf[256] = "";
-    if (gethostname(buf, sizeof buf - 1) != 0)
-        return std::string();
-    buf[sizeof buf - 1] = '\0';
-    std::string name = buf;
-    size_t local = name.find(".local");
-    if (local != std::string::npos)
-        name.erase(local);
-    return name;
 }
 
 // A private folder for temporary files: "<base>/<app>-<uid>", mode 0700,
@@ -307,6 +278,9 @@ constexpr BuiltinPlaceholder kBuiltins[] = {
     {"%USERPICTURES%", OSYSFOLDER_PICTURES},
 };
 
+// The modification time broken down in UTC. Done here rather than with
+// OSYS::SystemtimeFromLtime, where 0 stands for "now": a file stamped with
+// the epoch keeps its date.
 void BrokenDown(time_t t, _SYSTEMTIME* st)
 {
     tm parts{};
@@ -536,9 +510,9 @@ void FILENAME::ExpandShellStrings()
         if (path.compare(0, 2, "~\\") == 0)
             path = "%USERHOME%" + path.substr(1);
         if (user)
-            ReplaceAllICase(path, "%USERNAME%", LoginName());
+            ReplaceAllICase(path, "%USERNAME%", ToStd(OSYS::GetCurrentUserName()));
         if (computer)
-            ReplaceAllICase(path, "%COMPUTERNAME%", HostName());
+            ReplaceAllICase(path, "%COMPUTERNAME%", ToStd(OSYS::ComputerName()));
         for (SHELLSTRINGS const& e : ShellStrings) {
             if (e.Name.IsEmpty() || e.Value.IsEmpty())
                 continue;
@@ -578,7 +552,7 @@ STRING FILENAME::AsShellStrings(bool home) const
                 p = ToStd(e.AltName) + p.substr(v.size());
         }
     }
-    std::string login = LoginName();
+    std::string login = ToStd(OSYS::GetCurrentUserName());
     if (!login.empty())
         ReplaceAll(p, "\\" + login + "\\", "\\%USERNAME%\\");
     if (home) {
@@ -845,17 +819,7 @@ bool FILENAME::SetFileTime(unsigned long long ltime) const
 
 bool FILENAME::SetFileTime(_SYSTEMTIME const& st) const
 {
-    tm parts{};
-    parts.tm_year = st.wYear - 1900;
-    parts.tm_mon = st.wMonth - 1;
-    parts.tm_mday = st.wDay;
-    parts.tm_hour = st.wHour;
-    parts.tm_min = st.wMinute;
-    parts.tm_sec = st.wSecond;
-    time_t t = timegm(&parts);
-    if (t == static_cast<time_t>(-1))
-        return false;
-    return SetFileTime(static_cast<unsigned long long>(t));
+    return SetFileTime(OSYS::LtimeFromSystemtime(st));
 }
 
 bool FILENAME::CopyTo(char const* dest, bool overwrite) const

@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <pwd.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -48,11 +47,7 @@ protected:
         return path;
     }
     static std::string Home() { return Folder(OSYSFOLDER_HOME); }
-    static std::string Login()
-    {
-        passwd* pw = getpwuid(geteuid());
-        return pw ? pw->pw_name : "";
-    }
+    static std::string Login() { return OSYS::GetCurrentUserName().Buf(); }
     // A FILENAME holding the text as it is, without expansion.
     static FILENAME Raw(char const* text)
     {
@@ -89,11 +84,7 @@ TEST_F(FileName, PortableTextsBecomePlatformPaths)
 {
     std::string home = Home();
     std::string docs = Folder(OSYSFOLDER_DOCUMENTS);
-    char host[256] = "";
-    gethostname(host, sizeof host - 1);
-    std::string hostname = host;
-    if (size_t local = hostname.find(".local"); local != std::string::npos)
-        hostname.erase(local);
+    std::string hostname = S(OSYS::ComputerName());
     std::string self = S(OSYS::GetExeFilename());
     struct Case {
         std::string Text;
@@ -453,6 +444,11 @@ TEST_F(FileName, FileTimes)
     EXPECT_TRUE(f.HasModTimeChanged());
     ASSERT_TRUE(f.GetFileTime(&text));
     EXPECT_EQ(S(text), "2010-09-09 01:46:40");
+
+    // A file stamped with the epoch keeps that date (0 is not "now" here).
+    ASSERT_TRUE(f.SetFileTime(0ULL));
+    ASSERT_TRUE(f.GetFileTime(&text));
+    EXPECT_EQ(S(text), "1970-01-01 00:00:00");
 
     FILENAME missing(dir_.file("missing").c_str());
     EXPECT_FALSE(missing.GetFileTime(&ltime));
