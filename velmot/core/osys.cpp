@@ -288,9 +288,10 @@ COLORREF OSYS::CalcColorBlend(COLORREF from, COLORREF to, double percent)
     return rc;
 }
 
-// Hue, saturation and brightness are the HSL model on both sides, with the
-// brightness on a scale of 0 to 2 (lightness × 2, 1 being the pure colour),
-// so that ColorHSBtoRGB(ColorRGBtoHSB(c)) gives c back.
+// Hue, saturation and brightness are the HSL model on both sides. The
+// brightness read from a colour is its lightness (0 to 1); ColorHSBtoRGB
+// takes it on a scale of 0 to 2 (1 being the pure colour), as its callers
+// pass it, so ColorHSBtoRGB(h, s, 2 * b) gives the colour back.
 void OSYS::ColorRGBtoHSB(COLORREF colour, double* hue, double* saturation, double* brightness)
 {
     double r = (colour & 0xFF) / 255.0;
@@ -318,7 +319,7 @@ void OSYS::ColorRGBtoHSB(COLORREF colour, double* hue, double* saturation, doubl
     if (saturation)
         *saturation = s;
     if (brightness)
-        *brightness = max + min;
+        *brightness = (max + min) / 2;
 }
 
 namespace {

@@ -213,7 +213,7 @@ TEST_F(Osys, HueSaturationBrightnessRoundTripsEveryColour)
                 COLORREF c = static_cast<COLORREF>(r | g << 8 | b << 16);
                 double h, s, v;
                 OSYS::ColorRGBtoHSB(c, &h, &s, &v);
-                COLORREF back = OSYS::ColorHSBtoRGB(h, s, v, 0x5A);
+                COLORREF back = OSYS::ColorHSBtoRGB(h, s, 2 * v, 0x5A);
                 if (back != (c | 0x5A000000u) && ++failures <= 5)
                     ADD_FAILURE() << std::hex << c << " came back as " << back << " via " << h << "/" << s << "/" << v;
             }
@@ -245,14 +245,14 @@ TEST_F(Osys, HueSaturationBrightnessAgreeWithPythonsHls)
 {
     // python3's colorsys gives hue 0..1, lightness and saturation of the HLS
     // model; ours are the hue in degrees, the same saturation and the
-    // brightness on the scale 0..2.
+    // lightness as brightness.
     std::vector<COLORREF> colours = {0x0000FF, 0x00FF00, 0xFF0000, 0x808080, 0xA26742, 0xBE7D5A,
                                      0x010203, 0xFEFDFC, 0x123456, 0x00FFFF, 0xE8E8E8, 0x7F007F};
     std::string script = "import colorsys,sys\n"
                          "for line in sys.stdin:\n"
                          "    c=int(line)\n"
                          "    h,l,s=colorsys.rgb_to_hls((c&255)/255,((c>>8)&255)/255,((c>>16)&255)/255)\n"
-                         "    print('%.9f %.9f %.9f' % (h*360, s, l*2))\n";
+                         "    print('%.9f %.9f %.9f' % (h*360, s, l))\n";
     std::string input;
     for (COLORREF c : colours)
         input += std::to_string(c) + "\n";
