@@ -1,8 +1,10 @@
 // Process entry and the application base.
 #include "velmot/core/tarvo.h"
 
+#include "velmot/core/cocoa.h"
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
+#include "velmot/core/stringarray.h"
 #include "platform/services/folders.h"
 
 #include <cctype>
@@ -104,25 +106,6 @@ void AddArgumentFile(std::vector<std::string>& list, std::string const& path)
             return;
     }
     list.push_back(path);
-}
-
-// The lines of an argument file; a last line without a line feed counts.
-std::vector<std::string> ReadLines(std::string const& path)
-{
-    std::vector<std::string> lines;
-    BINARY content;
-    if (!content.Load(path.c_str(), "rb"))
-        return lines;
-    std::string text(content.Buffer ? content.Buffer : "", static_cast<size_t>(content.StrLen));
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t lf = text.find('\n', start);
-        if (lf == std::string::npos)
-            lf = text.size();
-        lines.push_back(text.substr(start, lf - start));
-        start = lf + 1;
-    }
-    return lines;
 }
 
 std::string Trimmed(std::string const& line)
@@ -271,10 +254,13 @@ void TARVOAPP::InitArgsLoggingAndLocale(int argc, char** argv, int defaultlocale
     for (int i = 0; i < argc; ++i)
         AppendArg(argv[i] ? argv[i] : "");
     for (auto const& file : files) {
-        for (auto const& line : ReadLines(file)) {
-            if (line.empty())
+        STRINGARRAY lines;
+        lines.Load(file.c_str(), false);
+        for (int i = 0; i < lines.NumItems(); ++i) {
+            STRING const& line = *lines[i];
+            if (line.IsEmpty())
                 continue;
-            AppendArg(Trimmed(line).c_str());
+            AppendArg(Trimmed(line.Buf()).c_str());
         }
         LOGIT("TARVOAPP processing of %s done\n", file.c_str());
     }
@@ -322,17 +308,7 @@ void TARVOAPP::Cleanup(int exitcode)
 
 int TARVOAPP::GetDefaultLocale()
 {
-    // The user's language preference: the first entry of $LANGUAGE, else the
-    // locale of messages; "de" in any region counts as German.
-    for (char const* var : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
-        char const* value = getenv(var);
-        if (!value || !*value)
-            continue;
-        return (strncasecmp(value, "de", 2) == 0 && !isalpha(static_cast<unsigned char>(value[2])))
-                   ? LOCALE_GERMAN
-                   : LOCALE_ENGLISH;
-    }
-    return LOCALE_ENGLISH;
+    return COCOA::GetInstance()->GetDefaultLocale();
 }
 
 // ---------------------------------------------------------------------------
@@ -431,6 +407,49 @@ int TARVOAPP::MakeArgcArgv(char* cmdline, char* argv0buffer, char** argv, int ma
     }
     argv[argc] = nullptr;
     return argc;
+}
+
+int TARVOAPP::ArgsFromString(char const* text, STRINGARRAY& out, char quote)
+{
+    out.DeleteAllItems();
+    char buf[2048];
+    snprintf(buf, sizeof buf, "%s", text ? text : "");
+    size_t len = strlen(buf);
+
+    // The name: letters, digits and "_" (a "!" may lead); the character
+    // behind it ends it.
+    size_t pos = 0;
+    if (buf[pos] == '!')
+        ++pos;
+    while (pos < len && (isalnum(static_cast<unsigned char>(buf[pos])) || buf[pos] == '_'))
+        ++pos;
+    out.AppendItem(STRING(std::string(buf, pos).c_str()));
+    if (pos < len)
+        ++pos;
+    while (pos < len && (buf[pos] == ' ' || buf[pos] == '('))
+        ++pos;
+
+    while (pos < len && buf[pos] != ')') {
+        char c = buf[pos];
+        size_t end;
+        if (c == '"' || c == '\'' || (quote && c == quote)) {
+            ++pos;
+            end = pos;
+            while (end < len && buf[end] != c)
+                ++end;
+            out.AppendItem(STRING(std::string(buf + pos, end - pos).c_str()));
+            pos = end < len ? end + 1 : end;
+        } else {
+            end = pos;
+            while (end < len && !isspace(static_cast<unsigned char>(buf[end])) && buf[end] != ',')
+                ++end;
+            out.AppendItem(STRING(std::string(buf + pos, end - pos).c_str()));
+            pos = end;
+        }
+        while (pos < len && (isspace(static_cast<unsigned char>(buf[pos])) || buf[pos] == ','))
+            ++pos;
+    }
+    return out.NumItems();
 }
 
 STRING TARVOAPP::GetLogitArgsString()

@@ -2,6 +2,7 @@
 // real program (entry_probe), and the argument helpers.
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
+#include "velmot/core/stringarray.h"
 #include "velmot/core/tarvo.h"
 #include "tests/support/testutil.h"
 
@@ -320,4 +321,39 @@ TEST(TarvoApp, FactsAndThreadCheck)
     TARVOAPP::SetCompanyName("Maker");
     EXPECT_STREQ("Maker", gApplicationCompanyName.Buf());
     TARVOAPP::SetCompanyName("Tarvo");
+}
+
+TEST(ArgsFromString, SplitsCallLikeTexts)
+{
+    struct Case {
+        const char* text;
+        char quote;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"Send('x y', 12)", 0, {"Send", "x y", "12)"}},
+        {"Wait(\"a, b\",3,  4)", 0, {"Wait", "a, b", "3", "4)"}},
+        {"!Bang(x)", 0, {"!Bang", "x)"}},
+        {"Name", 0, {"Name"}},
+        {"Name()", 0, {"Name"}},
+        {"Call(|a b|, c)", '|', {"Call", "a b", "c)"}},
+        {"Open('unterminated", 0, {"Open", "unterminated"}},
+        {"", 0, {""}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        STRINGARRAY out;
+        out.AppendItem(STRING("left over"));
+        int n = TARVOAPP::ArgsFromString(c.text, out, c.quote);
+        std::vector<std::string> got;
+        for (int i = 0; i < out.NumItems(); ++i)
+            got.emplace_back(out[i]->Buf());
+        EXPECT_EQ(c.expected, got);
+        EXPECT_EQ(static_cast<int>(c.expected.size()), n);
+    }
+    // Texts longer than the work buffer are cut, never overrun.
+    std::string longtext = "F(" + std::string(5000, 'x') + ")";
+    STRINGARRAY out;
+    TARVOAPP::ArgsFromString(longtext.c_str(), out, 0);
+    ASSERT_EQ(2, out.NumItems());
+    EXPECT_EQ(2045, out[1]->Length());
 }

@@ -1,0 +1,370 @@
+// The X11 path of key translation, under a real X server: a private Xvfb
+// (with its own authorisation cookie), real key presses through XTEST from
+// xdotool, read back by xcb_key_probe running on Qt's xcb platform. The
+// server and the probe are always stopped, whatever the test's outcome.
+#include "tests/support/testutil.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <random>
+#include <sys/prctl.h>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool Exists(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::string FindTool(const char* name)
+{
+    for (const char* dir : {"/usr/bin/", "/usr/local/bin/", "/bin/"}) {
+        std::string p = std::string(dir) + name;
+        if (access(p.c_str(), X_OK) == 0)
+            return p;
+    }
+    return {};
+}
+
+// The environment of this process with some variables replaced.
+std::vector<std::string> EnvWith(const std::vector<std::pair<std::string, std::string>>& set)
+{
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string kv = *e;
+        bool replaced = false;
+        for (const auto& [k, v] : set)
+            replaced = replaced || kv.rfind(k + "=", 0) == 0;
+        if (!replaced)
+            env.push_back(kv);
+    }
+    for (const auto& [k, v] : set)
+        env.push_back(k + "=" + v);
+    return env;
+}
+
+// A child process started with an argument vector; stopped (TERM, then
+// KILL) and reaped by the destructor.
+class Child {
+public:
+    Child() = default;
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() { Stop(); }
+
+    // Forks and execs with an argument vector. The child gets SIGKILL when
+    // this process dies in any way (even killed by a harness time-out), so
+    // no X server outlives the test. Only async-signal-safe calls run
+    // between fork and exec; everything they need is prepared before.
+    bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& env, bool captureOut)
+    {
+        int pipefd[2] = {-1, -1};
+        if (captureOut && pipe2(pipefd, O_CLOEXEC) != 0)
+            return false;
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        std::vector<char*> envp;
+        for (const auto& e : env)
+            envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        const pid_t parent = getpid();
+        pid_ = fork();
+        if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent)
+                _exit(127); // the parent is already gone
+            int null = open("/dev/null", O_WRONLY);
+            dup2(captureOut ? pipefd[1] : null, 1);
+            dup2(null, 2);
+            execve(args[0], args.data(), envp.data());
+            _exit(127);
+        }
+        if (captureOut) {
+            close(pipefd[1]);
+            out_ = pipefd[0];
+        }
+        if (pid_ < 0) {
+            pid_ = -1;
+            return false;
+        }
+        return true;
+    }
+
+    bool Running()
+    {
+        if (pid_ <= 0)
+            return false;
+        int status;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            exitStatus_ = status;
+            return false;
+        }
+        return true;
+    }
+
+    // Waits up to `ms` for the child to end on its own.
+    bool WaitExit(int ms)
+    {
+        const auto end = Clock::now() + std::chrono::milliseconds(ms);
+        while (Running()) {
+            if (Clock::now() > end)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+
+    void Stop()
+    {
+        if (Running()) {
+            kill(pid_, SIGTERM);
+            if (!WaitExit(2000)) {
+                kill(pid_, SIGKILL);
+                int status;
+                waitpid(pid_, &status, 0);
+                pid_ = -1;
+            }
+        }
+        if (out_ >= 0) {
+            close(out_);
+            out_ = -1;
+        }
+    }
+
+    // Reads output until a line satisfies `done` or `ms` pass; returns all
+    // lines read so far.
+    template <class Done>
+    std::vector<std::string> ReadLines(int ms, Done done)
+    {
+        const auto end = Clock::now() + std::chrono::milliseconds(ms);
+        while (out_ >= 0) {
+            size_t nl;
+            while ((nl = pending_.find('\n')) != std::string::npos) {
+                lines_.push_back(pending_.substr(0, nl));
+                pending_.erase(0, nl + 1);
+                if (done(lines_.back()))
+                    return lines_;
+            }
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+            if (left <= 0)
+                break;
+            pollfd p{out_, POLLIN, 0};
+            int r = poll(&p, 1, static_cast<int>(left));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0)
+                break;
+            char buf[4096];
+            ssize_t n = read(out_, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            pending_.append(buf, static_cast<size_t>(n));
+        }
+        return lines_;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int exitStatus_ = 0;
+    std::string pending_;
+    std::vector<std::string> lines_;
+};
+
+bool CanConnect(const std::string& socketPath)
+{
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socketPath.c_str());
+    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    return ok;
+}
+
+struct KeyLine {
+    unsigned kind, vk, scan, prefix, ch, hasChar, mods, native;
+};
+
+std::vector<KeyLine> ParseKeys(const std::vector<std::string>& lines)
+{
+    std::vector<KeyLine> keys;
+    for (const std::string& l : lines) {
+        KeyLine k{};
+        if (std::sscanf(l.c_str(), "KEY %x %x %x %x %x %x %x %x", &k.kind, &k.vk, &k.scan, &k.prefix, &k.ch,
+                        &k.hasChar, &k.mods, &k.native) == 8)
+            keys.push_back(k);
+    }
+    return keys;
+}
+
+class XcbKeys : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        xvfb_ = FindTool("Xvfb");
+        xdotool_ = FindTool("xdotool");
+        xauth_ = FindTool("xauth");
+        const char* bin = std::getenv("QOR_TEST_BIN_DIR");
+        probe_ = std::string(bin ? bin : ".") + "/xcb_key_probe";
+        if (xvfb_.empty() || xdotool_.empty() || xauth_.empty())
+            GTEST_SKIP() << "Xvfb, xdotool or xauth missing (scripts/setup installs them)";
+        ASSERT_TRUE(Exists(probe_)) << probe_;
+        ASSERT_TRUE(StartServer());
+    }
+
+    // Picks a display number nobody uses, with a private cookie in a
+    // private file, and waits until the server takes connections.
+    bool StartServer()
+    {
+        authFile_ = dir_.file("Xauthority");
+        testutil::WriteFile(authFile_, "");
+        std::random_device rd;
+        std::string cookie;
+        for (int i = 0; i < 16; ++i) {
+            char hex[3];
+            std::snprintf(hex, sizeof hex, "%02x", rd() & 0xFF);
+            cookie += hex;
+        }
+        const int first = 200 + static_cast<int>(rd() % 300);
+        for (int n = first; n < first + 40; ++n) {
+            const std::string display = ":" + std::to_string(n);
+            const std::string socketPath = "/tmp/.X11-unix/X" + std::to_string(n);
+            if (Exists(socketPath) || Exists("/tmp/.X" + std::to_string(n) + "-lock"))
+                continue;
+            if (testutil::RunProgram({xauth_, "-q", "-f", authFile_, "add", display, ".", cookie}) != 0)
+                return false;
+            if (!server_.Start({xvfb_, display, "-auth", authFile_, "-nolisten", "tcp", "-screen", "0",
+                                "1024x768x24", "-noreset"},
+                               EnvWith({}), false))
+                return false;
+            const auto end = Clock::now() + std::chrono::seconds(15);
+            while (Clock::now() < end && server_.Running()) {
+                if (CanConnect(socketPath)) {
+                    display_ = display;
+                    return true;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            server_.Stop(); // lost a race for the number, or too slow: next
+        }
+        return false;
+    }
+
+    std::vector<std::string> XEnv(const char* platform) const
+    {
+        return EnvWith({{"DISPLAY", display_}, {"XAUTHORITY", authFile_}, {"QT_QPA_PLATFORM", platform}});
+    }
+
+    int Xdotool(const std::vector<std::string>& args)
+    {
+        Child tool;
+        std::vector<std::string> argv = {xdotool_};
+        argv.insert(argv.end(), args.begin(), args.end());
+        if (!tool.Start(argv, XEnv("xcb"), false))
+            return -1;
+        EXPECT_TRUE(tool.WaitExit(10000));
+        return 0;
+    }
+
+    // Declared before the children: destroyed after them.
+    testutil::TempDir dir_;
+    std::string xvfb_, xdotool_, xauth_, probe_, authFile_, display_;
+    Child server_;
+    Child probe;
+};
+
+TEST_F(XcbKeys, RealKeyPressesGiveVirtualKeysScanCodesAndCharacters)
+{
+    ASSERT_TRUE(probe.Start({probe_}, XEnv("xcb"), true));
+    auto lines = probe.ReadLines(20000, [](const std::string& l) { return l == "READY"; });
+    ASSERT_FALSE(lines.empty()) << "the probe printed nothing";
+    ASSERT_EQ(lines.back(), "READY");
+
+    Xdotool({"key", "--delay", "20", "a", "shift+a", "ctrl+c", "F1", "Up", "Control_R", "KP_Enter", "BackSpace",
+             "ctrl+BackSpace", "ctrl+Return"});
+    Xdotool({"keydown", "shift", "keydown", "1", "keyup", "shift", "keyup", "1"});
+    Xdotool({"key", "F12"});
+    lines = probe.ReadLines(10000, [](const std::string& l) { return l.rfind("KEY 3 7b ", 0) == 0; });
+    EXPECT_TRUE(probe.WaitExit(5000));
+    std::vector<KeyLine> keys = ParseKeys(lines);
+    ASSERT_FALSE(keys.empty());
+
+    // The key-down lines, in order, without the modifier keys.
+    std::vector<KeyLine> downs;
+    for (const KeyLine& k : keys)
+        if (k.kind == 1)
+            downs.push_back(k);
+    struct Want {
+        const char* what;
+        unsigned vk, scan, prefix, ch, hasChar, native;
+    };
+    const Want want[] = {
+        {"a", 0x41, 0x1E, 0, 'a', 1, 38},
+        {"Shift+a", 0x41, 0x1E, 0, 'A', 1, 38},
+        {"Ctrl+c", 0x43, 0x2E, 0, 3, 1, 54},
+        {"F1", 0x70, 0x3B, 0, 0, 0, 67},
+        {"Up", 0x26, 0x48, 0xE0, 0, 0, 111},
+        {"keypad Enter", 0x0D, 0x1C, 0xE0, 13, 1, 104},
+        {"Backspace", 0x08, 0x0E, 0, 8, 1, 22},
+        {"Ctrl+Backspace", 0x08, 0x0E, 0, 127, 1, 22},
+        {"Ctrl+Return", 0x0D, 0x1C, 0, 10, 1, 36},
+        {"Shift+1", 0x31, 0x02, 0, '!', 1, 10},
+        {"F12", 0x7B, 0x58, 0, 0, 0, 96},
+    };
+    ASSERT_EQ(downs.size(), std::size(want));
+    for (size_t i = 0; i < downs.size(); ++i) {
+        SCOPED_TRACE(want[i].what);
+        EXPECT_EQ(downs[i].vk, want[i].vk);
+        EXPECT_EQ(downs[i].scan, want[i].scan);
+        EXPECT_EQ(downs[i].prefix, want[i].prefix);
+        EXPECT_EQ(downs[i].hasChar, want[i].hasChar);
+        if (want[i].hasChar) {
+            EXPECT_EQ(downs[i].ch, want[i].ch);
+        }
+        EXPECT_EQ(downs[i].native, want[i].native);
+    }
+
+    // Modifier keys arrive as modifier events with their own sides.
+    bool rightCtrl = false;
+    for (const KeyLine& k : keys)
+        rightCtrl = rightCtrl || (k.kind == 4 && k.scan == 0x1D && k.prefix == 0xE0 && k.vk == 0x11);
+    EXPECT_TRUE(rightCtrl);
+
+    // The release of "1" after Shift went up still says "!": matched by scan
+    // code to its press.
+    bool matched = false;
+    for (const KeyLine& k : keys)
+        matched = matched || (k.kind == 3 && k.scan == 0x02 && k.ch == '!' && k.vk == 0x31);
+    EXPECT_TRUE(matched);
+}
+
+} // namespace
