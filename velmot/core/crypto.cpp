@@ -6,6 +6,7 @@
 
 #include "velmot/core/crypto.h"
 
+#include "velmot/core/hash.h"
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
 
@@ -16,7 +17,6 @@
 #include <openssl/rsa.h>
 
 #include <cstring>
-#include <unistd.h>
 
 // Reports a broken precondition with the expression text callers know from
 // the log, and yields whether it held.
@@ -341,7 +341,84 @@ using RSAOP = int (*)(int, unsigned char const*, unsigned char*, RSA*, int);
 
 } // namespace
 
+namespace {
+
+// One part of a key text; null when it is missing, empty or not a number.
+BIGNUM* KeyPart(HASH const& key, char const* name)
+{
+    int i = key.KeyIndex(name);
+    if (i < 0)
+        return nullptr;
+    BIGNUM* part = CYPHER::DecToBigNum(*key.Values[i]);
+    if (!part && key.Values[i]->Length() > 0)
+        LOGIT("CYPHER: the key part %s is not a decimal number\n", name);
+    return part;
+}
+
+void PutKeyPart(HASH& key, char const* name, BIGNUM const* part)
+{
+    if (part)
+        key[name] = CYPHER::BigNumToDec(part);
+}
+
+} // namespace
+
 CYPHER::CYPHER() : rsa(RSA_new()) {}
+
+CYPHER::CYPHER(HASH const& key) : rsa(RSA_new())
+{
+    BIGNUM* n = KeyPart(key, "n");
+    BIGNUM* e = KeyPart(key, "e");
+    BIGNUM* d = KeyPart(key, "d");
+    // OpenSSL takes the parts in groups and only whole groups; what cannot be
+    // used stays unset, and the operations that need it fail with -1.
+    if (n && e) {
+        RSA_set0_key(rsa, n, e, d);
+    } else {
+        BN_free(n);
+        BN_free(e);
+        BN_clear_free(d);
+    }
+    BIGNUM* p = KeyPart(key, "p");
+    BIGNUM* q = KeyPart(key, "q");
+    if (p && q) {
+        RSA_set0_factors(rsa, p, q);
+    } else {
+        BN_clear_free(p);
+        BN_clear_free(q);
+    }
+    BIGNUM* dmp1 = KeyPart(key, "dmp1");
+    BIGNUM* dmq1 = KeyPart(key, "dmq1");
+    BIGNUM* iqmp = KeyPart(key, "iqmp");
+    if (dmp1 && dmq1 && iqmp) {
+        RSA_set0_crt_params(rsa, dmp1, dmq1, iqmp);
+    } else {
+        BN_clear_free(dmp1);
+        BN_clear_free(dmq1);
+        BN_clear_free(iqmp);
+    }
+    LOGIT("CYPHER::CYPHER from a key text: public %d, private %d\n", HasPublic(), HasPrivate());
+}
+
+HASH CYPHER::PublicKey() const
+{
+    HASH key;
+    PutKeyPart(key, "e", RSA_get0_e(rsa));
+    PutKeyPart(key, "n", RSA_get0_n(rsa));
+    return key;
+}
+
+HASH CYPHER::PrivateKey() const
+{
+    HASH key = PublicKey();
+    PutKeyPart(key, "d", RSA_get0_d(rsa));
+    PutKeyPart(key, "p", RSA_get0_p(rsa));
+    PutKeyPart(key, "q", RSA_get0_q(rsa));
+    PutKeyPart(key, "iqmp", RSA_get0_iqmp(rsa));
+    PutKeyPart(key, "dmp1", RSA_get0_dmp1(rsa));
+    PutKeyPart(key, "dmq1", RSA_get0_dmq1(rsa));
+    return key;
+}
 
 CYPHER::CYPHER(int bits)
 {
@@ -352,11 +429,9 @@ CYPHER::CYPHER(int bits)
     STRING seed;
     seed.FormatAppend("%llu", now);
     seed.FormatAppend("%llu", ~now);
-    seed.Append(OSYS::DateTimeFromLtime(0));
+    seed.Append(OSYS::DateTimeFromLtimeLocalized(0));
     seed.Append(OSYS::GetExeFilename());
-    char host[256] = {};
-    gethostname(host, sizeof host - 1);
-    seed.Append(host);
+    seed.Append(OSYS::ComputerName());
     RAND_seed(seed.Buf(), seed.Length());
     if (CHECK(bits >= 512 && bits <= kMaxModulusBits, "bits>=512 && bits<=16384", "CYPHER::CYPHER"))
         rsa = RSA_generate_key(bits, RSA_F4, nullptr, nullptr);

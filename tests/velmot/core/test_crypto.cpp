@@ -2,6 +2,7 @@
 // the legacy provider for DES and Blowfish) and python3's cryptography
 // package.
 #include "velmot/core/crypto.h"
+#include "velmot/core/hash.h"
 #include "velmot/core/logit.h"
 #include "tests/support/testutil.h"
 
@@ -9,7 +10,11 @@
 
 #include <openssl/bn.h>
 
+#include <algorithm>
+#include <cstring>
+#include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -203,8 +208,9 @@ TEST_F(Crypto, BlowfishAgreesWithOpensslAndPython)
         std::string ref = PythonBlowfish(c.key, plain);
         ASSERT_EQ(plain.size(), ref.size());
         // openssl's bf-cbc takes its key as 16 bytes: the check applies there.
-        if (c.key.size() == 16)
+        if (c.key.size() == 16) {
             EXPECT_EQ(ref, OpensslEnc("-bf-cbc", false, c.key, plain));
+        }
 
         BLOWFISH sender(c.key.data(), static_cast<int>(c.key.size()));
         BINARY a, b;
@@ -334,4 +340,252 @@ TEST_F(Crypto, DecimalBigNumbers)
     }
     EXPECT_EQ(nullptr, CYPHER::DecToBigNum(STRING(std::string(6000, '9').c_str())));
     EXPECT_EQ(0, CYPHER::BigNumToDec(nullptr).Length());
+}
+
+// ---------------------------------------------------------------- CYPHER
+
+namespace {
+
+char const* const kKeyParts[] = {"e", "n", "d", "p", "q", "iqmp", "dmp1", "dmq1"};
+
+// Writes key.pem (private) and pub.pem from the decimal parts of a key
+// text, as python3's cryptography package builds them.
+char const* const kPyPemFromParts = R"(import sys
+from cryptography.hazmat.primitives.asymmetric import rsa
+from cryptography.hazmat.primitives import serialization as s
+v = dict(line.split('=', 1) for line in sys.stdin.read().split())
+v = {k: int(x) for k, x in v.items()}
+pub = rsa.RSAPublicNumbers(v['e'], v['n'])
+key = rsa.RSAPrivateNumbers(v['p'], v['q'], v['d'], v['dmp1'], v['dmq1'], v['iqmp'], pub).private_key()
+open(sys.argv[1], 'wb').write(key.private_bytes(s.Encoding.PEM, s.PrivateFormat.PKCS8, s.NoEncryption()))
+open(sys.argv[2], 'wb').write(key.public_key().public_bytes(s.Encoding.PEM, s.PublicFormat.SubjectPublicKeyInfo))
+)";
+
+// Prints the decimal parts of a PEM private key, one "name=value" a line.
+char const* const kPyPartsFromPem = R"(import sys
+from cryptography.hazmat.primitives import serialization as s
+k = s.load_pem_private_key(open(sys.argv[1], 'rb').read(), None).private_numbers()
+for name, value in [('e', k.public_numbers.e), ('n', k.public_numbers.n), ('d', k.d), ('p', k.p), ('q', k.q),
+                    ('iqmp', k.iqmp), ('dmp1', k.dmp1), ('dmq1', k.dmq1)]:
+    print('%s=%d' % (name, value))
+)";
+
+class Cypher : public Crypto {
+protected:
+    // Builds PEM files from a key text and returns their paths.
+    void WritePem(HASH const& key)
+    {
+        std::string parts;
+        for (char const* name : kKeyParts)
+            parts += std::string(name) + "=" + key[name].Buf() + "\n";
+        ASSERT_EQ(0, RunProgram({"python3", "-c", kPyPemFromParts, pem, pubPem}, nullptr, parts));
+    }
+
+    std::string Pkeyutl(std::vector<std::string> args, std::string const& input, int* rc = nullptr)
+    {
+        std::string in = dir.file("pkeyutl.in");
+        std::string out = dir.file("pkeyutl.out");
+        WriteFile(in, input);
+        WriteFile(out, "");
+        std::vector<std::string> argv = {"openssl", "pkeyutl", "-in", in, "-out", out};
+        argv.insert(argv.end(), args.begin(), args.end());
+        int status = RunProgram(argv);
+        if (rc)
+            *rc = status;
+        else
+            EXPECT_EQ(0, status);
+        return ReadFile(out);
+    }
+
+    std::string pem = dir.file("key.pem");
+    std::string pubPem = dir.file("pub.pem");
+};
+
+bool IsDecimal(STRING const& s)
+{
+    if (s.Length() == 0)
+        return false;
+    for (int32_t i = 0; i < s.Length(); ++i) {
+        if (s.Buf()[i] < '0' || s.Buf()[i] > '9')
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+TEST_F(Cypher, GeneratedKeyTextAndRoundTrips)
+{
+    CYPHER key(1024);
+    ASSERT_EQ(128, key.Size());
+    HASH priv = key.PrivateKey();
+    for (char const* name : kKeyParts) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(priv.CheckKey(name));
+        EXPECT_TRUE(IsDecimal(priv[name]));
+    }
+    HASH pub = key.PublicKey();
+    EXPECT_EQ(2, pub.Keys.NumItems());
+    EXPECT_STREQ("65537", pub["e"].Buf());
+    EXPECT_STREQ(priv["n"].Buf(), pub["n"].Buf());
+
+    // The key text survives its own text form.
+    HASH reread{priv.AsString()};
+    CYPHER rebuilt(reread);
+    EXPECT_EQ(priv.AsString(), rebuilt.PrivateKey().AsString());
+
+    CYPHER publicOnly(pub);
+    BINARY message = Bin(Random(117, 8));
+    BINARY sealed, opened;
+    ASSERT_EQ(128, publicOnly.PublicEncrypt(message, sealed));
+    ASSERT_EQ(117, rebuilt.PrivateDecrypt(sealed, opened));
+    EXPECT_EQ(Str(message), Str(opened));
+
+    BINARY signature, recovered;
+    ASSERT_EQ(128, key.PrivateEncrypt(message, signature));
+    ASSERT_EQ(117, publicOnly.PublicDecrypt(signature, recovered));
+    EXPECT_EQ(Str(message), Str(recovered));
+    EXPECT_TRUE(gQuestions.empty());
+}
+
+TEST_F(Cypher, BlockLimitIsModulusSizeMinusEleven)
+{
+    CYPHER key(1024);
+    struct CASE {
+        size_t length;
+        bool fits;
+    };
+    for (CASE c : {CASE{0, true}, CASE{1, true}, CASE{117, true}, CASE{118, false}, CASE{200, false}}) {
+        SCOPED_TRACE(c.length);
+        gQuestions.clear();
+        BINARY in = Bin(Random(c.length, 9));
+        for (bool isPublic : {true, false}) {
+            BINARY out = Bin("kept");
+            int rc = isPublic ? key.PublicEncrypt(in, out) : key.PrivateEncrypt(in, out);
+            EXPECT_EQ(c.fits ? 128 : -1, rc);
+            if (!c.fits) {
+                EXPECT_EQ("kept", Str(out));
+            }
+        }
+        EXPECT_EQ(!c.fits, Asked("in.Length()+11<=n"));
+    }
+
+    // Decryption takes exactly one block; a wrong size is data, reported quietly.
+    gQuestions.clear();
+    for (size_t length : {0, 127, 129}) {
+        BINARY in = Bin(Random(length, 10));
+        BINARY out = Bin("kept");
+        EXPECT_EQ(-1, key.PrivateDecrypt(in, out));
+        EXPECT_EQ(-1, key.PublicDecrypt(in, out));
+        EXPECT_EQ("kept", Str(out));
+    }
+    // A block of the right size whose padding is wrong fails too.
+    BINARY noise = Bin("\x01" + Random(127, 11));
+    BINARY out = Bin("kept");
+    EXPECT_EQ(-1, key.PrivateDecrypt(noise, out));
+    EXPECT_EQ(-1, key.PublicDecrypt(noise, out));
+    EXPECT_EQ("kept", Str(out));
+    EXPECT_TRUE(gQuestions.empty());
+}
+
+TEST_F(Cypher, AgreesWithOpensslPkeyutlOnAKeyRebuiltFromItsText)
+{
+    CYPHER key(1024);
+    WritePem(key.PrivateKey());
+    std::string const message = Random(117, 12);
+
+    // Ours sealed, openssl opens.
+    BINARY plainMessage = Bin(message), sealed;
+    ASSERT_EQ(128, key.PublicEncrypt(plainMessage, sealed));
+    EXPECT_EQ(message, Pkeyutl({"-decrypt", "-inkey", pem, "-pkeyopt", "rsa_padding_mode:pkcs1"}, Str(sealed)));
+
+    // openssl seals with the public key, ours opens with the private text.
+    CYPHER fromText(key.PrivateKey());
+    std::string theirs = Pkeyutl({"-encrypt", "-pubin", "-inkey", pubPem, "-pkeyopt", "rsa_padding_mode:pkcs1"}, message);
+    BINARY in = Bin(theirs), opened;
+    ASSERT_EQ(117, fromText.PrivateDecrypt(in, opened));
+    EXPECT_EQ(message, Str(opened));
+
+    // Ours signs (private encryption), openssl recovers; and the other way.
+    BINARY plain = Bin("short message"), signature;
+    ASSERT_EQ(128, key.PrivateEncrypt(plain, signature));
+    EXPECT_EQ("short message", Pkeyutl({"-verifyrecover", "-pubin", "-inkey", pubPem}, Str(signature)));
+    std::string theirSignature = Pkeyutl({"-sign", "-inkey", pem}, "from openssl");
+    CYPHER publicOnly(key.PublicKey());
+    BINARY sig = Bin(theirSignature), recovered;
+    ASSERT_EQ(12, publicOnly.PublicDecrypt(sig, recovered));
+    EXPECT_EQ("from openssl", Str(recovered));
+}
+
+TEST_F(Cypher, KeysMadeByOpensslAreRead)
+{
+    ASSERT_EQ(0, RunProgram({"openssl", "genrsa", "-out", pem, "2048"}));
+    std::string parts;
+    ASSERT_EQ(0, RunProgram({"python3", "-c", kPyPartsFromPem, pem}, &parts));
+    HASH text;
+    std::istringstream lines(parts);
+    for (std::string line; std::getline(lines, line);) {
+        size_t eq = line.find('=');
+        ASSERT_NE(std::string::npos, eq);
+        text[line.substr(0, eq).c_str()] = STRING(line.substr(eq + 1).c_str());
+    }
+    CYPHER key(text);
+    ASSERT_EQ(256, key.Size());
+    BINARY message = Bin(Random(245, 13)), sealed;
+    ASSERT_EQ(256, key.PublicEncrypt(message, sealed));
+    EXPECT_EQ(Str(message), Pkeyutl({"-decrypt", "-inkey", pem}, Str(sealed)));
+    EXPECT_EQ(text.AsString(), key.PrivateKey().AsString());
+}
+
+TEST_F(Cypher, IncompleteKeysFailWithoutCrashing)
+{
+    CYPHER whole(1024);
+    HASH full = whole.PrivateKey();
+    BINARY x = Bin("x"), block;
+    ASSERT_EQ(128, whole.PublicEncrypt(x, block));
+
+    struct CASE {
+        char const* name;
+        std::vector<char const*> drop; // parts left out
+        std::map<std::string, std::string> set; // parts replaced
+        bool publicWorks;
+        bool privateWorks;
+    };
+    std::vector<CASE> const cases = {
+        {"empty key", {"e", "n", "d", "p", "q", "iqmp", "dmp1", "dmq1"}, {}, false, false},
+        {"no modulus", {"n"}, {}, false, false},
+        {"no exponent", {"e"}, {}, false, false},
+        {"public part only", {"d", "p", "q", "iqmp", "dmp1", "dmq1"}, {}, true, false},
+        {"empty private exponent", {}, {{"d", ""}}, true, false},
+        {"not a number", {}, {{"n", "12x4"}}, false, false},
+        {"negative", {}, {{"e", "-3"}}, false, false},
+        {"zero modulus", {}, {{"n", "0"}}, false, false},
+        {"no factors", {"p", "q", "iqmp", "dmp1", "dmq1"}, {}, true, true},
+        {"half the factors", {"q", "iqmp"}, {}, true, true},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.name);
+        HASH text;
+        for (char const* name : kKeyParts) {
+            if (std::find_if(c.drop.begin(), c.drop.end(), [&](char const* d) { return !strcmp(d, name); }) ==
+                c.drop.end())
+                text[name] = full[name];
+        }
+        for (auto const& [name, value] : c.set)
+            text[name.c_str()] = STRING(value.c_str());
+        CYPHER key(text);
+        BINARY message = Bin("secret"), out = Bin("kept");
+        EXPECT_EQ(c.publicWorks ? 128 : -1, key.PublicEncrypt(message, out));
+        EXPECT_EQ(c.privateWorks ? 128 : -1, key.PrivateEncrypt(message, out));
+        BINARY opened = Bin("kept");
+        EXPECT_EQ(c.privateWorks ? 1 : -1, key.PrivateDecrypt(block, opened));
+        EXPECT_EQ(c.privateWorks ? "x" : "kept", Str(opened));
+    }
+    CYPHER none;
+    BINARY out = Bin("kept");
+    EXPECT_EQ(-1, none.PublicEncrypt(block, out));
+    EXPECT_EQ(-1, none.PublicDecrypt(block, out));
+    EXPECT_EQ(0, none.Size());
+    EXPECT_EQ(0, none.PublicKey().Keys.NumItems());
+    EXPECT_TRUE(gQuestions.empty());
 }
