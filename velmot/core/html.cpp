@@ -403,13 +403,17 @@ STRING HTML::PureTables(STRING const& html)
 {
     std::string page(View(html));
     STRING result = EmptyText();
+    // Nothing before the first "<table" ever changes, so each search starts
+    // where the previous one found it.
+    size_t from = 0;
     for (int table = 0;; ++table) {
-        size_t open = FindNoCase(page, "<table", 0);
+        size_t open = FindNoCase(page, "<table", from);
         if (open == std::string::npos)
             break;
         size_t close = FindNoCase(page, "</table>", open);
         if (close == std::string::npos)
             break;
+        from = open;
         // The innermost table is the last one that starts before that end.
         size_t inner = open;
         for (size_t next = open; (next = FindNoCase(page, "<table", next + 1)) < close;)
