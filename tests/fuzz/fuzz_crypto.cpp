@@ -1,7 +1,9 @@
 // libFuzzer entry for the text forms of the ciphers: String2Code stays
-// within its output and reads back what Code2String wrote, and decimal key
-// parts either convert exactly or are refused.
+// within its output and reads back what Code2String wrote, decimal key
+// parts either convert exactly or are refused, and a key built from any
+// record text either works or fails its operations with -1.
 #include "velmot/core/crypto.h"
+#include "velmot/core/hash.h"
 
 #include <openssl/bn.h>
 
@@ -30,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
     // A small output surrounded by guard bytes that must stay untouched.
     char area[48];
     memset(area, 0x5A, sizeof area);
-    int32_t n = DES3::String2Code(text, area + 8, 32);
-    Check(n >= -1 && n <= 32);
+    int32_t got = DES3::String2Code(text, area + 8, 32);
+    Check(got >= -1 && got <= 32);
     for (int i = 0; i < 8; ++i)
         Check(area[i] == 0x5A && area[40 + i] == 0x5A);
 
@@ -49,5 +51,22 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
         Check(in == dec.Buf());
         BN_free(number);
     }
+
+    // The input as the text form of a key record.
+    HASH record(text);
+    CYPHER key(record);
+    int32_t n = key.Size();
+    Check(n >= 0 && n <= CYPHER::MAXRESULT);
+    BINARY message;
+    message.Make(n > 11 ? 1 : 0, "m");
+    BINARY out;
+    int rc = key.PublicEncrypt(message, out);
+    Check(rc == -1 || rc == n);
+    BINARY block;
+    block.Make(n);
+    rc = key.PrivateDecrypt(block, out);
+    Check(rc <= n);
+    rc = key.PublicDecrypt(block, out);
+    Check(rc <= n);
     return 0;
 }
