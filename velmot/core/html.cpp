@@ -222,8 +222,8 @@ STRING HTML::UnComment(char const* html)
 
 WSTRING HTML::UnComment(wchar_t const* html)
 {
-    std::wstring_view in(BINARY::NULLCHECK(html, "HTML::UnComment") ? BINARY::NULLCHECK(html, "HTML::UnComment")
-                                                                        : L"");
+    wchar_t const* checked = BINARY::NULLCHECK(html, "HTML::UnComment");
+    std::wstring_view in(checked ? checked : L"");
     std::wstring out;
     size_t pos = 0;
     while (pos < in.size()) {
