@@ -4,6 +4,7 @@
 // is what stored data depends on.
 #define OPENSSL_SUPPRESS_DEPRECATED 1
 
+#include "velmot/core/strings_internal.h"
 #include "velmot/core/crypto.h"
 
 #include "velmot/core/hash.h"
@@ -31,16 +32,6 @@ char const* TextOrEmpty(char const* p)
     return p ? p : "";
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Copies `in` into `out` (unless they are the same object) so that a cipher
 // can then work in place on out's buffer.
@@ -214,8 +205,8 @@ int32_t DES3::String2Code(STRING const& hex, char* out, int32_t size)
             ++i;
             continue;
         }
-        int hi = HexValue(p[i]);
-        int lo = i + 1 < n ? HexValue(p[i + 1]) : -1;
+        int hi = strdetail::HexValue(p[i]);
+        int lo = i + 1 < n ? strdetail::HexValue(p[i + 1]) : -1;
         if (hi < 0 || lo < 0) {
             AssertMsg(0, "FALSE", __FILE__, __LINE__, "String2Code: not a hexadecimal pair", true);
             return -1;
