@@ -7,6 +7,7 @@
 #include "velmot/core/vtypes.h"
 
 class WSTRING;
+class STRINGARRAY;
 struct OpaqueWindowPtr;
 
 // Broken-down time: eight unsigned 16-bit fields, year to milliseconds.
@@ -86,6 +87,15 @@ public:
     static STRING GetValueFromAppInfoPlist(char const* key);
     static bool FileExists(char const* path);
 
+    // Folder trees (filefind.cpp). Entries found in folders are used as
+    // they are named on disk: no placeholder is expanded in them, and links
+    // are listed, copied or removed as entries, never followed into.
+    static bool CreateDirectoryPath(char const* path);
+    static int ListFiles(char const* dir, char const* mask, STRINGARRAY* out, bool recursive);
+    static int TreeDel(char const* dir, char const* mask, bool recursive);
+    static bool TreeCopy(char const* from, char const* to, char const* mask, bool recursive, bool keepExisting);
+    static bool TreeCopy(char const* from, char const* to, STRINGARRAY& list, bool keepExisting);
+
     // Folders and resources.
     static STRING GetSystemPath(int id);
     static STRING GetResourceFilePath(char const* name, char const* type = nullptr);
@@ -138,6 +148,17 @@ public:
     static bool ShellExecuteRun(void* window, char const* file, char const* params, char const* folder);
     static bool ShowUrl(char const* url, OpaqueWindowPtr* window = nullptr);
     static bool AutoRun(char const* name, char const* cmdline);
+
+    // Flags of StartProgram.
+    static constexpr unsigned long STARTPROGRAM_WAIT = 0x01;       // wait until the program ends
+    static constexpr unsigned long STARTPROGRAM_KEEPEVENTS = 0x10; // with WAIT: poll and keep events flowing
+
+    // What StartProgram runs between its polls while it waits with
+    // STARTPROGRAM_KEEPEVENTS, so that the window events of the main thread
+    // keep flowing. The event layer installs its own; until then (and after
+    // a null hook) the tasks queued for the main thread are run.
+    using WAITEVENTSHOOK = void (*)();
+    static void SetWaitEventsHook(WAITEVENTSHOOK hook);
 };
 
 // Measures the duration of a step and writes it to the log.

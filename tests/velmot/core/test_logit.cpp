@@ -202,33 +202,33 @@ TEST(Logit, ReopenTruncatesUnlessKeep)
     EXPECT_EQ(0, RunInChild([&] {
         std::string open = "/LOGIT:" + file;
         LOGITARG(open.c_str());
-        LOGIT("one\n");
+        LOGIT("<one>\n");
         LOGITARG(open.c_str()); // closes and opens again, truncated
-        LOGIT("two\n");
+        LOGIT("<two>\n");
         LOGITARG(("/LOGITKEEP:" + file).c_str());
-        LOGIT("three\n");
+        LOGIT("<three>\n");
         LOGITARG(("/logithard:" + file).c_str());
-        LOGIT("four\n"); // unbuffered: on disk at once
-        CHILD_CHECK(ReadFile(file).find("four") != std::string::npos);
+        LOGIT("<four>\n"); // unbuffered: on disk at once
+        CHILD_CHECK(ReadFile(file).find("<four>") != std::string::npos);
         return 0;
     }));
     std::string text = ReadFile(file);
-    EXPECT_EQ(std::string::npos, text.find("one"));
-    EXPECT_EQ(std::string::npos, text.find("two")); // truncated by the HARD reopen
-    EXPECT_EQ(std::string::npos, text.find("three"));
-    EXPECT_NE(std::string::npos, text.find("four"));
+    EXPECT_EQ(std::string::npos, text.find("<one>"));
+    EXPECT_EQ(std::string::npos, text.find("<two>")); // truncated by the HARD reopen
+    EXPECT_EQ(std::string::npos, text.find("<three>"));
+    EXPECT_NE(std::string::npos, text.find("<four>"));
 
     EXPECT_EQ(0, RunInChild([&] {
         LOGITARG(("/LOGIT:" + file).c_str());
-        LOGIT("alpha\n");
+        LOGIT("<alpha>\n");
         LOGITARG(("/LOGITKEEP:" + file).c_str());
-        LOGIT("beta\n");
+        LOGIT("<beta>\n");
         LOGITARG("/LOGITCLOSE");
         return 0;
     }));
     text = ReadFile(file);
-    EXPECT_NE(std::string::npos, text.find("alpha"));
-    EXPECT_NE(std::string::npos, text.find("beta"));
+    EXPECT_NE(std::string::npos, text.find("<alpha>"));
+    EXPECT_NE(std::string::npos, text.find("<beta>"));
 }
 
 TEST(Logit, SkipPrefix)
