@@ -57,9 +57,12 @@ WINDC::ADJUSTCOORDINATES::ADJUSTCOORDINATES(WINDC& dc, bool wantBottomUp) : Dc(d
     plat::DrawContext* c = dc.Context();
     if (!c)
         return;
-    c->SaveState();
-    c->Translate(0, dc.GetHeight());
-    c->Scale(1, -1);
+    // The flip is its own inverse, so it is undone by applying it again:
+    // cheaper than saving and restoring the whole graphics state, which
+    // text output would otherwise do once per run of cells. Everything
+    // drawn inside the scope sets the attributes it uses.
+    Height = dc.GetHeight();
+    c->ConcatTransform(plat::AffineTransform{1, 0, 0, -1, 0, double(Height)});
     Applied = true;
 }
 
@@ -68,7 +71,7 @@ void WINDC::ADJUSTCOORDINATES::End()
     if (!Applied)
         return;
     if (plat::DrawContext* c = Dc.Context())
-        c->RestoreState();
+        c->ConcatTransform(plat::AffineTransform{1, 0, 0, -1, 0, double(Height)});
     Applied = false;
 }
 

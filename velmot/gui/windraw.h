@@ -82,9 +82,8 @@ class VELMOT_EXPORT WINDC {
 public:
     // While it lives, the WINDC's drawing runs in top-down coordinates
     // (wantBottomUp false) or in the context's upright y-up coordinates
-    // (true): when the context's orientation differs, the graphics state is
-    // saved and a flip about the DC's height applied; End or the destructor
-    // restores it.
+    // (true): when the context's orientation differs, a flip about the DC's
+    // height is applied; End or the destructor takes it back.
     class VELMOT_EXPORT ADJUSTCOORDINATES {
     public:
         ADJUSTCOORDINATES(WINDC& dc, bool wantBottomUp);
@@ -96,6 +95,7 @@ public:
     private:
         WINDC& Dc;
         bool Applied = false;
+        int Height = 0;
     };
 
     // The context, the rectangle and the window this DC borrows from.

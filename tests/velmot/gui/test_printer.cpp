@@ -299,8 +299,8 @@ TEST_F(PdfJob, PageWithoutRoomForALineIsRefused)
 TEST_F(PdfJob, CharactersOutsideTheBasicPlaneArePrinted)
 {
     Start();
-    // U+1D400 cut to 16 bits would be U+D400, which no font here has.
-    EXPECT_EQ(printer.WriteTextWide(L"A\U0001D400B\n"), 1);
+    // U+1F600 cut to 16 bits would be U+F600, which no font here has.
+    EXPECT_EQ(printer.WriteTextWide(L"A\U0001F600B\n"), 1);
     const int x = printer.Margins.left + cell, y = printer.Margins.top, h = printer.CellHeight;
     EXPECT_TRUE(printer.EndDoc());
     // The PDF's text layer cannot name the character, so look at the
