@@ -5,6 +5,7 @@
 #include "platform/draw/print.h"
 #include "platform/draw/printdialog.h"
 #include "platform/draw/viewsupport.h"
+#include "platform/events/paint.h"
 #include "tests/platform/events/qt_fixture.h"
 
 using namespace plat;
