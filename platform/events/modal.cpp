@@ -169,7 +169,7 @@ int RunAlert(const AlertSpec& spec)
     if (!IsEventCoreRunning())
         return -1;
     int result = -1;
-    // The spec and the result live on this thread's stack, which waits
+    // The alert description and the result live on this thread's stack, which waits
     // until the task has run or was dropped unrun.
     Status s = RunTaskAndWait([&spec, &result] { result = RunAlertOnMain(spec); });
     return s == kNoErr ? result : -1;

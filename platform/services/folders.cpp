@@ -1,5 +1,7 @@
 #include "platform/services/folders.h"
 
+#include "platform/services/fileio.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -54,20 +56,6 @@ std::string UserDir(char const* key, char const* fallback)
     return HomeFolder() + "/" + fallback;
 }
 
-bool MakeFolders(std::string const& path, mode_t mode)
-{
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0)
-        return S_ISDIR(st.st_mode);
-    for (size_t pos = 1; pos <= path.size(); ++pos) {
-        if (pos != path.size() && path[pos] != '/')
-            continue;
-        std::string part = path.substr(0, pos);
-        if (mkdir(part.c_str(), pos == path.size() ? mode : 0755) != 0 && errno != EEXIST)
-            return false;
-    }
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 std::string RuntimeFolder()
 {
@@ -120,7 +108,7 @@ std::string FolderPath(Folder folder, bool create)
         break;
     }
     path = WithoutTrailingSlash(path);
-    if (create && !MakeFolders(path, mode))
+    if (create && !fileio::MakeFolders(path, mode))
         return std::string();
     if (folder == Folder::Runtime && !PrivateFolder(path))
         return std::string();

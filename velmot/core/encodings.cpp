@@ -7,6 +7,7 @@
 // to the log only (an alert per bad byte would stop the user for nothing).
 #include "velmot/core/logit.h"
 #include "velmot/core/strings.h"
+#include "velmot/core/strings_internal.h"
 #include "velmot/core/unicode.h"
 #include "velmot/core/wstring.h"
 
@@ -22,16 +23,6 @@ constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz
 // RFC 2045 lines: 76 characters, 19 groups of four.
 constexpr int kMimeLine = 76;
 
-int HexValue(unsigned char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 struct BASE64DECODE {
     signed char Value[256];
@@ -122,8 +113,8 @@ BINARY BINARY::UnHex() const
     // Pairs of characters; an odd last character is ignored, and a pair
     // that is not two hexadecimal digits gives no byte.
     for (int32_t i = 0; i + 1 < StrLen; i += 2) {
-        int hi = HexValue(p[i]);
-        int lo = HexValue(p[i + 1]);
+        int hi = strdetail::HexValue(p[i]);
+        int lo = strdetail::HexValue(p[i + 1]);
         if (hi < 0 || lo < 0) {
             ++bad;
             continue;
@@ -222,8 +213,8 @@ STRING BINARY::UnMimeQuotedPrintable() const
             continue;
         }
         if (i + 2 < StrLen) {
-            int hi = HexValue(p[i + 1]);
-            int lo = HexValue(p[i + 2]);
+            int hi = strdetail::HexValue(p[i + 1]);
+            int lo = strdetail::HexValue(p[i + 2]);
             if (hi >= 0 && lo >= 0) {
                 out.push_back(static_cast<char>((hi << 4) | lo));
                 i += 3;
@@ -321,8 +312,8 @@ BINARY BINARY::UnQuoted(bool lenient) const
             out.push_back('\t');
             break;
         case 'x': {
-            int hi = i + 2 < StrLen ? HexValue(p[i + 2]) : -1;
-            int lo = i + 3 < StrLen ? HexValue(p[i + 3]) : -1;
+            int hi = i + 2 < StrLen ? strdetail::HexValue(p[i + 2]) : -1;
+            int lo = i + 3 < StrLen ? strdetail::HexValue(p[i + 3]) : -1;
             if (hi >= 0 && lo >= 0) {
                 out.push_back(static_cast<char>((hi << 4) | lo));
                 i += 4;

@@ -7,6 +7,7 @@
 #include "velmot/core/vtypes.h"
 
 class WSTRING;
+class STRINGARRAY;
 struct OpaqueWindowPtr;
 
 // Broken-down time: eight unsigned 16-bit fields, year to milliseconds.
@@ -85,6 +86,15 @@ public:
     static int GetCurrentProcessInstancesCount();
     static STRING GetValueFromAppInfoPlist(char const* key);
     static bool FileExists(char const* path);
+
+    // Folder trees (filefind.cpp). Entries found in folders are used as
+    // they are named on disk: no placeholder is expanded in them, and links
+    // are listed, copied or removed as entries, never followed into.
+    static bool CreateDirectoryPath(char const* path);
+    static int ListFiles(char const* dir, char const* mask, STRINGARRAY* out, bool recursive);
+    static int TreeDel(char const* dir, char const* mask, bool recursive);
+    static bool TreeCopy(char const* from, char const* to, char const* mask, bool recursive, bool keepExisting);
+    static bool TreeCopy(char const* from, char const* to, STRINGARRAY& list, bool keepExisting);
 
     // Folders and resources.
     static STRING GetSystemPath(int id);

@@ -87,7 +87,8 @@ private:
 
 // Named lock shared between processes. The kernel drops the lock of a
 // process that dies, however it dies, so a crashed holder never blocks the
-// others.
+// others. An object belongs to the process that made it: a forked child
+// makes its own object for the name.
 class VELMOT_EXPORT GLOBALMUTEX {
 public:
     explicit GLOBALMUTEX(char const* name);

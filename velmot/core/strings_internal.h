@@ -1,5 +1,6 @@
 // Helpers shared by the sources of BINARY and STRING (strings.cpp,
-// stringtext.cpp). Not part of the library's interface.
+// stringtext.cpp) and the byte encodings. Not part of the library's
+// interface.
 #pragma once
 
 #include "velmot/core/strings.h"
@@ -28,6 +29,18 @@ bool Overlaps(BINARY const& b, void const* p);
 
 // Writes the terminator (one byte, or four with wide content) at StrLen.
 void WriteTerminator(BINARY& b);
+
+// The value of one hexadecimal digit, -1 for any other byte.
+inline int HexValue(unsigned char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 
 // Reports a failed allocation (the "buffer" assertion).
 void ReportBuffer(char const* file, int line);

@@ -4,6 +4,7 @@
 #include "velmot/core/cocoa.h"
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
+#include "velmot/core/osysfile.h"
 #include "velmot/core/stringarray.h"
 #include "platform/services/folders.h"
 
@@ -83,29 +84,6 @@ std::string Join(std::string const& folder, std::string const& name)
     if (folder.empty())
         return name;
     return folder.back() == '/' ? folder + name : folder + "/" + name;
-}
-
-bool IsRegularFile(std::string const& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool IsFolder(std::string const& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-void AddArgumentFile(std::vector<std::string>& list, std::string const& path)
-{
-    if (!IsRegularFile(path))
-        return;
-    for (auto const& known : list) {
-        if (known == path)
-            return;
-    }
-    list.push_back(path);
 }
 
 std::string Trimmed(std::string const& line)
@@ -232,37 +210,41 @@ void TARVOAPP::InitArgsLoggingAndLocale(int argc, char** argv, int defaultlocale
     }
     std::string home = gHomeDir.Buf();
     std::string res = gResourceDir.Buf();
-    std::vector<std::string> files;
-    AddArgumentFile(files, Join(home, "commandline.ini"));
+    std::string resparent = Join(res, "..");
+    STRINGARRAY files;
+    AddCommandlineFile(files, FILENAME(home.c_str(), "commandline.ini"));
     if (!appfile.empty())
-        AddArgumentFile(files, Join(home, appfile));
+        AddCommandlineFile(files, FILENAME(home.c_str(), appfile.c_str()));
     if (!res.empty()) {
-        AddArgumentFile(files, Join(Join(res, ".."), "commandline.ini"));
+        AddCommandlineFile(files, FILENAME(resparent.c_str(), "commandline.ini"));
         if (!appfile.empty())
-            AddArgumentFile(files, Join(Join(res, ".."), appfile));
-        AddArgumentFile(files, Join(res, "commandline.ini"));
+            AddCommandlineFile(files, FILENAME(resparent.c_str(), appfile.c_str()));
+        AddCommandlineFile(files, FILENAME(res.c_str(), "commandline.ini"));
         if (!appfile.empty())
-            AddArgumentFile(files, Join(res, appfile));
+            AddCommandlineFile(files, FILENAME(res.c_str(), appfile.c_str()));
     }
     if (!appfile.empty()) {
-        std::string userhome = OSYS::GetSystemPath(OSYSFOLDER_HOME).Buf();
-        if (IsFolder(userhome))
-            AddArgumentFile(files, Join(userhome, std::string(".").append(appfile, 0, appfile.size() - 4)));
+        FILENAME userhome(OSYS::GetSystemPath(OSYSFOLDER_HOME));
+        if (userhome.IsDirectory()) {
+            std::string dotfile = std::string(".").append(appfile, 0, appfile.size() - 4);
+            AddCommandlineFile(files, FILENAME(userhome.Buf(), dotfile.c_str()));
+        }
     }
 
     gArgs.clear();
     for (int i = 0; i < argc; ++i)
         AppendArg(argv[i] ? argv[i] : "");
-    for (auto const& file : files) {
+    for (int f = 0; f < files.NumItems(); ++f) {
+        STRING const& file = *files[f];
         STRINGARRAY lines;
-        lines.Load(file.c_str(), false);
+        lines.Load(file.Buf(), false);
         for (int i = 0; i < lines.NumItems(); ++i) {
             STRING const& line = *lines[i];
             if (line.IsEmpty())
                 continue;
             AppendArg(Trimmed(line.Buf()).c_str());
         }
-        LOGIT("TARVOAPP processing of %s done\n", file.c_str());
+        LOGIT("TARVOAPP processing of %s done\n", file.Buf());
     }
 
     LOGIT("TARVOAPP arguments acquired\n");
@@ -450,6 +432,17 @@ int TARVOAPP::ArgsFromString(char const* text, STRINGARRAY& out, char quote)
             ++pos;
     }
     return out.NumItems();
+}
+
+void TARVOAPP::AddCommandlineFile(STRINGARRAY& list, FILENAME const& file)
+{
+    if (!file.IsFile())
+        return;
+    for (int i = 0; i < list.NumItems(); ++i) {
+        if (*list[i] == file)
+            return;
+    }
+    list.AppendItem(STRING(file.Buf()));
 }
 
 STRING TARVOAPP::GetLogitArgsString()

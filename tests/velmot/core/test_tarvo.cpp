@@ -2,6 +2,7 @@
 // real program (entry_probe), and the argument helpers.
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
+#include "velmot/core/osysfile.h"
 #include "velmot/core/stringarray.h"
 #include "velmot/core/tarvo.h"
 #include "tests/support/testutil.h"
@@ -356,4 +357,17 @@ TEST(ArgsFromString, SplitsCallLikeTexts)
     TARVOAPP::ArgsFromString(longtext.c_str(), out, 0);
     ASSERT_EQ(2, out.NumItems());
     EXPECT_EQ(2045, out[1]->Length());
+}
+
+TEST(TarvoApp, AddCommandlineFileTakesExistingFilesOnce)
+{
+    TempDir dir;
+    WriteFile(dir.file("a.ini"), "/x\n");
+    STRINGARRAY list;
+    TARVOAPP::AddCommandlineFile(list, FILENAME(dir.path().c_str(), "a.ini"));
+    TARVOAPP::AddCommandlineFile(list, FILENAME(dir.path().c_str(), "a.ini")); // already listed
+    TARVOAPP::AddCommandlineFile(list, FILENAME(dir.path().c_str(), "missing.ini"));
+    TARVOAPP::AddCommandlineFile(list, FILENAME(dir.path().c_str()));          // a folder
+    ASSERT_EQ(1, list.NumItems());
+    EXPECT_EQ(dir.file("a.ini"), list[0]->Buf());
 }
