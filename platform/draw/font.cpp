@@ -234,7 +234,10 @@ TextExtent Font::Measure(std::u16string_view text, double extraAdvance) const
         size_t end = TextPieceEnd(s, start);
         LaidOutLine piece;
         LayOut(piece, s.mid(qsizetype(start), qsizetype(end - start)), font);
-        extent.width += piece.line.naturalTextWidth();
+        // The advance, not the natural width: the latter adds the overhang
+        // of the last glyph ("_", "f"), which would make a run of n cells
+        // measure more than n advances.
+        extent.width += piece.line.horizontalAdvance();
         extent.ascent = std::max(extent.ascent, piece.line.ascent());
         extent.descent = std::max(extent.descent, piece.line.descent());
         start = end;
@@ -265,7 +268,7 @@ std::vector<double> Font::CaretOffsets(std::u16string_view text, double extraAdv
             else
                 offsets[i] = origin + piece.line.cursorToX(int(i - start));
         }
-        origin += piece.line.naturalTextWidth();
+        origin += piece.line.horizontalAdvance();
         start = end;
     }
     offsets[text.size()] = origin;

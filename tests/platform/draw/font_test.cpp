@@ -101,6 +101,24 @@ TEST(Font, LongRunsAreMeasuredWhole)
     EXPECT_NEAR(mono->Measure(std::u16string_view(u"ab  ")).width, 4 * advance, 0.01);
 }
 
+TEST(Font, RunsMeasureTheirAdvancesWithoutTheLastGlyphsOverhang)
+{
+    // "_" reaches past its advance; the run still measures n advances, and
+    // the last caret offset is the sum of them, as the cells of a terminal
+    // line need.
+    auto mono = Font::Create("DejaVu Sans Mono", 15);
+    ASSERT_TRUE(mono);
+    const double advance = mono->Advance(U'_');
+    for (const char16_t* text : {u"_", u"a_", u"____", u"_#i\u00c4BCDEFGHIJKLM_"}) {
+        std::u16string run(text);
+        SCOPED_TRACE(run.size());
+        EXPECT_NEAR(mono->Measure(run).width, run.size() * advance, 0.01);
+        std::vector<double> offsets = mono->CaretOffsets(run);
+        for (size_t i = 1; i < offsets.size(); ++i)
+            EXPECT_NEAR(offsets[i] - offsets[i - 1], advance, 0.01) << i;
+    }
+}
+
 TEST(Font, CharactersOutsideTheBmpAreMeasured)
 {
     auto mono = Font::Create("DejaVu Sans Mono", 14);

@@ -1,0 +1,87 @@
+// Helpers shared by the toolkit's drawing, font and printing tests: the
+// application (started once per binary, offscreen, test mode), pixel
+// helpers, golden pictures, and PANEWINDOW, a plain window with one user
+// pane that lends its drawing context to a WINDC the way a child window
+// does (off-screen bitmap outside a paint pass, the pass's context inside).
+#pragma once
+
+#include "platform/draw/bitmap.h"
+#include "platform/events/views.h"
+#include "platform/events/windows.h"
+#include "velmot/gui/windraw.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace guitest {
+
+inline uint8_t Alpha(uint32_t argb) { return argb >> 24; }
+inline uint8_t Red(uint32_t argb) { return (argb >> 16) & 0xFF; }
+inline uint8_t Green(uint32_t argb) { return (argb >> 8) & 0xFF; }
+inline uint8_t Blue(uint32_t argb) { return argb & 0xFF; }
+
+// Bounding box of the pixels whose alpha is above `threshold`, in rows
+// from the top; right and bottom exclusive.
+struct Box {
+    int left = 0, top = 0, right = 0, bottom = 0;
+    bool empty = true;
+};
+Box InkBounds(const plat::Bitmap& bitmap, int threshold = 0);
+Box InkBounds(const plat::Bitmap& bitmap, int left, int top, int right, int bottom, int threshold = 0);
+
+// The picture as rows of characters, one per pixel: '#' where alpha is
+// above 127, '+' where it is above 0, '.' elsewhere. For messages.
+std::string Picture(const plat::Bitmap& bitmap);
+
+// Compares the bitmap with tests/velmot/gui/golden/<name>.png, allowing
+// small differences of antialiasing. QOR_UPDATE_GOLDEN=1 writes the file
+// instead, for review by eye.
+::testing::AssertionResult MatchesGolden(const plat::Bitmap& bitmap, const std::string& name);
+
+// Runs the event loop until `done` holds or `ms` milliseconds have passed;
+// returns `done()`.
+bool RunUntil(const std::function<bool()>& done, int ms = 5000);
+
+class PANEWINDOW : public DCWINDOW {
+public:
+    // A shown window whose content is one user pane of this size.
+    PANEWINDOW(int width, int height);
+    ~PANEWINDOW() override;
+
+    plat::DrawContext* GetDC() override;
+    void ReleaseDC(plat::DrawContext* context) override;
+    RECT GetClientRect() const override;
+    SIZE GetSize() const override;
+    void Invalidate(RECT const* rect) override;
+
+    plat::WindowRef Window() const { return Win; }
+    plat::ViewRef View() const { return Pane; }
+    MEMORYBITMAP* Bitmap() const { return Memory.get(); }
+
+    // Paints the pane now and returns what it shows.
+    std::unique_ptr<plat::Bitmap> Grab();
+    // Paints the pane now (through the window system's own repaint).
+    void Render();
+
+    // Called inside each paint pass; without it the pass copies the
+    // off-screen bitmap.
+    std::function<void(PAINTSTRUCT&)> OnPaint;
+
+    int Invalidations = 0;
+    RECT LastInvalid;
+    int Paints = 0;
+
+private:
+    plat::WindowRef Win = nullptr;
+    plat::ViewRef Pane = nullptr;
+    plat::HandlerRef Handler = nullptr;
+    std::unique_ptr<MEMORYBITMAP> Memory;
+    plat::DrawContext* PaintContext = nullptr;
+    int InPaint = 0;
+};
+
+} // namespace guitest
