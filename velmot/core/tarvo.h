@@ -12,7 +12,6 @@
 
 class STRINGARRAY;
 class FILENAME;
-class MENU;
 
 // Application facts read by every deliverable.
 extern VELMOT_EXPORT STRING gApplicationName;
@@ -64,10 +63,6 @@ public:
     static void CheckCallerThread(char const* where);
     static void InitialLogit(char const* appname, char const* version, char const* builddate);
     static void MainDispatchLoop(void* unused1 = nullptr, char const* unused2 = nullptr);
-
-    // Help menu.
-    static void FillMenubarHelp(MENU& menubar);
-    static void ClearMenubarHelp(MENU& menubar);
 
     // Hooks filled in by the parts that own them: the event loop that
     // MainDispatchLoop runs, the preferences synchronisation at the end of
