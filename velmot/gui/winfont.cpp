@@ -1,4 +1,4 @@
-// COREFONT, the font specification text, and the font operations of WINDC.
+// COREFONT, the font description text, and the font operations of WINDC.
 #include "velmot/gui/winfont.h"
 
 #include "platform/draw/context.h"
@@ -58,7 +58,7 @@ constexpr char16_t kWidthSample[] = {0x5F, 0x23, 0x69, 0xC4, 0x42, 0x43, 0x44, 0
 } // namespace
 
 // ---------------------------------------------------------------------------
-// Font specification texts
+// Font description texts
 
 FONTSPEC ParseFontSpec(wchar_t const* spec)
 {

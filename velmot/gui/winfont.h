@@ -1,9 +1,9 @@
-// Fonts of the toolkit: the font specification text, the font object
+// Fonts of the toolkit: the font description text, the font object
 // COREFONT with its per-selection metrics FONTLAYOUT, and the font holder
 // WINDOWFONT with the process-wide lists of fixed-pitch fonts
 // (winfontlist.cpp).
 //
-// A font specification text names a font by size, flag letters and family:
+// A font description text names a font by size, flag letters and family:
 // "9.MS Shell Dlg", "12B.Monaco", "12aF.Monaco". The size is the leading
 // number; everything before the first "." is the prefix, everything after
 // it the family. Flag letters in the prefix: b/B bold, i/I italic, f/F
@@ -48,7 +48,7 @@ struct FONTLAYOUT {
     float ExtraAdvance = 0;
 };
 
-// The parts of a font specification text, before the standard names are
+// The parts of a font description text, before the standard names are
 // resolved.
 struct FONTSPEC {
     WSTRING Prefix;
@@ -131,7 +131,7 @@ public:
 
     virtual operator COREFONT*() const { return hFont; }
 
-    // Loads the font of the specification text in place of the current
+    // Loads the font of the description text in place of the current
     // one; true when a font was loaded.
     bool Load(char const* spec, UNICODE_CODEPAGE cp = 0);
 

@@ -8,7 +8,7 @@
 // the user's preferences folder, so later runs skip them.
 //
 // CONTROLFONT sets the font a control (a view of the platform layer) shows
-// its text in, from a font specification text, and puts the standard
+// its text in, from a font description text, and puts the standard
 // control font back when detached or destroyed.
 #pragma once
 

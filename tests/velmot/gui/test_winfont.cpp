@@ -1,4 +1,4 @@
-// Fonts: specification texts, loading and measuring, the fixed-pitch cell
+// Fonts: description texts, loading and measuring, the fixed-pitch cell
 // grid, LoadFixedFontW's exact and near matches, the name rules, the
 // fixed-pitch lists with their cache file, and controls' fonts.
 #include "platform/draw/bitmap.h"
@@ -48,7 +48,7 @@ std::vector<std::string> Items(WSTRINGARRAY const& list)
 
 } // namespace
 
-TEST_F(FontDc, SpecificationTextsGiveNameSizeAndFlags)
+TEST_F(FontDc, DescriptionTextsGiveNameSizeAndFlags)
 {
     struct Case {
         const wchar_t* spec;
@@ -389,7 +389,7 @@ TEST_F(FontLists, FixedFontLoadsTheExactOrTheNearestCell)
         dc.DestroyFont(font);
     }
     // Bold entries carry "B" in their size field, which the loaded
-    // specification keeps.
+    // description keeps.
     ForgetFontLists();
     WINDOWFONT::FontlistBold.AppendItem(WSTRING(L"DejaVu Sans Mono|12B|7 X 16"));
     COREFONT* bold = dc.LoadFixedFont("DejaVu Sans Mono", SIZE{7, 16}, true, 1, 1252);
