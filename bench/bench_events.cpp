@@ -7,23 +7,18 @@
 // The ratios are printed at the end; the layer should cost no more than
 // three times bare Qt per message.
 #include "platform/events/application.h"
+#include "platform/events/benchref.h"
 #include "platform/events/queue.h"
 #include "platform/events/target.h"
 #include "platform/events/timers.h"
 
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
-#include <QEvent>
-#include <QEventLoop>
-#include <QObject>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <map>
-#include <semaphore>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,37 +34,6 @@ constexpr OSType kParamP2 = FourCC("VMP2");
 constexpr OSType kParamP3 = FourCC("VMP3");
 constexpr OSType kParamRet = FourCC("VRET");
 constexpr EventType kMessage{kEventClassToolkit, kEventToolkitMessage};
-
-QEvent::Type MessageType()
-{
-    static const auto t = static_cast<QEvent::Type>(QEvent::registerEventType());
-    return t;
-}
-
-// The Qt side: a message of four words, and a receiver that counts and, for
-// the round trip, releases the sender's semaphore.
-struct QtMessage : QEvent {
-    QtMessage(uintptr_t m, uintptr_t a, uintptr_t b, uintptr_t c, std::binary_semaphore* s = nullptr)
-        : QEvent(MessageType()), msg(m), p1(a), p2(b), p3(c), done(s) {}
-    uintptr_t msg, p1, p2, p3;
-    std::binary_semaphore* done;
-};
-
-struct QtReceiver : QObject {
-    int count = 0;
-    uintptr_t sum = 0;
-    bool event(QEvent* e) override
-    {
-        if (e->type() != MessageType())
-            return QObject::event(e);
-        auto* m = static_cast<QtMessage*>(e);
-        ++count;
-        sum += m->msg + m->p1;
-        if (m->done)
-            m->done->release();
-        return true;
-    }
-};
 
 // Our side: a window-like target whose handler reads the words like the
 // toolkit's dispatch does.
@@ -105,19 +69,15 @@ EventPtr MakeMessage(int i)
 void ProcessUntil(const int& count, int want)
 {
     while (count < want)
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        ProcessPendingEvents(want);
 }
 
+// The same work with bare Qt: QCoreApplication::postEvent of an event of
+// four words to a receiver that reads them.
 void BM_PostDispatch_Qt(benchmark::State& state)
 {
-    QtReceiver r;
-    for (auto _ : state) {
-        r.count = 0;
-        for (int i = 0; i < kBatch; ++i)
-            QCoreApplication::postEvent(&r, new QtMessage(1025, static_cast<uintptr_t>(i), 0, 0));
-        ProcessUntil(r.count, kBatch);
-    }
-    benchmark::DoNotOptimize(r.sum);
+    for (auto _ : state)
+        benchref::QtPostDispatch(kBatch);
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
 
@@ -134,31 +94,24 @@ void BM_PostDispatch_Plat(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
 
-// The main thread runs a loop while a worker does kBatch round trips.
+// The main thread runs its loop while a worker does kBatch round trips.
 template <class Body>
 void RoundTrips(Body body)
 {
-    QEventLoop loop;
     std::thread worker([&] {
         body();
-        QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        QuitMainLoop();
     });
-    loop.exec();
+    RunMainLoop();
     worker.join();
 }
 
+// The same with bare Qt: a worker posts a Qt event and waits on a semaphore
+// that the receiver releases.
 void BM_SendRoundTrip_Qt(benchmark::State& state)
 {
-    QtReceiver r;
-    for (auto _ : state) {
-        RoundTrips([&] {
-            std::binary_semaphore done{0};
-            for (int i = 0; i < kBatch; ++i) {
-                QCoreApplication::postEvent(&r, new QtMessage(1025, static_cast<uintptr_t>(i), 0, 0, &done));
-                done.acquire();
-            }
-        });
-    }
+    for (auto _ : state)
+        benchref::QtSendRoundTrips(kBatch);
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
 
