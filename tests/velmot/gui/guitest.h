@@ -8,6 +8,7 @@
 #include "platform/draw/bitmap.h"
 #include "platform/events/views.h"
 #include "platform/events/windows.h"
+#include "tests/support/pixels.h"
 #include "velmot/gui/windraw.h"
 
 #include <gtest/gtest.h>
@@ -19,28 +20,20 @@
 
 namespace guitest {
 
-inline uint8_t Alpha(uint32_t argb) { return argb >> 24; }
-inline uint8_t Red(uint32_t argb) { return (argb >> 16) & 0xFF; }
-inline uint8_t Green(uint32_t argb) { return (argb >> 8) & 0xFF; }
-inline uint8_t Blue(uint32_t argb) { return argb & 0xFF; }
+using pixeltest::Alpha;
+using pixeltest::Blue;
+using pixeltest::Box;
+using pixeltest::Green;
+using pixeltest::InkBounds;
+using pixeltest::Picture;
+using pixeltest::Red;
 
-// Bounding box of the pixels whose alpha is above `threshold`, in rows
-// from the top; right and bottom exclusive.
-struct Box {
-    int left = 0, top = 0, right = 0, bottom = 0;
-    bool empty = true;
-};
-Box InkBounds(const plat::Bitmap& bitmap, int threshold = 0);
-Box InkBounds(const plat::Bitmap& bitmap, int left, int top, int right, int bottom, int threshold = 0);
-
-// The picture as rows of characters, one per pixel: '#' where alpha is
-// above 127, '+' where it is above 0, '.' elsewhere. For messages.
-std::string Picture(const plat::Bitmap& bitmap);
-
-// Compares the bitmap with tests/velmot/gui/golden/<name>.png, allowing
-// small differences of antialiasing. QOR_UPDATE_GOLDEN=1 writes the file
-// instead, for review by eye.
-::testing::AssertionResult MatchesGolden(const plat::Bitmap& bitmap, const std::string& name);
+// Compares the bitmap with tests/velmot/gui/golden/<name>.png (see
+// pixeltest::MatchesGolden).
+inline ::testing::AssertionResult MatchesGolden(const plat::Bitmap& bitmap, const std::string& name)
+{
+    return pixeltest::MatchesGolden(bitmap, "velmot/gui/golden", name);
+}
 
 // Runs the event loop until `done` holds or `ms` milliseconds have passed;
 // returns `done()`.
