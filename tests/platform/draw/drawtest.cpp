@@ -1,17 +1,12 @@
-#include <gtest/gtest.h>
-
+// The drawing tests need the application object before any test runs.
 #include "tests/platform/draw/drawtest.h"
 #include "platform/draw/runtime.h"
-#include "tests/support/testutil.h"
 
-#include <cmath>
-#include <cstdlib>
-#include <filesystem>
+#include <gtest/gtest.h>
 
 namespace drawtest {
 namespace {
 
-// Fonts and painting need the application object before any test runs.
 class GuiEnvironment : public ::testing::Environment {
 public:
     void SetUp() override { ASSERT_TRUE(plat::EnsureGuiApplication()); }
@@ -20,5 +15,4 @@ public:
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
 
 } // namespace
-
 } // namespace drawtest
