@@ -12,6 +12,34 @@
 
 namespace testutil {
 
+// The full text of every assertion question asked while a QUESTIONHOOK
+// lives (one hook at a time; the list is emptied when a hook is made).
+inline std::vector<std::string>& AskedQuestions()
+{
+    static std::vector<std::string> questions;
+    return questions;
+}
+
+class QUESTIONHOOK {
+public:
+    QUESTIONHOOK()
+    {
+        AskedQuestions().clear();
+        Previous = SetAssertQuestionHook(&Record);
+    }
+    ~QUESTIONHOOK() { SetAssertQuestionHook(Previous); }
+    QUESTIONHOOK(QUESTIONHOOK const&) = delete;
+    QUESTIONHOOK& operator=(QUESTIONHOOK const&) = delete;
+
+private:
+    static bool Record(char const*, char const* question)
+    {
+        AskedQuestions().emplace_back(question);
+        return true;
+    }
+    ASSERTQUESTIONHOOK Previous = nullptr;
+};
+
 struct ASSERTION {
     std::string Condition;
     std::string Info;

@@ -5,6 +5,7 @@
 #include "velmot/core/hash.h"
 #include "velmot/core/logit.h"
 #include "tests/support/testutil.h"
+#include "tests/velmot/core/assertrecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -25,22 +26,11 @@ using testutil::WriteFile;
 
 namespace {
 
-std::vector<std::string> gQuestions;
-
-bool RecordQuestion(char const*, char const* question)
-{
-    gQuestions.emplace_back(question);
-    return true;
-}
+std::vector<std::string>& gQuestions = testutil::AskedQuestions();
 
 class Crypto : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        gQuestions.clear();
-        previous = SetAssertQuestionHook(RecordQuestion);
-    }
-    void TearDown() override { SetAssertQuestionHook(previous); }
+    testutil::QUESTIONHOOK questionhook_;
 
     bool Asked(char const* expression) const
     {
@@ -66,7 +56,6 @@ protected:
         return ReadFile(out);
     }
 
-    ASSERTQUESTIONHOOK previous = nullptr;
     TempDir dir;
 
 public:

@@ -5,6 +5,7 @@
 #include "velmot/core/osys.h"
 #include "velmot/core/stringarray.h"
 #include "tests/support/testutil.h"
+#include "tests/velmot/core/assertrecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -18,22 +19,11 @@
 
 namespace {
 
-std::vector<std::string> gQuestions;
-
-bool RecordQuestion(char const*, char const* question)
-{
-    gQuestions.emplace_back(question);
-    return true;
-}
+std::vector<std::string>& gQuestions = testutil::AskedQuestions();
 
 class Trees : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        gQuestions.clear();
-        previous_ = SetAssertQuestionHook(&RecordQuestion);
-    }
-    void TearDown() override { SetAssertQuestionHook(previous_); }
+    testutil::QUESTIONHOOK questionhook_;
 
     std::string Path(std::string const& rel) const { return dir_.file(rel); }
     void File(std::string const& rel, std::string const& content = "x") const
@@ -42,7 +32,6 @@ protected:
     }
     void Folder(std::string const& rel) const { ASSERT_EQ(mkdir(Path(rel).c_str(), 0755), 0) << rel; }
 
-    ASSERTQUESTIONHOOK previous_ = nullptr;
     testutil::TempDir dir_;
 };
 

@@ -3,6 +3,7 @@
 #include "velmot/core/gzip.h"
 #include "velmot/core/logit.h"
 #include "tests/support/testutil.h"
+#include "tests/velmot/core/assertrecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -19,24 +20,12 @@ using testutil::WriteFile;
 
 namespace {
 
-std::vector<std::string> gQuestions;
-
-bool RecordQuestion(char const*, char const* question)
-{
-    gQuestions.emplace_back(question);
-    return true;
-}
+std::vector<std::string>& gQuestions = testutil::AskedQuestions();
 
 class Gzip : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        gQuestions.clear();
-        previous = SetAssertQuestionHook(RecordQuestion);
-    }
-    void TearDown() override { SetAssertQuestionHook(previous); }
+    testutil::QUESTIONHOOK questionhook_;
 
-    ASSERTQUESTIONHOOK previous = nullptr;
     TempDir dir;
 };
 

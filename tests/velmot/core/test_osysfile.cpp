@@ -5,6 +5,7 @@
 #include "velmot/core/osys.h"
 #include "velmot/core/osysfile.h"
 #include "tests/support/testutil.h"
+#include "tests/velmot/core/assertrecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -21,22 +22,11 @@
 
 namespace {
 
-std::vector<std::string> gQuestions;
-
-bool RecordQuestion(char const*, char const* question)
-{
-    gQuestions.emplace_back(question);
-    return true;
-}
+std::vector<std::string>& gQuestions = testutil::AskedQuestions();
 
 class FileName : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        gQuestions.clear();
-        previous_ = SetAssertQuestionHook(&RecordQuestion);
-    }
-    void TearDown() override { SetAssertQuestionHook(previous_); }
+    testutil::QUESTIONHOOK questionhook_;
 
     // A standard folder without its trailing "/".
     static std::string Folder(int id)
@@ -56,7 +46,6 @@ protected:
         return f;
     }
 
-    ASSERTQUESTIONHOOK previous_ = nullptr;
     testutil::TempDir dir_;
 };
 

@@ -3,6 +3,7 @@
 #include "velmot/core/osys.h"
 #include "velmot/core/osyssync.h"
 #include "tests/support/testutil.h"
+#include "tests/velmot/core/assertrecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -18,23 +19,11 @@
 
 namespace {
 
-std::vector<std::string> gAsserts;
-
-bool RecordAssert(const char*, const char* question)
-{
-    gAsserts.emplace_back(question);
-    return true;
-}
+std::vector<std::string>& gAsserts = testutil::AskedQuestions();
 
 class Sync : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        gAsserts.clear();
-        previous_ = SetAssertQuestionHook(&RecordAssert);
-    }
-    void TearDown() override { SetAssertQuestionHook(previous_); }
-    ASSERTQUESTIONHOOK previous_ = nullptr;
+    testutil::QUESTIONHOOK questionhook_;
 };
 
 long long ElapsedMs(std::chrono::steady_clock::time_point since)

@@ -5,6 +5,7 @@
 #include "velmot/core/regexp.h"
 #include "velmot/core/stringarray.h"
 #include "tests/support/testutil.h"
+#include "tests/velmot/core/assertrecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -16,23 +17,11 @@
 
 namespace {
 
-std::vector<std::string> gQuestions;
-
-bool RecordQuestion(char const*, char const* question)
-{
-    gQuestions.emplace_back(question);
-    return true;
-}
+std::vector<std::string>& gQuestions = testutil::AskedQuestions();
 
 class Regexp : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        gQuestions.clear();
-        previous_ = SetAssertQuestionHook(&RecordQuestion);
-    }
-    void TearDown() override { SetAssertQuestionHook(previous_); }
-    ASSERTQUESTIONHOOK previous_ = nullptr;
+    testutil::QUESTIONHOOK questionhook_;
 };
 
 // "pos [whole] [g1] ..." for a match, "NOMATCH" or "ERR"; the same form the
