@@ -345,14 +345,7 @@ bool WINDOWCALLBACKS::HandleWindowEvent(TCarbonEvent& event)
         return HandleBoundsChanging(event);
     case plat::kEventWindowBoundsChanged: {
         LOGIT("WINDOWCALLBACKS::HandleEventForCallback kEventClassWindow kEventWindowBoundsChanged\n");
-        uint32_t attrs = 0;
-        event.GetParameter(plat::kParamAttributes, plat::kTypeUInt32, &attrs);
-        bool handled = false;
-        if (attrs & plat::kBoundsSizeChanged)
-            handled = OnSized() || handled;
-        if (attrs & plat::kBoundsOriginChanged)
-            handled = OnMoved() || handled;
-        return handled;
+        return HandleBoundsChanged(event);
     }
     case plat::kEventWindowCollapsed:
         return OnMinimized();
@@ -387,6 +380,20 @@ bool WINDOWCALLBACKS::HandleWindowEvent(TCarbonEvent& event)
     default:
         return false;
     }
+}
+
+// A window or view that was moved or resized: OnSized, then OnMoved, for
+// what changed.
+bool WINDOWCALLBACKS::HandleBoundsChanged(TCarbonEvent& event)
+{
+    uint32_t attrs = 0;
+    event.GetParameter(plat::kParamAttributes, plat::kTypeUInt32, &attrs);
+    bool handled = false;
+    if (attrs & plat::kBoundsSizeChanged)
+        handled = OnSized() || handled;
+    if (attrs & plat::kBoundsOriginChanged)
+        handled = OnMoved() || handled;
+    return handled;
 }
 
 bool WINDOWCALLBACKS::HandleBoundsChanging(TCarbonEvent& event)
@@ -502,14 +509,7 @@ bool WINDOWCALLBACKS::HandleControlEvent(TCarbonEvent& event, bool* recognised)
     case plat::kEventControlBoundsChanged: {
         if (!self)
             return false;
-        uint32_t attrs = 0;
-        event.GetParameter(plat::kParamAttributes, plat::kTypeUInt32, &attrs);
-        bool handled = false;
-        if (attrs & plat::kBoundsSizeChanged)
-            handled = OnSized() || handled;
-        if (attrs & plat::kBoundsOriginChanged)
-            handled = OnMoved() || handled;
-        return handled;
+        return HandleBoundsChanged(event);
     }
     case plat::kEventControlDispose:
         if (self) {

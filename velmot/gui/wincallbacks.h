@@ -116,6 +116,7 @@ private:
     bool HandleCommandEvent(TCarbonEvent& event);
     bool HandleWindowEvent(TCarbonEvent& event);
     bool HandleBoundsChanging(TCarbonEvent& event);
+    bool HandleBoundsChanged(TCarbonEvent& event);
     bool HandleZoom();
     bool HandleControlEvent(TCarbonEvent& event, bool* recognised);
     bool HandleScrollHit(plat::ViewRef control, int part, bool* recognised);

@@ -205,32 +205,37 @@ bool COREFONT::GetStringInfo(FONTLAYOUT const* layout, plat::DrawContext*, unsig
     return true;
 }
 
-void COREFONT::DrawRun(FONTLAYOUT const* layout, plat::DrawContext* context, double x, double y,
-                       std::u16string_view text)
+namespace {
+
+// One run in the font's colour: on the cell grid for a fixed-pitch font,
+// else as laid-out text with the layout's extra advance.
+template <typename VIEW>
+void DrawRunIn(COREFONT const& font, FONTLAYOUT const* layout, plat::DrawContext* context, double x, double y,
+               VIEW text)
 {
-    if (!FontRef || !context || text.empty())
+    if (!font.FontRef || !context || text.empty())
         return;
-    context->SetFillColor(plat::ColorFromValue(Colour));
-    if (Fixed && layout && layout->CellWidth > 0) {
-        context->DrawCells(*FontRef, plat::Point{x, y}, text, layout->CellWidth);
+    context->SetFillColor(plat::ColorFromValue(font.Colour));
+    if (font.Fixed && layout && layout->CellWidth > 0) {
+        context->DrawCells(*font.FontRef, plat::Point{x, y}, text, layout->CellWidth);
         return;
     }
     const double extra = layout && std::abs(layout->ExtraAdvance) > 0.0001f ? layout->ExtraAdvance : 0.0;
-    context->DrawText(*FontRef, plat::Point{x, y}, text, extra);
+    context->DrawText(*font.FontRef, plat::Point{x, y}, text, extra);
+}
+
+} // namespace
+
+void COREFONT::DrawRun(FONTLAYOUT const* layout, plat::DrawContext* context, double x, double y,
+                       std::u16string_view text)
+{
+    DrawRunIn(*this, layout, context, x, y, text);
 }
 
 void COREFONT::DrawRun(FONTLAYOUT const* layout, plat::DrawContext* context, double x, double y,
                        std::u32string_view text)
 {
-    if (!FontRef || !context || text.empty())
-        return;
-    context->SetFillColor(plat::ColorFromValue(Colour));
-    if (Fixed && layout && layout->CellWidth > 0) {
-        context->DrawCells(*FontRef, plat::Point{x, y}, text, layout->CellWidth);
-        return;
-    }
-    const double extra = layout && std::abs(layout->ExtraAdvance) > 0.0001f ? layout->ExtraAdvance : 0.0;
-    context->DrawText(*FontRef, plat::Point{x, y}, text, extra);
+    DrawRunIn(*this, layout, context, x, y, text);
 }
 
 int COREFONT::StringOutU(FONTLAYOUT const* layout, plat::DrawContext* context, int x, int y,
