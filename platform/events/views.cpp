@@ -78,8 +78,6 @@ void ClampValue(ViewRec* rec)
 {
     if (rec->minimum <= rec->maximum)
         rec->value = std::clamp(rec->value, rec->minimum, rec->maximum);
-    if (rec->onValueChanged)
-        rec->onValueChanged();
 }
 
 } // namespace
@@ -409,6 +407,10 @@ Status SetViewValue(ViewRef view, int32_t value)
     ViewRec* rec = GetViewRec(view);
     if (!rec)
         return kErrTargetGone;
+    if (rec->control) {
+        rec->control->SetValue(value);
+        return kNoErr;
+    }
     rec->value = value;
     ClampValue(rec);
     return kNoErr;
@@ -419,6 +421,10 @@ Status SetViewMinimum(ViewRef view, int32_t minimum)
     ViewRec* rec = GetViewRec(view);
     if (!rec)
         return kErrTargetGone;
+    if (rec->control) {
+        rec->control->SetMinimum(minimum);
+        return kNoErr;
+    }
     rec->minimum = minimum;
     ClampValue(rec);
     return kNoErr;
@@ -429,6 +435,10 @@ Status SetViewMaximum(ViewRef view, int32_t maximum)
     ViewRec* rec = GetViewRec(view);
     if (!rec)
         return kErrTargetGone;
+    if (rec->control) {
+        rec->control->SetMaximum(maximum);
+        return kNoErr;
+    }
     rec->maximum = maximum;
     ClampValue(rec);
     return kNoErr;
@@ -437,19 +447,25 @@ Status SetViewMaximum(ViewRef view, int32_t maximum)
 int32_t GetViewValue(ViewRef view)
 {
     ViewRec* rec = GetViewRec(view);
-    return rec ? rec->value : 0;
+    if (!rec)
+        return 0;
+    return rec->control ? rec->control->Value() : rec->value;
 }
 
 int32_t GetViewMinimum(ViewRef view)
 {
     ViewRec* rec = GetViewRec(view);
-    return rec ? rec->minimum : 0;
+    if (!rec)
+        return 0;
+    return rec->control ? rec->control->Minimum() : rec->minimum;
 }
 
 int32_t GetViewMaximum(ViewRef view)
 {
     ViewRec* rec = GetViewRec(view);
-    return rec ? rec->maximum : 0;
+    if (!rec)
+        return 0;
+    return rec->control ? rec->control->Maximum() : rec->maximum;
 }
 
 Status SetViewProperty(ViewRef view, OSType creator, OSType tag, const void* data, size_t size)
