@@ -98,6 +98,10 @@ ControlWidget::~ControlWidget()
     if (bridge::ViewRec* rec = bridge::GetViewRec(view))
         if (rec->control == this)
             rec->control = nullptr;
+    // Widgets deleted with the application object outlive the event core:
+    // the references go with the process then.
+    if (!IsMainThread())
+        return;
     if (icon)
         ReleaseIconRef(icon);
     if (menu)

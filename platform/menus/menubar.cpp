@@ -1,6 +1,7 @@
 // Menus on screen: the menu bar of each window, the Help menu, commands
 // from menus, command keys and pop-up menus.
 #include "platform/draw/icons_qt.h"
+#include "platform/draw/qtdraw_p.h"
 #include "platform/events/application.h"
 #include "platform/events/bridge_qt.h"
 #include "platform/events/modal.h"
@@ -281,8 +282,8 @@ MenuRef GetHelpMenu()
         return nullptr;
     if (gHelpMenu && IsValidMenu(gHelpMenu))
         return gHelpMenu;
-    std::string title = StringFromResource("PLATFORM_HELPMENU").value_or("Help");
-    std::string item = StringFromResource("PLATFORM_HELPITEM").value_or("Help Contents");
+    std::string title = StringFromResource("PLATFORM_HELPMENU", "Layouts").value_or("Help");
+    std::string item = StringFromResource("PLATFORM_HELPITEM", "Layouts").value_or("Help Contents");
     if (title == "PLATFORM_HELPMENU")
         title = "Help";
     if (item == "PLATFORM_HELPITEM")
@@ -448,6 +449,22 @@ bool ProcessMenuKey(WindowRef window, const KeyRecord& key, bool commandOnly)
     if (IsMenuItemEnabled(m, i))
         SendMenuCommand(window, m, i);
     return true;
+}
+
+std::unique_ptr<Bitmap> DrawMenuPicture(MenuRef menu, WindowRef window)
+{
+    if (!CheckMainThread("DrawMenuPicture") || !IsValidMenu(menu) || !IsApplicationRunning())
+        return nullptr;
+    QMenu qmenu;
+    UpdateMenuStatus(window, menu);
+    FillMenu(&qmenu, menu, window);
+    qmenu.ensurePolished();
+    qmenu.adjustSize();
+    std::unique_ptr<Bitmap> bitmap = Bitmap::Create(qmenu.width(), qmenu.height());
+    if (!bitmap)
+        return nullptr;
+    qmenu.render(&bitmap->Impl().image, QPoint(0, 0), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    return bitmap;
 }
 
 Status PopUpMenuSelect(MenuRef menu, WindowRef window, PointI global, MenuRef* outMenu, int* outItem)

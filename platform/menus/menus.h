@@ -30,12 +30,14 @@
 // Main thread only.
 #pragma once
 
+#include "platform/draw/bitmap.h"
 #include "platform/draw/icons.h"
 #include "platform/events/keys.h"
 #include "platform/events/windows.h"
 #include "platform/services/text.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -138,6 +140,11 @@ bool MatchMenuKey(WindowRef window, MenuRef root, const KeyRecord& key, bool com
 // MatchMenuKey on the window's menu bar and the Help menu, then
 // SendMenuCommand for the match; true when an item matched.
 bool ProcessMenuKey(WindowRef window, const KeyRecord& key, bool commandOnly);
+
+// A picture of the menu as it shows when it opens (after the status
+// update for the window's focus chain), for review tools and tests; null
+// for a stale menu.
+std::unique_ptr<Bitmap> DrawMenuPicture(MenuRef menu, WindowRef window);
 
 // Shows the menu at a point in screen coordinates over the window and
 // tracks it; a choice is sent as a menu command (see above) before this

@@ -113,11 +113,11 @@ bool ReadControl(Reader& r, const QJsonValue& v, const std::string& where, int d
         return false;
     }
     const QJsonArray id = o["id"].toArray();
-    if (id.size() != 2 || !FourCCOf(id[0], &c.id.signature) || !IntOf(id[1], &c.id.id)) {
-        r.Error(where, "the id must be [\"ABCD\", number]");
+    if (id.size() != 2 || !CodeOf(id[0], &c.id.signature) || !IntOf(id[1], &c.id.id)) {
+        r.Error(where, "the id must be [\"ABCD\" or a number, number]");
         return false;
     }
-    const std::string name = where + " " + id[0].toString().toStdString() + " " + std::to_string(c.id.id);
+    const std::string name = where + " " + FourCCText(c.id.signature) + " " + std::to_string(c.id.id);
     if (!RectOf(o["frame"], &c.frame)) {
         r.Error(name, "the frame must be [x, y, width, height]");
         return false;
@@ -368,6 +368,27 @@ bool Unique(Reader& r, const NibModel& m, const std::string& name)
     return true;
 }
 
+void ReadFolder(const std::string& folder, NibModel& model)
+{
+    QDir dir(QString::fromStdString(folder));
+    const QStringList files = dir.entryList({"*.json"}, QDir::Files, QDir::Name);
+    for (const QString& f : files) {
+        QFile file(dir.filePath(f));
+        if (!file.open(QIODevice::ReadOnly)) {
+            model.errors.push_back(f.toStdString() + ": cannot be read");
+            continue;
+        }
+        // Layout files are small; anything beyond this is no layout.
+        if (file.size() > 16 * 1024 * 1024) {
+            model.errors.push_back(f.toStdString() + ": too large");
+            continue;
+        }
+        const QByteArray bytes = file.readAll();
+        ParseNibText(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), f.toStdString(),
+                     model);
+    }
+}
+
 } // namespace
 
 bool ParseNibText(std::string_view json, const std::string& source, NibModel& model)
@@ -431,24 +452,14 @@ bool ParseNibText(std::string_view json, const std::string& source, NibModel& mo
 
 NibModel LoadNibFolder(const std::string& folder)
 {
+    return LoadNibFolders({folder});
+}
+
+NibModel LoadNibFolders(const std::vector<std::string>& folders)
+{
     NibModel model;
-    QDir dir(QString::fromStdString(folder));
-    const QStringList files = dir.entryList({"*.json"}, QDir::Files, QDir::Name);
-    for (const QString& f : files) {
-        QFile file(dir.filePath(f));
-        if (!file.open(QIODevice::ReadOnly)) {
-            model.errors.push_back(f.toStdString() + ": cannot be read");
-            continue;
-        }
-        // Layout files are small; anything beyond this is no layout.
-        if (file.size() > 16 * 1024 * 1024) {
-            model.errors.push_back(f.toStdString() + ": too large");
-            continue;
-        }
-        const QByteArray bytes = file.readAll();
-        ParseNibText(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), f.toStdString(),
-                     model);
-    }
+    for (const std::string& folder : folders)
+        ReadFolder(folder, model);
     // Names a menu bar or item refers to must exist.
     auto check = [&model](const std::string& where, const std::string& name) {
         if (!name.empty() && !model.menus.count(name))

@@ -115,7 +115,10 @@ struct NibModel {
 // Adds the layouts of one JSON text to `model`; `source` names it in the
 // errors. False when the text is no JSON object at all.
 bool ParseNibText(std::string_view json, const std::string& source, NibModel& model);
-// Every *.json file of the folder, in name order.
+// Every *.json file of the folders, folder by folder in name order; a
+// name used twice is refused, and names that menu bars and items refer to
+// must exist.
+NibModel LoadNibFolders(const std::vector<std::string>& folders);
 NibModel LoadNibFolder(const std::string& folder);
 // Whether the text is "@..." naming a string, and which.
 std::string NibTextValue(const std::string& text);
@@ -127,6 +130,9 @@ using NibRef = OpaqueNib*;
 // main nib (Resources/nibs) is opened once and kept until CloseMainNib.
 NibRef OpenNib(const std::string& folder);
 NibRef OpenMainNib();
+// Layouts of another folder that the main nib holds too (tests, tools);
+// takes effect at the next OpenMainNib after CloseMainNib.
+void AddMainNibFolder(const std::string& folder);
 void CloseNib(NibRef nib);
 void CloseMainNib();
 const NibModel* GetNibModel(NibRef nib);

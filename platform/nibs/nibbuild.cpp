@@ -19,6 +19,7 @@ struct Registry {
     std::map<uintptr_t, NibRec> nibs;
     uintptr_t next = 0;
     NibRef main = nullptr;
+    std::vector<std::string> mainFolders;
 };
 
 Registry& Nibs()
@@ -110,13 +111,11 @@ MenuRef BuildMenu(const NibModel& model, const NibMenu& m, int depth)
     return menu;
 }
 
-} // namespace
-
-NibRef OpenNib(const std::string& folder)
+NibRef OpenFolders(const std::vector<std::string>& folders)
 {
     if (!CheckMainThread("OpenNib"))
         return nullptr;
-    NibModel model = LoadNibFolder(folder);
+    NibModel model = LoadNibFolders(folders);
     if (model.windows.empty() && model.menus.empty() && model.menubars.empty())
         return nullptr;
     for (const std::string& e : model.errors)
@@ -127,13 +126,28 @@ NibRef OpenNib(const std::string& folder)
     return reinterpret_cast<NibRef>(id);
 }
 
+} // namespace
+
+NibRef OpenNib(const std::string& folder)
+{
+    return OpenFolders({folder});
+}
+
 NibRef OpenMainNib()
 {
     Registry& r = Nibs();
     if (r.main && Find(r.main))
         return r.main;
-    r.main = OpenNib(ResourcesFolder() + "/nibs");
+    std::vector<std::string> folders{ResourcesFolder() + "/nibs"};
+    folders.insert(folders.end(), r.mainFolders.begin(), r.mainFolders.end());
+    r.main = OpenFolders(folders);
     return r.main;
+}
+
+void AddMainNibFolder(const std::string& folder)
+{
+    if (CheckMainThread("AddMainNibFolder"))
+        Nibs().mainFolders.push_back(folder);
 }
 
 void CloseNib(NibRef nib)
