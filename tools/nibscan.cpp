@@ -80,8 +80,6 @@ size_t SkipBackLiteral(std::string const& t, size_t i)
     return 0;
 }
 
-std::map<std::string, std::vector<OSType>> const& ControlClasses();
-
 // The call whose argument list holds `pos`; an empty name when none does
 // in the same statement.
 Call FindCall(std::string const& t, size_t pos)
@@ -130,7 +128,7 @@ Call FindCall(std::string const& t, size_t pos)
     while (typeStart > 0 && IsWord(t[typeStart - 1]))
         --typeStart;
     std::string const type = t.substr(typeStart, before - typeStart);
-    if (ControlClasses().count(type))
+    if (type.size() > 1 && type.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") == std::string::npos)
         call.name = type;
     // All the arguments.
     depth = 0;

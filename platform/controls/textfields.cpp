@@ -70,8 +70,10 @@ public:
                 SendTextEvent(view, kEventTextDidChange, nullptr);
         });
         connect(this, &QLineEdit::textChanged, [this] { Remember(); });
-        connect(this, &QLineEdit::selectionChanged, [this] { Remember(); });
-        connect(this, &QLineEdit::cursorPositionChanged, [this] { Remember(); });
+        // An input method moves the cursor before its text is checked: only
+        // moves over the text as it stands count.
+        connect(this, &QLineEdit::selectionChanged, [this] { RememberSelection(); });
+        connect(this, &QLineEdit::cursorPositionChanged, [this] { RememberSelection(); });
         connect(this, &QLineEdit::returnPressed, [this] { SendTextEvent(view, kEventTextAccepted, nullptr); });
     }
     QWidget* Widget() override { return this; }
@@ -99,10 +101,16 @@ public:
     void SetLocked(bool on) override { setReadOnly(on); }
     bool Locked() const override { return isReadOnly(); }
 
+    // The text and selection an edit starts from.
     void Remember()
     {
         lastText = text();
         Selection(&lastStart, &lastEnd);
+    }
+    void RememberSelection()
+    {
+        if (text() == lastText)
+            Selection(&lastStart, &lastEnd);
     }
 
     QString lastText;

@@ -399,7 +399,8 @@ bool ParseNibText(std::string_view json, const std::string& source, NibModel& mo
         QJsonDocument::fromJson(QByteArray(json.data(), static_cast<qsizetype>(json.size())), &err);
     if (err.error != QJsonParseError::NoError || !doc.isObject()) {
         r.Error("offset " + std::to_string(err.offset),
-                err.error != QJsonParseError::NoError ? err.errorString().toStdString() : "not a JSON object");
+                err.error != QJsonParseError::NoError ? "not JSON: " + err.errorString().toStdString()
+                                                      : "not a JSON object");
         return false;
     }
     const QJsonObject root = doc.object();
