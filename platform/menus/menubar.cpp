@@ -335,9 +335,12 @@ Status SetWindowMenuBar(WindowRef window, MenuRef root)
     rec.bar = new QMenuBar(top);
     // Linux has no global menu bar: every window carries its own.
     rec.bar->setNativeMenuBar(false);
-    if (top->layout())
-        top->layout()->setMenuBar(rec.bar);
     BuildBar(rec, window);
+    if (top->layout()) {
+        top->layout()->setMenuBar(rec.bar);
+        // The content view gives the bar its room now, shown or not.
+        top->layout()->activate();
+    }
     return kNoErr;
 }
 

@@ -178,7 +178,7 @@ plat::Status CHILDWINDOW::HandleEvent(plat::HandlerCall* call, TCarbonEvent& eve
 {
     bool taken = false;
     plat::Status const rc = HandleEventForCallback(call, event, &taken);
-    bool const success = taken && rc == plat::kNoErr;
+    bool const success = rc == plat::kNoErr;
     if (event.GetClass() != plat::kEventClassControl)
         return success ? plat::kNoErr : plat::kErrEventNotHandled;
     uint32_t const kind = event.GetKind();
@@ -203,7 +203,7 @@ plat::Status CHILDWINDOW::HandleEvent(plat::HandlerCall* call, TCarbonEvent& eve
         handled = true;
         break;
     case plat::kEventControlDraw:
-        return HandleDraw(event, taken, rc);
+        return HandleDraw(event, success, rc);
     case plat::kEventControlSetFocusPart: {
         int32_t part = 0;
         event.GetParameter(plat::kParamControlPart, plat::kTypeSInt32, &part);

@@ -144,7 +144,9 @@ plat::Status WINDOW::HandleEvent(plat::HandlerCall* call, TCarbonEvent& event)
 {
     bool taken = false;
     plat::Status rc = HandleEventForCallback(call, event, &taken);
-    bool handled = taken && rc == plat::kNoErr;
+    // What a callback took is handled, whether or not the dispatch counts
+    // the event's class as one it translates.
+    bool handled = rc == plat::kNoErr;
     FOURCHARCODE const cls = event.GetClass();
     if (cls == EVENTCLASS_VELMOT || cls == plat::kEventClassCommand) {
         VASSERT(taken, "enforcerc==TRUE", nullptr);
