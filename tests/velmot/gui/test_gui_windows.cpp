@@ -117,6 +117,24 @@ TEST_F(WindowTest, GeometryStateAndTitle)
     EXPECT_EQ(plat::GetWindowAlpha(w.GetWindow()), 1.0);
 }
 
+TEST_F(WindowTest, TimersTickUntilStoppedOrTheWindowGoes)
+{
+    auto w = std::make_unique<RECWINDOW>(WINDOWSTYLE_DOCUMENT, "Timers", 0, 0, 100, 100);
+    EXPECT_EQ(w->StartTimer(7, 10), 1);
+    ASSERT_TRUE(PumpUntil([&] { return !w->rec.log.empty(); }));
+    EXPECT_EQ(w->rec.Take().front(), "OnTimer 7");
+    EXPECT_EQ(w->StopTimer(7), 1);
+    plat::ProcessPendingEvents(1000);
+    w->rec.Take();
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    plat::ProcessPendingEvents(1000);
+    EXPECT_THAT(w->rec.Take(), IsEmpty());
+    plat::WindowRef const handle = w->GetWindow();
+    w->StartTimer(8, 10);
+    w.reset(); // its timers go with it
+    EXPECT_EQ(WINTIMER::GetInstance()->GetTimerIdxFromId(8, handle, nullptr), -1);
+}
+
 TEST_F(WindowTest, CentringKeepsTheWindowOnTheDisplay)
 {
     plat::RectI const display = plat::GetDisplayBounds().front();
