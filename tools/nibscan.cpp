@@ -334,9 +334,13 @@ std::vector<std::string> Check(std::vector<Use> const& uses, plat::NibModel cons
 {
     std::vector<std::string> problems;
     std::map<std::string, std::vector<std::string>> windowsOfFile;
-    for (Use const& u : uses)
-        if (!u.control && model.windows.count(u.layout))
-            windowsOfFile[u.file].push_back(u.layout);
+    for (Use const& u : uses) {
+        if (u.control || !model.windows.count(u.layout))
+            continue;
+        std::vector<std::string>& windows = windowsOfFile[u.file];
+        if (std::find(windows.begin(), windows.end(), u.layout) == windows.end())
+            windows.push_back(u.layout);
+    }
     for (Use const& u : uses) {
         std::string const where = u.file + ":" + std::to_string(u.line) + ": ";
         if (!u.control) {

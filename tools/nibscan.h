@@ -15,7 +15,8 @@
 //   MoveToTemplateControl) any control, a spin button's buddy an entry
 //   field. An id is looked for in the windows the same file names.
 // A line holding the comment "nibcheck: absent" is left out (a test of a
-// missing layout).
+// missing layout or control; on the definition of an id constant it
+// leaves out every use of the constant).
 #pragma once
 
 #include "platform/nibs/nib.h"

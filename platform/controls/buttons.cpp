@@ -15,7 +15,21 @@
 namespace plat::controls {
 namespace {
 
-class PushButton final : public QPushButton, public ControlWidget {
+// A button control: the widget is its own, and its label is the button's
+// text.
+template <class Button>
+class Labelled : public Button, public ControlWidget {
+public:
+    QWidget* Widget() override { return this; }
+    Text Title() const override { return TextOf(this->text()); }
+    bool SetTitle(const Text& t) override
+    {
+        this->setText(QStr(t));
+        return true;
+    }
+};
+
+class PushButton final : public Labelled<QPushButton> {
 public:
     explicit PushButton(const ControlSpec& spec)
     {
@@ -23,14 +37,7 @@ public:
         setAutoDefault(false);
         connect(this, &QAbstractButton::clicked, [this] { SendHit(this, kControlPartButton); });
     }
-    QWidget* Widget() override { return this; }
     int32_t Maximum() const override { return 1; }
-    Text Title() const override { return TextOf(text()); }
-    bool SetTitle(const Text& t) override
-    {
-        setText(QStr(t));
-        return true;
-    }
     bool SetIcon(IconRef i) override
     {
         if (!ControlWidget::SetIcon(i))
@@ -41,7 +48,7 @@ public:
 };
 
 // A check box's values: 0 off, 1 on, 2 mixed.
-class CheckBox final : public QCheckBox, public ControlWidget {
+class CheckBox final : public Labelled<QCheckBox> {
 public:
     explicit CheckBox(const ControlSpec& spec) : autoToggle_(spec.flags & kControlFlagAutoToggle)
     {
@@ -49,7 +56,6 @@ public:
         SetValue(spec.value);
         connect(this, &QAbstractButton::clicked, [this] { SendHit(this, kControlPartCheckBox); });
     }
-    QWidget* Widget() override { return this; }
     int32_t Value() const override
     {
         switch (checkState()) {
@@ -70,12 +76,6 @@ public:
         setCheckState(v == 2 ? Qt::PartiallyChecked : v == 1 ? Qt::Checked : Qt::Unchecked);
     }
     int32_t Maximum() const override { return 2; }
-    Text Title() const override { return TextOf(text()); }
-    bool SetTitle(const Text& t) override
-    {
-        setText(QStr(t));
-        return true;
-    }
 
 protected:
     void nextCheckState() override
@@ -91,7 +91,7 @@ private:
     bool autoToggle_;
 };
 
-class RadioButton final : public QRadioButton, public ControlWidget {
+class RadioButton final : public Labelled<QRadioButton> {
 public:
     explicit RadioButton(const ControlSpec& spec) : autoToggle_(spec.flags & kControlFlagAutoToggle)
     {
@@ -101,7 +101,6 @@ public:
         setChecked(spec.value != 0);
         connect(this, &QAbstractButton::clicked, [this] { SendHit(this, kControlPartCheckBox); });
     }
-    QWidget* Widget() override { return this; }
     int32_t Value() const override { return isChecked() ? 1 : 0; }
     void SetValue(int32_t v) override
     {
@@ -109,12 +108,6 @@ public:
         setChecked(v != 0);
     }
     int32_t Maximum() const override { return 1; }
-    Text Title() const override { return TextOf(text()); }
-    bool SetTitle(const Text& t) override
-    {
-        setText(QStr(t));
-        return true;
-    }
 
 protected:
     void nextCheckState() override
@@ -128,7 +121,7 @@ private:
     bool autoToggle_;
 };
 
-class BevelButton final : public QToolButton, public ControlWidget {
+class BevelButton final : public Labelled<QToolButton> {
 public:
     explicit BevelButton(const ControlSpec& spec)
     {
@@ -141,7 +134,6 @@ public:
         }
         connect(this, &QAbstractButton::clicked, [this] { SendHit(this, kControlPartButton); });
     }
-    QWidget* Widget() override { return this; }
     int32_t Value() const override { return isChecked() ? 1 : 0; }
     void SetValue(int32_t v) override
     {
@@ -149,12 +141,6 @@ public:
         setChecked(v != 0);
     }
     int32_t Maximum() const override { return 1; }
-    Text Title() const override { return TextOf(text()); }
-    bool SetTitle(const Text& t) override
-    {
-        setText(QStr(t));
-        return true;
-    }
     bool SetIcon(IconRef i) override
     {
         if (!ControlWidget::SetIcon(i))
@@ -181,7 +167,7 @@ public:
 
 // A disclosure button shows its value as the direction of its arrow: right
 // closed (0), down open (1). Its clicks change nothing by themselves.
-class DisclosureButton final : public QToolButton, public ControlWidget {
+class DisclosureButton final : public Labelled<QToolButton> {
 public:
     explicit DisclosureButton(const ControlSpec& spec)
     {
@@ -191,16 +177,9 @@ public:
         SetValue(spec.value);
         connect(this, &QAbstractButton::clicked, [this] { SendHit(this, kControlPartButton); });
     }
-    QWidget* Widget() override { return this; }
     int32_t Value() const override { return arrowType() == Qt::DownArrow ? 1 : 0; }
     void SetValue(int32_t v) override { setArrowType(v ? Qt::DownArrow : Qt::RightArrow); }
     int32_t Maximum() const override { return 1; }
-    Text Title() const override { return TextOf(text()); }
-    bool SetTitle(const Text& t) override
-    {
-        setText(QStr(t));
-        return true;
-    }
 };
 
 } // namespace

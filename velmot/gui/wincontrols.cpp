@@ -15,22 +15,6 @@
 
 namespace {
 
-// The platform text of narrow (code page 1252) or wide text; null text is
-// the empty text.
-plat::Text TextOfNarrow(char const* text)
-{
-    CFSTRING cf;
-    cf = text ? text : "";
-    return cf.Ref;
-}
-
-plat::Text TextOfWide(wchar_t const* text)
-{
-    CFSTRING cf;
-    cf = text ? text : L"";
-    return cf.Ref;
-}
-
 // The kinds that take the keyboard focus.
 bool IsFocusKind(FOURCHARCODE kind)
 {
@@ -264,13 +248,13 @@ int CONTROL::GetTextWide(wchar_t* buffer, int size) const
 bool CONTROL::SetControlText(char const* text) const
 {
     TARVOAPP::CheckCallerThread("CONTROL::SetControlText");
-    return VERIFYSTATUS("err == 0 ", plat::SetControlTitle(fControl, TextOfNarrow(text)));
+    return VERIFYSTATUS("err == 0 ", plat::SetControlTitle(fControl, CFSTRING::TextOf(text)));
 }
 
 bool CONTROL::SetControlTextWide(wchar_t const* text) const
 {
     TARVOAPP::CheckCallerThread("CONTROL::SetControlTextWide");
-    return VERIFYSTATUS("err == 0 ", plat::SetControlTitle(fControl, TextOfWide(text)));
+    return VERIFYSTATUS("err == 0 ", plat::SetControlTitle(fControl, CFSTRING::TextOf(text)));
 }
 
 // ---------------------------------------------------------------------------

@@ -470,10 +470,8 @@ int WINDOW::SetText(char const* text) const
 int WINDOW::SetTextWide(wchar_t const* text) const
 {
     TARVOAPP::CheckCallerThread("WINDOW::SetTextWide");
-    CFSTRING cf;
-    cf = text ? text : L"";
     std::string utf8;
-    cf.Ref.ToUtf8(utf8, '?');
+    CFSTRING::TextOf(text).ToUtf8(utf8, '?');
     VERIFYSTATUS("err == 0 ", plat::SetWindowTitle(fWindow, utf8));
     return 1;
 }

@@ -12,20 +12,6 @@
 
 namespace {
 
-plat::Text NarrowText(char const* text)
-{
-    CFSTRING cf;
-    cf = text ? text : "";
-    return cf.Ref;
-}
-
-plat::Text WideText(wchar_t const* text)
-{
-    CFSTRING cf;
-    cf = text ? text : L"";
-    return cf.Ref;
-}
-
 uint32_t ToPlatformModifiers(uint32_t modifiers)
 {
     uint32_t m = 0;
@@ -295,7 +281,7 @@ bool MENU::SetMenuItemText(int id, char const* text)
     plat::MenuRef m = nullptr;
     int item = 0;
     return Locate(static_cast<uint32_t>(id), false, &m, &item) &&
-           plat::SetMenuItemText(m, item, NarrowText(text)) == plat::kNoErr;
+           plat::SetMenuItemText(m, item, CFSTRING::TextOf(text)) == plat::kNoErr;
 }
 
 bool MENU::SetMenuItemTextWide(int id, wchar_t const* text)
@@ -304,7 +290,7 @@ bool MENU::SetMenuItemTextWide(int id, wchar_t const* text)
     plat::MenuRef m = nullptr;
     int item = 0;
     return Locate(static_cast<uint32_t>(id), false, &m, &item) &&
-           plat::SetMenuItemText(m, item, WideText(text)) == plat::kNoErr;
+           plat::SetMenuItemText(m, item, CFSTRING::TextOf(text)) == plat::kNoErr;
 }
 
 bool MENU::SetMenuItemIcon(int id, plat::IconRef icon)
@@ -380,33 +366,34 @@ bool MENU::InsertText(plat::Text const& text, int id, int pos) const
 bool MENU::InsertItem(char const* text, int id, int pos) const
 {
     TARVOAPP::CheckCallerThread("MENU::InsertItem");
-    return InsertText(text ? NarrowText(text) : plat::Text(), id, pos);
+    return InsertText(text ? CFSTRING::TextOf(text) : plat::Text(), id, pos);
 }
 
 bool MENU::InsertItemWide(wchar_t const* text, int id, int pos) const
 {
     TARVOAPP::CheckCallerThread("MENU::InsertItemWide");
-    return InsertText(text ? WideText(text) : plat::Text(), id, pos);
+    return InsertText(text ? CFSTRING::TextOf(text) : plat::Text(), id, pos);
+}
+
+bool MENU::InsertSubText(plat::Text const& text, MENU& sub, int pos) const
+{
+    int const count = plat::CountMenuItems(fMenu);
+    pos = pos < 0 ? 0 : pos > count ? count : pos;
+    if (!InsertText(text, 0, pos))
+        return false;
+    return VERIFYSTATUS("err == 0 ", plat::SetMenuItemSubmenu(fMenu, pos + 1, sub.fMenu));
 }
 
 bool MENU::InsertSubMenu(char const* text, MENU& sub, int pos) const
 {
     TARVOAPP::CheckCallerThread("MENU::InsertSubMenu");
-    int const count = plat::CountMenuItems(fMenu);
-    pos = pos < 0 ? 0 : pos > count ? count : pos;
-    if (!InsertText(NarrowText(text), 0, pos))
-        return false;
-    return VERIFYSTATUS("err == 0 ", plat::SetMenuItemSubmenu(fMenu, pos + 1, sub.fMenu));
+    return InsertSubText(CFSTRING::TextOf(text), sub, pos);
 }
 
 bool MENU::InsertSubMenuWide(wchar_t const* text, MENU& sub, int pos) const
 {
     TARVOAPP::CheckCallerThread("MENU::InsertSubMenuWide");
-    int const count = plat::CountMenuItems(fMenu);
-    pos = pos < 0 ? 0 : pos > count ? count : pos;
-    if (!InsertText(WideText(text), 0, pos))
-        return false;
-    return VERIFYSTATUS("err == 0 ", plat::SetMenuItemSubmenu(fMenu, pos + 1, sub.fMenu));
+    return InsertSubText(CFSTRING::TextOf(text), sub, pos);
 }
 
 int MENU::Popup(plat::WindowRef window, POINT const* at, uint32_t flags)

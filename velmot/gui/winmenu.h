@@ -95,6 +95,7 @@ private:
     // The holding menu and 1-based item of a command or 0-based position.
     bool Locate(uint32_t idorpos, bool ispos, plat::MenuRef* menu, int* item) const;
     bool InsertText(plat::Text const& text, int id, int pos) const;
+    bool InsertSubText(plat::Text const& text, MENU& sub, int pos) const;
 
     bool fOwned = false;
     plat::MenuRef fMenu = nullptr;

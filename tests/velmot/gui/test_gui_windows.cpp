@@ -258,7 +258,7 @@ TEST_F(WindowTest, ControlsOfTheWindowById)
     RECWINDOW d("DLG_TEST_CONTROLS", nullptr);
     CONTROLID const text{FourCC("TEXT"), 1};
     CONTROLID const box{FourCC("CBOX"), 1};
-    CONTROLID const none{FourCC("NONE"), 1};
+    CONTROLID const none{FourCC("NONE"), 1}; // nibcheck: absent
     EXPECT_STREQ(d.GetControlText(text).Buf(), "terminal");
     EXPECT_TRUE(d.SetControlText(text, "host \x80"));
     EXPECT_EQ(WSTRING::WSTRCMP(d.GetControlTextWide(text).Buf(), L"host \x20AC"), 0);
