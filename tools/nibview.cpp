@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -135,7 +136,7 @@ int main(int argc, char** argv)
     std::vector<std::string> rest;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--nibs") == 0 && i + 1 < argc)
-            folders.push_back(argv[++i]);
+            folders.push_back(std::filesystem::absolute(argv[++i]).string());
         else if (std::strcmp(argv[i], "--lang") == 0 && i + 1 < argc)
             setenv("LANGUAGE", argv[++i], 1);
         else
@@ -143,6 +144,8 @@ int main(int argc, char** argv)
     }
     if (rest.size() != 2)
         return Usage();
+    // The start of the library may change the current folder.
+    rest[1] = std::filesystem::absolute(rest[1]).string();
     static char program[] = "nibview";
     static char* args[] = {program, nullptr};
     static int count = 1;
