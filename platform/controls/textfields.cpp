@@ -77,7 +77,9 @@ public:
         connect(this, &QLineEdit::returnPressed, [this] { SendTextEvent(view, kEventTextAccepted, nullptr); });
     }
     QWidget* Widget() override { return this; }
-    Text Title() const override { return TextOf(text()); }
+    // While an edit is asked about, the field still holds the text before
+    // it (the widget already shows the candidate).
+    Text Title() const override { return TextOf(asking ? lastText : text()); }
     bool SetTitle(const Text& t) override
     {
         programmatic = true;
@@ -117,6 +119,7 @@ public:
     int lastStart = 0;
     int lastEnd = 0;
     bool programmatic = false;
+    bool asking = false;             // an edit is being asked about
     std::optional<QString> expected; // the text a handler's answer makes
 
 protected:
@@ -187,7 +190,10 @@ QValidator::State EditGate::validate(QString& input, int& pos) const
     const QList<uint> units = candidate.toUcs4();
     std::u32string cand(units.begin(), units.end());
     e->SetParam(kParamText, kTypeUTF32, cand.data(), cand.size() * sizeof(char32_t));
-    if (SendEvent(*e, target) != kNoErr)
+    f.asking = true;
+    const Status answered = SendEvent(*e, target);
+    f.asking = false;
+    if (answered != kNoErr)
         return Acceptable;
     // Taken: the handler's answer goes in instead (nothing without one).
     size_t bytes = 0;

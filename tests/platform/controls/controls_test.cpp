@@ -243,6 +243,8 @@ protected:
             e.GetParamBytes(kParamText, kTypeUTF32, nullptr, 0, &bytes);
             std::u32string candidate(bytes / 4, U'\0');
             e.GetParamBytes(kParamText, kTypeUTF32, candidate.data(), bytes);
+            // The field still holds the text before the edit.
+            during_.push_back(Text());
             asked_.push_back(std::to_string(range.location) + "+" + std::to_string(range.length) + " " +
                              QString::fromUcs4(candidate.data(), static_cast<qsizetype>(candidate.size()))
                                  .toStdString());
@@ -266,6 +268,7 @@ protected:
 
     ViewRef field_ = nullptr;
     std::vector<std::string> asked_;
+    std::vector<std::string> during_;
 };
 
 TEST_F(FieldTest, EveryEditAsksFirstAndTakesTheAnswer)
@@ -289,6 +292,7 @@ TEST_F(FieldTest, EveryEditAsksFirstAndTakesTheAnswer)
     Line()->insert("x");
     EXPECT_EQ(Text(), "aZ2c"); // refused altogether
     EXPECT_THAT(asked_, ElementsAre("2+0 12", "1+2 Zx", "4+1 ", "0+0 x"));
+    EXPECT_THAT(during_, ElementsAre("abcd", "ab12cd", "aZ2cd", "aZ2c"));
     // The questions the field's handler took go no further; every change
     // that happened was reported after it (the refusal changed nothing).
     EXPECT_THAT(events_, ElementsAre("txfd 2", "txfd 3", "txfd 3", "txfd 2", "txfd 3"));
