@@ -10,6 +10,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace plat {
 namespace {
 
@@ -62,11 +66,12 @@ GlyphMask RenderMask(const QRawFont& raw, uint32_t glyph)
     m.top = top + y0;
     m.width = x1 - x0;
     m.height = y1 - y0;
-    m.alpha.resize(size_t(m.width) * size_t(m.height));
+    m.stride = (m.width + 15) / 16 * 16;
+    m.alpha.assign(size_t(m.stride) * size_t(m.height), 0);
     for (int y = 0; y < m.height; ++y) {
         const auto* row = reinterpret_cast<const uint32_t*>(img.constScanLine(y0 + y));
         for (int x = 0; x < m.width; ++x)
-            m.alpha[size_t(y) * size_t(m.width) + size_t(x)] = uint8_t(row[x0 + x] >> 24);
+            m.alpha[size_t(y) * size_t(m.stride) + size_t(x)] = uint8_t(row[x0 + x] >> 24);
     }
     return m;
 }
@@ -100,46 +105,124 @@ void FillRamp(Ramp& r, uint32_t fore, uint32_t back)
     }
 }
 
-// Ramps of the colour pairs in use, in a fixed table indexed by a hash of
-// the pair (a new pair replaces the one in its slot).
+// Ramps of the colour pairs in use, in a fixed table of two ramps per
+// hash of the pair; a new pair replaces the one of its two used less
+// recently.
 const uint32_t* RampFor(uint32_t fore, uint32_t back)
 {
-    static auto* ramps = new Ramp[256];
+    struct Set {
+        Ramp way[2];
+        int recent = 0;
+    };
+    static auto* sets = new Set[256];
     uint32_t h = (fore * 0x9E3779B1u) ^ (back * 0x85EBCA77u);
-    Ramp& r = ramps[(h ^ (h >> 15)) & 255];
-    if (!r.filled || r.fore != fore || r.back != back)
-        FillRamp(r, fore, back);
+    Set& set = sets[(h ^ (h >> 15)) & 255];
+    for (int i = 0; i < 2; ++i) {
+        Ramp& r = set.way[i];
+        if (r.filled && r.fore == fore && r.back == back) {
+            set.recent = i;
+            return r.pixel;
+        }
+    }
+    set.recent ^= 1;
+    Ramp& r = set.way[set.recent];
+    FillRamp(r, fore, back);
     return r.pixel;
 }
 
-// The composing area: coverage and colour of one piece of a run.
+// The composing area of one piece of a run: its coverage and its colours.
+// A coverage row has margins on both sides, so that masks reaching past
+// the piece are added whole, 16 bytes at a time; only the box that masks
+// touched is cleared for the next piece.
+constexpr int kMarginLeft = 32;
+constexpr int kCoverageStride = kMarginLeft + kPieceWidth + kMaxMaskSide + 32;
+
 struct Scratch {
     QImage image;
-    std::vector<uint8_t> coverage; // kPieceWidth bytes per row
-    std::vector<size_t> fallback;  // cells drawn by a fallback face
+    std::vector<uint8_t> coverage;
+    int height = 0;
+    // The box of coverage bytes that may not be 0, from the piece's origin.
+    int dirtyLeft = 0, dirtyRight = 0, dirtyRows = 0;
+    std::vector<size_t> fallback; // cells drawn by a fallback face
+
+    uint8_t* Row(int y) { return coverage.data() + size_t(y) * kCoverageStride + kMarginLeft; }
+
+    void Clear()
+    {
+        for (int y = 0; y < dirtyRows; ++y)
+            std::memset(Row(y) + dirtyLeft, 0, size_t(dirtyRight - dirtyLeft));
+        dirtyLeft = dirtyRight = dirtyRows = 0;
+    }
 };
 
 Scratch& ScratchFor(int height)
 {
     static auto* s = new Scratch;
-    if (s->image.height() < height) {
+    if (s->height < height) {
         s->image = QImage(kPieceWidth, height, QImage::Format_ARGB32_Premultiplied);
-        s->coverage.assign(size_t(kPieceWidth) * size_t(height), 0);
+        s->coverage.assign(size_t(kCoverageStride) * size_t(height), 0);
+        s->height = height;
+        s->dirtyLeft = s->dirtyRight = s->dirtyRows = 0;
     }
     return *s;
 }
 
-// Adds the mask at (ox, oy) of the piece to its coverage, cut to w x h.
-void AddMask(uint8_t* coverage, int w, int h, const GlyphMask& m, int ox, int oy)
+// Adds the mask at (ox, oy) of the piece to its coverage (the larger of
+// the two where glyphs overlap), cut to the piece's h rows.
+void AddMask(Scratch& s, int w, int h, const GlyphMask& m, int ox, int oy)
 {
     const int y0 = std::max(0, -oy), y1 = std::min(m.height, h - oy);
-    const int x0 = std::max(0, -ox), x1 = std::min(m.width, w - ox);
-    for (int y = y0; y < y1; ++y) {
-        uint8_t* __restrict d = coverage + size_t(oy + y) * kPieceWidth + ox;
-        const uint8_t* __restrict s = m.alpha.data() + size_t(y) * size_t(m.width);
-        for (int x = x0; x < x1; ++x)
-            d[x] = std::max(d[x], s[x]);
+    if (y0 >= y1 || ox >= w || ox + m.width <= 0)
+        return;
+    int x0 = 0, x1 = m.stride;
+    if (ox < -kMarginLeft || ox + m.stride > kPieceWidth + kMaxMaskSide + 32) {
+        x0 = std::max(0, -ox); // beyond the margins: byte by byte, cut
+        x1 = std::min(m.width, w - ox);
     }
+    for (int y = y0; y < y1; ++y) {
+        uint8_t* __restrict d = s.Row(oy + y) + ox;
+        const uint8_t* __restrict a = m.alpha.data() + size_t(y) * size_t(m.stride);
+        int x = x0;
+#if defined(__SSE2__)
+        if (x0 == 0)
+            for (; x + 16 <= x1; x += 16) {
+                const __m128i v = _mm_max_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + x)),
+                                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x)));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x), v);
+            }
+#endif
+        for (; x < x1; ++x)
+            d[x] = std::max(d[x], a[x]);
+    }
+    if (s.dirtyRows == 0 && s.dirtyLeft == s.dirtyRight) {
+        s.dirtyLeft = ox + x0;
+        s.dirtyRight = ox + x1;
+    } else {
+        s.dirtyLeft = std::min(s.dirtyLeft, ox + x0);
+        s.dirtyRight = std::max(s.dirtyRight, ox + x1);
+    }
+    s.dirtyRows = std::max(s.dirtyRows, oy + y1);
+}
+
+// One row of colours from one row of coverage; a stretch of 8 uncovered
+// pixels is the background in one go.
+void MapRow(uint32_t* __restrict d, const uint8_t* __restrict cov, int w, const uint32_t* ramp)
+{
+    const uint32_t back = ramp[0];
+    int x = 0;
+    for (; x + 8 <= w; x += 8) {
+        uint64_t any;
+        std::memcpy(&any, cov + x, 8);
+        if (!any) {
+            for (int k = 0; k < 8; ++k)
+                d[x + k] = back;
+        } else {
+            for (int k = 0; k < 8; ++k)
+                d[x + k] = ramp[cov[x + k]];
+        }
+    }
+    for (; x < w; ++x)
+        d[x] = ramp[cov[x]];
 }
 
 bool IsBlank(char32_t ch) { return ch == 0 || ch == U' '; }
@@ -278,8 +361,7 @@ void CellPainter::Impl::Compose(const CellRun& run, const CellStretch* stretch)
 
     for (int x0 = 0; x0 < width; x0 += kPieceWidth) {
         const int w = std::min(kPieceWidth, width - x0);
-        for (int y = 0; y < h; ++y)
-            std::memset(s.coverage.data() + size_t(y) * kPieceWidth, 0, size_t(w));
+        s.Clear();
         // Cells whose glyphs may reach into the piece: its own and one on
         // each side.
         const int first = std::max(0, x0 / advance - 1), last = std::min(n, (x0 + w) / advance + 2);
@@ -292,18 +374,25 @@ void CellPainter::Impl::Compose(const CellRun& run, const CellStretch* stretch)
             if (!m)
                 s.fallback.push_back(size_t(i));
             else if (m->width > 0)
-                AddMask(s.coverage.data(), w, h, *m, i * advance - x0 + m->left, baseline + m->top);
+                AddMask(s, w, h, *m, i * advance - x0 + m->left, baseline + m->top);
         }
+        // A flipped user space wants the piece upside down on the surface:
+        // rows are written in reverse, unless a fallback face must draw
+        // into the upright piece first (then it is turned afterwards).
+        const bool fallback = !s.fallback.empty() && font;
+        const bool reverse = flip && !fallback;
+        uchar* bits = s.image.bits();
+        const qsizetype bpl = s.image.bytesPerLine();
+        auto row = [&](int y) { return reinterpret_cast<uint32_t*>(bits + bpl * (reverse ? h - 1 - y : y)); };
         for (int y = 0; y < h; ++y) {
-            auto* d = reinterpret_cast<uint32_t*>(s.image.scanLine(y));
-            const uint8_t* cov = s.coverage.data() + size_t(y) * kPieceWidth;
-            for (int x = 0; x < w; ++x)
-                d[x] = ramp[cov[x]];
+            uint32_t* d = row(y);
+            const uint8_t* cov = s.Row(y);
+            MapRow(d, cov, w, ramp);
             if (y >= cy0 && y < cy1)
                 for (int x = std::max(cx0 - x0, 0), end = std::min(cx1 - x0, w); x < end; ++x)
                     d[x] = cursorRamp[cov[x]];
         }
-        if (!s.fallback.empty() && font) {
+        if (fallback) {
             QPainter p(&s.image);
             p.setClipRect(QRect(0, 0, w, h));
             p.setRenderHint(QPainter::TextAntialiasing, true);
@@ -311,19 +400,14 @@ void CellPainter::Impl::Compose(const CellRun& run, const CellStretch* stretch)
             p.setFont(font->font);
             for (size_t i : s.fallback)
                 p.drawText(QPointF(double(int(i) * advance - x0), double(baseline)), CharText(run.cells[i]));
+            p.end();
+            bits = s.image.bits();
         }
-        if (underline) {
-            auto* d = reinterpret_cast<uint32_t*>(s.image.scanLine(h - 1));
-            std::fill(d, d + w, fore);
-        }
-        // The piece was composed upright; a flipped user space wants it
-        // upside down on the surface.
-        if (flip)
-            for (int y = 0; y < h / 2; ++y) {
-                auto* a = reinterpret_cast<uint32_t*>(s.image.scanLine(y));
-                auto* b = reinterpret_cast<uint32_t*>(s.image.scanLine(h - 1 - y));
-                std::swap_ranges(a, a + w, b);
-            }
+        if (underline)
+            std::fill(row(h - 1), row(h - 1) + w, fore);
+        if (flip && fallback)
+            for (int y = 0; y < h / 2; ++y)
+                std::swap_ranges(row(y), row(y) + w, row(h - 1 - y));
         SetMode(QPainter::CompositionMode_Source);
         if (!stretch) {
             c.painter->drawImage(ToPainter(run.x + x0, run.y, w, h).topLeft(), s.image, QRect(0, 0, w, h));

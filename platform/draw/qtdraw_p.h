@@ -39,13 +39,15 @@ constexpr size_t kTextPieceLength = 4096;
 size_t TextPieceEnd(const QString& s, size_t start);
 
 // A glyph's coverage, rendered once for cell painting (cells.cpp): alpha
-// values of width x height pixels, row by row, whose top-left corner lies at
-// (left, top) from the glyph's origin on the baseline, y growing downward.
+// values of width x height pixels, rows `stride` bytes apart (a multiple of
+// 16, padded with 0), whose top-left corner lies at (left, top) from the
+// glyph's origin on the baseline, y growing downward.
 struct GlyphMask {
     int left = 0;
     int top = 0;
     int width = 0;
     int height = 0;
+    int stride = 0;
     std::vector<uint8_t> alpha;
 };
 
