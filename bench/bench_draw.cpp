@@ -7,9 +7,17 @@
 // which one limits the frame rate. The Mirrored variant draws the frame
 // through a flipped user space, as a window-style context over an
 // off-screen bitmap does, so that glyphs land upside down in memory.
+//
+// CellPainterFrame draws the same runs through the batched cell painter
+// (one DrawRun per run; Mirrored: the flipped user space), QtCellsImage with
+// bare QPainter (the drawing layer's reference helper); the ratios at the
+// end compare them.
 #include <benchmark/benchmark.h>
 
+#include "bench/support/ratio.h"
+#include "platform/draw/benchref.h"
 #include "platform/draw/bitmap.h"
+#include "platform/draw/cells.h"
 #include "platform/draw/font.h"
 #include "platform/draw/runtime.h"
 
@@ -18,6 +26,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -68,6 +77,61 @@ struct Terminal {
         return Attributes{kPalette[(h >> 4) & 15], kPalette[(h >> 8) & 7], ((h >> 12) & 3) == 0,
                           ((h >> 14) & 7) == 0, ((h >> 17) & 7) == 0};
     }
+
+    // The frame through the cell painter, rows top-down.
+    void CellFrame(int frame, bool mirrored)
+    {
+        DrawContext& dc = bitmap->Context();
+        const int height = rows * cellHeight;
+        if (!mirrored) {
+            dc.SaveState();
+            dc.Translate(0, height);
+            dc.Scale(1, -1);
+        }
+        {
+            CellPainter cells(dc, cellWidth, cellHeight, cellHeight - descent);
+            for (int row = 0; row < rows; ++row)
+                for (int col = 0, run = 0; col < cols; col += kRun, ++run) {
+                    Attributes a = AttributesOf(row, run, frame);
+                    CellRun r;
+                    r.font = a.bold ? bold.get() : normal.get();
+                    r.x = col * cellWidth;
+                    r.y = row * cellHeight;
+                    r.cells = std::u32string_view(&text[size_t(row) * size_t(cols) + size_t(col)],
+                                                  size_t(std::min(kRun, cols - col)));
+                    r.fore = ColorFromValue(a.inverse ? a.bg : a.fg);
+                    r.back = ColorFromValue(a.inverse ? a.fg : a.bg);
+                    r.flags = a.underline ? kCellUnderline : 0;
+                    cells.DrawRun(r);
+                }
+        }
+        if (!mirrored)
+            dc.RestoreState();
+    }
+
+    static uint32_t Argb(uint32_t v) { return 0xFF000000u | (v & 0xFF) << 16 | (v & 0xFF00) | (v >> 16 & 0xFF); }
+
+    // The same runs for the bare-Qt reference.
+    const std::vector<benchref::CellRunRef>& Runs(int frame)
+    {
+        refRuns.clear();
+        for (int row = 0; row < rows; ++row)
+            for (int col = 0, run = 0; col < cols; col += kRun, ++run) {
+                Attributes a = AttributesOf(row, run, frame);
+                benchref::CellRunRef r;
+                r.x = col * cellWidth;
+                r.y = row * cellHeight;
+                r.text = &text[size_t(row) * size_t(cols) + size_t(col)];
+                r.count = std::min(kRun, cols - col);
+                r.fore = Argb(a.inverse ? a.bg : a.fg);
+                r.back = Argb(a.inverse ? a.fg : a.bg);
+                r.bold = a.bold;
+                r.underline = a.underline;
+                refRuns.push_back(r);
+            }
+        return refRuns;
+    }
+    std::vector<benchref::CellRunRef> refRuns;
 
     void Frame(int frame, bool fills, bool glyphs, bool mirrored)
     {
@@ -126,6 +190,41 @@ void Run(benchmark::State& state, bool fills, bool glyphs, bool mirrored = false
     state.SetLabel(std::to_string(term.bitmap->Width()) + "x" + std::to_string(term.bitmap->Height()) + " px");
 }
 
+void BM_CellPainterFrame(benchmark::State& state)
+{
+    Terminal term(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    if (!term.normal || !term.bold || !term.bitmap) {
+        state.SkipWithError("no font or bitmap");
+        return;
+    }
+    const bool mirrored = state.range(2) != 0;
+    int frame = 0;
+    for (auto _ : state) {
+        term.Fill(frame);
+        term.CellFrame(frame, mirrored);
+        ++frame;
+        benchmark::DoNotOptimize(term.bitmap->Data());
+    }
+    state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_QtCellsImage(benchmark::State& state)
+{
+    Terminal term(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    benchref::QtCells ref("DejaVu Sans Mono", 15, term.cellWidth, term.cellHeight, term.cellHeight - term.descent);
+    if (!ref.Ok() || !term.bitmap) {
+        state.SkipWithError("no font");
+        return;
+    }
+    int frame = 0;
+    for (auto _ : state) {
+        term.Fill(frame);
+        ref.DrawIntoImage(term.bitmap->Width(), term.bitmap->Height(), term.Runs(frame));
+        ++frame;
+    }
+    state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
 void BM_TerminalFrame(benchmark::State& state) { Run(state, true, true); }
 void BM_TerminalFrameFills(benchmark::State& state) { Run(state, true, false); }
 void BM_TerminalFrameGlyphs(benchmark::State& state) { Run(state, false, true); }
@@ -135,6 +234,8 @@ BENCHMARK(BM_TerminalFrame)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kM
 BENCHMARK(BM_TerminalFrameFills)->Args({200, 50})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TerminalFrameGlyphs)->Args({200, 50})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TerminalFrameMirrored)->Args({200, 50})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CellPainterFrame)->Args({80, 24, 0})->Args({200, 50, 0})->Args({200, 50, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QtCellsImage)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -144,10 +245,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_draw: no application object for fonts\n");
         return 1;
     }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    benchsupport::RatioReporter reporter;
+    reporter.AddPair("BM_CellPainterFrame/200/50/0", "BM_QtCellsImage/200/50");
+    reporter.AddPair("BM_CellPainterFrame/200/50/1", "BM_QtCellsImage/200/50");
+    reporter.AddPair("BM_TerminalFrame/200/50", "BM_QtCellsImage/200/50");
+    return benchsupport::RunWithRatios(argc, argv, reporter);
 }
