@@ -14,6 +14,7 @@
 // end compare them.
 #include <benchmark/benchmark.h>
 
+#include "bench/support/cellframe.h"
 #include "bench/support/ratio.h"
 #include "platform/draw/benchref.h"
 #include "platform/draw/bitmap.h"
@@ -31,14 +32,7 @@
 namespace {
 
 using namespace plat;
-
-constexpr int kRun = 8;
-
-// The 16 colours of a terminal palette, as 0xTTBBGGRR values.
-constexpr uint32_t kPalette[16] = {
-    0x00000000, 0x000000CD, 0x0000CD00, 0x0000CDCD, 0x00EE0000, 0x00CD00CD, 0x00CDCD00, 0x00E5E5E5,
-    0x007F7F7F, 0x000000FF, 0x0000FF00, 0x0000FFFF, 0x00FF5C5C, 0x00FF00FF, 0x00FFFF00, 0x00FFFFFF,
-};
+using benchsupport::CellAttributes;
 
 struct Terminal {
     int cols = 0, rows = 0;
@@ -66,18 +60,6 @@ struct Terminal {
             text[i] = U'!' + static_cast<char32_t>((i * 7 + static_cast<size_t>(frame)) % 94);
     }
 
-    struct Attributes {
-        uint32_t fg, bg;
-        bool bold, underline, inverse;
-    };
-
-    static Attributes AttributesOf(int row, int run, int frame)
-    {
-        uint32_t h = static_cast<uint32_t>(row * 131 + run * 17 + frame * 7) * 2654435761u;
-        return Attributes{kPalette[(h >> 4) & 15], kPalette[(h >> 8) & 7], ((h >> 12) & 3) == 0,
-                          ((h >> 14) & 7) == 0, ((h >> 17) & 7) == 0};
-    }
-
     // The frame through the cell painter, rows top-down.
     void CellFrame(int frame, bool mirrored)
     {
@@ -90,45 +72,26 @@ struct Terminal {
         }
         {
             CellPainter cells(dc, cellWidth, cellHeight, cellHeight - descent);
-            for (int row = 0; row < rows; ++row)
-                for (int col = 0, run = 0; col < cols; col += kRun, ++run) {
-                    Attributes a = AttributesOf(row, run, frame);
-                    CellRun r;
-                    r.font = a.bold ? bold.get() : normal.get();
-                    r.x = col * cellWidth;
-                    r.y = row * cellHeight;
-                    r.cells = std::u32string_view(&text[size_t(row) * size_t(cols) + size_t(col)],
-                                                  size_t(std::min(kRun, cols - col)));
-                    r.fore = ColorFromValue(a.inverse ? a.bg : a.fg);
-                    r.back = ColorFromValue(a.inverse ? a.fg : a.bg);
-                    r.flags = a.underline ? kCellUnderline : 0;
-                    cells.DrawRun(r);
-                }
+            benchsupport::ForEachRun(cols, 0, rows, frame, [&](int row, int col, int n, const CellAttributes& a) {
+                CellRun r;
+                r.font = a.bold ? bold.get() : normal.get();
+                r.x = col * cellWidth;
+                r.y = row * cellHeight;
+                r.cells = std::u32string_view(&text[size_t(row) * size_t(cols) + size_t(col)], size_t(n));
+                r.fore = ColorFromValue(a.Fore());
+                r.back = ColorFromValue(a.Back());
+                r.flags = a.underline ? kCellUnderline : 0;
+                cells.DrawRun(r);
+            });
         }
         if (!mirrored)
             dc.RestoreState();
     }
 
-    static uint32_t Argb(uint32_t v) { return 0xFF000000u | (v & 0xFF) << 16 | (v & 0xFF00) | (v >> 16 & 0xFF); }
-
     // The same runs for the bare-Qt reference.
     const std::vector<benchref::CellRunRef>& Runs(int frame)
     {
-        refRuns.clear();
-        for (int row = 0; row < rows; ++row)
-            for (int col = 0, run = 0; col < cols; col += kRun, ++run) {
-                Attributes a = AttributesOf(row, run, frame);
-                benchref::CellRunRef r;
-                r.x = col * cellWidth;
-                r.y = row * cellHeight;
-                r.text = &text[size_t(row) * size_t(cols) + size_t(col)];
-                r.count = std::min(kRun, cols - col);
-                r.fore = Argb(a.inverse ? a.bg : a.fg);
-                r.back = Argb(a.inverse ? a.fg : a.bg);
-                r.bold = a.bold;
-                r.underline = a.underline;
-                refRuns.push_back(r);
-            }
+        benchsupport::ReferenceRuns(refRuns, text.data(), cols, 0, rows, frame, cellWidth, cellHeight);
         return refRuns;
     }
     std::vector<benchref::CellRunRef> refRuns;
@@ -144,28 +107,22 @@ struct Terminal {
             dc.Translate(0, height);
             dc.Scale(1, -1);
         }
-        for (int row = 0; row < rows; ++row) {
-            // The bitmap's user space is y-up: row 0 is at the top.
+        // The bitmap's user space is y-up: row 0 is at the top.
+        benchsupport::ForEachRun(cols, 0, rows, frame, [&](int row, int col, int n, const CellAttributes& a) {
             const double bottom = height - (row + 1) * cellHeight;
-            for (int col = 0, run = 0; col < cols; col += kRun, ++run) {
-                const int n = std::min(kRun, cols - col);
-                Attributes a = AttributesOf(row, run, frame);
-                uint32_t fg = a.inverse ? a.bg : a.fg;
-                uint32_t bg = a.inverse ? a.fg : a.bg;
-                const double x = col * cellWidth;
-                if (fills) {
-                    dc.SetFillColor(ColorFromValue(bg));
-                    dc.FillRect({x, bottom, double(n * cellWidth), double(cellHeight)});
-                }
-                dc.SetFillColor(ColorFromValue(fg));
-                if (glyphs) {
-                    std::u32string_view cells(&text[static_cast<size_t>(row) * cols + col], static_cast<size_t>(n));
-                    dc.DrawCells(a.bold ? *bold : *normal, {x, bottom + descent}, cells, cellWidth);
-                }
-                if (fills && a.underline)
-                    dc.FillRect({x, bottom + descent - 2, double(n * cellWidth), 1});
+            const double x = col * cellWidth;
+            if (fills) {
+                dc.SetFillColor(ColorFromValue(a.Back()));
+                dc.FillRect({x, bottom, double(n * cellWidth), double(cellHeight)});
             }
-        }
+            dc.SetFillColor(ColorFromValue(a.Fore()));
+            if (glyphs) {
+                std::u32string_view cells(&text[static_cast<size_t>(row) * cols + col], static_cast<size_t>(n));
+                dc.DrawCells(a.bold ? *bold : *normal, {x, bottom + descent}, cells, cellWidth);
+            }
+            if (fills && a.underline)
+                dc.FillRect({x, bottom + descent - 2, double(n * cellWidth), 1});
+        });
         if (mirrored)
             dc.RestoreState();
     }
