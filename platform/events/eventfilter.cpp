@@ -17,6 +17,7 @@
 #include <QWindowStateChangeEvent>
 
 #include <cstdlib>
+#include <set>
 #include <string>
 
 namespace plat {
@@ -129,6 +130,43 @@ Status SendWindowEvent(WindowRec* win, uint32_t kind)
     return SendEvent(*e, win->target);
 }
 
+KeyEquivalentMatcher& Matcher()
+{
+    static auto* matcher = new KeyEquivalentMatcher;
+    return *matcher;
+}
+
+// Keys whose press a key equivalent took: their releases go nowhere either.
+std::set<uint64_t>& TakenKeys()
+{
+    static auto* taken = new std::set<uint64_t>;
+    return *taken;
+}
+
+uint64_t KeyIdentity(const KeyRecord& rec)
+{
+    if (rec.scan)
+        return (static_cast<uint64_t>(rec.scanPrefix) << 8) | rec.scan;
+    return (uint64_t{1} << 40) | static_cast<uint32_t>(rec.qtKey);
+}
+
+// Asks the menu layer's matcher about a press; true when it took the key.
+bool MatchKeyEquivalent(WindowRec* win, uint32_t kind, const KeyRecord& rec)
+{
+    if (kind == kEventKeyUp)
+        return TakenKeys().erase(KeyIdentity(rec)) > 0;
+    if ((kind != kEventKeyDown && kind != kEventKeyRepeat) || !Matcher())
+        return false;
+    // A copy: the matcher may replace itself.
+    KeyEquivalentMatcher matcher = Matcher();
+    if (!matcher(WindowRefOf(win), rec))
+        return false;
+    if (TakenKeys().size() > 64)
+        TakenKeys().clear(); // releases lost while the focus was elsewhere
+    TakenKeys().insert(KeyIdentity(rec));
+    return true;
+}
+
 bool OnKey(QWidget* w, QKeyEvent* k)
 {
     // X reports a held key as release/press pairs; only the presses count
@@ -141,7 +179,6 @@ bool OnKey(QWidget* w, QKeyEvent* k)
     if (gLastKey.IsRepeat(w, k, k->timestamp(), k->key(), QPointF(), true))
         return false;
     gLastKey.Remember(w, k, k->timestamp(), k->key(), QPointF());
-    ViewRec* view = NearestViewRec(w);
 
     const KeyRecord rec = TranslateKeyEvent(*k);
     uint32_t kind = kEventKeyDown;
@@ -151,6 +188,15 @@ bool OnKey(QWidget* w, QKeyEvent* k)
         kind = kEventKeyUp;
     else if (rec.flags & kKeyRepeat)
         kind = kEventKeyRepeat;
+    if (MatchKeyEquivalent(win, kind, rec)) {
+        k->accept();
+        return true;
+    }
+    // The matcher may have closed the window or moved the focus.
+    win = WindowRecOfWidget(w);
+    if (!win || IsDeadWidget(w))
+        return true;
+    ViewRec* view = NearestViewRec(w);
     const TargetRef target = TargetOf(view, win);
     const WindowRef winRef = WindowRefOf(win);
 
@@ -439,8 +485,9 @@ public:
         case QEvent::KeyRelease:
             return OnKey(w, static_cast<QKeyEvent*>(event));
         case QEvent::ShortcutOverride:
-            // Our windows match their own shortcuts through the event chain;
-            // Qt's shortcut map must not take keys before it.
+            // Menu key equivalents of our windows are matched by the menu
+            // layer's own matcher (OnKey) before the focused view; Qt's
+            // shortcut map must not take keys before it.
             if (WindowRecOfWidget(w)) {
                 event->accept();
                 return true;
@@ -522,7 +569,19 @@ void RemoveEventFilter()
     gLastMouse = LastInput();
     gLastWheel = LastInput();
     gClicks = Clicks();
+    TakenKeys().clear();
 }
 
 } // namespace bridge
+
+KeyEquivalentMatcher SetKeyEquivalentMatcher(KeyEquivalentMatcher matcher)
+{
+    if (!CheckMainThread("SetKeyEquivalentMatcher"))
+        return matcher;
+    KeyEquivalentMatcher before = std::move(bridge::Matcher());
+    bridge::Matcher() = std::move(matcher);
+    bridge::TakenKeys().clear();
+    return before;
+}
+
 } // namespace plat

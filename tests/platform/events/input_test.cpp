@@ -218,6 +218,47 @@ TEST_F(KeyInputTest, KeysReachAQtWidgetThatTheChainLeavesThemTo)
     EXPECT_EQ(edit->text().toStdString(), "aC");
 }
 
+TEST_F(KeyInputTest, MenuKeyEquivalentsAreAskedBeforeTheFocusedView)
+{
+    // A menu with Super+N; it also sees the keys it declines.
+    std::vector<std::string> asked;
+    KeyEquivalentMatcher before = SetKeyEquivalentMatcher([&](WindowRef w, const KeyRecord& key) {
+        EXPECT_EQ(w, win);
+        const bool take = key.vk == 'N' && (key.modifiers & kModCommand);
+        asked.push_back(std::to_string(key.vk) + (take ? " taken" : " declined"));
+        log_.push_back("menu " + std::to_string(key.vk));
+        return take;
+    });
+    EXPECT_FALSE(before);
+
+    ti::PressKey(win, 'N', kModCommand);
+    // Only the Super key itself reaches the view: neither the N, nor its
+    // text, nor its release.
+    EXPECT_THAT(log_, ElementsAre("keyb 4 91", "menu 78", "keyb 4 91"));
+    ti::KeyDown(win, 'N', kModCommand);
+    ti::KeyRepeat(win, 'N', kModCommand);
+    ti::KeyUp(win, 'N', kModCommand);
+    EXPECT_THAT(asked, ElementsAre("78 taken", "78 taken", "78 taken"));
+
+    // Ctrl+N is the terminal's: asked first, declined, then the view's.
+    log_.clear();
+    asked.clear();
+    ti::PressKey(win, 'N', kModControl);
+    EXPECT_THAT(asked, ElementsAre("78 declined"));
+    EXPECT_THAT(log_, ElementsAre("keyb 4 17", "menu 78", "keyb 1 78", "text 2 14", "keyb 3 78", "keyb 4 17"));
+
+    // A key equivalent that closes its window ends there.
+    SetKeyEquivalentMatcher([](WindowRef w, const KeyRecord&) {
+        DisposeWindow(w);
+        return false;
+    });
+    log_.clear();
+    ti::KeyDown(win, 'W', kModCommand);
+    EXPECT_FALSE(IsWindowValid(win));
+    EXPECT_TRUE(log_.empty());
+    EXPECT_TRUE(SetKeyEquivalentMatcher({}));
+}
+
 TEST_F(KeyInputTest, TheCloseBoxAsksTheWindowToClose)
 {
     Record(WindowTarget(win), {{kEventClassWindow, kEventWindowClose}});
