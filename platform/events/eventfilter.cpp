@@ -109,6 +109,12 @@ uint32_t ButtonNumber(Qt::MouseButton b)
     }
 }
 
+uint32_t Chord(Qt::MouseButtons buttons)
+{
+    return ((buttons & Qt::LeftButton) ? 1u : 0u) | ((buttons & Qt::RightButton) ? 2u : 0u) |
+           ((buttons & Qt::MiddleButton) ? 4u : 0u);
+}
+
 TargetRef TargetOf(ViewRec* view, WindowRec* win)
 {
     return view ? view->target : win->target;
@@ -310,6 +316,7 @@ bool OnMouse(QWidget* w, QMouseEvent* m)
     SetMouseParams(*e, w, win, view, m->position(), global, m->modifiers());
     e->Set(kParamMouseButton, kTypeUInt32, ButtonNumber(m->button()));
     e->Set(kParamClickCount, kTypeUInt32, clicks);
+    e->Set(kParamMouseChord, kTypeUInt32, Chord(m->buttons()));
     if (Handled(SendEvent(*e, TargetOf(view, win)))) {
         m->accept();
         return true;
