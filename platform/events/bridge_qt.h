@@ -100,6 +100,10 @@ void DisposeViewTree(ViewRec* view, bool deleteWidget);
 bool IsDeadWidget(const QWidget* widget);
 void MarkDeadWidget(QWidget* widget);
 
+// True while a modal run for another window is up: the window gets no
+// input.
+bool IsBlockedByModalRun(const WindowRec* window);
+
 // Moves the window to the front of ListWindows' order.
 void NoteWindowActivated(WindowRec* window);
 

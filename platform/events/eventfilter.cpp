@@ -480,6 +480,28 @@ void OnFocus(QWidget* w, QFocusEvent* f)
     SendEvent(*e, view->target);
 }
 
+// Input of the user, which a modal run keeps from the other windows.
+bool IsUserInput(const QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::InputMethod:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+        return true;
+    case QEvent::Close:
+        return event->spontaneous(); // the close box, not a program's close()
+    default:
+        return false;
+    }
+}
+
 class EventFilter final : public QObject {
 public:
     bool eventFilter(QObject* object, QEvent* event) override
@@ -487,6 +509,16 @@ public:
         if (!object->isWidgetType())
             return false;
         QWidget* w = static_cast<QWidget*>(object);
+        if (IsUserInput(event)) {
+            WindowRec* win = WindowRecOfWidget(w);
+            if (win && IsBlockedByModalRun(win)) {
+                if (event->type() == QEvent::ShortcutOverride)
+                    event->accept(); // no shortcut of Qt's either
+                else
+                    event->ignore();
+                return true;
+            }
+        }
         switch (event->type()) {
         case QEvent::KeyPress:
         case QEvent::KeyRelease:

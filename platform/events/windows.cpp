@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <iterator>
 #include <cstdio>
 #include <vector>
 
@@ -28,6 +29,13 @@ std::vector<WindowRec*>& ZOrder()
 {
     static auto* order = new std::vector<WindowRec*>;
     return *order;
+}
+
+// The windows of the modal runs, innermost last.
+std::vector<WindowRef>& ModalWindows()
+{
+    static auto* windows = new std::vector<WindowRef>;
+    return *windows;
 }
 
 void MoveToFront(WindowRec* rec)
@@ -103,6 +111,12 @@ QWidget* WidgetOfWindow(WindowRef window)
 {
     WindowRec* rec = GetWindowRec(window);
     return rec ? rec->widget.data() : nullptr;
+}
+
+bool IsBlockedByModalRun(const WindowRec* rec)
+{
+    const auto& modal = ModalWindows();
+    return !modal.empty() && WindowRefOf(rec) != modal.back();
 }
 
 void NoteWindowActivated(WindowRec* rec)
@@ -340,19 +354,21 @@ Status RunAppModalLoopForWindow(WindowRef window)
         return kErrTargetGone;
     const uint64_t token = reinterpret_cast<uintptr_t>(window);
     QPointer<QWidget> top = rec->widget;
+    // Qt takes a window's modality into account only when it is shown. A
+    // hidden window is made modal first and then shown, so the window
+    // system knows it as modal from its first mapping; a visible one is
+    // left as it is (hiding and showing it again would flicker and tell
+    // its handlers it was hidden and shown). Either way the event filter
+    // keeps input away from every other window while the run lasts.
+    const bool showsIt = !top->isVisible();
     const Qt::WindowModality before = top->windowModality();
-    // Qt applies a new modality only when the window is shown again.
-    auto setModality = [&top](Qt::WindowModality m) {
-        if (!top || top->windowModality() == m)
-            return;
-        const bool visible = top->isVisible();
-        if (visible)
-            top->hide();
-        top->setWindowModality(m);
-        if (visible)
-            top->show();
-    };
-    setModality(Qt::ApplicationModal);
+    if (showsIt) {
+        top->setWindowModality(Qt::ApplicationModal);
+        top->show();
+        if (IsWindowValid(window))
+            ActivateWindow(window);
+    }
+    ModalWindows().push_back(window);
 
     // Responders run inside the loop, once it is serving events.
     PostTask([window, token] {
@@ -374,11 +390,18 @@ Status RunAppModalLoopForWindow(WindowRef window)
             QuitModalLoop(token);
         });
     }
-    Status s = RunModalLoop(token);
+    Status s = IsWindowValid(window) ? RunModalLoop(token) : kNoErr;
     if (watchdog)
         RemoveLoopTimer(watchdog);
-    if (IsWindowValid(window))
-        setModality(before);
+    auto& modal = ModalWindows();
+    if (auto it = std::find(modal.rbegin(), modal.rend(), window); it != modal.rend())
+        modal.erase(std::next(it).base());
+    // The window the run showed goes away with it, and only hidden may it
+    // take its old modality back.
+    if (showsIt && top && IsWindowValid(window)) {
+        top->hide();
+        top->setWindowModality(before);
+    }
     return s;
 }
 

@@ -84,8 +84,14 @@ Status RemoveWindowProperty(WindowRef window, OSType creator, OSType tag);
 
 // Runs an application-modal loop for the window until
 // QuitAppModalLoopForWindow (or until the window is disposed of). Other
-// windows get no input meanwhile; posted and sent events, timers and
-// painting go on. Responders for kModalWindow (modal.h) run inside the loop.
+// windows get no input meanwhile (mouse, wheel, keys, input methods, the
+// close box); posted and sent events, timers and painting go on. A window
+// that is hidden when the run starts is made modal, shown and activated by
+// the run, and hidden again when it ends, so the window system knows it as
+// modal from its first showing; a window that is visible already stays as
+// it is (it is not hidden and shown again). Runs nest: only the window of
+// the innermost run gets input. Responders for kModalWindow (modal.h) run
+// inside the loop.
 Status RunAppModalLoopForWindow(WindowRef window);
 Status QuitAppModalLoopForWindow(WindowRef window);
 

@@ -6,6 +6,7 @@
 
 #include <gmock/gmock.h>
 
+#include <QApplication>
 #include <QLineEdit>
 
 using namespace plat;
@@ -267,6 +268,119 @@ TEST_F(KeyInputTest, TheCloseBoxAsksTheWindowToClose)
     EXPECT_FALSE(IsWindowValid(win));
     EXPECT_EQ(ti::ClickCloseBox(win), kErrTargetGone);
     EXPECT_EQ(ti::Click(pane, {1, 1}), kErrTargetGone);
+}
+
+// A main window with a pane and a dialog with a pane; the log says which
+// pane got a press or a key and which window was shown, hidden or asked to
+// close.
+class ModalInputTest : public QtTest {
+protected:
+    void SetUp() override
+    {
+        main = MakeWindow(300, 200);
+        mainPane = CreateUserPane(WindowContentView(main), {0, 0, 100, 100}, {});
+        SetKeyboardFocus(mainPane);
+        Watch(main, mainPane, "main ");
+    }
+
+    void Watch(WindowRef w, ViewRef pane, const std::string& tag)
+    {
+        Record(ViewTarget(pane), {{kEventClassMouse, kEventMouseDown}, {kEventClassMouse, kEventMouseWheel},
+                                  {kEventClassKeyboard, kEventKeyDown}},
+               kErrEventNotHandled, tag);
+        Record(WindowTarget(w), {{kEventClassWindow, kEventWindowShown}, {kEventClassWindow, kEventWindowHidden},
+                                 {kEventClassWindow, kEventWindowClose}},
+               kNoErr, tag);
+    }
+
+    WindowRef Dialog(bool shown, const std::string& tag, ViewRef* pane)
+    {
+        WindowSpec spec;
+        spec.bounds = {400, 100, 600, 200};
+        WindowRef d = CreateWindow(spec);
+        *pane = CreateUserPane(WindowContentView(d), {0, 0, 100, 100}, {});
+        Watch(d, *pane, tag);
+        if (shown) {
+            ShowWindow(d, true);
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(bridge::WidgetOfWindow(d)));
+        }
+        return d;
+    }
+
+    // Everything a user can do to the main window.
+    void TryTheMainWindow()
+    {
+        ti::Click(mainPane, {5, 5});
+        ti::Wheel(mainPane, {5, 5}, 1);
+        ti::TypeText(main, "x");
+        ti::ClickCloseBox(main);
+    }
+
+    WindowRef main = nullptr;
+    ViewRef mainPane = nullptr;
+};
+
+TEST_F(ModalInputTest, AVisibleWindowRunsModalAsItIsAndNoOtherWindowGetsInput)
+{
+    ViewRef pane = nullptr;
+    WindowRef dialog = Dialog(true, "dialog ", &pane);
+    ViewRef innerPane = nullptr;
+    WindowRef inner = Dialog(false, "inner ", &innerPane);
+    log_.clear();
+    int runs = 0;
+    AddModalResponder(kModalWindow, [&](const ModalRequest& req, ModalAnswer&) {
+        ++runs;
+        TryTheMainWindow();
+        ti::Click(pane, {5, 5});
+        // A run inside the run: now the dialog is blocked too.
+        AddModalResponder(kModalWindow, [&](const ModalRequest& innerReq, ModalAnswer&) {
+            ++runs;
+            ti::Click(pane, {5, 5});
+            TryTheMainWindow();
+            ti::Click(innerPane, {5, 5});
+            QuitAppModalLoopForWindow(innerReq.window);
+            return true;
+        });
+        RunAppModalLoopForWindow(inner);
+        ti::Click(pane, {5, 5});
+        QuitAppModalLoopForWindow(req.window);
+        return true;
+    });
+    ASSERT_EQ(RunAppModalLoopForWindow(dialog), kNoErr);
+    EXPECT_EQ(runs, 2);
+    // The dialog was neither hidden nor shown again; the inner one, hidden
+    // before, was shown by its run and hidden after it.
+    EXPECT_THAT(log_, ElementsAre("dialog mous 1", "inner wind 24", "inner mous 1", "inner wind 25", "dialog mous 1"));
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_EQ(bridge::WidgetOfWindow(dialog)->windowModality(), Qt::NonModal);
+
+    // With the runs over, the main window takes input again.
+    log_.clear();
+    ti::Click(mainPane, {5, 5});
+    ti::TypeText(main, "x");
+    EXPECT_THAT(log_, ElementsAre("main mous 1", "main keyb 1"));
+}
+
+TEST_F(ModalInputTest, AHiddenWindowIsModalFromItsFirstShowing)
+{
+    ViewRef pane = nullptr;
+    WindowRef dialog = Dialog(false, "dialog ", &pane);
+    log_.clear();
+    bool modal = false;
+    AddModalResponder(kModalWindow, [&](const ModalRequest& req, ModalAnswer&) {
+        modal = IsWindowVisible(dialog) && QApplication::activeModalWidget() == bridge::WidgetOfWindow(dialog);
+        TryTheMainWindow();
+        ti::Click(pane, {5, 5});
+        QuitAppModalLoopForWindow(req.window);
+        return true;
+    });
+    ASSERT_EQ(RunAppModalLoopForWindow(dialog), kNoErr);
+    EXPECT_TRUE(modal);
+    EXPECT_THAT(log_, ElementsAre("dialog wind 24", "dialog mous 1", "dialog wind 25"));
+    EXPECT_EQ(bridge::WidgetOfWindow(dialog)->windowModality(), Qt::NonModal);
+    log_.clear();
+    ti::Click(mainPane, {5, 5});
+    EXPECT_THAT(log_, ElementsAre("main mous 1"));
 }
 
 } // namespace
