@@ -42,6 +42,7 @@ struct WindowRec {
     bool haveBounds = false;
     RectI lastBounds;
     bool applyingBounds = false;
+    bool active = false; // as last reported to the window's handlers
     int wheelRestX = 0; // eighths of a degree not yet reported
     int wheelRestY = 0;
 };

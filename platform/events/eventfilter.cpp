@@ -136,6 +136,45 @@ Status SendWindowEvent(WindowRec* win, uint32_t kind)
     return SendEvent(*e, win->target);
 }
 
+// Tells a window's handlers that it was activated or deactivated, once per
+// change: activated (5) and focus acquired (200), or focus relinquished
+// (201) and deactivated (6). The window that was active before is
+// deactivated first.
+void ReportActivation(WindowRec* win, bool on)
+{
+    if (win->active == on)
+        return;
+    const WindowRef ref = WindowRefOf(win);
+    if (on) {
+        for (WindowRef other : ListWindows()) {
+            WindowRec* rec = GetWindowRec(other);
+            if (rec && rec != win && rec->active)
+                ReportActivation(rec, false);
+        }
+        win = GetWindowRec(ref);
+        if (!win || win->disposing || win->active)
+            return;
+        NoteWindowActivated(win);
+    }
+    win->active = on;
+    SendWindowEvent(win, on ? kEventWindowActivated : kEventWindowFocusRelinquish);
+    if (IsWindowValid(ref))
+        SendWindowEvent(win, on ? kEventWindowFocusAcquired : kEventWindowDeactivated);
+}
+
+// A press on an inactive window activates it before the press is
+// delivered, whatever order the window system's own activation comes in.
+// False when the window went away meanwhile.
+bool ActivateForPress(QWidget* w, WindowRec* win)
+{
+    if (win->active)
+        return true;
+    const WindowRef ref = WindowRefOf(win);
+    ActivateWindow(ref);
+    ReportActivation(win, true);
+    return IsWindowValid(ref) && !IsDeadWidget(w);
+}
+
 KeyEquivalentMatcher& Matcher()
 {
     static auto* matcher = new KeyEquivalentMatcher;
@@ -274,6 +313,13 @@ bool OnMouse(QWidget* w, QMouseEvent* m)
     if (gLastMouse.IsRepeat(w, m, m->timestamp(), m->button(), global, false))
         return false;
     gLastMouse.Remember(w, m, m->timestamp(), m->button(), global);
+    if (m->type() == QEvent::MouseButtonPress || m->type() == QEvent::MouseButtonDblClick) {
+        if (!ActivateForPress(w, win))
+            return true;
+        win = WindowRecOfWidget(w);
+        if (!win)
+            return true;
+    }
     ViewRec* view = NearestViewRec(w);
 
     uint32_t kind;
@@ -551,15 +597,8 @@ public:
             return false;
         case QEvent::WindowActivate:
         case QEvent::WindowDeactivate:
-            if (WindowRec* win = TopLevel(w)) {
-                const bool on = event->type() == QEvent::WindowActivate;
-                if (on)
-                    NoteWindowActivated(win);
-                const WindowRef ref = WindowRefOf(win);
-                SendWindowEvent(win, on ? kEventWindowActivated : kEventWindowFocusRelinquish);
-                if (IsWindowValid(ref))
-                    SendWindowEvent(win, on ? kEventWindowFocusAcquired : kEventWindowDeactivated);
-            }
+            if (WindowRec* win = TopLevel(w))
+                ReportActivation(win, event->type() == QEvent::WindowActivate);
             return false;
         case QEvent::Close:
             return OnClose(w, event);

@@ -277,8 +277,10 @@ Status ActivateWindow(WindowRef window)
 
 bool IsWindowActive(WindowRef window)
 {
+    // As the window's handlers were told (a press activates a window
+    // before the window system may have done so).
     WindowRec* rec = GetWindowRec(window);
-    return rec && rec->widget->isActiveWindow();
+    return rec && rec->active;
 }
 
 Status SetWindowBounds(WindowRef window, const RectI& content)

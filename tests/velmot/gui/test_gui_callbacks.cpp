@@ -221,6 +221,46 @@ TEST_F(CallbackTest, ADragBelongsToTheViewThatGotThePress)
     EXPECT_EQ(MouseOf(*right), (Lines{"0x200 -240 10 0", "0x201 -240 10 0", "0x200 -230 10 0", "0x202 -230 10 0"}));
 }
 
+TEST_F(CallbackTest, AFirstClickOnAnInactiveWindowActivatesItAndActs)
+{
+    TESTWINDOW other(RECT{520, 100, 720, 300});
+    TESTCHILD pane(other.Content(), plat::RectI{10, 10, 110, 110});
+    plat::ShowWindow(other.GetWindow(), true);
+    ASSERT_TRUE(plat::IsWindowActive(window->GetWindow()));
+    ASSERT_FALSE(plat::IsWindowActive(other.GetWindow()));
+    std::vector<std::string> journal;
+    for (auto [rec, tag] : {std::pair{&window->rec, "main "}, {&other.rec, "other "}, {&pane.rec, "pane "},
+                            {&left->rec, "left "}}) {
+        rec->journal = &journal;
+        rec->tag = tag;
+    }
+    auto seen = [&journal] {
+        std::vector<std::string> out;
+        for (std::string const& line : journal)
+            if (line.find("ctivated") != std::string::npos || line.find("OnMouseEvent 0x20") != std::string::npos)
+                out.push_back(line);
+        journal.clear();
+        return out;
+    };
+
+    // The previous window is deactivated and the new one activated before
+    // the click, which then acts like any other.
+    plat::testinput::Click(pane.view, {5, 5});
+    EXPECT_EQ(seen(), (std::vector<std::string>{"main OnDeactivated", "other OnActivated",
+                                                "pane OnMouseEvent 0x201 5 5 0", "pane OnMouseEvent 0x202 5 5 0"}));
+    EXPECT_TRUE(plat::IsWindowActive(other.GetWindow()));
+    // The window system's own activation, when it comes, changes nothing.
+    PumpUntil([] { return false; }, 100);
+    EXPECT_EQ(seen(), std::vector<std::string>{});
+
+    // Back in the first window: the same the other way round.
+    plat::testinput::Click(left->view, {1, 1});
+    EXPECT_EQ(seen(), (std::vector<std::string>{"other OnDeactivated", "main OnActivated",
+                                                "left OnMouseEvent 0x201 1 1 0", "left OnMouseEvent 0x202 1 1 0"}));
+    for (auto* rec : {&window->rec, &other.rec, &pane.rec, &left->rec})
+        rec->journal = nullptr;
+}
+
 TEST_F(CallbackTest, MenuCommandsReachOnCommand)
 {
     struct Case {
