@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <source_location>
 
 class QPainter;
 class QRect;
@@ -47,9 +48,22 @@ struct WindowRec {
     int wheelRestY = 0;
 };
 
-// Records of live handles; null for stale ones. Main thread.
-ViewRec* GetViewRec(ViewRef view);
-WindowRec* GetWindowRec(WindowRef window);
+// Records of live handles; null for stale ones. Main thread: called on
+// another thread they answer null and say so on stderr, naming the caller.
+ViewRec* GetViewRec(ViewRef view, std::source_location caller = std::source_location::current());
+WindowRec* GetWindowRec(WindowRef window, std::source_location caller = std::source_location::current());
+
+// What a call answers when GetViewRec or GetWindowRec found nothing: the
+// handle is stale, or the call came from another thread.
+Status Gone();
+
+// Reports a view or window call made off the main thread (a few lines per
+// operation, then it falls silent).
+void WarnOffMainThread(const std::source_location& caller);
+
+// SetViewNeedsDisplay from another thread: the area is kept and handed to
+// the main thread, many calls in one task (invalidation.cpp).
+Status PostViewInvalidation(ViewRef view, const RectI* rect);
 
 inline ViewRef ViewRefOf(const ViewRec* rec)
 {

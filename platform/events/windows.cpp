@@ -10,6 +10,10 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
 #include <cstdio>
 #include <vector>
 
@@ -87,10 +91,37 @@ Status StandardWindowHandler(HandlerCall&, Event& e, WindowRef window)
 
 } // namespace
 
-WindowRec* GetWindowRec(WindowRef window)
+Status Gone()
 {
-    if (!IsMainThread())
+    return IsMainThread() ? kErrTargetGone : kErrWrongThread;
+}
+
+void WarnOffMainThread(const std::source_location& caller)
+{
+    // The operation's name out of the compiler's signature text.
+    std::string_view name = caller.function_name();
+    if (const size_t paren = name.find('('); paren != std::string_view::npos)
+        name = name.substr(0, paren);
+    if (const size_t space = name.rfind(' '); space != std::string_view::npos)
+        name = name.substr(space + 1);
+    static std::mutex lock;
+    static auto* counts = new std::map<std::string, int, std::less<>>;
+    int n;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        n = ++(*counts)[std::string(name)];
+    }
+    if (n <= 5)
+        std::fprintf(stderr, "plat: %.*s called off the main thread; refused%s\n", static_cast<int>(name.size()),
+                     name.data(), n == 5 ? " (no more reports of it)" : "");
+}
+
+WindowRec* GetWindowRec(WindowRef window, std::source_location caller)
+{
+    if (!IsMainThread()) {
+        WarnOffMainThread(caller);
         return nullptr;
+    }
     TargetRef t = reinterpret_cast<TargetRef>(window);
     TargetKind kind;
     if (!GetTargetKind(t, &kind) || kind != TargetKind::Window)
@@ -191,7 +222,7 @@ Status DisposeWindow(WindowRef window)
         return kErrWrongThread;
     WindowRec* rec = GetWindowRec(window);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     if (rec->disposing)
         return kNoErr;
     rec->disposing = true;
@@ -253,7 +284,7 @@ Status ShowWindow(WindowRef window, bool show)
 {
     WindowRec* rec = GetWindowRec(window);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     rec->widget->setVisible(show);
     return kNoErr;
 }
@@ -268,7 +299,7 @@ Status ActivateWindow(WindowRef window)
 {
     WindowRec* rec = GetWindowRec(window);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     rec->widget->raise();
     rec->widget->activateWindow();
     NoteWindowActivated(rec);
@@ -287,7 +318,7 @@ Status SetWindowBounds(WindowRef window, const RectI& content)
 {
     WindowRec* rec = GetWindowRec(window);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     if (content.Width() <= 0 || content.Height() <= 0)
         return kErrBadArgument;
     rec->widget->setGeometry(ToQRect(content));
@@ -306,7 +337,7 @@ Status SetWindowTitle(WindowRef window, const std::string& utf8)
 {
     WindowRec* rec = GetWindowRec(window);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     rec->widget->setWindowTitle(QString::fromUtf8(utf8.data(), static_cast<int>(utf8.size())));
     return kNoErr;
 }
@@ -320,8 +351,10 @@ std::string GetWindowTitle(WindowRef window)
 std::vector<WindowRef> ListWindows()
 {
     std::vector<WindowRef> out;
-    if (!IsMainThread())
+    if (!IsMainThread()) {
+        WarnOffMainThread(std::source_location::current());
         return out;
+    }
     for (WindowRec* rec : ZOrder())
         if (!rec->disposing)
             out.push_back(WindowRefOf(rec));
@@ -331,20 +364,20 @@ std::vector<WindowRef> ListWindows()
 Status SetWindowProperty(WindowRef window, OSType creator, OSType tag, const void* data, size_t size)
 {
     WindowRec* rec = GetWindowRec(window);
-    return rec ? SetTargetProperty(rec->target, creator, tag, data, size) : kErrTargetGone;
+    return rec ? SetTargetProperty(rec->target, creator, tag, data, size) : Gone();
 }
 
 Status GetWindowProperty(WindowRef window, OSType creator, OSType tag, void* out, size_t capacity,
                          size_t* actualSize)
 {
     WindowRec* rec = GetWindowRec(window);
-    return rec ? GetTargetProperty(rec->target, creator, tag, out, capacity, actualSize) : kErrTargetGone;
+    return rec ? GetTargetProperty(rec->target, creator, tag, out, capacity, actualSize) : Gone();
 }
 
 Status RemoveWindowProperty(WindowRef window, OSType creator, OSType tag)
 {
     WindowRec* rec = GetWindowRec(window);
-    return rec ? RemoveTargetProperty(rec->target, creator, tag) : kErrTargetGone;
+    return rec ? RemoveTargetProperty(rec->target, creator, tag) : Gone();
 }
 
 Status RunAppModalLoopForWindow(WindowRef window)
@@ -353,7 +386,7 @@ Status RunAppModalLoopForWindow(WindowRef window)
         return kErrWrongThread;
     WindowRec* rec = GetWindowRec(window);
     if (!rec || rec->disposing)
-        return kErrTargetGone;
+        return Gone();
     const uint64_t token = reinterpret_cast<uintptr_t>(window);
     QPointer<QWidget> top = rec->widget;
     // Qt takes a window's modality into account only when it is shown. A
