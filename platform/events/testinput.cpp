@@ -9,6 +9,7 @@
 
 #include <QGuiApplication>
 #include <QInputMethodEvent>
+#include <QPointer>
 #include <QStringDecoder>
 #include <QStyleHints>
 #include <QWindow>
@@ -317,9 +318,12 @@ int QtKeyForChar(char32_t c)
     return upper <= 0xFF ? static_cast<int>(upper) : 0;
 }
 
-void SendKey(QWidget* top, QEvent::Type type, int qtKey, uint32_t mods, uint32_t native, uint32_t keysym,
+// Key events go to `top` as long as it lives (a key may close its window).
+void SendKey(const QPointer<QWidget>& top, QEvent::Type type, int qtKey, uint32_t mods, uint32_t native, uint32_t keysym,
              const QString& text, bool repeat, bool keypad)
 {
+    if (!top || !top->windowHandle())
+        return;
     Qt::KeyboardModifiers q = QtModifiers(mods);
     if (keypad)
         q |= Qt::KeypadModifier;
@@ -328,7 +332,7 @@ void SendKey(QWidget* top, QEvent::Type type, int qtKey, uint32_t mods, uint32_t
     QWindowSystemInterface::flushWindowSystemEvents();
 }
 
-void SendKeyDef(QWidget* top, const KeyDef& k, QEvent::Type type, uint32_t mods, bool repeat)
+void SendKeyDef(const QPointer<QWidget>& top, const KeyDef& k, QEvent::Type type, uint32_t mods, bool repeat)
 {
     const uint32_t own = OwnModifier(k.vk);
     if (type == QEvent::KeyRelease)
@@ -382,7 +386,7 @@ constexpr struct {
     {kModControl, kVkControl}, {kModOption, kVkMenu}, {kModShift, kVkShift}, {kModCommand, kVkLWin}};
 
 // Presses `k` with the modifier keys of `mods` held around it.
-void PressWithModifiers(QWidget* top, const KeyDef& k, uint32_t mods)
+void PressWithModifiers(const QPointer<QWidget>& top, const KeyDef& k, uint32_t mods)
 {
     const uint32_t locks = mods & (kModCapsLock | kModNumLock);
     uint32_t held = locks;
@@ -402,11 +406,14 @@ void PressWithModifiers(QWidget* top, const KeyDef& k, uint32_t mods)
     }
 }
 
-bool DecodeUtf8(std::string_view utf8, QString* out)
+// The shown window and the text of a text call.
+Status CheckText(WindowRef window, std::string_view utf8, QWidget** top, QString* text)
 {
+    if (Status s = Check(window, top))
+        return s;
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    *out = decoder(QByteArrayView(utf8.data(), static_cast<qsizetype>(utf8.size())));
-    return !decoder.hasError();
+    *text = decoder(QByteArrayView(utf8.data(), static_cast<qsizetype>(utf8.size())));
+    return decoder.hasError() ? kErrBadArgument : kNoErr;
 }
 
 } // namespace
@@ -503,15 +510,13 @@ Status PressKey(WindowRef window, uint32_t vk, uint32_t modifiers)
 
 Status TypeText(WindowRef window, std::string_view utf8)
 {
-    QWidget* top = nullptr;
-    if (Status s = Check(window, &top))
-        return s;
+    QWidget* shown = nullptr;
     QString text;
-    if (!DecodeUtf8(utf8, &text))
-        return kErrBadArgument;
+    if (Status s = CheckText(window, utf8, &shown, &text))
+        return s;
     for (char32_t c : text.toUcs4()) {
         // The window may go away while it takes the text.
-        top = ShownTop(window);
+        const QPointer<QWidget> top = ShownTop(window);
         if (!top)
             return kErrTargetGone;
         bool shift = false;
@@ -522,8 +527,7 @@ Status TypeText(WindowRef window, std::string_view utf8)
         const QString one = QString::fromUcs4(&c, 1);
         const int qtKey = QtKeyForChar(c);
         SendKey(top, QEvent::KeyPress, qtKey, 0, 0, 0, one, false, false);
-        if ((top = ShownTop(window)))
-            SendKey(top, QEvent::KeyRelease, qtKey, 0, 0, 0, one, false, false);
+        SendKey(top, QEvent::KeyRelease, qtKey, 0, 0, 0, one, false, false);
     }
     return kNoErr;
 }
@@ -531,11 +535,9 @@ Status TypeText(WindowRef window, std::string_view utf8)
 Status CommitText(WindowRef window, std::string_view utf8)
 {
     QWidget* top = nullptr;
-    if (Status s = Check(window, &top))
-        return s;
     QString text;
-    if (!DecodeUtf8(utf8, &text))
-        return kErrBadArgument;
+    if (Status s = CheckText(window, utf8, &top, &text))
+        return s;
     QObject* focus = top->windowHandle()->focusObject();
     if (!focus)
         focus = top;
