@@ -84,10 +84,12 @@ void ClampValue(ViewRec* rec)
 
 } // namespace
 
-ViewRec* GetViewRec(ViewRef view)
+ViewRec* GetViewRec(ViewRef view, std::source_location caller)
 {
-    if (!IsMainThread())
+    if (!IsMainThread()) {
+        WarnOffMainThread(caller);
         return nullptr;
+    }
     TargetRef t = reinterpret_cast<TargetRef>(view);
     TargetKind kind;
     if (!GetTargetKind(t, &kind) || kind != TargetKind::View)
@@ -234,7 +236,7 @@ Status DisposeView(ViewRef view)
         return kErrWrongThread;
     ViewRec* rec = GetViewRec(view);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     if (rec->kind == kViewKindRoot)
         return kErrBadArgument; // the window's own; DisposeWindow removes it
     DisposeViewTree(rec, true);
@@ -304,7 +306,7 @@ Status AddSubview(ViewRef parent, ViewRef view)
     ViewRec* p = GetViewRec(parent);
     ViewRec* rec = GetViewRec(view);
     if (!p || !rec)
-        return kErrTargetGone;
+        return Gone();
     if (rec->kind == kViewKindRoot || rec->kind == kViewKindContent)
         return kErrBadArgument;
     // Refuses a parent inside the view's own subtree.
@@ -338,7 +340,7 @@ Status SetViewId(ViewRef view, ViewId id)
 {
     ViewRec* rec = GetViewRec(view);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     rec->id = id;
     return kNoErr;
 }
@@ -359,7 +361,7 @@ Status SetViewFrame(ViewRef view, const RectI& frame)
 {
     ViewRec* rec = GetViewRec(view);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     if (rec->widget->isWindow())
         return kErrBadArgument; // a window's bounds are SetWindowBounds'
     rec->widget->setGeometry(ToQRect(frame));
@@ -376,7 +378,7 @@ Status SetViewVisible(ViewRef view, bool visible)
 {
     ViewRec* rec = GetViewRec(view);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     if (rec->widget->isWindow())
         return kErrBadArgument;
     rec->widget->setVisible(visible);
@@ -399,7 +401,7 @@ Status SetViewEnabled(ViewRef view, bool enabled)
 {
     ViewRec* rec = GetViewRec(view);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     rec->widget->setEnabled(enabled);
     return kNoErr;
 }
@@ -414,7 +416,7 @@ Status SetViewValue(ViewRef view, int32_t value)
 {
     ViewRec* rec = GetViewRec(view);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     rec->value = value;
     ClampValue(rec);
     return kNoErr;
@@ -424,7 +426,7 @@ Status SetViewMinimum(ViewRef view, int32_t minimum)
 {
     ViewRec* rec = GetViewRec(view);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     rec->minimum = minimum;
     ClampValue(rec);
     return kNoErr;
@@ -434,7 +436,7 @@ Status SetViewMaximum(ViewRef view, int32_t maximum)
 {
     ViewRec* rec = GetViewRec(view);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     rec->maximum = maximum;
     ClampValue(rec);
     return kNoErr;
@@ -461,23 +463,25 @@ int32_t GetViewMaximum(ViewRef view)
 Status SetViewProperty(ViewRef view, OSType creator, OSType tag, const void* data, size_t size)
 {
     ViewRec* rec = GetViewRec(view);
-    return rec ? SetTargetProperty(rec->target, creator, tag, data, size) : kErrTargetGone;
+    return rec ? SetTargetProperty(rec->target, creator, tag, data, size) : Gone();
 }
 
 Status GetViewProperty(ViewRef view, OSType creator, OSType tag, void* out, size_t capacity, size_t* actualSize)
 {
     ViewRec* rec = GetViewRec(view);
-    return rec ? GetTargetProperty(rec->target, creator, tag, out, capacity, actualSize) : kErrTargetGone;
+    return rec ? GetTargetProperty(rec->target, creator, tag, out, capacity, actualSize) : Gone();
 }
 
 Status RemoveViewProperty(ViewRef view, OSType creator, OSType tag)
 {
     ViewRec* rec = GetViewRec(view);
-    return rec ? RemoveTargetProperty(rec->target, creator, tag) : kErrTargetGone;
+    return rec ? RemoveTargetProperty(rec->target, creator, tag) : Gone();
 }
 
 Status SetViewNeedsDisplay(ViewRef view, const RectI* rect)
 {
+    if (!IsMainThread())
+        return PostViewInvalidation(view, rect);
     ViewRec* rec = GetViewRec(view);
     if (!rec)
         return kErrTargetGone;
@@ -501,7 +505,7 @@ Status SetKeyboardFocus(ViewRef view)
 {
     ViewRec* rec = GetViewRec(view);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     rec->widget->setFocus(Qt::OtherFocusReason);
     return kNoErr;
 }
