@@ -1,0 +1,399 @@
+// Painting: the paint event draws the update rectangle straight from the
+// cells, in runs of cells that look alike (one text call per run); rows with
+// a line attribute go through a bitmap stretched to double width or height;
+// box drawing, blocks and symbols are drawn as geometry (viographics.cpp).
+#include "program/screen/vio.h"
+
+#include "program/screen/vioutils.h"
+#include "velmot/core/logit.h"
+#include "velmot/core/osys.h"
+#include "velmot/gui/windraw.h"
+#include "velmot/gui/winfont.h"
+
+#include <algorithm>
+#include <vector>
+
+using vioutils::Bits;
+
+namespace {
+
+RECT Intersect(RECT a, RECT const& b)
+{
+    a.left = std::max(a.left, b.left);
+    a.top = std::max(a.top, b.top);
+    a.right = std::min(a.right, b.right);
+    a.bottom = std::min(a.bottom, b.bottom);
+    return a;
+}
+
+bool IsEmpty(RECT const& r) { return r.right <= r.left || r.bottom <= r.top; }
+
+} // namespace
+
+void VIO::OnPaint(PAINTSTRUCT& ps)
+{
+    ++PaintNesting;
+    PaintThread = OSYS::GetCurrentThreadId();
+    SIZE const client = Host->ClientSize();
+    RECT const area{0, 0, std::max(client.cx, ScreenWidth * CellWidth), std::max(client.cy, ScreenHeight * CellHeight)};
+    {
+        WINDC dc(ps.hdc, area, false);
+        OwnDC = &dc;
+        if (Font)
+            dc.SelectFont(Font);
+        RepaintInRect(dc, ps.rcPaint, static_cast<signed char>(MODE_DRAW));
+        if (FlashFlag) {
+            dc.InvertRect(RECT{0, 0, ScreenWidth * CellWidth, ScreenHeight * CellHeight});
+            FlashFlag = false;
+        }
+        if (Font)
+            dc.DeselectFont(Font);
+        OwnDC = nullptr;
+    }
+    --PaintNesting;
+    if (!(ps.rcPaint == GetCursorRect(0, 1)) && PostShadowFlag)
+        Host->PostShadow(Profile.Transparency);
+    Invalidated = false;
+    PostShadowFlag = false;
+}
+
+void VIO::RepaintInRect(WINDC& dc, RECT const& rect, signed char mode)
+{
+    if (!Lock.Obtain(10)) {
+        Host->Invalidate(&rect);
+        return;
+    }
+    if (!RowTable || CellWidth <= 0 || CellHeight <= 0) {
+        Lock.Release();
+        return;
+    }
+    RECT const screen{0, 0, ScreenWidth * CellWidth, ScreenHeight * CellHeight};
+    if (mode == MODE_DRAW) {
+        // The window's margin beyond the last whole cell.
+        uint32_t back = 0;
+        AttribToColors(0, Profile.ColorFore, Profile.ColorBack, nullptr, &back);
+        RECT const right = Intersect(rect, RECT{screen.right, rect.top, rect.right, rect.bottom});
+        RECT const below = Intersect(rect, RECT{rect.left, screen.bottom, std::min(rect.right, screen.right), rect.bottom});
+        if (!IsEmpty(right))
+            dc.FillRect(&right, back);
+        if (!IsEmpty(below))
+            dc.FillRect(&below, back);
+    }
+    if (rect.left <= 0 && rect.top <= 0 && rect.right >= screen.right && rect.bottom >= screen.bottom) {
+        PaintAll(dc, mode);
+    } else {
+        int const top = std::clamp(int(rect.top) / CellHeight, 0, ScreenHeight - 1);
+        int const bottom = std::clamp((int(rect.bottom) - 1) / CellHeight, 0, ScreenHeight - 1);
+        for (int y = top; y <= bottom && rect.bottom > rect.top; ++y) {
+            int const width = CellWidth * (RowTable[y].LineAttr ? 2 : 1);
+            int x = std::clamp(int(rect.left) / width, 0, ScreenWidth - 1);
+            int const last = std::clamp((int(rect.right) - 1) / width, 0, ScreenWidth - 1);
+            if (rect.right <= rect.left || x > last)
+                continue;
+            int row = y;
+            MemToScreen(dc, &x, &row, last - x + 1, mode);
+        }
+    }
+    if (mode == MODE_DRAW && CursorStyle == VIOCURSOR_CROSSHAIR && !CursorHidden && CursorState > 0) {
+        int const colour = Profile.ColorCursor ? Profile.ColorCursor - 1 : Profile.ColorFore;
+        uint32_t const rgb = GetSysColor(colour);
+        RECT const c = GetCursorRect(0, 1);
+        RECT const h{0, c.bottom - 1, screen.right, c.bottom};
+        RECT const v{c.left, 0, c.left + 1, screen.bottom};
+        dc.FillRect(&h, rgb);
+        dc.FillRect(&v, rgb);
+    }
+    Lock.Release();
+}
+
+void VIO::PaintAll(WINDC& dc, signed char mode)
+{
+    if (!Lock.Obtain(10)) {
+        Host->Invalidate(nullptr);
+        return;
+    }
+    if (RowTable) {
+        int x = 0, y = 0;
+        MemToScreen(dc, &x, &y, long(ScreenWidth) * ScreenHeight, mode);
+    }
+    Lock.Release();
+}
+
+int VIO::MemToScreen(WINDC& dc, int* x, int* y, long cells, signed char mode)
+{
+    if (!RowTable || !x || !y)
+        return 0;
+    if (!Lock.Obtain(50)) {
+        LOGIT("VIO::MemToScreen was locked\n");
+        return 0;
+    }
+    if (!RowTable || *y < 0 || *y >= ScreenHeight || *x < 0 || *x >= ScreenWidth) {
+        Lock.Release();
+        return 0;
+    }
+    int const neededBuffer = std::max(256, ScreenWidth + 1);
+    if (RunBufferSize < neededBuffer) {
+        delete[] RunBuffer;
+        RunBuffer = new wchar_t[size_t(neededBuffer)];
+        RunBufferSize = neededBuffer;
+    }
+    int cx = *x, cy = *y;
+    if (vioutils::IsWideRight(RowTable[cy].Cells[cx]) && cx > 0) {
+        --cx;
+        ++cells;
+    }
+    int passed = 0;
+    int const cellWidth = CellWidth, cellHeight = CellHeight;
+    while (cells > 0) {
+        int from = -1, to = -1;
+        if (MarkMode == VIOMARK_STREAM && cy >= MarkY1 && cy <= MarkY2) {
+            from = cy == MarkY1 ? MarkX1 : 0;
+            to = cy == MarkY2 ? MarkX2 : ScreenWidth - 1;
+        } else if (MarkMode == VIOMARK_BLOCK && cy >= MarkY1 && cy <= MarkY2) {
+            from = MarkX1;
+            to = MarkX2;
+        }
+        VIOCELL const* row = RowTable[cy].Cells;
+        int const end = int(std::min<long>(ScreenWidth, cx + cells));
+        while (cx < end) {
+            int const n = TextToWindow(dc, cx, cy, POINT{cx * cellWidth, cy * cellHeight}, row + cx, end - cx, end,
+                                       mode, from, to, RunBuffer);
+            if (n <= 0)
+                break;
+            cx += n;
+            cells -= n;
+        }
+        if (cx < ScreenWidth)
+            break;
+        cx = 0;
+        if (++cy >= ScreenHeight) {
+            ++passed;
+            cy = ScreenHeight - 1;
+            break;
+        }
+    }
+    *x = cx;
+    *y = cy;
+    Lock.Release();
+    return passed;
+}
+
+int VIO::TextToWindow(WINDC& dc, int column, int row, POINT at, VIOCELL const* cells, int count, int endColumn,
+                      int mode, int markFrom, int markTo, wchar_t* buffer)
+{
+    if (mode == MODE_ONLYBLINK) {
+        VIOASSERT(false, "mode!=VIO_MODEONLYBLINK");
+        return 0;
+    }
+    if (!cells || count <= 0)
+        return 0;
+    bool const own = &dc == OwnDC || &dc == MemoryDC.get();
+    if (mode == MODE_MARK && !own) {
+        VIOASSERT(false, "!isguestdc");
+        return 0;
+    }
+    int cellWidth = CellWidth, cellHeight = CellHeight;
+    if (!own) {
+        SIZE const s = dc.GetFontSize();
+        cellWidth = s.cx;
+        cellHeight = s.cy;
+    }
+    count = std::min(count, std::max(endColumn - column, 1));
+
+    // The run: cells that look alike.
+    VIOCELL const first = cells[0];
+    uint64_t const style = Bits(first) >> 16;
+    bool const graphic = IsGraphicChar(first.c);
+    auto selected = [&](int col) { return markFrom >= 0 && col >= markFrom && col <= markTo; };
+    bool const inSelection = selected(column);
+    int n = 1;
+    if (!(first.attrib & VIOATTR_DOUBLEWIDTH)) {
+        while (n < count) {
+            VIOCELL const c = cells[n];
+            if ((Bits(c) >> 16) != style || IsGraphicChar(c.c) != graphic ||
+                selected(column + n) != inSelection)
+                break;
+            ++n;
+        }
+    }
+    if (mode == MODE_COUNT)
+        return n;
+    int const lineAttr = row >= 0 && row < ScreenHeight ? RowTable[row].LineAttr : 0;
+    int const scale = lineAttr ? 2 : 1;
+    bool const rightHalf = vioutils::IsWideRight(first);
+    int const pixelWidth = n * cellWidth * scale * ((first.attrib & VIOATTR_DOUBLEWIDTH) && !rightHalf ? 2 : 1);
+    RECT const r{at.x * scale, at.y, at.x * scale + pixelWidth, at.y + cellHeight};
+    if (mode == MODE_MARK) {
+        MarkDirty(&r, 1);
+        return n;
+    }
+
+    int attrib = first.attrib;
+    if (inSelection)
+        attrib |= VIOATTR_HIGHLIGHT;
+    uint32_t fore = 0, back = 0;
+    AttribToColors(attrib, first.fore, first.back, &fore, &back);
+    if (rightHalf) {
+        // The right half of a character whose left half ends the row above:
+        // only its background shows here.
+        RECT const one{r.left, r.top, r.left + cellWidth * scale, r.bottom};
+        dc.FillRect(&one, back);
+        return 1;
+    }
+
+    int length = 0;
+    bool allBlank = true;
+    for (int i = 0; i < n; ++i) {
+        wchar_t c = cells[i].c;
+        if ((cells[i].attrib & VIOATTR_FIELD) && !AttrCellsPlain)
+            c = 0x2248;
+        else if (c == 127 || (c == 0 && !(cells[i].attrib & VIOATTR_DOUBLEWIDTH)))
+            c = L' ';
+        allBlank = allBlank && c == L' ';
+        buffer[length++] = c;
+    }
+    bool const blank = allBlank || fore == back;
+
+    bool const cursorHere = own && !CursorHidden && CursorState == 1 && row == CursorY && CursorX >= column &&
+                            CursorX < column + n &&
+                            (CursorStyle != VIOCURSOR_BLINKING || BlinkPhase || BlinkSkipStart != 0);
+    RECT cursor = GetCursorRect(0, 1);
+    uint32_t const cursorColour = Profile.ColorCursor ? GetSysColor(Profile.ColorCursor - 1) : 0;
+
+    if (Profile.Transparency > 0)
+        dc.ClearRect(&r);
+    if (graphic) {
+        RenderGraphicChars(dc, r, cells, n, cellWidth * scale, cellHeight, lineAttr, fore, back,
+                           cursorHere ? CursorX - column : -1, cursorColour);
+    } else if (blank && lineAttr == 0) {
+        dc.FillRect(&r, back);
+        if (cursorHere && Profile.ColorCursor)
+            dc.FillRect(&cursor, cursorColour);
+    } else if (lineAttr != 0) {
+        RenderLinemodeText(dc, r, buffer, length, lineAttr, fore, back, cellWidth, cellHeight,
+                           cursorHere && Profile.ColorCursor ? CursorX - column : -1, cursorColour);
+    } else {
+        dc.FillRect(&r, back);
+        if (cursorHere && Profile.ColorCursor)
+            dc.FillRect(&cursor, cursorColour);
+        dc.TextColor = fore;
+        dc.BkMode = WINDC_TRANSPARENT;
+        dc.StringOutW(r.left, r.top, buffer, length);
+    }
+    if (cursorHere && !Profile.ColorCursor)
+        dc.InvertRect(cursor);
+    if (((attrib & VIOATTR_UNDERLINE) && !(attrib & VIOATTR_FIELD)) || (first.extattr & VIOEXT_LINK)) {
+        RECT const line{r.left, r.bottom - 1, r.right, r.bottom};
+        dc.FillRect(&line, fore);
+    }
+    if ((attrib & VIOATTR_COLSEP) && !(attrib & VIOATTR_FIELD)) {
+        int const w = cellWidth < 9 ? 1 : 2;
+        int const h = cellHeight < 17 ? 2 : 3;
+        int const step = cellWidth * scale;
+        for (int x = r.left; x < r.right; x += step) {
+            RECT const mark{x, r.bottom - h, x + w, r.bottom};
+            dc.FillRect(&mark, fore);
+        }
+    }
+    return n;
+}
+
+void VIO::RenderLinemodeText(WINDC& dc, RECT const& r, wchar_t const* text, int length, int lineAttr,
+                             uint32_t fore, uint32_t back, int cellWidth, int cellHeight, int cursorColumn,
+                             uint32_t cursorColour)
+{
+    // The run at its normal size, then stretched: twice as wide, and for
+    // the halves of double height twice as high, one half at a time.
+    int const width = length * cellWidth;
+    if (width <= 0 || cellHeight <= 0)
+        return;
+    if (!LineBitmap)
+        LineBitmap = std::make_unique<MEMORYBITMAP>(width, cellHeight);
+    else if (LineBitmap->Cx < width || LineBitmap->Cy != cellHeight)
+        LineBitmap->Init(std::max(width, LineBitmap->Cx), cellHeight);
+    WINDC bdc(*LineBitmap, LineBitmap->GetRect(), true);
+    RECT const all{0, 0, width, cellHeight};
+    bdc.FillRect(&all, back);
+    if (cursorColumn >= 0) {
+        VIOASSERT(cursorColour > 0, "cursor_color>0");
+        RECT c{cursorColumn * cellWidth, 0, (cursorColumn + 1) * cellWidth, cellHeight};
+        if (CursorType != VIOCURSOR_BLOCK)
+            c.top = c.bottom - std::min(std::max(cellHeight / 6, 1), 2);
+        bdc.FillRect(&c, cursorColour);
+    }
+    if (Font) {
+        bdc.SelectFont(Font);
+        bdc.TextColor = fore;
+        bdc.BkMode = WINDC_TRANSPARENT;
+        bdc.StringOutW(0, 0, text, length);
+        bdc.DeselectFont(Font);
+    }
+    int sy = 0, sh = cellHeight;
+    if (lineAttr == VIOLINE_DOUBLEHEIGHT_TOP)
+        sh = cellHeight / 2;
+    else if (lineAttr == VIOLINE_DOUBLEHEIGHT_BOTTOM) {
+        sy = cellHeight / 2;
+        sh = cellHeight - sy;
+    }
+    BlitStretched(dc, *LineBitmap, r, RECT{0, sy, width, sy + sh});
+}
+
+// ---- The off-screen bitmap ----
+
+void VIO::OnResized(signed char hidden)
+{
+    MUTEXLOCK lock(Lock);
+    ScreenDC();
+    SIZE const client = Host->ClientSize();
+    SIZE size = hidden ? SIZE{32, 32} : client;
+    if (!hidden && size.cx <= 0)
+        size = SIZE{std::max(ScreenWidth * CellWidth, 1), std::max(ScreenHeight * CellHeight, 1)};
+    if (MemoryBitmap->Cx == size.cx && MemoryBitmap->Cy == size.cy)
+        return;
+    if (MemoryDC->hFont)
+        MemoryDC->DeselectFont(MemoryDC->hFont);
+    MemoryBitmap->Init(size);
+    MemoryDC = std::make_unique<WINDC>(static_cast<plat::DrawContext*>(*MemoryBitmap), MemoryBitmap->GetRect(), true);
+    if (Font)
+        MemoryDC->SelectFont(Font);
+}
+
+bool VIO::OnShowHide(signed char visible)
+{
+    int const v = visible ? 1 : 0;
+    if (v == Visible)
+        return false;
+    Visible = v;
+    OnResized(static_cast<signed char>(!visible));
+    return true;
+}
+
+MEMORYBITMAP& VIO::LockBitmap(signed char repaint)
+{
+    Lock.Obtain(-1);
+    ScreenDC();
+    if (Visible == 0) {
+        SIZE const client = Host->ClientSize();
+        SIZE const size = client.cx > 0 ? client
+                                        : SIZE{std::max(ScreenWidth * CellWidth, 1), std::max(ScreenHeight * CellHeight, 1)};
+        if (MemoryDC->hFont)
+            MemoryDC->DeselectFont(MemoryDC->hFont);
+        MemoryBitmap->Init(size);
+        MemoryDC = std::make_unique<WINDC>(static_cast<plat::DrawContext*>(*MemoryBitmap), MemoryBitmap->GetRect(), true);
+        if (Font)
+            MemoryDC->SelectFont(Font);
+    }
+    if (repaint && RowTable)
+        PaintAll(*MemoryDC, static_cast<signed char>(MODE_DRAW));
+    return *MemoryBitmap;
+}
+
+int VIO::ReleaseBitmap(MEMORYBITMAP& bitmap)
+{
+    VIOASSERT(MemoryBitmap && bitmap.GetBitmap() == MemoryBitmap->GetBitmap(),
+              "mb.GetHandle()==this->MemoryBitmap.GetHandle()");
+    if (Visible == 0)
+        OnResized(1);
+    Lock.Release();
+    return 1;
+}
