@@ -11,8 +11,37 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <emmintrin.h>
+#include <sys/mman.h>
 
 std::atomic<bool> SCROLLBACKBUFFER::RecordingSuspended{false};
+
+namespace {
+
+// The buffer whose lock this thread holds through a GUARD: a nested
+// operation of the same thread does not take the lock again.
+thread_local SCROLLBACKBUFFER const* tHeld __attribute__((tls_model("initial-exec"))) = nullptr;
+
+} // namespace
+
+SCROLLBACKBUFFER::GUARD::GUARD(SCROLLBACKBUFFER& sb) : Buffer(sb)
+{
+    if (tHeld == &sb)
+        return;
+    Took = sb.Lock.Obtain(-1);
+    if (Took) {
+        Previous = tHeld;
+        tHeld = &sb;
+    }
+}
+
+SCROLLBACKBUFFER::GUARD::~GUARD()
+{
+    if (!Took)
+        return;
+    tHeld = Previous;
+    Buffer.Lock.Release();
+}
 
 namespace {
 
@@ -27,6 +56,7 @@ namespace {
 constexpr int kHeader = 8;
 constexpr uint8_t PACK_WIDE = 0x01;
 constexpr uint8_t PACK_DIM = 0x02;
+constexpr uint8_t PACK_OWN = 0x04; // an allocation of its own, not in a chunk
 constexpr int kMaxLength = 0xFFFF;
 
 // The cell's bits above the character (attribute, extra bits, colours);
@@ -50,29 +80,184 @@ size_t PackedSize(uint8_t const* data)
     return kHeader + size_t(Get16(data + 4)) * 8 + chars;
 }
 
-// Packs a row (1 <= length <= kMaxLength); null when out of memory.
-uint8_t* Pack(VIOCELL const* cells, int length, bool dim, std::vector<uint64_t>& runs)
+// How many cells at the end of cells[0, n) equal the last one under the
+// mask (the last one included). Two cells at a time.
+int TrailingRepeats(VIOCELL const* cells, int n, uint64_t mask)
+{
+    uint64_t const want = vioutils::Bits(cells[n - 1]) & mask;
+    int i = n;
+    __m128i const m = _mm_set1_epi64x(int64_t(mask));
+    __m128i const w = _mm_set1_epi64x(int64_t(want));
+    while (i >= 2) {
+        __m128i const v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(cells + i - 2));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(v, m), w)) != 0xFFFF)
+            break;
+        i -= 2;
+    }
+    while (i > 0 && (vioutils::Bits(cells[i - 1]) & mask) == want)
+        --i;
+    return n - i;
+}
+
+// Over cells[0, n): *differ gets the bits in which a cell's style differs
+// from `first`, *high the bits above 0xFF of the characters.
+void ScanStyles(VIOCELL const* cells, int n, uint64_t first, uint64_t* differ, uint64_t* high)
+{
+    __m128i const sm = _mm_set1_epi64x(int64_t(kStyleMask));
+    __m128i const f = _mm_set1_epi64x(int64_t(first));
+    __m128i const hm = _mm_set1_epi64x(0xFF00);
+    __m128i d = _mm_setzero_si128(), h = _mm_setzero_si128();
+    int i = 0;
+    for (; i + 2 <= n; i += 2) {
+        __m128i const v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(cells + i));
+        d = _mm_or_si128(d, _mm_xor_si128(_mm_and_si128(v, sm), f));
+        h = _mm_or_si128(h, _mm_and_si128(v, hm));
+    }
+    alignas(16) uint64_t dl[2], hl[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(dl), d);
+    _mm_store_si128(reinterpret_cast<__m128i*>(hl), h);
+    uint64_t dv = dl[0] | dl[1], hv = hl[0] | hl[1];
+    for (; i < n; ++i) {
+        uint64_t const v = vioutils::Bits(cells[i]);
+        dv |= (v & kStyleMask) ^ first;
+        hv |= v & 0xFF00;
+    }
+    *differ = dv;
+    *high = hv;
+}
+
+} // namespace
+
+// Packed rows live in chunks of 64 KiB, each row right after the one
+// before: rows are dropped oldest first and popped newest first, so chunks
+// empty as a whole and the room of a popped row is taken again by the next
+// one. A row too long for a chunk gets an allocation of its own.
+class ROWSTORE {
+public:
+    static constexpr size_t kChunk = 64 * 1024;
+    static constexpr size_t kLargest = kChunk / 4;
+
+    ~ROWSTORE()
+    {
+        if (Current)
+            Unmap(Current);
+    }
+
+    uint8_t* Alloc(size_t n, bool* own)
+    {
+        if (n > kLargest) {
+            *own = true;
+            auto* p = static_cast<uint8_t*>(std::malloc(n));
+            if (p)
+                OwnBytes += n;
+            return p;
+        }
+        *own = false;
+        if (!Current || Current->Top + n > kChunk - sizeof(CHUNK)) {
+            if (Current && Current->Live == 0) {
+                Current->Top = 0;
+            } else {
+                auto* chunk = Map();
+                if (!chunk)
+                    return nullptr;
+                Current = chunk;
+                ++Chunks;
+            }
+        }
+        uint8_t* p = Data(Current) + Current->Top;
+        Current->Top += uint32_t(n);
+        ++Current->Live;
+        return p;
+    }
+
+    void Free(uint8_t* p, size_t n, bool own)
+    {
+        if (own) {
+            OwnBytes -= n;
+            std::free(p);
+            return;
+        }
+        auto* chunk = reinterpret_cast<CHUNK*>(reinterpret_cast<uintptr_t>(p) & ~uintptr_t(kChunk - 1));
+        if (p + n == Data(chunk) + chunk->Top)
+            chunk->Top -= uint32_t(n);
+        if (--chunk->Live == 0) {
+            if (chunk == Current) {
+                chunk->Top = 0;
+            } else {
+                Unmap(chunk);
+                --Chunks;
+            }
+        }
+    }
+
+    size_t Bytes() const { return Chunks * kChunk + OwnBytes; }
+
+private:
+    struct CHUNK {
+        uint32_t Live;
+        uint32_t Top;
+    };
+    static uint8_t* Data(CHUNK* c) { return reinterpret_cast<uint8_t*>(c + 1); }
+
+    // Chunks are mapped pages of their own, aligned to their size so that
+    // a row finds its chunk from its address; the heap's aligned
+    // allocation would leave (and touch) a gap of a chunk's size per chunk.
+    static CHUNK* Map()
+    {
+        void* p = mmap(nullptr, 2 * kChunk, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED)
+            return nullptr;
+        uintptr_t const start = reinterpret_cast<uintptr_t>(p);
+        uintptr_t const aligned = (start + kChunk - 1) & ~uintptr_t(kChunk - 1);
+        if (aligned > start)
+            munmap(p, aligned - start);
+        if (start + 2 * kChunk > aligned + kChunk)
+            munmap(reinterpret_cast<void*>(aligned + kChunk), start + 2 * kChunk - (aligned + kChunk));
+        auto* chunk = reinterpret_cast<CHUNK*>(aligned);
+        chunk->Live = 0;
+        chunk->Top = 0;
+        return chunk;
+    }
+    static void Unmap(CHUNK* c) { munmap(c, kChunk); }
+
+    CHUNK* Current = nullptr;
+    size_t Chunks = 0;
+    size_t OwnBytes = 0;
+};
+
+namespace {
+
+void FreeRow(ROWSTORE& store, uint8_t* data)
+{
+    if (data)
+        store.Free(data, PackedSize(data), data[6] & PACK_OWN);
+}
+
+// Packs a row (1 <= length <= kMaxLength) into the store; null when out of
+// memory.
+uint8_t* Pack(VIOCELL const* cells, int length, bool dim, std::vector<uint64_t>& runs, ROWSTORE& store)
 {
     // The trailing blanks that repeat the last cell are not stored.
     uint64_t const last = vioutils::Bits(cells[length - 1]);
     int stored = length;
-    if ((last & vioutils::kCharMask) == 32) {
-        uint64_t const fill = last & ~(uint64_t{VIOATTR_BLINK} << 16);
-        while (stored > 0 && (vioutils::Bits(cells[stored - 1]) & ~(uint64_t{VIOATTR_BLINK} << 16)) == fill)
-            --stored;
-    }
+    if ((last & vioutils::kCharMask) == 32)
+        stored -= TrailingRepeats(cells, length, ~(uint64_t{VIOATTR_BLINK} << 16));
     runs.clear();
-    uint64_t style = vioutils::Bits(cells[0]) & kStyleMask;
+    uint64_t const firstStyle = vioutils::Bits(cells[0]) & kStyleMask;
+    // Most rows have one style up to their trailing blanks; one pass tells,
+    // and finds whether any character needs two bytes.
+    uint64_t differ = 0, high = 0;
+    ScanStyles(cells, stored, firstStyle, &differ, &high);
+    uint64_t style = firstStyle;
     int start = 0;
-    uint64_t high = 0;
-    for (int i = 0; i < stored; ++i) {
-        uint64_t const v = vioutils::Bits(cells[i]);
-        high |= v & 0xFF00;
-        uint64_t const s = v & kStyleMask;
-        if (s != style) {
-            runs.push_back(style | uint64_t(i - start));
-            style = s;
-            start = i;
+    if (differ) {
+        for (int i = 1; i < stored; ++i) {
+            uint64_t const s = vioutils::Bits(cells[i]) & kStyleMask;
+            if (s != style) {
+                runs.push_back(style | uint64_t(i - start));
+                style = s;
+                start = i;
+            }
         }
     }
     if (stored < length) {
@@ -87,13 +272,14 @@ uint8_t* Pack(VIOCELL const* cells, int length, bool dim, std::vector<uint64_t>&
 
     bool const wide = high != 0;
     size_t const size = kHeader + runs.size() * 8 + size_t(stored) * (wide ? 2 : 1);
-    auto* data = static_cast<uint8_t*>(std::malloc(size));
+    bool own = false;
+    uint8_t* data = store.Alloc(size, &own);
     if (!data)
         return nullptr;
     Put16(data, uint16_t(length));
     Put16(data + 2, uint16_t(stored));
     Put16(data + 4, uint16_t(runs.size()));
-    data[6] = uint8_t((wide ? PACK_WIDE : 0) | (dim ? PACK_DIM : 0));
+    data[6] = uint8_t((wide ? PACK_WIDE : 0) | (dim ? PACK_DIM : 0) | (own ? PACK_OWN : 0));
     data[7] = 0;
     std::memcpy(data + kHeader, runs.data(), runs.size() * 8);
     uint8_t* chars = data + kHeader + runs.size() * 8;
@@ -143,7 +329,10 @@ void Unpack(uint8_t const* data, VIOCELL* out, int count)
 
 } // namespace
 
-SCROLLBACKBUFFER::SCROLLBACKBUFFER(SCROLLBACKHOST* host) : Host(host ? host : &NullHost) {}
+SCROLLBACKBUFFER::SCROLLBACKBUFFER(SCROLLBACKHOST* host)
+    : Host(host ? host : &NullHost), Store(std::make_unique<ROWSTORE>())
+{
+}
 
 SCROLLBACKBUFFER::~SCROLLBACKBUFFER()
 {
@@ -156,11 +345,10 @@ SCROLLBACKBUFFER::~SCROLLBACKBUFFER()
 void SCROLLBACKBUFFER::FreeTable()
 {
     for (int i = 0; i < TableSize; ++i)
-        std::free(Lines[i].Data);
+        FreeRow(*Store, Lines[i].Data);
     std::free(Lines);
     Lines = nullptr;
     TableSize = 0;
-    PackedBytes = 0;
 }
 
 void SCROLLBACKBUFFER::MakeScrollback(int lines, SCROLLBAR* bar)
@@ -169,7 +357,7 @@ void SCROLLBACKBUFFER::MakeScrollback(int lines, SCROLLBAR* bar)
     if (capacity > 0 && capacity < 100)
         capacity = 100;
     if (capacity != MaxLinesLimit) {
-        MUTEXLOCK lock(Lock);
+        GUARD lock(*this);
         if (Lines) {
             ClearAll();
             FreeTable();
@@ -193,10 +381,8 @@ void SCROLLBACKBUFFER::MakeScrollback(int lines, SCROLLBAR* bar)
 void SCROLLBACKBUFFER::DropOldest(int n)
 {
     n = std::min(n, NumLines);
-    for (int i = 0; i < n; ++i) {
-        PackedBytes -= PackedSize(Lines[i].Data);
-        std::free(Lines[i].Data);
-    }
+    for (int i = 0; i < n; ++i)
+        FreeRow(*Store, Lines[i].Data);
     std::memmove(Lines, Lines + n, size_t(NumLines - n) * sizeof(SCROLLLINE));
     std::memset(Lines + (NumLines - n), 0, size_t(n) * sizeof(SCROLLLINE));
     NumLines -= n;
@@ -225,19 +411,17 @@ void SCROLLBACKBUFFER::AddLine(VIOCELL const* cells, int length, signed char not
     int const before = NumLines;
     bool const dim = !Host->NoDim();
     {
-        MUTEXLOCK lock(Lock);
+        GUARD lock(*this);
         if (NumLines >= MaxLinesLimit)
             DropOldest(std::max(1, MaxLinesLimit / 10));
         VIOASSERT(NumLines < MaxLinesLimit, "this->NumLines<this->MaxLinesLimit");
         if (NumLines >= TableSize)
             return;
         VIOASSERT(Lines[NumLines].Data == nullptr, "this->Lines[this->NumLines].Cells==NULL");
-        std::free(Lines[NumLines].Data);
-        uint8_t* data = Pack(cells, length, dim, Runs);
-        if (data) {
-            Lines[NumLines++].Data = data;
-            PackedBytes += PackedSize(data);
-        }
+        FreeRow(*Store, Lines[NumLines].Data);
+        Lines[NumLines].Data = Pack(cells, length, dim, Runs, *Store);
+        if (Lines[NumLines].Data)
+            ++NumLines;
         if (notify && !Viewer)
             CurLineIdx = NumLines;
     }
@@ -255,7 +439,7 @@ int SCROLLBACKBUFFER::PopLine(VIOCELL** out, signed char keep)
 {
     if (out)
         *out = nullptr;
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!Lines || NumLines == 0)
         return -1;
     uint8_t* const data = Lines[NumLines - 1].Data;
@@ -265,8 +449,7 @@ int SCROLLBACKBUFFER::PopLine(VIOCELL** out, signed char keep)
         Unpack(data, *out, len);
     }
     if (!keep) {
-        PackedBytes -= PackedSize(data);
-        std::free(data);
+        FreeRow(*Store, data);
         Lines[NumLines - 1].Data = nullptr;
         --NumLines;
         if (CurLineIdx >= NumLines)
@@ -279,7 +462,7 @@ int SCROLLBACKBUFFER::PopLine(VIOCELL** out, signed char keep)
 
 int SCROLLBACKBUFFER::CountWrappedRows(int limit, bool onlyWrapped)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!Lines || NumLines == 0)
         return 0;
     int i = NumLines - 1;
@@ -297,7 +480,7 @@ int SCROLLBACKBUFFER::PopFullWrappedLine(VIOCELL** out, signed char onlyWrapped)
 {
     if (out)
         *out = nullptr;
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     int const rows = CountWrappedRows(NumLines, onlyWrapped != 0);
     if (rows == 0)
         return 0;
@@ -327,7 +510,7 @@ int SCROLLBACKBUFFER::PopFullWrappedLine(VIOCELL** out, signed char onlyWrapped)
 
 int SCROLLBACKBUFFER::UnpackLine(int line, VIOCELL* out, int max)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!Lines || !out || line < 0 || line >= NumLines || max <= 0)
         return 0;
     uint8_t const* data = Lines[line].Data;
@@ -348,7 +531,7 @@ int SCROLLBACKBUFFER::UnpackLine(int line, wchar_t* out, int max)
 {
     if (!out || max <= 0)
         return 0;
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!Lines || line < 0 || line >= NumLines) {
         out[0] = 0;
         return 0;
@@ -365,7 +548,7 @@ int SCROLLBACKBUFFER::UnpackLine(int line, wchar_t* out, int max)
 
 int SCROLLBACKBUFFER::LineLength(int line)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!Lines || line < 0 || line >= NumLines)
         return 0;
     return PackedLength(Lines[line].Data);
@@ -373,7 +556,7 @@ int SCROLLBACKBUFFER::LineLength(int line)
 
 void SCROLLBACKBUFFER::RegisterViewer(SCROLLBACKWIN* viewer)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     Viewer = viewer;
 }
 
@@ -391,15 +574,14 @@ void SCROLLBACKBUFFER::SetScrollbars(SCROLLBAR& bar, int page)
 
 void SCROLLBACKBUFFER::ClearAll()
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!Lines)
         return;
     for (int i = 0; i < NumLines; ++i) {
         VIOASSERT(Lines[i].Data != nullptr, "this->Lines[i].Cells!=NULL");
-        std::free(Lines[i].Data);
+        FreeRow(*Store, Lines[i].Data);
         Lines[i].Data = nullptr;
     }
-    PackedBytes = 0;
     NumLines = 0;
     CurLineIdx = 0;
     SelStartLine = -1;
@@ -409,7 +591,7 @@ void SCROLLBACKBUFFER::ClearAll()
 
 void SCROLLBACKBUFFER::SetHoverLink(int line, int from, int to)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     HoverLine = line >= 0 && line < NumLines ? line : -1;
     HoverFrom = from;
     HoverTo = to;
@@ -417,8 +599,16 @@ void SCROLLBACKBUFFER::SetHoverLink(int line, int from, int to)
 
 size_t SCROLLBACKBUFFER::MemoryUsed()
 {
-    MUTEXLOCK lock(Lock);
-    return PackedBytes + size_t(TableSize) * sizeof(SCROLLLINE);
+    GUARD lock(*this);
+    return Store->Bytes() + size_t(TableSize) * sizeof(SCROLLLINE);
+}
+
+size_t SCROLLBACKBUFFER::LineBytes(int line)
+{
+    GUARD lock(*this);
+    if (!Lines || line < 0 || line >= NumLines)
+        return 0;
+    return PackedSize(Lines[line].Data);
 }
 
 namespace {
@@ -449,7 +639,7 @@ void SCROLLBACKBUFFER::SaveScrollbackDataToDestination(int dest)
     // screen lock is never taken while this buffer's lock is held.
     std::vector<std::u32string> texts;
     {
-        MUTEXLOCK lock(Lock);
+        GUARD lock(*this);
         texts.reserve(size_t(NumLines));
         std::vector<VIOCELL> cells;
         for (int i = 0; i < NumLines; ++i) {

@@ -1,7 +1,7 @@
 // SCROLLBACKBUFFER, the rows that have scrolled off the top of a session's
 // screen.
 //
-// Rows are stored packed: one allocation per row holding the row's length,
+// Rows are stored packed: one block per row holding the row's length,
 // its attribute runs (one 8-byte record per run of cells with equal
 // attribute, extra bits and colours: a VIOCELL whose character field holds
 // the run's length) and its characters (one byte each when all are below
@@ -25,6 +25,7 @@
 #include "velmot/core/osyssync.h"
 
 #include <atomic>
+#include <memory>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -64,6 +65,8 @@ public:
     // The session's current code page.
     virtual int SessionCodePage() { return 1252; }
 };
+
+class ROWSTORE;
 
 // One stored row: its packed data (null for an empty slot).
 struct SCROLLLINE {
@@ -116,9 +119,27 @@ public:
     // line get the link bit when unpacked; line -1 clears it.
     void SetHoverLink(int line, int from, int to);
 
-    // Bytes held by the stored rows (their packed data, without the
-    // allocator's own overhead) and by the table.
+    // Bytes the buffer holds: the chunks and rows of its store and its
+    // table.
     size_t MemoryUsed();
+    // The packed size of one stored line.
+    size_t LineBytes(int line);
+
+    // The buffer's lock as its own operations take it: a thread that holds
+    // it through a GUARD does not take it again. The screen holds one
+    // through a whole write, so that each scrolled row costs no lock.
+    class GUARD {
+    public:
+        explicit GUARD(SCROLLBACKBUFFER& sb);
+        ~GUARD();
+        GUARD(GUARD const&) = delete;
+        GUARD& operator=(GUARD const&) = delete;
+
+    private:
+        SCROLLBACKBUFFER& Buffer;
+        SCROLLBACKBUFFER const* Previous = nullptr;
+        bool Took = false;
+    };
 
     // The application-wide switch that suspends recording (off by
     // default).
@@ -148,7 +169,7 @@ private:
     VIO* Screen = nullptr;
     SCROLLLINE* Lines = nullptr;
     int TableSize = 0;
-    size_t PackedBytes = 0;
+    std::unique_ptr<ROWSTORE> Store;
     // Scratch for the attribute runs of the row being packed.
     std::vector<uint64_t> Runs;
 };

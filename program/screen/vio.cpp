@@ -16,12 +16,40 @@ using vioutils::Cell;
 
 namespace {
 
+// The screen whose lock this thread holds through a GUARD (the innermost
+// one, when a thread holds several). Initial-exec: the screen lives in the
+// program, never in a module loaded later.
+thread_local VIO* tHeld __attribute__((tls_model("initial-exec"))) = nullptr;
+
 // Sizes beyond these are taken as these: the largest screen still paints in
 // reasonable time and its rows fit the scroll-back's length field.
 constexpr int kMaxWidth = 4096;
 constexpr int kMaxHeight = 4096;
 
 } // namespace
+
+VIO::GUARD::GUARD(VIO& vio, int timeout) : Screen(vio)
+{
+    if (tHeld == &vio) {
+        Ok = true;
+        return;
+    }
+    Ok = vio.Lock.Obtain(timeout);
+    Took = Ok;
+    if (Took) {
+        Previous = tHeld;
+        tHeld = &vio;
+    }
+}
+
+VIO::GUARD::~GUARD()
+{
+    if (!Took)
+        return;
+    Screen.FlushIfDue();
+    tHeld = Previous;
+    Screen.Lock.Release();
+}
 
 VIO::VIO(VIOHOST* host, SCROLLBACKBUFFER* scrollback)
     : Host(host ? host : &NullHost), Scrollback(scrollback), Uni(UNICODE::GetInstance())
@@ -42,7 +70,7 @@ VIOCELL VIO::ScreenMakeEndCell()
 
 bool VIO::ScreenValidateEndCell()
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!RowTable)
         return true;
     bool ok = true;
@@ -65,7 +93,8 @@ VIOCELL VIO::BlankCell() const
 bool VIO::AllocRows(int width, int height)
 {
     size_t const stride = size_t(width) + 1;
-    auto* table = new (std::nothrow) VIOROW[size_t(height) + 1]{};
+    int const slots = 2 * height + 1 + 256;
+    auto* table = new (std::nothrow) VIOROW[size_t(slots)]{};
     auto* pool = new (std::nothrow) VIOCELL[stride * size_t(height)];
     if (!table || !pool) {
         delete[] table;
@@ -81,8 +110,11 @@ bool VIO::AllocRows(int width, int height)
         vioutils::Store(cells + width, end);
         table[y].Cells = cells;
     }
+    RowBase = table;
+    RowSlots = slots;
     RowTable = table;
     CellPool = pool;
+    AnyLineAttr = false;
     ScreenWidth = width;
     ScreenHeight = height;
     DirtyRect = RECT{};
@@ -92,16 +124,18 @@ bool VIO::AllocRows(int width, int height)
 
 void VIO::FreeRows()
 {
-    delete[] RowTable;
+    delete[] RowBase;
     delete[] CellPool;
+    RowBase = nullptr;
     RowTable = nullptr;
+    RowSlots = 0;
     CellPool = nullptr;
 }
 
 void VIO::Init(int width, int height)
 {
     {
-        MUTEXLOCK lock(Lock);
+        GUARD lock(*this);
         width = std::clamp(width, 1, kMaxWidth);
         height = std::clamp(height, 1, kMaxHeight);
         CursorX = CursorY = 0;
@@ -129,7 +163,7 @@ void VIO::Init(int width, int height)
 
 void VIO::Cleanup2()
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     FreeRows();
     if (CursorTimerRunning) {
         Host->StopTimer(257);
@@ -139,13 +173,14 @@ void VIO::Cleanup2()
 
 void VIO::Cleanup()
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     Cleanup2();
     ReleaseFont();
     ScreenWidth = ScreenHeight = 0;
     CursorX = CursorY = 0;
     CurAttrib = 0;
-    CurFore = CurBack = 0;
+    CurFore = 0;
+    CurBack = 0;
     CellWidth = CellHeight = 0;
     Running = false;
 }
@@ -212,7 +247,7 @@ void VIO::GetCursorPos(int* x, int* y)
 
 void VIO::SetScreenAttr(int back, int fore, int attrib)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!RowTable)
         return;
     for (int y = 0; y < ScreenHeight; ++y) {
@@ -231,28 +266,29 @@ void VIO::SetScreenAttr(int back, int fore, int attrib)
 
 void VIO::SetMode(int n)
 {
-    MUTEXLOCK lock(Lock);
+    // The attribute state is the emulation's: no lock (see CurAttrib).
+    constexpr auto relaxed = std::memory_order_relaxed;
     if (n == 0) {
-        CurAttrib = 0;
-        CurFore = Profile.ColorFore;
-        CurBack = Profile.ColorBack;
+        CurAttrib.store(0, relaxed);
+        CurFore.store(Profile.ColorFore, relaxed);
+        CurBack.store(Profile.ColorBack, relaxed);
     } else if (n > 0 && n < 16) {
-        CurAttrib |= 1 << n;
+        CurAttrib.store(CurAttrib.load(relaxed) | 1 << n, relaxed);
     } else if (n < 0 && n > -16) {
-        CurAttrib &= ~(1 << -n);
+        CurAttrib.store(CurAttrib.load(relaxed) & ~(1 << -n), relaxed);
     }
 }
 
 void VIO::SetCodepage(int codePage)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     CodePage = codePage == -1 ? Profile.CodePage : codePage;
     Utf8State = UNICODE_UTF8STATE{};
 }
 
 void VIO::SetInverse(int on)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     bool const value = on != 0;
     if (value == Inverse)
         return;
@@ -263,7 +299,7 @@ void VIO::SetInverse(int on)
 void VIO::SetCursorPos(int x, int y)
 {
     {
-        MUTEXLOCK lock(Lock);
+        GUARD lock(*this);
         HideCursor();
         int const height = std::max(ScreenHeight, 1);
         int const width = std::max(ScreenWidth, 1);
@@ -277,7 +313,7 @@ void VIO::SetCursorPos(int x, int y)
 
 bool VIO::InheritAttrib(signed char repaint)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!RowTable)
         return false;
     constexpr int kNotInherited = VIOATTR_FIELD | VIOATTR_PROTECTED | VIOATTR_LINEEND | VIOATTR_WRAPPED;
@@ -313,19 +349,19 @@ int VIO::Do(int code, int p0, int p1)
 {
     switch (code) {
     case VIODO_INHERIT: {
-        MUTEXLOCK lock(Lock);
+        GUARD lock(*this);
         Inherit = p0 != 0;
         return 0;
     }
     case VIODO_CURSORONOFF: {
-        MUTEXLOCK lock(Lock);
+        GUARD lock(*this);
         HideCursor();
         CursorState = p0 != 0 ? (Host->HasFocus() ? 1 : -1) : 0;
         UpdateCursor();
         return 0;
     }
     case VIODO_CURSORSHAPE: {
-        MUTEXLOCK lock(Lock);
+        GUARD lock(*this);
         HideCursor();
         if (p0 != -1)
             CursorType = p0 ? VIOCURSOR_BLOCK : VIOCURSOR_UNDERLINE;
@@ -340,19 +376,16 @@ int VIO::Do(int code, int p0, int p1)
         UpdateCursor();
         return 0;
     }
-    case VIODO_COLORS: {
-        MUTEXLOCK lock(Lock);
+    case VIODO_COLORS:
         if (p0 != -1)
-            CurFore = p0;
+            CurFore.store(p0, std::memory_order_relaxed);
         if (p1 != -1)
-            CurBack = p1;
+            CurBack.store(p1, std::memory_order_relaxed);
         return 0;
-    }
     case VIODO_ATTRIB: {
-        MUTEXLOCK lock(Lock);
-        int const old = CurAttrib;
+        int const old = CurAttrib.load(std::memory_order_relaxed);
         if (p0 != -1)
-            CurAttrib = p0 & 0xFFFF;
+            CurAttrib.store(p0 & 0xFFFF, std::memory_order_relaxed);
         return old;
     }
     case VIODO_INHERITNOW:
@@ -360,7 +393,7 @@ int VIO::Do(int code, int p0, int p1)
             InheritAttrib(static_cast<signed char>(p0 != 0));
         return 0;
     case VIODO_LINEATTR: {
-        MUTEXLOCK lock(Lock);
+        GUARD lock(*this);
         if (!RowTable)
             return 0;
         int from = p0, to = p0;
@@ -378,6 +411,7 @@ int VIO::Do(int code, int p0, int p1)
                 changed = true;
             }
         }
+        AnyLineAttr = AnyLineAttr || value != 0;
         if (changed)
             MarkAllDirty(1);
         return 0;
@@ -389,7 +423,7 @@ int VIO::Do(int code, int p0, int p1)
         Host->MoveWindow(p0, p1);
         return 0;
     case VIODO_ATTRCELLSPLAIN: {
-        MUTEXLOCK lock(Lock);
+        GUARD lock(*this);
         AttrCellsPlain = p0 != 0;
         return 0;
     }
@@ -400,39 +434,39 @@ int VIO::Do(int code, int p0, int p1)
         VIOASSERT(p0 == -1 && p1 == -1, "p0==-1 && p1==-1");
         return CursorType;
     case VIODO_SETCURSORTYPE: {
-        MUTEXLOCK lock(Lock);
+        GUARD lock(*this);
         HideCursor();
         CursorType = p0;
         UpdateCursor();
         return 0;
     }
     case VIODO_SETWRAPPED: {
-        MUTEXLOCK lock(Lock);
+        GUARD lock(*this);
         if (!WrapSuppress && RowTable && p0 >= 0 && p1 >= 0 && p0 < ScreenWidth && p1 < ScreenHeight)
             RowTable[p1].Cells[p0].attrib |= VIOATTR_WRAPPED;
         return 0;
     }
     case VIODO_ISWRAPPED: {
-        MUTEXLOCK lock(Lock);
+        GUARD lock(*this);
         if (RowTable && p0 >= 0 && p1 >= 0 && p0 < ScreenWidth && p1 < ScreenHeight)
             return (RowTable[p1].Cells[p0].attrib & VIOATTR_WRAPPED) ? 1 : 0;
         return 0;
     }
     case VIODO_WRAPSUPPRESS: {
-        MUTEXLOCK lock(Lock);
+        GUARD lock(*this);
         int const old = WrapSuppress ? 1 : 0;
         if (p0 != -1)
             WrapSuppress = p0 != 0;
         return old;
     }
     case VIODO_LINEEND: {
-        MUTEXLOCK lock(Lock);
+        GUARD lock(*this);
         if (RowTable && p0 >= 0 && p1 >= 0 && p0 < ScreenWidth && p1 < ScreenHeight)
             RowTable[p1].Cells[p0].attrib |= VIOATTR_LINEEND;
         return 0;
     }
     case VIODO_ALTSCREEN: {
-        MUTEXLOCK lock(Lock);
+        GUARD lock(*this);
         int const old = AltScreen ? 1 : 0;
         AltScreen = p0 != 0;
         return old;

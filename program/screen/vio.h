@@ -267,17 +267,42 @@ public:
     VIOPROFILE Profile;
     VIOSETTINGS Settings;
 
-    // The screen lock.
+    // The screen lock. Plug-ins and other callers take it through
+    // AccessVioScreen; the screen's own operations through GUARD.
     MUTEXSEM Lock;
+
+    // The screen lock as the screen's own operations take it. A thread
+    // that holds it through an outer operation (or a GUARD) does not take
+    // it again, and the outermost release flushes the dirty area when it is
+    // due: the window cannot paint while the lock is held, so one
+    // invalidation at the end of an operation shows everything it changed.
+    class GUARD {
+    public:
+        explicit GUARD(VIO& vio) : GUARD(vio, -1) {}
+        // Waits at most `timeout` ms (-1 without limit); see Held.
+        GUARD(VIO& vio, int timeout);
+        ~GUARD();
+        GUARD(GUARD const&) = delete;
+        GUARD& operator=(GUARD const&) = delete;
+        bool Held() const { return Ok; }
+
+    private:
+        VIO& Screen;
+        VIO* Previous = nullptr;
+        bool Took = false;
+        bool Ok = false;
+    };
 
     // ---- State (under the lock) ----
     int ScreenWidth = 0;
     int ScreenHeight = 0;
     int CursorX = 0;
     int CursorY = 0;
-    int CurAttrib = 0;
-    int CurFore = 7;
-    int CurBack = 0;
+    // The rendition new text gets. The emulation changes it between writes
+    // without taking the lock (a write reads it once, at its start).
+    std::atomic<int> CurAttrib{0};
+    std::atomic<int> CurFore{7};
+    std::atomic<int> CurBack{0};
     int CodePage = 1252;
     bool Inverse = false;
     int MarkMode = VIOMARK_NONE;
@@ -332,6 +357,8 @@ private:
     void RefreshTimers();
     void ReleaseFont();
     void MarkCursor();
+    // Flushes the dirty area unless a draw bracket holds it back.
+    void FlushIfDue();
     WINDC* ScreenDC();
 
     VIOHOST NullHost;
@@ -339,8 +366,15 @@ private:
     SCROLLBACKBUFFER* Scrollback;
     bool Running = false;
 
+    // The row table is a window into a longer array, so that a scroll of
+    // the whole screen moves the window instead of every record: the rows
+    // that leave the top go after the end and the window moves down by
+    // them; once it reaches the array's end it is moved back to the start.
+    VIOROW* RowBase = nullptr;
+    int RowSlots = 0;
     VIOROW* RowTable = nullptr;
     VIOCELL* CellPool = nullptr;
+    bool AnyLineAttr = false; // some row has had a line attribute
     VIOCELL Scratch{}; // target of out-of-screen cell accesses
     UNICODE const* Uni;
     UNICODE_UTF8STATE Utf8State{};

@@ -16,10 +16,12 @@
 
 namespace {
 
+// Milliseconds of the coarse monotonic clock: a few ms of resolution are
+// plenty for throttles of 20 ms and more, and it costs no time-stamp read.
 long long NowMs()
 {
     timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
     return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
@@ -34,7 +36,7 @@ bool Empty(RECT const& r) { return r.right <= r.left || r.bottom <= r.top; }
 
 void VIO::SetCellSize(int width, int height)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     CellWidth = std::max(width, 0);
     CellHeight = std::max(height, 0);
 }
@@ -44,7 +46,7 @@ void VIO::MarkCellsDirty(int x, int y, int columns, int rows, int how)
     if (columns <= 0 || rows <= 0 || CellWidth <= 0 || CellHeight <= 0)
         return;
     int scale = 1;
-    if (RowTable) {
+    if (RowTable && AnyLineAttr) {
         // Rows with a line attribute show their cells twice as wide.
         for (int r = std::max(y, 0); r < std::min(y + rows, ScreenHeight); ++r) {
             if (RowTable[r].LineAttr != 0) {
@@ -70,7 +72,7 @@ void VIO::MarkAllDirty(int how)
 
 void VIO::MarkDirty(RECT const* rect, int how)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!rect) {
         DirtyRect = RECT{};
         ContentChanged = false;
@@ -92,7 +94,15 @@ void VIO::MarkDirty(RECT const* rect, int how)
     }
     if (how == 1 || how == 3)
         ContentChanged = true;
+    // The flush itself waits for the release of the outermost GUARD.
+}
+
+void VIO::FlushIfDue()
+{
+    if (Empty(DirtyRect))
+        return;
     if (BracketActive && ThrottleMs != 1) {
+        // A throttle of 0 or less waits for the end of the bracket.
         if (ThrottleMs <= 0 || NowMs() - LastFlush <= ThrottleMs)
             return;
     }
@@ -101,7 +111,7 @@ void VIO::MarkDirty(RECT const* rect, int how)
 
 void VIO::FlushDirty()
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     LastFlush = NowMs();
     if (Empty(DirtyRect))
         return;
@@ -115,7 +125,7 @@ void VIO::FlushDirty()
 
 void VIO::DrawBracket(bool begin)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (begin) {
         if (BracketDepth == 0) {
             HideCursor();
@@ -164,7 +174,7 @@ bool VIO::HideCursor()
 {
     if (BracketActive)
         return false;
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (CursorHidden)
         return false;
     if (CursorState > 0)
@@ -177,7 +187,7 @@ void VIO::UpdateCursor()
 {
     if (BracketActive)
         return;
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (CursorState > 0)
         MarkCursor();
     CursorHidden = false;
@@ -224,7 +234,8 @@ int VIO::OnTimer(int id)
         BlinkSkipStart = 0;
     // The timer runs on the main thread, which never waits long for a busy
     // screen: without the lock this tick only toggles the phase.
-    if (!Lock.Obtain(10))
+    GUARD lock(*this, 10);
+    if (!lock.Held())
         return 1;
     if (RowTable) {
         if (CursorStyle == VIOCURSOR_BLINKING && CursorState > 0 && !CursorHidden) {
@@ -253,14 +264,13 @@ int VIO::OnTimer(int id)
                 MarkCellsDirty(box.left, box.top, box.right - box.left, box.bottom - box.top, 2);
         }
     }
-    Lock.Release();
     return 1;
 }
 
 int VIO::FlashWindow()
 {
     {
-        MUTEXLOCK lock(Lock);
+        GUARD lock(*this);
         MarkAllDirty(1);
         FlashFlag = true;
     }
@@ -293,7 +303,7 @@ void VIO::ReleaseFont()
 
 void VIO::SetFont(wchar_t const* fontString, signed char flag)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     ReleaseFont();
     CodePage = Profile.CodePage;
     wchar_t spec[256] = {};

@@ -59,14 +59,13 @@ void VIO::OnPaint(PAINTSTRUCT& ps)
 
 void VIO::RepaintInRect(WINDC& dc, RECT const& rect, signed char mode)
 {
-    if (!Lock.Obtain(10)) {
+    GUARD lock(*this, 10);
+    if (!lock.Held()) {
         Host->Invalidate(&rect);
         return;
     }
-    if (!RowTable || CellWidth <= 0 || CellHeight <= 0) {
-        Lock.Release();
+    if (!RowTable || CellWidth <= 0 || CellHeight <= 0)
         return;
-    }
     RECT const screen{0, 0, ScreenWidth * CellWidth, ScreenHeight * CellHeight};
     if (mode == MODE_DRAW) {
         // The window's margin beyond the last whole cell.
@@ -103,12 +102,12 @@ void VIO::RepaintInRect(WINDC& dc, RECT const& rect, signed char mode)
         dc.FillRect(&h, rgb);
         dc.FillRect(&v, rgb);
     }
-    Lock.Release();
 }
 
 void VIO::PaintAll(WINDC& dc, signed char mode)
 {
-    if (!Lock.Obtain(10)) {
+    GUARD lock(*this, 10);
+    if (!lock.Held()) {
         Host->Invalidate(nullptr);
         return;
     }
@@ -116,21 +115,19 @@ void VIO::PaintAll(WINDC& dc, signed char mode)
         int x = 0, y = 0;
         MemToScreen(dc, &x, &y, long(ScreenWidth) * ScreenHeight, mode);
     }
-    Lock.Release();
 }
 
 int VIO::MemToScreen(WINDC& dc, int* x, int* y, long cells, signed char mode)
 {
     if (!RowTable || !x || !y)
         return 0;
-    if (!Lock.Obtain(50)) {
+    GUARD lock(*this, 50);
+    if (!lock.Held()) {
         LOGIT("VIO::MemToScreen was locked\n");
         return 0;
     }
-    if (!RowTable || *y < 0 || *y >= ScreenHeight || *x < 0 || *x >= ScreenWidth) {
-        Lock.Release();
+    if (!RowTable || *y < 0 || *y >= ScreenHeight || *x < 0 || *x >= ScreenWidth)
         return 0;
-    }
     int const neededBuffer = std::max(256, ScreenWidth + 1);
     if (RunBufferSize < neededBuffer) {
         delete[] RunBuffer;
@@ -174,7 +171,6 @@ int VIO::MemToScreen(WINDC& dc, int* x, int* y, long cells, signed char mode)
     }
     *x = cx;
     *y = cy;
-    Lock.Release();
     return passed;
 }
 
@@ -342,7 +338,7 @@ void VIO::RenderLinemodeText(WINDC& dc, RECT const& r, wchar_t const* text, int 
 
 void VIO::OnResized(signed char hidden)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     ScreenDC();
     SIZE const client = Host->ClientSize();
     SIZE size = hidden ? SIZE{32, 32} : client;

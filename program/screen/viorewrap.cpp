@@ -36,7 +36,7 @@ void VIO::SetWinSize(int width, int height)
 {
     width = std::clamp(width, 1, 4096);
     height = std::clamp(height, 1, 4096);
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (RowTable && width == ScreenWidth && height == ScreenHeight)
         return;
     int const oldWidth = ScreenWidth, oldHeight = ScreenHeight;
@@ -53,7 +53,7 @@ void VIO::SetWinSize(int width, int height)
         if (CursorX >= 0 && CursorX < oldWidth && CursorY >= 0 && CursorY < oldHeight)
             old[size_t(CursorY) * size_t(oldWidth) + size_t(CursorX)].extattr |= VIOEXT_CURSOR;
     }
-    VIOROW* const oldTable = RowTable;
+    VIOROW* const oldTable = RowBase;
     VIOCELL* const oldPool = CellPool;
     if (!AllocRows(width, height))
         return;

@@ -302,7 +302,7 @@ void VIO::GetString(wchar_t* buffer, int* length, int x, int y, signed char* wra
 {
     if (!length)
         return;
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!buffer || x < 0 || y < 0 || !RowTable || y >= ScreenHeight || x >= ScreenWidth) {
         *length = 0;
         if (wrapped)
@@ -346,7 +346,7 @@ void VIO::GetCells(VIOCELL* buffer, int* count, int x, int y)
 {
     if (!count)
         return;
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!buffer || !RowTable || x < 0 || y < 0 || x >= ScreenWidth || y >= ScreenHeight) {
         *count = 0;
         return;
@@ -368,7 +368,7 @@ void VIO::GetCells(VIOCELL* buffer, int* count, int x, int y)
 
 void VIO::SetMarkArea(int mode, int x1, int y1, int x2, int y2, signed char repaint)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (y1 > y2 || (y1 == y2 && x1 > x2)) {
         std::swap(x1, x2);
         std::swap(y1, y2);
@@ -427,7 +427,7 @@ bool VIO::HandleMouseHover(int x, int y, STRING* link)
 {
     if (!Running)
         return false;
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!RowTable)
         return false;
     int const total = ScreenWidth * ScreenHeight;

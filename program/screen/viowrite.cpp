@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <climits>
 #include <cwchar>
+#include <optional>
 
 using vioutils::Bits;
 using vioutils::Cell;
@@ -137,7 +138,7 @@ void VIO::WriteCell(int index, uint16_t c, VIOCELL style, bool wide, RECT& dirty
 
 void VIO::CharToMem(wchar_t c, int index, int attrib, bool wide)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!RowTable || index < 0 || index >= ScreenWidth * ScreenHeight)
         return;
     uint32_t u = wide ? uint32_t(c) : uint32_t(ByteToChar(char(c & 0xFF)));
@@ -152,7 +153,7 @@ void VIO::CharToMem(wchar_t c, int index, int attrib, bool wide)
 
 int VIO::TextToMem(wchar_t const* text, int length, int x, int y)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!RowTable || !text || x < 0 || y < 0)
         return 0;
     int const total = ScreenWidth * ScreenHeight;
@@ -261,9 +262,15 @@ void VIO::conputws(wchar_t const* text, long length)
         return;
     if (length < 0)
         length = long(std::wcslen(text));
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!RowTable || length == 0)
         return;
+    // Rows that scroll off go to the scroll-back one by one; its lock is
+    // taken once for the whole write (the screen lock comes first, as
+    // always).
+    std::optional<SCROLLBACKBUFFER::GUARD> history;
+    if (Scrollback)
+        history.emplace(*Scrollback);
     bool const hid = HideCursor();
     VIOCELL const style = StyleCell(CurAttrib);
     WriteStyle = Bits(style);
@@ -319,7 +326,7 @@ void VIO::conputs(char const* text, long length)
         return;
     if (length < 0)
         length = long(std::strlen(text));
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     constexpr long kChunk = 4096;
     wchar_t buffer[kChunk];
     for (long done = 0; done < length;) {
@@ -339,7 +346,7 @@ void VIO::conputs(char const* text, long length)
 
 void VIO::WriteWideByte(wchar_t c, int count, int x, int y, int attrib)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!RowTable)
         return;
     // Out-of-screen coordinates are reported and write nothing.
@@ -355,7 +362,7 @@ void VIO::WriteWideByte(wchar_t c, int count, int x, int y, int attrib)
     bool const doubleWidth = u > 0x2FFF && Uni->IsDoubleWidthCJK_Full(c);
     if (u > 0xFFFF)
         u = 0xFFFD;
-    VIOCELL const style = StyleCell(attrib == -1 ? CurAttrib : attrib);
+    VIOCELL const style = StyleCell(attrib == -1 ? CurAttrib.load() : attrib);
     RECT dirty{};
     for (int i = 0; i < count; ++i)
         WriteCell(start + i, uint16_t(u), style, doubleWidth, dirty);
@@ -394,7 +401,7 @@ void VIO::BlankRow(int y, int x1, int x2)
 
 void VIO::ScrollArea(int x1, int y1, int x2, int y2, int lines, int mode)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!RowTable)
         return;
     if (x1 > x2)
@@ -419,7 +426,17 @@ void VIO::ScrollArea(int x1, int y1, int x2, int y2, int lines, int mode)
     if (mode == VIOSCROLL_UP) {
         if (ScrollbackTakesRows())
             AddRowsToScrollback(y1, n, x1, x2);
-        if (fullWidth) {
+        if (fullWidth && y1 == 0 && y2 == ScreenHeight - 1) {
+            int const height = ScreenHeight;
+            if ((RowTable - RowBase) + height + n + 1 > RowSlots) {
+                std::memmove(RowBase, RowTable, size_t(height) * sizeof(VIOROW));
+                RowTable = RowBase;
+            }
+            for (int k = 0; k < n; ++k)
+                RowTable[height + k] = RowTable[k];
+            RowTable += n;
+            RowTable[height] = VIOROW{};
+        } else if (fullWidth) {
             std::rotate(RowTable + y1, RowTable + y1 + n, RowTable + y2 + 1);
         } else {
             for (int y = y1; y + n <= y2; ++y) {
@@ -452,7 +469,7 @@ void VIO::MoveArea(int fromX, int fromY, int toX, int toY, int count)
 {
     if (count < 1)
         return;
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!RowTable)
         return;
     // Both ranges must lie inside their rows; the count is cut to fit
@@ -471,7 +488,7 @@ void VIO::MoveArea(int fromX, int fromY, int toX, int toY, int count)
 
 int VIO::ScreenToScrollback(int fromRow)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!RowTable)
         return ScreenHeight;
     fromRow = std::max(fromRow, 0);
@@ -482,7 +499,7 @@ int VIO::ScreenToScrollback(int fromRow)
 
 void VIO::Erase(int x, int y, int length, int eraseProtected, char fill)
 {
-    MUTEXLOCK lock(Lock);
+    GUARD lock(*this);
     if (!RowTable || y >= ScreenHeight)
         return;
     x = std::clamp(x, 0, ScreenWidth - 1);
