@@ -1,20 +1,31 @@
-// A terminal screen drawn the way the terminal draws it: through WINDC,
-// runs of 8 cells with changing colours and attributes (bold, underline,
-// inverse), each run one StringOutW with an opaque background. One
+// A terminal screen drawn the way the terminal draws it: runs of 8 cells
+// with changing colours and attributes (bold, underline, inverse). One
 // iteration is one full frame; "fps" is frames per second.
 //
-// - Bitmap: into a MEMORYBITMAP (what the screen keeps off screen).
-// - WindowPaint: into a window's view during its paint event (a WINDC over
-//   the paint pass's context), the view repainted once per frame.
-// - WindowViaBitmap: into the window's off-screen bitmap outside a paint
+// Through CELLPAINTER, one Run per run (what the screen paints with):
+// - CellsBitmap: into a MEMORYBITMAP (what the screen keeps off screen).
+// - CellsWindowPaint: into an opaque view during its paint event (a WINDC
+//   over the paint pass's context), the view repainted once per frame.
+// - CellsWindowRow: one row changed per iteration, its rectangle marked
+//   and painted by the event loop (a terminal printing a line).
+// - CellsViaBitmap: into the window's off-screen bitmap outside a paint
 //   pass (a WINDC bound to the window), then the repaint that copies it.
-// - Run: one run of 8 cells, to show the cost per call.
+// Next to them, bare Qt doing the same (QtCells*: one QPainter, per run a
+// fill, a glyph run and an underline; through the platform's reference
+// helper, so this file includes no Qt), and the older way through
+// StringOutW with an opaque background (Screen*), one call per run too.
+// The ratios at the end compare each with its reference.
 //
-// Run with QT_QPA_PLATFORM=offscreen (scripts/bench does).
+// - Run: one run of 8 cells through StringOutW, to show the cost per call.
+//
+// Run with QT_QPA_PLATFORM=offscreen (scripts/bench does) or on a display.
 #include <benchmark/benchmark.h>
 
+#include "bench/support/ratio.h"
+#include "platform/draw/benchref.h"
 #include "platform/draw/bitmap.h"
 #include "platform/draw/context.h"
+#include "platform/draw/viewsupport.h"
 #include "platform/events/application.h"
 #include "platform/events/event.h"
 #include "platform/events/paint.h"
@@ -31,6 +42,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -54,10 +66,12 @@ Attributes AttributesOf(int row, int run, int frame)
                       ((h >> 17) & 7) == 0};
 }
 
+uint32_t Argb(COLORREF c) { return 0xFF000000u | (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF); }
+
 // The screen's content and its two fonts; draws a frame through any WINDC.
 struct Screen {
     int cols, rows;
-    int cellWidth = 0, cellHeight = 0;
+    int cellWidth = 0, cellHeight = 0, baseline = 0;
     COREFONT* normal = nullptr;
     COREFONT* bold = nullptr;
     std::wstring text;
@@ -72,10 +86,11 @@ struct Screen {
         MEMORYBITMAP probe(10, 10);
         WINDC dc(probe, probe.GetRect(), true);
         dc.SelectFont(normal);
-        SIZE cell = dc.GetFontSize();
+        int descent = 0;
+        dc.GetFontSize(&cellWidth, &cellHeight, &descent);
         dc.DeselectFont(normal);
-        cellWidth = cell.cx;
-        cellHeight = cell.cy;
+        baseline = cellHeight - descent;
+        text32.resize(text.size());
     }
     ~Screen()
     {
@@ -89,9 +104,68 @@ struct Screen {
     // New content for each frame, so no run repeats the last one.
     void Fill(int frame)
     {
-        for (size_t i = 0; i < text.size(); ++i)
-            text[i] = wchar_t(L'!' + (i * 7 + size_t(frame)) % 94);
+        for (int row = 0; row < rows; ++row)
+            FillRow(frame, row);
     }
+    void FillRow(int frame, int row)
+    {
+        for (size_t i = size_t(row) * size_t(cols); i < size_t(row + 1) * size_t(cols); ++i) {
+            text[i] = wchar_t(L'!' + (i * 7 + size_t(frame)) % 94);
+            text32[i] = char32_t(text[i]);
+        }
+    }
+
+    // The rows a paint of this area draws, as the screen works them out.
+    static void RowsOf(RECT const& area, int cellHeight, int rows, int* first, int* last)
+    {
+        *first = std::max(0, int(area.top) / cellHeight);
+        *last = std::min(rows, (int(area.bottom) - 1) / cellHeight + 1);
+    }
+
+    // Rows [first, last) through CELLPAINTER, one Run per run.
+    void DrawCells(WINDC& dc, int frame, int first, int last)
+    {
+        CELLPAINTER cells(dc, SIZE{cellWidth, cellHeight}, baseline);
+        for (int row = first; row < last; ++row) {
+            const int y = row * cellHeight;
+            for (int col = 0, run = 0; col < cols; col += kRun, ++run) {
+                const int n = std::min(kRun, cols - col);
+                Attributes a = AttributesOf(row, run, frame);
+                cells.Run(col * cellWidth, y, &text[size_t(row) * size_t(cols) + size_t(col)], n,
+                          a.bold ? bold : normal, a.inverse ? a.bg : a.fg, a.inverse ? a.fg : a.bg,
+                          a.underline ? CELLPAINTER::UNDERLINE : 0);
+            }
+        }
+    }
+
+    // The same runs for the bare-Qt reference.
+    const std::vector<plat::benchref::CellRunRef>& Runs(int frame, int first, int last)
+    {
+        refRuns.clear();
+        for (int row = first; row < last; ++row)
+            for (int col = 0, run = 0; col < cols; col += kRun, ++run) {
+                Attributes a = AttributesOf(row, run, frame);
+                plat::benchref::CellRunRef r;
+                r.x = col * cellWidth;
+                r.y = row * cellHeight;
+                r.text = &text32[size_t(row) * size_t(cols) + size_t(col)];
+                r.count = std::min(kRun, cols - col);
+                r.fore = Argb(a.inverse ? a.bg : a.fg);
+                r.back = Argb(a.inverse ? a.fg : a.bg);
+                r.bold = a.bold;
+                r.underline = a.underline;
+                refRuns.push_back(r);
+            }
+        return refRuns;
+    }
+
+    plat::benchref::QtCells Reference() const
+    {
+        return plat::benchref::QtCells("DejaVu Sans Mono", 15, cellWidth, cellHeight, baseline);
+    }
+
+    std::u32string text32;
+    std::vector<plat::benchref::CellRunRef> refRuns;
 
     void Draw(WINDC& dc, int frame)
     {
@@ -136,19 +210,14 @@ public:
                                     plat::ViewId{plat::FourCC("BNCH"), 1});
         static const plat::EventType kDraw[] = {{plat::kEventClassControl, plat::kEventControlDraw}};
         plat::InstallHandler(plat::ViewTarget(View), kDraw, [this](plat::HandlerCall&, plat::Event& e) {
-            plat::PainterRef painter = nullptr;
-            e.Get(plat::kParamDrawContext, plat::kTypePainter, &painter);
-            auto context = plat::DrawContext::ForPainter(painter);
-            if (!context)
+            PAINTPASS pass(e);
+            if (!pass.IsValid())
                 return plat::kErrEventNotHandled;
             ++Paints;
-            if (OnPaint) {
-                PAINTSTRUCT ps;
-                ps.hdc = context.get();
-                OnPaint(ps);
-            } else if (Memory) {
-                Memory->Draw(0, 0, context.get());
-            }
+            if (OnPaint)
+                OnPaint(pass.Ps);
+            else if (Memory)
+                Memory->Draw(0, 0, pass.Ps.hdc);
             return plat::kNoErr;
         });
         plat::ShowWindow(Win, true);
@@ -266,6 +335,165 @@ void BM_ScreenWindowViaBitmap(benchmark::State& state)
     Report(state, screen);
 }
 
+void BM_CellsBitmap(benchmark::State& state)
+{
+    Screen screen(int(state.range(0)), int(state.range(1)));
+    if (!screen.Ok()) {
+        state.SkipWithError("no font");
+        return;
+    }
+    MEMORYBITMAP bitmap(screen.Width(), screen.Height());
+    WINDC dc(bitmap, bitmap.GetRect(), true);
+    int frame = 0;
+    for (auto _ : state) {
+        screen.Fill(frame);
+        screen.DrawCells(dc, frame, 0, screen.rows);
+        ++frame;
+        benchmark::DoNotOptimize(bitmap.GetBitmap()->Data());
+    }
+    Report(state, screen);
+}
+
+void BM_QtCellsImage(benchmark::State& state)
+{
+    Screen screen(int(state.range(0)), int(state.range(1)));
+    plat::benchref::QtCells ref = screen.Reference();
+    if (!screen.Ok() || !ref.Ok()) {
+        state.SkipWithError("no font");
+        return;
+    }
+    int frame = 0;
+    for (auto _ : state) {
+        screen.Fill(frame);
+        ref.DrawIntoImage(screen.Width(), screen.Height(), screen.Runs(frame, 0, screen.rows));
+        ++frame;
+    }
+    Report(state, screen);
+}
+
+// The pane of the cell benchmarks: opaque, as a terminal's view is, and
+// painting the rows its paint pass asks for.
+void PaintCells(Pane& pane, Screen& screen, const int& frame)
+{
+    plat::SetViewOpaque(pane.View, true);
+    pane.OnPaint = [&](PAINTSTRUCT& ps) {
+        WINDC dc(ps, pane);
+        int first = 0, last = 0;
+        Screen::RowsOf(ps.rcPaint, screen.cellHeight, screen.rows, &first, &last);
+        screen.DrawCells(dc, frame, first, last);
+    };
+}
+
+void BM_CellsWindowPaint(benchmark::State& state)
+{
+    Screen screen(int(state.range(0)), int(state.range(1)));
+    if (!screen.Ok()) {
+        state.SkipWithError("no font");
+        return;
+    }
+    Pane pane(screen.Width(), screen.Height());
+    int frame = 0;
+    PaintCells(pane, screen, frame);
+    const int before = pane.Paints;
+    for (auto _ : state) {
+        screen.Fill(frame);
+        pane.Render();
+        ++frame;
+    }
+    if (pane.Paints - before < frame)
+        state.SkipWithError("the view was not painted once per frame");
+    Report(state, screen);
+}
+
+void BM_QtCellsWindow(benchmark::State& state)
+{
+    Screen screen(int(state.range(0)), int(state.range(1)));
+    plat::benchref::QtCells ref = screen.Reference();
+    if (!screen.Ok() || !ref.Ok() || !ref.OpenWindow(screen.Width(), screen.Height())) {
+        state.SkipWithError("no font or window");
+        return;
+    }
+    int frame = 0;
+    for (auto _ : state) {
+        screen.Fill(frame);
+        ref.RepaintWindow(screen.Runs(frame, 0, screen.rows));
+        ++frame;
+    }
+    Report(state, screen);
+}
+
+void BM_CellsWindowRow(benchmark::State& state)
+{
+    Screen screen(int(state.range(0)), int(state.range(1)));
+    if (!screen.Ok()) {
+        state.SkipWithError("no font");
+        return;
+    }
+    Pane pane(screen.Width(), screen.Height());
+    int frame = 0;
+    PaintCells(pane, screen, frame);
+    screen.Fill(frame);
+    pane.Render();
+    for (auto _ : state) {
+        ++frame;
+        const int row = frame % screen.rows;
+        screen.FillRow(frame, row);
+        const plat::RectI r{0, row * screen.cellHeight, screen.Width(), (row + 1) * screen.cellHeight};
+        const int before = pane.Paints;
+        plat::SetViewNeedsDisplay(pane.View, &r);
+        while (pane.Paints == before)
+            plat::ProcessPendingEvents(1000);
+    }
+    Report(state, screen);
+}
+
+void BM_QtCellsWindowRow(benchmark::State& state)
+{
+    Screen screen(int(state.range(0)), int(state.range(1)));
+    plat::benchref::QtCells ref = screen.Reference();
+    if (!screen.Ok() || !ref.Ok() || !ref.OpenWindow(screen.Width(), screen.Height())) {
+        state.SkipWithError("no font or window");
+        return;
+    }
+    int frame = 0;
+    screen.Fill(frame);
+    ref.RepaintWindow(screen.Runs(frame, 0, screen.rows));
+    for (auto _ : state) {
+        ++frame;
+        const int row = frame % screen.rows;
+        screen.FillRow(frame, row);
+        ref.UpdateWindowRows(screen.Runs(frame, row, row + 1), row * screen.cellHeight,
+                             (row + 1) * screen.cellHeight);
+    }
+    Report(state, screen);
+}
+
+void BM_CellsViaBitmap(benchmark::State& state)
+{
+    Screen screen(int(state.range(0)), int(state.range(1)));
+    if (!screen.Ok()) {
+        state.SkipWithError("no font");
+        return;
+    }
+    Pane pane(screen.Width(), screen.Height());
+    plat::SetViewOpaque(pane.View, true);
+    const int before = pane.Paints;
+    int frame = 0;
+    for (auto _ : state) {
+        screen.Fill(frame);
+        {
+            WINDC dc(pane);
+            dc.AutoFlush = false; // the repaint below covers it all
+            screen.DrawCells(dc, frame, 0, screen.rows);
+        }
+        pane.Render();
+        ++frame;
+    }
+    if (pane.Paints - before < frame)
+        state.SkipWithError("the view was not painted once per frame");
+    Report(state, screen);
+}
+
 void BM_Run(benchmark::State& state)
 {
     Screen screen(8, 1);
@@ -282,6 +510,13 @@ void BM_Run(benchmark::State& state)
     dc.DeselectFont(screen.normal);
 }
 
+BENCHMARK(BM_CellsBitmap)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QtCellsImage)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CellsWindowPaint)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QtCellsWindow)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CellsWindowRow)->Args({200, 50})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_QtCellsWindowRow)->Args({200, 50})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CellsViaBitmap)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScreenBitmap)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScreenWindowPaint)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScreenWindowViaBitmap)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
@@ -298,11 +533,14 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_windraw: the window system does not start\n");
         return 1;
     }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    benchsupport::RatioReporter reporter;
+    reporter.AddPair("BM_CellsBitmap/200/50", "BM_QtCellsImage/200/50");
+    reporter.AddPair("BM_CellsWindowPaint/200/50", "BM_QtCellsWindow/200/50");
+    reporter.AddPair("BM_CellsWindowRow/200/50", "BM_QtCellsWindowRow/200/50");
+    reporter.AddPair("BM_CellsViaBitmap/200/50", "BM_QtCellsWindow/200/50");
+    reporter.AddPair("BM_ScreenBitmap/200/50", "BM_QtCellsImage/200/50");
+    reporter.AddPair("BM_ScreenWindowViaBitmap/200/50", "BM_QtCellsWindow/200/50");
+    const int rc = benchsupport::RunWithRatios(argc, argv, reporter);
     plat::StopApplication();
-    return 0;
+    return rc;
 }

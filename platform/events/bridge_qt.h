@@ -13,6 +13,7 @@
 
 class QPainter;
 class QRect;
+class QRegion;
 
 namespace plat::bridge {
 
@@ -75,8 +76,8 @@ ViewRef CreateViewForWidget(QWidget* widget, ViewRef parent, const RectI& frame,
 QWidget* WidgetOfView(ViewRef view);
 QWidget* WidgetOfWindow(WindowRef window);
 
-// Sends 'cntl' kind 4 to the view with the painter and the update area.
-Status SendDrawEvent(ViewRec* view, QPainter& painter, const QRect& update);
+// Sends 'cntl' kind 4 to the view with the painter and the update region.
+Status SendDrawEvent(ViewRec* view, QPainter& painter, const QRegion& update);
 
 // Translates a Qt key event (keys.cpp). The translator keeps the presses
 // that are down, to match their releases by scan code.

@@ -60,7 +60,7 @@ protected:
         if (!rec || rec->disposing)
             return;
         QPainter painter(this);
-        SendDrawEvent(rec, painter, event->rect());
+        SendDrawEvent(rec, painter, event->region());
     }
 };
 
@@ -186,13 +186,19 @@ void DisposeViewTree(ViewRec* rec, bool deleteWidget)
     }
 }
 
-Status SendDrawEvent(ViewRec* rec, QPainter& painter, const QRect& update)
+Status SendDrawEvent(ViewRec* rec, QPainter& painter, const QRegion& update)
 {
     ViewRef ref = ViewRefOf(rec);
     EventPtr e = Event::Create(kEventClassControl, kEventControlDraw);
     e->Set(kParamDirectObject, kTypeView, ref);
     e->Set(kParamDrawContext, kTypePainter, RefFromPainter(&painter));
-    e->Set(kParamUpdateRect, kTypeIntRect, ToRect(update));
+    e->Set(kParamUpdateRect, kTypeIntRect, ToRect(update.boundingRect()));
+    std::vector<RectI> rects;
+    rects.reserve(size_t(update.rectCount()));
+    for (const QRect& r : update)
+        rects.push_back(ToRect(r));
+    if (!rects.empty())
+        e->SetParam(kParamUpdateRegion, kTypeIntRectList, rects.data(), rects.size() * sizeof(RectI));
     // A drawing context belongs to exactly one view: the event does not
     // climb to views that would paint with another view's painter.
     return SendEvent(*e, rec->target, kSendDontPropagate);
