@@ -31,6 +31,7 @@
 #include <memory>
 
 class WINDC;
+class CELLPAINTER;
 
 class SCROLLBACKBUFFER;
 class MEMORYBITMAP;
@@ -224,11 +225,11 @@ public:
     bool OnShowHide(signed char visible);
     MEMORYBITMAP& LockBitmap(signed char repaint);
     int ReleaseBitmap(MEMORYBITMAP& bitmap);
+    // A run on a row of double width or height (line attribute 3, 4 or 6):
+    // drawn at its normal size and stretched into the row (`run` is its
+    // rectangle there, the cursor rectangle too).
     void RenderLinemodeText(WINDC& dc, RECT const& run, wchar_t const* text, int length, int lineAttr, uint32_t fore,
-                            uint32_t back, int cellWidth, int cellHeight, int cursorColumn, uint32_t cursorColour);
-    // Draws the source rectangle of a bitmap stretched into a rectangle of
-    // the context (both top-down).
-    static void BlitStretched(WINDC& dc, MEMORYBITMAP& bitmap, RECT const& dest, RECT const& source);
+                            uint32_t back, uint32_t flags, RECT const* cursor, uint32_t cursorColour);
     // Sets the cell size directly (SetFont does it from the font).
     void SetCellSize(int width, int height);
     RECT DirtyArea() const { return DirtyRect; }
@@ -402,7 +403,23 @@ private:
     wchar_t FontName[128] = {};
     std::unique_ptr<MEMORYBITMAP> MemoryBitmap;
     std::unique_ptr<WINDC> MemoryDC;
-    std::unique_ptr<MEMORYBITMAP> LineBitmap; // for rows of double width or height
+    int FontDescent = 0;
+    // The cell painter of the paint or batch under way, and its context.
+    CELLPAINTER* Painter = nullptr;
+    WINDC* PainterDC = nullptr;
+    // Makes a cell painter the active one while it lives.
+    class PAINTER {
+    public:
+        PAINTER(VIO& vio, WINDC& dc, CELLPAINTER& cells);
+        ~PAINTER();
+        PAINTER(PAINTER const&) = delete;
+        PAINTER& operator=(PAINTER const&) = delete;
+
+    private:
+        VIO& Screen;
+        CELLPAINTER* SavedCells;
+        WINDC* SavedDC;
+    };
     WINDC* OwnDC = nullptr;   // the screen's own context while it paints
     wchar_t* RunBuffer = nullptr;
     int RunBufferSize = 0;

@@ -320,9 +320,7 @@ void VIO::SetFont(wchar_t const* fontString, signed char flag)
     WINDC* dc = ScreenDC();
     dc->SelectFont(font);
     dc->GetFontnameW(FontName, int(std::size(FontName)));
-    SIZE const cell = dc->GetFontSize();
-    CellWidth = cell.cx;
-    CellHeight = cell.cy;
+    dc->GetFontSize(&CellWidth, &CellHeight, &FontDescent);
     LOGIT("VIO::SetFont done (font=%ls, width=%d, height= %d)\n", FontName, CellWidth, CellHeight);
     MarkAllDirty(1);
 }

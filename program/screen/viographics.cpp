@@ -3,8 +3,6 @@
 // blocks join without gaps between cells whatever the font.
 #include "program/screen/vio.h"
 
-#include "platform/draw/bitmap.h"
-#include "platform/draw/context.h"
 #include "program/screen/vioutils.h"
 #include "velmot/core/osys.h"
 #include "velmot/gui/windraw.h"
@@ -99,13 +97,32 @@ int Find(unsigned c)
     return -1;
 }
 
+// The cell painter of the paint under way: rectangles go through it (they
+// are most of what graphic characters are made of), shapes through the
+// context.
+thread_local CELLPAINTER* tCells = nullptr;
+// The run's rectangle on rows of double height, whose characters are drawn
+// twice as high and cut to the row.
+thread_local RECT const* tClip = nullptr;
+
 void Fill(WINDC& dc, int left, int top, int right, int bottom, uint32_t colour)
 {
+    if (tClip) {
+        left = std::max<int>(left, tClip->left);
+        top = std::max<int>(top, tClip->top);
+        right = std::min<int>(right, tClip->right);
+        bottom = std::min<int>(bottom, tClip->bottom);
+    }
     if (right <= left || bottom <= top)
         return;
     RECT const r{left, top, right, bottom};
-    dc.FillRect(&r, colour);
+    if (tCells)
+        tCells->FillRect(r, colour);
+    else
+        dc.FillRect(&r, colour);
 }
+
+void Fill(WINDC& dc, RECT const& r, uint32_t colour) { Fill(dc, r.left, r.top, r.right, r.bottom, colour); }
 
 void Polygon(WINDC& dc, std::initializer_list<POINT> points, uint32_t line, uint32_t fill)
 {
@@ -333,8 +350,12 @@ void VIO::RenderGraphicChars(WINDC& dc, RECT const& run, VIOCELL const* cells, i
                              int lineAttr, uint32_t fore, uint32_t back, int cursorIndex, uint32_t cursorColour)
 {
     bool const tall = lineAttr == VIOLINE_DOUBLEHEIGHT_TOP || lineAttr == VIOLINE_DOUBLEHEIGHT_BOTTOM;
-    if (tall)
+    CELLPAINTER* const saved = tCells;
+    tCells = PainterDC == &dc ? Painter : nullptr;
+    if (tall) {
         dc.SetClipRect(&run);
+        tClip = &run;
+    }
     for (int i = 0; i < n; ++i) {
         RECT cell{run.left + i * cellWidth, run.top, run.left + (i + 1) * cellWidth, run.top + cellHeight};
         if (tall) {
@@ -348,7 +369,7 @@ void VIO::RenderGraphicChars(WINDC& dc, RECT const& run, VIOCELL const* cells, i
         bool const blockCursor = cursorCell && CursorType == VIOCURSOR_BLOCK && cursorColour;
         uint32_t const ground = blockCursor ? cursorColour : back;
         int const k = Find(cells[i].c);
-        dc.FillRect(&cell, ground);
+        Fill(dc, cell, ground);
         bool filledAll = false;
         if (k >= 0) {
             int const bits = GraphChars[k].bits;
@@ -362,40 +383,12 @@ void VIO::RenderGraphicChars(WINDC& dc, RECT const& run, VIOCELL const* cells, i
                 filledAll = RenderCustomCharacter(dc, cell, cells[i].c, fore, ground);
         }
         if (cursorCell && cursorColour && (CursorType != VIOCURSOR_BLOCK || filledAll)) {
-            RECT const c = GetCursorRect(0, 1);
-            dc.FillRect(&c, cursorColour);
+            Fill(dc, GetCursorRect(0, 1), cursorColour);
         }
     }
-    if (tall)
+    if (tall) {
         dc.SetClipRect(nullptr);
-}
-
-void VIO::BlitStretched(WINDC& dc, MEMORYBITMAP& bitmap, RECT const& dest, RECT const& source)
-{
-    plat::DrawContext* c = dc.Context();
-    int const sw = source.right - source.left, sh = source.bottom - source.top;
-    int const dw = dest.right - dest.left, dh = dest.bottom - dest.top;
-    if (!c || sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0)
-        return;
-    double const fx = double(dw) / sw, fy = double(dh) / sh;
-    // Bitmaps are drawn upright in a y-up space: a top-down context is
-    // flipped about the destination, a y-up one addressed from its bottom.
-    c->SaveState();
-    double const width = bitmap.Cx * fx, height = bitmap.Cy * fy;
-    double const x = dest.left - source.left * fx;
-    if (dc.IsBottomUp) {
-        double const H = dc.GetHeight();
-        double const bottom = H - dest.bottom;
-        c->ClipToRect(plat::Rect{double(dest.left), bottom, double(dw), double(dh)});
-        // The source's bottom edge sits on the destination's bottom edge.
-        double const y = bottom - (bitmap.Cy - source.bottom) * fy;
-        c->DrawBitmap(plat::Rect{x, y, width, height}, *bitmap.GetBitmap());
-    } else {
-        c->ClipToRect(plat::Rect{double(dest.left), double(dest.top), double(dw), double(dh)});
-        c->Translate(0, dest.top + dest.bottom);
-        c->Scale(1, -1);
-        double const y = dest.bottom + source.top * fy - height;
-        c->DrawBitmap(plat::Rect{x, y, width, height}, *bitmap.GetBitmap());
+        tClip = nullptr;
     }
-    c->RestoreState();
+    tCells = saved;
 }

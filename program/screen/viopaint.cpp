@@ -11,6 +11,7 @@
 #include "velmot/gui/winfont.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 using vioutils::Bits;
@@ -41,10 +42,19 @@ void VIO::OnPaint(PAINTSTRUCT& ps)
         OwnDC = &dc;
         if (Font)
             dc.SelectFont(Font);
-        RepaintInRect(dc, ps.rcPaint, static_cast<signed char>(MODE_DRAW));
-        if (FlashFlag) {
-            dc.InvertRect(RECT{0, 0, ScreenWidth * CellWidth, ScreenHeight * CellHeight});
-            FlashFlag = false;
+        {
+            CELLPAINTER cells(dc, SIZE{CellWidth, CellHeight}, CellHeight - FontDescent);
+            PAINTER const active(*this, dc, cells);
+            // The rectangles of the update region, so that two changed rows
+            // far apart do not repaint the rows between.
+            if (ps.rcRegion.empty())
+                RepaintInRect(dc, ps.rcPaint, static_cast<signed char>(MODE_DRAW));
+            for (RECT const& r : ps.rcRegion)
+                RepaintInRect(dc, r, static_cast<signed char>(MODE_DRAW));
+            if (FlashFlag) {
+                cells.InvertRect(RECT{0, 0, ScreenWidth * CellWidth, ScreenHeight * CellHeight});
+                FlashFlag = false;
+            }
         }
         if (Font)
             dc.DeselectFont(Font);
@@ -57,6 +67,19 @@ void VIO::OnPaint(PAINTSTRUCT& ps)
     PostShadowFlag = false;
 }
 
+VIO::PAINTER::PAINTER(VIO& vio, WINDC& dc, CELLPAINTER& cells)
+    : Screen(vio), SavedCells(vio.Painter), SavedDC(vio.PainterDC)
+{
+    vio.Painter = &cells;
+    vio.PainterDC = &dc;
+}
+
+VIO::PAINTER::~PAINTER()
+{
+    Screen.Painter = SavedCells;
+    Screen.PainterDC = SavedDC;
+}
+
 void VIO::RepaintInRect(WINDC& dc, RECT const& rect, signed char mode)
 {
     GUARD lock(*this, 10);
@@ -67,16 +90,16 @@ void VIO::RepaintInRect(WINDC& dc, RECT const& rect, signed char mode)
     if (!RowTable || CellWidth <= 0 || CellHeight <= 0)
         return;
     RECT const screen{0, 0, ScreenWidth * CellWidth, ScreenHeight * CellHeight};
-    if (mode == MODE_DRAW) {
+    if (mode == MODE_DRAW && Painter && PainterDC == &dc) {
         // The window's margin beyond the last whole cell.
         uint32_t back = 0;
         AttribToColors(0, Profile.ColorFore, Profile.ColorBack, nullptr, &back);
         RECT const right = Intersect(rect, RECT{screen.right, rect.top, rect.right, rect.bottom});
         RECT const below = Intersect(rect, RECT{rect.left, screen.bottom, std::min(rect.right, screen.right), rect.bottom});
         if (!IsEmpty(right))
-            dc.FillRect(&right, back);
+            Painter->FillRect(right, back);
         if (!IsEmpty(below))
-            dc.FillRect(&below, back);
+            Painter->FillRect(below, back);
     }
     if (rect.left <= 0 && rect.top <= 0 && rect.right >= screen.right && rect.bottom >= screen.bottom) {
         PaintAll(dc, mode);
@@ -93,14 +116,13 @@ void VIO::RepaintInRect(WINDC& dc, RECT const& rect, signed char mode)
             MemToScreen(dc, &x, &row, last - x + 1, mode);
         }
     }
-    if (mode == MODE_DRAW && CursorStyle == VIOCURSOR_CROSSHAIR && !CursorHidden && CursorState > 0) {
+    if (mode == MODE_DRAW && Painter && PainterDC == &dc && CursorStyle == VIOCURSOR_CROSSHAIR && !CursorHidden &&
+        CursorState > 0) {
         int const colour = Profile.ColorCursor ? Profile.ColorCursor - 1 : Profile.ColorFore;
         uint32_t const rgb = GetSysColor(colour);
         RECT const c = GetCursorRect(0, 1);
-        RECT const h{0, c.bottom - 1, screen.right, c.bottom};
-        RECT const v{c.left, 0, c.left + 1, screen.bottom};
-        dc.FillRect(&h, rgb);
-        dc.FillRect(&v, rgb);
+        Painter->FillRect(RECT{0, c.bottom - 1, screen.right, c.bottom}, rgb);
+        Painter->FillRect(RECT{c.left, 0, c.left + 1, screen.bottom}, rgb);
     }
 }
 
@@ -134,13 +156,24 @@ int VIO::MemToScreen(WINDC& dc, int* x, int* y, long cells, signed char mode)
         RunBuffer = new wchar_t[size_t(neededBuffer)];
         RunBufferSize = neededBuffer;
     }
+    // A context drawn into outside a paint (the thumbnails' bitmap, a
+    // guest) gets its cell painter here, for this batch.
+    bool const own = &dc == OwnDC || &dc == MemoryDC.get();
+    int cellWidth = CellWidth, cellHeight = CellHeight, descent = FontDescent;
+    if (!own && dc.hFont)
+        dc.GetFontSize(&cellWidth, &cellHeight, &descent);
+    std::optional<CELLPAINTER> batch;
+    std::optional<PAINTER> active;
+    if (mode == MODE_DRAW && PainterDC != &dc) {
+        batch.emplace(dc, SIZE{cellWidth, cellHeight}, cellHeight - descent);
+        active.emplace(*this, dc, *batch);
+    }
     int cx = *x, cy = *y;
     if (vioutils::IsWideRight(RowTable[cy].Cells[cx]) && cx > 0) {
         --cx;
         ++cells;
     }
     int passed = 0;
-    int const cellWidth = CellWidth, cellHeight = CellHeight;
     while (cells > 0) {
         int from = -1, to = -1;
         if (MarkMode == VIOMARK_STREAM && cy >= MarkY1 && cy <= MarkY2) {
@@ -189,7 +222,7 @@ int VIO::TextToWindow(WINDC& dc, int column, int row, POINT at, VIOCELL const* c
         return 0;
     }
     int cellWidth = CellWidth, cellHeight = CellHeight;
-    if (!own) {
+    if (!own && dc.hFont) {
         SIZE const s = dc.GetFontSize();
         cellWidth = s.cx;
         cellHeight = s.cy;
@@ -206,8 +239,7 @@ int VIO::TextToWindow(WINDC& dc, int column, int row, POINT at, VIOCELL const* c
     if (!(first.attrib & VIOATTR_DOUBLEWIDTH)) {
         while (n < count) {
             VIOCELL const c = cells[n];
-            if ((Bits(c) >> 16) != style || IsGraphicChar(c.c) != graphic ||
-                selected(column + n) != inSelection)
+            if ((Bits(c) >> 16) != style || IsGraphicChar(c.c) != graphic || selected(column + n) != inSelection)
                 break;
             ++n;
         }
@@ -217,12 +249,16 @@ int VIO::TextToWindow(WINDC& dc, int column, int row, POINT at, VIOCELL const* c
     int const lineAttr = row >= 0 && row < ScreenHeight ? RowTable[row].LineAttr : 0;
     int const scale = lineAttr ? 2 : 1;
     bool const rightHalf = vioutils::IsWideRight(first);
-    int const pixelWidth = n * cellWidth * scale * ((first.attrib & VIOATTR_DOUBLEWIDTH) && !rightHalf ? 2 : 1);
+    bool const wide = (first.attrib & VIOATTR_DOUBLEWIDTH) && !rightHalf;
+    int const pixelWidth = n * cellWidth * scale * (wide ? 2 : 1);
     RECT const r{at.x * scale, at.y, at.x * scale + pixelWidth, at.y + cellHeight};
     if (mode == MODE_MARK) {
         MarkDirty(&r, 1);
         return n;
     }
+    if (!Painter || PainterDC != &dc)
+        return n; // drawing goes through a cell painter (MemToScreen makes one)
+    CELLPAINTER& cp = *Painter;
 
     int attrib = first.attrib;
     if (inSelection)
@@ -232,8 +268,7 @@ int VIO::TextToWindow(WINDC& dc, int column, int row, POINT at, VIOCELL const* c
     if (rightHalf) {
         // The right half of a character whose left half ends the row above:
         // only its background shows here.
-        RECT const one{r.left, r.top, r.left + cellWidth * scale, r.bottom};
-        dc.FillRect(&one, back);
+        cp.FillRect(RECT{r.left, r.top, r.left + cellWidth * scale, r.bottom}, back);
         return 1;
     }
 
@@ -253,85 +288,65 @@ int VIO::TextToWindow(WINDC& dc, int column, int row, POINT at, VIOCELL const* c
     bool const cursorHere = own && !CursorHidden && CursorState == 1 && row == CursorY && CursorX >= column &&
                             CursorX < column + n &&
                             (CursorStyle != VIOCURSOR_BLINKING || BlinkPhase || BlinkSkipStart != 0);
-    RECT cursor = GetCursorRect(0, 1);
+    RECT const cursor = GetCursorRect(0, 1);
     uint32_t const cursorColour = Profile.ColorCursor ? GetSysColor(Profile.ColorCursor - 1) : 0;
+    bool const underline = ((attrib & VIOATTR_UNDERLINE) && !(attrib & VIOATTR_FIELD)) || (first.extattr & VIOEXT_LINK);
+    uint32_t const flags = (underline ? CELLPAINTER::UNDERLINE : 0) | (wide ? CELLPAINTER::WIDE : 0);
+    RECT const* colouredCursor = cursorHere && Profile.ColorCursor ? &cursor : nullptr;
+    COREFONT* const font = own ? Font : dc.hFont;
 
     if (Profile.Transparency > 0)
-        dc.ClearRect(&r);
+        cp.ClearRect(r);
     if (graphic) {
         RenderGraphicChars(dc, r, cells, n, cellWidth * scale, cellHeight, lineAttr, fore, back,
                            cursorHere ? CursorX - column : -1, cursorColour);
     } else if (blank && lineAttr == 0) {
-        dc.FillRect(&r, back);
-        if (cursorHere && Profile.ColorCursor)
-            dc.FillRect(&cursor, cursorColour);
+        cp.FillRect(r, back);
+        if (colouredCursor)
+            cp.FillRect(cursor, cursorColour);
+        if (underline)
+            cp.FillRect(RECT{r.left, r.bottom - 1, r.right, r.bottom}, fore);
     } else if (lineAttr != 0) {
-        RenderLinemodeText(dc, r, buffer, length, lineAttr, fore, back, cellWidth, cellHeight,
-                           cursorHere && Profile.ColorCursor ? CursorX - column : -1, cursorColour);
+        RenderLinemodeText(dc, r, buffer, length, lineAttr, fore, back, flags, colouredCursor, cursorColour);
     } else {
-        dc.FillRect(&r, back);
-        if (cursorHere && Profile.ColorCursor)
-            dc.FillRect(&cursor, cursorColour);
-        dc.TextColor = fore;
-        dc.BkMode = WINDC_TRANSPARENT;
-        dc.StringOutW(r.left, r.top, buffer, length);
+        cp.Run(r.left, r.top, buffer, length, font, fore, back, flags, colouredCursor, cursorColour);
     }
     if (cursorHere && !Profile.ColorCursor)
-        dc.InvertRect(cursor);
-    if (((attrib & VIOATTR_UNDERLINE) && !(attrib & VIOATTR_FIELD)) || (first.extattr & VIOEXT_LINK)) {
-        RECT const line{r.left, r.bottom - 1, r.right, r.bottom};
-        dc.FillRect(&line, fore);
-    }
+        cp.InvertRect(cursor);
+    if (graphic && underline)
+        cp.FillRect(RECT{r.left, r.bottom - 1, r.right, r.bottom}, fore);
     if ((attrib & VIOATTR_COLSEP) && !(attrib & VIOATTR_FIELD)) {
         int const w = cellWidth < 9 ? 1 : 2;
         int const h = cellHeight < 17 ? 2 : 3;
         int const step = cellWidth * scale;
-        for (int x = r.left; x < r.right; x += step) {
-            RECT const mark{x, r.bottom - h, x + w, r.bottom};
-            dc.FillRect(&mark, fore);
-        }
+        for (int x = r.left; x < r.right; x += step)
+            cp.FillRect(RECT{x, r.bottom - h, x + w, r.bottom}, fore);
     }
     return n;
 }
 
-void VIO::RenderLinemodeText(WINDC& dc, RECT const& r, wchar_t const* text, int length, int lineAttr,
-                             uint32_t fore, uint32_t back, int cellWidth, int cellHeight, int cursorColumn,
-                             uint32_t cursorColour)
+void VIO::RenderLinemodeText(WINDC& dc, RECT const& run, wchar_t const* text, int length, int lineAttr,
+                             uint32_t fore, uint32_t back, uint32_t flags, RECT const* cursor, uint32_t cursorColour)
 {
-    // The run at its normal size, then stretched: twice as wide, and for
-    // the halves of double height twice as high, one half at a time.
-    int const width = length * cellWidth;
-    if (width <= 0 || cellHeight <= 0)
+    // The run at its normal size, stretched into the row: twice as wide,
+    // and for the halves of double height each half twice as high. The
+    // cursor rectangle is given at the normal size too.
+    if (!Painter || length <= 0)
         return;
-    if (!LineBitmap)
-        LineBitmap = std::make_unique<MEMORYBITMAP>(width, cellHeight);
-    else if (LineBitmap->Cx < width || LineBitmap->Cy != cellHeight)
-        LineBitmap->Init(std::max(width, LineBitmap->Cx), cellHeight);
-    WINDC bdc(*LineBitmap, LineBitmap->GetRect(), true);
-    RECT const all{0, 0, width, cellHeight};
-    bdc.FillRect(&all, back);
-    if (cursorColumn >= 0) {
+    if (cursor)
         VIOASSERT(cursorColour > 0, "cursor_color>0");
-        RECT c{cursorColumn * cellWidth, 0, (cursorColumn + 1) * cellWidth, cellHeight};
-        if (CursorType != VIOCURSOR_BLOCK)
-            c.top = c.bottom - std::min(std::max(cellHeight / 6, 1), 2);
-        bdc.FillRect(&c, cursorColour);
+    int const how = lineAttr == VIOLINE_DOUBLEHEIGHT_TOP      ? CELLPAINTER::DOUBLEHEIGHTTOP
+                    : lineAttr == VIOLINE_DOUBLEHEIGHT_BOTTOM ? CELLPAINTER::DOUBLEHEIGHTBOTTOM
+                                                              : CELLPAINTER::DOUBLEWIDTH;
+    RECT normal{};
+    if (cursor) {
+        normal = *cursor;
+        normal.left = run.left + (cursor->left - run.left) / 2;
+        normal.right = normal.left + (cursor->right - cursor->left) / 2;
     }
-    if (Font) {
-        bdc.SelectFont(Font);
-        bdc.TextColor = fore;
-        bdc.BkMode = WINDC_TRANSPARENT;
-        bdc.StringOutW(0, 0, text, length);
-        bdc.DeselectFont(Font);
-    }
-    int sy = 0, sh = cellHeight;
-    if (lineAttr == VIOLINE_DOUBLEHEIGHT_TOP)
-        sh = cellHeight / 2;
-    else if (lineAttr == VIOLINE_DOUBLEHEIGHT_BOTTOM) {
-        sy = cellHeight / 2;
-        sh = cellHeight - sy;
-    }
-    BlitStretched(dc, *LineBitmap, r, RECT{0, sy, width, sy + sh});
+    COREFONT* const font = &dc == OwnDC || &dc == MemoryDC.get() ? Font : dc.hFont;
+    Painter->RunStretched(run.left, run.top, text, length, font, fore, back, flags, how, cursor ? &normal : nullptr,
+                          cursorColour);
 }
 
 // ---- The off-screen bitmap ----
