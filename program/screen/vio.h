@@ -361,6 +361,8 @@ private:
     // Flushes the dirty area unless a draw bracket holds it back.
     void FlushIfDue();
     WINDC* ScreenDC();
+    // Gives the off-screen bitmap this size (its context made again).
+    void SizeBitmap(SIZE size);
 
     VIOHOST NullHost;
     VIOHOST* Host;

@@ -84,14 +84,7 @@ void VIO::MarkDirty(RECT const* rect, int how)
         return;
     if (Empty(*rect))
         return;
-    if (Empty(DirtyRect)) {
-        DirtyRect = *rect;
-    } else {
-        DirtyRect.left = std::min(DirtyRect.left, rect->left);
-        DirtyRect.top = std::min(DirtyRect.top, rect->top);
-        DirtyRect.right = std::max(DirtyRect.right, rect->right);
-        DirtyRect.bottom = std::max(DirtyRect.bottom, rect->bottom);
-    }
+    vioutils::Include(DirtyRect, *rect);
     if (how == 1 || how == 3)
         ContentChanged = true;
     // The flush itself waits for the release of the outermost GUARD.
@@ -247,15 +240,8 @@ int VIO::OnTimer(int id)
             for (int y = 0; y < ScreenHeight; ++y) {
                 VIOCELL const* cells = RowTable[y].Cells;
                 for (int x = 0; x < ScreenWidth; ++x) {
-                    if (cells[x].attrib & VIOATTR_BLINK) {
-                        if (Empty(box)) {
-                            box = RECT{x, y, x + 1, y + 1};
-                        } else {
-                            box.left = std::min<int>(box.left, x);
-                            box.right = std::max<int>(box.right, x + 1);
-                            box.bottom = y + 1;
-                        }
-                    }
+                    if (cells[x].attrib & VIOATTR_BLINK)
+                        vioutils::Include(box, RECT{x, y, x + 1, y + 1});
                 }
             }
             if (Empty(box))

@@ -359,8 +359,15 @@ void VIO::OnResized(signed char hidden)
     SIZE size = hidden ? SIZE{32, 32} : client;
     if (!hidden && size.cx <= 0)
         size = SIZE{std::max(ScreenWidth * CellWidth, 1), std::max(ScreenHeight * CellHeight, 1)};
+    SizeBitmap(size);
+}
+
+void VIO::SizeBitmap(SIZE size)
+{
     if (MemoryBitmap->Cx == size.cx && MemoryBitmap->Cy == size.cy)
         return;
+    // The context is made again for the new pixels, the font selected into
+    // it again.
     if (MemoryDC->hFont)
         MemoryDC->DeselectFont(MemoryDC->hFont);
     MemoryBitmap->Init(size);
@@ -385,14 +392,8 @@ MEMORYBITMAP& VIO::LockBitmap(signed char repaint)
     ScreenDC();
     if (Visible == 0) {
         SIZE const client = Host->ClientSize();
-        SIZE const size = client.cx > 0 ? client
-                                        : SIZE{std::max(ScreenWidth * CellWidth, 1), std::max(ScreenHeight * CellHeight, 1)};
-        if (MemoryDC->hFont)
-            MemoryDC->DeselectFont(MemoryDC->hFont);
-        MemoryBitmap->Init(size);
-        MemoryDC = std::make_unique<WINDC>(static_cast<plat::DrawContext*>(*MemoryBitmap), MemoryBitmap->GetRect(), true);
-        if (Font)
-            MemoryDC->SelectFont(Font);
+        SizeBitmap(client.cx > 0 ? client
+                                 : SIZE{std::max(ScreenWidth * CellWidth, 1), std::max(ScreenHeight * CellHeight, 1)});
     }
     if (repaint && RowTable)
         PaintAll(*MemoryDC, static_cast<signed char>(MODE_DRAW));

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "plugins/sdk/vioapi.h"
+#include "velmot/gui/wintypes.h"
 #include "velmot/core/logit.h"
 
 #include <bit>
@@ -41,6 +42,21 @@ inline VIOCELL MakeCell(uint16_t c, uint16_t attrib, int fore, int back, uint8_t
     cell.fore = uint32_t(fore) & 0xFFF;
     cell.back = uint32_t(back) & 0xFFF;
     return cell;
+}
+
+// Grows a box (empty while right <= left) to take in a rectangle.
+inline void Include(RECT& box, RECT const& r)
+{
+    if (r.right <= r.left || r.bottom <= r.top)
+        return;
+    if (box.right <= box.left || box.bottom <= box.top) {
+        box = r;
+        return;
+    }
+    box.left = r.left < box.left ? r.left : box.left;
+    box.top = r.top < box.top ? r.top : box.top;
+    box.right = r.right > box.right ? r.right : box.right;
+    box.bottom = r.bottom > box.bottom ? r.bottom : box.bottom;
 }
 
 // Whether the cell is the left half of a double-width character, or its

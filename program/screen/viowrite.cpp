@@ -34,16 +34,8 @@ constexpr uint64_t kFieldBit = uint64_t{VIOATTR_FIELD} << 16;
 // exclusive; empty while right <= left).
 inline void AddBox(RECT& box, int x, int y, int n)
 {
-    if (n <= 0)
-        return;
-    if (box.right <= box.left) {
-        box = RECT{x, y, x + n, y + 1};
-        return;
-    }
-    box.left = std::min(box.left, x);
-    box.top = std::min(box.top, y);
-    box.right = std::max(box.right, x + n);
-    box.bottom = std::max(box.bottom, y + 1);
+    if (n > 0)
+        vioutils::Include(box, RECT{x, y, x + n, y + 1});
 }
 
 } // namespace
@@ -195,6 +187,14 @@ long VIO::PutPrintable(wchar_t const* text, long n, RECT& dirty)
     int x = CursorX, y = CursorY;
     VIOCELL* row = RowTable[y].Cells;
     int segment = x; // first column written in this row
+    // The row is full: its cells are dirty, the text goes on in the next.
+    auto nextRow = [&] {
+        AddBox(dirty, segment, y, x - segment);
+        y = EndOfRow(y);
+        row = RowTable[y].Cells;
+        x = 0;
+        segment = 0;
+    };
     long i = 0;
     for (; i < n; ++i) {
         uint32_t c = uint32_t(text[i]);
@@ -218,15 +218,10 @@ long VIO::PutPrintable(wchar_t const* text, long n, RECT& dirty)
             ++x;
             if (doubleWidth) {
                 uint64_t const right = wideStyle | VIOCHAR_RIGHTHALF;
-                if (x == width) {
-                    // The right half of a character in the last column goes
-                    // to the first cell of the next row.
-                    AddBox(dirty, segment, y, x - segment);
-                    y = EndOfRow(y);
-                    row = RowTable[y].Cells;
-                    x = 0;
-                    segment = 0;
-                }
+                // The right half of a character in the last column goes to
+                // the first cell of the next row.
+                if (x == width)
+                    nextRow();
                 old = Load(row + x);
                 Store(row + x, right);
                 if (old & (kWideBit | kFieldBit))
@@ -234,13 +229,8 @@ long VIO::PutPrintable(wchar_t const* text, long n, RECT& dirty)
                 ++x;
             }
         }
-        if (x == width) {
-            AddBox(dirty, segment, y, x - segment);
-            y = EndOfRow(y);
-            row = RowTable[y].Cells;
-            x = 0;
-            segment = 0;
-        }
+        if (x == width)
+            nextRow();
     }
     AddBox(dirty, segment, y, x - segment);
     CursorX = x;
