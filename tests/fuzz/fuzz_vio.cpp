@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
     for (int steps = 0; !r.Empty() && steps < 400; ++steps) {
         int width = 0, height = 0;
         vio.GetWinSize(&width, &height);
-        switch (r.Byte() % 22) {
+        switch (r.Byte() % 23) {
         case 0:
         case 1: {
             std::wstring text;
@@ -192,6 +192,14 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
         case 20:
             sb.MakeScrollback(r.Byte() % 4 == 0 ? 0 : 100 + r.Byte(), nullptr);
             break;
+        case 21: {
+            // An xterm colour-setting text as the emulation passes it on.
+            std::string text = "4;";
+            for (int n = r.Byte() % 32; n > 0; --n)
+                text.push_back(char(r.Byte() % 2 ? "0123456789abcdefABCDEF;:/#rgbi."[r.Byte() % 31] : r.Byte()));
+            vio.SetXtermColor(text.c_str());
+            break;
+        }
         default: {
             wchar_t buf[64];
             int length = r.Byte() % 64;

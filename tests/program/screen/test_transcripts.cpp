@@ -45,7 +45,19 @@ INSTANTIATE_TEST_SUITE_P(Files, Transcript, ::testing::ValuesIn(TranscriptNames(
 
 TEST(Transcript, AllFilesFound)
 {
-    EXPECT_GE(TranscriptNames().size(), 6u);
+    EXPECT_GE(TranscriptNames().size(), 7u);
+}
+
+TEST(FeedFile, PiecesCutAnywhereGiveTheSameScreen)
+{
+    // A character whose UTF-8 bytes fall into two pieces is put together.
+    std::string const path = testutil::SourceDir() + "/program/screen/streams/recorded.txt";
+    viotest::SCREEN whole(30, 4), bytes(30, 4);
+    ASSERT_TRUE(viotest::FeedFile(whole.Vio, path));
+    ASSERT_TRUE(viotest::FeedFile(bytes.Vio, path, 1));
+    for (int y = 0; y < 4; ++y)
+        EXPECT_EQ(viotest::RowText(bytes.Vio, y), viotest::RowText(whole.Vio, y)) << "row " << y;
+    EXPECT_FALSE(viotest::FeedFile(whole.Vio, path + ".missing"));
 }
 
 } // namespace
