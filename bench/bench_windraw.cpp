@@ -21,6 +21,7 @@
 // Run with QT_QPA_PLATFORM=offscreen (scripts/bench does) or on a display.
 #include <benchmark/benchmark.h>
 
+#include "bench/support/cellframe.h"
 #include "bench/support/ratio.h"
 #include "platform/draw/benchref.h"
 #include "platform/draw/bitmap.h"
@@ -46,27 +47,8 @@
 
 namespace {
 
-constexpr int kRun = 8;
-
-// The 16 colours of a terminal palette, as 0xTTBBGGRR values.
-constexpr COLORREF kPalette[16] = {
-    0x00000000, 0x000000CD, 0x0000CD00, 0x0000CDCD, 0x00EE0000, 0x00CD00CD, 0x00CDCD00, 0x00E5E5E5,
-    0x007F7F7F, 0x000000FF, 0x0000FF00, 0x0000FFFF, 0x00FF5C5C, 0x00FF00FF, 0x00FFFF00, 0x00FFFFFF,
-};
-
-struct Attributes {
-    COLORREF fg, bg;
-    bool bold, underline, inverse;
-};
-
-Attributes AttributesOf(int row, int run, int frame)
-{
-    uint32_t h = static_cast<uint32_t>(row * 131 + run * 17 + frame * 7) * 2654435761u;
-    return Attributes{kPalette[(h >> 4) & 15], kPalette[(h >> 8) & 7], ((h >> 12) & 3) == 0, ((h >> 14) & 7) == 0,
-                      ((h >> 17) & 7) == 0};
-}
-
-uint32_t Argb(COLORREF c) { return 0xFF000000u | (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF); }
+using benchsupport::CellAttributes;
+using benchsupport::kCellRun;
 
 // The screen's content and its two fonts; draws a frame through any WINDC.
 struct Screen {
@@ -126,42 +108,17 @@ struct Screen {
     void DrawCells(WINDC& dc, int frame, int first, int last)
     {
         CELLPAINTER cells(dc, SIZE{cellWidth, cellHeight}, baseline);
-        for (int row = first; row < last; ++row) {
-            const int y = row * cellHeight;
-            for (int col = 0, run = 0; col < cols; col += kRun, ++run) {
-                const int n = std::min(kRun, cols - col);
-                Attributes a = AttributesOf(row, run, frame);
-                cells.Run(col * cellWidth, y, &text[size_t(row) * size_t(cols) + size_t(col)], n,
-                          a.bold ? bold : normal, a.inverse ? a.bg : a.fg, a.inverse ? a.fg : a.bg,
-                          a.underline ? CELLPAINTER::UNDERLINE : 0);
-            }
-        }
+        benchsupport::ForEachRun(cols, first, last, frame, [&](int row, int col, int n, const CellAttributes& a) {
+            cells.Run(col * cellWidth, row * cellHeight, &text[size_t(row) * size_t(cols) + size_t(col)], n,
+                      a.bold ? bold : normal, a.Fore(), a.Back(), a.underline ? CELLPAINTER::UNDERLINE : 0);
+        });
     }
 
     // The same runs for the bare-Qt reference.
     const std::vector<plat::benchref::CellRunRef>& Runs(int frame, int first, int last)
     {
-        refRuns.clear();
-        for (int row = first; row < last; ++row)
-            for (int col = 0, run = 0; col < cols; col += kRun, ++run) {
-                Attributes a = AttributesOf(row, run, frame);
-                plat::benchref::CellRunRef r;
-                r.x = col * cellWidth;
-                r.y = row * cellHeight;
-                r.text = &text32[size_t(row) * size_t(cols) + size_t(col)];
-                r.count = std::min(kRun, cols - col);
-                r.fore = Argb(a.inverse ? a.bg : a.fg);
-                r.back = Argb(a.inverse ? a.fg : a.bg);
-                r.bold = a.bold;
-                r.underline = a.underline;
-                refRuns.push_back(r);
-            }
+        benchsupport::ReferenceRuns(refRuns, text32.data(), cols, first, last, frame, cellWidth, cellHeight);
         return refRuns;
-    }
-
-    plat::benchref::QtCells Reference() const
-    {
-        return plat::benchref::QtCells("DejaVu Sans Mono", 15, cellWidth, cellHeight, baseline);
     }
 
     std::u32string text32;
@@ -171,26 +128,21 @@ struct Screen {
     {
         dc.BkMode = WINDC_OPAQUE;
         COREFONT* selected = nullptr;
-        for (int row = 0; row < rows; ++row) {
-            const int y = row * cellHeight;
-            for (int col = 0, run = 0; col < cols; col += kRun, ++run) {
-                const int n = std::min(kRun, cols - col);
-                Attributes a = AttributesOf(row, run, frame);
-                COREFONT* font = a.bold ? bold : normal;
-                if (font != selected) {
-                    if (selected)
-                        dc.DeselectFont(selected);
-                    dc.SelectFont(font);
-                    selected = font;
-                }
-                dc.TextColor = a.inverse ? a.bg : a.fg;
-                dc.BkColor = a.inverse ? a.fg : a.bg;
-                const int x = col * cellWidth;
-                dc.StringOutW(x, y, &text[size_t(row) * size_t(cols) + size_t(col)], n);
-                if (a.underline)
-                    dc.Line(x, y + cellHeight - 2, x + n * cellWidth - 1, y + cellHeight - 2, dc.TextColor);
+        benchsupport::ForEachRun(cols, 0, rows, frame, [&](int row, int col, int n, const CellAttributes& a) {
+            COREFONT* font = a.bold ? bold : normal;
+            if (font != selected) {
+                if (selected)
+                    dc.DeselectFont(selected);
+                dc.SelectFont(font);
+                selected = font;
             }
-        }
+            dc.TextColor = a.Fore();
+            dc.BkColor = a.Back();
+            const int x = col * cellWidth, y = row * cellHeight;
+            dc.StringOutW(x, y, &text[size_t(row) * size_t(cols) + size_t(col)], n);
+            if (a.underline)
+                dc.Line(x, y + cellHeight - 2, x + n * cellWidth - 1, y + cellHeight - 2, dc.TextColor);
+        });
         if (selected)
             dc.DeselectFont(selected);
     }
@@ -264,234 +216,214 @@ void Report(benchmark::State& state, const Screen& screen)
     state.SetLabel(std::to_string(screen.Width()) + "x" + std::to_string(screen.Height()) + " px");
 }
 
-void BM_ScreenBitmap(benchmark::State& state)
+// One benchmark on a screen of the size in its arguments: `setup` prepares
+// what it needs and returns the step run once per iteration with the frame
+// number, or an empty step after skipping the benchmark.
+using Step = std::function<void(int frame)>;
+void Frames(benchmark::State& state, const std::function<Step(Screen&)>& setup)
 {
     Screen screen(int(state.range(0)), int(state.range(1)));
     if (!screen.Ok()) {
         state.SkipWithError("no font");
         return;
     }
-    MEMORYBITMAP bitmap(screen.Width(), screen.Height());
-    WINDC dc(bitmap, bitmap.GetRect(), true);
+    Step step = setup(screen);
+    if (!step)
+        return;
     int frame = 0;
-    for (auto _ : state) {
-        screen.Fill(frame);
-        screen.Draw(dc, frame);
-        ++frame;
-        benchmark::DoNotOptimize(bitmap.GetBitmap()->Data());
-    }
+    for (auto _ : state)
+        step(frame++);
     Report(state, screen);
 }
 
-void BM_ScreenWindowPaint(benchmark::State& state)
+// The pane's repaint, checked to have painted.
+void Render(benchmark::State& state, Pane& pane)
 {
-    Screen screen(int(state.range(0)), int(state.range(1)));
-    if (!screen.Ok()) {
-        state.SkipWithError("no font");
-        return;
-    }
-    Pane pane(screen.Width(), screen.Height());
-    int frame = 0;
-    int painted = 0;
-    pane.OnPaint = [&](PAINTSTRUCT& ps) {
-        WINDC dc(ps, pane);
-        screen.Draw(dc, frame);
-        ++painted;
-    };
-    for (auto _ : state) {
-        screen.Fill(frame);
-        pane.Render();
-        ++frame;
-    }
-    if (painted < frame)
-        state.SkipWithError("the view was not painted once per frame");
-    Report(state, screen);
-}
-
-void BM_ScreenWindowViaBitmap(benchmark::State& state)
-{
-    Screen screen(int(state.range(0)), int(state.range(1)));
-    if (!screen.Ok()) {
-        state.SkipWithError("no font");
-        return;
-    }
-    Pane pane(screen.Width(), screen.Height());
     const int before = pane.Paints;
-    int frame = 0;
-    for (auto _ : state) {
-        screen.Fill(frame);
-        {
-            WINDC dc(pane);
-            // Invalidation per operation would only collect areas the
-            // repaint below covers anyway.
-            dc.AutoFlush = false;
-            screen.Draw(dc, frame);
-        }
-        pane.Render();
-        ++frame;
-    }
-    if (pane.Paints - before < frame)
-        state.SkipWithError("the view was not painted once per frame");
-    Report(state, screen);
-}
-
-void BM_CellsBitmap(benchmark::State& state)
-{
-    Screen screen(int(state.range(0)), int(state.range(1)));
-    if (!screen.Ok()) {
-        state.SkipWithError("no font");
-        return;
-    }
-    MEMORYBITMAP bitmap(screen.Width(), screen.Height());
-    WINDC dc(bitmap, bitmap.GetRect(), true);
-    int frame = 0;
-    for (auto _ : state) {
-        screen.Fill(frame);
-        screen.DrawCells(dc, frame, 0, screen.rows);
-        ++frame;
-        benchmark::DoNotOptimize(bitmap.GetBitmap()->Data());
-    }
-    Report(state, screen);
-}
-
-void BM_QtCellsImage(benchmark::State& state)
-{
-    Screen screen(int(state.range(0)), int(state.range(1)));
-    plat::benchref::QtCells ref = screen.Reference();
-    if (!screen.Ok() || !ref.Ok()) {
-        state.SkipWithError("no font");
-        return;
-    }
-    int frame = 0;
-    for (auto _ : state) {
-        screen.Fill(frame);
-        ref.DrawIntoImage(screen.Width(), screen.Height(), screen.Runs(frame, 0, screen.rows));
-        ++frame;
-    }
-    Report(state, screen);
+    pane.Render();
+    if (pane.Paints == before)
+        state.SkipWithError("the view was not painted");
 }
 
 // The pane of the cell benchmarks: opaque, as a terminal's view is, and
 // painting the rows its paint pass asks for.
-void PaintCells(Pane& pane, Screen& screen, const int& frame)
+std::shared_ptr<Pane> CellPane(Screen& screen, std::shared_ptr<int> frame)
 {
-    plat::SetViewOpaque(pane.View, true);
-    pane.OnPaint = [&](PAINTSTRUCT& ps) {
-        WINDC dc(ps, pane);
+    auto pane = std::make_shared<Pane>(screen.Width(), screen.Height());
+    plat::SetViewOpaque(pane->View, true);
+    Pane* p = pane.get();
+    pane->OnPaint = [p, &screen, frame](PAINTSTRUCT& ps) {
+        WINDC dc(ps, *p);
         int first = 0, last = 0;
         Screen::RowsOf(ps.rcPaint, screen.cellHeight, screen.rows, &first, &last);
-        screen.DrawCells(dc, frame, first, last);
+        screen.DrawCells(dc, *frame, first, last);
     };
+    return pane;
+}
+
+// The bare-Qt reference with its window open, or null after skipping.
+std::shared_ptr<plat::benchref::QtCells> ReferenceWindow(benchmark::State& state, Screen& screen)
+{
+    auto ref = std::make_shared<plat::benchref::QtCells>("DejaVu Sans Mono", 15, screen.cellWidth,
+                                                         screen.cellHeight, screen.baseline);
+    if (ref->Ok() && ref->OpenWindow(screen.Width(), screen.Height()))
+        return ref;
+    state.SkipWithError("no font or window");
+    return nullptr;
+}
+
+void BM_ScreenBitmap(benchmark::State& state)
+{
+    Frames(state, [&](Screen& screen) -> Step {
+        auto bitmap = std::make_shared<MEMORYBITMAP>(screen.Width(), screen.Height());
+        auto dc = std::make_shared<WINDC>(*bitmap, bitmap->GetRect(), true);
+        return [&screen, bitmap, dc](int frame) {
+            screen.Fill(frame);
+            screen.Draw(*dc, frame);
+        };
+    });
+}
+
+void BM_ScreenWindowPaint(benchmark::State& state)
+{
+    Frames(state, [&](Screen& screen) -> Step {
+        auto pane = std::make_shared<Pane>(screen.Width(), screen.Height());
+        auto frame = std::make_shared<int>(0);
+        Pane* p = pane.get();
+        pane->OnPaint = [p, &screen, frame](PAINTSTRUCT& ps) {
+            WINDC dc(ps, *p);
+            screen.Draw(dc, *frame);
+        };
+        return [&state, &screen, pane, frame](int f) {
+            *frame = f;
+            screen.Fill(f);
+            Render(state, *pane);
+        };
+    });
+}
+
+void BM_ScreenWindowViaBitmap(benchmark::State& state)
+{
+    Frames(state, [&](Screen& screen) -> Step {
+        auto pane = std::make_shared<Pane>(screen.Width(), screen.Height());
+        return [&state, &screen, pane](int frame) {
+            screen.Fill(frame);
+            {
+                WINDC dc(*pane);
+                // Invalidation per operation would only collect areas the
+                // repaint below covers anyway.
+                dc.AutoFlush = false;
+                screen.Draw(dc, frame);
+            }
+            Render(state, *pane);
+        };
+    });
+}
+
+void BM_CellsBitmap(benchmark::State& state)
+{
+    Frames(state, [&](Screen& screen) -> Step {
+        auto bitmap = std::make_shared<MEMORYBITMAP>(screen.Width(), screen.Height());
+        auto dc = std::make_shared<WINDC>(*bitmap, bitmap->GetRect(), true);
+        return [&screen, bitmap, dc](int frame) {
+            screen.Fill(frame);
+            screen.DrawCells(*dc, frame, 0, screen.rows);
+        };
+    });
+}
+
+void BM_QtCellsImage(benchmark::State& state)
+{
+    Frames(state, [&](Screen& screen) -> Step {
+        auto ref = std::make_shared<plat::benchref::QtCells>("DejaVu Sans Mono", 15, screen.cellWidth,
+                                                             screen.cellHeight, screen.baseline);
+        return [&screen, ref](int frame) {
+            screen.Fill(frame);
+            ref->DrawIntoImage(screen.Width(), screen.Height(), screen.Runs(frame, 0, screen.rows));
+        };
+    });
 }
 
 void BM_CellsWindowPaint(benchmark::State& state)
 {
-    Screen screen(int(state.range(0)), int(state.range(1)));
-    if (!screen.Ok()) {
-        state.SkipWithError("no font");
-        return;
-    }
-    Pane pane(screen.Width(), screen.Height());
-    int frame = 0;
-    PaintCells(pane, screen, frame);
-    const int before = pane.Paints;
-    for (auto _ : state) {
-        screen.Fill(frame);
-        pane.Render();
-        ++frame;
-    }
-    if (pane.Paints - before < frame)
-        state.SkipWithError("the view was not painted once per frame");
-    Report(state, screen);
+    Frames(state, [&](Screen& screen) -> Step {
+        auto frame = std::make_shared<int>(0);
+        auto pane = CellPane(screen, frame);
+        return [&state, &screen, pane, frame](int f) {
+            *frame = f;
+            screen.Fill(f);
+            Render(state, *pane);
+        };
+    });
 }
 
 void BM_QtCellsWindow(benchmark::State& state)
 {
-    Screen screen(int(state.range(0)), int(state.range(1)));
-    plat::benchref::QtCells ref = screen.Reference();
-    if (!screen.Ok() || !ref.Ok() || !ref.OpenWindow(screen.Width(), screen.Height())) {
-        state.SkipWithError("no font or window");
-        return;
-    }
-    int frame = 0;
-    for (auto _ : state) {
-        screen.Fill(frame);
-        ref.RepaintWindow(screen.Runs(frame, 0, screen.rows));
-        ++frame;
-    }
-    Report(state, screen);
+    Frames(state, [&](Screen& screen) -> Step {
+        auto ref = ReferenceWindow(state, screen);
+        if (!ref)
+            return nullptr;
+        return [&screen, ref](int frame) {
+            screen.Fill(frame);
+            ref->RepaintWindow(screen.Runs(frame, 0, screen.rows));
+        };
+    });
 }
 
+// One row changed per frame: its rectangle marked, the paint left to the
+// event loop, as a terminal printing a line.
 void BM_CellsWindowRow(benchmark::State& state)
 {
-    Screen screen(int(state.range(0)), int(state.range(1)));
-    if (!screen.Ok()) {
-        state.SkipWithError("no font");
-        return;
-    }
-    Pane pane(screen.Width(), screen.Height());
-    int frame = 0;
-    PaintCells(pane, screen, frame);
-    screen.Fill(frame);
-    pane.Render();
-    for (auto _ : state) {
-        ++frame;
-        const int row = frame % screen.rows;
-        screen.FillRow(frame, row);
-        const plat::RectI r{0, row * screen.cellHeight, screen.Width(), (row + 1) * screen.cellHeight};
-        const int before = pane.Paints;
-        plat::SetViewNeedsDisplay(pane.View, &r);
-        while (pane.Paints == before)
-            plat::ProcessPendingEvents(1000);
-    }
-    Report(state, screen);
+    Frames(state, [&](Screen& screen) -> Step {
+        auto frame = std::make_shared<int>(0);
+        auto pane = CellPane(screen, frame);
+        screen.Fill(0);
+        Render(state, *pane);
+        return [&screen, pane, frame](int f) {
+            *frame = f + 1;
+            const int row = *frame % screen.rows;
+            screen.FillRow(*frame, row);
+            const plat::RectI r{0, row * screen.cellHeight, screen.Width(), (row + 1) * screen.cellHeight};
+            const int before = pane->Paints;
+            plat::SetViewNeedsDisplay(pane->View, &r);
+            while (pane->Paints == before)
+                plat::ProcessPendingEvents(1000);
+        };
+    });
 }
 
 void BM_QtCellsWindowRow(benchmark::State& state)
 {
-    Screen screen(int(state.range(0)), int(state.range(1)));
-    plat::benchref::QtCells ref = screen.Reference();
-    if (!screen.Ok() || !ref.Ok() || !ref.OpenWindow(screen.Width(), screen.Height())) {
-        state.SkipWithError("no font or window");
-        return;
-    }
-    int frame = 0;
-    screen.Fill(frame);
-    ref.RepaintWindow(screen.Runs(frame, 0, screen.rows));
-    for (auto _ : state) {
-        ++frame;
-        const int row = frame % screen.rows;
-        screen.FillRow(frame, row);
-        ref.UpdateWindowRows(screen.Runs(frame, row, row + 1), row * screen.cellHeight,
-                             (row + 1) * screen.cellHeight);
-    }
-    Report(state, screen);
+    Frames(state, [&](Screen& screen) -> Step {
+        auto ref = ReferenceWindow(state, screen);
+        if (!ref)
+            return nullptr;
+        screen.Fill(0);
+        ref->RepaintWindow(screen.Runs(0, 0, screen.rows));
+        return [&screen, ref](int f) {
+            const int frame = f + 1, row = frame % screen.rows;
+            screen.FillRow(frame, row);
+            ref->UpdateWindowRows(screen.Runs(frame, row, row + 1), row * screen.cellHeight,
+                                  (row + 1) * screen.cellHeight);
+        };
+    });
 }
 
 void BM_CellsViaBitmap(benchmark::State& state)
 {
-    Screen screen(int(state.range(0)), int(state.range(1)));
-    if (!screen.Ok()) {
-        state.SkipWithError("no font");
-        return;
-    }
-    Pane pane(screen.Width(), screen.Height());
-    plat::SetViewOpaque(pane.View, true);
-    const int before = pane.Paints;
-    int frame = 0;
-    for (auto _ : state) {
-        screen.Fill(frame);
-        {
-            WINDC dc(pane);
-            dc.AutoFlush = false; // the repaint below covers it all
-            screen.DrawCells(dc, frame, 0, screen.rows);
-        }
-        pane.Render();
-        ++frame;
-    }
-    if (pane.Paints - before < frame)
-        state.SkipWithError("the view was not painted once per frame");
-    Report(state, screen);
+    Frames(state, [&](Screen& screen) -> Step {
+        auto pane = std::make_shared<Pane>(screen.Width(), screen.Height());
+        plat::SetViewOpaque(pane->View, true);
+        return [&state, &screen, pane](int frame) {
+            screen.Fill(frame);
+            {
+                WINDC dc(*pane);
+                dc.AutoFlush = false; // the repaint below covers it all
+                screen.DrawCells(dc, frame, 0, screen.rows);
+            }
+            Render(state, *pane);
+        };
+    });
 }
 
 void BM_Run(benchmark::State& state)
@@ -504,8 +436,8 @@ void BM_Run(benchmark::State& state)
     int frame = 0;
     for (auto _ : state) {
         screen.Fill(frame++);
-        dc.TextColor = kPalette[frame & 15];
-        dc.StringOutW(0, 0, screen.text.c_str(), kRun);
+        dc.TextColor = benchsupport::kPalette[frame & 15];
+        dc.StringOutW(0, 0, screen.text.c_str(), kCellRun);
     }
     dc.DeselectFont(screen.normal);
 }

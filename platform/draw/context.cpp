@@ -90,6 +90,9 @@ Bitmap* DrawContext::TargetBitmap() const { return impl_->bitmap; }
 
 void DrawContext::SaveState()
 {
+    // The painter's state is saved as the user space has it, not as a cell
+    // painter left it.
+    impl_->UseUserSpace();
     impl_->painter->save();
     impl_->saved.push_back(impl_->state);
 }

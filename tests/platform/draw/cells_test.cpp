@@ -11,6 +11,7 @@
 #include "tests/platform/draw/drawtest.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -120,6 +121,18 @@ Box InkOf(const Bitmap& b, uint32_t background)
             box.bottom = std::max(box.bottom, row + 1);
         }
     return box;
+}
+
+// "" when the pixels differ by at most 1 in every channel.
+std::string Compare1(uint32_t p, uint32_t q)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        if (std::abs(int((p >> shift) & 0xFF) - int((q >> shift) & 0xFF)) > 1) {
+            char text[40];
+            std::snprintf(text, sizeof text, "%08X is not %08X", p, q);
+            return text;
+        }
+    return "";
 }
 
 // The largest channel difference between the pictures, and where.
@@ -349,6 +362,15 @@ TEST_F(Cells, ContextDrawingMixesIn)
             cells.ClearRect(Rect{2, 2, 2, 2});
             cells.InvertRect(Rect{10, 5, 10, 5});
             dc.FillRect(Rect{30, 20, 10, 10}); // the context's fill colour still
+            // A state saved in the middle of the batch is the context's own:
+            // restored, the context blends again.
+            cells.FillRect(Rect{0, 20, 10, 10}, kBlue);
+            dc.SaveState();
+            dc.SetFillColor(kBlue);
+            dc.FillRect(Rect{10, 20, 10, 10});
+            dc.RestoreState();
+            dc.SetFillColor(Color{1, 0, 0, 0.5f});
+            dc.FillRect(Rect{0, 20, 20, 5});
         }, 0xFF000000);
         std::unique_ptr<Bitmap> upright = surface == Surface::BitmapAsIs ? Mirrored(*b) : nullptr;
         const Bitmap& pic = upright ? *upright : *b;
@@ -360,6 +382,11 @@ TEST_F(Cells, ContextDrawingMixesIn)
         EXPECT_EQ(pic.Pixel(25, 0), 0xFF000000u);
         EXPECT_EQ(pic.Pixel(0, 10), 0xFF800000u);
         EXPECT_EQ(pic.Pixel(30, 20), 0xFF00FF00u);
+        // Half red over blue, blended (not put in place), whatever the
+        // rounding.
+        EXPECT_EQ(Compare1(pic.Pixel(0, 20), 0xFF800080u), "");
+        EXPECT_EQ(Compare1(pic.Pixel(10, 20), 0xFF800080u), "");
+        EXPECT_EQ(pic.Pixel(10, 25), 0xFF0000FFu);
         EXPECT_EQ(pic.Pixel(29, 29), 0xFF000000u);
     }
 }
