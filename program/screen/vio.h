@@ -76,6 +76,8 @@ public:
     // The client size of the session window; (0, 0) when unknown.
     virtual SIZE ClientSize() { return SIZE{}; }
     // Whether the session window has the keyboard focus (message 1039).
+    // Called under the screen lock from the writing thread: it must not
+    // wait for the main thread (which may be waiting for the lock).
     virtual bool HasFocus() { return true; }
     // The window timers 257 (cursor and text blink) and 258 (visual bell);
     // they call VIO::OnTimer on the main thread.
@@ -100,7 +102,8 @@ public:
     // terminal font for 10 points), falling back to other fonts when it
     // cannot be loaded; *bold may change. The screen owns the font. Null
     // (the default) leaves the screen without a font: it keeps its cells
-    // but draws nothing.
+    // but draws nothing. Called under the screen lock by Init and SetFont,
+    // on the thread that calls them; fonts are the main thread's.
     virtual COREFONT* LoadFont(wchar_t const* fontString, signed char* bold, int codePage) { return nullptr; }
 };
 
