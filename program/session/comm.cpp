@@ -477,10 +477,15 @@ void COMM::TraceBytes(char direction, uint32_t value)
 
 int COMM::ReadChar()
 {
-    return WaitChar(0);
+    return NextChar(0);
 }
 
 int COMM::WaitChar(int timeout_ms)
+{
+    return NextChar(timeout_ms);
+}
+
+int COMM::NextChar(int timeout_ms)
 {
     if (!CurDevice) {
         if (timeout_ms > 0)

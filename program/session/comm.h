@@ -101,6 +101,7 @@ private:
     void PushUnget(uint32_t const* entries, int n);
     void TraceBytes(char direction, uint32_t value);
     void SetActivity();
+    int NextChar(int timeout_ms);
     bool MenuRefresh() const { return MenuRefreshWanted; }
 
     SESSIONLINK& Session;
@@ -115,7 +116,9 @@ private:
     long long LastRecvLight = 0;
     QORDEVICE* CurDevice = nullptr;
 
-    struct SEMIPIPE {
+    // The pipe is shared with the reader thread; the reading side's state
+    // (read buffer, unget stack, flag) keeps to cache lines of its own.
+    struct alignas(64) SEMIPIPE {
         uint32_t* data = nullptr;
         int size = 0;
         int head = 0; // index of the oldest entry
@@ -128,7 +131,7 @@ private:
         EVENTSEM Space; // posted when a held-back FeedData may go on
     } SemiPipe;
 
-    std::atomic<bool> ReadInProgress{false};
+    alignas(64) std::atomic<bool> ReadInProgress{false};
     bool HexTrace = false;
     bool AcceptState = false;
     bool MenuRefreshWanted = true;
@@ -139,5 +142,5 @@ private:
     std::atomic<bool> Stopping{false}; // CloseDevice runs: a held-back FeedData gives up
     int ReaderStopLimit = 5000;
     std::atomic<uint32_t> Counters[4] = {};
-    std::atomic<long long> LastActivity{0};
+    alignas(64) std::atomic<long long> LastActivity{0};
 };
