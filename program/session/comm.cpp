@@ -550,8 +550,10 @@ void COMM::UngetData(char* data, int n)
     std::vector<uint32_t> entries(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i)
         entries[i] = static_cast<unsigned char>(data[i]);
-    if (ReadInProgress.exchange(true, std::memory_order_acquire))
+    if (ReadInProgress.exchange(true, std::memory_order_acquire)) {
+        LOGIT("COMM::UngetData: another thread reads, %d entries dropped\n", n);
         return;
+    }
     PushUnget(entries.data(), n);
     ReadInProgress.store(false, std::memory_order_release);
 }

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <mutex>
 #include <strings.h>
 #include <string>
 #include <vector>
@@ -155,6 +156,17 @@ constexpr int kIdGuard = 1024;
 constexpr unsigned char kGuardByte = 0xA5;
 constexpr int kIdUnset = INT_MIN;
 constexpr int kIdGuardValue = 0x5A5A5A5A;
+
+// What pinned records leave behind stays reachable for the rest of the
+// process (a thread may still run in it); nothing here is ever freed.
+void KeepForever(void* p)
+{
+    static std::vector<void*>* kept = new std::vector<void*>;
+    static std::mutex lock;
+    std::lock_guard<std::mutex> guard(lock);
+    if (p)
+        kept->push_back(p);
+}
 
 } // namespace
 
@@ -893,6 +905,8 @@ void SUBSYS::Cleanup()
         RECORD& r = Records[i];
         if (r.pinned) {
             pinnedModules.push_back(r.init.Module);
+            KeepForever(r.object);
+            KeepForever(r.init.Public);
             continue;
         }
         if (pCurrent && pCurrent == r.object)
@@ -908,6 +922,7 @@ void SUBSYS::Cleanup()
             continue;
         if (std::find(pinnedModules.begin(), pinnedModules.end(), r.init.Module) != pinnedModules.end()) {
             LOGIT("SUBSYS::Cleanup keeps %s: a thread may still run in it\n", r.path);
+            KeepForever(r.dll);
             continue;
         }
         r.dll->Unload();
