@@ -41,7 +41,7 @@ void DEVICEGATE::Detach()
     }
     // A reader released by the wake pipe leaves at once; a reader that
     // ignores it (on purpose) is waited for only so long.
-    Idle.wait_for(guard, std::chrono::seconds(2), [this] { return Inside == 0; });
+    Idle.wait_for(guard, std::chrono::milliseconds(500), [this] { return Inside == 0; });
     if (Inside == 0)
         ClosePending();
     Pending[0] = Fd_;

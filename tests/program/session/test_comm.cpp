@@ -355,9 +355,16 @@ TEST_F(CommTest, ReaderThreadOfABrokenDeviceIsGivenUp)
         OpenLoopback(comm);
         QORDEVICE* device = comm.Device();
         Command(comm, "IGNORECLOSE 1");
+        // The reader must be inside its Read, which now ignores Close.
+        Command(comm, "INJECT x");
+        EXPECT_EQ(comm.WaitChar(3000), 'x');
+        EXPECT_TRUE(WaitFor([&] { return atoi(Command(comm, "READS").c_str()) >= 2; }, 3000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
         auto start = Clock::now();
         comm.CloseDevice();
-        EXPECT_LT(MsSince(start), 5000) << "close does not hang";
+        long long took = MsSince(start);
+        EXPECT_GE(took, 100) << "the reader was waited for, then given up";
+        EXPECT_LT(took, 5000) << "close does not hang";
         EXPECT_EQ(comm.Device(), nullptr);
         // The device is kept; when its Read finally returns the thread ends.
         char answer[16];
