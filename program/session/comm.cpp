@@ -13,11 +13,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <emmintrin.h>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <string>
 #include <vector>
+#include <unistd.h>
 
 // What the reader thread shares with its layer. It outlives the layer when
 // the thread has to be given up: the thread then finds Comm null and ends.
@@ -51,6 +53,24 @@ std::string Upper(STRING const& text)
     for (char& c : out)
         c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     return out;
+}
+
+// Received bytes become 32-bit pipe entries, sixteen at a time.
+void WidenBytes(uint32_t* dst, unsigned char const* src, int n)
+{
+    int i = 0;
+    __m128i const zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<__m128i const*>(src + i));
+        __m128i lo = _mm_unpacklo_epi8(bytes, zero);
+        __m128i hi = _mm_unpackhi_epi8(bytes, zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_unpacklo_epi16(lo, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 4), _mm_unpackhi_epi16(lo, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 8), _mm_unpacklo_epi16(hi, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 12), _mm_unpackhi_epi16(hi, zero));
+    }
+    for (; i < n; ++i)
+        dst[i] = src[i];
 }
 
 // Even parity in bit 7 over the low seven bits.
@@ -292,10 +312,14 @@ int COMM::FeedData(char const* data, int len)
     bool transfer = Session.IsTransferActive();
     if (!Session.IsBackgroundTab())
         Session.SetStatusbarLed(2, true, 0);
+    unsigned char const* src = reinterpret_cast<unsigned char const*>(data);
     int done = 0;
-    int retries = 0;
     int limit = -1;
     for (;;) {
+        // The free room behind the entries is reserved under the lock and
+        // filled outside it: the reading side never looks past the fill, so
+        // it takes entries meanwhile without waiting for the copy.
+        SemiPipe.Producer.Obtain();
         SemiPipe.Lock.Obtain();
         if (limit < 0) {
             limit = transfer ? SemiPipe.size : SemiPipe.size / 4;
@@ -303,16 +327,15 @@ int COMM::FeedData(char const* data, int len)
                 limit = SemiPipe.fill;
         }
         int n = std::min(limit - SemiPipe.fill, len - done);
+        int tail = (SemiPipe.head + SemiPipe.fill) % SemiPipe.size;
+        SemiPipe.Lock.Release();
         if (n > 0) {
-            int tail = (SemiPipe.head + SemiPipe.fill) % SemiPipe.size;
             int first = std::min(n, SemiPipe.size - tail);
-            unsigned char const* src = reinterpret_cast<unsigned char const*>(data + done);
-            uint32_t* dst = SemiPipe.data + tail;
-            for (int i = 0; i < first; ++i)
-                dst[i] = src[i];
-            dst = SemiPipe.data;
-            for (int i = first; i < n; ++i)
-                dst[i - first] = src[i];
+            WidenBytes(SemiPipe.data + tail, src + done, first);
+            WidenBytes(SemiPipe.data, src + done + first, n - first);
+        }
+        SemiPipe.Lock.Obtain();
+        if (n > 0) {
             SemiPipe.fill += n;
             SemiPipe.maxfill = std::max(SemiPipe.maxfill, SemiPipe.fill);
             done += n;
@@ -321,16 +344,21 @@ int COMM::FeedData(char const* data, int len)
         if (done < len) {
             SemiPipe.lowwater = limit - std::min(len - done, limit / 2);
             SemiPipe.Space.Reset();
+            SemiPipe.spaceposted.store(false, std::memory_order_relaxed);
         }
         SemiPipe.Lock.Release();
+        SemiPipe.Producer.Release();
         if (n > 0 && !transfer)
             Session.ComDataNotification(false);
         if (done >= len)
             break;
-        ++retries;
         LOGIT("COMM::FeedData waiting for data to clear (%d of %d left)\n", len - done, len);
         // Held back until the reading side has taken entries; a closing
         // device ends the wait (the rest of the batch goes with it).
+        // The reading side takes a batch within microseconds when it runs:
+        // a short spin first spares both threads a sleep and a wake-up.
+        for (int spin = 0; spin < 4000 && !SemiPipe.spaceposted.load(std::memory_order_acquire); ++spin)
+            _mm_pause();
         while (!SemiPipe.Space.Wait(50)) {
             if (Stopping.load())
                 break;
@@ -348,9 +376,11 @@ int COMM::FeedMarker(wchar_t marker)
 {
     if (!SemiPipe.data)
         return 0;
+    SemiPipe.Producer.Obtain();
     SemiPipe.Lock.Obtain();
     if (!(this->SemiPipe.fill < this->SemiPipe.size - 1)) {
         SemiPipe.Lock.Release();
+        SemiPipe.Producer.Release();
         AssertMsg(0, "this->SemiPipe.fill < this->SemiPipe.size-1", __FILE__, __LINE__);
         return 0;
     }
@@ -362,6 +392,7 @@ int COMM::FeedMarker(wchar_t marker)
     SemiPipe.maxfill = std::max(SemiPipe.maxfill, SemiPipe.fill);
     SemiPipe.Data.Post();
     SemiPipe.Lock.Release();
+    SemiPipe.Producer.Release();
     Session.ComDataNotification(false);
     return 1;
 }
@@ -418,6 +449,7 @@ int COMM::GetPipeData(uint32_t* buffer, int* count, int timeout_ms)
         SemiPipe.Data.Reset();
     if (SemiPipe.lowwater >= 0 && SemiPipe.fill <= SemiPipe.lowwater) {
         SemiPipe.lowwater = -1;
+        SemiPipe.spaceposted.store(true, std::memory_order_release);
         SemiPipe.Space.Post();
     }
     SemiPipe.Lock.Release();
@@ -445,6 +477,7 @@ int COMM::FlushInputBuffer(int keep)
         SemiPipe.Data.Reset();
     if (SemiPipe.lowwater >= 0 && SemiPipe.fill <= SemiPipe.lowwater) {
         SemiPipe.lowwater = -1;
+        SemiPipe.spaceposted.store(true, std::memory_order_release);
         SemiPipe.Space.Post();
     }
     SemiPipe.Lock.Release();
@@ -475,35 +508,76 @@ void COMM::TraceBytes(char direction, uint32_t value)
         LOGIT("\n");
 }
 
-int COMM::ReadChar()
+
+// The reading side (read buffer, unget stack) belongs to one thread at a
+// time: the thread that takes it keeps it while entries are left in it and
+// gives it up when they are read (or at a hand-over point). So a character
+// costs no locked instruction, and a second thread that wants to read
+// meanwhile gets 256.
+namespace {
+
+thread_local DWORD gThreadTag = 0;
+
+inline DWORD ThreadTag()
 {
-    return NextChar(0);
+    if (__builtin_expect(gThreadTag == 0, 0))
+        gThreadTag = static_cast<DWORD>(gettid());
+    return gThreadTag;
 }
 
-int COMM::WaitChar(int timeout_ms)
+} // namespace
+
+bool COMM::EnterReader()
 {
-    return NextChar(timeout_ms);
+    DWORD me = ThreadTag();
+    DWORD owner = ReadOwner.load(std::memory_order_relaxed);
+    if (owner == me)
+        return true;
+    if (owner != 0)
+        return false;
+    return ReadOwner.compare_exchange_strong(owner, me, std::memory_order_acquire, std::memory_order_relaxed);
+}
+
+void COMM::LeaveReaderIfDone()
+{
+    if (ReadPtr >= ReadEnd && UngetCount == 0)
+        ReadOwner.store(0, std::memory_order_release);
+}
+
+void COMM::HandOverReader()
+{
+    if (ReadOwner.load(std::memory_order_relaxed) == ThreadTag())
+        ReadOwner.store(0, std::memory_order_release);
 }
 
 int COMM::NextChar(int timeout_ms)
 {
+    // The common case: this thread holds the reading side and entries are
+    // left in its read buffer.
+    if (ReadOwner.load(std::memory_order_relaxed) == ThreadTag() && UngetCount == 0 && ReadPtr < ReadEnd &&
+        CurDevice && !HexTrace) {
+        uint32_t c = ReadBuf[ReadPtr++];
+        if (ReadPtr >= ReadEnd)
+            ReadOwner.store(0, std::memory_order_release);
+        return static_cast<int>(c);
+    }
     if (!CurDevice) {
         if (timeout_ms > 0)
             OSYS::Sleep(timeout_ms);
         return COMM_NOCHAR;
     }
-    if (ReadInProgress.exchange(true, std::memory_order_acquire))
+    if (!EnterReader())
         return COMM_NOCHAR;
     if (UngetCount > 0) {
         uint32_t c = Unget[--UngetCount];
-        ReadInProgress.store(false, std::memory_order_release);
+        LeaveReaderIfDone();
         return static_cast<int>(c);
     }
     if (ReadPtr >= ReadEnd) {
         ReadPtr = ReadEnd = 0;
         int n = READBUFSIZE;
         if (GetPipeData(ReadBuf, &n, timeout_ms) != 0) {
-            ReadInProgress.store(false, std::memory_order_release);
+            LeaveReaderIfDone();
             return COMM_NOCHAR;
         }
         ReadEnd = n;
@@ -520,8 +594,18 @@ int COMM::NextChar(int timeout_ms)
     uint32_t c = ReadBuf[ReadPtr++];
     if (HexTrace && (!Session.IsTransferActive() || LOGIF(4, nullptr)))
         TraceBytes('i', c);
-    ReadInProgress.store(false, std::memory_order_release);
+    LeaveReaderIfDone();
     return static_cast<int>(c);
+}
+
+int COMM::ReadChar()
+{
+    return NextChar(0);
+}
+
+int COMM::WaitChar(int timeout_ms)
+{
+    return NextChar(timeout_ms);
 }
 
 void COMM::PushUnget(uint32_t const* entries, int n)
@@ -550,12 +634,12 @@ void COMM::UngetData(char* data, int n)
     std::vector<uint32_t> entries(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i)
         entries[i] = static_cast<unsigned char>(data[i]);
-    if (ReadInProgress.exchange(true, std::memory_order_acquire)) {
+    if (!EnterReader()) {
         LOGIT("COMM::UngetData: another thread reads, %d entries dropped\n", n);
         return;
     }
     PushUnget(entries.data(), n);
-    ReadInProgress.store(false, std::memory_order_release);
+    LeaveReaderIfDone();
 }
 
 void COMM::UngetData(wchar_t* data, int n)
@@ -569,20 +653,27 @@ void COMM::UngetData(wchar_t* data, int n)
     std::vector<uint32_t> entries(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i)
         entries[i] = static_cast<uint32_t>(data[i]);
-    if (ReadInProgress.exchange(true, std::memory_order_acquire))
+    if (!EnterReader()) {
+        LOGIT("COMM::UngetData: another thread reads, %d entries dropped\n", n);
         return;
+    }
     PushUnget(entries.data(), n);
-    ReadInProgress.store(false, std::memory_order_release);
+    LeaveReaderIfDone();
 }
 
 int COMM::QueryNumAvail()
 {
     if (!CurDevice)
         return 0;
-    if (UngetCount)
-        return UngetCount;
-    if (ReadEnd > ReadPtr)
-        return ReadEnd - ReadPtr;
+    if (EnterReader()) {
+        int held = UngetCount ? UngetCount : ReadEnd - ReadPtr;
+        LeaveReaderIfDone();
+        if (held > 0)
+            return held;
+    } else {
+        // Another thread holds the reading side, with entries left in it.
+        return std::max(1, PipeFill());
+    }
     int fill = PipeFill();
     if (fill > 0 && !Session.IsBackgroundTab())
         Session.SetStatusbarLed(2, true, 0);
@@ -601,6 +692,9 @@ int COMM::QuerySpeed()
 
 int COMM::PrepareForFileTransfer(signed char mode)
 {
+    // A transfer thread reads from here on: what this thread has not read
+    // yet goes with the reading side.
+    HandOverReader();
     if (!CurDevice || mode == 2)
         return 0;
     return CurDevice->PrepareForFileTransfer(mode);
@@ -608,6 +702,7 @@ int COMM::PrepareForFileTransfer(signed char mode)
 
 int COMM::CleanupAfterFileTransfer(signed char mode)
 {
+    HandOverReader();
     if (!CurDevice || !Session.IsTransferActive() || mode == 0)
         return 0;
     return CurDevice->CleanupAfterFileTransfer(mode);

@@ -9,11 +9,16 @@
 // an unget stack in front. On the way out come the send translation, the
 // optional software even parity, the output hook, the trace and the counters.
 //
-// Threads: the reader thread runs FeedData only. WaitChar, ReadChar,
-// GetPipeData, QueryNumAvail, FlushInputBuffer and UngetData may be called by
-// one reading thread at a time (the main thread, or a script or transfer
-// thread); a second concurrent reader gets 256. Everything else belongs to
-// the main thread.
+// Threads: the reader thread runs FeedData only. The reading side (the read
+// buffer of up to 1024 entries taken from the pipe, and the unget stack)
+// belongs to one thread at a time: the thread that takes entries keeps it
+// until it has read them all, so a character costs no locked instruction;
+// another thread that reads meanwhile gets 256 (and its push-back is
+// dropped). PrepareForFileTransfer and CleanupAfterFileTransfer, called by
+// the main thread, hand the reading side over with what is left in it, so a
+// transfer thread reads on where the main thread stopped. GetPipeData and
+// FlushInputBuffer touch only the pipe. Everything else belongs to the main
+// thread.
 #pragma once
 
 #include "plugins/sdk/commapi.h"
@@ -102,6 +107,9 @@ private:
     void TraceBytes(char direction, uint32_t value);
     void SetActivity();
     int NextChar(int timeout_ms);
+    bool EnterReader();
+    void LeaveReaderIfDone();
+    void HandOverReader();
     bool MenuRefresh() const { return MenuRefreshWanted; }
 
     SESSIONLINK& Session;
@@ -126,12 +134,15 @@ private:
         int maxfill = 0;
         int markers = 0;    // markers among the entries held
         int lowwater = -1;  // a held-back FeedData wants the fill at most this
-        FASTMUTEX Lock;
+        FASTMUTEX Lock;     // head, fill and the counts
+        FASTMUTEX Producer; // one writer at a time fills the room it reserved
         EVENTSEM Data;  // set while the pipe holds entries
         EVENTSEM Space; // posted when a held-back FeedData may go on
+        std::atomic<bool> spaceposted{false}; // the same, for a spinning FeedData
     } SemiPipe;
 
-    alignas(64) std::atomic<bool> ReadInProgress{false};
+    // The thread that holds the reading side (0 none).
+    alignas(64) std::atomic<DWORD> ReadOwner{0};
     bool HexTrace = false;
     bool AcceptState = false;
     bool MenuRefreshWanted = true;

@@ -210,6 +210,32 @@ TEST_F(CommTest, UngetComesFirstInOrderAndKeepsTheLast1024)
     EXPECT_EQ(comm.ReadChar(), 'a');
 }
 
+TEST_F(CommTest, TheReadingSideGoesToOneThreadAtATime)
+{
+    COMM comm(Session);
+    OpenLoopback(comm);
+    comm.FeedData("abcdef", 6);
+    EXPECT_EQ(comm.ReadChar(), 'a');
+    auto otherThread = [&](int n) {
+        std::string got;
+        std::thread t([&] {
+            for (int i = 0; i < n; ++i) {
+                int c = comm.WaitChar(0);
+                got += c == COMM_NOCHAR ? '.' : static_cast<char>(c);
+            }
+        });
+        t.join();
+        return got;
+    };
+    EXPECT_EQ(otherThread(2), "..") << "this thread still holds entries";
+    EXPECT_EQ(comm.QueryNumAvail(), 5);
+    // A transfer starts: what is left goes to the thread that reads next.
+    comm.PrepareForFileTransfer(0);
+    EXPECT_EQ(otherThread(6), "bcdef.");
+    comm.FeedData("g", 1);
+    EXPECT_EQ(comm.ReadChar(), 'g') << "free again once read up";
+}
+
 TEST_F(CommTest, WaitCharTimeOuts)
 {
     COMM comm(Session);
