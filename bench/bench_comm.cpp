@@ -163,6 +163,28 @@ void BM_PipeOnlyBatches(benchmark::State& state)
     CommRoad(state, true, false);
 }
 
+// One thread feeds 8 KB and reads it back a character at a time: the cost
+// of the pipe and of ReadChar themselves, without a second thread.
+void BM_ReadCharOneThread(benchmark::State& state)
+{
+    BENCHSESSION session;
+    COMM comm(session);
+    if (comm.OpenDevice(5, "[5]") != 0) {
+        state.SkipWithError("no loopback device (tennick bundle)");
+        return;
+    }
+    std::string block = Block();
+    uint64_t sum = 0;
+    for (auto _ : state) {
+        comm.FeedData(block.data(), COMM::DEVICEREADSIZE);
+        for (int c; (c = comm.ReadChar()) != COMM_NOCHAR;)
+            sum += static_cast<unsigned>(c);
+    }
+    benchmark::DoNotOptimize(sum);
+    comm.CloseDevice();
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * COMM::DEVICEREADSIZE);
+}
+
 void BM_BarePipe(benchmark::State& state)
 {
     int fds[2];
@@ -196,6 +218,7 @@ BENCHMARK(BM_CommReadChar)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CommPipeBatches)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PipeOnlyReadChar)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PipeOnlyBatches)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReadCharOneThread);
 BENCHMARK(BM_BarePipe)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace

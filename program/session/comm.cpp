@@ -561,6 +561,11 @@ int COMM::NextChar(int timeout_ms)
             ReadOwner.store(0, std::memory_order_release);
         return static_cast<int>(c);
     }
+    return NextCharSlow(timeout_ms);
+}
+
+int COMM::NextCharSlow(int timeout_ms)
+{
     if (!CurDevice) {
         if (timeout_ms > 0)
             OSYS::Sleep(timeout_ms);

@@ -107,6 +107,7 @@ private:
     void TraceBytes(char direction, uint32_t value);
     void SetActivity();
     int NextChar(int timeout_ms);
+    __attribute__((noinline)) int NextCharSlow(int timeout_ms);
     bool EnterReader();
     void LeaveReaderIfDone();
     void HandOverReader();
