@@ -19,25 +19,6 @@ extern char** environ;
 
 namespace {
 
-void CopyCut(char* dst, int size, std::string const& src)
-{
-    if (dst && size > 0)
-        snprintf(dst, static_cast<size_t>(size), "%s", src.c_str());
-}
-
-// The text after the "[id]" tag.
-std::string AfterTag(char const* parm)
-{
-    if (!parm)
-        return std::string();
-    if (parm[0] == '[') {
-        char const* close = strchr(parm, ']');
-        if (close)
-            return close + 1;
-    }
-    return parm;
-}
-
 std::string UserShell()
 {
     char const* shell = getenv("SHELL");
@@ -52,10 +33,7 @@ std::string UserShell()
 
 } // namespace
 
-LOCALSHELL::LOCALSHELL(SUBSYSINITDATA const& init, int id) : QORDEVICE(init), Id(id)
-{
-    Parm = "[" + std::to_string(id) + "]";
-}
+LOCALSHELL::LOCALSHELL(SUBSYSINITDATA const& init, int id) : TENNICKDEVICE(init, id, "Local Shell") {}
 
 LOCALSHELL::~LOCALSHELL()
 {
@@ -99,31 +77,6 @@ std::vector<std::string> LOCALSHELL::SplitCommand(char const* text)
     return words;
 }
 
-int LOCALSHELL::SetParm(char const* parm)
-{
-    if (parm)
-        Parm = parm;
-    return 1;
-}
-
-char* LOCALSHELL::QueryParm(char* buf, int max)
-{
-    CopyCut(buf, max, Parm);
-    return buf;
-}
-
-char* LOCALSHELL::QueryStdParm(char* buf)
-{
-    CopyCut(buf, 128, "[" + std::to_string(Id) + "]");
-    return buf;
-}
-
-char* LOCALSHELL::QueryStatus(char* buf)
-{
-    CopyCut(buf, 256, Child > 0 ? "Local Shell" : "Local Shell (closed)");
-    return buf;
-}
-
 std::string LOCALSHELL::TerminalName()
 {
     EMULATIONAPI* emu = Public ? Public->Emulation : nullptr;
@@ -157,7 +110,7 @@ signed char LOCALSHELL::Open(char const* parm)
     Close();
     if (parm && *parm)
         Parm = parm;
-    std::vector<std::string> args = SplitCommand(AfterTag(Parm.c_str()).c_str());
+    std::vector<std::string> args = SplitCommand(Options().c_str());
     if (args.empty())
         args.push_back(UserShell());
 
@@ -242,11 +195,6 @@ void LOCALSHELL::Close()
             Reap(true);
         }
     }
-}
-
-int LOCALSHELL::NumAvail()
-{
-    return Gate.NumAvail();
 }
 
 int LOCALSHELL::QueryOnline()

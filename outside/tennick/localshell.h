@@ -2,26 +2,19 @@
 // string names after the "[11]" tag, on a pseudo terminal.
 #pragma once
 
-#include "outside/tennick/devicegate.h"
-#include "plugins/sdk/qorsubsystem.h"
+#include "outside/tennick/tennickdevice.h"
 
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
-class LOCALSHELL final : public QORDEVICE {
+class LOCALSHELL final : public TENNICKDEVICE {
 public:
     LOCALSHELL(SUBSYSINITDATA const& init, int id);
     ~LOCALSHELL() override;
 
-    int SetParm(char const* parm) override;
-    char* QueryParm(char* buf, int max) override;
-    char* QueryStdParm(char* buf) override;
-    char* QueryStatus(char* buf) override;
-
     signed char Open(char const* parm) override;
     void Close() override;
-    int NumAvail() override;
     int QueryOnline() override;
     int QuerySpeed() override;
     void StatusText(char* buf) override;
@@ -41,9 +34,6 @@ private:
     void WindowSize(int* cols, int* rows);
     std::string TerminalName();
 
-    int Id;
-    std::string Parm;
-    DEVICEGATE Gate;
     pid_t Child = -1;
     int ExitStatus = -1;
 };

@@ -9,50 +9,16 @@
 
 namespace {
 
-void CopyCut(char* dst, int size, std::string const& src)
-{
-    if (dst && size > 0)
-        snprintf(dst, static_cast<size_t>(size), "%s", src.c_str());
-}
-
 // Written bytes kept for the test, at most this many (the oldest go).
 constexpr size_t kSentKeep = 1 << 20;
 
 } // namespace
 
-LOOPBACK::LOOPBACK(SUBSYSINITDATA const& init, int id) : QORDEVICE(init), Id(id)
-{
-    Parm = "[" + std::to_string(id) + "]";
-}
+LOOPBACK::LOOPBACK(SUBSYSINITDATA const& init, int id) : TENNICKDEVICE(init, id, "Loopback") {}
 
 LOOPBACK::~LOOPBACK()
 {
     Close();
-}
-
-int LOOPBACK::SetParm(char const* parm)
-{
-    if (parm)
-        Parm = parm;
-    return 1;
-}
-
-char* LOOPBACK::QueryParm(char* buf, int max)
-{
-    CopyCut(buf, max, Parm);
-    return buf;
-}
-
-char* LOOPBACK::QueryStdParm(char* buf)
-{
-    CopyCut(buf, 128, "[" + std::to_string(Id) + "]");
-    return buf;
-}
-
-char* LOOPBACK::QueryStatus(char* buf)
-{
-    CopyCut(buf, 256, "Loopback");
-    return buf;
 }
 
 signed char LOOPBACK::Open(char const* parm)
@@ -74,7 +40,7 @@ signed char LOOPBACK::Open(char const* parm)
         Sent.clear();
         SentCount = 0;
     }
-    Echo.store(Parm.find("echo") != std::string::npos);
+    Echo.store(Options().find("echo") != std::string::npos);
     Online.store(1);
     IgnoreClose.store(false);
     return 0;
@@ -88,11 +54,6 @@ void LOOPBACK::Close()
         close(Peer);
     Peer = -1;
     Online.store(0);
-}
-
-int LOOPBACK::NumAvail()
-{
-    return Gate.NumAvail();
 }
 
 int LOOPBACK::QueryOnline()

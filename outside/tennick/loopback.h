@@ -17,26 +17,19 @@
 // A parameter string "[5]echo" opens with the echo on.
 #pragma once
 
-#include "outside/tennick/devicegate.h"
-#include "plugins/sdk/qorsubsystem.h"
+#include "outside/tennick/tennickdevice.h"
 
 #include <atomic>
 #include <mutex>
 #include <string>
 
-class LOOPBACK final : public QORDEVICE {
+class LOOPBACK final : public TENNICKDEVICE {
 public:
     LOOPBACK(SUBSYSINITDATA const& init, int id);
     ~LOOPBACK() override;
 
-    int SetParm(char const* parm) override;
-    char* QueryParm(char* buf, int max) override;
-    char* QueryStdParm(char* buf) override;
-    char* QueryStatus(char* buf) override;
-
     signed char Open(char const* parm) override;
     void Close() override;
-    int NumAvail() override;
     int QueryOnline() override;
     void StatusText(char* buf) override;
     int Write(char const* data, long len) override;
@@ -46,9 +39,6 @@ public:
     int HandleDeviceCommand(char const* cmd, char* result, int max, void* data) override;
 
 private:
-    int Id;
-    std::string Parm;
-    DEVICEGATE Gate;
     std::mutex Lock; // guards Peer, Sent
     int Peer = -1;   // the test's end
     std::string Sent;

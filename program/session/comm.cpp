@@ -443,8 +443,18 @@ int COMM::GetPipeData(uint32_t* buffer, int* count, int timeout_ms)
             }
         }
     }
-    SemiPipe.head = (SemiPipe.head + taken) % SemiPipe.size;
-    SemiPipe.fill -= taken;
+    DropFront(taken);
+    SemiPipe.Lock.Release();
+    *count = taken;
+    if (taken > 0 && !Session.IsBackgroundTab())
+        Session.SetStatusbarLed(2, true, 0);
+    return taken > 0 ? 0 : PIPE_EMPTY;
+}
+
+void COMM::DropFront(int n)
+{
+    SemiPipe.head = (SemiPipe.head + n) % SemiPipe.size;
+    SemiPipe.fill -= n;
     if (SemiPipe.fill == 0)
         SemiPipe.Data.Reset();
     if (SemiPipe.lowwater >= 0 && SemiPipe.fill <= SemiPipe.lowwater) {
@@ -452,11 +462,6 @@ int COMM::GetPipeData(uint32_t* buffer, int* count, int timeout_ms)
         SemiPipe.spaceposted.store(true, std::memory_order_release);
         SemiPipe.Space.Post();
     }
-    SemiPipe.Lock.Release();
-    *count = taken;
-    if (taken > 0 && !Session.IsBackgroundTab())
-        Session.SetStatusbarLed(2, true, 0);
-    return taken > 0 ? 0 : PIPE_EMPTY;
 }
 
 int COMM::FlushInputBuffer(int keep)
@@ -471,15 +476,7 @@ int COMM::FlushInputBuffer(int keep)
                 --SemiPipe.markers;
         }
     }
-    SemiPipe.head = (SemiPipe.head + drop) % SemiPipe.size;
-    SemiPipe.fill -= drop;
-    if (SemiPipe.fill == 0)
-        SemiPipe.Data.Reset();
-    if (SemiPipe.lowwater >= 0 && SemiPipe.fill <= SemiPipe.lowwater) {
-        SemiPipe.lowwater = -1;
-        SemiPipe.spaceposted.store(true, std::memory_order_release);
-        SemiPipe.Space.Post();
-    }
+    DropFront(drop);
     SemiPipe.Lock.Release();
     LOGIT("COMM::FlushInputBuffer keep= %d, dropped %d\n", keep, drop);
     return drop;
@@ -630,39 +627,33 @@ void COMM::PushUnget(uint32_t const* entries, int n)
 
 void COMM::UngetData(char* data, int n)
 {
-    if (!this->CurDevice) {
-        AssertMsg(0, "this->CurDevice", __FILE__, __LINE__);
-        return;
-    }
-    if (!data || n <= 0)
-        return;
-    std::vector<uint32_t> entries(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i)
-        entries[i] = static_cast<unsigned char>(data[i]);
-    if (!EnterReader()) {
-        LOGIT("COMM::UngetData: another thread reads, %d entries dropped\n", n);
-        return;
-    }
-    PushUnget(entries.data(), n);
-    LeaveReaderIfDone();
+    std::vector<uint32_t> entries;
+    for (int i = 0; data && i < n; ++i)
+        entries.push_back(static_cast<unsigned char>(data[i]));
+    UngetEntries(entries);
 }
 
 void COMM::UngetData(wchar_t* data, int n)
+{
+    std::vector<uint32_t> entries;
+    for (int i = 0; data && i < n; ++i)
+        entries.push_back(static_cast<uint32_t>(data[i]));
+    UngetEntries(entries);
+}
+
+void COMM::UngetEntries(std::vector<uint32_t> const& entries)
 {
     if (!this->CurDevice) {
         AssertMsg(0, "this->CurDevice", __FILE__, __LINE__);
         return;
     }
-    if (!data || n <= 0)
+    if (entries.empty())
         return;
-    std::vector<uint32_t> entries(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i)
-        entries[i] = static_cast<uint32_t>(data[i]);
     if (!EnterReader()) {
-        LOGIT("COMM::UngetData: another thread reads, %d entries dropped\n", n);
+        LOGIT("COMM::UngetData: another thread reads, %d entries dropped\n", static_cast<int>(entries.size()));
         return;
     }
-    PushUnget(entries.data(), n);
+    PushUnget(entries.data(), static_cast<int>(entries.size()));
     LeaveReaderIfDone();
 }
 
@@ -791,15 +782,18 @@ void COMM::WriteChar(char c)
     WriteData(&WriteCells[WriteCell], 1);
 }
 
+bool COMM::SendsUtf8()
+{
+    EMULATIONAPI* emu = Session.Emulation();
+    return (Session.CodePage() == 1000 || (emu && emu->CheckFlag(EMUFLAG_UTF8CONVERSION))) &&
+           !(emu && emu->CheckFlag(EMUFLAG_NOUNICODE));
+}
+
 void COMM::PrintString(char const* text)
 {
     if (!text)
         return;
-    int cp = Session.CodePage();
-    EMULATIONAPI* emu = Session.Emulation();
-    bool utf8 = (cp == 1000 || (emu && emu->CheckFlag(EMUFLAG_UTF8CONVERSION))) &&
-                !(emu && emu->CheckFlag(EMUFLAG_NOUNICODE));
-    if (!utf8) {
+    if (!SendsUtf8()) {
         WriteData(text, -1);
         return;
     }
@@ -813,10 +807,7 @@ void COMM::PrintStringW(wchar_t const* text)
     if (!text)
         return;
     int cp = Session.CodePage();
-    EMULATIONAPI* emu = Session.Emulation();
-    bool utf8 = (cp == 1000 || (emu && emu->CheckFlag(EMUFLAG_UTF8CONVERSION))) &&
-                !(emu && emu->CheckFlag(EMUFLAG_NOUNICODE));
-    STRING bytes(text, utf8 || cp == 1000 ? UNICODE_CPUTF8 : cp);
+    STRING bytes(text, SendsUtf8() || cp == 1000 ? UNICODE_CPUTF8 : cp);
     WriteData(bytes.Buf(), bytes.Length());
 }
 

@@ -29,6 +29,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class QORDEVICE;
 
@@ -104,6 +105,11 @@ private:
     static unsigned long ComBackgroundDaemonLauncher(MSGWORD parm);
     void ComBackgroundDaemon(READER& reader);
     void PushUnget(uint32_t const* entries, int n);
+    void UngetEntries(std::vector<uint32_t> const& entries);
+    // Under the pipe's lock: the n oldest entries are gone.
+    void DropFront(int n);
+    // Text goes out as UTF-8 (code page 1000, or the emulation asks for it).
+    bool SendsUtf8();
     void TraceBytes(char direction, uint32_t value);
     void SetActivity();
     int NextChar(int timeout_ms);
