@@ -341,7 +341,10 @@ int COMM::FeedData(char const* data, int len)
             done += n;
             SemiPipe.Data.Post();
         }
-        if (done < len) {
+        // Held back only while the pipe is still full now: the reading side
+        // may have emptied it during the copy.
+        bool wait = done < len && SemiPipe.fill >= limit;
+        if (wait) {
             SemiPipe.lowwater = limit - std::min(len - done, limit / 2);
             SemiPipe.Space.Reset();
             SemiPipe.spaceposted.store(false, std::memory_order_relaxed);
@@ -352,6 +355,8 @@ int COMM::FeedData(char const* data, int len)
             Session.ComDataNotification(false);
         if (done >= len)
             break;
+        if (!wait)
+            continue;
         LOGIT("COMM::FeedData waiting for data to clear (%d of %d left)\n", len - done, len);
         // Held back until the reading side has taken entries; a closing
         // device ends the wait (the rest of the batch goes with it).
@@ -360,7 +365,7 @@ int COMM::FeedData(char const* data, int len)
         for (int spin = 0; spin < 4000 && !SemiPipe.spaceposted.load(std::memory_order_acquire); ++spin)
             _mm_pause();
         while (!SemiPipe.Space.Wait(50)) {
-            if (Stopping.load())
+            if (Stopping.load() || PipeFill() < limit)
                 break;
         }
         if (Stopping.load()) {
