@@ -11,11 +11,7 @@
 #include <string>
 #include <sys/stat.h>
 
-namespace {
-
-// The number at the start of a version text ("6.44 AT ..." gives 6.44),
-// read without the locale's decimal point.
-double VersionNumber(char const* text)
+double OPTSBASE::VersionNumber(char const* text)
 {
     double value = 0;
     char const* p = text;
@@ -28,6 +24,8 @@ double VersionNumber(char const* text)
     }
     return value;
 }
+
+namespace {
 
 void CopyOut(STRING const& text, char* out, int outSize)
 {

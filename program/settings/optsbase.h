@@ -171,6 +171,10 @@ public:
     static bool CheckTable(OPTLIST const* rows, int count, size_t blockSize, STRING* why);
     static int CountRows(OPTLIST const* rows);
 
+    // The number at the start of a version text ("6.44 AT ..." gives
+    // 6.44), read without the locale's decimal point.
+    static double VersionNumber(char const* text);
+
     // Reads one line whole, without its trailing CR and LF characters; the
     // part beyond OPTS_MAXLINE bytes is dropped. False at the end of the
     // stream when nothing was read.

@@ -34,19 +34,6 @@ struct VERSIONTEXT {
     bool Below(char const* other, size_t width) const { return memcmp(text, other, width) < 0; }
 };
 
-double VersionValue(char const* text)
-{
-    double value = 0;
-    char const* p = text;
-    for (; *p >= '0' && *p <= '9'; ++p)
-        value = value * 10 + (*p - '0');
-    if (*p == '.') {
-        double scale = 0.1;
-        for (++p; *p >= '0' && *p <= '9'; ++p, scale /= 10)
-            value += (*p - '0') * scale;
-    }
-    return value;
-}
 
 } // namespace
 
@@ -237,7 +224,7 @@ int PROGRAMSETTINGS::Load(char const* name)
             std::string word = first.substr(3);
             word = word.substr(0, word.find_first_of(" \t"));
             memcpy(version.text, word.c_str(), std::min<size_t>(8, word.size()));
-            if (VersionValue(version.text) >= 2.6) {
+            if (OPTSBASE::VersionNumber(version.text) >= 2.6) {
                 if (version.text[0] && !version.Below("6.00", 5) && strcmp(version.text, PROGRAMSETTINGS_VERSION) < 0) {
                     STRING backup;
                     backup.Format("%s.v%s.bak", current.Buf(), version.text);
@@ -258,7 +245,7 @@ int PROGRAMSETTINGS::Load(char const* name)
             data.PrinterFontsize = 10;
         if (data.PrinterFont[0] == 0)
             snprintf(data.PrinterFont, sizeof data.PrinterFont, "%dF.Courier New", data.PrinterFontsize);
-        double value = VersionValue(version.text);
+        double value = OPTSBASE::VersionNumber(version.text);
         if (value >= 5.0 && value <= 5.6 && Upgrade5xxPaths)
             Upgrade5xxPaths(*this);
         if (version.Below("6.21k", 6) && data.MouseModeLeft > 1)

@@ -6,6 +6,7 @@
 #include "program/settings/settingsipc.h"
 #include "platform/services/dispatch.h"
 #include "platform/services/spawn.h"
+#include "tests/velmot/core/sys_testutil.h"
 
 #include <gtest/gtest.h>
 
@@ -23,27 +24,8 @@ std::string ProbePath()
     return std::string(dir ? dir : ".") + "/settings_probe";
 }
 
-bool WaitForText(std::string const& path, std::string const& text, int timeoutMs = 15000)
-{
-    for (int waited = 0; waited < timeoutMs; waited += 10) {
-        if (testutil::ReadFile(path).find(text) != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
-// The probe's exit status, or -1 when it had to be killed.
-int WaitProbe(pid_t pid, int timeoutMs = 20000)
-{
-    plat::ChildStatus st = plat::WaitChildFor(pid, timeoutMs);
-    if (st.state == plat::ChildStatus::Running) {
-        kill(pid, SIGKILL);
-        plat::WaitChild(pid, true);
-        return -1;
-    }
-    return st.state == plat::ChildStatus::Exited ? st.code : -1;
-}
+using systest::WaitForText;
+using systest::WaitProbe;
 
 struct IPCHOST : FAKEHOST {
     SETTINGSIPC* ipc = nullptr;
@@ -106,10 +88,10 @@ TEST_F(TwoInstances, ASaveInOneIsReloadedByTheOther)
 
     pid_t probe = Start("listen");
     ASSERT_GT(probe, 0);
-    ASSERT_TRUE(WaitForText(status, "ready 5"));
+    ASSERT_TRUE(WaitForText(status, "ready 5", 15000));
     settings.data.BeepMax = 42;
     ASSERT_EQ(settings.Save(), 1);
-    EXPECT_TRUE(WaitForText(status, "reloaded 42"));
+    EXPECT_TRUE(WaitForText(status, "reloaded 42", 15000));
     EXPECT_EQ(WaitProbe(probe), 0);
 
     // The sender's own notice is not handed back to it.
