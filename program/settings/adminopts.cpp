@@ -187,6 +187,12 @@ void PROGRAMSETTINGS::LoadAdminOpts(bool commandLineWorkdir)
 {
     LOGIT("PROGRAMSETTINGS::LoadAdminOpts\n");
     ADMINOPTS& admin = app.Admin();
+    // The one folder name of the administrator file that the library's
+    // table does not know: the documents all users share. It is only
+    // expanded, never put back into stored paths.
+    std::string everyone = plat::FolderPath(plat::Folder::AppSupportLocal, false);
+    if (!everyone.empty())
+        FILENAME::ShellStringSet("%ALLUSERPROFILE%", everyone.c_str(), true);
 
     REGISTRY appKey = UserAppKey();
     STRING userFolder;

@@ -57,6 +57,8 @@ TEST_F(Admin, WithoutFilesTheDefaultsHold)
     EXPECT_EQ(a.ConfigFolderType, 0);
     EXPECT_STREQ(SettingsWorkPath().Buf(), (plat::FolderPath(plat::Folder::Home) + "QOR6 Files").c_str());
     EXPECT_FALSE(settings.DisableMenuItems(9999));
+    EXPECT_STREQ(FILENAME("%ALLUSERPROFILE%\\QOR").Buf(),
+                 (plat::FolderPath(plat::Folder::AppSupportLocal, false) + "QOR").c_str());
     DWORD seen = 0;
     EXPECT_FALSE(SetupKey().Read("SetupBeenHereB4", &seen));
     // The installation is never written; the snapshot is the process's own.
