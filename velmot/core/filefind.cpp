@@ -34,9 +34,10 @@ void SetRaw(FILENAME& target, std::string const& path)
 
 std::string Join(std::string const& folder, char const* name)
 {
-    if (folder == "/")
-        return "/" + std::string(name);
-    return folder + "/" + name;
+    std::string path = folder == "/" ? std::string() : folder;
+    path += '/';
+    path += name;
+    return path;
 }
 
 DIR* OpenFolder(char const* path)

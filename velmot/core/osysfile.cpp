@@ -356,7 +356,7 @@ FILENAME::FILENAME(char const* dir, char const* sub, char const* file)
     FILENAME joined(folder.Buf(), file);
     std::string p = ToStd(joined);
     for (size_t at; (at = p.find("/./")) != std::string::npos;)
-        p.replace(at, 3, "/");
+        p.erase(at, 2); // "/./" becomes "/"
     TrimTrailing(p, '/');
     STRING::operator=(p.c_str());
     CodePage = UNICODE_CPDEFAULT;
@@ -558,7 +558,8 @@ STRING FILENAME::AsShellStrings(bool home) const
     if (home) {
         for (char const* prefix : {"%USERPROFILE%", "%USERHOME%", "$(USERPROFILE)", "$(USERHOME)"}) {
             if (StartsWithICase(p, prefix)) {
-                p = "~" + p.substr(strlen(prefix));
+                p.erase(0, strlen(prefix));
+                p.insert(p.begin(), '~');
                 break;
             }
         }
