@@ -490,8 +490,12 @@ public:
             delete h;
     }
 
+    // One line without its line feed. Trailing carriage returns do not
+    // count: CR LF files read as LF files, and a line of CRs is empty.
     void Line(char const* p, size_t len)
     {
+        while (len > 0 && p[len - 1] == '\r')
+            --len;
         if (len > 0 && p[0] == '[') {
             Header(p, len);
             return;
@@ -517,12 +521,9 @@ public:
 private:
     void Header(char const* p, size_t len)
     {
-        size_t end = len;
-        while (end > 0 && p[end - 1] == '\r')
-            --end;
         if (len < 2 || p[1] != '#')
             ReportLine("buf[1]=='#'", __LINE__, p, len);
-        if (end < 2 || p[end - 1] != ']')
+        if (len < 2 || p[len - 1] != ']')
             ReportLine("buf[buf.Length()-2]==']'", __LINE__, p, len);
         if (Headers > 0)
             Close();
@@ -669,9 +670,6 @@ int HASHLIST::Load(char const* file)
     }
     SECTIONREADER reader;
     int err = velmot_detail::ReadLines(f, [&](char const* p, size_t len) {
-        // CR LF line ends read as LF.
-        if (len > 0 && p[len - 1] == '\r')
-            --len;
         reader.Line(p, len);
         return true;
     });

@@ -391,6 +391,10 @@ TEST(HashList, ReadingEdgeCases)
         {"header without ]", "[#0\na=1\n", 1},
         {"only headers", "[#0]\n[#1]\n[#2]\n", 3},
         {"CR LF", "[#0]\r\na=1\r\n\r\n[#1]\r\nb=2\r\n\r\n", 2},
+        // A line of carriage returns only is an empty line, text or file.
+        {"only CR LF", "\r\n", 0},
+        {"only CRs", "\r\r\n\r", 0},
+        {"CR lines between records", "[#0]\r\n\r\r\n[#1]\r\n\r", 2},
         {"long line", "[#0]\nk=" + std::string(70000, 'v') + "\n", 1},
     };
     for (auto const& c : cases) {
