@@ -133,7 +133,7 @@ private:
             return Pick(2) ? "^" : "$";
         if (depth < 2 && groups_ < 9) {
             ++groups_;
-            return "(" + Alternation(depth + 1) + ")";
+            return std::string("(") + Alternation(depth + 1) + ")";
         }
         return "a";
     }
@@ -344,7 +344,7 @@ TEST_F(Regexp, LongRepetitionsOfGroups)
     EXPECT_STREQ(rc, "ab");
     free(rc);
     ASSERT_NE(re.RegComp("x(a|b)+y"), nullptr);
-    EXPECT_EQ(re.RegFind(("x" + text.substr(0, text.size() - 1) + "y").c_str()), 0);
+    EXPECT_EQ(re.RegFind((std::string("x") + text.substr(0, text.size() - 1) + "y").c_str()), 0);
 }
 
 // The table covers the syntax the engine shares with python's re: literals,
