@@ -1,20 +1,32 @@
-// A terminal screen drawn the way the terminal draws it: through WINDC,
-// runs of 8 cells with changing colours and attributes (bold, underline,
-// inverse), each run one StringOutW with an opaque background. One
+// A terminal screen drawn the way the terminal draws it: runs of 8 cells
+// with changing colours and attributes (bold, underline, inverse). One
 // iteration is one full frame; "fps" is frames per second.
 //
-// - Bitmap: into a MEMORYBITMAP (what the screen keeps off screen).
-// - WindowPaint: into a window's view during its paint event (a WINDC over
-//   the paint pass's context), the view repainted once per frame.
-// - WindowViaBitmap: into the window's off-screen bitmap outside a paint
+// Through CELLPAINTER, one Run per run (what the screen paints with):
+// - CellsBitmap: into a MEMORYBITMAP (what the screen keeps off screen).
+// - CellsWindowPaint: into an opaque view during its paint event (a WINDC
+//   over the paint pass's context), the view repainted once per frame.
+// - CellsWindowRow: one row changed per iteration, its rectangle marked
+//   and painted by the event loop (a terminal printing a line).
+// - CellsViaBitmap: into the window's off-screen bitmap outside a paint
 //   pass (a WINDC bound to the window), then the repaint that copies it.
-// - Run: one run of 8 cells, to show the cost per call.
+// Next to them, bare Qt doing the same (QtCells*: one QPainter, per run a
+// fill, a glyph run and an underline; through the platform's reference
+// helper, so this file includes no Qt), and the older way through
+// StringOutW with an opaque background (Screen*), one call per run too.
+// The ratios at the end compare each with its reference.
 //
-// Run with QT_QPA_PLATFORM=offscreen (scripts/bench does).
+// - Run: one run of 8 cells through StringOutW, to show the cost per call.
+//
+// Run with QT_QPA_PLATFORM=offscreen (scripts/bench does) or on a display.
 #include <benchmark/benchmark.h>
 
+#include "bench/support/cellframe.h"
+#include "bench/support/ratio.h"
+#include "platform/draw/benchref.h"
 #include "platform/draw/bitmap.h"
 #include "platform/draw/context.h"
+#include "platform/draw/viewsupport.h"
 #include "platform/events/application.h"
 #include "platform/events/event.h"
 #include "platform/events/paint.h"
@@ -31,33 +43,17 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
-constexpr int kRun = 8;
-
-// The 16 colours of a terminal palette, as 0xTTBBGGRR values.
-constexpr COLORREF kPalette[16] = {
-    0x00000000, 0x000000CD, 0x0000CD00, 0x0000CDCD, 0x00EE0000, 0x00CD00CD, 0x00CDCD00, 0x00E5E5E5,
-    0x007F7F7F, 0x000000FF, 0x0000FF00, 0x0000FFFF, 0x00FF5C5C, 0x00FF00FF, 0x00FFFF00, 0x00FFFFFF,
-};
-
-struct Attributes {
-    COLORREF fg, bg;
-    bool bold, underline, inverse;
-};
-
-Attributes AttributesOf(int row, int run, int frame)
-{
-    uint32_t h = static_cast<uint32_t>(row * 131 + run * 17 + frame * 7) * 2654435761u;
-    return Attributes{kPalette[(h >> 4) & 15], kPalette[(h >> 8) & 7], ((h >> 12) & 3) == 0, ((h >> 14) & 7) == 0,
-                      ((h >> 17) & 7) == 0};
-}
+using benchsupport::CellAttributes;
+using benchsupport::kCellRun;
 
 // The screen's content and its two fonts; draws a frame through any WINDC.
 struct Screen {
     int cols, rows;
-    int cellWidth = 0, cellHeight = 0;
+    int cellWidth = 0, cellHeight = 0, baseline = 0;
     COREFONT* normal = nullptr;
     COREFONT* bold = nullptr;
     std::wstring text;
@@ -72,10 +68,11 @@ struct Screen {
         MEMORYBITMAP probe(10, 10);
         WINDC dc(probe, probe.GetRect(), true);
         dc.SelectFont(normal);
-        SIZE cell = dc.GetFontSize();
+        int descent = 0;
+        dc.GetFontSize(&cellWidth, &cellHeight, &descent);
         dc.DeselectFont(normal);
-        cellWidth = cell.cx;
-        cellHeight = cell.cy;
+        baseline = cellHeight - descent;
+        text32.resize(text.size());
     }
     ~Screen()
     {
@@ -89,34 +86,63 @@ struct Screen {
     // New content for each frame, so no run repeats the last one.
     void Fill(int frame)
     {
-        for (size_t i = 0; i < text.size(); ++i)
-            text[i] = wchar_t(L'!' + (i * 7 + size_t(frame)) % 94);
+        for (int row = 0; row < rows; ++row)
+            FillRow(frame, row);
     }
+    void FillRow(int frame, int row)
+    {
+        for (size_t i = size_t(row) * size_t(cols); i < size_t(row + 1) * size_t(cols); ++i) {
+            text[i] = wchar_t(L'!' + (i * 7 + size_t(frame)) % 94);
+            text32[i] = char32_t(text[i]);
+        }
+    }
+
+    // The rows a paint of this area draws, as the screen works them out.
+    static void RowsOf(RECT const& area, int cellHeight, int rows, int* first, int* last)
+    {
+        *first = std::max(0, int(area.top) / cellHeight);
+        *last = std::min(rows, (int(area.bottom) - 1) / cellHeight + 1);
+    }
+
+    // Rows [first, last) through CELLPAINTER, one Run per run.
+    void DrawCells(WINDC& dc, int frame, int first, int last)
+    {
+        CELLPAINTER cells(dc, SIZE{cellWidth, cellHeight}, baseline);
+        benchsupport::ForEachRun(cols, first, last, frame, [&](int row, int col, int n, const CellAttributes& a) {
+            cells.Run(col * cellWidth, row * cellHeight, &text[size_t(row) * size_t(cols) + size_t(col)], n,
+                      a.bold ? bold : normal, a.Fore(), a.Back(), a.underline ? CELLPAINTER::UNDERLINE : 0);
+        });
+    }
+
+    // The same runs for the bare-Qt reference.
+    const std::vector<plat::benchref::CellRunRef>& Runs(int frame, int first, int last)
+    {
+        benchsupport::ReferenceRuns(refRuns, text32.data(), cols, first, last, frame, cellWidth, cellHeight);
+        return refRuns;
+    }
+
+    std::u32string text32;
+    std::vector<plat::benchref::CellRunRef> refRuns;
 
     void Draw(WINDC& dc, int frame)
     {
         dc.BkMode = WINDC_OPAQUE;
         COREFONT* selected = nullptr;
-        for (int row = 0; row < rows; ++row) {
-            const int y = row * cellHeight;
-            for (int col = 0, run = 0; col < cols; col += kRun, ++run) {
-                const int n = std::min(kRun, cols - col);
-                Attributes a = AttributesOf(row, run, frame);
-                COREFONT* font = a.bold ? bold : normal;
-                if (font != selected) {
-                    if (selected)
-                        dc.DeselectFont(selected);
-                    dc.SelectFont(font);
-                    selected = font;
-                }
-                dc.TextColor = a.inverse ? a.bg : a.fg;
-                dc.BkColor = a.inverse ? a.fg : a.bg;
-                const int x = col * cellWidth;
-                dc.StringOutW(x, y, &text[size_t(row) * size_t(cols) + size_t(col)], n);
-                if (a.underline)
-                    dc.Line(x, y + cellHeight - 2, x + n * cellWidth - 1, y + cellHeight - 2, dc.TextColor);
+        benchsupport::ForEachRun(cols, 0, rows, frame, [&](int row, int col, int n, const CellAttributes& a) {
+            COREFONT* font = a.bold ? bold : normal;
+            if (font != selected) {
+                if (selected)
+                    dc.DeselectFont(selected);
+                dc.SelectFont(font);
+                selected = font;
             }
-        }
+            dc.TextColor = a.Fore();
+            dc.BkColor = a.Back();
+            const int x = col * cellWidth, y = row * cellHeight;
+            dc.StringOutW(x, y, &text[size_t(row) * size_t(cols) + size_t(col)], n);
+            if (a.underline)
+                dc.Line(x, y + cellHeight - 2, x + n * cellWidth - 1, y + cellHeight - 2, dc.TextColor);
+        });
         if (selected)
             dc.DeselectFont(selected);
     }
@@ -136,19 +162,14 @@ public:
                                     plat::ViewId{plat::FourCC("BNCH"), 1});
         static const plat::EventType kDraw[] = {{plat::kEventClassControl, plat::kEventControlDraw}};
         plat::InstallHandler(plat::ViewTarget(View), kDraw, [this](plat::HandlerCall&, plat::Event& e) {
-            plat::PainterRef painter = nullptr;
-            e.Get(plat::kParamDrawContext, plat::kTypePainter, &painter);
-            auto context = plat::DrawContext::ForPainter(painter);
-            if (!context)
+            PAINTPASS pass(e);
+            if (!pass.IsValid())
                 return plat::kErrEventNotHandled;
             ++Paints;
-            if (OnPaint) {
-                PAINTSTRUCT ps;
-                ps.hdc = context.get();
-                OnPaint(ps);
-            } else if (Memory) {
-                Memory->Draw(0, 0, context.get());
-            }
+            if (OnPaint)
+                OnPaint(pass.Ps);
+            else if (Memory)
+                Memory->Draw(0, 0, pass.Ps.hdc);
             return plat::kNoErr;
         });
         plat::ShowWindow(Win, true);
@@ -195,75 +216,214 @@ void Report(benchmark::State& state, const Screen& screen)
     state.SetLabel(std::to_string(screen.Width()) + "x" + std::to_string(screen.Height()) + " px");
 }
 
-void BM_ScreenBitmap(benchmark::State& state)
+// One benchmark on a screen of the size in its arguments: `setup` prepares
+// what it needs and returns the step run once per iteration with the frame
+// number, or an empty step after skipping the benchmark.
+using Step = std::function<void(int frame)>;
+void Frames(benchmark::State& state, const std::function<Step(Screen&)>& setup)
 {
     Screen screen(int(state.range(0)), int(state.range(1)));
     if (!screen.Ok()) {
         state.SkipWithError("no font");
         return;
     }
-    MEMORYBITMAP bitmap(screen.Width(), screen.Height());
-    WINDC dc(bitmap, bitmap.GetRect(), true);
+    Step step = setup(screen);
+    if (!step)
+        return;
     int frame = 0;
-    for (auto _ : state) {
-        screen.Fill(frame);
-        screen.Draw(dc, frame);
-        ++frame;
-        benchmark::DoNotOptimize(bitmap.GetBitmap()->Data());
-    }
+    for (auto _ : state)
+        step(frame++);
     Report(state, screen);
+}
+
+// The pane's repaint, checked to have painted.
+void Render(benchmark::State& state, Pane& pane)
+{
+    const int before = pane.Paints;
+    pane.Render();
+    if (pane.Paints == before)
+        state.SkipWithError("the view was not painted");
+}
+
+// The pane of the cell benchmarks: opaque, as a terminal's view is, and
+// painting the rows its paint pass asks for.
+std::shared_ptr<Pane> CellPane(Screen& screen, std::shared_ptr<int> frame)
+{
+    auto pane = std::make_shared<Pane>(screen.Width(), screen.Height());
+    plat::SetViewOpaque(pane->View, true);
+    Pane* p = pane.get();
+    pane->OnPaint = [p, &screen, frame](PAINTSTRUCT& ps) {
+        WINDC dc(ps, *p);
+        int first = 0, last = 0;
+        Screen::RowsOf(ps.rcPaint, screen.cellHeight, screen.rows, &first, &last);
+        screen.DrawCells(dc, *frame, first, last);
+    };
+    return pane;
+}
+
+// The bare-Qt reference with its window open, or null after skipping.
+std::shared_ptr<plat::benchref::QtCells> ReferenceWindow(benchmark::State& state, Screen& screen)
+{
+    auto ref = std::make_shared<plat::benchref::QtCells>("DejaVu Sans Mono", 15, screen.cellWidth,
+                                                         screen.cellHeight, screen.baseline);
+    if (ref->Ok() && ref->OpenWindow(screen.Width(), screen.Height()))
+        return ref;
+    state.SkipWithError("no font or window");
+    return nullptr;
+}
+
+void BM_ScreenBitmap(benchmark::State& state)
+{
+    Frames(state, [&](Screen& screen) -> Step {
+        auto bitmap = std::make_shared<MEMORYBITMAP>(screen.Width(), screen.Height());
+        auto dc = std::make_shared<WINDC>(*bitmap, bitmap->GetRect(), true);
+        return [&screen, bitmap, dc](int frame) {
+            screen.Fill(frame);
+            screen.Draw(*dc, frame);
+        };
+    });
 }
 
 void BM_ScreenWindowPaint(benchmark::State& state)
 {
-    Screen screen(int(state.range(0)), int(state.range(1)));
-    if (!screen.Ok()) {
-        state.SkipWithError("no font");
-        return;
-    }
-    Pane pane(screen.Width(), screen.Height());
-    int frame = 0;
-    int painted = 0;
-    pane.OnPaint = [&](PAINTSTRUCT& ps) {
-        WINDC dc(ps, pane);
-        screen.Draw(dc, frame);
-        ++painted;
-    };
-    for (auto _ : state) {
-        screen.Fill(frame);
-        pane.Render();
-        ++frame;
-    }
-    if (painted < frame)
-        state.SkipWithError("the view was not painted once per frame");
-    Report(state, screen);
+    Frames(state, [&](Screen& screen) -> Step {
+        auto pane = std::make_shared<Pane>(screen.Width(), screen.Height());
+        auto frame = std::make_shared<int>(0);
+        Pane* p = pane.get();
+        pane->OnPaint = [p, &screen, frame](PAINTSTRUCT& ps) {
+            WINDC dc(ps, *p);
+            screen.Draw(dc, *frame);
+        };
+        return [&state, &screen, pane, frame](int f) {
+            *frame = f;
+            screen.Fill(f);
+            Render(state, *pane);
+        };
+    });
 }
 
 void BM_ScreenWindowViaBitmap(benchmark::State& state)
 {
-    Screen screen(int(state.range(0)), int(state.range(1)));
-    if (!screen.Ok()) {
-        state.SkipWithError("no font");
-        return;
-    }
-    Pane pane(screen.Width(), screen.Height());
-    const int before = pane.Paints;
-    int frame = 0;
-    for (auto _ : state) {
-        screen.Fill(frame);
-        {
-            WINDC dc(pane);
-            // Invalidation per operation would only collect areas the
-            // repaint below covers anyway.
-            dc.AutoFlush = false;
-            screen.Draw(dc, frame);
-        }
-        pane.Render();
-        ++frame;
-    }
-    if (pane.Paints - before < frame)
-        state.SkipWithError("the view was not painted once per frame");
-    Report(state, screen);
+    Frames(state, [&](Screen& screen) -> Step {
+        auto pane = std::make_shared<Pane>(screen.Width(), screen.Height());
+        return [&state, &screen, pane](int frame) {
+            screen.Fill(frame);
+            {
+                WINDC dc(*pane);
+                // Invalidation per operation would only collect areas the
+                // repaint below covers anyway.
+                dc.AutoFlush = false;
+                screen.Draw(dc, frame);
+            }
+            Render(state, *pane);
+        };
+    });
+}
+
+void BM_CellsBitmap(benchmark::State& state)
+{
+    Frames(state, [&](Screen& screen) -> Step {
+        auto bitmap = std::make_shared<MEMORYBITMAP>(screen.Width(), screen.Height());
+        auto dc = std::make_shared<WINDC>(*bitmap, bitmap->GetRect(), true);
+        return [&screen, bitmap, dc](int frame) {
+            screen.Fill(frame);
+            screen.DrawCells(*dc, frame, 0, screen.rows);
+        };
+    });
+}
+
+void BM_QtCellsImage(benchmark::State& state)
+{
+    Frames(state, [&](Screen& screen) -> Step {
+        auto ref = std::make_shared<plat::benchref::QtCells>("DejaVu Sans Mono", 15, screen.cellWidth,
+                                                             screen.cellHeight, screen.baseline);
+        return [&screen, ref](int frame) {
+            screen.Fill(frame);
+            ref->DrawIntoImage(screen.Width(), screen.Height(), screen.Runs(frame, 0, screen.rows));
+        };
+    });
+}
+
+void BM_CellsWindowPaint(benchmark::State& state)
+{
+    Frames(state, [&](Screen& screen) -> Step {
+        auto frame = std::make_shared<int>(0);
+        auto pane = CellPane(screen, frame);
+        return [&state, &screen, pane, frame](int f) {
+            *frame = f;
+            screen.Fill(f);
+            Render(state, *pane);
+        };
+    });
+}
+
+void BM_QtCellsWindow(benchmark::State& state)
+{
+    Frames(state, [&](Screen& screen) -> Step {
+        auto ref = ReferenceWindow(state, screen);
+        if (!ref)
+            return nullptr;
+        return [&screen, ref](int frame) {
+            screen.Fill(frame);
+            ref->RepaintWindow(screen.Runs(frame, 0, screen.rows));
+        };
+    });
+}
+
+// One row changed per frame: its rectangle marked, the paint left to the
+// event loop, as a terminal printing a line.
+void BM_CellsWindowRow(benchmark::State& state)
+{
+    Frames(state, [&](Screen& screen) -> Step {
+        auto frame = std::make_shared<int>(0);
+        auto pane = CellPane(screen, frame);
+        screen.Fill(0);
+        Render(state, *pane);
+        return [&screen, pane, frame](int f) {
+            *frame = f + 1;
+            const int row = *frame % screen.rows;
+            screen.FillRow(*frame, row);
+            const plat::RectI r{0, row * screen.cellHeight, screen.Width(), (row + 1) * screen.cellHeight};
+            const int before = pane->Paints;
+            plat::SetViewNeedsDisplay(pane->View, &r);
+            while (pane->Paints == before)
+                plat::ProcessPendingEvents(1000);
+        };
+    });
+}
+
+void BM_QtCellsWindowRow(benchmark::State& state)
+{
+    Frames(state, [&](Screen& screen) -> Step {
+        auto ref = ReferenceWindow(state, screen);
+        if (!ref)
+            return nullptr;
+        screen.Fill(0);
+        ref->RepaintWindow(screen.Runs(0, 0, screen.rows));
+        return [&screen, ref](int f) {
+            const int frame = f + 1, row = frame % screen.rows;
+            screen.FillRow(frame, row);
+            ref->UpdateWindowRows(screen.Runs(frame, row, row + 1), row * screen.cellHeight,
+                                  (row + 1) * screen.cellHeight);
+        };
+    });
+}
+
+void BM_CellsViaBitmap(benchmark::State& state)
+{
+    Frames(state, [&](Screen& screen) -> Step {
+        auto pane = std::make_shared<Pane>(screen.Width(), screen.Height());
+        plat::SetViewOpaque(pane->View, true);
+        return [&state, &screen, pane](int frame) {
+            screen.Fill(frame);
+            {
+                WINDC dc(*pane);
+                dc.AutoFlush = false; // the repaint below covers it all
+                screen.DrawCells(dc, frame, 0, screen.rows);
+            }
+            Render(state, *pane);
+        };
+    });
 }
 
 void BM_Run(benchmark::State& state)
@@ -276,12 +436,19 @@ void BM_Run(benchmark::State& state)
     int frame = 0;
     for (auto _ : state) {
         screen.Fill(frame++);
-        dc.TextColor = kPalette[frame & 15];
-        dc.StringOutW(0, 0, screen.text.c_str(), kRun);
+        dc.TextColor = benchsupport::kPalette[frame & 15];
+        dc.StringOutW(0, 0, screen.text.c_str(), kCellRun);
     }
     dc.DeselectFont(screen.normal);
 }
 
+BENCHMARK(BM_CellsBitmap)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QtCellsImage)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CellsWindowPaint)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QtCellsWindow)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CellsWindowRow)->Args({200, 50})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_QtCellsWindowRow)->Args({200, 50})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CellsViaBitmap)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScreenBitmap)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScreenWindowPaint)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScreenWindowViaBitmap)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
@@ -298,11 +465,14 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_windraw: the window system does not start\n");
         return 1;
     }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    benchsupport::RatioReporter reporter;
+    reporter.AddPair("BM_CellsBitmap/200/50", "BM_QtCellsImage/200/50");
+    reporter.AddPair("BM_CellsWindowPaint/200/50", "BM_QtCellsWindow/200/50");
+    reporter.AddPair("BM_CellsWindowRow/200/50", "BM_QtCellsWindowRow/200/50");
+    reporter.AddPair("BM_CellsViaBitmap/200/50", "BM_QtCellsWindow/200/50");
+    reporter.AddPair("BM_ScreenBitmap/200/50", "BM_QtCellsImage/200/50");
+    reporter.AddPair("BM_ScreenWindowViaBitmap/200/50", "BM_QtCellsWindow/200/50");
+    const int rc = benchsupport::RunWithRatios(argc, argv, reporter);
     plat::StopApplication();
-    return 0;
+    return rc;
 }

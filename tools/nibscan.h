@@ -21,6 +21,7 @@
 
 #include "platform/nibs/nib.h"
 
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,7 +43,9 @@ struct Use {
 
 std::vector<Use> ScanSource(std::string_view text, std::string const& file);
 
-// One line per problem: "file:line: what".
-std::vector<std::string> Check(std::vector<Use> const& uses, plat::NibModel const& model);
+// One line per problem: "file:line: what". A missing layout whose name is
+// `known` is no problem; a known name that is not missing (any more) is.
+std::vector<std::string> Check(std::vector<Use> const& uses, plat::NibModel const& model,
+                               std::set<std::string> const& known = {});
 
 } // namespace nibscan

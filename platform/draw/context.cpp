@@ -90,6 +90,9 @@ Bitmap* DrawContext::TargetBitmap() const { return impl_->bitmap; }
 
 void DrawContext::SaveState()
 {
+    // The painter's state is saved as the user space has it, not as a cell
+    // painter left it.
+    impl_->UseUserSpace();
     impl_->painter->save();
     impl_->saved.push_back(impl_->state);
 }
@@ -255,6 +258,7 @@ void ClipWithPath(ContextImpl& c, Qt::FillRule rule)
     c.pathCtm = c.state.ctm;
     c.hasCurrentPoint = false;
     path.setFillRule(rule);
+    c.UseUserSpace();
     c.painter->setClipPath(path, Qt::IntersectClip);
 }
 
@@ -265,11 +269,13 @@ void DrawContext::EvenOddClip() { ClipWithPath(*impl_, Qt::OddEvenFill); }
 
 void DrawContext::ClipToRect(const Rect& r)
 {
+    impl_->UseUserSpace();
     impl_->painter->setClipRect(QRectF(r.x, r.y, r.width, r.height), Qt::IntersectClip);
 }
 
 Rect DrawContext::ClipBoundingBox() const
 {
+    impl_->UseUserSpace();
     QRectF r;
     if (impl_->painter->hasClipping()) {
         r = impl_->painter->clipBoundingRect();
@@ -290,6 +296,7 @@ void DrawContext::SetStrokeColor(const Color& c) { impl_->state.stroke = ToQColo
 
 void DrawContext::SetBlendMode(BlendMode mode)
 {
+    impl_->UseUserSpace();
     impl_->state.blend = mode;
     impl_->painter->setCompositionMode(mode == BlendMode::Difference ? QPainter::CompositionMode_Difference
                                                                      : QPainter::CompositionMode_SourceOver);
@@ -318,6 +325,7 @@ void DrawContext::FillRect(const Rect& r)
 {
     ContextImpl& c = *impl_;
     QRectF rect(r.x, r.y, r.width, r.height);
+    c.UseUserSpace();
     if (!c.state.shadow) {
         // The common case (a terminal fills a background per run) goes
         // straight to the painter, whose transform is always current.
@@ -340,6 +348,7 @@ void DrawContext::StrokeRect(const Rect& r)
 
 void DrawContext::ClearRect(const Rect& r)
 {
+    impl_->UseUserSpace();
     QPainter* p = impl_->painter;
     p->save();
     p->setCompositionMode(QPainter::CompositionMode_Source);
@@ -361,6 +370,41 @@ void DrawContext::DrawImage(const Rect& r, const Image& image)
     });
 }
 
+namespace {
+
+// Draws the image without resampling when `placement` puts it on the
+// surface's pixels one to one, at most flipped vertically: then its rows
+// are copied (in reverse order for a flip) instead of going through a
+// transformed, filtered draw. False when the placement is any other.
+bool BlitAligned(ContextImpl& c, const QTransform& placement, const QImage& img)
+{
+    const QTransform m = placement * c.UserToPainter();
+    if (!IsRasterAtUnitScale(*c.painter) || !IsPixelAligned(m))
+        return false;
+    QPainter& p = *c.painter;
+    c.UseUserSpace();
+    p.setWorldTransform(QTransform());
+    const int dx = int(m.dx()), dy = int(m.dy());
+    if (m.m22() > 0) {
+        p.drawImage(QPoint(dx, dy), img);
+    } else {
+        // Image row r lands on painter row dy - 1 - r; rows outside the
+        // clip are skipped.
+        int first = 0, last = img.height();
+        if (p.hasClipping()) {
+            const QRect clip = p.clipBoundingRect().toAlignedRect();
+            first = std::max(first, dy - clip.bottom() - 1);
+            last = std::min(last, dy - clip.top());
+        }
+        for (int r = first; r < last; ++r)
+            p.drawImage(QPoint(dx, dy - 1 - r), img, QRect(0, r, img.width(), 1));
+    }
+    c.SyncTransform();
+    return true;
+}
+
+} // namespace
+
 void DrawContext::DrawBitmap(const Rect& r, const Bitmap& bitmap)
 {
     if (r.IsEmpty())
@@ -374,6 +418,8 @@ void DrawContext::DrawBitmap(const Rect& r, const Bitmap& bitmap)
         img = &copy;
     }
     QTransform placement(r.width / img->width(), 0, 0, -r.height / img->height(), r.x, r.MaxY());
+    if (!impl_->state.shadow && BlitAligned(*impl_, placement, *img))
+        return;
     impl_->Paint(QRectF(r.x, r.y, r.width, r.height), [&](QPainter& p, const QTransform& t) {
         p.setWorldTransform(placement * t);
         p.drawImage(QPointF(0, 0), *img);

@@ -122,6 +122,7 @@ void DrawContext::DrawLinearGradient(const Color& from, const Color& to, Point s
                                      bool extendBefore, bool extendAfter)
 {
     ContextImpl& c = *impl_;
+    c.UseUserSpace();
     QTransform t = c.UserToPainter();
     bool invertible = false;
     QTransform inverse = t.inverted(&invertible);

@@ -38,6 +38,26 @@ QColor ToQColor(const Color& c);
 constexpr size_t kTextPieceLength = 4096;
 size_t TextPieceEnd(const QString& s, size_t start);
 
+// A glyph's coverage, rendered once for cell painting (cells.cpp): alpha
+// values of width x height pixels, rows `stride` bytes apart (a multiple of
+// 16, padded with 0), whose top-left corner lies at (left, top) from the
+// glyph's origin on the baseline, y growing downward.
+struct GlyphMask {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+    int stride = 0;
+    std::vector<uint8_t> alpha;
+};
+
+// Whether the painter draws on a raster image at one device pixel per
+// painter unit (views and bitmaps, not print pages or scaled screens).
+bool IsRasterAtUnitScale(QPainter& painter);
+// Whether the transform maps whole pixels onto whole pixels one to one:
+// a translation by whole pixels, at most with a vertical flip.
+bool IsPixelAligned(const QTransform& m);
+
 struct FontImpl {
     std::string requested;
     int pixelSize = 0;
@@ -59,8 +79,17 @@ struct FontImpl {
     // Metrics are asked for on every selection of the font; measured once.
     mutable std::optional<FontMetrics> metrics;
 
+    // Coverage masks of the primary face's glyphs, by glyph index, and of
+    // the ASCII characters directly. Bounded by the face's glyph count and
+    // cleared past kMaxGlyphMasks (cells.cpp).
+    mutable std::unordered_map<uint32_t, GlyphMask> masks;
+    mutable std::array<const GlyphMask*, 128> asciiMasks{};
+
     uint32_t Glyph(char32_t ch) const;
     const QFont& FontWithExtra(double extra) const;
+    // The mask of the character's glyph in the primary face; null when the
+    // face has none (a fallback face must draw it).
+    const GlyphMask* Mask(char32_t ch) const;
 };
 
 struct ImageImpl {
@@ -106,10 +135,28 @@ struct ContextImpl {
     std::vector<quint32> glyphs;
     std::vector<QPointF> positions;
 
+    // Set while a cell painter (cells.cpp) has the painter in its own
+    // pixel-aligned transform and blend mode; whatever draws with the
+    // painter's current transform calls UseUserSpace first.
+    bool cellSpace = false;
+
     ~ContextImpl();
     void Init(QPainter* p, const QTransform& baseTransform, bool isBottomUp, Size surface);
     QTransform UserToPainter() const { return state.ctm * base; }
-    void SyncTransform() { painter->setWorldTransform(UserToPainter()); }
+    void SyncTransform()
+    {
+        painter->setWorldTransform(UserToPainter());
+        if (cellSpace) {
+            cellSpace = false;
+            painter->setCompositionMode(state.blend == BlendMode::Difference ? QPainter::CompositionMode_Difference
+                                                                              : QPainter::CompositionMode_SourceOver);
+        }
+    }
+    void UseUserSpace()
+    {
+        if (cellSpace)
+            SyncTransform();
+    }
     QPainterPath PathInUserSpace() const;
     // Runs draw(painter, userToPainter) on the surface, first into the
     // shadow when one is set. userBounds bounds what draw paints, in user
@@ -123,6 +170,7 @@ struct ContextImpl {
 template <class Draw>
 void ContextImpl::Paint(const QRectF& userBounds, Draw&& draw)
 {
+    UseUserSpace();
     if (state.shadow)
         PaintShadow(userBounds, draw);
     draw(*painter, UserToPainter());

@@ -5,6 +5,8 @@
 #include "platform/events/queue.h"
 
 #include <QFontInfo>
+#include <QPixmap>
+#include <QScreen>
 #include <QWidget>
 
 namespace plat {
@@ -60,6 +62,62 @@ std::unique_ptr<Bitmap> GrabView(ViewRef view)
     // per unit, whatever the screen's device pixel ratio.
     QImage& image = bitmap->Impl().image;
     widget->render(&image, QPoint(0, 0), QRegion(), QWidget::DrawChildren);
+    return bitmap;
+}
+
+Status SetViewOpaque(ViewRef view, bool opaque)
+{
+    if (!CheckMainThread("SetViewOpaque"))
+        return kErrWrongThread;
+    QWidget* widget = bridge::WidgetOfView(view);
+    if (!widget)
+        return kErrTargetGone;
+    widget->setAttribute(Qt::WA_OpaquePaintEvent, opaque);
+    widget->setAttribute(Qt::WA_NoSystemBackground, opaque);
+    return kNoErr;
+}
+
+bool IsViewOpaque(ViewRef view)
+{
+    QWidget* widget = CheckMainThread("IsViewOpaque") ? bridge::WidgetOfView(view) : nullptr;
+    return widget && widget->testAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+Status ScrollView(ViewRef view, const RectI* area, int dx, int dy)
+{
+    if (!CheckMainThread("ScrollView"))
+        return kErrWrongThread;
+    QWidget* widget = bridge::WidgetOfView(view);
+    if (!widget)
+        return kErrTargetGone;
+    if (dx == 0 && dy == 0)
+        return kNoErr;
+    const QRect all = widget->rect();
+    const QRect r = area ? QRect(area->left, area->top, area->Width(), area->Height()) & all : all;
+    if (!r.isEmpty())
+        widget->scroll(dx, dy, r);
+    return kNoErr;
+}
+
+std::unique_ptr<Bitmap> GrabViewFromScreen(ViewRef view)
+{
+    if (!CheckMainThread("GrabViewFromScreen"))
+        return nullptr;
+    QWidget* widget = bridge::WidgetOfView(view);
+    if (!widget || !widget->isVisible() || widget->width() <= 0 || widget->height() <= 0)
+        return nullptr;
+    QWidget* top = widget->window();
+    QScreen* screen = top->screen();
+    if (!screen || !top->windowHandle())
+        return nullptr;
+    const QPoint at = widget->mapTo(top, QPoint(0, 0));
+    QImage shot = screen->grabWindow(top->winId(), at.x(), at.y(), widget->width(), widget->height()).toImage();
+    if (shot.isNull())
+        return nullptr;
+    std::unique_ptr<Bitmap> bitmap = Bitmap::Create(shot.width(), shot.height());
+    if (!bitmap)
+        return nullptr;
+    bitmap->Impl().image = shot.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     return bitmap;
 }
 

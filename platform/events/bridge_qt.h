@@ -10,9 +10,11 @@
 #include <QWidget>
 
 #include <functional>
+#include <source_location>
 
 class QPainter;
 class QRect;
+class QRegion;
 
 namespace plat::bridge {
 
@@ -57,13 +59,27 @@ struct WindowRec {
     bool haveBounds = false;
     RectI lastBounds;
     bool applyingBounds = false;
+    bool active = false; // as last reported to the window's handlers
     int wheelRestX = 0; // eighths of a degree not yet reported
     int wheelRestY = 0;
 };
 
-// Records of live handles; null for stale ones. Main thread.
-ViewRec* GetViewRec(ViewRef view);
-WindowRec* GetWindowRec(WindowRef window);
+// Records of live handles; null for stale ones. Main thread: called on
+// another thread they answer null and say so on stderr, naming the caller.
+ViewRec* GetViewRec(ViewRef view, std::source_location caller = std::source_location::current());
+WindowRec* GetWindowRec(WindowRef window, std::source_location caller = std::source_location::current());
+
+// What a call answers when GetViewRec or GetWindowRec found nothing: the
+// handle is stale, or the call came from another thread.
+Status Gone();
+
+// Reports a view or window call made off the main thread (a few lines per
+// operation, then it falls silent).
+void WarnOffMainThread(const std::source_location& caller);
+
+// SetViewNeedsDisplay from another thread: the area is kept and handed to
+// the main thread, many calls in one task (invalidation.cpp).
+Status PostViewInvalidation(ViewRef view, const RectI* rect);
 
 inline ViewRef ViewRefOf(const ViewRec* rec)
 {
@@ -90,8 +106,8 @@ ViewRef CreateViewForWidget(QWidget* widget, ViewRef parent, const RectI& frame,
 QWidget* WidgetOfView(ViewRef view);
 QWidget* WidgetOfWindow(WindowRef window);
 
-// Sends 'cntl' kind 4 to the view with the painter and the update area.
-Status SendDrawEvent(ViewRec* view, QPainter& painter, const QRect& update);
+// Sends 'cntl' kind 4 to the view with the painter and the update region.
+Status SendDrawEvent(ViewRec* view, QPainter& painter, const QRegion& update);
 
 // Translates a Qt key event (keys.cpp). The translator keeps the presses
 // that are down, to match their releases by scan code.
@@ -114,6 +130,10 @@ void DisposeViewTree(ViewRec* view, bool deleteWidget);
 // nobody's.
 bool IsDeadWidget(const QWidget* widget);
 void MarkDeadWidget(QWidget* widget);
+
+// True while a modal run for another window is up: the window gets no
+// input.
+bool IsBlockedByModalRun(const WindowRec* window);
 
 // Moves the window to the front of ListWindows' order, or right behind
 // another one.

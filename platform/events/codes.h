@@ -60,6 +60,7 @@ constexpr OSType kParamMouseInWindow = FourCC("wmou"); // PointF, relative to th
 constexpr OSType kParamMouseInView = FourCC("vmou");  // PointF, relative to the target view
 constexpr OSType kParamMouseButton = FourCC("mbtn");  // UInt32: 1 left, 2 right, 3 middle
 constexpr OSType kParamClickCount = FourCC("ccnt");   // UInt32
+constexpr OSType kParamMouseChord = FourCC("chor");   // UInt32, buttons held after the event: 1 left, 2 right, 4 middle
 constexpr OSType kParamWheelAxis = FourCC("mwax");    // UInt32: 0 horizontal, 1 vertical
 constexpr OSType kParamWheelDelta = FourCC("mwdl");   // SInt32, notches; positive away from the user
 constexpr OSType kParamAttributes = FourCC("attr");   // UInt32, bounds-change bits

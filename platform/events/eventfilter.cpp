@@ -17,6 +17,7 @@
 #include <QWindowStateChangeEvent>
 
 #include <cstdlib>
+#include <set>
 #include <string>
 
 namespace plat {
@@ -108,6 +109,12 @@ uint32_t ButtonNumber(Qt::MouseButton b)
     }
 }
 
+uint32_t Chord(Qt::MouseButtons buttons)
+{
+    return ((buttons & Qt::LeftButton) ? 1u : 0u) | ((buttons & Qt::RightButton) ? 2u : 0u) |
+           ((buttons & Qt::MiddleButton) ? 4u : 0u);
+}
+
 TargetRef TargetOf(ViewRec* view, WindowRec* win)
 {
     return view ? view->target : win->target;
@@ -129,6 +136,82 @@ Status SendWindowEvent(WindowRec* win, uint32_t kind)
     return SendEvent(*e, win->target);
 }
 
+// Tells a window's handlers that it was activated or deactivated, once per
+// change: activated (5) and focus acquired (200), or focus relinquished
+// (201) and deactivated (6). The window that was active before is
+// deactivated first.
+void ReportActivation(WindowRec* win, bool on)
+{
+    if (win->active == on)
+        return;
+    const WindowRef ref = WindowRefOf(win);
+    if (on) {
+        for (WindowRef other : ListWindows()) {
+            WindowRec* rec = GetWindowRec(other);
+            if (rec && rec != win && rec->active)
+                ReportActivation(rec, false);
+        }
+        win = GetWindowRec(ref);
+        if (!win || win->disposing || win->active)
+            return;
+        NoteWindowActivated(win);
+    }
+    win->active = on;
+    SendWindowEvent(win, on ? kEventWindowActivated : kEventWindowFocusRelinquish);
+    if (IsWindowValid(ref))
+        SendWindowEvent(win, on ? kEventWindowFocusAcquired : kEventWindowDeactivated);
+}
+
+// A press on an inactive window activates it before the press is
+// delivered, whatever order the window system's own activation comes in.
+// False when the window went away meanwhile.
+bool ActivateForPress(QWidget* w, WindowRec* win)
+{
+    if (win->active)
+        return true;
+    const WindowRef ref = WindowRefOf(win);
+    ActivateWindow(ref);
+    ReportActivation(win, true);
+    return IsWindowValid(ref) && !IsDeadWidget(w);
+}
+
+KeyEquivalentMatcher& Matcher()
+{
+    static auto* matcher = new KeyEquivalentMatcher;
+    return *matcher;
+}
+
+// Keys whose press a key equivalent took: their releases go nowhere either.
+std::set<uint64_t>& TakenKeys()
+{
+    static auto* taken = new std::set<uint64_t>;
+    return *taken;
+}
+
+uint64_t KeyIdentity(const KeyRecord& rec)
+{
+    if (rec.scan)
+        return (static_cast<uint64_t>(rec.scanPrefix) << 8) | rec.scan;
+    return (uint64_t{1} << 40) | static_cast<uint32_t>(rec.qtKey);
+}
+
+// Asks the menu layer's matcher about a press; true when it took the key.
+bool MatchKeyEquivalent(WindowRec* win, uint32_t kind, const KeyRecord& rec)
+{
+    if (kind == kEventKeyUp)
+        return TakenKeys().erase(KeyIdentity(rec)) > 0;
+    if ((kind != kEventKeyDown && kind != kEventKeyRepeat) || !Matcher())
+        return false;
+    // A copy: the matcher may replace itself.
+    KeyEquivalentMatcher matcher = Matcher();
+    if (!matcher(WindowRefOf(win), rec))
+        return false;
+    if (TakenKeys().size() > 64)
+        TakenKeys().clear(); // releases lost while the focus was elsewhere
+    TakenKeys().insert(KeyIdentity(rec));
+    return true;
+}
+
 bool OnKey(QWidget* w, QKeyEvent* k)
 {
     // X reports a held key as release/press pairs; only the presses count
@@ -141,7 +224,6 @@ bool OnKey(QWidget* w, QKeyEvent* k)
     if (gLastKey.IsRepeat(w, k, k->timestamp(), k->key(), QPointF(), true))
         return false;
     gLastKey.Remember(w, k, k->timestamp(), k->key(), QPointF());
-    ViewRec* view = NearestViewRec(w);
 
     const KeyRecord rec = TranslateKeyEvent(*k);
     uint32_t kind = kEventKeyDown;
@@ -151,6 +233,15 @@ bool OnKey(QWidget* w, QKeyEvent* k)
         kind = kEventKeyUp;
     else if (rec.flags & kKeyRepeat)
         kind = kEventKeyRepeat;
+    if (MatchKeyEquivalent(win, kind, rec)) {
+        k->accept();
+        return true;
+    }
+    // The matcher may have closed the window or moved the focus.
+    win = WindowRecOfWidget(w);
+    if (!win || IsDeadWidget(w))
+        return true;
+    ViewRec* view = NearestViewRec(w);
     const TargetRef target = TargetOf(view, win);
     const WindowRef winRef = WindowRefOf(win);
 
@@ -222,6 +313,13 @@ bool OnMouse(QWidget* w, QMouseEvent* m)
     if (gLastMouse.IsRepeat(w, m, m->timestamp(), m->button(), global, false))
         return false;
     gLastMouse.Remember(w, m, m->timestamp(), m->button(), global);
+    if (m->type() == QEvent::MouseButtonPress || m->type() == QEvent::MouseButtonDblClick) {
+        if (!ActivateForPress(w, win))
+            return true;
+        win = WindowRecOfWidget(w);
+        if (!win)
+            return true;
+    }
     ViewRec* view = NearestViewRec(w);
 
     uint32_t kind;
@@ -264,6 +362,7 @@ bool OnMouse(QWidget* w, QMouseEvent* m)
     SetMouseParams(*e, w, win, view, m->position(), global, m->modifiers());
     e->Set(kParamMouseButton, kTypeUInt32, ButtonNumber(m->button()));
     e->Set(kParamClickCount, kTypeUInt32, clicks);
+    e->Set(kParamMouseChord, kTypeUInt32, Chord(m->buttons()));
     if (Handled(SendEvent(*e, TargetOf(view, win)))) {
         m->accept();
         return true;
@@ -427,6 +526,28 @@ void OnFocus(QWidget* w, QFocusEvent* f)
     SendEvent(*e, view->target);
 }
 
+// Input of the user, which a modal run keeps from the other windows.
+bool IsUserInput(const QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::InputMethod:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+        return true;
+    case QEvent::Close:
+        return event->spontaneous(); // the close box, not a program's close()
+    default:
+        return false;
+    }
+}
+
 class EventFilter final : public QObject {
 public:
     bool eventFilter(QObject* object, QEvent* event) override
@@ -434,13 +555,24 @@ public:
         if (!object->isWidgetType())
             return false;
         QWidget* w = static_cast<QWidget*>(object);
+        if (IsUserInput(event)) {
+            WindowRec* win = WindowRecOfWidget(w);
+            if (win && IsBlockedByModalRun(win)) {
+                if (event->type() == QEvent::ShortcutOverride)
+                    event->accept(); // no shortcut of Qt's either
+                else
+                    event->ignore();
+                return true;
+            }
+        }
         switch (event->type()) {
         case QEvent::KeyPress:
         case QEvent::KeyRelease:
             return OnKey(w, static_cast<QKeyEvent*>(event));
         case QEvent::ShortcutOverride:
-            // Our windows match their own shortcuts through the event chain;
-            // Qt's shortcut map must not take keys before it.
+            // Menu key equivalents of our windows are matched by the menu
+            // layer's own matcher (OnKey) before the focused view; Qt's
+            // shortcut map must not take keys before it.
             if (WindowRecOfWidget(w)) {
                 event->accept();
                 return true;
@@ -465,15 +597,8 @@ public:
             return false;
         case QEvent::WindowActivate:
         case QEvent::WindowDeactivate:
-            if (WindowRec* win = TopLevel(w)) {
-                const bool on = event->type() == QEvent::WindowActivate;
-                if (on)
-                    NoteWindowActivated(win);
-                const WindowRef ref = WindowRefOf(win);
-                SendWindowEvent(win, on ? kEventWindowActivated : kEventWindowFocusRelinquish);
-                if (IsWindowValid(ref))
-                    SendWindowEvent(win, on ? kEventWindowFocusAcquired : kEventWindowDeactivated);
-            }
+            if (WindowRec* win = TopLevel(w))
+                ReportActivation(win, event->type() == QEvent::WindowActivate);
             return false;
         case QEvent::Close:
             return OnClose(w, event);
@@ -522,7 +647,19 @@ void RemoveEventFilter()
     gLastMouse = LastInput();
     gLastWheel = LastInput();
     gClicks = Clicks();
+    TakenKeys().clear();
 }
 
 } // namespace bridge
+
+KeyEquivalentMatcher SetKeyEquivalentMatcher(KeyEquivalentMatcher matcher)
+{
+    if (!CheckMainThread("SetKeyEquivalentMatcher"))
+        return matcher;
+    KeyEquivalentMatcher before = std::move(bridge::Matcher());
+    bridge::Matcher() = std::move(matcher);
+    bridge::TakenKeys().clear();
+    return before;
+}
+
 } // namespace plat

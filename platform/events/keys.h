@@ -34,8 +34,12 @@
 #include "platform/events/codes.h"
 
 #include <cstdint>
+#include <functional>
 
 namespace plat {
+
+struct OpaqueWindow;
+using WindowRef = OpaqueWindow*;
 
 // KeyRecord::flags
 constexpr uint32_t kKeyHasChar = 0x01;     // `ch` is valid (it may be 0, Ctrl+Space)
@@ -106,6 +110,22 @@ constexpr uint32_t kVkOem5 = 0xDC;      // \|
 constexpr uint32_t kVkOem6 = 0xDD;      // ]}
 constexpr uint32_t kVkOem7 = 0xDE;      // '"
 constexpr uint32_t kVkOem102 = 0xE2;    // the extra key of ISO keyboards
+
+// Menu key equivalents. The menu layer installs one matcher; the event
+// filter asks it about every key press and repeat in one of our windows
+// before the key goes to the focused view. A matcher that takes the key
+// (returns true) has done what the key means, typically sent its menu's
+// command; the key then goes nowhere else, and neither does its release.
+// A key it declines goes on to the focused view, the window and the
+// application as usual, and on to the terminal. Menus match only
+// combinations with kModCommand (Super), so the Ctrl and Alt combinations
+// stay the terminal's; that choice is the matcher's. Qt's own shortcut map
+// never takes keys of our windows.
+using KeyEquivalentMatcher = std::function<bool(WindowRef window, const KeyRecord& key)>;
+
+// Installs the matcher (an empty one removes it) and returns the one
+// installed before. Main thread.
+KeyEquivalentMatcher SetKeyEquivalentMatcher(KeyEquivalentMatcher matcher);
 
 // The PC set-1 scan code of a Linux evdev key code: (prefix << 8) | code,
 // 0 for keys without one.

@@ -60,7 +60,7 @@ protected:
         if (!rec || rec->disposing)
             return;
         QPainter painter(this);
-        SendDrawEvent(rec, painter, event->rect());
+        SendDrawEvent(rec, painter, event->region());
     }
 };
 
@@ -82,10 +82,12 @@ void ClampValue(ViewRec* rec)
 
 } // namespace
 
-ViewRec* GetViewRec(ViewRef view)
+ViewRec* GetViewRec(ViewRef view, std::source_location caller)
 {
-    if (!IsMainThread())
+    if (!IsMainThread()) {
+        WarnOffMainThread(caller);
         return nullptr;
+    }
     TargetRef t = reinterpret_cast<TargetRef>(view);
     TargetKind kind;
     if (!GetTargetKind(t, &kind) || kind != TargetKind::View)
@@ -184,13 +186,19 @@ void DisposeViewTree(ViewRec* rec, bool deleteWidget)
     }
 }
 
-Status SendDrawEvent(ViewRec* rec, QPainter& painter, const QRect& update)
+Status SendDrawEvent(ViewRec* rec, QPainter& painter, const QRegion& update)
 {
     ViewRef ref = ViewRefOf(rec);
     EventPtr e = Event::Create(kEventClassControl, kEventControlDraw);
     e->Set(kParamDirectObject, kTypeView, ref);
     e->Set(kParamDrawContext, kTypePainter, RefFromPainter(&painter));
-    e->Set(kParamUpdateRect, kTypeIntRect, ToRect(update));
+    e->Set(kParamUpdateRect, kTypeIntRect, ToRect(update.boundingRect()));
+    std::vector<RectI> rects;
+    rects.reserve(size_t(update.rectCount()));
+    for (const QRect& r : update)
+        rects.push_back(ToRect(r));
+    if (!rects.empty())
+        e->SetParam(kParamUpdateRegion, kTypeIntRectList, rects.data(), rects.size() * sizeof(RectI));
     // A drawing context belongs to exactly one view: the event does not
     // climb to views that would paint with another view's painter.
     return SendEvent(*e, rec->target, kSendDontPropagate);
@@ -226,7 +234,7 @@ Status DisposeView(ViewRef view)
         return kErrWrongThread;
     ViewRec* rec = GetViewRec(view);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     if (rec->kind == kViewKindRoot)
         return kErrBadArgument; // the window's own; DisposeWindow removes it
     DisposeViewTree(rec, true);
@@ -296,7 +304,7 @@ Status AddSubview(ViewRef parent, ViewRef view)
     ViewRec* p = GetViewRec(parent);
     ViewRec* rec = GetViewRec(view);
     if (!p || !rec)
-        return kErrTargetGone;
+        return Gone();
     if (rec->kind == kViewKindRoot || rec->kind == kViewKindContent)
         return kErrBadArgument;
     // Refuses a parent inside the view's own subtree.
@@ -330,7 +338,7 @@ Status SetViewId(ViewRef view, ViewId id)
 {
     ViewRec* rec = GetViewRec(view);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     rec->id = id;
     return kNoErr;
 }
@@ -351,7 +359,7 @@ Status SetViewFrame(ViewRef view, const RectI& frame)
 {
     ViewRec* rec = GetViewRec(view);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     if (rec->widget->isWindow())
         return kErrBadArgument; // a window's bounds are SetWindowBounds'
     rec->widget->setGeometry(ToQRect(frame));
@@ -368,7 +376,7 @@ Status SetViewVisible(ViewRef view, bool visible)
 {
     ViewRec* rec = GetViewRec(view);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     if (rec->widget->isWindow())
         return kErrBadArgument;
     rec->widget->setVisible(visible);
@@ -391,7 +399,7 @@ Status SetViewEnabled(ViewRef view, bool enabled)
 {
     ViewRec* rec = GetViewRec(view);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     rec->widget->setEnabled(enabled);
     return kNoErr;
 }
@@ -406,7 +414,7 @@ Status SetViewValue(ViewRef view, int32_t value)
 {
     ViewRec* rec = GetViewRec(view);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     if (rec->control) {
         rec->control->SetValue(value);
         return kNoErr;
@@ -420,7 +428,7 @@ Status SetViewMinimum(ViewRef view, int32_t minimum)
 {
     ViewRec* rec = GetViewRec(view);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     if (rec->control) {
         rec->control->SetMinimum(minimum);
         return kNoErr;
@@ -434,7 +442,7 @@ Status SetViewMaximum(ViewRef view, int32_t maximum)
 {
     ViewRec* rec = GetViewRec(view);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     if (rec->control) {
         rec->control->SetMaximum(maximum);
         return kNoErr;
@@ -471,23 +479,25 @@ int32_t GetViewMaximum(ViewRef view)
 Status SetViewProperty(ViewRef view, OSType creator, OSType tag, const void* data, size_t size)
 {
     ViewRec* rec = GetViewRec(view);
-    return rec ? SetTargetProperty(rec->target, creator, tag, data, size) : kErrTargetGone;
+    return rec ? SetTargetProperty(rec->target, creator, tag, data, size) : Gone();
 }
 
 Status GetViewProperty(ViewRef view, OSType creator, OSType tag, void* out, size_t capacity, size_t* actualSize)
 {
     ViewRec* rec = GetViewRec(view);
-    return rec ? GetTargetProperty(rec->target, creator, tag, out, capacity, actualSize) : kErrTargetGone;
+    return rec ? GetTargetProperty(rec->target, creator, tag, out, capacity, actualSize) : Gone();
 }
 
 Status RemoveViewProperty(ViewRef view, OSType creator, OSType tag)
 {
     ViewRec* rec = GetViewRec(view);
-    return rec ? RemoveTargetProperty(rec->target, creator, tag) : kErrTargetGone;
+    return rec ? RemoveTargetProperty(rec->target, creator, tag) : Gone();
 }
 
 Status SetViewNeedsDisplay(ViewRef view, const RectI* rect)
 {
+    if (!IsMainThread())
+        return PostViewInvalidation(view, rect);
     ViewRec* rec = GetViewRec(view);
     if (!rec)
         return kErrTargetGone;
@@ -511,7 +521,7 @@ Status SetKeyboardFocus(ViewRef view)
 {
     ViewRec* rec = GetViewRec(view);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     rec->widget->setFocus(Qt::OtherFocusReason);
     return kNoErr;
 }

@@ -16,7 +16,9 @@
 // exactly one view). What no one takes goes on to the window system's own
 // handling of the widget.
 //
-// Main thread only; stale handles are detected (see windows.h).
+// Main thread only, except ViewTarget and SetViewNeedsDisplay; a call from
+// another thread is refused (kErrWrongThread) and reported on stderr.
+// Stale handles are detected (see windows.h).
 #pragma once
 
 #include "platform/events/windows.h"
@@ -86,6 +88,8 @@ Status GetViewProperty(ViewRef view, OSType creator, OSType tag, void* out, size
 Status RemoveViewProperty(ViewRef view, OSType creator, OSType tag);
 
 // Marks the rectangle (view coordinates; null: all of it) for repainting.
+// Any thread: from another thread the mark is handed to the main thread,
+// many marks in one task (a view gone by then loses its own).
 Status SetViewNeedsDisplay(ViewRef view, const RectI* rect = nullptr);
 // Paints the view now.
 Status RenderView(ViewRef view);

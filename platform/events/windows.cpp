@@ -9,6 +9,11 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
 #include <cstdio>
 #include <vector>
 
@@ -28,6 +33,13 @@ std::vector<WindowRec*>& ZOrder()
 {
     static auto* order = new std::vector<WindowRec*>;
     return *order;
+}
+
+// The windows of the modal runs, innermost last.
+std::vector<WindowRef>& ModalWindows()
+{
+    static auto* windows = new std::vector<WindowRef>;
+    return *windows;
 }
 
 void MoveToFront(WindowRec* rec)
@@ -79,10 +91,37 @@ Status StandardWindowHandler(HandlerCall&, Event& e, WindowRef window)
 
 } // namespace
 
-WindowRec* GetWindowRec(WindowRef window)
+Status Gone()
 {
-    if (!IsMainThread())
+    return IsMainThread() ? kErrTargetGone : kErrWrongThread;
+}
+
+void WarnOffMainThread(const std::source_location& caller)
+{
+    // The operation's name out of the compiler's signature text.
+    std::string_view name = caller.function_name();
+    if (const size_t paren = name.find('('); paren != std::string_view::npos)
+        name = name.substr(0, paren);
+    if (const size_t space = name.rfind(' '); space != std::string_view::npos)
+        name = name.substr(space + 1);
+    static std::mutex lock;
+    static auto* counts = new std::map<std::string, int, std::less<>>;
+    int n;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        n = ++(*counts)[std::string(name)];
+    }
+    if (n <= 5)
+        std::fprintf(stderr, "plat: %.*s called off the main thread; refused%s\n", static_cast<int>(name.size()),
+                     name.data(), n == 5 ? " (no more reports of it)" : "");
+}
+
+WindowRec* GetWindowRec(WindowRef window, std::source_location caller)
+{
+    if (!IsMainThread()) {
+        WarnOffMainThread(caller);
         return nullptr;
+    }
     TargetRef t = reinterpret_cast<TargetRef>(window);
     TargetKind kind;
     if (!GetTargetKind(t, &kind) || kind != TargetKind::Window)
@@ -103,6 +142,12 @@ QWidget* WidgetOfWindow(WindowRef window)
 {
     WindowRec* rec = GetWindowRec(window);
     return rec ? rec->widget.data() : nullptr;
+}
+
+bool IsBlockedByModalRun(const WindowRec* rec)
+{
+    const auto& modal = ModalWindows();
+    return !modal.empty() && WindowRefOf(rec) != modal.back();
 }
 
 void NoteWindowActivated(WindowRec* rec)
@@ -187,7 +232,7 @@ Status DisposeWindow(WindowRef window)
         return kErrWrongThread;
     WindowRec* rec = GetWindowRec(window);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     if (rec->disposing)
         return kNoErr;
     rec->disposing = true;
@@ -249,7 +294,7 @@ Status ShowWindow(WindowRef window, bool show)
 {
     WindowRec* rec = GetWindowRec(window);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     rec->widget->setVisible(show);
     return kNoErr;
 }
@@ -264,7 +309,7 @@ Status ActivateWindow(WindowRef window)
 {
     WindowRec* rec = GetWindowRec(window);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     rec->widget->raise();
     rec->widget->activateWindow();
     NoteWindowActivated(rec);
@@ -273,15 +318,17 @@ Status ActivateWindow(WindowRef window)
 
 bool IsWindowActive(WindowRef window)
 {
+    // As the window's handlers were told (a press activates a window
+    // before the window system may have done so).
     WindowRec* rec = GetWindowRec(window);
-    return rec && rec->widget->isActiveWindow();
+    return rec && rec->active;
 }
 
 Status SetWindowBounds(WindowRef window, const RectI& content)
 {
     WindowRec* rec = GetWindowRec(window);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     if (content.Width() <= 0 || content.Height() <= 0)
         return kErrBadArgument;
     rec->widget->setGeometry(ToQRect(content));
@@ -300,7 +347,7 @@ Status SetWindowTitle(WindowRef window, const std::string& utf8)
 {
     WindowRec* rec = GetWindowRec(window);
     if (!rec)
-        return kErrTargetGone;
+        return Gone();
     rec->widget->setWindowTitle(QString::fromUtf8(utf8.data(), static_cast<int>(utf8.size())));
     return kNoErr;
 }
@@ -314,8 +361,10 @@ std::string GetWindowTitle(WindowRef window)
 std::vector<WindowRef> ListWindows()
 {
     std::vector<WindowRef> out;
-    if (!IsMainThread())
+    if (!IsMainThread()) {
+        WarnOffMainThread(std::source_location::current());
         return out;
+    }
     for (WindowRec* rec : ZOrder())
         if (!rec->disposing)
             out.push_back(WindowRefOf(rec));
@@ -325,20 +374,20 @@ std::vector<WindowRef> ListWindows()
 Status SetWindowProperty(WindowRef window, OSType creator, OSType tag, const void* data, size_t size)
 {
     WindowRec* rec = GetWindowRec(window);
-    return rec ? SetTargetProperty(rec->target, creator, tag, data, size) : kErrTargetGone;
+    return rec ? SetTargetProperty(rec->target, creator, tag, data, size) : Gone();
 }
 
 Status GetWindowProperty(WindowRef window, OSType creator, OSType tag, void* out, size_t capacity,
                          size_t* actualSize)
 {
     WindowRec* rec = GetWindowRec(window);
-    return rec ? GetTargetProperty(rec->target, creator, tag, out, capacity, actualSize) : kErrTargetGone;
+    return rec ? GetTargetProperty(rec->target, creator, tag, out, capacity, actualSize) : Gone();
 }
 
 Status RemoveWindowProperty(WindowRef window, OSType creator, OSType tag)
 {
     WindowRec* rec = GetWindowRec(window);
-    return rec ? RemoveTargetProperty(rec->target, creator, tag) : kErrTargetGone;
+    return rec ? RemoveTargetProperty(rec->target, creator, tag) : Gone();
 }
 
 Status RunAppModalLoopForWindow(WindowRef window)
@@ -347,22 +396,24 @@ Status RunAppModalLoopForWindow(WindowRef window)
         return kErrWrongThread;
     WindowRec* rec = GetWindowRec(window);
     if (!rec || rec->disposing)
-        return kErrTargetGone;
+        return Gone();
     const uint64_t token = reinterpret_cast<uintptr_t>(window);
     QPointer<QWidget> top = rec->widget;
+    // Qt takes a window's modality into account only when it is shown. A
+    // hidden window is made modal first and then shown, so the window
+    // system knows it as modal from its first mapping; a visible one is
+    // left as it is (hiding and showing it again would flicker and tell
+    // its handlers it was hidden and shown). Either way the event filter
+    // keeps input away from every other window while the run lasts.
+    const bool showsIt = !top->isVisible();
     const Qt::WindowModality before = top->windowModality();
-    // Qt applies a new modality only when the window is shown again.
-    auto setModality = [&top](Qt::WindowModality m) {
-        if (!top || top->windowModality() == m)
-            return;
-        const bool visible = top->isVisible();
-        if (visible)
-            top->hide();
-        top->setWindowModality(m);
-        if (visible)
-            top->show();
-    };
-    setModality(Qt::ApplicationModal);
+    if (showsIt) {
+        top->setWindowModality(Qt::ApplicationModal);
+        top->show();
+        if (IsWindowValid(window))
+            ActivateWindow(window);
+    }
+    ModalWindows().push_back(window);
 
     // Responders run inside the loop, once it is serving events.
     PostTask([window, token] {
@@ -384,11 +435,18 @@ Status RunAppModalLoopForWindow(WindowRef window)
             QuitModalLoop(token);
         });
     }
-    Status s = RunModalLoop(token);
+    Status s = IsWindowValid(window) ? RunModalLoop(token) : kNoErr;
     if (watchdog)
         RemoveLoopTimer(watchdog);
-    if (IsWindowValid(window))
-        setModality(before);
+    auto& modal = ModalWindows();
+    if (auto it = std::find(modal.rbegin(), modal.rend(), window); it != modal.rend())
+        modal.erase(std::next(it).base());
+    // The window the run showed goes away with it, and only hidden may it
+    // take its old modality back.
+    if (showsIt && top && IsWindowValid(window)) {
+        top->hide();
+        top->setWindowModality(before);
+    }
     return s;
 }
 

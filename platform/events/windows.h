@@ -10,6 +10,15 @@
 // kBoundsSizeChanged/kBoundsOriginChanged), collapsed/expanded (67/70),
 // full screen (241-244), close (72) and dispose (1005).
 //
+// Activation is reported once per change, the window that was active
+// first: focus relinquished (201) and deactivated (6) to it, then activated
+// (5) and focus acquired (200) to the new one. A press on a window that is
+// not active activates it first, then is delivered like any other: the
+// first click on an inactive window both activates it and acts, the same
+// whichever order the window system's own activation comes in. (A window
+// blocked by a modal run gets neither.) IsWindowActive answers as the
+// handlers were told.
+//
 // A close request (72) that no handler takes is handled by the window's
 // standard handler: it disposes of the window. Disposing sends 1005 to the
 // window (not climbing to the application) and 1001 to each of its views,
@@ -85,8 +94,14 @@ Status RemoveWindowProperty(WindowRef window, OSType creator, OSType tag);
 
 // Runs an application-modal loop for the window until
 // QuitAppModalLoopForWindow (or until the window is disposed of). Other
-// windows get no input meanwhile; posted and sent events, timers and
-// painting go on. Responders for kModalWindow (modal.h) run inside the loop.
+// windows get no input meanwhile (mouse, wheel, keys, input methods, the
+// close box); posted and sent events, timers and painting go on. A window
+// that is hidden when the run starts is made modal, shown and activated by
+// the run, and hidden again when it ends, so the window system knows it as
+// modal from its first showing; a window that is visible already stays as
+// it is (it is not hidden and shown again). Runs nest: only the window of
+// the innermost run gets input. Responders for kModalWindow (modal.h) run
+// inside the loop.
 Status RunAppModalLoopForWindow(WindowRef window);
 Status QuitAppModalLoopForWindow(WindowRef window);
 

@@ -257,6 +257,18 @@ void OfferStatus(TargetRef target, MenuRef menu, int item, uint32_t command)
     SendEvent(*e, target);
 }
 
+// Command keys go to the menus before the focused view: only the
+// combinations with Command (Super), so the Ctrl and Alt ones stay the
+// terminal's.
+void InstallKeyMatcher()
+{
+    static bool installed = false;
+    if (installed)
+        return;
+    installed = true;
+    SetKeyEquivalentMatcher([](WindowRef window, const KeyRecord& key) { return ProcessMenuKey(window, key, true); });
+}
+
 } // namespace
 
 QMenu* CreateQMenu(QWidget* parent, MenuRef menu, WindowRef window)
@@ -288,6 +300,7 @@ MenuRef GetHelpMenu()
         title = "Help";
     if (item == "PLATFORM_HELPITEM")
         item = "Help Contents";
+    InstallKeyMatcher();
     gHelpMenu = CreateMenu(Text::FromUtf8(title));
     if (gHelpMenu) {
         InsertMenuItem(gHelpMenu, 0, Text::FromUtf8(item), 0, kCommandAppHelp);
@@ -315,6 +328,7 @@ Status SetWindowMenuBar(WindowRef window, MenuRef root)
         return kErrTargetGone;
     if (root && RetainMenu(root) != kNoErr)
         return kErrTargetGone;
+    InstallKeyMatcher();
     auto& bars = Bars();
     auto it = bars.find(window);
     if (it != bars.end()) {

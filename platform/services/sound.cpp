@@ -43,15 +43,22 @@ void PutLe(Bytes& b, std::uint32_t v, int bytes)
         b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
+void PutTag(Bytes& b, char const* tag)
+{
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<std::uint8_t>(tag[i]));
+}
+
 // The alert sound: a short 880 Hz tone, 16-bit mono at 8000 frames/s.
 Bytes AlertImage()
 {
     constexpr int rate = 8000, ms = 120;
     constexpr std::uint32_t frames = rate * ms / 1000;
     Bytes b;
-    b.insert(b.end(), {'R', 'I', 'F', 'F'});
+    PutTag(b, "RIFF");
     PutLe(b, 36 + frames * 2, 4);
-    b.insert(b.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    PutTag(b, "WAVE");
+    PutTag(b, "fmt ");
     PutLe(b, 16, 4);
     PutLe(b, 1, 2);
     PutLe(b, 1, 2);
@@ -59,7 +66,7 @@ Bytes AlertImage()
     PutLe(b, rate * 2, 4);
     PutLe(b, 2, 2);
     PutLe(b, 16, 2);
-    b.insert(b.end(), {'d', 'a', 't', 'a'});
+    PutTag(b, "data");
     PutLe(b, frames * 2, 4);
     for (std::uint32_t i = 0; i < frames; ++i) {
         double s = std::sin(2 * M_PI * 880.0 * i / rate) * 8192;

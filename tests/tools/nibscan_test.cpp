@@ -109,4 +109,14 @@ TEST(NibScan, LookedUpControlsMustExistWithAFittingKind)
     EXPECT_THAT(Problems("PUSHBUTTON ok(parent, CONTROLID{FourCC(\"GONE\"), 1});"), IsEmpty());
 }
 
+TEST(NibScan, KnownGapsOnlyShrink)
+{
+    const std::vector<nibscan::Use> uses = nibscan::ScanSource(R"(DIALOG a("DLG_LATER", nullptr);
+        DIALOG b("DLG_ABOUT", nullptr);)", "x.cpp");
+    EXPECT_THAT(nibscan::Check(uses, Layouts(), {"DLG_LATER"}), IsEmpty());
+    // A listed name that is there, or no longer asked for, is reported.
+    EXPECT_THAT(nibscan::Check(uses, Layouts(), {"DLG_LATER", "DLG_ABOUT", "DLG_GONE"}),
+                ElementsAre(HasSubstr("known gap DLG_ABOUT is no gap"), HasSubstr("known gap DLG_GONE is no gap")));
+}
+
 } // namespace

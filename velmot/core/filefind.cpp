@@ -3,10 +3,12 @@
 
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
+#include "velmot/core/osysfile_internal.h"
 #include "velmot/core/stringarray.h"
 
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -34,9 +36,10 @@ void SetRaw(FILENAME& target, std::string const& path)
 
 std::string Join(std::string const& folder, char const* name)
 {
-    if (folder == "/")
-        return "/" + std::string(name);
-    return folder + "/" + name;
+    std::string path = folder == "/" ? std::string() : folder;
+    path += '/';
+    path += name;
+    return path;
 }
 
 DIR* OpenFolder(char const* path)
@@ -123,12 +126,102 @@ int ListInto(char const* dir, char const* mask, std::vector<std::string>* out, b
     return ListTree(folder, filemask.c_str(), matcher, valid, out, recursive);
 }
 
+// Opens the folder `rel` ("/"-separated, may be empty) below the open folder
+// `root`, one name at a time and never through a link; with `create`,
+// missing folders are made. -1 when a name is a link, no folder, "..", or
+// cannot be made.
+int OpenBelow(int root, std::string const& rel, bool create)
+{
+    int fd = fcntl(root, F_DUPFD_CLOEXEC, 0);
+    for (size_t start = 0; fd >= 0 && start < rel.size();) {
+        size_t slash = rel.find('/', start);
+        std::string name = rel.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        start = slash == std::string::npos ? rel.size() : slash + 1;
+        if (name.empty() || name == ".")
+            continue;
+        int next = -1;
+        if (name != "..") {
+            int const flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+            next = openat(fd, name.c_str(), flags);
+            if (next < 0 && errno == ENOENT && create && (mkdirat(fd, name.c_str(), 0755) == 0 || errno == EEXIST))
+                next = openat(fd, name.c_str(), flags);
+        }
+        close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
+// Copies the entry `source` to `name` in the open folder `folder` without
+// following a link at either end: a link in the source tree is copied as a
+// link (the same target text), and whatever stands at the destination is
+// replaced, never written through. The copy is made beside the destination
+// and renamed over it, so the destination is never half written.
+bool CopyEntry(std::string const& source, int folder, std::string const& name, bool overwrite)
+{
+    struct stat src;
+    if (lstat(source.c_str(), &src) != 0)
+        return false;
+    struct stat dst;
+    bool exists = fstatat(folder, name.c_str(), &dst, AT_SYMLINK_NOFOLLOW) == 0;
+    if (exists && (!overwrite || S_ISDIR(dst.st_mode) || (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino)))
+        return false;
+
+    std::string temp;
+    bool ok = false;
+    if (S_ISLNK(src.st_mode)) {
+        std::string target(PATH_MAX, '\0');
+        ssize_t len = readlink(source.c_str(), target.data(), target.size());
+        if (len <= 0 || static_cast<size_t>(len) >= target.size())
+            return false;
+        target.resize(static_cast<size_t>(len));
+        for (int attempt = 0; attempt < 100 && !ok; ++attempt) {
+            temp = velmot_detail::SiblingName(name);
+            ok = symlinkat(target.c_str(), folder, temp.c_str()) == 0;
+            if (!ok && errno != EEXIST)
+                return false;
+        }
+    } else {
+        // Only plain files: a pipe or a device would block the copy or
+        // never end it; opening without blocking lets a pipe be refused.
+        int in = open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (in < 0)
+            return false;
+        struct stat opened;
+        int out = -1;
+        if (fstat(in, &opened) == 0 && S_ISREG(opened.st_mode))
+            out = velmot_detail::CreateSiblingAt(folder, name, &temp);
+        if (out >= 0) {
+            if (exists && S_ISREG(dst.st_mode))
+                fchmod(out, dst.st_mode & 07777);
+            ok = velmot_detail::CopyData(in, out);
+            if (close(out) != 0)
+                ok = false;
+        }
+        close(in);
+        if (out < 0)
+            return false;
+    }
+    if (ok && renameat(folder, temp.c_str(), folder, name.c_str()) != 0)
+        ok = false;
+    if (!ok)
+        unlinkat(folder, temp.c_str(), 0);
+    return ok;
+}
+
 bool CopyList(char const* from, char const* to, std::vector<std::string> const& list, bool keepExisting)
 {
     std::string source = ToStd(FILENAME(from ? from : ""));
     std::string target = ToStd(FILENAME(to ? to : ""));
     std::string prefix = source == "/" ? std::string() : source;
-    std::string destBase = target == "/" ? std::string() : target;
+    // The destination folder itself is taken as given (a link to a folder
+    // will do); below it nothing is reached through a link.
+    int root = -1;
+    auto openRoot = [&](bool create) {
+        if (root < 0 && (!create || OSYS::CreateDirectoryPath(target.c_str())))
+            root = open(target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        return root;
+    };
     bool rc = true;
     // Last to first: the source folder itself and every folder come before
     // their content.
@@ -143,16 +236,33 @@ bool CopyList(char const* from, char const* to, std::vector<std::string> const& 
             rc = false;
             continue;
         }
-        std::string dest = entry == source ? target : destBase + entry.substr(prefix.size());
-        if (IsRealDirectory(entry)) {
-            OSYS::CreateDirectoryPath(dest.c_str());
+        if (entry == source) {
+            openRoot(true);
             continue;
         }
-        FILENAME file;
-        SetRaw(file, entry);
-        if (!file.CopyTo(dest.c_str(), !keepExisting))
+        std::string rel = entry.substr(prefix.size() + 1);
+        if (IsRealDirectory(entry)) {
+            // Whether the folder could be made shows in the copies of its
+            // content.
+            if (openRoot(true) >= 0) {
+                int fd = OpenBelow(root, rel, true);
+                if (fd >= 0)
+                    close(fd);
+            }
+            continue;
+        }
+        size_t slash = rel.rfind('/');
+        std::string name = slash == std::string::npos ? rel : rel.substr(slash + 1);
+        int folder = openRoot(false) >= 0 ? OpenBelow(root, slash == std::string::npos ? "" : rel.substr(0, slash), false) : -1;
+        bool ok = folder >= 0 && !name.empty() && name != "." && name != ".." && CopyEntry(entry, folder, name, !keepExisting);
+        LOGIT("OSYS::TreeCopy %s -> %s/%s returns %d\n", entry.c_str(), target.c_str(), rel.c_str(), ok);
+        if (folder >= 0)
+            close(folder);
+        if (!ok)
             rc = false;
     }
+    if (root >= 0)
+        close(root);
     return rc;
 }
 

@@ -24,6 +24,8 @@ constexpr char const* kSource = "stringarray";
 // Extra characters escaped in values (and escaped keys): the separators of
 // the text form.
 constexpr char const* kEscapeSet = "={}";
+// The line of a key text that "#Key=" cannot carry as it is.
+constexpr char const* kKeyQuoted = "#KeyQuoted=";
 
 void ReportHash(char const* expression, int line, char const* info, bool quiet)
 {
@@ -347,7 +349,8 @@ void HASH::ParseLine(char const* line, size_t length)
         --length;
     if (length == 0 || (length >= 2 && line[0] == '/' && line[1] == '/'))
         return;
-    if (line[0] == '#' && !StartsWithNoCase(line, length, "#Handle=") && !StartsWithNoCase(line, length, "#Key="))
+    if (line[0] == '#' && !StartsWithNoCase(line, length, "#Handle=") && !StartsWithNoCase(line, length, "#Key=") &&
+        !StartsWithNoCase(line, length, kKeyQuoted))
         return;
     auto* eq = static_cast<char const*>(memchr(line, '=', length));
     if (!eq) {
@@ -358,6 +361,18 @@ void HASH::ParseLine(char const* line, size_t length)
     size_t const keylen = static_cast<size_t>(eq - line);
     char const* v = eq + 1;
     size_t const vlen = length - keylen - 1;
+    if (keylen == 4 && strnicmp(line, "#Key", 4) == 0) {
+        // As it stands: stored files hold the key text unescaped.
+        STRING keytext;
+        keytext.Make(static_cast<int32_t>(vlen), v);
+        KeyString = keytext;
+        return;
+    }
+    if (keylen + 1 == strlen(kKeyQuoted) && strnicmp(line, kKeyQuoted, keylen) == 0) {
+        BINARY quoted(v, static_cast<int32_t>(vlen));
+        KeyString = STRING(quoted.UnQuoted(true));
+        return;
+    }
 
     STRING value;
     if (vlen >= 5 && memcmp(v, "={{", 3) == 0 && memcmp(v + vlen - 2, "}}", 2) == 0) {
@@ -371,10 +386,6 @@ void HASH::ParseLine(char const* line, size_t length)
 
     if (keylen == 7 && strnicmp(line, "#Handle", 7) == 0) {
         Handle = static_cast<uint32_t>(strtoll(value.Buf(), nullptr, 10));
-        return;
-    }
-    if (keylen == 4 && strnicmp(line, "#Key", 4) == 0) {
-        KeyString = value;
         return;
     }
     STRING key;
@@ -394,9 +405,17 @@ void HASH::AppendTextForm(STRING& out) const
     if (Handle != 0)
         out.FormatAppend("#Handle=%d\n", static_cast<int32_t>(Handle));
     if (KeyString.IsSet()) {
-        // Escaped like a value: the reader unescapes it like one.
-        out.Append("#Key=", 5);
-        out.BINARY::Append(KeyString.Quoted(kEscapeSet));
+        int32_t const len = KeyString.StrLen;
+        char const* text = KeyString.Buf();
+        bool raw = !memchr(text, '\n', static_cast<size_t>(len)) && !memchr(text, '\0', static_cast<size_t>(len)) &&
+                   (len == 0 || text[len - 1] != '\r');
+        if (raw) {
+            out.Append("#Key=", 5);
+            out.BINARY::Append(KeyString);
+        } else {
+            out.Append(kKeyQuoted);
+            out.BINARY::Append(KeyString.Quoted(kEscapeSet));
+        }
         out.Append('\n');
     }
     for (int32_t i = 0; i < Keys.ItemCount; ++i) {
@@ -471,8 +490,12 @@ public:
             delete h;
     }
 
+    // One line without its line feed. Trailing carriage returns do not
+    // count: CR LF files read as LF files, and a line of CRs is empty.
     void Line(char const* p, size_t len)
     {
+        while (len > 0 && p[len - 1] == '\r')
+            --len;
         if (len > 0 && p[0] == '[') {
             Header(p, len);
             return;
@@ -498,12 +521,9 @@ public:
 private:
     void Header(char const* p, size_t len)
     {
-        size_t end = len;
-        while (end > 0 && p[end - 1] == '\r')
-            --end;
         if (len < 2 || p[1] != '#')
             ReportLine("buf[1]=='#'", __LINE__, p, len);
-        if (end < 2 || p[end - 1] != ']')
+        if (len < 2 || p[len - 1] != ']')
             ReportLine("buf[buf.Length()-2]==']'", __LINE__, p, len);
         if (Headers > 0)
             Close();
@@ -650,9 +670,6 @@ int HASHLIST::Load(char const* file)
     }
     SECTIONREADER reader;
     int err = velmot_detail::ReadLines(f, [&](char const* p, size_t len) {
-        // CR LF line ends read as LF.
-        if (len > 0 && p[len - 1] == '\r')
-            --len;
         reader.Line(p, len);
         return true;
     });

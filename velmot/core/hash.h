@@ -6,8 +6,13 @@
 // Text form of a record, one line per entry, each ended by a single line
 // feed:
 //   "#Handle=<signed decimal>"  when the handle is not 0
-//   "#Key=<key text>"           when the key text is set (escaped as a value)
+//   "#Key=<key text>"           when the key text is set, as it is
 //   <key>=<value>               for every item in key order
+// The key text is read from its line as it stands, backslashes included, as
+// stored files hold it. A key text that no line can hold (it contains a line
+// feed or a NUL, or ends in a carriage return) is written instead as
+// "#KeyQuoted=" and the text escaped like a value; older readers skip that
+// line as a comment, and no file of theirs holds it.
 // A value is written through BINARY::Quoted with the extra characters "={}";
 // a binary value as "={{" Base64 "}}", so its line reads key "=={{...}}".
 // A key is written as it is unless it could not be read back that way (it
@@ -16,8 +21,8 @@
 // first byte always as "\xHH", and a reader unescapes every key that starts
 // with "\x" and two hexadecimal digits.
 // Reading skips empty lines, lines starting with "//" and lines starting
-// with "#" other than "#Handle=" and "#Key=", and removes trailing carriage
-// returns.
+// with "#" other than "#Handle=", "#Key=" and "#KeyQuoted=", and removes
+// trailing carriage returns.
 //
 // Text form of a list: for each record, the header "[#<index>]", the
 // record's text and one empty line. Reading starts a new record at every

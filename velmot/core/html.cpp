@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -401,26 +402,44 @@ void HTML::HtmlToText(char const* html, STRING& text, STRINGARRAY& tags, bool im
 
 STRING HTML::PureTables(STRING const& html)
 {
-    std::string page(View(html));
+    std::string_view page = View(html);
     STRING result = EmptyText();
-    // Nothing before the first "<table" ever changes, so each search starts
-    // where the previous one found it.
-    size_t from = 0;
-    for (int table = 0;; ++table) {
-        size_t open = FindNoCase(page, "<table", from);
-        if (open == std::string::npos)
-            break;
-        size_t close = FindNoCase(page, "</table>", open);
-        if (close == std::string::npos)
-            break;
-        from = open;
-        // The innermost table is the last one that starts before that end.
-        size_t inner = open;
-        for (size_t next = open; (next = FindNoCase(page, "<table", next + 1)) < close;)
-            inner = next;
-        size_t end = close + std::strlen("</table>");
-        std::string body = page.substr(inner, end - inner) + "<tr>dummy";
-        page.replace(inner, end - inner, "{{SUBTABLE" + std::to_string(table) + "}}");
+    // One pass over the page. `out` receives the page as it is read, and
+    // every "<table" notes where its table starts in `out`. A "</table>"
+    // closes the last table still open, the innermost one: it is dumped and
+    // replaced in `out` by its placeholder, so that an enclosing table shows
+    // where it was. Tables are thus numbered in the order they close, as by
+    // taking the first "</table>" after the first "<table" again and again;
+    // a "</table>" with no open table before it is only text, and the dump
+    // ends where no "</table>" follows.
+    static constexpr std::string_view kOpen = "<table";
+    static constexpr std::string_view kClose = "</table>";
+    std::string out;
+    std::vector<size_t> open;
+    size_t at = 0;
+    size_t nextOpen = FindNoCase(page, kOpen, 0);
+    size_t nextClose = FindNoCase(page, kClose, 0);
+    for (int table = 0; nextClose != std::string::npos;) {
+        if (nextOpen < nextClose) {
+            out.append(page, at, nextOpen - at);
+            open.push_back(out.size());
+            at = nextOpen;
+            nextOpen = FindNoCase(page, kOpen, nextOpen + kOpen.size());
+            continue;
+        }
+        if (open.empty()) {
+            nextClose = FindNoCase(page, kClose, nextClose + kClose.size());
+            continue;
+        }
+        out.append(page, at, nextClose - at);
+        at = nextClose + kClose.size();
+        std::string body = out.substr(open.back());
+        body.append(page, nextClose, kClose.size());
+        body += "<tr>dummy";
+        out.resize(open.back());
+        open.pop_back();
+        out += "{{SUBTABLE" + std::to_string(table) + "}}";
+        nextClose = FindNoCase(page, kClose, at);
 
         result.FormatAppend("<<TABLE%d>>\n", table);
         size_t row = FindNoCase(body, "<tr", 0);
@@ -440,6 +459,7 @@ STRING HTML::PureTables(STRING const& html)
             result.Append('\n');
             row = next;
         }
+        ++table;
     }
     return result;
 }

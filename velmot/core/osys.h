@@ -89,7 +89,10 @@ public:
 
     // Folder trees (filefind.cpp). Entries found in folders are used as
     // they are named on disk: no placeholder is expanded in them, and links
-    // are listed, copied or removed as entries, never followed into.
+    // are listed, copied or removed as entries, never followed into. A copy
+    // recreates a link as a link and replaces (never writes through) a link
+    // at the destination; below the destination folder nothing is reached
+    // through a link.
     static bool CreateDirectoryPath(char const* path);
     static int ListFiles(char const* dir, char const* mask, STRINGARRAY* out, bool recursive);
     static int TreeDel(char const* dir, char const* mask, bool recursive);

@@ -2,6 +2,7 @@
 #include "velmot/core/osysfile.h"
 
 #include "velmot/core/logit.h"
+#include "velmot/core/osysfile_internal.h"
 #include "velmot/core/tarvo.h"
 
 #include <cerrno>
@@ -203,28 +204,6 @@ std::string MakeTempName()
     return templ;
 }
 
-// Creates a new file beside `path` for writing, with the permissions a new
-// file gets (0666 less the umask). Returns the descriptor and its name.
-int CreateSibling(std::string const& path, std::string* name)
-{
-    static std::mt19937_64 rng{std::random_device{}()};
-    static std::mutex rngLock;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        unsigned long long r;
-        {
-            std::lock_guard<std::mutex> guard(rngLock);
-            r = rng();
-        }
-        char suffix[32];
-        snprintf(suffix, sizeof suffix, ".%06llx~", r & 0xFFFFFF);
-        *name = path + suffix;
-        int fd = open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
-}
-
 bool WriteAll(int fd, char const* p, size_t n)
 {
     while (n > 0) {
@@ -238,25 +217,6 @@ bool WriteAll(int fd, char const* p, size_t n)
         n -= static_cast<size_t>(w);
     }
     return true;
-}
-
-// Copies everything from in to out; false on the first read or write error.
-bool CopyData(int in, int out)
-{
-    static constexpr size_t kBlock = 65536;
-    std::string buf(kBlock, '\0');
-    for (;;) {
-        ssize_t r = read(in, buf.data(), kBlock);
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (r == 0)
-            return true;
-        if (!WriteAll(out, buf.data(), static_cast<size_t>(r)))
-            return false;
-    }
 }
 
 struct BuiltinPlaceholder {
@@ -296,6 +256,49 @@ void BrokenDown(time_t t, _SYSTEMTIME* st)
 }
 
 } // namespace
+
+std::string velmot_detail::SiblingName(std::string const& name)
+{
+    static std::mt19937_64 rng{std::random_device{}()};
+    static std::mutex rngLock;
+    unsigned long long r;
+    {
+        std::lock_guard<std::mutex> guard(rngLock);
+        r = rng();
+    }
+    char suffix[32];
+    snprintf(suffix, sizeof suffix, ".%06llx~", r & 0xFFFFFF);
+    return name + suffix;
+}
+
+int velmot_detail::CreateSiblingAt(int dirfd, std::string const& name, std::string* sibling)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *sibling = SiblingName(name);
+        int fd = openat(dirfd, sibling->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+bool velmot_detail::CopyData(int in, int out)
+{
+    static constexpr size_t kBlock = 65536;
+    std::string buf(kBlock, '\0');
+    for (;;) {
+        ssize_t r = read(in, buf.data(), kBlock);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (r == 0)
+            return true;
+        if (!WriteAll(out, buf.data(), static_cast<size_t>(r)))
+            return false;
+    }
+}
 
 // ---------------------------------------------------------------------------
 // Construction and assignment
@@ -356,7 +359,7 @@ FILENAME::FILENAME(char const* dir, char const* sub, char const* file)
     FILENAME joined(folder.Buf(), file);
     std::string p = ToStd(joined);
     for (size_t at; (at = p.find("/./")) != std::string::npos;)
-        p.replace(at, 3, "/");
+        p.erase(at, 2); // "/./" becomes "/"
     TrimTrailing(p, '/');
     STRING::operator=(p.c_str());
     CodePage = UNICODE_CPDEFAULT;
@@ -558,7 +561,8 @@ STRING FILENAME::AsShellStrings(bool home) const
     if (home) {
         for (char const* prefix : {"%USERPROFILE%", "%USERHOME%", "$(USERPROFILE)", "$(USERHOME)"}) {
             if (StartsWithICase(p, prefix)) {
-                p = "~" + p.substr(strlen(prefix));
+                p.erase(0, strlen(prefix));
+                p.insert(p.begin(), '~');
                 break;
             }
         }
@@ -861,7 +865,7 @@ bool FILENAME::CopyTo(char const* dest, bool overwrite) const
     }
 
     std::string sibling;
-    int out = CreateSibling(target, &sibling);
+    int out = velmot_detail::CreateSiblingAt(AT_FDCWD, target, &sibling);
     bool direct = out < 0;
     if (direct) {
         // No room for a new file beside the destination (a folder we may
@@ -876,7 +880,7 @@ bool FILENAME::CopyTo(char const* dest, bool overwrite) const
         fchmod(out, tst.st_mode & 07777);
     }
 
-    bool ok = CopyData(in, out);
+    bool ok = velmot_detail::CopyData(in, out);
     close(in);
     if (close(out) != 0)
         ok = false;

@@ -99,7 +99,12 @@ bool OSYS::StartProgram(char const* program, char const* args, char const* folde
 
     // The command line, split by the application base's rules: the program
     // in quotes (so that blanks in its path hold), then the arguments.
-    std::string cmdline = *program == '"' ? std::string(program) : "\"" + std::string(program) + "\"";
+    std::string cmdline;
+    if (*program != '"')
+        cmdline += '"';
+    cmdline += program;
+    if (*program != '"')
+        cmdline += '"';
     if (args) {
         cmdline += ' ';
         cmdline += args;

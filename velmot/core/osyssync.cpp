@@ -335,6 +335,7 @@ bool GLOBALMUTEX::Obtain(int timeout)
     }
     if (ok) {
         err = 0;
+        Holder.store(OSYS::GetCurrentThreadId());
         SIGHANDLER::AddSemaphore(this);
     }
     LOGIF(1, "GLOBALMUTEX::Obtain %p, err= %d\n", static_cast<void*>(this), err);
@@ -345,12 +346,20 @@ bool GLOBALMUTEX::Release()
 {
     if (Fd < 0)
         return false;
-    int err = flock(Fd, LOCK_UN) == 0 ? 0 : errno;
+    // A thread that does not hold the lock must neither unlock the file
+    // (another process would get it while the holder still works) nor let a
+    // second thread of this process in.
+    int err = Holder.load() == OSYS::GetCurrentThreadId() ? 0 : EPERM;
+    if (!err && flock(Fd, LOCK_UN) != 0)
+        err = errno;
     LOGIF(1, "GLOBALMUTEX::Release %p, err= %d\n", static_cast<void*>(this), err);
     if (err) {
-        AssertMsg(0, "!err", kSource, __LINE__, Name, false);
+        char info[192];
+        snprintf(info, sizeof info, "%s: handle= %p, err= %d", Name, static_cast<void*>(this), err);
+        AssertMsg(0, "!err", kSource, __LINE__, info, false);
         return false;
     }
+    Holder.store(0);
     SIGHANDLER::RemoveSemaphore(this);
     sem_post(&InProc);
     return true;

@@ -88,7 +88,8 @@ private:
 // Named lock shared between processes. The kernel drops the lock of a
 // process that dies, however it dies, so a crashed holder never blocks the
 // others. An object belongs to the process that made it: a forked child
-// makes its own object for the name.
+// makes its own object for the name. Only the thread that obtained the lock
+// releases it; a release by any other thread is refused and changes nothing.
 class VELMOT_EXPORT GLOBALMUTEX {
 public:
     explicit GLOBALMUTEX(char const* name);
@@ -105,6 +106,7 @@ private:
 
     int Fd;       // the lock file, locked with flock while held
     sem_t InProc; // count 1: serialises the threads of this process
+    std::atomic<DWORD> Holder{0}; // thread id of the holder, 0 while free
     char Name[128];
 };
 

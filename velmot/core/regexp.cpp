@@ -1,5 +1,5 @@
-// Regular expressions: the node-program compiler and the backtracking
-// matcher.
+// Regular expressions: the node-program compiler and the matcher that runs
+// every way through the program in step (a Pike machine).
 //
 // Program layout: a node is an opcode byte, a signed 16-bit offset to the
 // next node (high byte first; 0 = none, negative for the loop-back node) and
@@ -10,6 +10,7 @@
 #include "velmot/core/logit.h"
 #include "velmot/core/stringarray.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -47,13 +48,23 @@ enum : int {
 constexpr char const* kMeta = "^$.[()|?+*\\";
 constexpr int kHeader = 3; // opcode and offset
 
-// Limits of one search. The budget grows with the text so that an ordinary
-// search of a long text never hits it, while a pattern that backtracks
-// quadratically or worse gives up after a bounded amount of work.
-constexpr uint64_t kBaseSteps = 10'000'000;
-constexpr uint64_t kStepsPerByte = 100;
-constexpr size_t kMaxChoices = 1u << 22;
-constexpr size_t kMaxTrail = 1u << 22;
+// Machine instructions.
+enum : uint8_t {
+    M_MATCH,  // success
+    M_FAIL,   // no way on
+    M_CHAR,   // the byte Arg
+    M_ANY,    // any byte
+    M_SET,    // a byte of Sets[Set]
+    M_JMP,    // go on at X
+    M_SPLIT,  // go on at X, and with lower priority at Y
+    M_SAVE,   // record the position in capture slot Arg
+    M_BOL,    // only at the start of the text
+    M_EOL,    // only at the end of the text
+};
+
+// A stack entry of AddThread that restores a capture slot: the slot and its
+// old value follow the marker.
+constexpr int32_t kRestore = -1;
 
 bool IsMult(char c)
 {
@@ -401,6 +412,7 @@ REGEXP* REGEXP::RegComp(char const* pattern)
     Compiled = false;
     Program.clear();
     RegStart = 0;
+    RegPrefix.clear();
     RegAnch = false;
     HasFirstSet = false;
     RegMust.clear();
@@ -430,8 +442,10 @@ REGEXP* REGEXP::RegComp(char const* pattern)
     // worth looking for when the pattern starts with a repetition).
     if (Program[RegNext(0)] == END) {
         int scan = kHeader;
-        if (Program[scan] == EXACTLY)
+        if (Program[scan] == EXACTLY) {
             RegStart = Program[scan + kHeader];
+            RegPrefix = reinterpret_cast<char const*>(&Program[scan + kHeader]);
+        }
         else if (Program[scan] == BOL)
             RegAnch = true;
         if (flags & SPSTART) {
@@ -459,6 +473,7 @@ REGEXP* REGEXP::RegComp(char const* pattern)
             HasFirstSet = true;
         }
     }
+    BuildMachine();
     Compiled = true;
     return this;
 }
@@ -513,206 +528,335 @@ bool REGEXP::FirstBytes(int node, bool* set, int depth) const
 
 // ---------------------------------------------------------------------------
 // Matcher
+//
+// The node program is laid out as machine instructions once per compile:
+// every node of the main chains gets a short block, and the operand of a
+// star or plus is folded into the loop around it. The machine keeps one
+// thread per instruction and text position, ordered by priority (earlier
+// starts first, then the order a backtracking matcher would try them in);
+// each thread carries its capture positions. Two threads that reach the same
+// instruction at the same position can only end alike, so the one of lower
+// priority is dropped: a search does at most (text length + 1) x (program
+// size) steps, and the first thread to reach the end in priority order is
+// the match a backtracking matcher finds.
 
-// How many times the simple operand node at `node` matches from pos on.
-int32_t REGEXP::Repeat(int node, int32_t pos) const
+struct REGEXP::THREADS {
+    std::vector<int32_t> Pcs;   // threads in priority order
+    std::vector<int32_t> Caps;  // Pcs.size() x slots capture positions
+    std::vector<uint32_t> Seen; // per instruction: the generation that has it
+    uint32_t Generation = 0;
+};
+
+// Emits the block of `node` and returns its first instruction. Jumps to other
+// nodes are left in `pending` as (instruction index * 2 + 0 for X or 1 for Y,
+// target node).
+int REGEXP::EmitNode(int node, std::vector<std::pair<int, int>>& pending)
 {
-    uint8_t const* operand = &Program[node + kHeader];
-    char const* p = Text + pos;
-    char const* end = Text + TextLen;
-    switch (Program[node]) {
+    auto emit = [this](uint8_t op, uint8_t arg = 0) {
+        Machine.push_back({op, arg, 0, -1, -1});
+        return static_cast<int>(Machine.size() - 1);
+    };
+    auto jumpX = [&](int at, int target) { pending.emplace_back(at * 2, target); };
+    auto jumpY = [&](int at, int target) { pending.emplace_back(at * 2 + 1, target); };
+    // One instruction that takes one byte as the simple node `operand` does.
+    auto single = [&](int operand) {
+        uint8_t op = Program[operand];
+        uint8_t const* arg = &Program[operand + kHeader];
+        if (op == ANY)
+            return emit(M_ANY);
+        if (op == EXACTLY)
+            return emit(M_CHAR, arg[0]);
+        std::array<bool, 256> set{};
+        for (uint8_t const* c = arg; *c; ++c)
+            set[*c] = true;
+        if (op == ANYBUT) {
+            for (bool& b : set)
+                b = !b;
+            set[0] = false; // the end of the text is no character
+        }
+        Sets.push_back(set);
+        int at = emit(M_SET);
+        Machine[at].Set = static_cast<uint16_t>(Sets.size() - 1);
+        return at;
+    };
+
+    int next = RegNext(node);
+    uint8_t op = Program[node];
+    switch (op) {
+    case END:
+        return emit(M_MATCH);
+    case BOL:
+    case EOL: {
+        int at = emit(op == BOL ? M_BOL : M_EOL);
+        jumpX(at, next);
+        return at;
+    }
     case ANY:
-        return TextLen - pos;
-    case EXACTLY: {
-        char c = static_cast<char>(operand[0]);
-        char const* s = p;
-        while (s < end && *s == c)
-            ++s;
-        return static_cast<int32_t>(s - p);
-    }
-    case ANYOF: {
-        char const* set = reinterpret_cast<char const*>(operand);
-        char const* s = p;
-        while (s < end && strchr(set, *s))
-            ++s;
-        return static_cast<int32_t>(s - p);
-    }
+    case ANYOF:
     case ANYBUT: {
-        char const* set = reinterpret_cast<char const*>(operand);
-        char const* s = p;
-        while (s < end && !strchr(set, *s))
-            ++s;
-        return static_cast<int32_t>(s - p);
+        int at = single(node);
+        jumpX(at, next);
+        return at;
+    }
+    case EXACTLY: {
+        int first = -1;
+        for (uint8_t const* c = &Program[node + kHeader]; *c; ++c) {
+            int at = emit(M_CHAR, *c);
+            if (first < 0)
+                first = at;
+            else
+                Machine[at - 1].X = at;
+        }
+        if (first < 0)
+            first = emit(M_JMP); // cannot happen: literals are never empty
+        jumpX(static_cast<int>(Machine.size() - 1), next);
+        return first;
+    }
+    case BRANCH: {
+        // Alternatives in order: each branch node offers its operand first
+        // and the next branch node after it; the last one has no choice.
+        bool choice = next >= 0 && Program[next] == BRANCH;
+        int at = emit(choice ? M_SPLIT : M_JMP);
+        jumpX(at, node + kHeader);
+        if (choice)
+            jumpY(at, next);
+        return at;
+    }
+    case BACK:
+    case NOTHING: {
+        int at = emit(M_JMP);
+        jumpX(at, next);
+        return at;
+    }
+    case STAR: {
+        int loop = emit(M_SPLIT);
+        int body = single(node + kHeader);
+        Machine[loop].X = body;
+        Machine[body].X = loop;
+        jumpY(loop, next);
+        return loop;
+    }
+    case PLUS: {
+        int body = single(node + kHeader);
+        int loop = emit(M_SPLIT);
+        Machine[body].X = loop;
+        Machine[loop].X = body;
+        jumpY(loop, next);
+        return body;
     }
     default:
-        return 0;
+        if (op > OPEN && op <= OPEN + MAXGROUPS) {
+            int at = emit(M_SAVE, static_cast<uint8_t>(2 * (op - OPEN)));
+            jumpX(at, next);
+            return at;
+        }
+        if (op > CLOSE && op <= CLOSE + MAXGROUPS) {
+            int at = emit(M_SAVE, static_cast<uint8_t>(2 * (op - CLOSE) + 1));
+            jumpX(at, next);
+            return at;
+        }
+        return emit(M_FAIL);
     }
 }
 
-// Runs the program from text position start. Group positions are recorded
-// as the matcher passes OPEN and CLOSE nodes and restored from the trail
-// when it backs up, so after a success every group holds the positions of
-// its last pass on the successful path.
-REGEXP::Result REGEXP::Try(int32_t start, uint64_t* steps, uint64_t budget)
+void REGEXP::BuildMachine()
 {
-    for (int i = 0; i <= MAXGROUPS; ++i)
-        StartP[i] = EndP[i] = -1;
-    Choices.clear();
-    TrailStack.clear();
-
-    auto setSlot = [this](int slot, int32_t value) -> bool {
-        int32_t* target = slot <= MAXGROUPS ? &StartP[slot] : &EndP[slot - MAXGROUPS - 1];
-        if (!Choices.empty()) {
-            if (TrailStack.size() >= kMaxTrail)
-                return false;
-            TrailStack.push_back({slot, *target});
-        }
-        *target = value;
-        return true;
-    };
-    auto undoTo = [this](uint32_t mark) {
-        while (TrailStack.size() > mark) {
-            TrailItem const& t = TrailStack.back();
-            if (t.Slot <= MAXGROUPS)
-                StartP[t.Slot] = t.Old;
-            else
-                EndP[t.Slot - MAXGROUPS - 1] = t.Old;
-            TrailStack.pop_back();
-        }
-    };
-    // The next viable repetition count at or below `count` for the node: a
-    // count is tried only when the byte after it can start what follows.
-    auto viable = [this, steps](int node, int32_t pos, int32_t count) -> int32_t {
-        int32_t min = Program[node] == STAR ? 0 : 1;
-        int next = RegNext(node);
-        char nextch = next >= 0 && Program[next] == EXACTLY ? static_cast<char>(Program[next + kHeader]) : '\0';
-        if (nextch) {
-            int32_t from = count;
-            while (count >= min && (pos + count >= TextLen || Text[pos + count] != nextch))
-                --count;
-            *steps += static_cast<uint64_t>(from - count);
-        }
-        return count >= min ? count : -1;
-    };
-
-    int pc = 0;
-    int32_t pos = start;
-    for (;;) {
-        if (++*steps > budget || Choices.size() >= kMaxChoices)
-            return Result::TooComplex;
-        uint8_t op = Program[pc];
-        int next = RegNext(pc);
-        bool ok = true;
-        switch (op) {
-        case END:
-            StartP[0] = start;
-            EndP[0] = pos;
-            return Result::Match;
-        case BOL:
-            ok = pos == 0;
-            break;
-        case EOL:
-            ok = pos == TextLen;
-            break;
-        case ANY:
-            ok = pos < TextLen;
-            if (ok)
-                ++pos;
-            break;
-        case EXACTLY: {
-            char const* lit = reinterpret_cast<char const*>(&Program[pc + kHeader]);
-            size_t len = strlen(lit);
-            ok = static_cast<size_t>(TextLen - pos) >= len && memcmp(Text + pos, lit, len) == 0;
-            if (ok)
-                pos += static_cast<int32_t>(len);
-            *steps += len / 16;
-            break;
-        }
-        case ANYOF:
-        case ANYBUT: {
-            char const* set = reinterpret_cast<char const*>(&Program[pc + kHeader]);
-            ok = pos < TextLen && (strchr(set, Text[pos]) != nullptr) == (op == ANYOF);
-            if (ok)
-                ++pos;
-            break;
-        }
-        case BRANCH: {
-            // Remember the first later alternative that can start here; one
-            // that begins with a literal of another first byte would fail at
-            // once and need not be kept.
-            int alt = next;
-            while (alt >= 0 && Program[alt] == BRANCH && Program[alt + kHeader] == EXACTLY &&
-                   (pos >= TextLen || Text[pos] != static_cast<char>(Program[alt + 2 * kHeader])))
-                alt = RegNext(alt);
-            if (alt >= 0 && Program[alt] == BRANCH)
-                Choices.push_back({alt, pos, 0, static_cast<uint32_t>(TrailStack.size())});
-            next = pc + kHeader;
-            break;
-        }
-        case BACK:
-        case NOTHING:
-            break;
-        case STAR:
-        case PLUS: {
-            int32_t count = Repeat(pc + kHeader, pos);
-            *steps += static_cast<uint64_t>(count);
-            count = viable(pc, pos, count);
-            if (count < 0) {
-                ok = false;
-                break;
+    Machine.clear();
+    Sets.clear();
+    // Blocks for every node reachable along the chains and into branch
+    // operands; the operands of star and plus live inside their loops.
+    std::vector<int> label(Program.size(), -1);
+    std::vector<std::pair<int, int>> pending;
+    std::vector<int> work{0};
+    while (!work.empty()) {
+        int node = work.back();
+        work.pop_back();
+        if (node < 0 || label[static_cast<size_t>(node)] >= 0)
+            continue;
+        label[static_cast<size_t>(node)] = EmitNode(node, pending);
+        work.push_back(RegNext(node));
+        if (Program[node] == BRANCH)
+            work.push_back(node + kHeader);
+    }
+    int fail = -1;
+    for (auto [slot, node] : pending) {
+        int target = node >= 0 ? label[static_cast<size_t>(node)] : -1;
+        if (target < 0) {
+            // A chain that ends without END cannot match (not made by the
+            // compiler, but never followed off the program).
+            if (fail < 0) {
+                Machine.push_back({M_FAIL, 0, 0, -1, -1});
+                fail = static_cast<int>(Machine.size() - 1);
             }
-            if (count > (op == STAR ? 0 : 1))
-                Choices.push_back({pc, pos, count, static_cast<uint32_t>(TrailStack.size())});
-            pos += count;
-            break;
+            target = fail;
         }
-        default:
-            if (op > OPEN && op <= OPEN + MAXGROUPS) {
-                if (!setSlot(op - OPEN, pos))
-                    return Result::TooComplex;
-            } else if (op > CLOSE && op <= CLOSE + MAXGROUPS) {
-                if (!setSlot(MAXGROUPS + 1 + (op - CLOSE), pos))
-                    return Result::TooComplex;
-            } else {
-                LOGIT("REGEXP::RegFind bad opcode %d at %d\n", op, pc);
-                return Result::NoMatch;
-            }
-            break;
-        }
+        INST& inst = Machine[static_cast<size_t>(slot / 2)];
+        (slot % 2 ? inst.Y : inst.X) = target;
+    }
+    // Node 0 is emitted first, so the machine starts at instruction 0.
+}
 
-        if (ok && next >= 0) {
-            pc = next;
+// Adds the thread at pc (with the capture positions caps) to the list,
+// following jumps, splits, captures and anchors at text position pos, in
+// priority order. Instructions already on the list are not added again.
+void REGEXP::AddThread(THREADS& list, int32_t pc, int32_t* caps, int32_t pos)
+{
+    size_t const slots = 2 * static_cast<size_t>(Groups + 1);
+    Stack.clear();
+    Stack.push_back(pc);
+    while (!Stack.empty()) {
+        int32_t top = Stack.back();
+        Stack.pop_back();
+        if (top == kRestore) {
+            int32_t old = Stack.back();
+            Stack.pop_back();
+            int32_t slot = Stack.back();
+            Stack.pop_back();
+            caps[slot] = old;
             continue;
         }
-
-        // Back up to the most recent choice point.
-        for (;;) {
-            if (Choices.empty())
-                return Result::NoMatch;
-            Choice& choice = Choices.back();
-            undoTo(choice.Trail);
-            if (Program[choice.Node] == BRANCH) {
-                pc = choice.Node;
-                pos = choice.Pos;
-                Choices.pop_back();
-                break;
-            }
-            int32_t count = viable(choice.Node, choice.Pos, choice.Count - 1);
-            if (count < 0) {
-                Choices.pop_back();
-                continue;
-            }
-            pc = RegNext(choice.Node);
-            pos = choice.Pos + count;
-            if (count > (Program[choice.Node] == STAR ? 0 : 1))
-                choice.Count = count;
-            else
-                Choices.pop_back();
+        if (top < 0 || list.Seen[static_cast<size_t>(top)] == list.Generation)
+            continue;
+        list.Seen[static_cast<size_t>(top)] = list.Generation;
+        INST const& inst = Machine[static_cast<size_t>(top)];
+        switch (inst.Op) {
+        case M_JMP:
+            Stack.push_back(inst.X);
+            break;
+        case M_SPLIT:
+            Stack.push_back(inst.Y);
+            Stack.push_back(inst.X);
+            break;
+        case M_SAVE:
+            // Restored once everything reached through it has been added.
+            Stack.push_back(inst.Arg);
+            Stack.push_back(caps[inst.Arg]);
+            Stack.push_back(kRestore);
+            caps[inst.Arg] = pos;
+            Stack.push_back(inst.X);
+            break;
+        case M_BOL:
+            if (pos == 0)
+                Stack.push_back(inst.X);
+            break;
+        case M_EOL:
+            if (pos == TextLen)
+                Stack.push_back(inst.X);
+            break;
+        case M_FAIL:
+            break;
+        default: // a thread that takes a byte, or a match
+            list.Pcs.push_back(top);
+            list.Caps.insert(list.Caps.end(), caps, caps + slots);
             break;
         }
-        if (pc < 0)
-            return Result::NoMatch;
     }
+}
+
+// Runs the machine over the text; on a match fills StartP and EndP.
+bool REGEXP::Search(size_t len)
+{
+    size_t const slots = 2 * static_cast<size_t>(Groups + 1);
+    THREADS lists[2];
+    for (THREADS& l : lists) {
+        l.Seen.assign(Machine.size(), 0);
+        l.Pcs.reserve(Machine.size());
+    }
+    std::vector<int32_t> fresh(slots, -1);
+    std::vector<int32_t> caps(slots);
+    std::vector<int32_t> best;
+    auto const* bytes = reinterpret_cast<unsigned char const*>(Text);
+
+    // The next position where a match may start, from `at` on; -1 when none.
+    auto nextStart = [&](int32_t at) -> int32_t {
+        if (RegAnch)
+            return at == 0 ? 0 : -1;
+        if (!RegPrefix.empty()) {
+            auto const* p = static_cast<unsigned char const*>(
+                memmem(bytes + at, len - static_cast<size_t>(at), RegPrefix.data(), RegPrefix.size()));
+            return p ? static_cast<int32_t>(p - bytes) : -1;
+        }
+        if (HasFirstSet) {
+            while (at < TextLen && !FirstSet[bytes[at]])
+                ++at;
+            return at < TextLen ? at : -1;
+        }
+        return at;
+    };
+
+    // Whether a match may start at `at` (the hints only ever rule out
+    // positions where the first instruction would fail at once).
+    auto mayStart = [&](int32_t at) {
+        if (RegAnch)
+            return at == 0;
+        if (!RegPrefix.empty())
+            return len - static_cast<size_t>(at) >= RegPrefix.size() &&
+                   memcmp(bytes + at, RegPrefix.data(), RegPrefix.size()) == 0;
+        if (HasFirstSet)
+            return at < TextLen && FirstSet[bytes[at]];
+        return true;
+    };
+
+    THREADS* cur = &lists[0];
+    THREADS* nxt = &lists[1];
+    uint32_t generation = 0;
+    cur->Generation = ++generation;
+    int32_t pos = nextStart(0);
+    if (pos < 0)
+        return false;
+    for (;;) {
+        if (best.empty() && mayStart(pos)) {
+            // A new start has the lowest priority of all.
+            caps = fresh;
+            caps[0] = pos;
+            AddThread(*cur, 0, caps.data(), pos);
+        }
+        if (cur->Pcs.empty()) {
+            if (!best.empty() || pos >= TextLen)
+                break;
+            // Nothing alive: go on at the next possible start.
+            pos = nextStart(pos + 1);
+            if (pos < 0)
+                break;
+            cur->Generation = ++generation;
+            continue;
+        }
+        nxt->Pcs.clear();
+        nxt->Caps.clear();
+        nxt->Generation = ++generation;
+        unsigned char const c = pos < TextLen ? bytes[pos] : 0;
+        for (size_t t = 0; t < cur->Pcs.size(); ++t) {
+            INST const& inst = Machine[static_cast<size_t>(cur->Pcs[t])];
+            int32_t* tcaps = &cur->Caps[t * slots];
+            if (inst.Op == M_MATCH) {
+                // Threads of lower priority can only lose to this match;
+                // those of higher priority go on and may still win.
+                best.assign(tcaps, tcaps + slots);
+                best[1] = pos;
+                break;
+            }
+            bool takes = pos < TextLen && (inst.Op == M_ANY || (inst.Op == M_CHAR && c == inst.Arg) ||
+                                           (inst.Op == M_SET && Sets[inst.Set][c]));
+            if (takes) {
+                std::copy(tcaps, tcaps + slots, caps.begin());
+                AddThread(*nxt, inst.X, caps.data(), pos + 1);
+            }
+        }
+        cur->Pcs.clear();
+        cur->Caps.clear();
+        std::swap(cur, nxt);
+        if (pos >= TextLen)
+            break;
+        ++pos;
+    }
+    if (best.empty())
+        return false;
+    for (int i = 0; i <= MAXGROUPS; ++i) {
+        bool used = i <= Groups && best[2 * static_cast<size_t>(i)] >= 0 && best[2 * static_cast<size_t>(i) + 1] >= 0;
+        StartP[i] = used ? best[2 * static_cast<size_t>(i)] : -1;
+        EndP[i] = used ? best[2 * static_cast<size_t>(i) + 1] : -1;
+    }
+    return true;
 }
 
 int REGEXP::RegFind(char const* text)
@@ -727,54 +871,20 @@ int REGEXP::RegFind(char const* text)
     if (!Compiled)
         return -1;
     size_t len = strlen(text);
-    if (len >= static_cast<size_t>(INT32_MAX))
-        return -1;
+    if (len >= MAXTEXT) {
+        LOGIT("REGEXP::RegFind text of %zu bytes is too long to search\n", len);
+        return TOOLONG;
+    }
     if (!RegMust.empty() && !memmem(text, len, RegMust.data(), RegMust.size()))
         return -1;
 
     Text = text;
     TextLen = static_cast<int32_t>(len);
-    uint64_t steps = 0;
-    uint64_t budget = kBaseSteps + kStepsPerByte * len;
-    Result rc = Result::NoMatch;
-    if (RegAnch) {
-        rc = Try(0, &steps, budget);
-    } else if (RegStart) {
-        for (char const* p = text; (p = static_cast<char const*>(memchr(p, RegStart, len - (p - text)))); ++p) {
-            rc = Try(static_cast<int32_t>(p - text), &steps, budget);
-            if (rc != Result::NoMatch)
-                break;
-        }
-    } else if (HasFirstSet) {
-        for (int32_t at = 0; at < TextLen; ++at) {
-            if (!FirstSet[static_cast<uint8_t>(text[at])])
-                continue;
-            rc = Try(at, &steps, budget);
-            if (rc != Result::NoMatch)
-                break;
-        }
-    } else {
-        for (int32_t at = 0; at <= TextLen; ++at) {
-            rc = Try(at, &steps, budget);
-            if (rc != Result::NoMatch)
-                break;
-        }
-    }
-    Choices.clear();
-    Choices.shrink_to_fit();
-    TrailStack.clear();
-    TrailStack.shrink_to_fit();
+    bool found = Search(len);
     Text = nullptr;
-
-    if (rc == Result::TooComplex) {
-        // The pattern or the text comes from the user; the search gives up
-        // rather than running for ever, and is reported as no match.
-        for (int i = 0; i <= MAXGROUPS; ++i)
-            StartP[i] = EndP[i] = -1;
-        AssertMsg(0, "too complex", kSource, __LINE__, Pattern.c_str(), true);
-        return -1;
-    }
-    if (rc != Result::Match)
+    Stack.clear();
+    Stack.shrink_to_fit();
+    if (!found)
         return -1;
     MatchCopy.assign(text + StartP[0], static_cast<size_t>(EndP[0] - StartP[0]));
     return StartP[0];

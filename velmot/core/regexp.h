@@ -1,22 +1,27 @@
-// Regular expressions of the classic backtracking kind.
+// Regular expressions of the classic kind.
 //
 // A pattern is compiled into a small program of nodes (an opcode byte, a
-// 16-bit offset to the next node, an optional operand) and run against a
-// text by a backtracking matcher. Matching is case-sensitive and works on
+// 16-bit offset to the next node, an optional operand), which is then laid
+// out as the instructions of a matcher that follows every way through the
+// pattern at once (a Pike machine). Matching is case-sensitive and works on
 // bytes. Supported syntax: alternation "|", groups "(...)" (at most nine),
 // the repetitions "*", "+" and "?", the anchors "^" (start of the text) and
 // "$" (end of the text), "." and the sets "[...]" / "[^...]" with ranges,
 // and "\c" for any character c taken literally.
 //
-// The matcher runs on its own stack and under a step budget, so neither a
-// deep match nor a hostile pattern can overflow the thread's stack or run
-// without end: a search that exceeds the budget fails as "too complex".
+// The match found is the one a backtracking matcher finds (leftmost start,
+// alternatives in order, greedy repetitions, a repeated group keeps its last
+// pass), but a search takes time in proportion to the length of the text
+// times the size of the program, whatever the pattern: no pattern makes it
+// give up, and no text makes it run for ever.
 #pragma once
 
 #include "velmot/core/strings.h"
 #include "velmot/core/vtypes.h"
 
+#include <array>
 #include <string>
+#include <utility>
 #include <vector>
 
 class STRINGARRAY;
@@ -37,8 +42,14 @@ public:
     // invalid, has more than nine groups or compiles too big.
     REGEXP* RegComp(char const* pattern);
 
-    // Searches the leftmost match; returns its 0-based position or -1. The
-    // matched text and the group positions are kept for GetReplaceString.
+    // A text this long or longer cannot be searched (positions are 32-bit).
+    static constexpr size_t MAXTEXT = 0x7FFFFFFF;
+    // RegFind's answer for a text it cannot search, distinct from no match.
+    static constexpr int TOOLONG = -2;
+
+    // Searches the leftmost match; returns its 0-based position, -1 when
+    // there is none, or TOOLONG. The matched text and the group positions
+    // are kept for GetReplaceString.
     int RegFind(char const* text);
 
     // Builds a text from the last match: "&" and "\0" give the whole match,
@@ -56,8 +67,6 @@ public:
     static bool Match(char const* text, char const* pattern, STRINGARRAY& parts);
 
 private:
-    enum class Result { Match, NoMatch, TooComplex };
-
     // Compiler.
     int Reg(bool paren, int* flags);
     int RegBranch(int* flags);
@@ -70,15 +79,25 @@ private:
     void RegOpTail(int p, int val);
     int RegNext(int p) const;
     bool Fail(char const* why);
+    bool FirstBytes(int node, bool* set, int depth) const;
 
     // The text of group n (0 = whole match) of the last match; empty when
     // unset.
     std::string GroupText(int n) const;
 
-    // Matcher.
-    Result Try(int32_t start, uint64_t* steps, uint64_t budget);
-    int32_t Repeat(int node, int32_t pos) const;
-    bool FirstBytes(int node, bool* set, int depth) const;
+    // Matcher: the node program laid out as machine instructions.
+    struct INST {
+        uint8_t Op;
+        uint8_t Arg;  // the byte, or the capture slot
+        uint16_t Set; // index into Sets
+        int32_t X;    // the next instruction (the preferred one of a split)
+        int32_t Y;    // the other one of a split
+    };
+    struct THREADS; // one generation of the machine's threads
+    void BuildMachine();
+    int EmitNode(int node, std::vector<std::pair<int, int>>& pending);
+    bool Search(size_t len);
+    void AddThread(THREADS& list, int32_t pc, int32_t* caps, int32_t pos);
 
     bool Compiled = false;
     std::string MatchCopy;        // the last whole match
@@ -86,10 +105,13 @@ private:
     int32_t EndP[MAXGROUPS + 1];
     std::vector<uint8_t> Program;
     uint8_t RegStart = 0;          // the byte every match starts with (0 = any)
+    std::string RegPrefix;         // the literal every match starts with
     bool RegAnch = false;          // matches only at the start of the text
     std::string RegMust;           // a literal that every match contains
     bool HasFirstSet = false;      // FirstSet lists every byte a match can start with
     bool FirstSet[256] = {};
+    std::vector<INST> Machine;
+    std::vector<std::array<bool, 256>> Sets;
 
     // Compile state.
     std::string Pattern;           // kept for the log
@@ -97,22 +119,8 @@ private:
     int Groups = 0;
     bool Error = false;
 
-    // Match state (valid during RegFind). The matcher keeps its choice
-    // points on the heap: an alternative still to try, or a repetition that
-    // can give back characters. The trail lists group positions to restore
-    // when the matcher backs up to a choice point.
-    struct Choice {
-        int32_t Node;   // the branch to try next, or the repetition node
-        int32_t Pos;    // text position at the choice
-        int32_t Count;  // repetitions currently taken (repetition only)
-        uint32_t Trail; // trail length at the choice
-    };
-    struct TrailItem {
-        int32_t Slot; // 0..9 group starts, 10..19 group ends
-        int32_t Old;
-    };
+    // Search state (valid during RegFind).
     char const* Text = nullptr;
     int32_t TextLen = 0;
-    std::vector<Choice> Choices;
-    std::vector<TrailItem> TrailStack;
+    std::vector<int32_t> Stack; // AddThread's work list
 };

@@ -215,23 +215,23 @@ int STRINGARRAY::Save(char const* file, bool quoted) const
     file = BINARY::NULLCHECK(file, "STRINGARRAY::Save");
     LOGIT("STRINGARRAY::Save %s\n", file ? file : "<NULL>");
     if (!file)
-        return -1;
+        return 0;
     Lock();
-    int rc = ItemCount;
+    int rc = ItemCount > 0 ? ItemCount : 1;
     // The unquoted form cannot carry a NUL (the line would be cut) or a line
     // feed (the item would come back as two); such an array is refused
     // before the file is touched.
-    for (int32_t i = 0; !quoted && i < ItemCount && rc >= 0; ++i) {
+    for (int32_t i = 0; !quoted && i < ItemCount && rc > 0; ++i) {
         STRING const& item = *ppItems[i];
         if (item.StrLen > 0 && (memchr(item.Buffer, 0, static_cast<size_t>(item.StrLen)) ||
                                 memchr(item.Buffer, '\n', static_cast<size_t>(item.StrLen)))) {
             LOGIT("STRINGARRAY::Save item %d holds a NUL or a line feed; use the quoted form\n", i);
-            rc = -1;
+            rc = 0;
         }
     }
-    FILE* f = rc >= 0 ? FILENAME::fsopen(file, "w", FSOPEN_SHARE_FROM_MODE) : nullptr;
-    if (rc >= 0 && !f)
-        rc = -1;
+    FILE* f = rc > 0 ? FILENAME::fsopen(file, "w", FSOPEN_SHARE_FROM_MODE) : nullptr;
+    if (!f)
+        rc = 0;
     bool ok = f != nullptr;
     for (int32_t i = 0; ok && i < ItemCount; ++i) {
         STRING const& item = *ppItems[i];
@@ -249,7 +249,7 @@ int STRINGARRAY::Save(char const* file, bool quoted) const
         ok = fflush(f) == 0 && ok && !ferror(f);
         ok = fclose(f) == 0 && ok;
         if (!ok)
-            rc = -1;
+            rc = 0;
     }
     LOGIT("STRINGARRAY::Save returns %d\n", rc);
     return rc;

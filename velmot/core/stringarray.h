@@ -51,10 +51,10 @@ public:
     // The items joined, each but the last followed by `separator`.
     STRING AsString(char const* separator) const;
 
-    // Writes the line file. Returns the number of items written, or -1 when
-    // the file cannot be written or (without quoting) an item holds a NUL or
-    // a line feed, which the unquoted form cannot carry; nothing is written
-    // then.
+    // Writes the line file. Returns the number of items written (1 when
+    // there are none), or 0 when the file cannot be written or (without
+    // quoting) an item holds a NUL or a line feed, which the unquoted form
+    // cannot carry; nothing is written then.
     int Save(char const* file, bool quoted = false) const;
 
     // Reads the line file; its lines come first, in file order, before the

@@ -79,12 +79,34 @@ inline int32_t const* LowerTable() { return *__ctype_tolower_loc(); }
 
 // Position of the first `needle` at or after `from` in the zero-terminated
 // text `hay` of `haylen` bytes, or -1.
+//
+// The needle's first byte is looked for with strchr (which stops at the end
+// of the text as well) and each candidate compared in place; this is what
+// makes the common search fast. A text that offers too many false candidates
+// for the ground covered is handed to strstr, whose time stays linear.
 inline int32_t FindText(char const* hay, int32_t haylen, int32_t from, char const* needle)
 {
     if (!hay || from >= haylen)
         return -1;
-    char const* hit = strstr(hay + from, needle);
-    return hit ? static_cast<int32_t>(hit - hay) : -1;
+    size_t const len = strlen(needle);
+    if (len == 0)
+        return from;
+    char const* const end = hay + haylen;
+    char const* p = hay + from;
+    size_t compared = 0;
+    while ((p = strchr(p, needle[0])) != nullptr) {
+        if (static_cast<size_t>(end - p) < len)
+            return -1;
+        if (memcmp(p, needle, len) == 0)
+            return static_cast<int32_t>(p - hay);
+        compared += len;
+        if (compared > 4 * static_cast<size_t>(p - hay - from) + 4096) {
+            char const* hit = strstr(p + 1, needle);
+            return hit ? static_cast<int32_t>(hit - hay) : -1;
+        }
+        ++p;
+    }
+    return -1;
 }
 
 // End of the text in `b` that starts at `from`: the first zero byte at or

@@ -273,6 +273,7 @@ plat::Status DARWINDOW::InitWithHandler(plat::WindowRef window)
             plat::RemoveHandler(fContentDrawHandler);
         fContentDrawHandler = plat::InstallHandler(plat::ViewTarget(content), {&kContentDrawType, 1},
                                                    [this](plat::HandlerCall& call, plat::Event& e) {
+                                                       HOLD hold(*this);
                                                        TCarbonEvent event(e);
                                                        return HandleEvent(&call, event);
                                                    });

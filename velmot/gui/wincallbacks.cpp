@@ -335,6 +335,7 @@ bool WINDOWCALLBACKS::HandleWindowEvent(TCarbonEvent& event)
         // text-services document to activate.
         return OnActivated();
     case plat::kEventWindowDeactivated:
+        fPressView = nullptr; // a gesture does not outlive the activation
         OnDeactivated();
         return HandleMouseEvent(WM_MOUSEMOVE, -100, -100, 0);
     case plat::kEventWindowShown:
@@ -567,6 +568,25 @@ bool WINDOWCALLBACKS::HandleMouseClass(TCarbonEvent& event, bool* recognised)
     event.GetParameter(plat::kParamKeyModifiers, plat::kTypeUInt32, &modifiers);
     int const x = static_cast<int>(std::trunc(where.x));
     int const y = static_cast<int>(std::trunc(where.y));
+    // The buttons held after the event. A gesture belongs to the view that
+    // got its first press; it ends when no button is held (an event that
+    // does not tell ends it too).
+    uint32_t chord = 0;
+    event.GetParameter(plat::kParamMouseChord, plat::kTypeUInt32, &chord);
+    uint32_t const kind = event.GetKind();
+    if (kind == plat::kEventMouseDown && button >= 1 && button <= 3)
+        fPressStarts = chord == (1u << (button - 1));
+    struct GestureEnd {
+        WINDOWCALLBACKS* self;
+        uint32_t chord;
+        bool wheel;
+        ~GestureEnd()
+        {
+            self->fPressStarts = false;
+            if (!chord && !wheel)
+                self->fPressView = nullptr;
+        }
+    } const end{this, chord, kind == plat::kEventMouseWheel};
     // Caps Lock is not Shift: a click with Caps Lock on is a plain click.
     int flags = 0;
     if (modifiers & plat::kModControl)
@@ -574,12 +594,12 @@ bool WINDOWCALLBACKS::HandleMouseClass(TCarbonEvent& event, bool* recognised)
     if (modifiers & plat::kModShift)
         flags |= MK_SHIFT;
 
-    switch (event.GetKind()) {
+    switch (kind) {
     case plat::kEventMouseDown:
     case plat::kEventMouseUp: {
         if (button < 1 || button > 3)
             return false; // the extra buttons have no Windows message here
-        int message = static_cast<int>(button) * 3 + 0x1FE + (event.GetKind() == plat::kEventMouseUp ? 1 : 0);
+        int message = static_cast<int>(button) * 3 + 0x1FE + (kind == plat::kEventMouseUp ? 1 : 0);
         if ((message == WM_LBUTTONDOWN || message == WM_LBUTTONUP) && flags == MK_CONTROL) {
             message += 3;
             flags = MK_CONTROLCLICK;
@@ -630,8 +650,16 @@ bool WINDOWCALLBACKS::HandleMouseEvent(int message, int x, int y, int flags)
             target = capture;
         }
     }
+    if (fPressView && !plat::IsViewValid(fPressView))
+        fPressView = nullptr;
+    if (!target && fPressView && !fPressStarts)
+        target = fPressView;
     if (!target && client)
         target = FindControlUnderMouse(client, plat::ConvertViewPoint(inWindow, root, client));
+    if (fPressStarts) {
+        fPressView = target;
+        fPressStarts = false;
+    }
     if (!target)
         return false;
     plat::PointI const local = plat::ConvertViewPoint(inWindow, root, target);

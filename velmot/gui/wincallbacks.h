@@ -99,8 +99,11 @@ public:
     // kind are ones this dispatch translates.
     plat::Status HandleEventForCallback(plat::HandlerCall* call, TCarbonEvent& event, bool* recognised);
 
-    // Window-bound callbacks: sends the mouse message to the view under the
-    // point (window coordinates) or to the view that captured the mouse.
+    // Window-bound callbacks: sends the mouse message (window coordinates)
+    // to the view that captured the mouse; else, while a button is held, to
+    // the view that got the press (moves and the release outside it
+    // included), as the window system's own grab does; else to the view
+    // under the point.
     bool HandleMouseEvent(int message, int x, int y, int flags);
     // View-bound callbacks: reports the captured mouse when it left the view.
     bool HandleMouseTimer(uint32_t id);
@@ -112,6 +115,8 @@ protected:
     plat::WindowRef fCallbackWindow = nullptr;
     plat::ViewRef fCallbackView = nullptr;
     plat::PointI fLastMouse{}; // the last position the mouse-capture timer saw
+    plat::ViewRef fPressView = nullptr; // the view the held buttons were pressed on
+    bool fPressStarts = false;          // the next target found is fPressView
 
 private:
     bool HandleToolkitMessage(TCarbonEvent& event);

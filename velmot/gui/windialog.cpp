@@ -59,10 +59,13 @@ int DIALOG::Process(bool noshow)
     TARVOAPP::CheckCallerThread("DIALOG::Process");
     LOGIT("DIALOG::Process fwindow= %p, noshow= %d\n", static_cast<void*>(fWindow), noshow ? 1 : 0);
     plat::WindowRef const window = fWindow;
-    if (!noshow) {
-        Show(true);
+    // The run returns here: this object stays until it has.
+    HOLD hold(*this);
+    // A hidden window is made modal, shown and activated by the run itself
+    // (and hidden again after it), so the window system knows it as modal
+    // from its first showing.
+    if (!noshow && IsVisible())
         BringToForeground();
-    }
     plat::RunAppModalLoopForWindow(window);
     if (!noshow && plat::IsWindowValid(window))
         Show(false);

@@ -3,7 +3,9 @@
 #include "velmot/gui/windraw.h"
 
 #include "platform/draw/bitmap.h"
+#include "platform/draw/cells.h"
 #include "platform/draw/context.h"
+#include "platform/events/paint.h"
 #include "platform/events/views.h"
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
@@ -816,6 +818,140 @@ SIZE WINDC::GetTextSize(char const* text, int length)
     int32_t n = length < 0 ? int32_t(strlen(text)) : length;
     WSTRING wide(text, n, hFont ? hFont->CodePage : UNICODE_CPDEFAULT);
     return GetTextSizeW(wide.Buf(), wide.Length());
+}
+
+// ---------------------------------------------------------------------------
+// PAINTPASS
+
+PAINTPASS::PAINTPASS(plat::Event& drawEvent)
+{
+    Check("PAINTPASS::PAINTPASS");
+    plat::PainterRef painter = nullptr;
+    if (drawEvent.Get(plat::kParamDrawContext, plat::kTypePainter, &painter) == plat::kNoErr)
+        fContext = plat::DrawContext::ForPainter(painter);
+    Ps.hdc = fContext.get();
+    plat::RectI bounds{};
+    drawEvent.Get(plat::kParamUpdateRect, plat::kTypeIntRect, &bounds);
+    Ps.rcPaint = RECT{bounds.left, bounds.top, bounds.right, bounds.bottom};
+    for (plat::RectI const& r : plat::GetUpdateRects(drawEvent))
+        Ps.rcRegion.push_back(RECT{r.left, r.top, r.right, r.bottom});
+}
+
+PAINTPASS::~PAINTPASS() = default;
+
+// ---------------------------------------------------------------------------
+// CELLPAINTER
+
+namespace {
+
+plat::AffineTransform FlipAbout(int height) { return plat::AffineTransform{1, 0, 0, -1, 0, double(height)}; }
+
+} // namespace
+
+CELLPAINTER::CELLPAINTER(WINDC& dc, SIZE cell, int baseline) : Dc(dc), Cell(cell)
+{
+    Check("CELLPAINTER::CELLPAINTER");
+    plat::DrawContext* c = dc.Context();
+    if (!c)
+        return;
+    if (dc.IsBottomUp) {
+        Height = dc.GetHeight();
+        c->ConcatTransform(FlipAbout(Height));
+        dc.IsBottomUp = false;
+        Flipped = true;
+    }
+    fCells = std::make_unique<plat::CellPainter>(*c, cell.cx, cell.cy, baseline);
+}
+
+CELLPAINTER::~CELLPAINTER()
+{
+    Check("CELLPAINTER::~CELLPAINTER");
+    fCells.reset();
+    if (Flipped) {
+        if (plat::DrawContext* c = Dc.Context())
+            c->ConcatTransform(FlipAbout(Height));
+        Dc.IsBottomUp = true;
+    }
+}
+
+int CELLPAINTER::Draw(int x, int y, wchar_t const* text, int n, COREFONT* font, COLORREF fore, COLORREF back,
+                      uint32_t flags, RECT const* cursor, COLORREF cursorColour, int how)
+{
+    if (!fCells || !text || n <= 0 || Cell.cx <= 0 || Cell.cy <= 0)
+        return 0;
+    Text.resize(size_t(n));
+    for (int i = 0; i < n; ++i)
+        Text[size_t(i)] = char32_t(text[i]);
+    plat::CellRun run;
+    run.font = font ? font->FontRef.get() : nullptr;
+    run.x = x;
+    run.y = y;
+    run.cells = Text;
+    run.fore = Colour(fore);
+    run.back = Colour(back);
+    run.flags = ((flags & UNDERLINE) ? plat::kCellUnderline : 0) | ((flags & WIDE) ? plat::kCellWide : 0);
+    if (cursor) {
+        run.cursor = TopDown(*cursor);
+        run.cursorColor = Colour(cursorColour);
+    }
+    int width = n * Cell.cx * ((flags & WIDE) ? 2 : 1);
+    switch (how) {
+    case 0: fCells->DrawRun(run); break;
+    case DOUBLEWIDTH: fCells->DrawRunStretched(run, plat::CellStretch::DoubleWidth); break;
+    case DOUBLEHEIGHTTOP: fCells->DrawRunStretched(run, plat::CellStretch::DoubleHeightTop); break;
+    case DOUBLEHEIGHTBOTTOM: fCells->DrawRunStretched(run, plat::CellStretch::DoubleHeightBottom); break;
+    default: fCells->DrawRunStretched(run, plat::CellStretch::DoubleHeightBottom); break;
+    }
+    if (how)
+        width *= 2;
+    RECT box{x, y, x + width, y + Cell.cy};
+    Dc.MarkDirty(&box);
+    return 1;
+}
+
+int CELLPAINTER::Run(int x, int y, wchar_t const* text, int n, COREFONT* font, COLORREF fore, COLORREF back,
+                     uint32_t flags, RECT const* cursor, COLORREF cursorColour)
+{
+    Check("CELLPAINTER::Run");
+    return Draw(x, y, text, n, font, fore, back, flags, cursor, cursorColour, 0);
+}
+
+int CELLPAINTER::RunStretched(int x, int y, wchar_t const* text, int n, COREFONT* font, COLORREF fore,
+                              COLORREF back, uint32_t flags, int how, RECT const* cursor, COLORREF cursorColour)
+{
+    Check("CELLPAINTER::RunStretched");
+    if (how != DOUBLEWIDTH && how != DOUBLEHEIGHTTOP && how != DOUBLEHEIGHTBOTTOM) {
+        AssertMsg(0, "how", __FILE__, __LINE__);
+        return 0;
+    }
+    return Draw(x, y, text, n, font, fore, back, flags, cursor, cursorColour, how);
+}
+
+void CELLPAINTER::FillRect(RECT const& r, COLORREF colour)
+{
+    Check("CELLPAINTER::FillRect");
+    if (!fCells)
+        return;
+    fCells->FillRect(TopDown(r), Colour(colour));
+    Dc.MarkDirty(&r);
+}
+
+void CELLPAINTER::ClearRect(RECT const& r)
+{
+    Check("CELLPAINTER::ClearRect");
+    if (!fCells)
+        return;
+    fCells->ClearRect(TopDown(r));
+    Dc.MarkDirty(&r);
+}
+
+void CELLPAINTER::InvertRect(RECT const& r)
+{
+    Check("CELLPAINTER::InvertRect");
+    if (!fCells)
+        return;
+    fCells->InvertRect(TopDown(r));
+    Dc.MarkDirty(&r);
 }
 
 // ---------------------------------------------------------------------------

@@ -25,10 +25,13 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace plat {
 class Bitmap;
+class CellPainter;
 class DrawContext;
+class Event;
 class Image;
 struct Point;
 struct OpaqueView;
@@ -42,7 +45,29 @@ struct FONTLAYOUT;
 // only during the pass) and the area to paint.
 struct PAINTSTRUCT {
     plat::DrawContext* hdc = nullptr;
+    // The bounding box of the area to paint.
     RECT rcPaint;
+    // The rectangles the area is made of (empty: rcPaint alone). The
+    // context is clipped to them, so painting whole rows that touch one
+    // loses only time; walking them spares the rows between.
+    std::vector<RECT> rcRegion;
+};
+
+// A paint pass made from a view's draw event ('cntl' kind 4): the context
+// over the event's painter, owned for the pass, and the update region.
+// Ps.hdc is null when the event carries no usable painter.
+class VELMOT_EXPORT PAINTPASS {
+public:
+    explicit PAINTPASS(plat::Event& drawEvent);
+    ~PAINTPASS();
+    PAINTPASS(PAINTPASS const&) = delete;
+    PAINTPASS& operator=(PAINTPASS const&) = delete;
+
+    bool IsValid() const { return Ps.hdc != nullptr; }
+    PAINTSTRUCT Ps;
+
+private:
+    std::unique_ptr<plat::DrawContext> fContext;
 };
 
 // The colour value that means "no fill" where a fill is optional.
@@ -73,6 +98,15 @@ public:
     virtual SIZE GetSize() const = 0;
     // Marks the rectangle (null: all of it) for repainting.
     virtual void Invalidate(RECT const* rect) = 0;
+    // Moves the pixels of the rectangle (null: all of it) by (dx, dy) and
+    // marks for repainting the part they uncovered. A window that cannot
+    // move its pixels repaints the whole rectangle instead.
+    virtual void Scroll(RECT const* rect, int dx, int dy)
+    {
+        (void)dx;
+        (void)dy;
+        Invalidate(rect);
+    }
 
 protected:
     virtual ~DCWINDOW() = default;
@@ -219,6 +253,66 @@ private:
     // allocation per call.
     std::u16string Scratch16;
     std::u32string Scratch32;
+};
+
+// Cell-grid drawing on a WINDC for a terminal screen's paint: one object
+// per paint (or per batch of drawing), runs of cells of one font and one
+// pair of colours drawn with one call each (see platform/draw/cells.h).
+//
+// Coordinates are the WINDC's own (top-down pixels). While the object
+// lives the DC's context runs top-down even over a bitmap: the flip is
+// applied once, IsBottomUp reads false, and the WINDC's other operations
+// (lines, polygons and ellipses for graphic characters, text, icons) go on
+// working in between without a flip of their own each. Everything drawn is
+// marked dirty like the WINDC's other drawing.
+class VELMOT_EXPORT CELLPAINTER {
+public:
+    // Run flags.
+    static constexpr uint32_t UNDERLINE = 1; // a one-pixel line in the fore colour along the bottom row
+    static constexpr uint32_t WIDE = 2;      // every character takes two cells
+    // RunStretched: how the run fills its double-size row.
+    static constexpr int DOUBLEWIDTH = 1;        // twice as wide
+    static constexpr int DOUBLEHEIGHTTOP = 2;    // twice as wide, the top half of the cells twice as high
+    static constexpr int DOUBLEHEIGHTBOTTOM = 3; // twice as wide, the bottom half twice as high
+
+    // Cells of cell.cx x cell.cy pixels whose baseline lies `baseline`
+    // pixels below the cell's top (the height less the descent, from
+    // WINDC::GetFontSize).
+    CELLPAINTER(WINDC& dc, SIZE cell, int baseline);
+    ~CELLPAINTER();
+    CELLPAINTER(CELLPAINTER const&) = delete;
+    CELLPAINTER& operator=(CELLPAINTER const&) = delete;
+
+    // The n characters at `text` (one per cell; 0 and blanks draw no glyph)
+    // in the font, fore on back, the run's top-left cell at (x, y). The run
+    // replaces its cells; a cursor rectangle (may be null) is filled with
+    // cursorColour behind the characters. Glyphs are cut at the run's
+    // ends. 0 when nothing could be drawn (no context, no cells).
+    int Run(int x, int y, wchar_t const* text, int n, COREFONT* font, COLORREF fore, COLORREF back,
+            uint32_t flags = 0, RECT const* cursor = nullptr, COLORREF cursorColour = 0);
+    // The same run on a row of double-size characters: drawn as at (x, y)
+    // (the cursor rectangle too) and stretched into the box at (x, y) twice
+    // its width and one cell high (`how` is DOUBLEWIDTH, DOUBLEHEIGHTTOP or
+    // DOUBLEHEIGHTBOTTOM).
+    int RunStretched(int x, int y, wchar_t const* text, int n, COREFONT* font, COLORREF fore, COLORREF back,
+                     uint32_t flags, int how, RECT const* cursor = nullptr, COLORREF cursorColour = 0);
+
+    // Rectangles: FillRect blends like WINDC::FillRect, ClearRect makes the
+    // pixels transparent, InvertRect inverts them (a cursor over text).
+    void FillRect(RECT const& r, COLORREF colour);
+    void ClearRect(RECT const& r);
+    void InvertRect(RECT const& r);
+
+private:
+    int Draw(int x, int y, wchar_t const* text, int n, COREFONT* font, COLORREF fore, COLORREF back, uint32_t flags,
+             RECT const* cursor, COLORREF cursorColour, int how);
+
+    WINDC& Dc;
+    SIZE Cell;
+    bool Flipped = false;
+    int Height = 0;
+    std::unique_ptr<plat::CellPainter> fCells;
+    std::u32string Text; // the characters of a run, kept to spare an allocation per run
 };
 
 // An off-screen 32-bit bitmap (premultiplied ARGB) with its own context,

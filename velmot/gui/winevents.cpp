@@ -1,9 +1,23 @@
 #include "velmot/gui/winevents.h"
 
 #include "velmot/core/logit.h"
+#include "velmot/core/tarvo.h"
 
 #include <cerrno>
 #include <cstring>
+#include <unordered_set>
+
+namespace {
+
+// Objects whose deletion is posted and not yet done; one that is deleted
+// otherwise meanwhile leaves the set, so its posted task finds nothing.
+std::unordered_set<TEventHandler*>& PendingDeletes()
+{
+    static auto* pending = new std::unordered_set<TEventHandler*>;
+    return *pending;
+}
+
+} // namespace
 
 TCarbonEvent::TCarbonEvent(FOURCHARCODE eventClass, uint32_t kind)
     : fOwned(plat::Event::Create(eventClass, kind)), fEvent(fOwned.get())
@@ -27,7 +41,44 @@ plat::Status TCarbonEvent::PostToQueue(plat::TargetRef target)
 
 TEventHandler::~TEventHandler()
 {
+    // Deleting an object whose handler is on the stack leaves that handler
+    // running on freed memory: DeleteLater is the way.
+    VASSERT(fHolds == 0, "fHolds==0", nullptr);
+    PendingDeletes().erase(this);
     RemoveEventHandler();
+}
+
+void TEventHandler::DeleteLater()
+{
+    TARVOAPP::CheckCallerThread("TEventHandler::DeleteLater");
+    if (fDeletePending)
+        return;
+    fDeletePending = true;
+    if (fHolds == 0)
+        ScheduleDelete();
+}
+
+void TEventHandler::ScheduleDelete()
+{
+    PendingDeletes().insert(this);
+    TEventHandler* const self = this;
+    plat::PostTask([self] {
+        if (!PendingDeletes().count(self) || self->fHolds > 0)
+            return; // gone already, or held again: the last hold posts anew
+        PendingDeletes().erase(self);
+        delete self;
+    });
+}
+
+TEventHandler::HOLD::HOLD(TEventHandler& object) : fObject(object)
+{
+    ++fObject.fHolds;
+}
+
+TEventHandler::HOLD::~HOLD()
+{
+    if (--fObject.fHolds == 0 && fObject.fDeletePending)
+        fObject.ScheduleDelete();
 }
 
 plat::Status TEventHandler::RegisterForEvents(size_t count, plat::EventType const* types)
@@ -39,6 +90,7 @@ plat::Status TEventHandler::RegisterForEvents(size_t count, plat::EventType cons
         RemoveEventHandler();
     if (!fHandler) {
         fHandler = plat::InstallHandler(target, {types, count}, [this](plat::HandlerCall& call, plat::Event& e) {
+            HOLD hold(*this);
             TCarbonEvent event(e);
             return HandleEvent(&call, event);
         });

@@ -108,6 +108,14 @@ private:
 // The event-handler base. The handler is installed on GetEventTarget() by
 // the first RegisterForEvents (and again when the target changed since);
 // it is removed by the destructor. Main thread.
+//
+// Lifetime: an object must not be deleted while one of its handlers runs,
+// nor while a loop entered from one (a modal run, an alert) is running,
+// which would return into it. Code that wants an object gone (its close
+// box, a window closing itself) calls DeleteLater; the object is deleted on
+// a later turn of the loop, once nothing of it is on the stack. Its own
+// handlers hold it by themselves; code of the object that runs a nested
+// loop outside a handler (a dialog's modal run) holds it with a HOLD.
 class VELMOT_EXPORT TEventHandler {
 public:
     TEventHandler() = default;
@@ -125,9 +133,32 @@ public:
     void RemoveEventHandler();
     bool HasEventHandler() const { return fHandler != nullptr; }
 
+    // Deletes the object (made with new) once it is not held: on the next
+    // turn of the loop, or on the turn after the last hold ends. Calling it
+    // again changes nothing.
+    void DeleteLater();
+    bool IsDeletePending() const { return fDeletePending; }
+    bool IsHeld() const { return fHolds > 0; }
+
+    // Keeps the object from being deleted by DeleteLater while it lives.
+    class VELMOT_EXPORT HOLD {
+    public:
+        explicit HOLD(TEventHandler& object);
+        ~HOLD();
+        HOLD(HOLD const&) = delete;
+        HOLD& operator=(HOLD const&) = delete;
+
+    private:
+        TEventHandler& fObject;
+    };
+
 private:
+    void ScheduleDelete();
+
     plat::HandlerRef fHandler = nullptr;
     plat::TargetRef fHandlerTarget = nullptr;
+    int fHolds = 0;
+    bool fDeletePending = false;
 };
 
 // Writes the toolkit's warning line for a failed platform call to the log:

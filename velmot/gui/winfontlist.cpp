@@ -149,7 +149,7 @@ int WINDOWFONT::FillFontlistFilter(int reason)
     out.AppendItem(STRING(kCacheHeader));
     for (int i = 0; i < FontlistFilter.NumItems(); ++i)
         out.AppendItem(*FontlistFilter[i]);
-    if (out.Save(file, true) < 0)
+    if (!out.Save(file, true))
         LOGIT("WINDOWFONT::FillFontlistFilter cannot write %s\n", file.Buf());
 
     LOGIT("WINDOWFONT::FillFontlistFilter finished with %d entries in %.2lf sec.\n", FontlistFilter.NumItems(),

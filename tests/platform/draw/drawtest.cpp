@@ -16,3 +16,11 @@ const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new GuiEnvi
 
 } // namespace
 } // namespace drawtest
+
+// Under LeakSanitizer: fontconfig keeps its configuration and font cache
+// for the life of the process and never frees them; that is not a leak of
+// ours.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig.so\n";
+}

@@ -89,7 +89,9 @@ TEST_F(LoopTest, SendToAWindowDisposedBeforeDeliveryIsReleased)
 
 TEST_F(LoopTest, SendsAreServedWhileAWindowRunsItsModalLoop)
 {
-    WindowRef dialog = MakeWindow(200, 100, false);
+    WindowSpec spec;
+    spec.bounds = {300, 300, 500, 400};
+    WindowRef dialog = CreateWindow(spec); // hidden: the run shows it as modal
     WindowRef main = MakeWindow(300, 200, false);
     bool inModal = false;
     InstallHandler(WindowTarget(main), {&kTestType, 1}, [&](HandlerCall&, Event&) {
@@ -110,7 +112,8 @@ TEST_F(LoopTest, SendsAreServedWhileAWindowRunsItsModalLoop)
     EXPECT_EQ(RunAppModalLoopForWindow(dialog), kNoErr);
     worker.join();
     EXPECT_TRUE(inModal);
-    // The modality is given back with the loop.
+    // The window and its modality go with the loop.
+    EXPECT_FALSE(IsWindowVisible(dialog));
     EXPECT_EQ(bridge::WidgetOfWindow(dialog)->windowModality(), Qt::NonModal);
 }
 

@@ -31,6 +31,17 @@ public:
     void TearDown() override { plat::StopApplication(); }
 };
 
+// Serves Qt's events until `done` holds or `ms` pass; returns `done()`.
+// (QtTest's QTRY macros only return from the test when they fail, which
+// GoogleTest does not see.)
+template <class Done>
+bool Eventually(Done done, int ms = 5000)
+{
+    for (int waited = 0; !done() && waited < ms; waited += 5)
+        QTest::qWait(5);
+    return done();
+}
+
 // "wind 27", "keyb 1"...
 inline std::string Name(const plat::Event& e)
 {

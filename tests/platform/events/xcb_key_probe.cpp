@@ -1,8 +1,11 @@
 // A small program for the X11 test: opens one window with a focused pane
 // and prints every key event that reaches the window, one line each:
 //   KEY <kind> <vk> <scan> <prefix> <char> <has-char> <modifiers> <x-keycode>
-// (numbers in hex). "READY" is printed once the window is active. The
-// program ends at the release of F12, or after 30 s whatever happens.
+// (numbers in hex). Before that, what a few keys type on the server's
+// layout without a key event:
+//   LAYOUT <scan> <shifted> <char>
+// "READY" is printed once the window is active. The program ends at the
+// release of F12, or after 30 s whatever happens.
 #include "platform/events/application.h"
 #include "platform/events/keys.h"
 #include "platform/events/queue.h"
@@ -33,6 +36,10 @@ int main(int argc, char** argv)
         if (e.Class() == kEventClassWindow) {
             if (!ready) {
                 ready = true;
+                for (uint8_t scan : {0x03, 0x0C, 0x10, 0x15, 0x27, 0x2C})
+                    for (uint32_t shift : {0u, kModShift})
+                        std::printf("LAYOUT %x %d %x\n", scan, shift ? 1 : 0,
+                                    static_cast<unsigned>(TranslateScanCode(scan, 0, shift)));
                 std::printf("READY\n");
                 std::fflush(stdout);
             }

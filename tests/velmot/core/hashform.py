@@ -16,16 +16,18 @@ The forms:
     escape form with no extra characters. Reading takes every line (a last
     line without LF too); a CR before the LF stays in the item.
   * Record: "#Handle=<signed decimal>" when the handle is not 0, "#Key=<key
-    text escaped with '={}'>" when the key text is set, then one line per item
-    in key order (ascending, ASCII letters compared without case, equal keys
-    in their old order): key, "=", and the value escaped with "={}", or for
-    binary values "={{" + Base64 + "}}". A key that would not read back as it
+    text as it is>" when the key text is set (or, for a key text that holds
+    LF or NUL or ends in CR, "#KeyQuoted=<key text escaped with '={}'>"),
+    then one line per item in key order (ascending, ASCII letters compared
+    without case, equal keys in their old order): key, "=", and the value
+    escaped with "={}", or for binary values "={{" + Base64 + "}}". A key that would not read back as it
     is (it holds '=', CR, LF or NUL, or starts with '#', '//', '[' or a \\x
     escape) is written escaped with '={}' and its first byte always as \\xHH;
     a reader unescapes keys that start with \\x and two hex digits. Reading
     skips empty lines, lines starting with '//', lines starting with '#' other
-    than '#Handle=' and '#Key=' (without case), removes trailing CRs, and
-    splits at the first '='.
+    than '#Handle=', '#Key=' and '#KeyQuoted=' (without case), removes
+    trailing CRs, and splits at the first '='. The "#Key=" text is taken as it
+    stands (no escapes, no Base64).
   * Record list: for each record "[#<index>]", the record, an empty line.
     Reading starts a record at every line starting with '['; lines before the
     first header belong to the first record; CR LF reads as LF.
@@ -164,7 +166,11 @@ def record_to_text(rec: Record) -> bytes:
         signed = rec.handle - (1 << 32) if rec.handle >= (1 << 31) else rec.handle
         out += b"#Handle=%d\n" % signed
     if rec.keytext is not None:
-        out += b"#Key=" + quote(rec.keytext, b"={}") + b"\n"
+        k = rec.keytext
+        if b"\n" in k or b"\0" in k or k.endswith(b"\r"):
+            out += b"#KeyQuoted=" + quote(k, b"={}") + b"\n"
+        else:
+            out += b"#Key=" + k + b"\n"
     for key, value, binary in rec.sorted_items():
         out += write_key(key) + b"="
         if binary:
@@ -183,11 +189,18 @@ def parse_record_lines(lines) -> Record:
         if not line or line.startswith(b"//"):
             continue
         low = line.lower()
-        if line.startswith(b"#") and not (low.startswith(b"#handle=") or low.startswith(b"#key=")):
+        if line.startswith(b"#") and not (low.startswith(b"#handle=") or low.startswith(b"#key=")
+                                          or low.startswith(b"#keyquoted=")):
             continue
         if b"=" not in line:
             continue
         key, value = line.split(b"=", 1)
+        if key.lower() == b"#key":
+            rec.keytext = value
+            continue
+        if key.lower() == b"#keyquoted":
+            rec.keytext = unquote(value)
+            continue
         binary = False
         if len(value) >= 5 and value.startswith(b"={{") and value.endswith(b"}}"):
             value = unmime(value[3:-2])
@@ -196,8 +209,6 @@ def parse_record_lines(lines) -> Record:
             value = unquote(value)
         if key.lower() == b"#handle":
             rec.handle = int(value or b"0") & 0xFFFFFFFF
-        elif key.lower() == b"#key":
-            rec.keytext = value
         else:
             rec.items.append((read_key(key), value, binary))
     rec.items = rec.sorted_items()

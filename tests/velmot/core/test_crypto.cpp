@@ -469,7 +469,7 @@ TEST_F(Cypher, BlockLimitIsModulusSizeMinusEleven)
         EXPECT_EQ("kept", Str(out));
     }
     // A block of the right size whose padding is wrong fails too.
-    BINARY noise = Bin("\x01" + Random(127, 11));
+    BINARY noise = Bin(std::string("\x01") + Random(127, 11));
     BINARY out = Bin("kept");
     EXPECT_EQ(-1, key.PrivateDecrypt(noise, out));
     EXPECT_EQ(-1, key.PublicDecrypt(noise, out));

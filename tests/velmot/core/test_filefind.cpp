@@ -294,3 +294,61 @@ TEST_F(Trees, TreeCopy)
     EXPECT_NE(gQuestions[0].find("source.Left((STRING_SIZE_T)fromlen)==from"), std::string::npos);
     EXPECT_NE(gQuestions[0].find(from + "::" + Path("fromage/x")), std::string::npos);
 }
+
+// Links are never followed by a copy. A link in the source tree is copied as
+// a link, so a file outside the tree does not turn up in the copy; a link
+// that already stands at the destination is replaced, never written
+// through, and a folder reached through a link at the destination gets
+// nothing.
+TEST_F(Trees, TreeCopyNeverFollowsLinks)
+{
+    File("secret.txt", "outside the tree");
+    Folder("elsewhere");
+    File("victim.txt", "precious");
+    Folder("from");
+    Folder("from/s");
+    File("from/a.txt", "A");
+    File("from/s/b.txt", "B");
+    ASSERT_EQ(symlink(Path("secret.txt").c_str(), Path("from/leak").c_str()), 0);
+    ASSERT_EQ(symlink("../secret.txt", Path("from/s/relative").c_str()), 0);
+    ASSERT_EQ(symlink(Path("elsewhere").c_str(), Path("from/dirlink").c_str()), 0);
+
+    std::string from = Path("from");
+    EXPECT_TRUE(OSYS::TreeCopy(from.c_str(), Path("copy").c_str(), "*", true, false));
+    EXPECT_EQ(testutil::ReadFile(Path("copy/a.txt")), "A");
+    EXPECT_EQ(testutil::ReadFile(Path("copy/s/b.txt")), "B");
+    struct Link {
+        char const* Path;
+        std::string Target;
+    };
+    for (Link const& link : {Link{"copy/leak", Path("secret.txt")}, Link{"copy/s/relative", "../secret.txt"},
+                             Link{"copy/dirlink", Path("elsewhere")}}) {
+        SCOPED_TRACE(link.Path);
+        struct stat st;
+        ASSERT_EQ(lstat(Path(link.Path).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode));
+        char buf[4096] = {};
+        ASSERT_GT(readlink(Path(link.Path).c_str(), buf, sizeof buf - 1), 0);
+        EXPECT_EQ(std::string(buf), link.Target);
+    }
+
+    // Links at the destination: a file and a folder that lead out of it.
+    Folder("to");
+    ASSERT_EQ(symlink(Path("victim.txt").c_str(), Path("to/a.txt").c_str()), 0);
+    ASSERT_EQ(symlink(Path("elsewhere").c_str(), Path("to/s").c_str()), 0);
+    EXPECT_FALSE(OSYS::TreeCopy(from.c_str(), Path("to").c_str(), "*", true, false)); // s/b.txt has no place
+    EXPECT_EQ(testutil::ReadFile(Path("victim.txt")), "precious");
+    EXPECT_FALSE(Exists(Path("elsewhere/b.txt")));
+    struct stat st;
+    ASSERT_EQ(lstat(Path("to/a.txt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(testutil::ReadFile(Path("to/a.txt")), "A");
+
+    // Keeping existing entries keeps a link as it is.
+    ASSERT_EQ(unlink(Path("to/a.txt").c_str()), 0);
+    ASSERT_EQ(symlink(Path("victim.txt").c_str(), Path("to/a.txt").c_str()), 0);
+    EXPECT_FALSE(OSYS::TreeCopy(from.c_str(), Path("to").c_str(), "*.txt", false, true));
+    ASSERT_EQ(lstat(Path("to/a.txt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(testutil::ReadFile(Path("victim.txt")), "precious");
+}

@@ -196,7 +196,12 @@ TEST(HashText, SmallForms)
         {"handle and two items", [](HASH& h) { h.Handle = 5; h["b"] = "x"; h["A"] = "y"; }, "#Handle=5\nA=y\nb=x\n"},
         {"handle above 2^31", [](HASH& h) { h.Handle = 0xFFFFFFFEu; }, "#Handle=-2\n"},
         {"empty key text", [](HASH& h) { h.SetKeyString(""); }, "#Key=\n"},
-        {"key text with separators", [](HASH& h) { h.SetKeyString("a=b\nc\\"); }, "#Key=a\\x3db\\nc\\\\\n"},
+        {"key text as it is", [](HASH& h) { h.SetKeyString("C:\\temp\\new={x}"); }, "#Key=C:\\temp\\new={x}\n"},
+        {"key text like a binary value", [](HASH& h) { h.SetKeyString("={{AP8=}}"); }, "#Key=={{AP8=}}\n"},
+        // What no line can carry goes to a line of its own, escaped.
+        {"key text with a line feed", [](HASH& h) { h.SetKeyString("a=b\nc\\"); }, "#KeyQuoted=a\\x3db\\nc\\\\\n"},
+        {"key text ending in CR", [](HASH& h) { h.SetKeyString("a\r"); }, "#KeyQuoted=a\\r\n"},
+        {"key text with NUL", [](HASH& h) { h.KeyString = Make(std::string("a\0b", 3)); }, "#KeyQuoted=a\\0b\n"},
         {"binary 00 FF", [](HASH& h) { h["k"] = BinaryValue(std::string("\x00\xff", 2)); }, "k=={{AP8=}}\n"},
         {"empty binary", [](HASH& h) { h["k"] = BinaryValue(""); }, "k=={{}}\n"},
         {"value like binary", [](HASH& h) { h["k"] = "={{AP8=}}"; }, "k=\\x3d\\x7b\\x7bAP8\\x3d\\x7d\\x7d\n"},
@@ -218,6 +223,7 @@ TEST(HashText, SmallForms)
         EXPECT_EQ(Entries(h), Entries(back));
         EXPECT_EQ(h.Handle, back.Handle);
         EXPECT_EQ(h.KeyString.IsSet(), back.KeyString.IsSet());
+        EXPECT_EQ(Bytes(h.KeyString), Bytes(back.KeyString));
     }
 }
 
@@ -235,6 +241,10 @@ TEST(HashText, ReadsHandMadeTexts)
         {"comments and unknown # lines", "// c\n#Comment=x\n#\nA=1\n\n", {"A=1"}, 0, nullptr},
         {"trailing CRs", "A=1\r\r\n#Handle=3\r\n", {"A=1"}, 3, nullptr},
         {"keywords in capitals", "#HANDLE=12\n#KEY=Upper\n", {}, 12, "Upper"},
+        // Stored files hold the key text as it is, backslashes included.
+        {"key text with backslashes", "#Key=C:\\temp\\new\r\n", {}, 0, "C:\\temp\\new"},
+        {"key text with = and braces", "#Key==x={{y}}\n", {}, 0, "=x={{y}}"},
+        {"quoted key text", "#keyquoted=a\\nb\\x3d\n", {}, 0, "a\nb="},
         {"spaces around =", " k = v \n", {" k = v "}, 0, nullptr},
         {"more = in the value", "k=a=b==c\n", {"k=a=b==c"}, 0, nullptr},
         {"duplicates stay, first found", "dup=2\nDUP=1\na=0\n", {"a=0", "dup=2", "DUP=1"}, 0, nullptr},
@@ -381,6 +391,10 @@ TEST(HashList, ReadingEdgeCases)
         {"header without ]", "[#0\na=1\n", 1},
         {"only headers", "[#0]\n[#1]\n[#2]\n", 3},
         {"CR LF", "[#0]\r\na=1\r\n\r\n[#1]\r\nb=2\r\n\r\n", 2},
+        // A line of carriage returns only is an empty line, text or file.
+        {"only CR LF", "\r\n", 0},
+        {"only CRs", "\r\r\n\r", 0},
+        {"CR lines between records", "[#0]\r\n\r\r\n[#1]\r\n\r", 2},
         {"long line", "[#0]\nk=" + std::string(70000, 'v') + "\n", 1},
     };
     for (auto const& c : cases) {

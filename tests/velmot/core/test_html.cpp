@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <strings.h>
 #include <string>
 #include <vector>
 
@@ -251,4 +252,65 @@ TEST(Html, PureTablesEdges)
     EXPECT_EQ("", Str(HTML::PureTables(Text("<table><tr><td>never closed"))));
     EXPECT_EQ("<<TABLE0>>\n<<ROW0>>|a|b\n<<TABLE1>>\n<<ROW0>>|c\n",
               Str(HTML::PureTables(Text("x<table><tr><td>a<td>b</table>y<TABLE><TR><TD>c</TABLE>z"))));
+}
+
+namespace {
+
+size_t FindICase(std::string const& text, std::string const& needle, size_t from)
+{
+    for (size_t i = from; i + needle.size() <= text.size(); ++i) {
+        if (strncasecmp(text.c_str() + i, needle.c_str(), needle.size()) == 0)
+            return i;
+    }
+    return std::string::npos;
+}
+
+// The tables of a page as the dump takes them, step by step: the first
+// "</table>" after the first "<table" closes the last "<table" before it,
+// and that table gives way to its placeholder before the next step.
+std::vector<std::string> TablesStepByStep(std::string page)
+{
+    std::vector<std::string> tables;
+    for (;;) {
+        size_t open = FindICase(page, "<table", 0);
+        size_t close = open == std::string::npos ? open : FindICase(page, "</table>", open);
+        if (close == std::string::npos)
+            return tables;
+        size_t inner = open;
+        for (size_t next = open; (next = FindICase(page, "<table", next + 1)) < close;)
+            inner = next;
+        size_t end = close + 8;
+        tables.push_back(page.substr(inner, end - inner));
+        page.replace(inner, end - inner, "{{SUBTABLE" + std::to_string(tables.size() - 1) + "}}");
+    }
+}
+
+} // namespace
+
+// Nested, unclosed and stray table tags in random pages: the dump holds the
+// tables in the order and with the content that taking them one step at a
+// time gives.
+TEST(Html, PureTablesOfRandomPages)
+{
+    static char const* const kPieces[] = {"<table>", "<TABLE border=1>", "</table>", "</TABLE>", "<tr>",
+                                          "<td>",    "x",                "y ",       "\n",       "<TaBle"};
+    uint32_t seed = 12345;
+    auto pick = [&seed](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    for (int round = 0; round < 400; ++round) {
+        std::string page;
+        for (uint32_t n = pick(40); n > 0; --n)
+            page += kPieces[pick(10)];
+        std::string expected;
+        std::vector<std::string> tables = TablesStepByStep(page);
+        for (size_t i = 0; i < tables.size(); ++i) {
+            // Each table alone is a page of one table, number 0.
+            std::string one = Str(HTML::PureTables(Text(tables[i])));
+            ASSERT_EQ(0u, one.find("<<TABLE0>>\n")) << tables[i];
+            expected += "<<TABLE" + std::to_string(i) + ">>\n" + one.substr(11);
+        }
+        ASSERT_EQ(expected, Str(HTML::PureTables(Text(page)))) << page;
+    }
 }

@@ -196,9 +196,9 @@ TEST_F(Dates, CalendarArithmeticAgreesWithPython)
     for (Case const& c : cases) {
         std::string r = "arith";
         for (int v : c.fields)
-            r += " " + std::to_string(v);
+            r += ' ' + std::to_string(v);
         for (int v : c.delta)
-            r += " " + std::to_string(v);
+            r += ' ' + std::to_string(v);
         r += " " + std::to_string(c.factor);
         requests.push_back(r);
     }

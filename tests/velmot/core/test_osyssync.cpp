@@ -227,6 +227,35 @@ TEST_F(Sync, GlobalMutexBetweenThreadsOfOneProcess)
     }));
 }
 
+// Only the thread that holds the lock releases it. A release by another
+// thread, or without holding, is refused and changes nothing: neither a
+// second thread of this process nor another process gets in meanwhile.
+TEST_F(Sync, GlobalMutexReleaseByANonHolderIsRefused)
+{
+    std::string name = UniqueName("test.nonholder");
+    GLOBALMUTEX g(name.c_str());
+    EXPECT_FALSE(g.Release()); // free: nothing to release
+    ASSERT_TRUE(g.Obtain(0));
+    EXPECT_FALSE(OnOtherThread([&] { return g.Obtain(0); }));
+
+    EXPECT_FALSE(OnOtherThread([&] { return g.Release(); }));
+    EXPECT_EQ(1, TryInChild(name, 0));
+    EXPECT_FALSE(OnOtherThread([&] { return g.Obtain(0); }));
+
+    EXPECT_TRUE(g.Release());
+    EXPECT_FALSE(g.Release()); // released twice
+    EXPECT_TRUE(OnOtherThread([&] {
+        bool ok = g.Obtain(0);
+        if (ok)
+            g.Release();
+        return ok;
+    }));
+    EXPECT_EQ(0, TryInChild(name, 0));
+    ASSERT_EQ(3u, gAsserts.size());
+    for (std::string const& a : gAsserts)
+        EXPECT_NE(std::string::npos, a.find("Condition: !err")) << a;
+}
+
 TEST_F(Sync, SignalTableHoldsSixteenLocks)
 {
     std::vector<std::unique_ptr<GLOBALMUTEX>> locks;

@@ -1,5 +1,6 @@
 // The line file of STRINGARRAY: byte-exact against the golden files, lines of
 // any length, items that the plain form cannot carry, and honest results.
+#include "velmot/core/hash.h"
 #include "velmot/core/osysfile.h"
 #include "velmot/core/stringarray.h"
 #include "tests/support/testutil.h"
@@ -78,38 +79,48 @@ TEST(StringArrayFile, PlainSaveRefusesItemsItCannotCarry)
         testutil::WriteFile(dir.file("f.txt"), "previous\n");
         STRINGARRAY a;
         Fill(a, {"fine", bad});
-        EXPECT_EQ(-1, a.Save(dir.file("f.txt").c_str(), false));
+        EXPECT_EQ(0, a.Save(dir.file("f.txt").c_str(), false));
         EXPECT_EQ("previous\n", testutil::ReadFile(dir.file("f.txt")));
         EXPECT_EQ(2, a.Save(dir.file("f.txt").c_str(), true)); // the quoted form takes it
     }
 }
 
+// The savers of the line and record files answer alike: the number of
+// items or records written, 1 when there were none, and 0 (false) when the
+// file could not be written, so that callers can test the result for truth.
 TEST(StringArrayFile, SaveResults)
 {
     testutil::TempDir dir;
     STRINGARRAY empty;
+    HASHLIST none;
     testutil::WriteFile(dir.file("e.txt"), "old");
-    EXPECT_EQ(0, empty.Save(dir.file("e.txt").c_str(), false)); // nothing written is 0, not 1
+    EXPECT_EQ(1, empty.Save(dir.file("e.txt").c_str(), false));
     EXPECT_EQ("", testutil::ReadFile(dir.file("e.txt")));
+    EXPECT_EQ(1, none.Save(dir.file("n.txt").c_str()));
 
     STRINGARRAY a;
     Fill(a, {"x", ""});
     EXPECT_EQ(2, a.Save(dir.file("x.txt").c_str(), false));
     EXPECT_EQ("x\n\n", testutil::ReadFile(dir.file("x.txt")));
 
-    EXPECT_EQ(-1, a.Save(dir.file("no/such/folder/x.txt").c_str(), false));
+    std::string missing = dir.file("no/such/folder/x.txt");
+    EXPECT_FALSE(a.Save(missing.c_str(), false));
+    EXPECT_FALSE(empty.Save(missing.c_str(), true));
+    EXPECT_FALSE(none.Save(missing.c_str()));
+    // A full disk shows up in the flush or the close; it must not pass.
+    if (FILE* full = fopen("/dev/full", "w")) {
+        fclose(full);
+        EXPECT_FALSE(a.Save("/dev/full", true));
+        HASHLIST one;
+        one.AppendItem(HASH());
+        EXPECT_FALSE(one.Save("/dev/full"));
+    }
 
     // A file that another stream holds for writing cannot be written.
     FILE* held = FILENAME::fsopen(dir.file("x.txt").c_str(), "a");
     ASSERT_NE(nullptr, held);
-    EXPECT_EQ(-1, a.Save(dir.file("x.txt").c_str(), false));
+    EXPECT_EQ(0, a.Save(dir.file("x.txt").c_str(), false));
     fclose(held);
-
-    // A full disk shows up in the flush or the close; it must not pass.
-    if (FILE* full = fopen("/dev/full", "w")) {
-        fclose(full);
-        EXPECT_EQ(-1, a.Save("/dev/full", false));
-    }
 }
 
 TEST(StringArrayFile, LoadTakesEveryLine)

@@ -295,6 +295,12 @@ TEST(StringText, Search)
     EXPECT_EQ(-1, z.iPos("AB", 1));
     EXPECT_EQ(3, z.Pos("cab", 3));
     EXPECT_EQ(3, z.iPos("CAB", 3));
+    // Texts full of near misses: found, or not, all the same.
+    std::string const as(20000, 'a');
+    std::string const needle = std::string(50, 'a') + "b";
+    EXPECT_EQ(19950, STRING((as + "b").c_str()).Pos(needle.c_str()));
+    EXPECT_EQ(19950, STRING((as + "b" + as).c_str()).Pos(needle.c_str(), 100));
+    EXPECT_EQ(-1, STRING(as.c_str()).Pos(needle.c_str()));
     for (bool casesensitive : {true, false}) {
         STRING r = z;
         r.Replace("ab", "x", casesensitive);

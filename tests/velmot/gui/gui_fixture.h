@@ -86,9 +86,16 @@ struct Recorder {
     bool answer = true;
     std::map<std::string, bool> answers;
 
+    // When set, every line also goes to this journal, after `tag`, so the
+    // order across objects shows.
+    std::vector<std::string>* journal = nullptr;
+    std::string tag;
+
     bool Note(std::string const& name, std::string const& args = "")
     {
         log.push_back(args.empty() ? name : name + " " + args);
+        if (journal)
+            journal->push_back(tag + log.back());
         auto it = answers.find(name);
         return it != answers.end() ? it->second : answer;
     }

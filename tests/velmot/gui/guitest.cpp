@@ -60,27 +60,20 @@ PANEWINDOW::PANEWINDOW(int width, int height)
                                 plat::ViewId{plat::FourCC("PANE"), 1});
     static const plat::EventType kDraw[] = {{plat::kEventClassControl, plat::kEventControlDraw}};
     Handler = plat::InstallHandler(plat::ViewTarget(Pane), kDraw, [this](plat::HandlerCall&, plat::Event& e) {
-        plat::PainterRef painter = nullptr;
-        if (e.Get(plat::kParamDrawContext, plat::kTypePainter, &painter) != plat::kNoErr)
-            return plat::kErrEventNotHandled;
-        plat::RectI update{};
-        e.Get(plat::kParamUpdateRect, plat::kTypeIntRect, &update);
-        std::unique_ptr<plat::DrawContext> context = plat::DrawContext::ForPainter(painter);
-        if (!context)
+        PAINTPASS pass(e);
+        if (!pass.IsValid())
             return plat::kErrEventNotHandled;
         ++Paints;
         ++InPaint;
-        PaintContext = context.get();
+        PaintContext = pass.Ps.hdc;
+        LastRegion = pass.Ps.rcRegion;
         if (OnPaint) {
-            PAINTSTRUCT ps;
-            ps.hdc = context.get();
-            ps.rcPaint = RECT{update.left, update.top, update.right, update.bottom};
-            OnPaint(ps);
+            OnPaint(pass.Ps);
         } else if (Memory) {
             // The off-screen bitmap holds the picture upside down (drawn in
             // top-down units on a y-up bitmap); drawn upright into the
             // flipped view it comes out the right way up.
-            Memory->Draw(0, 0, context.get());
+            Memory->Draw(0, 0, pass.Ps.hdc);
         }
         PaintContext = nullptr;
         --InPaint;
@@ -139,6 +132,16 @@ void PANEWINDOW::Invalidate(RECT const* rect)
     LastInvalid = rect ? *rect : GetClientRect();
     plat::RectI r{LastInvalid.left, LastInvalid.top, LastInvalid.right, LastInvalid.bottom};
     plat::SetViewNeedsDisplay(Pane, &r);
+}
+
+void PANEWINDOW::Scroll(RECT const* rect, int dx, int dy)
+{
+    if (!rect) {
+        plat::ScrollView(Pane, nullptr, dx, dy);
+        return;
+    }
+    plat::RectI r{rect->left, rect->top, rect->right, rect->bottom};
+    plat::ScrollView(Pane, &r, dx, dy);
 }
 
 std::unique_ptr<plat::Bitmap> PANEWINDOW::Grab() { return plat::GrabView(Pane); }

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace guitest {
 
@@ -50,6 +51,7 @@ public:
     RECT GetClientRect() const override;
     SIZE GetSize() const override;
     void Invalidate(RECT const* rect) override;
+    void Scroll(RECT const* rect, int dx, int dy) override;
 
     plat::WindowRef Window() const { return Win; }
     plat::ViewRef View() const { return Pane; }
@@ -67,6 +69,7 @@ public:
     int Invalidations = 0;
     RECT LastInvalid;
     int Paints = 0;
+    std::vector<RECT> LastRegion; // of the last paint pass
 
 private:
     plat::WindowRef Win = nullptr;

@@ -3,6 +3,7 @@
 #include "tests/velmot/core/assertrecorder.h"
 #include "tests/velmot/gui/gui_fixture.h"
 
+#include "platform/events/testinput.h"
 #include "platform/services/sound.h"
 
 #include <atomic>
@@ -169,6 +170,95 @@ TEST_F(CallbackTest, TheMouseGoesToTheViewThatCapturedIt)
     MSGWORD stored = 1;
     EXPECT_EQ(plat::GetWindowProperty(window->GetWindow(), VLMT_CREATOR, WPROP_CAPTURE, &stored, sizeof stored),
               plat::kErrParamNotFound);
+}
+
+// The mouse messages a child got since the last look (focus and other
+// callbacks left out).
+std::vector<std::string> MouseOf(TESTCHILD& child)
+{
+    std::vector<std::string> out;
+    for (std::string const& line : child.rec.Take())
+        if (line.rfind("OnMouseEvent", 0) == 0)
+            out.push_back(line.substr(13));
+    return out;
+}
+
+TEST_F(CallbackTest, ADragBelongsToTheViewThatGotThePress)
+{
+    namespace ti = plat::testinput;
+    using Lines = std::vector<std::string>;
+    // From the left child across into the right one: every move and the
+    // release stay with the left child, in its coordinates. (The window
+    // system moves the mouse to where a press happens first.)
+    ASSERT_EQ(ti::Drag(left->view, {10, 10}, {270, 20}, ti::Button::Left, 0, 2), plat::kNoErr);
+    EXPECT_EQ(MouseOf(*left), (Lines{"0x200 10 10 0", "0x201 10 10 0", "0x200 140 15 0", "0x200 270 20 0",
+                                     "0x202 270 20 0"}));
+    EXPECT_EQ(MouseOf(*right), Lines{});
+
+    // With the gesture over, the mouse goes by the point again.
+    ti::MouseMove(left->view, {271, 21});
+    EXPECT_EQ(MouseOf(*right), Lines{"0x200 21 21 0"});
+    EXPECT_EQ(MouseOf(*left), Lines{});
+
+    // A second button pressed during a drag keeps it where it is; the
+    // gesture ends with the last button.
+    ti::MouseDown(right->view, {5, 5});
+    ti::MouseDown(left->view, {10, 10}, ti::Button::Right);
+    ti::MouseUp(right->view, {5, 5});
+    ti::MouseMove(left->view, {10, 10});
+    ti::MouseUp(left->view, {10, 10}, ti::Button::Right);
+    EXPECT_EQ(MouseOf(*right), (Lines{"0x200 5 5 0", "0x201 5 5 0", "0x200 -240 10 0", "0x204 -240 10 0",
+                                      "0x200 5 5 0", "0x202 5 5 0", "0x200 -240 10 0", "0x205 -240 10 0"}));
+    EXPECT_EQ(MouseOf(*left), Lines{});
+    ti::MouseMove(left->view, {11, 11});
+    EXPECT_EQ(MouseOf(*left), Lines{"0x200 11 11 0"});
+
+    // A view that captured the mouse gets it whoever got the press.
+    plat::ViewRef const capture = right->view;
+    plat::SetWindowProperty(window->GetWindow(), VLMT_CREATOR, WPROP_CAPTURE, &capture, sizeof capture);
+    ti::Drag(left->view, {10, 10}, {20, 10}, ti::Button::Left, 0, 1);
+    EXPECT_EQ(MouseOf(*left), Lines{});
+    EXPECT_EQ(MouseOf(*right), (Lines{"0x200 -240 10 0", "0x201 -240 10 0", "0x200 -230 10 0", "0x202 -230 10 0"}));
+}
+
+TEST_F(CallbackTest, AFirstClickOnAnInactiveWindowActivatesItAndActs)
+{
+    TESTWINDOW other(RECT{520, 100, 720, 300});
+    TESTCHILD pane(other.Content(), plat::RectI{10, 10, 110, 110});
+    plat::ShowWindow(other.GetWindow(), true);
+    ASSERT_TRUE(plat::IsWindowActive(window->GetWindow()));
+    ASSERT_FALSE(plat::IsWindowActive(other.GetWindow()));
+    std::vector<std::string> journal;
+    for (auto [rec, tag] : {std::pair{&window->rec, "main "}, {&other.rec, "other "}, {&pane.rec, "pane "},
+                            {&left->rec, "left "}}) {
+        rec->journal = &journal;
+        rec->tag = tag;
+    }
+    auto seen = [&journal] {
+        std::vector<std::string> out;
+        for (std::string const& line : journal)
+            if (line.find("ctivated") != std::string::npos || line.find("OnMouseEvent 0x20") != std::string::npos)
+                out.push_back(line);
+        journal.clear();
+        return out;
+    };
+
+    // The previous window is deactivated and the new one activated before
+    // the click, which then acts like any other.
+    plat::testinput::Click(pane.view, {5, 5});
+    EXPECT_EQ(seen(), (std::vector<std::string>{"main OnDeactivated", "other OnActivated",
+                                                "pane OnMouseEvent 0x201 5 5 0", "pane OnMouseEvent 0x202 5 5 0"}));
+    EXPECT_TRUE(plat::IsWindowActive(other.GetWindow()));
+    // The window system's own activation, when it comes, changes nothing.
+    PumpUntil([] { return false; }, 100);
+    EXPECT_EQ(seen(), std::vector<std::string>{});
+
+    // Back in the first window: the same the other way round.
+    plat::testinput::Click(left->view, {1, 1});
+    EXPECT_EQ(seen(), (std::vector<std::string>{"other OnDeactivated", "main OnActivated",
+                                                "left OnMouseEvent 0x201 1 1 0", "left OnMouseEvent 0x202 1 1 0"}));
+    for (auto* rec : {&window->rec, &other.rec, &pane.rec, &left->rec})
+        rec->journal = nullptr;
 }
 
 TEST_F(CallbackTest, MenuCommandsReachOnCommand)

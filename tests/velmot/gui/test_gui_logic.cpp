@@ -1,15 +1,31 @@
 // The keyboard table, key records and captured calls: logic that needs no
 // running window system.
+#include "velmot/core/tarvo.h"
 #include "velmot/gui/appfunction.h"
 #include "velmot/gui/winkeys.h"
 #include "tests/velmot/core/assertrecorder.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
+
+// The test's thread is the library's main thread, as the program's is once
+// it has started through VelmotEntryPoint.
+class MainThreadEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        static char name[] = "guilogic";
+        static char* argv[] = {name, nullptr};
+        TARVOAPP::InitArgsLoggingAndLocale(1, argv, LOCALE_ENGLISH);
+    }
+};
+[[maybe_unused]] ::testing::Environment* const gEnv = ::testing::AddGlobalTestEnvironment(new MainThreadEnvironment);
 
 plat::KeyRecord Key(uint8_t scan, uint8_t prefix, uint32_t modifiers = 0, bool hasChar = false, char32_t ch = 0)
 {
@@ -81,6 +97,19 @@ TEST(KeyboardTable, CodesNoKeyHasAreReported)
     EXPECT_EQ(rec.Count(), 0u);
     EXPECT_FALSE(kb->GetKeyState(65));
     EXPECT_TRUE(Reported(rec, "FALSE"));
+}
+
+TEST(KeyboardTable, KeyStateBelongsToTheMainThread)
+{
+    KEYBOARD* kb = KEYBOARD::GetInstance();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(kb->GetKeyState(145));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    // Another thread is told loudly.
+    testing::internal::CaptureStderr();
+    std::thread([kb] { kb->GetKeyState(145); }).join();
+    EXPECT_THAT(testing::internal::GetCapturedStderr(),
+                ::testing::HasSubstr("THREADCHECK failed: KEYBOARD::GetKeyState"));
 }
 
 TEST(KeyboardTable, PlatformScanCodesFindTheirKeys)

@@ -852,3 +852,242 @@ TEST_F(WindowDc, ReleaseHandsTheContextBackAndInvalidates)
     EXPECT_EQ(seen[0].Condition, "!this->hFont");
     delete font;
 }
+
+// ---------------------------------------------------------------------------
+// Cell painting
+
+namespace {
+
+// The screen font's cell and baseline, as a terminal takes them.
+struct ScreenFont {
+    COREFONT* normal = nullptr;
+    COREFONT* bold = nullptr;
+    SIZE cell{};
+    int baseline = 0;
+
+    explicit ScreenFont(WINDC& dc)
+    {
+        normal = dc.LoadFont("15F.DejaVu Sans Mono");
+        bold = dc.LoadFont("15BF.DejaVu Sans Mono");
+        dc.SelectFont(normal);
+        int w = 0, h = 0, descent = 0;
+        dc.GetFontSize(&w, &h, &descent);
+        dc.DeselectFont(normal);
+        cell = SIZE{w, h};
+        baseline = h - descent;
+    }
+    ~ScreenFont()
+    {
+        delete normal;
+        delete bold;
+    }
+};
+
+struct Span {
+    int x, y;
+    std::wstring text;
+    bool bold;
+    COLORREF fore, back;
+};
+
+const Span kSpans[] = {
+    {0, 0, L"ls -l /tmp", false, kBlack, kWhite},
+    {10, 0, L" drwx", true, kBlue, 0x00C0C0C0},
+    {2, 1, L"gjpq_|MW", false, kWhite, kBlue},
+    {12, 1, L"\u00e9t\u00e9 \u00df", true, kRed, kBlack},
+};
+
+// Every pixel inside the spans' boxes equal; outside them `b` is untouched
+// (fully transparent) when `clean` is set.
+template <class A, class B>
+::testing::AssertionResult SameInSpans(const A& a, const B& b, SIZE cell, bool clean)
+{
+    if (a.Width() != b.Width() || a.Height() != b.Height())
+        return ::testing::AssertionFailure() << "sizes differ";
+    for (int row = 0; row < a.Height(); ++row)
+        for (int x = 0; x < a.Width(); ++x) {
+            bool inside = false;
+            for (const Span& s : kSpans)
+                inside = inside || (row / cell.cy == s.y && x / cell.cx >= s.x && x / cell.cx < s.x + int(s.text.size()));
+            if (inside ? a.Pixel(x, row) != b.Pixel(x, row) : clean && b.Pixel(x, row) != 0)
+                return ::testing::AssertionFailure() << "pixel (" << x << ", row " << row << "): " << std::hex
+                                                     << a.Pixel(x, row) << " against " << b.Pixel(x, row);
+        }
+    return ::testing::AssertionSuccess();
+}
+
+void ViaStringOut(WINDC& dc, ScreenFont& f)
+{
+    dc.BkMode = WINDC_OPAQUE;
+    for (const Span& s : kSpans) {
+        COREFONT* font = s.bold ? f.bold : f.normal;
+        dc.SelectFont(font);
+        dc.TextColor = s.fore;
+        dc.BkColor = s.back;
+        dc.StringOutW(s.x * f.cell.cx, s.y * f.cell.cy, s.text.c_str(), int(s.text.size()));
+        dc.DeselectFont(font);
+    }
+}
+
+void ViaCells(WINDC& dc, ScreenFont& f)
+{
+    const bool bottomUp = dc.IsBottomUp;
+    {
+        CELLPAINTER cells(dc, f.cell, f.baseline);
+        EXPECT_FALSE(dc.IsBottomUp);
+        for (const Span& s : kSpans)
+            EXPECT_EQ(cells.Run(s.x * f.cell.cx, s.y * f.cell.cy, s.text.c_str(), int(s.text.size()),
+                                s.bold ? f.bold : f.normal, s.fore, s.back),
+                      1);
+    }
+    EXPECT_EQ(dc.IsBottomUp, bottomUp);
+}
+
+} // namespace
+
+// Runs drawn by CELLPAINTER look exactly like the same text drawn by
+// StringOutW with an opaque background (but for glyphs that reach out of
+// their cells: a run cuts them), on a bitmap's DC and in a paint pass; on a
+// window's DC outside a paint (its bitmap lent top-down, so upside down in
+// memory) they come out as in the paint pass.
+TEST(CellPainter, RunsLookLikeOpaqueStringOut)
+{
+    using Way = void (*)(WINDC&, ScreenFont&);
+    std::unique_ptr<MEMORYBITMAP> onBitmap[2];
+    std::unique_ptr<plat::Bitmap> onWindow[2], inPaint[2];
+    SIZE cell{};
+    int i = 0;
+    for (Way way : {&ViaStringOut, &ViaCells}) {
+        onBitmap[i] = std::make_unique<MEMORYBITMAP>(200, 40);
+        {
+            WINDC dc(*onBitmap[i], onBitmap[i]->GetRect(), true);
+            ScreenFont f(dc);
+            cell = f.cell;
+            way(dc, f);
+        }
+        guitest::PANEWINDOW window(200, 40);
+        {
+            WINDC dc(window);
+            ScreenFont f(dc);
+            way(dc, f);
+        }
+        onWindow[i] = window.Grab();
+        guitest::PANEWINDOW direct(200, 40);
+        direct.OnPaint = [&](PAINTSTRUCT& ps) {
+            WINDC dc(ps, direct);
+            ScreenFont f(dc);
+            way(dc, f);
+        };
+        inPaint[i] = direct.Grab();
+        ++i;
+    }
+    ASSERT_TRUE(onWindow[1] && inPaint[0] && inPaint[1]);
+    ASSERT_GT(cell.cy, 0);
+    EXPECT_TRUE(SameInSpans(*onBitmap[0]->GetBitmap(), *onBitmap[1]->GetBitmap(), cell, true));
+    EXPECT_TRUE(SameInSpans(*inPaint[0], *inPaint[1], cell, true));
+    EXPECT_TRUE(SameInSpans(*inPaint[1], *onWindow[1], cell, true));
+    EXPECT_EQ(inPaint[1]->Pixel(0, 0), 0xFFFFFFFFu);
+}
+
+// WINDC's own drawing inside a CELLPAINTER's life (the flip applied once
+// for the batch) lands exactly where it lands outside one.
+TEST(CellPainter, WindcDrawingInsideTheBatchLandsAsOutside)
+{
+    auto draw = [](WINDC& dc) {
+        RECT r{3, 4, 20, 12};
+        dc.FillRect(&r, kRed);
+        const POINT tri[] = {{30, 5}, {45, 25}, {25, 25}};
+        dc.DrawPolygon(tri, 3, kBlack, kGreen);
+        RECT clip{50, 0, 60, 30}, big{40, 2, 80, 8};
+        dc.SetClipRect(&clip);
+        dc.FillRect(&big, kBlue);
+        dc.SetClipRect(nullptr);
+        COREFONT* f = dc.LoadFont("20B.DejaVu Sans");
+        dc.SelectFont(f);
+        dc.TextColor = kBlack;
+        dc.StringOutW(62, 6, L"Tg");
+        dc.DeselectFont(f);
+        dc.DestroyFont(f);
+        dc.Line(2, 28, 90, 28, kBlue);
+    };
+    const RECT corner{90, 0, 100, 10};
+    for (bool bottomUp : {true, false}) {
+        SCOPED_TRACE(bottomUp ? "bottom-up DC" : "top-down DC");
+        MEMORYBITMAP plain(100, 32), batched(100, 32);
+        {
+            WINDC dc(plain, plain.GetRect(), bottomUp);
+            draw(dc);
+            dc.FillRect(&corner, kRed);
+        }
+        {
+            WINDC dc(batched, batched.GetRect(), bottomUp);
+            CELLPAINTER cells(dc, SIZE{8, 16}, 12);
+            draw(dc);
+            cells.FillRect(corner, kRed);
+        }
+        int ink = 0;
+        for (int row = 0; row < 32; ++row)
+            for (int x = 0; x < 100; ++x) {
+                ASSERT_EQ(plain.GetBitmap()->Pixel(x, row), batched.GetBitmap()->Pixel(x, row)) << x << ", " << row;
+                ink += Alpha(plain.GetBitmap()->Pixel(x, row)) > 0;
+            }
+        EXPECT_GT(ink, 400);
+    }
+}
+
+// A paint pass knows the rectangles of the area to paint.
+TEST(CellPainter, PaintPassCarriesTheUpdateRegion)
+{
+    guitest::PANEWINDOW pane(120, 60);
+    RECT bounds{};
+    pane.OnPaint = [&](PAINTSTRUCT& ps) {
+        bounds = ps.rcPaint;
+        WINDC dc(ps, pane);
+        dc.FillRect(nullptr, kWhite);
+    };
+    ASSERT_TRUE(guitest::RunUntil([&] { return pane.Paints > 0; }));
+    const int before = pane.Paints;
+    const RECT a{2, 3, 20, 10}, b{50, 30, 70, 50};
+    pane.Invalidate(&a);
+    pane.Invalidate(&b);
+    ASSERT_TRUE(guitest::RunUntil([&] { return pane.Paints > before; }));
+    EXPECT_EQ(pane.LastRegion, (std::vector<RECT>{a, b}));
+    EXPECT_EQ(bounds, (RECT{2, 3, 70, 50}));
+}
+
+// A terminal screen painted the way the screen paints it: runs of one
+// attribute each, a filled and an inverted cursor, an underline, wide
+// characters, box lines drawn as rectangles, and double-size rows.
+TEST(CellPainter, ScreenMatchesTheReviewedGolden)
+{
+    MEMORYBITMAP bitmap(300, 160);
+    {
+        WINDC dc(bitmap, bitmap.GetRect(), true);
+        ScreenFont f(dc);
+        const int cw = f.cell.cx, ch = f.cell.cy;
+        dc.FillRect(nullptr, kBlack);
+        CELLPAINTER cells(dc, f.cell, f.baseline);
+        auto run = [&](int col, int row, const wchar_t* text, COREFONT* font, COLORREF fore, COLORREF back,
+                       uint32_t flags = 0, RECT const* cursor = nullptr, COLORREF cursorColour = 0) {
+            return cells.Run(col * cw, row * ch, text, int(wcslen(text)), font, fore, back, flags, cursor,
+                             cursorColour);
+        };
+        RECT block{14 * cw, 0, 15 * cw, ch};
+        run(0, 0, L"user@host:~$ ls", f.normal, 0x0000FF00, kBlack, 0, &block, 0x0000FFFF);
+        run(0, 1, L"drwxr-xr-x", f.bold, 0x00FF8040, kBlack);
+        run(11, 1, L"notes.txt", f.normal, kWhite, kBlack, CELLPAINTER::UNDERLINE);
+        run(0, 2, L" INVERSE ", f.bold, kBlack, 0x00E0E0E0);
+        run(10, 2, L"\u00e9\u00df", f.normal, kRed, kBlack, CELLPAINTER::WIDE);
+        cells.InvertRect(RECT{11 * cw, 2 * ch + ch - 2, 12 * cw, 3 * ch});
+        // A box: lines one pixel wide through the middle of their cells.
+        const int top = 3 * ch + ch / 2, left = cw / 2, right = 12 * cw + cw / 2;
+        cells.FillRect(RECT{left, top, right + 1, top + 1}, 0x00C0C0C0);
+        cells.FillRect(RECT{left, top, left + 1, 5 * ch}, 0x00C0C0C0);
+        cells.FillRect(RECT{right, top, right + 1, 5 * ch}, 0x00C0C0C0);
+        run(2, 4, L"boxed", f.normal, kWhite, 0x00400000);
+        cells.RunStretched(0, 5 * ch, L"Wide", 4, f.bold, 0x0000FFFF, 0x00800000, 0, CELLPAINTER::DOUBLEWIDTH);
+        cells.RunStretched(0, 6 * ch, L"Tall", 4, f.normal, kWhite, 0x00008000, 0, CELLPAINTER::DOUBLEHEIGHTTOP);
+        cells.RunStretched(0, 7 * ch, L"Tall", 4, f.normal, kWhite, 0x00008000, 0, CELLPAINTER::DOUBLEHEIGHTBOTTOM);
+    }
+    EXPECT_TRUE(guitest::MatchesGolden(*bitmap.GetBitmap(), "cells_screen"));
+}

@@ -1,0 +1,79 @@
+// Base bodies of the communication device object: the optional operations
+// of a device answer "nothing done". Compiled into every plug-in bundle.
+#include "plugins/sdk/qorsubsystem.h"
+
+int QORDEVICE::QuerySpeed()
+{
+    return 0;
+}
+
+void QORDEVICE::StatusText(char* buf)
+{
+    if (buf)
+        buf[0] = '\0';
+}
+
+int QORDEVICE::SendBreak()
+{
+    return 0;
+}
+
+signed char QORDEVICE::Connect(char const*)
+{
+    return 0;
+}
+
+signed char QORDEVICE::Reset(signed char)
+{
+    return 0;
+}
+
+signed char QORDEVICE::Disconnect()
+{
+    return 0;
+}
+
+signed char QORDEVICE::AcceptCalls(signed char)
+{
+    return 0;
+}
+
+signed char QORDEVICE::PrepareForFileTransfer(signed char)
+{
+    return 0;
+}
+
+signed char QORDEVICE::CleanupAfterFileTransfer(signed char)
+{
+    return 0;
+}
+
+int QORDEVICE::ProcessKey(KEYBOARDEVENT const&)
+{
+    return 0;
+}
+
+signed char QORDEVICE::HandleTimerEvent()
+{
+    return 0;
+}
+
+int QORDEVICE::HandleDeviceCommand(char const*, char*, int, void*)
+{
+    return 0;
+}
+
+signed char QORDEVICE::AbortConnect()
+{
+    return 0;
+}
+
+signed char QORDEVICE::CanAccept()
+{
+    return 0;
+}
+
+signed char QORDEVICE::TrackChanges()
+{
+    return 0;
+}

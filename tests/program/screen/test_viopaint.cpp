@@ -1,0 +1,561 @@
+// Painting the screen offscreen: runs, the cursor, graphic characters as
+// geometry, rows of double size, the update region, the visual bell, the
+// thumbnail bitmap, and the terminal font of this machine. Golden pictures
+// under golden/ (QOR_UPDATE_GOLDEN=1 rewrites them for review).
+#include "tests/program/screen/fakehost.h"
+#include "tests/velmot/core/assertrecorder.h"
+#include "tests/velmot/gui/guitest.h"
+
+#include "platform/draw/bitmap.h"
+#include "program/screen/termfonts.h"
+#include "program/screen/vioutils.h"
+#include "velmot/gui/winfont.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <set>
+#include <cwchar>
+#include <thread>
+
+namespace {
+
+using guitest::PANEWINDOW;
+
+// Loads the terminal font the way the session does: the description text,
+// or the default terminal font for the size.
+COREFONT* LoadTerminalFont(wchar_t const* fontString, int codePage)
+{
+    wchar_t spec[256] = {};
+    if (fontString)
+        std::wcsncpy(spec, fontString, 255);
+    else
+        TERMFONTS::GetDefaultFont(spec, 256, 10);
+    wchar_t name[128];
+    TERMFONTS::GetNameFromFontstr(spec, name, 128);
+    int w = 0, h = 0;
+    TERMFONTS::GetSizeFromFontstr(spec, &w, &h);
+    WINDC dc(nullptr, RECT{}, false);
+    return dc.LoadFixedFontW(name, SIZE{w, h}, false, 1, codePage);
+}
+
+// The session window of the tests: a pane that the screen paints.
+class PAINTHOST : public VIOHOST {
+public:
+    explicit PAINTHOST(PANEWINDOW& pane) : Pane(pane) {}
+    void Invalidate(RECT const* rect) override
+    {
+        ++Invalidations;
+        Last = rect ? *rect : RECT{0, 0, -1, -1};
+        Pane.Invalidate(rect);
+    }
+    void RedrawNow() override { Pane.Render(); }
+    SIZE ClientSize() override { return Pane.GetSize(); }
+    bool HasFocus() override { return Focus; }
+    COREFONT* LoadFont(wchar_t const* fontString, signed char*, int codePage) override
+    {
+        return LoadTerminalFont(fontString ? fontString : FontString, codePage);
+    }
+    PANEWINDOW& Pane;
+    wchar_t const* FontString = nullptr;
+    bool Focus = true;
+    int Invalidations = 0;
+    RECT Last{};
+};
+
+// A screen that counts the runs it draws.
+class COUNTINGVIO : public VIO {
+public:
+    using VIO::VIO;
+    int TextToWindow(WINDC& dc, int column, int row, POINT at, VIOCELL const* cells, int count, int endColumn,
+                     int mode, int markFrom, int markTo, wchar_t* buffer) override
+    {
+        int const n = VIO::TextToWindow(dc, column, row, at, cells, count, endColumn, mode, markFrom, markTo, buffer);
+        if (mode == MODE_DRAW)
+            Runs.push_back({column, row, n});
+        return n;
+    }
+    struct RUN {
+        int column, row, cells;
+    };
+    std::vector<RUN> Runs;
+};
+
+// A pane, a host and a screen of cols x rows cells in the given font.
+struct SCREENWINDOW {
+    std::unique_ptr<PANEWINDOW> Pane;
+    std::unique_ptr<PAINTHOST> Host;
+    COUNTINGVIO Vio;
+    SCREENWINDOW(int cols, int rows, wchar_t const* font = nullptr)
+    {
+        // The font decides the cell: a first screen measures it.
+        PANEWINDOW probe(10, 10);
+        PAINTHOST probeHost(probe);
+        probeHost.FontString = font;
+        VIO measure(&probeHost);
+        measure.Init(1, 1);
+        int cw = 0, ch = 0;
+        measure.GetFontSize(&cw, &ch);
+        Pane = std::make_unique<PANEWINDOW>(cols * cw, rows * ch);
+        Host = std::make_unique<PAINTHOST>(*Pane);
+        Host->FontString = font;
+        Vio.SetHost(Host.get());
+        Vio.Init(cols, rows);
+        Vio.Settings.CursorBlinkDelay = 0;
+        Vio.SetCursorType(static_cast<signed char>(1), VIOCURSOR_STEADY);
+        Pane->OnPaint = [this](PAINTSTRUCT& ps) { Vio.OnPaint(ps); };
+        // Painting starts once the window system has shown the window.
+        guitest::RunUntil([this] { return Pane->Paints > 0; });
+    }
+    // Lets the window system deliver the paint of what was invalidated;
+    // false when none came.
+    bool Flush(int ms = 2000)
+    {
+        int const before = Pane->Paints;
+        return guitest::RunUntil([&] { return Pane->Paints > before; }, ms);
+    }
+    // Paints whatever is still waiting, so that the next paint holds only
+    // what comes after.
+    void Settle()
+    {
+        for (int i = 0; i < 5 && Flush(100); ++i) {
+        }
+    }
+    void Put(std::wstring const& text) { Vio.conputws(text.c_str(), long(text.size())); }
+    std::unique_ptr<plat::Bitmap> Picture()
+    {
+        Vio.Runs.clear();
+        return Pane->Grab();
+    }
+    int CellWidth()
+    {
+        int w = 0;
+        Vio.GetFontSize(&w, nullptr);
+        return w;
+    }
+    int CellHeight()
+    {
+        int h = 0;
+        Vio.GetFontSize(nullptr, &h);
+        return h;
+    }
+};
+
+uint32_t Argb(uint32_t rgb) { return 0xFF000000u | (rgb & 0xFF) << 16 | (rgb & 0xFF00) | (rgb >> 16 & 0xFF); }
+
+// ---- Fonts ----
+
+TEST(TerminalFont, DefaultOnThisMachineIsDejaVuSansMonoAtTenPoints)
+{
+    wchar_t buf[256] = {};
+    TERMFONTS::GetDefaultFont(buf, 256, 10);
+    std::wstring const s = buf;
+    EXPECT_EQ(s.rfind(L"DejaVu Sans Mono  ", 0), 0u) << std::string(s.begin(), s.end());
+    EXPECT_NE(s.find(L" (10 pt)"), std::wstring::npos);
+    TERMFONT fonts[64];
+    int const n = TERMFONTS::QueryFixedFonts(fonts, 64, L"dejavu sans mono", 1252, 0);
+    ASSERT_GT(n, 3);
+    EXPECT_GT(fonts[n - 1].CellHeight, fonts[0].CellHeight);
+}
+
+TEST(TerminalFont, ScreenTakesItsCellFromTheFont)
+{
+    SCREENWINDOW w(10, 2);
+    int cw = 0, ch = 0;
+    w.Vio.GetFontSize(&cw, &ch);
+    EXPECT_GE(cw, 6);
+    EXPECT_GT(ch, cw);
+    wchar_t spec[128];
+    signed char flag = -1;
+    w.Vio.GetFont(spec, 128, &flag);
+    EXPECT_EQ(std::wstring(spec), L"DejaVu Sans Mono  " + std::to_wstring(cw) + L" X " + std::to_wstring(ch));
+    EXPECT_EQ(flag, 0);
+    EXPECT_NE(w.Vio.GetFontHandle(), nullptr);
+}
+
+// ---- Runs ----
+
+TEST(ScreenPaint, ALineInOneColourIsOneRunCursorIncluded)
+{
+    SCREENWINDOW w(80, 3);
+    w.Put(std::wstring(40, L'x') + L"\u4E2Dyy");
+    w.Vio.SetCursorPos(10, 0);
+    auto picture = w.Picture();
+    ASSERT_TRUE(picture);
+    std::vector<int> row0;
+    for (auto const& r : w.Vio.Runs)
+        if (r.row == 0)
+            row0.push_back(r.cells);
+    // The text up to the wide character, the wide character alone, its right
+    // half (skipped: one cell), and the rest of the row in one run.
+    EXPECT_EQ(row0, (std::vector<int>{40, 1, 1, 38}));
+    // Rows that are blank in one colour are one run each.
+    int row1 = 0;
+    for (auto const& r : w.Vio.Runs)
+        row1 += r.row == 1;
+    EXPECT_EQ(row1, 1);
+}
+
+TEST(ScreenPaint, OnlyTheChangedRowIsPainted)
+{
+    SCREENWINDOW w(40, 10);
+    w.Put(L"first\r\nsecond\r\nthird");
+    w.Settle();
+    w.Host->Invalidations = 0;
+    w.Vio.WriteWideByte(L'Z', 3, 5, 7, -1);
+    ASSERT_EQ(w.Host->Invalidations, 1);
+    int const ch = w.CellHeight(), cw = w.CellWidth();
+    EXPECT_EQ(w.Host->Last, (RECT{5 * cw, 7 * ch, 8 * cw, 8 * ch}));
+    w.Vio.Runs.clear();
+    ASSERT_TRUE(w.Flush());
+    ASSERT_FALSE(w.Vio.Runs.empty());
+    for (auto const& r : w.Vio.Runs)
+        EXPECT_EQ(r.row, 7) << "column " << r.column;
+}
+
+TEST(ScreenPaint, UpdateRegionRectanglesAreEachPainted)
+{
+    SCREENWINDOW w(40, 12);
+    w.Vio.SetCursorOnOff(0);
+    w.Settle();
+    int const ch = w.CellHeight(), cw = w.CellWidth();
+    w.Vio.WriteWideByte(L'a', 2, 0, 1, -1);
+    w.Vio.WriteWideByte(L'b', 2, 0, 10, -1);
+    w.Vio.Runs.clear();
+    ASSERT_TRUE(w.Flush());
+    std::set<int> rows;
+    for (auto const& r : w.Vio.Runs)
+        rows.insert(r.row);
+    EXPECT_EQ(rows, (std::set<int>{1, 10})) << "the rows between are not painted";
+    EXPECT_EQ(w.Pane->LastRegion.size(), 2u);
+    EXPECT_EQ(w.Pane->LastRegion.at(0), (RECT{0, ch, 2 * cw, 2 * ch}));
+}
+
+TEST(ScreenPaint, PaintingNeverWaitsLongForABusyScreen)
+{
+    SCREENWINDOW w(20, 4);
+    w.Picture();
+    std::atomic<bool> held{false}, release{false};
+    std::thread writer([&] {
+        int width, height;
+        w.Vio.AccessVioScreen(&width, &height, 0);
+        held = true;
+        while (!release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        w.Vio.ReleaseVioScreen(0);
+    });
+    while (!held)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    w.Host->Invalidations = 0;
+    w.Vio.Runs.clear();
+    auto const start = std::chrono::steady_clock::now();
+    w.Pane->Render();
+    auto const took = std::chrono::steady_clock::now() - start;
+    release = true;
+    writer.join();
+    EXPECT_LT(took, std::chrono::milliseconds(500));
+    EXPECT_GE(w.Host->Invalidations, 1) << "the area is painted later instead";
+    EXPECT_TRUE(w.Vio.Runs.empty());
+}
+
+// ---- Pictures ----
+
+class ScreenGolden : public ::testing::Test {
+protected:
+    static ::testing::AssertionResult Matches(plat::Bitmap const& b, std::string const& name)
+    {
+        return pixeltest::MatchesGolden(b, "program/screen/golden", name);
+    }
+};
+
+TEST_F(ScreenGolden, EveryAttribute)
+{
+    SCREENWINDOW w(40, 14);
+    struct LINE {
+        int mode;
+        wchar_t const* label;
+    } const lines[] = {{0, L"plain"},      {1, L"bright"},    {3, L"half-tone"}, {4, L"underline"},
+                       {5, L"blink"},      {7, L"inverse"},   {8, L"invisible"}, {9, L"protected"},
+                       {10, L"column separators"}};
+    for (auto const& l : lines) {
+        w.Vio.SetMode(0);
+        if (l.mode)
+            w.Vio.SetMode(l.mode);
+        w.Put(l.label);
+        w.Vio.SetMode(0);
+        w.Put(std::wstring(L" <") + l.label + L">\r\n");
+    }
+    w.Vio.WriteWideByte(L'F', 1, 0, 9, VIOATTR_FIELD | VIOATTR_INVERSE);
+    w.Vio.SetCursorPos(2, 9);
+    w.Put(L"field attribute cell");
+    w.Vio.SetCursorPos(0, 10);
+    w.Put(L"link http://example.com/x end");
+    w.Vio.HandleMouseHover(8, 10, nullptr);
+    w.Vio.SetCursorPos(0, 11);
+    w.Put(L"selected stream selection");
+    w.Vio.SetMarkArea(VIOMARK_STREAM, 9, 11, 24, 11, 1);
+    w.Vio.SetColors(4, 14);
+    w.Vio.SetCursorPos(0, 12);
+    w.Put(L"cyan on blue, bright:");
+    w.Vio.SetMode(1);
+    w.Put(L" yes");
+    w.Vio.SetMode(0);
+    w.Vio.SetCursorPos(5, 13);
+    // Blinking text in its hidden phase: the fore colour becomes the back.
+    w.Vio.BlinkPhase = false;
+    auto shown = w.Picture();
+    ASSERT_TRUE(shown);
+    EXPECT_TRUE(Matches(*shown, "attributes"));
+    w.Vio.BlinkPhase = true;
+    w.Vio.MarkCellsDirty(0, 4, 40, 1, 2);
+    auto hidden = w.Picture();
+    ASSERT_TRUE(hidden);
+    // Only the blinking row changed, and on it only the blinking text.
+    int const ch = w.CellHeight(), cw = w.CellWidth();
+    pixeltest::Box diff;
+    for (int y = 0; y < shown->Height(); ++y)
+        for (int x = 0; x < shown->Width(); ++x)
+            if (shown->Pixel(x, y) != hidden->Pixel(x, y)) {
+                diff.left = diff.empty ? x : std::min(diff.left, x);
+                diff.top = diff.empty ? y : std::min(diff.top, y);
+                diff.right = std::max(diff.right, x + 1);
+                diff.bottom = std::max(diff.bottom, y + 1);
+                diff.empty = false;
+            }
+    ASSERT_FALSE(diff.empty);
+    EXPECT_GE(diff.top, 4 * ch);
+    EXPECT_LE(diff.bottom, 5 * ch);
+    EXPECT_LE(diff.right, 5 * cw);
+}
+
+TEST_F(ScreenGolden, Palette)
+{
+    SCREENWINDOW w(32, 9);
+    // The 16 system colours, then xterm 16..255: one cell each.
+    for (int i = 0; i < 256; ++i) {
+        w.Vio.SetColors(i < 16 ? i : 256 + i, 7);
+        w.Vio.WriteWideByte(L' ', 1, i % 32, i / 32, 0);
+    }
+    w.Vio.SetCursorOnOff(0);
+    auto picture = w.Picture();
+    ASSERT_TRUE(picture);
+    int const ch = w.CellHeight(), cw = w.CellWidth();
+    for (int i : {0, 9, 15, 16, 196, 231, 232, 255}) {
+        uint32_t const want = Argb(w.Vio.GetSysColor(i < 16 ? i : 256 + i));
+        EXPECT_EQ(picture->Pixel((i % 32) * cw + cw / 2, (i / 32) * ch + ch / 2), want) << "colour " << i;
+    }
+    EXPECT_TRUE(Matches(*picture, "palette"));
+}
+
+void BoxDrawing(SCREENWINDOW& w)
+{
+    w.Put(L"\u2554\u2550\u2550\u2566\u2550\u2557 \u250C\u2500\u252C\u2500\u2510 \u2588\u2580\u2584\u258C\u2590\r\n");
+    w.Put(L"\u2551ab\u2551x\u2551 \u2502a\u2502b\u2502 \u2591\u2592\u2593\u2598\u259D\r\n");
+    w.Put(L"\u2560\u2550\u2550\u256C\u2550\u2563 \u251C\u2500\u253C\u2500\u2524 \u25CF\u25CB\u25B2\u25BC\u25C6\r\n");
+    w.Put(L"\u255A\u2550\u2550\u2569\u2550\u255D \u2514\u2500\u2534\u2500\u2518 \u2666\u25BA\u25C4\u25D8\u25D9\r\n");
+    w.Put(L"\u2553\u2565\u2556 \u2552\u2564\u2555 \u255E\u256A\u2561 \uE000\uE001\uE002\uE003\uE004\uE005\uE006");
+    w.Vio.SetCursorOnOff(0);
+}
+
+TEST_F(ScreenGolden, BoxDrawingJoinsAtTwoCellSizes)
+{
+    SCREENWINDOW small(24, 5);
+    BoxDrawing(small);
+    auto a = small.Picture();
+    ASSERT_TRUE(a);
+    EXPECT_TRUE(Matches(*a, "boxes_small"));
+    // Lines join without a gap from cell to cell: along the row of the
+    // horizontal double line, every pixel column of the top frame is inked.
+    int const ch = small.CellHeight(), cw = small.CellWidth();
+    int const lineY = ch / 2 - 1; // the upper stroke of the double line (t = 1 or 2)
+    for (int x = cw / 2 + 2; x < 6 * cw - cw / 2 - 2; ++x)
+        EXPECT_NE(a->Pixel(x, lineY), Argb(small.Vio.GetSysColor(0))) << "gap at x " << x;
+
+    SCREENWINDOW large(24, 5, L"DejaVu Sans Mono  12 X 25");
+    BoxDrawing(large);
+    auto b = large.Picture();
+    ASSERT_TRUE(b);
+    EXPECT_GE(large.CellWidth(), 10);
+    EXPECT_TRUE(Matches(*b, "boxes_large"));
+}
+
+TEST_F(ScreenGolden, RowsOfDoubleWidthAndHeight)
+{
+    SCREENWINDOW w(24, 6);
+    w.Put(L"normal row \u2500\u2500\r\n");
+    w.Put(L"double width \u2554\u2550\r\n");
+    w.Put(L"double height\r\n");
+    w.Put(L"double height\r\n");
+    w.Put(L"normal again");
+    w.Vio.Do(VIODO_LINEATTR, 1, VIOLINE_DOUBLEWIDTH);
+    w.Vio.Do(VIODO_LINEATTR, 2, VIOLINE_DOUBLEHEIGHT_TOP);
+    w.Vio.Do(VIODO_LINEATTR, 3, VIOLINE_DOUBLEHEIGHT_BOTTOM);
+    w.Vio.SetCursorOnOff(0);
+    auto picture = w.Picture();
+    ASSERT_TRUE(picture);
+    EXPECT_TRUE(Matches(*picture, "double_rows"));
+}
+
+TEST_F(ScreenGolden, CursorShapes)
+{
+    SCREENWINDOW w(16, 5);
+    w.Put(L"block\r\nunderline\r\ncoloured\r\nunfocused\r\ncross-hair");
+    // The cursor stands on blank cells after the text.
+    auto shot = [&](int y) {
+        w.Vio.SetCursorPos(12, y);
+        return w.Picture();
+    };
+    w.Vio.SetCursorType(static_cast<signed char>(1), VIOCURSOR_STEADY);
+    auto block = shot(0);
+    w.Vio.SetCursorType(static_cast<signed char>(0), -1);
+    auto underline = shot(1);
+    w.Vio.Profile.ColorCursor = 10 + 1;
+    w.Vio.SetCursorType(static_cast<signed char>(1), -1);
+    auto coloured = shot(2);
+    w.Vio.Profile.ColorCursor = 0;
+    w.Vio.SetCursorPos(12, 3);
+    w.Vio.OnFocusLost();
+    auto unfocused = w.Picture();
+    w.Vio.OnFocusAcquired();
+    w.Vio.SetCursorType(static_cast<signed char>(0), VIOCURSOR_CROSSHAIR);
+    auto cross = shot(4);
+    ASSERT_TRUE(block && underline && coloured && unfocused && cross);
+    int const ch = w.CellHeight(), cw = w.CellWidth();
+    int const x = 12 * cw + cw / 2;
+    // The block inverts the whole cell; the underline cursor only its
+    // bottom rows; a cursor colour fills the cell; unfocused, the cell
+    // shows as it is.
+    uint32_t const back = Argb(w.Vio.GetSysColor(0));
+    EXPECT_EQ(block->Pixel(x, 1), 0xFFFFFFFFu);
+    EXPECT_EQ(block->Pixel(x, ch - 1), 0xFFFFFFFFu);
+    EXPECT_EQ(underline->Pixel(x, ch + 1), back);
+    EXPECT_EQ(underline->Pixel(x, 2 * ch - 1), 0xFFFFFFFFu);
+    EXPECT_EQ(coloured->Pixel(x, 2 * ch + 1), Argb(w.Vio.GetSysColor(10)));
+    EXPECT_EQ(unfocused->Pixel(x, 3 * ch + 1), back);
+    EXPECT_EQ(cross->Pixel(2, 5 * ch - 1), Argb(w.Vio.GetSysColor(7))) << "the horizontal line of the cross-hair";
+    EXPECT_EQ(cross->Pixel(12 * cw, 1), Argb(w.Vio.GetSysColor(7))) << "its vertical line";
+    EXPECT_TRUE(Matches(*block, "cursor_block"));
+    EXPECT_TRUE(Matches(*underline, "cursor_underline"));
+    EXPECT_TRUE(Matches(*cross, "cursor_crosshair"));
+}
+
+TEST_F(ScreenGolden, VisualBellInvertsForOneFrame)
+{
+    SCREENWINDOW w(10, 2);
+    w.Vio.SetCursorOnOff(0);
+    auto before = w.Picture();
+    int paints = w.Pane->Paints;
+    EXPECT_EQ(w.Vio.FlashWindow(), 1);
+    EXPECT_GT(w.Pane->Paints, paints) << "redrawn at once";
+    w.Vio.OnTimer(258);
+    auto after = w.Picture();
+    ASSERT_TRUE(before && after);
+    EXPECT_EQ(before->Pixel(3, 3), after->Pixel(3, 3)) << "the next paint is normal again";
+}
+
+// ---- Geometry of graphic characters, exactly ----
+
+std::string Shape(int w, int h, std::function<void(WINDC&, RECT const&)> const& draw)
+{
+    MEMORYBITMAP bitmap(w, h);
+    {
+        WINDC dc(bitmap, bitmap.GetRect(), true);
+        RECT const cell{0, 0, w, h};
+        dc.FillRect(&cell, 0x000000);
+        draw(dc, cell);
+    }
+    std::string out;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x)
+            out += (bitmap.GetBitmap()->Pixel(x, y) & 0xFFFFFF) ? '#' : '.';
+        out += '\n';
+    }
+    return out;
+}
+
+TEST(GraphicChars, QuarterBlockOfAnOddCell)
+{
+    std::string const s = Shape(7, 13, [](WINDC& dc, RECT const& c) { VIO::RenderQuarterBlock(dc, c, 8, 0xFFFFFF); });
+    std::string want;
+    for (int y = 0; y < 13; ++y)
+        want += y < 7 ? "####...\n" : ".......\n";
+    EXPECT_EQ(s, want);
+}
+
+TEST(GraphicChars, DoubleLineStrokesFollowTheCellSize)
+{
+    // U+2554 (down and right, double): strokes one pixel wide in 8 x 16
+    // cells, two pixels in 10 x 20.
+    std::string const small = Shape(8, 16, [](WINDC& dc, RECT const& c) {
+        VIO::RenderLine(dc, c, 1536, 0xFFFFFF);
+        VIO::CorrectCenter(dc, c, VIO::GraphChars[24].centre, 0xFFFFFF, 0);
+    });
+    std::vector<std::string> rows;
+    for (size_t at = 0; at < small.size(); at = small.find('\n', at) + 1)
+        rows.push_back(small.substr(at, small.find('\n', at) - at));
+    ASSERT_EQ(rows.size(), 16u);
+    EXPECT_EQ(rows[7], "...#####") << "outer horizontal line, from the corner on";
+    EXPECT_EQ(rows[8], "...#....");
+    EXPECT_EQ(rows[9], "...#.###") << "inner horizontal line";
+    EXPECT_EQ(rows[15], "...#.#..") << "the two vertical lines down to the edge";
+
+    std::string const large = Shape(10, 20, [](WINDC& dc, RECT const& c) {
+        VIO::RenderLine(dc, c, 1536, 0xFFFFFF);
+        VIO::CorrectCenter(dc, c, VIO::GraphChars[24].centre, 0xFFFFFF, 0);
+    });
+    rows.clear();
+    for (size_t at = 0; at < large.size(); at = large.find('\n', at) + 1)
+        rows.push_back(large.substr(at, large.find('\n', at) - at));
+    ASSERT_EQ(rows.size(), 20u);
+    EXPECT_EQ(rows[19], "...##..##.") << "strokes two pixels wide";
+    EXPECT_EQ(rows[8], "...#######");
+    EXPECT_EQ(rows[9], "...#######");
+    EXPECT_EQ(VIO::GraphChars[24].c, 0x2554);
+}
+
+// ---- The thumbnail bitmap ----
+
+TEST(ScreenBitmap, LockBitmapPaintsTheCellsAndChecksTheBitmapOnRelease)
+{
+    SCREENWINDOW w(16, 3);
+    w.Put(L"thumbnail");
+    w.Vio.SetCursorOnOff(0);
+    w.Vio.OnShowHide(1);
+    MEMORYBITMAP& bitmap = w.Vio.LockBitmap(1);
+    ASSERT_TRUE(bitmap.GetBitmap());
+    EXPECT_EQ(bitmap.Cx, 16 * w.CellWidth());
+    auto window = w.Picture();
+    ASSERT_TRUE(window);
+    int same = 0, total = 0;
+    for (int y = 0; y < window->Height(); ++y)
+        for (int x = 0; x < window->Width(); ++x) {
+            ++total;
+            same += bitmap.GetBitmap()->Pixel(x, y) == window->Pixel(x, y);
+        }
+    EXPECT_GT(same, total * 99 / 100) << "the bitmap shows what the window shows";
+    EXPECT_EQ(w.Vio.ReleaseBitmap(bitmap), 1);
+
+    testutil::ASSERTRECORDER recorder;
+    MEMORYBITMAP other(4, 4);
+    w.Vio.LockBitmap(0);
+    w.Vio.ReleaseBitmap(other);
+    auto reports = recorder.Take();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].Condition, "mb.GetHandle()==this->MemoryBitmap.GetHandle()");
+    // Hidden, the screen keeps a small bitmap and enlarges it for a lock.
+    w.Vio.OnShowHide(0);
+    MEMORYBITMAP& hidden = w.Vio.LockBitmap(0);
+    EXPECT_EQ(hidden.Cx, 16 * w.CellWidth());
+    w.Vio.ReleaseBitmap(hidden);
+}
+
+} // namespace
+
+// Under LeakSanitizer: fontconfig keeps its configuration and font cache
+// for the life of the process and never frees them; that is not a leak of
+// ours.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig.so\n";
+}

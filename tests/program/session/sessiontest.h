@@ -1,0 +1,160 @@
+// Shared pieces of the session-engine tests: a stage tree of their own, a
+// session fake on SESSIONLINK, a null emulation layer, and descriptor and
+// thread counts of the process.
+#pragma once
+
+#include "plugins/sdk/emulationapi.h"
+#include "program/session/sessionlink.h"
+#include "velmot/gui/wincontrols.h"
+
+#include <atomic>
+#include <functional>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace sessiontest {
+
+// A stage tree under a private folder: lib/qor/PlugIns with the given
+// bundles (built file -> module file name), share/qor/Resources linked to
+// the build's. QOR_STAGE_DIR points at it while the object lives.
+class STAGE {
+public:
+    explicit STAGE(std::vector<std::pair<std::string, std::string>> const& bundles);
+    ~STAGE();
+    STAGE(STAGE const&) = delete;
+    STAGE& operator=(STAGE const&) = delete;
+    std::string PlugIns() const { return Root + "/lib/qor/PlugIns"; }
+    void Add(std::string const& built, std::string const& name);
+    void AddFile(std::string const& name, std::string const& content);
+
+private:
+    std::string Root;
+    std::string Previous;
+};
+
+// The built bundles.
+std::string TennickBundle();
+std::string TestPlugBundle();
+std::string NoEntryBundle();
+
+// Removes the plug-in dictionary of the registry store, as on a fresh
+// installation.
+void ForgetDictionary();
+
+// A session that records what the layers ask of it.
+class FAKESESSION : public SESSIONLINK {
+public:
+    void ComDataNotification(bool force) override;
+    bool IsTransferActive() override { return Transfer.load(); }
+    void ErrorMsg(char const* text) override;
+    void WarningMessage(char const* text) override;
+    void RunEventScript(char const* args) override;
+    int CallHook(int hook, void* a, void* b) override;
+    EMULATIONAPI* Emulation() override { return Emu; }
+    OPTLIST const* AtCmdOptlist() override { return reinterpret_cast<OPTLIST const*>(&AtCmdRows); }
+    int MakeCtrl(char* text, int size) override;
+    int WatchLearn(char direction, wchar_t ch) override;
+    int WatchAutoLogin(wchar_t ch) override;
+    int ScriptWatchWait(int script, wchar_t ch) override;
+    int ScriptWaitFound(int script, int index) override;
+
+    // Waits until a data notification is pending (or the time is up),
+    // takes it and answers whether there was one.
+    bool TakeNotification(int timeout_ms);
+
+    std::atomic<bool> Transfer{false};
+    std::atomic<int> Posted{0}; // notifications that woke the main thread
+    EMULATIONAPI* Emu = nullptr;
+    int AtCmdRows = 0;
+    std::vector<std::string> Errors, Warnings, Scripts, Calls;
+    // Hook 4 rewrites the data when set: the new bytes.
+    std::string HookReplace;
+    bool HookSet = false;
+    // What the scripts' wait matching answers, per script.
+    int ScriptFind[2] = {0, 0};
+
+private:
+    std::mutex Lock;
+    std::condition_variable Cond;
+    bool Pending = false;
+};
+
+// An emulation layer that answers nothing but its terminal name and size.
+class NULLEMULATION : public EMULATIONAPI {
+public:
+    std::string UnixName = "vt220";
+    int Cols = 100, Rows = 30;
+    bool Running = true;
+    std::string Shown; // what conputs received
+
+    void Cleanup() override {}
+    void SetCurrent(QORSUBSYSTEM*) override {}
+    QORSUBSYSTEM* FindObject(int) override { return nullptr; }
+    STRING QueryNameFromID(int) override { return STRING(); }
+    int QueryIDFromPtr(void*) override { return -1; }
+    int QueryIDFromName(char const*) override { return -1; }
+    int QueryIDFromCurrent() override { return -1; }
+    int QueryList(char**, char*, int*, int, int, int) override { return 0; }
+    char* QueryStatus(char* b) override { return b; }
+    char* QueryParm(char* b, int) override { return b; }
+    char* QueryStdParm(int, char* b) override { return b; }
+    void SetParm(char const*) override {}
+    int MatchParms(int, char*, int, signed char, signed char) override { return 0; }
+    int ForceLoad(int, int) override { return 0; }
+    void InvalidateLoadFlags() override {}
+    int OptionsDialog(CONTROLPARENT, int, char*, int, CONTROLID) override { return 0; }
+    QORSUBSYSOPTSDIALOG* LoadOptionsSubDialog(CONTROLPARENT, int, int, char*, signed char) override { return nullptr; }
+    int Initialize() override { return 0; }
+    int UpAndRunning() override { return Running ? 1 : 0; }
+    int conputs(char const* s, long len) override
+    {
+        Shown.append(s, static_cast<size_t>(len));
+        return 0;
+    }
+    int conputws(wchar_t const*, long) override { return 0; }
+    int InfoOut(char const*) override { return 0; }
+    int StringOut(wchar_t const*, long, signed char) override { return 0; }
+    int ProcessKey(KEYBOARDEVENT const&) override { return 0; }
+    int TrackSize(int*, int*, signed char) override { return 0; }
+    int IsSequence(int*, char, int) override { return 0; }
+    int SetEmulation(int, signed char) override { return 0; }
+    int SetCursorType(signed char, int, signed char) override { return 0; }
+    int TrackColors(int, int, int) override { return 0; }
+    int QueryUnixName(int, char* dst) override;
+    int QueryEnvironment(char*, int, char const*) override { return 0; }
+    int QueryCursorPos(int*, int*) override { return 0; }
+    int QueryWinSize(int* c, int* r) override;
+    int SetWinSize(int, int) override { return 0; }
+    int AdjustScreenSize(int*, int*) override { return 0; }
+    int ClearScreen() override { return 0; }
+    int SwitchSize(int, int) override { return 0; }
+    int SuppressOutput(int) override { return 0; }
+    int FeedSymbolicKey(char const*) override { return 0; }
+    int FeedKeyString(wchar_t const*, int, signed char) override { return 0; }
+    int HandleMouseEvent(int, int, int, int) override { return 0; }
+    int HandleTerminalEvent(EMULATION_EVENT) override { return 0; }
+    int HandleCustomEvent(char const*, char*, int, void*) override { return 0; }
+    int SyncCursorPos() override { return 0; }
+    void* PrinterControl(int, int) override { return nullptr; }
+    void SetCustomTitleWide(wchar_t const*) override {}
+    wchar_t const* QueryCustomTitleWide() override { return L""; }
+    int CheckFlag(unsigned long mask) override { return (mask & Flags) != 0; }
+    int WantStreamMarkers() override { return 0; }
+    int HasLocalEditing() override { return 0; }
+    int WantUtf8Conversion() override { return 0; }
+    int SendUtf8Keys() override { return 0; }
+    int NoUnicode() override { return 0; }
+    int NoTranslateDatastream() override { return 0; }
+    unsigned long Flags = 0;
+};
+
+// Entries of /proc/self/fd and /proc/self/task.
+int OpenDescriptors();
+int Threads();
+// Polls cond every few milliseconds until it holds or timeout_ms passed.
+bool WaitFor(std::function<bool()> const& cond, int timeout_ms);
+
+} // namespace sessiontest

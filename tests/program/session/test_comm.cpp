@@ -1,0 +1,548 @@
+// The communication layer over the real tennick bundle: the input pipe, the
+// reader thread, closing, the write path and the local shell.
+#include "program/session/comm.h"
+#include "tests/program/session/sessiontest.h"
+
+#include "plugins/sdk/qorsubsystem.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace sessiontest;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long MsSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+void WriteAllFd(int fd, std::string const& data)
+{
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            pollfd p = {fd, POLLOUT, 0};
+            poll(&p, 1, 100);
+        } else {
+            FAIL() << "write: " << strerror(errno);
+        }
+    }
+}
+
+std::string Command(COMM& comm, char const* cmd)
+{
+    char answer[4096] = {};
+    comm.HandleDeviceCommand(cmd, answer, sizeof answer, nullptr);
+    return answer;
+}
+
+// Reads until text has arrived or the time is up.
+std::string ReadUntil(COMM& comm, std::string const& text, int timeout_ms)
+{
+    std::string got;
+    auto start = Clock::now();
+    while (got.find(text) == std::string::npos && MsSince(start) < timeout_ms) {
+        int c = comm.WaitChar(50);
+        if (c != COMM_NOCHAR)
+            got += static_cast<char>(c);
+    }
+    return got;
+}
+
+double CpuSeconds()
+{
+    rusage ru = {};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+class CommTest : public ::testing::Test {
+protected:
+    CommTest() : Stage({{TennickBundle(), "tennick.so"}}) { ForgetDictionary(); }
+
+    // Opens the loopback device and answers the test's end of it.
+    int OpenLoopback(COMM& comm, char const* parm = "[5]")
+    {
+        EXPECT_EQ(comm.OpenDevice(5, parm), 0);
+        return atoi(Command(comm, "LOOPBACK FD").c_str());
+    }
+
+    STAGE Stage;
+    FAKESESSION Session;
+};
+
+std::string Pattern(size_t n, size_t offset = 0)
+{
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>((i + offset) % 251);
+    return s;
+}
+
+} // namespace
+
+TEST_F(CommTest, ThePipeHoldsTheReaderBackAtItsLimit)
+{
+    // While no transfer runs a quarter of the pipe is used, during one the
+    // whole; nothing is dropped either way.
+    struct {
+        bool transfer;
+        size_t sent;
+        int held;
+    } const cases[] = {
+        {false, 20000, 8192},
+        {true, 40000, 32768},
+    };
+    for (auto const& c : cases) {
+        COMM comm(Session);
+        Session.Transfer = c.transfer;
+        int peer = OpenLoopback(comm);
+        std::string data = Pattern(c.sent);
+        std::thread writer([&] { WriteAllFd(peer, data); });
+        EXPECT_TRUE(WaitFor([&] { return comm.PipeFill() == c.held; }, 5000)) << comm.PipeFill();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(comm.PipeFill(), c.held) << "the reader stays held back";
+        std::string got;
+        auto start = Clock::now();
+        while (got.size() < data.size() && MsSince(start) < 10000) {
+            int ch = comm.WaitChar(50);
+            if (ch != COMM_NOCHAR)
+                got += static_cast<char>(ch);
+        }
+        writer.join();
+        EXPECT_TRUE(got == data) << "every byte once, in order (" << got.size() << " of " << data.size() << ")";
+        EXPECT_EQ(comm.PipeMaxFill(), c.held);
+        comm.CloseDevice();
+        Session.Transfer = false;
+    }
+}
+
+TEST_F(CommTest, MarkersEndABatch)
+{
+    COMM comm(Session);
+    comm.FeedData("abc", 3);
+    comm.FeedMarker(COMM_MARKER_EOR);
+    comm.FeedData("de", -1);
+    comm.FeedMarker(0xFFF9);
+    uint32_t buf[16];
+    struct {
+        int asked;
+        std::vector<uint32_t> batch;
+    } const steps[] = {
+        {16, {'a', 'b', 'c', 0xFFF7}},
+        {1, {'d'}},
+        {16, {'e', 0xFFF9}},
+    };
+    for (auto const& s : steps) {
+        int n = s.asked;
+        ASSERT_EQ(comm.GetPipeData(buf, &n, 0), 0);
+        EXPECT_EQ(std::vector<uint32_t>(buf, buf + n), s.batch);
+    }
+    int n = 16;
+    EXPECT_EQ(comm.GetPipeData(buf, &n, 0), COMM::PIPE_EMPTY);
+    EXPECT_EQ(n, 0);
+    EXPECT_GE(Session.Posted.load(), 1);
+
+    // Markers notify and pass even while a transfer runs; bytes do not notify.
+    while (Session.TakeNotification(0)) {
+    }
+    Session.Transfer = true;
+    comm.FeedData("x", 1);
+    EXPECT_FALSE(Session.TakeNotification(0));
+    comm.FeedMarker(COMM_MARKER_EOR);
+    EXPECT_TRUE(Session.TakeNotification(0));
+    EXPECT_EQ(comm.FlushInputBuffer(1), 1) << "all but the newest entry";
+    n = 16;
+    ASSERT_EQ(comm.GetPipeData(buf, &n, 0), 0);
+    EXPECT_EQ(std::vector<uint32_t>(buf, buf + n), std::vector<uint32_t>({0xFFF7}));
+}
+
+TEST_F(CommTest, UngetComesFirstInOrderAndKeepsTheLast1024)
+{
+    COMM comm(Session);
+    OpenLoopback(comm);
+    struct {
+        std::vector<std::string> ungets; // in the order pushed back
+        std::string fed;
+        std::string read;
+    } const cases[] = {
+        {{"xy"}, "z", "xyz"},
+        {{"ab", "cd"}, "", "cdab"},
+        {{""}, "q", "q"},
+    };
+    for (auto const& c : cases) {
+        for (std::string const& u : c.ungets)
+            comm.UngetData(const_cast<char*>(u.data()), static_cast<int>(u.size()));
+        if (!c.fed.empty())
+            comm.FeedData(c.fed.data(), static_cast<int>(c.fed.size()));
+        std::string got;
+        for (int ch; (ch = comm.WaitChar(0)) != COMM_NOCHAR;)
+            got += static_cast<char>(ch);
+        EXPECT_EQ(got, c.read);
+    }
+    std::string many = Pattern(1500);
+    comm.UngetData(many.data(), 1500);
+    EXPECT_EQ(comm.QueryNumAvail(), 1024);
+    std::string got;
+    for (int ch; (ch = comm.WaitChar(0)) != COMM_NOCHAR;)
+        got += static_cast<char>(ch);
+    EXPECT_TRUE(got == many.substr(476));
+
+    wchar_t wide[] = {0x20AC, L'a'};
+    comm.UngetData(wide, 2);
+    EXPECT_EQ(comm.ReadChar(), 0x20AC);
+    EXPECT_EQ(comm.ReadChar(), 'a');
+}
+
+TEST_F(CommTest, TheReadingSideGoesToOneThreadAtATime)
+{
+    COMM comm(Session);
+    OpenLoopback(comm);
+    comm.FeedData("abcdef", 6);
+    EXPECT_EQ(comm.ReadChar(), 'a');
+    auto otherThread = [&](int n) {
+        std::string got;
+        std::thread t([&] {
+            for (int i = 0; i < n; ++i) {
+                int c = comm.WaitChar(0);
+                got += c == COMM_NOCHAR ? '.' : static_cast<char>(c);
+            }
+        });
+        t.join();
+        return got;
+    };
+    EXPECT_EQ(otherThread(2), "..") << "this thread still holds entries";
+    EXPECT_EQ(comm.QueryNumAvail(), 5);
+    // A transfer starts: what is left goes to the thread that reads next.
+    comm.PrepareForFileTransfer(0);
+    EXPECT_EQ(otherThread(6), "bcdef.");
+    comm.FeedData("g", 1);
+    EXPECT_EQ(comm.ReadChar(), 'g') << "free again once read up";
+}
+
+TEST_F(CommTest, WaitCharTimeOuts)
+{
+    COMM comm(Session);
+    EXPECT_EQ(comm.WaitChar(0), COMM_NOCHAR) << "no device";
+    OpenLoopback(comm);
+    struct {
+        int timeout;
+        long long atLeast, below;
+    } const cases[] = {
+        {0, 0, 40},
+        {120, 145, 2000}, // three 50 ms steps
+        {50, 48, 2000},
+    };
+    for (auto const& c : cases) {
+        auto start = Clock::now();
+        EXPECT_EQ(comm.WaitChar(c.timeout), COMM_NOCHAR);
+        long long took = MsSince(start);
+        EXPECT_GE(took, c.atLeast) << c.timeout;
+        EXPECT_LT(took, c.below) << c.timeout;
+    }
+    // Data that arrives during the wait ends it.
+    std::thread late([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        comm.FeedData("k", 1);
+    });
+    EXPECT_EQ(comm.WaitChar(2000), 'k');
+    late.join();
+}
+
+TEST_F(CommTest, WritePathParityHookAndCounters)
+{
+    COMM comm(Session);
+    OpenLoopback(comm);
+    Session.StandIn.Software7E1 = true;
+    // Even parity over the low seven bits, in bit 7: set or cleared.
+    struct {
+        char in;
+        char out;
+    } const parity[] = {
+        {'\x01', '\x81'}, {'\x03', '\x03'}, {'\x83', '\x03'}, {'\x81', '\x81'}, {'A', 'A'}, {'C', '\xC3'},
+    };
+    std::string in, out;
+    for (auto const& p : parity) {
+        in += p.in;
+        out += p.out;
+    }
+    comm.WriteData(in.data(), static_cast<long>(in.size()));
+    EXPECT_EQ(Command(comm, "SENT"), out);
+    EXPECT_EQ(comm.Counter(1), in.size());
+
+    // During a transfer the bytes go as they are; the counter is the
+    // transfer's.
+    Session.Transfer = true;
+    comm.WriteData("\x01", 1);
+    Session.Transfer = false;
+    EXPECT_EQ(Command(comm, "SENT"), out + "\x01");
+    EXPECT_EQ(comm.Counter(3), 1u);
+
+    // The output hook rewrites the bytes and their count; the caller's
+    // buffer is never touched.
+    Session.StandIn.Software7E1 = false;
+    Session.HookSet = true;
+    Session.HookReplace = "XY";
+    std::string caller = "abcdef";
+    comm.WriteData(caller.data(), -1);
+    EXPECT_EQ(caller, "abcdef");
+    EXPECT_EQ(Command(comm, "SENT"), out + "\x01" + "XY");
+    Session.HookSet = false;
+
+    comm.WriteChar('p');
+    comm.WriteChar('q');
+    EXPECT_EQ(Command(comm, "SENT").substr(out.size() + 3), "pq");
+    EXPECT_EQ(Command(comm, "SENTCOUNT"), std::to_string(out.size() + 5));
+
+    comm.CloseDevice();
+    comm.WriteData("lost", -1);
+    ASSERT_EQ(Session.Errors.size(), 1u) << "writing without a device is reported";
+}
+
+TEST_F(CommTest, OpenCloseAndDeviceCommands)
+{
+    int fds = OpenDescriptors();
+    int threads = Threads();
+    {
+        COMM comm(Session);
+        EXPECT_EQ(comm.AcceptCalls(0), 1) << "without a device";
+        EXPECT_EQ(comm.AcceptCalls(1), 0);
+        EXPECT_EQ(comm.QueryOnline(), 0);
+
+        // Unknown devices and device 4, which this bundle does not offer.
+        EXPECT_EQ(comm.OpenDevice(4, "[4]"), 1);
+        EXPECT_EQ(comm.OpenDevice(13, nullptr), 1);
+        ASSERT_EQ(Session.Errors.size(), 2u);
+        EXPECT_NE(Session.Errors[0].find('4'), std::string::npos) << Session.Errors[0];
+
+        // A parameter string tagged for another id gets the standard one.
+        EXPECT_EQ(comm.OpenDevice(5, "[9]host"), 0);
+        char parm[128];
+        EXPECT_STREQ(comm.QueryParm(parm, sizeof parm), "[5]");
+        EXPECT_STREQ(Session.StandIn.DeviceOpts[5], "[5]");
+        EXPECT_EQ(Session.StandIn.ActiveDevice, 5);
+        ASSERT_GE(Session.Scripts.size(), 1u);
+        EXPECT_EQ(Session.Scripts.back(), "DEVOPEN 'LOOPBACK' '[5]'");
+        EXPECT_EQ(comm.QueryOnline(), 1);
+        EXPECT_EQ(Command(comm, "ONLINE 0"), "OK");
+        EXPECT_EQ(comm.QueryOnline(), 0);
+
+        // Opening while open closes first: one reader thread at a time.
+        EXPECT_EQ(comm.OpenDevice(5, "[5]echo"), 0);
+        EXPECT_EQ(Threads(), threads + 1);
+        comm.PrintString("hi");
+        EXPECT_EQ(ReadUntil(comm, "hi", 3000), "hi") << "echoed back";
+
+        // A device answer is cut to the caller's buffer.
+        char small[4] = {};
+        comm.HandleDeviceCommand("SENT", small, sizeof small, nullptr);
+        EXPECT_STREQ(small, "hi");
+        comm.HandleDeviceCommand("INJECT 123456789", nullptr, 0, nullptr);
+        char tiny[4];
+        EXPECT_EQ(comm.HandleDeviceCommand("LOOPBACK FD", tiny, 2, nullptr), 1);
+        EXPECT_EQ(strlen(tiny), 1u);
+        EXPECT_EQ(ReadUntil(comm, "123456789", 3000), "123456789");
+
+        // Close during a blocked read returns at once.
+        auto start = Clock::now();
+        comm.CloseDevice();
+        EXPECT_LT(MsSince(start), 1500);
+        EXPECT_EQ(Session.Scripts.back(), "DEVCLOSE 'LOOPBACK'");
+        EXPECT_EQ(comm.Device(), nullptr);
+        EXPECT_EQ(comm.QueryIDFromCurrent(), -1);
+    }
+    EXPECT_TRUE(WaitFor([&] { return Threads() == threads; }, 3000)) << "no reader thread left";
+    EXPECT_EQ(OpenDescriptors(), fds) << "no descriptor left";
+}
+
+TEST_F(CommTest, ReaderThreadOfABrokenDeviceIsGivenUp)
+{
+    int threads = Threads();
+    int fds = OpenDescriptors();
+    {
+        COMM comm(Session);
+        comm.SetReaderStopLimit(100);
+        OpenLoopback(comm);
+        QORDEVICE* device = comm.Device();
+        Command(comm, "IGNORECLOSE 1");
+        // The reader must be inside its Read, which now ignores Close.
+        Command(comm, "INJECT x");
+        EXPECT_EQ(comm.WaitChar(3000), 'x');
+        EXPECT_TRUE(WaitFor([&] { return atoi(Command(comm, "READS").c_str()) >= 2; }, 3000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        auto start = Clock::now();
+        comm.CloseDevice();
+        long long took = MsSince(start);
+        EXPECT_GE(took, 100) << "the reader was waited for, then given up";
+        EXPECT_LT(took, 5000) << "close does not hang";
+        EXPECT_EQ(comm.Device(), nullptr);
+        // The device is kept; when its Read finally returns the thread ends.
+        char answer[16];
+        device->HandleDeviceCommand("HANGUP", answer, sizeof answer, nullptr);
+        EXPECT_TRUE(WaitFor([&] { return Threads() == threads; }, 3000));
+        EXPECT_EQ(OpenLoopback(comm) > 2, true) << "the layer works on";
+        comm.CloseDevice();
+    }
+    EXPECT_TRUE(WaitFor([&] { return Threads() == threads; }, 3000));
+    EXPECT_EQ(OpenDescriptors(), fds);
+}
+
+TEST_F(CommTest, EndOfStreamDoesNotSpin)
+{
+    COMM comm(Session);
+    OpenLoopback(comm);
+    Command(comm, "HANGUP");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    long long before = atoll(Command(comm, "READS").c_str());
+    double cpu = CpuSeconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    long long reads = atoll(Command(comm, "READS").c_str()) - before;
+    EXPECT_LT(reads, 10) << "the reader waits after the end of the stream";
+    EXPECT_LT(CpuSeconds() - cpu, 0.2);
+}
+
+TEST_F(CommTest, LocalShellRunsAProgramAndGoesOffline)
+{
+    int fds = OpenDescriptors();
+    COMM comm(Session);
+    ASSERT_EQ(comm.OpenDevice(11, "[11]/bin/sh -c 'printf hello; exit 3'"), 0);
+    EXPECT_EQ(ReadUntil(comm, "hello", 5000), "hello");
+    EXPECT_TRUE(WaitFor([&] { return comm.QueryOnline() == 0; }, 5000)) << "online drops when the program ends";
+    int status = 0;
+    EXPECT_EQ(waitpid(-1, &status, WNOHANG), -1) << "no child left to reap";
+    double cpu = CpuSeconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LT(CpuSeconds() - cpu, 0.15) << "the reader does not spin at the end of the stream";
+    comm.CloseDevice();
+    EXPECT_EQ(OpenDescriptors(), fds);
+}
+
+TEST_F(CommTest, LocalShellEnvironmentSizeAndHangUp)
+{
+    // The host services of a plug-in point at the session's layers as they
+    // are when it loads.
+    NULLEMULATION emu;
+    Session.Emu = &emu;
+    COMM comm(Session);
+    struct {
+        bool emulation;
+        char const* command;
+        std::string expected;
+    } const cases[] = {
+        {false, "[11]/bin/sh -c 'printf \"%s.\" \"$TERM\"'", "xterm-256color."},
+        {true, "[11]/bin/sh -c 'printf \"%s.\" \"$TERM\"'", "vt220."},
+        {true, "[11]/bin/sh -c 'stty size; printf .'", "30 100"},
+        // The listing's own descriptor is 3; nothing else above 2.
+        {false, "[11]/bin/sh -c 'ls /proc/self/fd | tr \"\\n\" \" \"; printf .'", "0 1 2 3 ."},
+    };
+    for (auto const& c : cases) {
+        emu.Running = c.emulation;
+        ASSERT_EQ(comm.OpenDevice(11, c.command), 0);
+        std::string got = ReadUntil(comm, ".", 5000);
+        EXPECT_NE(got.find(c.expected), std::string::npos) << c.command << " gave " << got;
+        comm.CloseDevice();
+    }
+
+    // The window size follows TrackChanges; Disconnect hangs up.
+    emu.Running = true;
+    ASSERT_EQ(comm.OpenDevice(11, "[11]/bin/sh -c 'trap \"stty size; exit 0\" WINCH; trap \"echo HUP; exit 0\" HUP; "
+                                  "echo ready; while :; do sleep 0.05; done'"),
+              0);
+    EXPECT_NE(ReadUntil(comm, "ready", 5000).find("ready"), std::string::npos);
+    emu.Cols = 132;
+    emu.Rows = 40;
+    EXPECT_EQ(comm.TrackChanges(), 1);
+    EXPECT_NE(ReadUntil(comm, "40 132", 5000).find("40 132"), std::string::npos);
+    EXPECT_TRUE(WaitFor([&] { return comm.QueryOnline() == 0; }, 5000));
+    comm.CloseDevice();
+
+    ASSERT_EQ(comm.OpenDevice(11, "[11]/bin/sh -c 'trap \"echo HUP; exit 0\" HUP; echo ready; "
+                                  "while :; do sleep 0.05; done'"),
+              0);
+    EXPECT_NE(ReadUntil(comm, "ready", 5000).find("ready"), std::string::npos);
+    EXPECT_EQ(comm.Disconnect(), 1);
+    EXPECT_TRUE(WaitFor([&] { return comm.QueryOnline() == 0; }, 5000));
+    comm.CloseDevice();
+    Session.Emu = nullptr;
+}
+
+TEST_F(CommTest, StressEveryByteOnceInOrder)
+{
+    // A feeding thread plays the reader, with markers between the batches;
+    // the main thread reads one character at a time, or takes batches from
+    // the pipe as fast as it can (so the pipe runs empty while a batch is
+    // being copied in). QOR_STRESS_MB sizes it (small by default; 100 under
+    // ThreadSanitizer by hand).
+    char const* env = getenv("QOR_STRESS_MB");
+    size_t total = static_cast<size_t>(env ? atoi(env) : 4) << 20;
+    for (bool batches : {false, true}) {
+        COMM comm(Session);
+        OpenLoopback(comm);
+        constexpr size_t kChunk = 8192;
+        std::string chunk = Pattern(kChunk * 2);
+        std::thread feeder([&] {
+            size_t sent = 0;
+            int k = 0;
+            while (sent < total) {
+                size_t n = std::min(kChunk - static_cast<size_t>(k % 7) * 100, total - sent);
+                comm.FeedData(chunk.data() + sent % 251, static_cast<int>(n));
+                sent += n;
+                if (++k % 5 == 0)
+                    comm.FeedMarker(static_cast<wchar_t>(COMM_MARKER_FIRST + k % 4));
+            }
+        });
+        size_t got = 0;
+        size_t markers = 0;
+        bool inOrder = true;
+        auto take = [&](uint32_t c) {
+            if (c > 255) {
+                ++markers;
+                return;
+            }
+            if (c != got % 251)
+                inOrder = false;
+            ++got;
+        };
+        auto start = Clock::now();
+        while (got < total && MsSince(start) < 120000) {
+            if (batches) {
+                uint32_t buf[COMM::READBUFSIZE];
+                int n = COMM::READBUFSIZE;
+                if (comm.GetPipeData(buf, &n, 50) == 0) {
+                    for (int i = 0; i < n; ++i)
+                        take(buf[i]);
+                }
+            } else {
+                int c = comm.WaitChar(50);
+                if (c != COMM_NOCHAR)
+                    take(static_cast<uint32_t>(c));
+            }
+        }
+        while (markers * 5 < (total / kChunk) && MsSince(start) < 120000) {
+            int c = comm.WaitChar(50);
+            if (c != COMM_NOCHAR)
+                take(static_cast<uint32_t>(c));
+        }
+        comm.CloseDevice(); // a feeder still held back gives up, so it can be joined
+        feeder.join();
+        EXPECT_EQ(got, total) << (batches ? "batches" : "characters");
+        EXPECT_TRUE(inOrder);
+        EXPECT_GT(markers, 0u);
+    }
+}
