@@ -26,6 +26,11 @@
 // with kMenuItemAttrUseVirtualKey, a Windows-style virtual-key code as key
 // records carry it (keys.h). Its modifiers are kMenu*Modifier bits; without
 // kMenuNoCommandModifier the Command (Super) key belongs to the shortcut.
+// Once a menu bar or the Help menu exists, the menus are the event layer's
+// key-equivalent matcher (keys.h): a key with Command that an enabled item
+// of the window's menu bar or the Help menu has is sent as that item's
+// command before any view sees it. Shortcuts without Command are shown in
+// the menus but matched by no key, so the keys stay the terminal's.
 //
 // Main thread only.
 #pragma once
