@@ -27,7 +27,18 @@ public:
         dismissed.push_back(rc);
         return false;
     }
+    bool OnShown() override
+    {
+        shown.push_back("shown");
+        return false;
+    }
+    bool OnHidden() override
+    {
+        shown.push_back("hidden");
+        return false;
+    }
     bool refuseClose = false;
+    std::vector<std::string> shown;
     std::vector<int> closes;
     std::vector<int> dismissed;
 };
@@ -67,6 +78,9 @@ TEST_F(DialogTest, ButtonsEndTheRunWithTheirCode)
         EXPECT_TRUE(visible);
         EXPECT_FALSE(dialog.IsVisible()); // hidden again
         EXPECT_THAT(dialog.dismissed, ElementsAre(c.code));
+        // Shown once (the run makes it modal first) and hidden once: no
+        // flicker.
+        EXPECT_THAT(dialog.shown, ElementsAre("shown", "hidden"));
     }
 }
 
