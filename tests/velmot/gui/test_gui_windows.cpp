@@ -1,6 +1,8 @@
 // Windows and child windows: creation, geometry and state, stored
 // positions, finding windows, child painting, timers, capture and drops.
 #include "tests/velmot/gui/toolkit_fixture.h"
+#include "velmot/core/osys.h"
+#include "velmot/core/osyssync.h"
 #include "velmot/core/registry.h"
 #include "velmot/gui/winbuttons.h"
 #include "velmot/gui/windraw.h"
@@ -133,6 +135,33 @@ TEST_F(WindowTest, TimersTickUntilStoppedOrTheWindowGoes)
     w->StartTimer(8, 10);
     w.reset(); // its timers go with it
     EXPECT_EQ(WINTIMER::GetInstance()->GetTimerIdxFromId(8, handle, nullptr), -1);
+}
+
+TEST_F(WindowTest, WaitingOnTheMainThreadKeepsEventsFlowing)
+{
+    // The semaphore is set by work queued for the main thread itself: only
+    // a wait that dispatches events gets to it.
+    EVENTSEM done;
+    plat::PostTask([&done] { done.Post(); });
+    EXPECT_TRUE(WINDOW::WinWaitForEventSem(done, 2000));
+    EVENTSEM never;
+    long long const start = OSYS::RelTime();
+    EXPECT_FALSE(WINDOW::WinWaitForEventSem(never, 150));
+    EXPECT_GE(OSYS::RelTime() - start, 150);
+
+    bool ran = false;
+    plat::PostTask([&ran] { ran = true; });
+    WINDOW::Sleep(20);
+    EXPECT_TRUE(ran);
+    int count = 0;
+    for (int i = 0; i < 5; ++i)
+        plat::PostTask([&count] { ++count; });
+    // At least the three asked for run (the window system's own pass may
+    // serve more).
+    WINDOW::WinProcessMessages(3);
+    EXPECT_GE(count, 3);
+    WINDOW::WinProcessMessages(10);
+    EXPECT_EQ(count, 5);
 }
 
 TEST_F(WindowTest, CentringKeepsTheWindowOnTheDisplay)
