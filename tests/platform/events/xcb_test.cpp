@@ -318,7 +318,7 @@ protected:
         }
         const int first = 200 + static_cast<int>(rd() % 300);
         for (int n = first; n < first + 40; ++n) {
-            const std::string display = ":" + std::to_string(n);
+            const std::string display = std::string(":") + std::to_string(n);
             const std::string socketPath = "/tmp/.X11-unix/X" + std::to_string(n);
             if (Exists(socketPath) || Exists("/tmp/.X" + std::to_string(n) + "-lock"))
                 continue;

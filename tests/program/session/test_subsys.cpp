@@ -307,8 +307,9 @@ TEST_F(SubsysTest, FuzzedIntroAnswers)
             EXPECT_LE(host.RecordCount(), plan.count);
         } else {
             EXPECT_EQ(host.RecordCount(), 0) << seed;
-            if (plan.fault != introanswers::NoId)
+            if (plan.fault != introanswers::NoId) {
                 EXPECT_TRUE(host.LastFault().NotEmpty()) << seed;
+            }
         }
     }
     EXPECT_GT(accepted, 50);
