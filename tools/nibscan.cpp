@@ -176,6 +176,13 @@ std::map<std::string, std::vector<OSType>> const& ControlClasses()
         {"SLIDERBAR", {FourCC("sldr")}},
         {"PROGRESSBAR", {FourCC("prgb")}},
         {"CHILDWINDOW", {FourCC("upan"), FourCC("plac")}},
+        {"POPUPBOX", {FourCC("popb"), FourCC("pgrp")}},
+        {"COMBOBOX", {FourCC("cbbx")}},
+        {"LISTVIEW", {FourCC("datb")}},
+        {"LISTBOX", {FourCC("datb")}},
+        {"CHECKLIST", {FourCC("datb")}},
+        {"TREEVIEW", {FourCC("datb")}},
+        {"TABCONTROL", {FourCC("tabs")}},
         {"CONTROL", {}},
         {"SPINBUTTON", {}},
     };

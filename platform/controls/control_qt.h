@@ -68,6 +68,9 @@ ControlWidget* CreateButton(const ControlSpec& spec);
 ControlWidget* CreateTextControl(const ControlSpec& spec);
 ControlWidget* CreateValueControl(const ControlSpec& spec);
 ControlWidget* CreateStaticControl(const ControlSpec& spec);
+ControlWidget* CreatePopupControl(const ControlSpec& spec);
+ControlWidget* CreateDataBrowser(const ControlSpec& spec);
+ControlWidget* CreateTabControl(const ControlSpec& spec);
 
 // Watches the window for Return, Enter and Escape that nobody took, for
 // its default and cancel buttons.

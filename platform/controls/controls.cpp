@@ -1,12 +1,17 @@
 // Controls: making them, what all of them share, and the default and
 // cancel buttons of a window.
 #include "platform/controls/control_qt.h"
+#include "platform/controls/databrowser.h"
+#include "platform/controls/popups.h"
+#include "platform/controls/tabs.h"
 
 #include "platform/events/application.h"
 #include "platform/events/queue.h"
 
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QStyleOptionFrame>
 #include <QSignalBlocker>
 
 namespace plat {
@@ -219,6 +224,11 @@ bool IsControlKind(OSType kind)
     case kControlKindProgressBar:
     case kControlKindGroupBox:
     case kControlKindSeparator:
+    case kControlKindPopupButton:
+    case kControlKindPopupGroupBox:
+    case kControlKindComboBox:
+    case kControlKindDataBrowser:
+    case kControlKindTabs:
         return true;
     default:
         return false;
@@ -230,8 +240,10 @@ ViewRef CreateControl(ViewRef parent, const ControlSpec& spec)
     if (!CheckMainThread("CreateControl") || !bridge::GetViewRec(parent))
         return nullptr;
     ControlWidget* c = nullptr;
-    if (!(c = CreateButton(spec)) && !(c = CreateTextControl(spec)) && !(c = CreateValueControl(spec)))
-        c = CreateStaticControl(spec);
+    for (auto make : {CreateButton, CreateTextControl, CreateValueControl, CreateStaticControl, CreatePopupControl,
+                      CreateDataBrowser, CreateTabControl})
+        if ((c = make(spec)))
+            break;
     if (!c)
         return nullptr;
     c->kind = spec.kind;
@@ -418,6 +430,31 @@ Status SetViewZOrder(ViewRef view, bool above, ViewRef other)
         w->stackUnder(next);
     else
         w->raise();
+    return kNoErr;
+}
+
+Status GetBestControlSize(ViewRef view, int32_t* width, int32_t* height)
+{
+    ControlWidget* c = ControlOf(view);
+    if (!c)
+        return bridge::GetViewRec(view) ? kErrBadArgument : kErrTargetGone;
+    QWidget* w = c->Widget();
+    QSize best = w->sizeHint();
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        // A line edit's own hint is a fixed width whatever it holds.
+        const QFontMetrics fm = edit->fontMetrics();
+        const QMargins m = edit->textMargins();
+        QStyleOptionFrame option;
+        option.initFrom(edit);
+        option.lineWidth = edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit) : 0;
+        const QSize text(fm.horizontalAdvance(edit->text()) + m.left() + m.right() + 4,
+                         fm.height() + m.top() + m.bottom());
+        best = edit->style()->sizeFromContents(QStyle::CT_LineEdit, &option, text, edit);
+    }
+    if (width)
+        *width = best.width();
+    if (height)
+        *height = best.height();
     return kNoErr;
 }
 

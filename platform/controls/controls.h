@@ -148,6 +148,12 @@ Status SetControlAction(ViewRef view, ControlActionProc proc);
 // `other`; a null `other` means the front or the back of all siblings.
 Status SetViewZOrder(ViewRef view, bool above, ViewRef other);
 
+// The size the control needs to show itself whole: for a text field the
+// width of its text (one line) with its frame and margins, for other
+// controls the window system's preferred size. kErrTargetGone for a stale
+// view.
+Status GetBestControlSize(ViewRef view, int32_t* width, int32_t* height);
+
 // Takes the keyboard focus from whatever view of the window holds it.
 Status ClearKeyboardFocus(WindowRef window);
 

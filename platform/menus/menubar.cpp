@@ -98,22 +98,24 @@ std::string KeyName(uint32_t key, bool isVirtual)
     }
 }
 
-void FillMenu(QMenu* qmenu, MenuRef menu, WindowRef window);
+// A menu whose actions do not send their commands leaves the choice to
+// whoever runs it (a pop-up button, a menu tracked for its choice).
+void FillMenu(QMenu* qmenu, MenuRef menu, WindowRef window, bool sendCommands = true);
 
-QMenu* SubMenu(QWidget* parent, MenuRef menu, WindowRef window, const QString& title)
+QMenu* SubMenu(QWidget* parent, MenuRef menu, WindowRef window, const QString& title, bool sendCommands = true)
 {
     auto* qmenu = new QMenu(Escaped(title), parent);
     QPointer<QMenu> guard = qmenu;
-    QObject::connect(qmenu, &QMenu::aboutToShow, qmenu, [guard, menu, window] {
+    QObject::connect(qmenu, &QMenu::aboutToShow, qmenu, [guard, menu, window, sendCommands] {
         if (!guard)
             return;
         UpdateMenuStatus(window, menu);
-        FillMenu(guard, menu, window);
+        FillMenu(guard, menu, window, sendCommands);
     });
     return qmenu;
 }
 
-void FillMenu(QMenu* qmenu, MenuRef menu, WindowRef window)
+void FillMenu(QMenu* qmenu, MenuRef menu, WindowRef window, bool sendCommands)
 {
     // The actions of the last opening go; their submenus with them.
     for (QAction* a : qmenu->actions()) {
@@ -140,11 +142,12 @@ void FillMenu(QMenu* qmenu, MenuRef menu, WindowRef window)
             text += '\t' + QString::fromStdString(shortcut);
         QAction* action = nullptr;
         if (item->submenu) {
-            QMenu* sub = SubMenu(qmenu, item->submenu, window, QText(item->text));
+            QMenu* sub = SubMenu(qmenu, item->submenu, window, QText(item->text), sendCommands);
             action = qmenu->addMenu(sub);
         } else {
             action = qmenu->addAction(text);
-            QObject::connect(action, &QAction::triggered, [window, menu, i] { SendMenuCommand(window, menu, i); });
+            if (sendCommands)
+                QObject::connect(action, &QAction::triggered, [window, menu, i] { SendMenuCommand(window, menu, i); });
         }
         action->setProperty("platMenu", QVariant::fromValue(reinterpret_cast<qulonglong>(menu)));
         action->setProperty("platItem", i);
@@ -484,7 +487,7 @@ std::unique_ptr<Bitmap> DrawMenuPicture(MenuRef menu, WindowRef window)
     return bitmap;
 }
 
-Status PopUpMenuSelect(MenuRef menu, WindowRef window, PointI global, MenuRef* outMenu, int* outItem)
+Status menus::TrackPopUpMenu(MenuRef menu, WindowRef window, PointI global, MenuRef* outMenu, int* outItem)
 {
     if (outMenu)
         *outMenu = nullptr;
@@ -496,11 +499,10 @@ Status PopUpMenuSelect(MenuRef menu, WindowRef window, PointI global, MenuRef* o
         return kErrTargetGone;
     QMenu qmenu(bridge::WidgetOfWindow(window));
     UpdateMenuStatus(window, menu);
-    FillMenu(&qmenu, menu, window);
+    FillMenu(&qmenu, menu, window, false);
 
     MenuRef chosenMenu = nullptr;
     int chosenItem = 0;
-    bool answered = false;
     QObject::connect(&qmenu, &QMenu::triggered, &qmenu, [&](QAction* a) {
         chosenMenu = reinterpret_cast<MenuRef>(a->property("platMenu").toULongLong());
         chosenItem = a->property("platItem").toInt();
@@ -527,7 +529,6 @@ Status PopUpMenuSelect(MenuRef menu, WindowRef window, PointI global, MenuRef* o
                 !GetMenuItemSubmenu(m, i)) {
                 chosenMenu = m;
                 chosenItem = i;
-                answered = true;
             }
             qmenu.close();
         } else if (IsTestMode()) {
@@ -536,13 +537,25 @@ Status PopUpMenuSelect(MenuRef menu, WindowRef window, PointI global, MenuRef* o
         }
     });
     qmenu.exec(QPoint(global.x, global.y));
-    if (answered)
-        SendMenuCommand(window, chosenMenu, chosenItem);
     if (outMenu)
         *outMenu = chosenMenu;
     if (outItem)
         *outItem = chosenItem;
     return kNoErr;
+}
+
+Status PopUpMenuSelect(MenuRef menu, WindowRef window, PointI global, MenuRef* outMenu, int* outItem)
+{
+    MenuRef chosenMenu = nullptr;
+    int chosenItem = 0;
+    const Status err = menus::TrackPopUpMenu(menu, window, global, &chosenMenu, &chosenItem);
+    if (err == kNoErr && chosenMenu)
+        SendMenuCommand(window, chosenMenu, chosenItem);
+    if (outMenu)
+        *outMenu = chosenMenu;
+    if (outItem)
+        *outItem = chosenItem;
+    return err;
 }
 
 } // namespace plat

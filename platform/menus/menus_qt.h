@@ -12,4 +12,10 @@ namespace plat::menus {
 // time it opens) and sends its choices to the window's focus chain.
 QMenu* CreateQMenu(QWidget* parent, MenuRef menu, WindowRef window);
 
+// Shows the menu at a point in screen coordinates over the window and
+// tracks it as PopUpMenuSelect does (responders included), but sends no
+// command: the caller gets the chosen item (null and 0 for none) and acts
+// on it itself.
+Status TrackPopUpMenu(MenuRef menu, WindowRef window, PointI global, MenuRef* outMenu, int* outItem);
+
 } // namespace plat::menus

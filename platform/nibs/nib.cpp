@@ -170,6 +170,21 @@ bool ReadControl(Reader& r, const QJsonValue& v, const std::string& where, int d
         }
         c.props.emplace_back(tag, static_cast<int64_t>(it.value().toDouble()));
     }
+    if (o.contains("items")) {
+        if (!o["items"].isArray()) {
+            r.Error(name, "the items must be a list of texts");
+            return false;
+        }
+        c.hasItems = true;
+        for (const QJsonValue& item : o["items"].toArray()) {
+            std::string text;
+            if (!TextOf(item, &text)) {
+                r.Error(name, "the items must be a list of texts");
+                return false;
+            }
+            c.items.push_back(std::move(text));
+        }
+    }
     if (o.contains("children")) {
         if (depth >= kMaxDepth) {
             r.Error(name, "controls nested too deep");

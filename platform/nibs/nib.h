@@ -22,6 +22,8 @@
 //             "readOnly", "rounded", "disabled", "hidden"],
 //             "icon": icon id (a number), "props": {"ENUM": 1, ...}
 //             (properties of the toolkit, pointer-sized words),
+//             "items": [TEXT, ...] (the items of a pop-up's menu, of a
+//             combo box's list, the labels of a tab control's tabs),
 //             "children": [CONTROL, ...] (group boxes and panes)}
 //   MENU:    {"title": TEXT, "items": [ITEM, ...]}
 //   ITEM:    {"separator": true} or {"text": TEXT, "command": "ID9A" or
@@ -52,6 +54,13 @@ namespace plat {
 // "icon" names (the toolkit's).
 constexpr OSType kNibCreator = FourCC("VLMT");
 
+// A pop-up without "items" gets the three placeholder items a new pop-up
+// has in an interface editor ("Item 1" to "Item 3"), and this property
+// (kNibCreator, a word 1), so that the program can tell them from real
+// items. Pop-ups with items start with the first chosen; tab controls
+// with the first tab current.
+constexpr OSType kNibPlaceholderItems = FourCC("PLHD");
+
 struct NibControl {
     OSType kind = 0;
     ViewId id;
@@ -65,6 +74,8 @@ struct NibControl {
     uint32_t flags = 0;
     uint32_t icon = 0;
     std::vector<std::pair<OSType, int64_t>> props;
+    bool hasItems = false;
+    std::vector<std::string> items;
     std::vector<NibControl> children;
 };
 

@@ -1,6 +1,9 @@
 // Making windows, controls, menus and menu bars from a nib.
 #include "platform/nibs/nib.h"
 
+#include "platform/controls/popups.h"
+#include "platform/controls/tabs.h"
+
 #include "platform/events/queue.h"
 #include "platform/services/folders.h"
 #include "platform/services/resources.h"
@@ -67,6 +70,37 @@ ViewRef CreateOne(const NibControl& c, ViewRef parent)
     if (spec.icon)
         ReleaseIconRef(spec.icon);
     return view;
+}
+
+// The items of pop-ups, combo boxes and tab controls.
+void FillItems(const NibControl& c, ViewRef view)
+{
+    const int count = static_cast<int>(c.items.size());
+    if (c.kind == kControlKindPopupButton || c.kind == kControlKindPopupGroupBox) {
+        MenuRef menu = GetControlMenu(view);
+        if (!c.hasItems) {
+            for (int i = 1; i <= 3; ++i)
+                InsertMenuItem(menu, i - 1, Text::FromUtf8("Item " + std::to_string(i)), 0, 0);
+            const uintptr_t one = 1;
+            SetViewProperty(view, kNibCreator, kNibPlaceholderItems, &one, sizeof one);
+        }
+        for (int i = 0; i < count; ++i)
+            InsertMenuItem(menu, i, Resolve(c.items[static_cast<size_t>(i)]), 0, 0);
+        const int n = CountMenuItems(menu);
+        if (GetViewMaximum(view) < n)
+            SetViewMaximum(view, n);
+        if (GetViewValue(view) == 0 && n > 0)
+            SetViewValue(view, 1);
+    } else if (c.kind == kControlKindComboBox) {
+        for (const std::string& item : c.items)
+            ComboBoxAppendItem(view, Resolve(item));
+    } else if (c.kind == kControlKindTabs && c.hasItems) {
+        SetViewMaximum(view, count);
+        for (int i = 0; i < count; ++i)
+            SetTabLabel(view, i + 1, Resolve(c.items[static_cast<size_t>(i)]));
+        if (GetViewValue(view) == 0 && count > 0)
+            SetViewValue(view, 1);
+    }
 }
 
 MenuRef BuildMenu(const NibModel& model, const NibMenu& m, int depth);
@@ -181,6 +215,7 @@ bool CreateNibControls(const std::vector<NibControl>& controls, ViewRef parent)
             all = false;
             continue;
         }
+        FillItems(c, view);
         for (const auto& [tag, value] : c.props) {
             const auto word = static_cast<uintptr_t>(value);
             SetViewProperty(view, kNibCreator, tag, &word, sizeof word);

@@ -78,6 +78,8 @@ TEST(NibScan, LookedUpControlsMustExistWithAFittingKind)
         {"PUSHBUTTON ok(parent, CONTROLID{FourCC(\"TEXT\"), 1});", "PUSHBUTTON looks up TEXT 1 (push/picn/rndb)"},
         {"CHECKBOX(parent, CONTROLID{FourCC(\"CBOX\"), 3}).SetTriState(1);", ""}, // inside a group box
         {"ENTRYFIELD f(parent, CONTROLID{FourCC(\"TEXT\"), 9});", "ENTRYFIELD looks up TEXT 9"},
+        {"LISTBOX l(parent, CONTROLID{FourCC(\"TEXT\"), 1});", "LISTBOX looks up TEXT 1 (datb)"},
+        {"CHECKLIST l(parent, CONTROLID{FourCC(\"NEWL\"), 1}, CONTROLID{FourCC(\"TEXT\"), 1});", ""},
         {"PUSHBUTTON b(parent, CONTROLID{0, 7});", ""},
         // Creating constructors make the id: nothing to find.
         {"PUSHBUTTON b(parent, CONTROLID{FourCC(\"NEWB\"), 1}, 0, 10, 10, 80, 24);", ""},

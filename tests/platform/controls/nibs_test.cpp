@@ -46,6 +46,8 @@ TEST(NibReader, MalformedEntriesAreReportedAndLeftOut)
         {R"({"kind": "push", "id": ["OKAY", 1], "frame": [0, 0, 10, 10], "flags": ["shiny"]})", "unknown flag"},
         {R"({"kind": "icon", "id": ["ICON", 1], "frame": [0, 0, 10, 10], "icon": 0})", "the icon must be"},
         {R"({"kind": "push", "id": ["OKAY", 1], "frame": [0, 0, 10, 10], "title": 7})", "the title must be"},
+        {R"({"kind": "popb", "id": ["POPB", 1], "frame": [0, 0, 10, 10], "items": "one"})", "the items must be"},
+        {R"({"kind": "cbbx", "id": ["CMBO", 1], "frame": [0, 0, 10, 10], "items": ["a", 2]})", "the items must be"},
         {R"({"kind": "push", "id": ["OKAY", 1], "frame": [0, 0, 10, 10], "props": {"TOOLONG": 1}})",
          "a property is"},
     };
