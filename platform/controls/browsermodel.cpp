@@ -86,6 +86,8 @@ Status BrowserModel::AddItems(DataBrowserItemId container, std::span<const DataB
         }
         endInsertRows();
         if (sortProperty != kDataBrowserNoProperty) {
+            if (client)
+                client->BeginComparing(sortProperty, sortOrder);
             layoutAboutToBeChanged({QPersistentModelIndex(parentIndex)}, VerticalSortHint);
             const QModelIndexList before = persistentIndexList();
             SortChildren(node);
@@ -98,6 +100,8 @@ Status BrowserModel::AddItems(DataBrowserItemId container, std::span<const DataB
         return kNoErr;
     }
     const DataBrowserItemId id = items[0];
+    if (client)
+        client->BeginComparing(sortProperty, sortOrder);
     auto at = std::upper_bound(node.children.begin(), node.children.end(), id,
                                [this](DataBrowserItemId a, DataBrowserItemId b) { return Less(a, b); });
     const int row = static_cast<int>(at - node.children.begin());
@@ -237,6 +241,8 @@ void BrowserModel::SortAll()
 {
     if (sortProperty == kDataBrowserNoProperty)
         return;
+    if (client)
+        client->BeginComparing(sortProperty, sortOrder);
     layoutAboutToBeChanged({}, VerticalSortHint);
     const QModelIndexList before = persistentIndexList();
     SortChildren(nodes_[0]);

@@ -173,7 +173,7 @@ private:
         TargetRef target = ViewTarget(view);
         if (!target)
             return false;
-        const QPoint p = mapFrom(viewport(), inViewport);
+        const QPoint p = viewport()->mapTo(this, inViewport);
         EventPtr e = Event::Create(kEventClassControl, kEventControlContextualMenuClick);
         e->Set(kParamDirectObject, kTypeView, view);
         e->Set(kParamMouseInView, kTypePoint, PointF{static_cast<double>(p.x()), static_cast<double>(p.y())});
@@ -398,6 +398,13 @@ bool IsDataBrowserFullRowHighlight(ViewRef view)
 {
     DataBrowser* b = BrowserOf(view, nullptr);
     return b && b->Delegate().fullRow;
+}
+
+Status SetDataBrowserFrameVisible(ViewRef view, bool visible)
+{
+    BROWSER_OR_RETURN(view);
+    b->setFrameShape(visible ? QFrame::StyledPanel : QFrame::NoFrame);
+    return kNoErr;
 }
 
 Status SetDataBrowserSelectOnlyOne(ViewRef view, bool one)
@@ -681,8 +688,6 @@ int CountDataBrowserSelectedItems(ViewRef view)
 Status SetDataBrowserSortProperty(ViewRef view, DataBrowserPropertyId property)
 {
     BROWSER_OR_RETURN(view);
-    if (property != kDataBrowserNoProperty && b->Model().ColumnOf(property) < 0)
-        return kErrParamNotFound;
     if (b->Model().sortProperty == property)
         return kNoErr;
     b->Model().sortProperty = property;
@@ -714,6 +719,20 @@ uint16_t GetDataBrowserSortOrder(ViewRef view)
 {
     DataBrowser* b = BrowserOf(view, nullptr);
     return b ? b->Model().sortOrder : kDataBrowserOrderIncreasing;
+}
+
+Status SetDataBrowserSort(ViewRef view, DataBrowserPropertyId property, uint16_t order)
+{
+    BROWSER_OR_RETURN(view);
+    if (order != kDataBrowserOrderIncreasing && order != kDataBrowserOrderDecreasing)
+        return kErrBadArgument;
+    if (b->Model().sortProperty == property && b->Model().sortOrder == order)
+        return kNoErr;
+    b->Model().sortProperty = property;
+    b->Model().sortOrder = order;
+    b->Model().SortAll();
+    b->ShowSortIndicator();
+    return kNoErr;
 }
 
 Status SortDataBrowser(ViewRef view)

@@ -120,6 +120,10 @@ public:
     virtual bool SetChecked(DataBrowserItemId, DataBrowserPropertyId, bool) { return false; }
     // Whether `a` comes before `b` when sorted by `property` (see above).
     virtual bool ItemLess(DataBrowserItemId a, DataBrowserItemId b, DataBrowserPropertyId property) = 0;
+    // Called before each run of ItemLess calls (a sort, or finding the
+    // place of an added item), so that the client can read once what all
+    // of them need.
+    virtual void BeginComparing(DataBrowserPropertyId, uint16_t /*order*/) {}
     virtual bool IsContainer(DataBrowserItemId) { return false; }
     virtual void Notify(DataBrowserItemId, DataBrowserNotification) {}
     // The tooltip of a cell; a null text shows none.
@@ -156,6 +160,8 @@ Status SetDataBrowserStriped(ViewRef view, bool striped);
 bool IsDataBrowserStriped(ViewRef view);
 Status SetDataBrowserFullRowHighlight(ViewRef view, bool fullRow);
 bool IsDataBrowserFullRowHighlight(ViewRef view);
+// The browser's own frame (on at first).
+Status SetDataBrowserFrameVisible(ViewRef view, bool visible);
 // One selected item at most (the user's extending clicks do nothing).
 Status SetDataBrowserSelectOnlyOne(ViewRef view, bool one);
 bool IsDataBrowserSelectOnlyOne(ViewRef view);
@@ -210,11 +216,14 @@ std::vector<DataBrowserItemId> GetDataBrowserSelectedItems(ViewRef view);
 bool IsDataBrowserItemSelected(ViewRef view, DataBrowserItemId item);
 int CountDataBrowserSelectedItems(ViewRef view);
 
-// Sorting.
+// Sorting. The sort property need not be a column's: the client decides
+// what it means (without a column the header shows no sort mark).
 Status SetDataBrowserSortProperty(ViewRef view, DataBrowserPropertyId property);
 DataBrowserPropertyId GetDataBrowserSortProperty(ViewRef view);
 Status SetDataBrowserSortOrder(ViewRef view, uint16_t order);
 uint16_t GetDataBrowserSortOrder(ViewRef view);
+// Both at once: one sort when either changed.
+Status SetDataBrowserSort(ViewRef view, DataBrowserPropertyId property, uint16_t order);
 Status SortDataBrowser(ViewRef view);
 
 // The tooltip text a hover at the point would show (asks the client).

@@ -170,3 +170,6 @@ VELMOT_EXPORT void VerifyFailed(char const* expression, char const* file, int li
 // Reports a broken precondition with the report text callers and logs know
 // it by (which need not be the C++ spelling of the condition).
 #define VASSERT(cond, text, info) ((cond) ? 1 : AssertMsg(0, (text), __FILE__, __LINE__, (info), false))
+// The same, yielding whether the condition held (AssertMsg itself answers
+// 1), for code that refuses what broke the precondition.
+#define VCHECK(cond, text, info) ((cond) ? true : (AssertMsg(0, (text), __FILE__, __LINE__, (info), false), false))
