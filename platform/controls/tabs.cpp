@@ -35,9 +35,9 @@ public:
     void SetValue(int32_t v) override
     {
         QSignalBlocker block(bar_);
-        bar_->setCurrentIndex(v >= 1 && v <= bar_->count() ? v - 1 : -1);
+        bar_->setCurrentIndex(bar_->count() ? std::clamp(v, 1, bar_->count()) - 1 : -1);
     }
-    int32_t Minimum() const override { return 0; }
+    int32_t Minimum() const override { return bar_->count() ? 1 : 0; }
     int32_t Maximum() const override { return bar_->count(); }
     void SetMaximum(int32_t v) override
     {
@@ -61,6 +61,13 @@ public:
     Text Label(int tab) const
     {
         return tab >= 1 && tab <= bar_->count() ? TextOf(bar_->tabText(tab - 1)) : Text();
+    }
+    RectI TabRect(int tab) const
+    {
+        if (tab < 1 || tab > bar_->count() || !bar_->isVisible())
+            return RectI{};
+        const QRect r = bar_->tabRect(tab - 1).translated(bar_->pos());
+        return RectI{r.left(), r.top(), r.right() + 1, r.bottom() + 1};
     }
     RectI ContentRect() const
     {
@@ -137,6 +144,16 @@ RectI GetTabContentRect(ViewRef view)
 {
     controls::TabControl* t = TabsOf(view, nullptr);
     return t ? t->ContentRect() : RectI{};
+}
+
+} // namespace plat
+
+namespace plat {
+
+RectI GetTabRect(ViewRef view, int tab)
+{
+    controls::TabControl* t = controls::TabsOf(view, nullptr);
+    return t ? t->TabRect(tab) : RectI{};
 }
 
 } // namespace plat

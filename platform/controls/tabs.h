@@ -4,7 +4,7 @@
 //
 // The maximum is the number of tabs (raising it adds tabs without a
 // label, lowering it removes the last ones); the value is the current tab,
-// counted from 1 (0: none). A click on another tab makes it current and
+// counted from 1 and kept between 1 and the maximum (0 without tabs). A click on another tab makes it current and
 // sends a hit ('cntl' 1) whose part is the tab's number; the program's
 // own changes send nothing.
 //
@@ -24,5 +24,8 @@ Text GetTabLabel(ViewRef view, int tab);
 
 // The content area below the tabs, in the view's coordinates.
 RectI GetTabContentRect(ViewRef view);
+// Where the tab (1..maximum) shows, in the view's coordinates; empty when
+// it does not.
+RectI GetTabRect(ViewRef view, int tab);
 
 } // namespace plat

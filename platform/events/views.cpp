@@ -3,7 +3,10 @@
 #include "platform/events/painter_qt.h"
 #include "platform/events/queue.h"
 
+#include <QCoreApplication>
 #include <QHash>
+#include <QMoveEvent>
+#include <QResizeEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QSet>
@@ -362,7 +365,23 @@ Status SetViewFrame(ViewRef view, const RectI& frame)
         return Gone();
     if (rec->widget->isWindow())
         return kErrBadArgument; // a window's bounds are SetWindowBounds'
-    rec->widget->setGeometry(ToQRect(frame));
+    QWidget* w = rec->widget;
+    const QRect old = w->geometry();
+    w->setGeometry(ToQRect(frame));
+    // Qt keeps the move and resize of a hidden widget until it shows; a
+    // view's bounds-changed event does not wait for that.
+    if (!w->isVisible() && w->geometry() != old) {
+        if (w->testAttribute(Qt::WA_PendingMoveEvent)) {
+            w->setAttribute(Qt::WA_PendingMoveEvent, false);
+            QMoveEvent move(w->pos(), old.topLeft());
+            QCoreApplication::sendEvent(w, &move);
+        }
+        if (w->testAttribute(Qt::WA_PendingResizeEvent)) {
+            w->setAttribute(Qt::WA_PendingResizeEvent, false);
+            QResizeEvent resize(w->size(), old.size());
+            QCoreApplication::sendEvent(w, &resize);
+        }
+    }
     return kNoErr;
 }
 
