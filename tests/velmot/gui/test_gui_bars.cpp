@@ -371,3 +371,64 @@ TEST_F(BarTest, TheTilesMenuComesFromTheWindowAndItsChoicesGoBack)
 }
 
 } // namespace
+
+#include "velmot/gui/listview.h"
+#include "velmot/gui/tabcontrol.h"
+
+namespace {
+
+// A window with everything of this area in it: a toolbar, a tab control
+// whose first page holds a sorted list view with a selection, and a status
+// bar with an icon. The picture goes to the test's home folder for review.
+TEST_F(ToolbarTest, AWindowWithEveryPartPaintsEachInItsPlace)
+{
+    RECWINDOW w("DLG_TEST_SHOWCASE", nullptr);
+    ASSERT_TRUE(Activate(w.GetWindow()));
+    CONTROLPARENT const parent = w.GetClientParent();
+    NEWTOOLBAR bar(w.GetWindow());
+    Table(bar);
+    bar.Show(1);
+    TABCONTROL tabs(parent, CONTROLID{plat::FourCC("TABS"), 2});
+    tabs.InsertPage("Hosts", CONTROLID{plat::FourCC("HOST"), 1});
+    tabs.InsertPage("Options", CONTROLID{plat::FourCC("HOST"), 2});
+    tabs.PageChanged(0);
+    CONTROL pane(parent, CONTROLID{plat::FourCC("HOST"), 1});
+    LISTVIEW list(pane.AsParent(), CONTROLID{plat::FourCC("LIST"), 9}, 0, CONTROLID{plat::FourCC("PLAC"), 3});
+    uint32_t const icons[] = {201, 202};
+    list.Format(16, 16, icons, 2, 1);
+    list.InsertColumn(0, "Name", 200, LVCOLUMN_LEFT);
+    list.InsertColumn(1, "Address", 200, LVCOLUMN_LEFT);
+    list.InsertColumn(2, "Port", 80, LVCOLUMN_RIGHT);
+    char const* const rows[] = {"mainframe\t10.0.0.5\t23", "router\t192.168.1.1\t22", "archive\t10.0.0.9\t22",
+                                "build host\t10.0.3.7\t2222"};
+    for (int i = 0; i < 4; ++i)
+        list.InsertRecord(i + 1, i % 2, rows[i]);
+    list.SortRecords(0, 0, nullptr, nullptr);
+    list.SelectRecord(2, 1);
+    STATUSBAR status(parent, CONTROLID{});
+    int const widths[] = {200, -100, 120};
+    status.SetParts(3, widths);
+    status.SetText(0, "Connected to router");
+    status.SetIcon(201, 1);
+    status.SetText(1, "SSH");
+    status.SetText(2, "VT220  80x24");
+    plat::ProcessPendingEvents(1000);
+
+    std::unique_ptr<plat::Bitmap> picture = plat::GrabView(plat::WindowRootView(w.GetWindow()));
+    ASSERT_TRUE(picture);
+    std::string const path = std::string(std::getenv("HOME")) + "/lists_showcase.png";
+    EXPECT_TRUE(picture->SavePng(path));
+    // Each part inks its own place: the toolbar above the client area, the
+    // list's rows inside the first page, the status bar along the bottom.
+    plat::RectI const client = plat::GetViewFrame(plat::WindowContentView(w.GetWindow()));
+    EXPECT_GT(client.top, 0); // the toolbar took the top
+    plat::RectI const frame =
+        plat::GetToolbarItemFrame(plat::CopyToolbarItems(bar.GetToolbar()).front());
+    EXPECT_LT(frame.bottom, client.top + 1);
+    pixeltest::Box const rows_ink = pixeltest::InkBounds(*picture, 30, client.top + 80, 400, client.top + 140);
+    EXPECT_FALSE(rows_ink.empty);
+    EXPECT_EQ(status.GetRect().bottom, client.Height());
+    EXPECT_THAT(Commands(), IsEmpty());
+}
+
+} // namespace
