@@ -687,13 +687,7 @@ int CountDataBrowserSelectedItems(ViewRef view)
 
 Status SetDataBrowserSortProperty(ViewRef view, DataBrowserPropertyId property)
 {
-    BROWSER_OR_RETURN(view);
-    if (b->Model().sortProperty == property)
-        return kNoErr;
-    b->Model().sortProperty = property;
-    b->Model().SortAll();
-    b->ShowSortIndicator();
-    return kNoErr;
+    return SetDataBrowserSort(view, property, GetDataBrowserSortOrder(view));
 }
 
 DataBrowserPropertyId GetDataBrowserSortProperty(ViewRef view)
@@ -704,15 +698,7 @@ DataBrowserPropertyId GetDataBrowserSortProperty(ViewRef view)
 
 Status SetDataBrowserSortOrder(ViewRef view, uint16_t order)
 {
-    BROWSER_OR_RETURN(view);
-    if (order != kDataBrowserOrderIncreasing && order != kDataBrowserOrderDecreasing)
-        return kErrBadArgument;
-    if (b->Model().sortOrder == order)
-        return kNoErr;
-    b->Model().sortOrder = order;
-    b->Model().SortAll();
-    b->ShowSortIndicator();
-    return kNoErr;
+    return SetDataBrowserSort(view, GetDataBrowserSortProperty(view), order);
 }
 
 uint16_t GetDataBrowserSortOrder(ViewRef view)
