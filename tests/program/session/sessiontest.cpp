@@ -75,6 +75,14 @@ void ForgetDictionary()
         reg.DeleteValue(name);
 }
 
+FAKESESSION::FAKESESSION()
+{
+    Prof.ActiveDevice = 11;
+    Prof.CodePage = 1252;
+    Settings.SubsysDevNetwork = Settings.SubsysHalbrin = Settings.SubsysDevMisc = 1;
+    Settings.SubsysCorvane = Settings.SubsysEmuIBM = Settings.SubsysEmuMisc = 1;
+}
+
 void FAKESESSION::ComDataNotification(bool force)
 {
     std::lock_guard<std::mutex> guard(Lock);

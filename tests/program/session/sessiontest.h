@@ -5,6 +5,8 @@
 
 #include "plugins/sdk/emulationapi.h"
 #include "program/session/sessionlink.h"
+#include "program/settings/programsettings.h"
+#include "program/settings/sessionprofile.h"
 #include "velmot/gui/wincontrols.h"
 
 #include <atomic>
@@ -47,6 +49,9 @@ void ForgetDictionary();
 // A session that records what the layers ask of it.
 class FAKESESSION : public SESSIONLINK {
 public:
+    FAKESESSION();
+    SESSIONPROFILEDATA* ProfileData() override { return &Prof; }
+    PROGRAMSETTINGSDATA* SettingsData() override { return &Settings; }
     void ComDataNotification(bool force) override;
     bool IsTransferActive() override { return Transfer.load(); }
     void ErrorMsg(char const* text) override;
@@ -65,6 +70,10 @@ public:
     // takes it and answers whether there was one.
     bool TakeNotification(int timeout_ms);
 
+    // The profile and settings values the layers read: zero but for the
+    // load groups (all loaded), the active device 11 and code page 1252.
+    SESSIONPROFILEDATA Prof{};
+    PROGRAMSETTINGSDATA Settings{};
     std::atomic<bool> Transfer{false};
     std::atomic<int> Posted{0}; // notifications that woke the main thread
     EMULATIONAPI* Emu = nullptr;
