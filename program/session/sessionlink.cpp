@@ -10,6 +10,7 @@
 #include "velmot/gui/wincontrols.h"
 
 #include <cstring>
+#include <cwchar>
 
 SESSIONLINK::SESSIONLINK() = default;
 SESSIONLINK::~SESSIONLINK() = default;
@@ -220,6 +221,11 @@ int SESSIONLINK::CallHook(int, void*, void*)
 int SESSIONLINK::MakeCtrl(char* text, int)
 {
     return text ? static_cast<int>(strlen(text)) : 0;
+}
+
+int SESSIONLINK::MakeCtrlWide(wchar_t* text, int)
+{
+    return text ? static_cast<int>(wcslen(text)) : 0;
 }
 
 int SESSIONLINK::InstanceNumber()

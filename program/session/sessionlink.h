@@ -113,6 +113,8 @@ public:
     virtual int CallHook(int hook, void* a, void* b);
     // Expands the caret notation of a user text in place; the new length.
     virtual int MakeCtrl(char* text, int size);
+    // The wide form; "^!" becomes the break marker U+FFF8.
+    virtual int MakeCtrlWide(wchar_t* text, int size);
 
     // Values a sub-module's QORPUBLIC is made of.
     virtual int InstanceNumber();
