@@ -18,20 +18,35 @@ class QRegion;
 
 namespace plat::bridge {
 
+// The numbers of a control, kept by its widget alone (platform/controls).
+// The widget implements this and lives as long as the view's record.
+class ControlAdapter {
+public:
+    virtual int32_t Value() const = 0;
+    virtual void SetValue(int32_t value) = 0;
+    virtual int32_t Minimum() const = 0;
+    virtual void SetMinimum(int32_t minimum) = 0;
+    virtual int32_t Maximum() const = 0;
+    virtual void SetMaximum(int32_t maximum) = 0;
+
+protected:
+    ~ControlAdapter() = default;
+};
+
 struct ViewRec {
     TargetRef target = nullptr;
     QPointer<QWidget> widget;
     ViewId id;
     OSType kind = 0;
+    // A control's widget holds its numbers; views without one (user
+    // panes) keep theirs here.
+    ControlAdapter* control = nullptr;
     int32_t value = 0;
     int32_t minimum = 0;
     int32_t maximum = 0;
     bool disposing = false;
     bool haveFrame = false;
     RectI lastFrame;
-    // Told after SetViewValue/Minimum/Maximum changed the numbers, so a
-    // control over a Qt widget can show them.
-    std::function<void()> onValueChanged;
 };
 
 struct WindowRec {
@@ -120,8 +135,10 @@ void MarkDeadWidget(QWidget* widget);
 // input.
 bool IsBlockedByModalRun(const WindowRec* window);
 
-// Moves the window to the front of ListWindows' order.
+// Moves the window to the front of ListWindows' order, or right behind
+// another one.
 void NoteWindowActivated(WindowRec* window);
+void NoteWindowBehind(WindowRec* window, WindowRec* other);
 
 // The event filter, its installation and the window registry's shut-down
 // (eventfilter.cpp, windows.cpp).

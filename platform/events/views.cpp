@@ -78,8 +78,6 @@ void ClampValue(ViewRec* rec)
 {
     if (rec->minimum <= rec->maximum)
         rec->value = std::clamp(rec->value, rec->minimum, rec->maximum);
-    if (rec->onValueChanged)
-        rec->onValueChanged();
 }
 
 } // namespace
@@ -417,6 +415,10 @@ Status SetViewValue(ViewRef view, int32_t value)
     ViewRec* rec = GetViewRec(view);
     if (!rec)
         return Gone();
+    if (rec->control) {
+        rec->control->SetValue(value);
+        return kNoErr;
+    }
     rec->value = value;
     ClampValue(rec);
     return kNoErr;
@@ -427,6 +429,10 @@ Status SetViewMinimum(ViewRef view, int32_t minimum)
     ViewRec* rec = GetViewRec(view);
     if (!rec)
         return Gone();
+    if (rec->control) {
+        rec->control->SetMinimum(minimum);
+        return kNoErr;
+    }
     rec->minimum = minimum;
     ClampValue(rec);
     return kNoErr;
@@ -437,6 +443,10 @@ Status SetViewMaximum(ViewRef view, int32_t maximum)
     ViewRec* rec = GetViewRec(view);
     if (!rec)
         return Gone();
+    if (rec->control) {
+        rec->control->SetMaximum(maximum);
+        return kNoErr;
+    }
     rec->maximum = maximum;
     ClampValue(rec);
     return kNoErr;
@@ -445,19 +455,25 @@ Status SetViewMaximum(ViewRef view, int32_t maximum)
 int32_t GetViewValue(ViewRef view)
 {
     ViewRec* rec = GetViewRec(view);
-    return rec ? rec->value : 0;
+    if (!rec)
+        return 0;
+    return rec->control ? rec->control->Value() : rec->value;
 }
 
 int32_t GetViewMinimum(ViewRef view)
 {
     ViewRec* rec = GetViewRec(view);
-    return rec ? rec->minimum : 0;
+    if (!rec)
+        return 0;
+    return rec->control ? rec->control->Minimum() : rec->minimum;
 }
 
 int32_t GetViewMaximum(ViewRef view)
 {
     ViewRec* rec = GetViewRec(view);
-    return rec ? rec->maximum : 0;
+    if (!rec)
+        return 0;
+    return rec->control ? rec->control->Maximum() : rec->maximum;
 }
 
 Status SetViewProperty(ViewRef view, OSType creator, OSType tag, const void* data, size_t size)

@@ -155,6 +155,14 @@ void NoteWindowActivated(WindowRec* rec)
     MoveToFront(rec);
 }
 
+void NoteWindowBehind(WindowRec* rec, WindowRec* other)
+{
+    auto& z = ZOrder();
+    std::erase(z, rec);
+    auto it = std::find(z.begin(), z.end(), other);
+    z.insert(it == z.end() ? z.end() : it + 1, rec);
+}
+
 void DisposeAllWindows()
 {
     std::vector<WindowRef> all;
@@ -175,6 +183,8 @@ WindowRef CreateWindow(const WindowSpec& spec)
     Qt::WindowFlags flags = Qt::Window;
     if (spec.windowClass == WindowClass::Utility)
         flags = Qt::Tool | Qt::FramelessWindowHint;
+    else if (spec.windowClass == WindowClass::MovableModal)
+        flags = Qt::Dialog;
     auto* top = new QWidget(nullptr, flags);
     top->setMouseTracking(true);
     auto* layout = new QVBoxLayout(top);

@@ -42,8 +42,9 @@ struct OpaqueView;
 using ViewRef = OpaqueView*;
 
 enum class WindowClass : uint32_t {
-    Document = 6, // titled, resizable top-level window
-    Utility = 8,  // frameless tool window
+    Document = 6,     // titled, resizable top-level window
+    Utility = 8,      // frameless tool window
+    MovableModal = 4, // titled dialog window
 };
 
 // WindowSpec::attributes

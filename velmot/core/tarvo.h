@@ -12,6 +12,7 @@
 
 class STRINGARRAY;
 class FILENAME;
+class MENU;
 
 // Application facts read by every deliverable.
 extern VELMOT_EXPORT STRING gApplicationName;
@@ -63,6 +64,12 @@ public:
     static void CheckCallerThread(char const* where);
     static void InitialLogit(char const* appname, char const* version, char const* builddate);
     static void MainDispatchLoop(void* unused1 = nullptr, char const* unused2 = nullptr);
+
+    // Help menu: behind its own first item, a separator and the items of
+    // the menu "ID_HELPMENU" (once); Clear leaves the first item alone.
+    // Built with the menu class (velmot/gui/winmenu.cpp).
+    static void FillMenubarHelp(MENU& menubar);
+    static void ClearMenubarHelp(MENU& menubar);
 
     // Hooks filled in by the parts that own them: the event loop that
     // MainDispatchLoop runs, the preferences synchronisation at the end of

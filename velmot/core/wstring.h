@@ -134,6 +134,11 @@ public:
     CFSTRING& operator=(STRING const& text);
     CFSTRING& operator=(wchar_t const* text);
 
+    // The platform string of byte text (code page 1252, as Latin-1 above)
+    // or wide text; null is the empty text.
+    static plat::Text TextOf(char const* text);
+    static plat::Text TextOf(wchar_t const* text);
+
     // The string as byte text in Encoding with a terminator, in at most
     // size bytes; false when it does not fit or a character has no byte.
     bool ToBuffer(char* buf, int32_t size) const;

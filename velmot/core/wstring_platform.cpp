@@ -116,6 +116,20 @@ STRING::STRING(plat::Number const& number) : STRING()
 // ---------------------------------------------------------------------------
 // CFSTRING
 
+plat::Text CFSTRING::TextOf(char const* text)
+{
+    CFSTRING cf;
+    cf = text ? text : "";
+    return cf.Ref;
+}
+
+plat::Text CFSTRING::TextOf(wchar_t const* text)
+{
+    CFSTRING cf;
+    cf = text ? text : L"";
+    return cf.Ref;
+}
+
 void CFSTRING::Release()
 {
     Ref = plat::Text();

@@ -1,9 +1,11 @@
 #include "velmot/gui/winapp.h"
 
 #include "velmot/core/logit.h"
+#include "velmot/core/osys.h"
 #include "velmot/core/stringarray.h"
 #include "velmot/core/tarvo.h"
 #include "velmot/gui/winbase.h"
+#include "velmot/gui/windows.h"
 
 #include "platform/events/appevents.h"
 #include "platform/events/application.h"
@@ -173,6 +175,15 @@ struct APPLICATION::INSTANCE {
     }
 };
 
+namespace {
+
+void WaitEvents()
+{
+    WINDOW::WinProcessMessages(42);
+}
+
+} // namespace
+
 APPLICATION::APPLICATION(int* argc_, char** argv_) : argc(argc_), argv(argv_)
 {
     TARVOAPP::CheckCallerThread("APPLICATION::APPLICATION");
@@ -185,6 +196,8 @@ APPLICATION::APPLICATION(int* argc_, char** argv_) : argc(argc_), argv(argv_)
     static constexpr plat::EventType kCommand{plat::kEventClassCommand, plat::kEventCommandProcess};
     VERIFYSTATUS("err == 0 ", RegisterForEvents(1, &kCommand));
     InstallAppleEventHandler();
+    // A program start that waits lets the window events run meanwhile.
+    OSYS::SetWaitEventsHook(&WaitEvents);
     // The assertion question goes through the toolkit's alert from now on,
     // unless someone (a test) installed a question of their own.
     ASSERTQUESTIONHOOK previous = SetAssertQuestionHook(&AskAssertQuestion);
@@ -199,6 +212,7 @@ APPLICATION::~APPLICATION()
 {
     LOGIT("APPLICATION::~APPLICATION\n");
     RemoveAppleEventHandler();
+    OSYS::SetWaitEventsHook(nullptr);
     VASSERT(pCurrentInstance == this, "APPLICATION::pCurrentInstance==this", nullptr);
     pCurrentInstance = nullptr;
     fInstance.reset();

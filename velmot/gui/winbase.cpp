@@ -1,10 +1,13 @@
 #include "velmot/gui/winbase.h"
 
+#include "velmot/core/dllinterface.h"
 #include "velmot/core/logit.h"
 #include "velmot/core/tarvo.h"
 #include "velmot/core/unicode.h"
+#include "velmot/gui/winicons.h"
 
 #include "platform/events/modal.h"
+#include "platform/services/folders.h"
 
 #include <algorithm>
 #include <cctype>
@@ -135,6 +138,95 @@ plat::PointI DARWINDOW::GetMaximumSize()
     return plat::PointI{};
 }
 
+plat::NibRef DARWINDOW::OpenNibOf(NIBBUNDLE bundle)
+{
+    if (!bundle) {
+        plat::NibRef nib = plat::OpenMainNib();
+        if (nib)
+            TARVOAPP::SetCleanupFunction(TARVOAPP::CLEANUP_MAINNIB, &plat::CloseMainNib);
+        return nib;
+    }
+    std::string module = bundle->ModuleName();
+    for (char const* ending : {".so", ".dll"}) {
+        size_t const n = std::strlen(ending);
+        if (module.size() > n && strcasecmp(module.c_str() + module.size() - n, ending) == 0)
+            module.resize(module.size() - n);
+    }
+    plat::NibRef nib = module.empty() ? nullptr : plat::OpenNib(plat::PlugInsFolder() + "/" + module + "/nibs");
+    if (!nib) {
+        VerifyFailed("err == 0 ", __FILE__, __LINE__, plat::kErrParamNotFound);
+        AssertMsg(0, "nib2.IsValid()", __FILE__, __LINE__, nullptr, false);
+    }
+    return nib;
+}
+
+void DARWINDOW::ReleaseNib(plat::NibRef nib, NIBBUNDLE bundle)
+{
+    if (bundle && nib)
+        plat::CloseNib(nib);
+}
+
+plat::Status DARWINDOW::InitFromResource(char const* name, char const* menu, NIBBUNDLE bundle)
+{
+    TARVOAPP::CheckCallerThread("DARWINDOW::InitFromResource");
+    plat::NibRef nib = OpenNibOf(bundle);
+    if (!nib)
+        return plat::kErrParamNotFound;
+    // Layouts name their icons by id: the icon table is loaded first.
+    ICONMAP::GetInstance();
+    plat::WindowRef window = nullptr;
+    plat::Status err = plat::CreateWindowFromNib(nib, name ? name : "", &window);
+    ReleaseNib(nib, bundle);
+    if (!VERIFYSTATUS("err == 0 ", err))
+        return err;
+    VERIFYSTATUS("err == 0 ", InitWithHandler(window));
+    if (menu) {
+        plat::Status menuErr = CreateMenu(menu, bundle);
+        if (VERIFYSTATUS("err == 0 ", menuErr) == false)
+            err = menuErr;
+    }
+    SetHelpId(name);
+    return err;
+}
+
+plat::Status DARWINDOW::CreateMenu(char const* name, NIBBUNDLE bundle)
+{
+    TARVOAPP::CheckCallerThread("DARWINDOW::CreateMenu");
+    LOGIT("DARWINDOW::CreateMenu %s, bundle= %p\n", name ? name : "", static_cast<void const*>(bundle));
+    if (!name)
+        return plat::kNoErr;
+    plat::NibRef nib = OpenNibOf(bundle);
+    if (!nib)
+        return plat::kErrParamNotFound;
+    plat::MenuRef root = nullptr;
+    plat::Status err = plat::CreateMenuBarFromNib(nib, name, &root);
+    ReleaseNib(nib, bundle);
+    if (err == plat::kNoErr)
+        err = plat::SetWindowMenuBar(fWindow, root);
+    if (err != plat::kNoErr) {
+        LOGIT("DARWINDOW::CreateMenu failed with err= %d\n", static_cast<int>(err));
+        VerifyFailed("err == 0 ", __FILE__, __LINE__, err);
+        if (root)
+            plat::ReleaseMenu(root);
+        return err;
+    }
+    VASSERT(fWindow != nullptr, "this->fWindow", nullptr);
+    AssociateMenu(root, fWindow);
+    // The window's menu bar holds the root menu now.
+    plat::ReleaseMenu(root);
+    return plat::kNoErr;
+}
+
+bool DARWINDOW::AssociateMenu(plat::MenuRef menu, plat::WindowRef window)
+{
+    return SetWindowProperty(WPROP_MENU, reinterpret_cast<MSGWORD>(menu), window);
+}
+
+plat::MenuRef DARWINDOW::GetAssociatedMenu() const
+{
+    return reinterpret_cast<plat::MenuRef>(GetWindowProperty(WPROP_MENU));
+}
+
 plat::Status DARWINDOW::CreateNewWindow(uint32_t windowClass, uint32_t attributes, RECT const* bounds,
                                         char const* helpid)
 {
@@ -181,6 +273,7 @@ plat::Status DARWINDOW::InitWithHandler(plat::WindowRef window)
             plat::RemoveHandler(fContentDrawHandler);
         fContentDrawHandler = plat::InstallHandler(plat::ViewTarget(content), {&kContentDrawType, 1},
                                                    [this](plat::HandlerCall& call, plat::Event& e) {
+                                                       HOLD hold(*this);
                                                        TCarbonEvent event(e);
                                                        return HandleEvent(&call, event);
                                                    });

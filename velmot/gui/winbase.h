@@ -20,6 +20,15 @@
 
 #include "platform/events/views.h"
 #include "platform/events/windows.h"
+#include "platform/menus/menus.h"
+#include "platform/nibs/nib.h"
+
+class DLLINTERFACE;
+
+// The bundle whose layouts a window or menu comes from; null is the
+// program's own (the layouts of Resources/nibs). A plug-in bundle's layouts
+// lie in the folder "<name>/nibs" beside it in the plug-in folder.
+using NIBBUNDLE = DLLINTERFACE const*;
 
 // Window property tags of the toolkit.
 constexpr FOURCHARCODE WPROP_THIS = plat::FourCC("This");    // the owning DARWINDOW
@@ -80,6 +89,23 @@ public:
     virtual plat::PointI GetMinimumSize();
     virtual plat::PointI GetMaximumSize();
 
+    // Makes the window `name` of the bundle's layouts (with the menu bar
+    // `menu` when not null) and installs the handler; the name becomes the
+    // help id. 0 or the platform status.
+    plat::Status InitFromResource(char const* name, char const* menu, NIBBUNDLE bundle);
+    // Gives the window the menu bar `name` of the bundle's layouts and
+    // associates its root menu with the window. 0 (also for a null name)
+    // or the platform status.
+    plat::Status CreateMenu(char const* name, NIBBUNDLE bundle);
+    // The window's menu ("fMen").
+    bool AssociateMenu(plat::MenuRef menu, plat::WindowRef window = nullptr);
+    plat::MenuRef GetAssociatedMenu() const;
+    // The layouts of a bundle: the program's own are opened once and kept
+    // (CloseMainNib at clean-up); a plug-in's are opened for each use and
+    // closed with ReleaseNib.
+    static plat::NibRef OpenNibOf(NIBBUNDLE bundle);
+    static void ReleaseNib(plat::NibRef nib, NIBBUNDLE bundle);
+
     // Creates a new platform window (WINDOWCLASS_*; `bounds` is the content
     // area in screen coordinates) and installs the handler. 0 or the
     // platform status.
@@ -89,7 +115,7 @@ public:
     plat::Status InitWithHandler(plat::WindowRef window);
     // Disposes of the platform window (its dispose event reaches the
     // callbacks); 1, or 0 without a window.
-    int Destroy();
+    virtual int Destroy();
     // Forgets the window once it has been destroyed.
     void SourceWindowDispose();
 

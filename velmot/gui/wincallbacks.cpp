@@ -329,7 +329,7 @@ bool WINDOWCALLBACKS::HandleWindowEvent(TCarbonEvent& event)
         return false;
     switch (kind) {
     case kWindowDrawContent:
-        return OnPaint();
+        return OnPaint() != 0;
     case plat::kEventWindowActivated:
         // Input methods follow the focus by themselves here; there is no
         // text-services document to activate.

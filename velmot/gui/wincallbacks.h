@@ -60,7 +60,9 @@ public:
     virtual bool OnTimer(int id) { return false; }
     virtual bool OnMinimized() { return false; }
     virtual bool OnRestored() { return false; }
-    virtual bool OnPaint() { return false; }
+    // 0: nothing painted. A child window with an off-screen bitmap takes
+    // -2 as "do not copy the bitmap".
+    virtual int OnPaint() { return 0; }
     virtual bool OnFocusAcquired() { return false; }
     virtual bool OnFocusLost() { return false; }
     virtual bool OnShown() { return false; }
