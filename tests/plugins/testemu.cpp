@@ -8,6 +8,8 @@
 //   "ADJUST <cols> <rows>" AdjustScreenSize proposes this size
 //   "TAKEKEYS <0|1>"      whether FeedKeyString takes its text
 //   "FEEDBACK <text>"     FeedKeys(text) back into the host at once
+//   "RECEIVED"            answer: every character conputs got since the last
+//                         "RECEIVED", as UTF-8 (stream markers included)
 // IsSequence treats ESC and the character after it as a sequence, keeping
 // 1 in its state bits while one is open.
 #include "plugins/sdk/qorsubsystem.h"
@@ -67,6 +69,7 @@ public:
     int conputs(wchar_t const* text, long len) override
     {
         Note("conputs " + Narrow(text, len));
+        Received.append(text, static_cast<size_t>(len));
         return 0;
     }
     int IsSequence(int* state, char c) override
@@ -140,6 +143,29 @@ public:
             Log.clear();
             return reply(out);
         }
+        if (n == "RECEIVED") {
+            std::string out;
+            for (wchar_t c : Received) {
+                uint32_t u = static_cast<uint32_t>(c);
+                if (u < 0x80) {
+                    out += static_cast<char>(u);
+                } else if (u < 0x800) {
+                    out += static_cast<char>(0xC0 | (u >> 6));
+                    out += static_cast<char>(0x80 | (u & 0x3F));
+                } else if (u < 0x10000) {
+                    out += static_cast<char>(0xE0 | (u >> 12));
+                    out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+                    out += static_cast<char>(0x80 | (u & 0x3F));
+                } else {
+                    out += static_cast<char>(0xF0 | (u >> 18));
+                    out += static_cast<char>(0x80 | ((u >> 12) & 0x3F));
+                    out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+                    out += static_cast<char>(0x80 | (u & 0x3F));
+                }
+            }
+            Received.clear();
+            return reply(out);
+        }
         if (n.rfind("FLAGS ", 0) == 0) {
             Flags = strtoul(n.c_str() + 6, nullptr, 10);
             return reply("OK");
@@ -170,6 +196,7 @@ private:
 
     int Id;
     std::string Log;
+    std::wstring Received;
     unsigned long Flags = 0;
     int SetWinSizeAnswer = 0;
     int AdjustCols = 0, AdjustRows = 0;
