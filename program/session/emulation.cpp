@@ -124,8 +124,10 @@ int EMULATION::conputws(wchar_t const* s, long len)
 
 int EMULATION::InfoOut(char const* s)
 {
-    if (!ASSERTMSG(s != nullptr, "EMULATION::InfoOut"))
+    if (!(s != nullptr)) {
+        AssertMsg(0, "s!=NULL", __FILE__, __LINE__, "EMULATION::InfoOut");
         return 0;
+    }
     if (!CurrentEmulation || Suppress)
         return 0;
     long len = static_cast<long>(strlen(s));
@@ -141,8 +143,10 @@ int EMULATION::InfoOut(char const* s)
 
 int EMULATION::StringOut(wchar_t const* s, long len, signed char force)
 {
-    if (!ASSERTMSG(s != nullptr, "EMULATION::StringOut"))
+    if (!(s != nullptr)) {
+        AssertMsg(0, "s!=NULL", __FILE__, __LINE__, "EMULATION::StringOut");
         return 0;
+    }
     if (!CurrentEmulation) {
         ASSERTMSG(this->CurrentEmulation != NULL, "EMULATION::StringOut");
         return 0;

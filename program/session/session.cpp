@@ -234,8 +234,10 @@ int SESSION::WaitForSessionForeground(signed char* cancel)
     SESSIONHOLD hold(this);
     if (Host.IsCurrentSession(*this))
         return 1;
-    if (!ASSERTMSG(!TARVOAPP::IsMainThread(), "!TARVOAPP::IsMainThread()"))
+    if (!(!TARVOAPP::IsMainThread())) {
+        AssertMsg(0, "!TARVOAPP::IsMainThread()", __FILE__, __LINE__);
         return 0;
+    }
     // The tab blinks until the user brings the session to the front, the
     // caller gives up, or the session is being closed. The main window is
     // the main thread's: the request travels there.

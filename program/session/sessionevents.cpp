@@ -95,8 +95,10 @@ std::unique_ptr<SESSION::PAYLOAD> SESSION::TakePayload(MSGWORD word)
 
 int SESSION::PostEvent(int event, short arg, char const* text)
 {
-    if (!ASSERTMSG(event > 0 && event < 32767, "(ULONG)event>0 && (ULONG)event<32767"))
+    if (!(event > 0 && event < 32767)) {
+        AssertMsg(0, "(ULONG)event>0 && (ULONG)event<32767", __FILE__, __LINE__);
         return 0;
+    }
     // The text goes with the event as a copy the session owns: the poster
     // may let go of it at once. Two events hand over an object instead:
     // 8802 a wide string of keys, 8801 with 62190 a text to free.
@@ -134,10 +136,15 @@ int SESSION::PostKeys(wchar_t const* keys, int count, bool onlyOnline)
 
 int SESSION::SendEvent(int event, short arg, char const* text)
 {
-    if (!ASSERTMSG(event > 0 && event < 32767, "(ULONG)event>0 && (ULONG)event<32767"))
+    if (!(event > 0 && event < 32767)) {
+        AssertMsg(0, "(ULONG)event>0 && (ULONG)event<32767", __FILE__, __LINE__);
         return 0;
-    if (TARVOAPP::IsMainThread())
-        return ProcessEvent(event, arg, text);
+    }
+    // The answer is that of user message 1047: 1 once handled.
+    if (TARVOAPP::IsMainThread()) {
+        ProcessEvent(event, arg, text);
+        return 1;
+    }
     PAYLOAD* p = nullptr;
     if (text == NOQUESTION) {
         p = NewPayload();

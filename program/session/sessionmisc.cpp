@@ -236,8 +236,10 @@ void SESSION::Notify(char const* text, int kind)
 
 void SESSION::Notify(char const* text, int kind, CONTROLPARENT)
 {
-    if (!ASSERTMSG(TARVOAPP::IsMainThread(), "TARVOAPP::IsMainThread()"))
+    if (!(TARVOAPP::IsMainThread())) {
+        AssertMsg(0, "TARVOAPP::IsMainThread()", __FILE__, __LINE__);
         return;
+    }
     // The time: tenths in the low four bits, seconds in bits 4 to 15.
     int tenths = kind & 0x0F;
     int seconds = (kind >> 4) & 0x0FFF;

@@ -225,8 +225,10 @@ int SESSION::OfferWindow(int* newX, int* newY, int availX, int availY, bool appl
             if (apply)
                 EmuLayer.SetWinSize(cols, rows);
         }
-        if (!ASSERTMSG(cw > 0, "cellx>0") || !ASSERTMSG(ch > 0, "celly>0"))
+        if (cw <= 0 || ch <= 0) {
+            AssertMsg(0, cw > 0 ? "celly>0" : "cellx>0", __FILE__, __LINE__);
             return 0;
+        }
         if (apply) {
             p.WinWidth = cols;
             p.WinHeight = rows;

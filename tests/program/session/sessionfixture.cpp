@@ -2,6 +2,7 @@
 
 #include "program/session/sessionrunner.h"
 #include "program/settings/settingshost.h"
+#include "program/settings/workfolder.h"
 
 #include "platform/events/queue.h"
 #include "velmot/core/unicode.h"
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <poll.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -186,8 +188,13 @@ SessionTest::~SessionTest() = default;
 void SessionTest::SetUp()
 {
     ForgetDictionary();
+    SetSettingsWorkPath(Work.path().c_str());
+    mkdir(Work.file("Options").c_str(), 0755);
+    mkdir(Work.file("Logs").c_str(), 0755);
     Owner = std::make_unique<SETTINGSOWNER>();
     Owner->Settings.Init();
+    snprintf(Owner->Settings.data.OptsPath, sizeof Owner->Settings.data.OptsPath, "Options");
+    snprintf(Owner->Settings.data.CapturePath, sizeof Owner->Settings.data.CapturePath, "Logs");
     Parent = std::make_unique<WINDOW>(WINDOWSTYLE_DOCUMENT, "session test", 0, 0, 800, 480);
 }
 

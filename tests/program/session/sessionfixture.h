@@ -7,6 +7,7 @@
 #include "program/session/session.h"
 #include "tests/program/session/sessiontest.h"
 
+#include "tests/support/testutil.h"
 #include "velmot/gui/windows.h"
 
 #include <gtest/gtest.h>
@@ -107,6 +108,8 @@ protected:
     std::string Custom(char const* text);
 
     STAGE Stage;
+    // The work folder, with its "Options" and "Logs" folders.
+    testutil::TempDir Work;
     RECORDINGHOST Host;
     struct SETTINGSOWNER;
     std::unique_ptr<SETTINGSOWNER> Owner;
