@@ -162,6 +162,7 @@ void SESSION::TermCleanup()
         ProcessEvent(8140, 0, nullptr);
     // A paced text that was not sent yet goes with the session.
     KeyQueue.clear();
+    SendTimerPending = false;
     LOGIT("SESSION::TermCleanup done\n");
 }
 
@@ -274,6 +275,7 @@ int SESSION::OnEscape()
     if (!SendingKeys) {
         KeyQueue.clear();
         StopTimer(TIMER_SENDKEYS);
+        SendTimerPending = false;
         EscapeWhileSending = false;
     }
     return 1;

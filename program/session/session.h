@@ -228,7 +228,8 @@ public:
     void Beep(int hz, int ms);
     void Alarm(int count);
     void AlarmQ(int count);
-    void DoBeep(int hz, int ms, int count, int pause);
+    // Plays count tones on a thread of their own; tests record them.
+    virtual void DoBeep(int hz, int ms, int count, int pause);
     void PlayTune(char const* name, bool wait);
     int Bell() override;
     void SetStatusbarLed(int led, bool on, int mode) override;
@@ -399,6 +400,7 @@ private:
     // 4: key sending.
     bool SendingKeys = false;
     bool EscapeWhileSending = false;
+    bool SendTimerPending = false;
     // 5: the current font.
     WSTRING CurrentFont;
     int CurrentBold = 157;

@@ -162,6 +162,12 @@ void SESSION::SendKeyData(char const* data, int length)
     SendingKeys = true;
     if (data && length > 0)
         KeyQueue.append(data, static_cast<size_t>(length));
+    // While a paced text waits for its next piece, new bytes only join the
+    // queue: the timer sends on at the text's own pace.
+    if (data && SendTimerPending) {
+        SendingKeys = false;
+        return;
+    }
     KeyPiece();
 }
 
@@ -198,10 +204,13 @@ void SESSION::KeyPiece()
         KeyQueue.erase(0, sent);
         delay = last == '\r' ? Prof.data.AsciiDelay2 : static_cast<int>(sent) * d;
     }
-    if (EscapeWhileSending)
+    SendTimerPending = false;
+    if (EscapeWhileSending) {
         KeyQueue.clear();
-    else if (!KeyQueue.empty())
+    } else if (!KeyQueue.empty()) {
+        SendTimerPending = true;
         StartWindowTimer(TIMER_SENDKEYS, std::max(delay, 1));
+    }
     SendingKeys = false;
     EscapeWhileSending = false;
 }

@@ -162,6 +162,14 @@ void TESTSESSION::StartWindowTimer(int id, int ms)
     SESSION::StartWindowTimer(id, ms);
 }
 
+void TESTSESSION::DoBeep(int hz, int ms, int count, int pause)
+{
+    Beeps.push_back("beep " + std::to_string(hz) + " " + std::to_string(ms) + " " + std::to_string(count) + " " +
+                    std::to_string(pause));
+    if (PlayTones)
+        SESSION::DoBeep(hz, ms, count, pause);
+}
+
 int TESTSESSION::CallHook(int hook, void* a, void* b)
 {
     if (hook == 11 && Hook11)

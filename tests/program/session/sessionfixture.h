@@ -72,6 +72,11 @@ public:
     long long NowMs() override { return Clock >= 0 ? Clock : SESSION::NowMs(); }
     // Hook 11 may rewrite the received buffer.
     int CallHook(int hook, void* a, void* b) override;
+    // Tones are recorded ("beep 441 80 1 0") instead of played, unless
+    // PlayTones is set.
+    void DoBeep(int hz, int ms, int count, int pause) override;
+    std::vector<std::string> Beeps;
+    bool PlayTones = false;
 
     std::set<int> Keys;
     long long Clock = -1;
