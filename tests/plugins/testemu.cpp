@@ -7,6 +7,7 @@
 //   "SETWINSIZE <0|1>"    what SetWinSize answers (0: the host resizes)
 //   "ADJUST <cols> <rows>" AdjustScreenSize proposes this size
 //   "TAKEKEYS <0|1>"      whether FeedKeyString takes its text
+//   "TAKEMOUSE <0|1>"     whether HandleMouseEvent takes the mouse
 //   "FEEDBACK <text>"     FeedKeys(text) back into the host at once
 //   "RECEIVED"            answer: every character conputs got since the last
 //                         "RECEIVED", as UTF-8 (stream markers included)
@@ -128,7 +129,7 @@ public:
     {
         Note("Mouse " + std::to_string(col) + " " + std::to_string(row) + " " + std::to_string(button) + " " +
              std::to_string(up));
-        return 1;
+        return TakeMouse;
     }
     int HandleCustomEvent(char const* name, char* answer, int size, void*) override
     {
@@ -178,6 +179,10 @@ public:
             sscanf(n.c_str() + 7, "%d %d", &AdjustCols, &AdjustRows);
             return reply("OK");
         }
+        if (n.rfind("TAKEMOUSE ", 0) == 0) {
+            TakeMouse = atoi(n.c_str() + 10);
+            return reply("OK");
+        }
         if (n.rfind("TAKEKEYS ", 0) == 0) {
             TakeKeys = atoi(n.c_str() + 9);
             return reply("OK");
@@ -201,6 +206,7 @@ private:
     int SetWinSizeAnswer = 0;
     int AdjustCols = 0, AdjustRows = 0;
     int TakeKeys = 0;
+    int TakeMouse = 0;
 };
 
 } // namespace

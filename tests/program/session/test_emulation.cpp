@@ -392,6 +392,7 @@ TEST_F(EmulationTest, MouseAndSymbolicKeysAreForwarded)
     EXPECT_EQ(Emu().HandleMouseEvent(1, 2, 0, 0), 0);
     Emu().SetEmulation(1, 0);
     S.Custom("LOG");
+    S.Custom("TAKEMOUSE 1");
     EXPECT_EQ(Emu().FeedSymbolicKey("Left"), 1);
     EXPECT_EQ(Emu().HandleMouseEvent(3, 4, 5, 0), 1);
     EXPECT_EQ(S.Custom("LOG"), "FeedSymbolicKey Left\nMouse 3 4 5 0\n");
