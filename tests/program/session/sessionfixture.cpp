@@ -131,6 +131,14 @@ void RECORDINGHOST::ShowNotification(SESSION&, char const* text, int ms)
     Lines.push_back(text ? "notify " + std::string(text) + " " + std::to_string(ms) : "notify off");
 }
 
+void RECORDINGHOST::SetSessionTabNameWide(SESSION&, wchar_t const* name)
+{
+    std::string text;
+    for (wchar_t const* p = name; p && *p; ++p)
+        text += *p < 128 ? static_cast<char>(*p) : '?';
+    Lines.push_back("tab " + text);
+}
+
 void RECORDINGHOST::SetSessionTabTraffic(SESSION&, int on, int lines)
 {
     Lines.push_back("traffic " + std::to_string(on) + " " + std::to_string(lines));
@@ -212,6 +220,11 @@ void SessionTest::TearDown()
     Parent.reset();
     Owner.reset();
     ForgetDictionary();
+}
+
+PROGRAMSETTINGS& SessionTest::ProgramSettings()
+{
+    return Owner->Settings;
 }
 
 bool SessionTest::Open(int device, int emulation, char const* parm)

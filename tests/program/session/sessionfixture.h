@@ -44,6 +44,7 @@ public:
     bool StartProgram(std::vector<std::string> const& argv) override;
     bool OpenDocument(char const* target) override;
     void ShowNotification(SESSION&, char const* text, int ms) override;
+    void SetSessionTabNameWide(SESSION&, wchar_t const* name) override;
     void PopupMenu() override { Lines.push_back("popup"); }
     void SetSessionTabTraffic(SESSION&, int on, int lines) override;
     std::wstring CurrentHostName(SESSION&) override { return HostName; }
@@ -94,6 +95,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // The program settings the sessions get.
+    PROGRAMSETTINGS& ProgramSettings();
     // A new session on the device (with its parameter string) and the
     // emulation; false when either is missing.
     bool Open(int device = 5, int emulation = 0, char const* parm = nullptr);
