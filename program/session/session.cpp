@@ -250,7 +250,8 @@ int SESSION::WaitForSessionForeground(signed char* cancel)
     };
     PostUserMessage(MSG_CALLFUNCTION, reinterpret_cast<MSGWORD>(blink), reinterpret_cast<MSGWORD>(this));
     for (;;) {
-        if (cancel && *cancel)
+        // The caller sets its flag from another thread.
+        if (cancel && __atomic_load_n(cancel, __ATOMIC_ACQUIRE))
             return 0;
         if (Deleted.load() || ShuttingDown.load())
             return 0;

@@ -231,7 +231,7 @@ TEST_F(LifeTest, WaitingForTheForegroundEndsWithTheSession)
     Host.Current = false;
     signed char cancel = 0;
     std::thread cancelled([&] { result = S->WaitForSessionForeground(&cancel); });
-    cancel = 1;
+    __atomic_store_n(&cancel, 1, __ATOMIC_RELEASE);
     cancelled.join();
     EXPECT_EQ(result.load(), 0);
 }
