@@ -96,8 +96,9 @@ TEST(RoadDifferential, RandomChunkingGivesTheSameScreen)
                 ASSERT_TRUE(run.Feed(stream.data() + pos, n));
                 pos += n;
                 // Sometimes the road catches up between pieces.
-                if (rng() % 4 == 0)
+                if (rng() % 4 == 0) {
                     ASSERT_TRUE(run.WaitIdle());
+                }
             }
             ASSERT_TRUE(run.WaitIdle());
             EXPECT_EQ(Picture(run), reference) << "round " << round;
@@ -193,8 +194,9 @@ TEST_F(RoadTest, EveryByteLeavesExactlyOnce)
                 S->CommLayer.FeedData(bytes.data(), static_cast<int>(bytes.size()));
             }
             pos += n;
-            if (rng() % 3 == 0)
+            if (rng() % 3 == 0) {
                 ASSERT_TRUE(Pump([&] { return S->CommLayer.QueryNumAvail() == 0 && !S->HasVioBracket(); }));
+            }
         }
         ASSERT_TRUE(Pump([&] { return S->CommLayer.QueryNumAvail() == 0 && !S->HasVioBracket(); }));
         EXPECT_EQ(FromUtf8(Custom("RECEIVED")), Expected(items, c.codePage == 1000, c.markers));
