@@ -113,15 +113,17 @@ void TTY::FlushRun()
 void TTY::ScrollUp()
 {
     // The top row goes to the scroll-back, the others move up one row and
-    // the bottom row is cleared.
+    // the bottom row is cleared. The screen is held (conputs took it), so
+    // whole rows are moved in place; the release marks the screen changed.
     Row.resize(static_cast<size_t>(Width));
     int count = Width;
     Vio->GetCells(Row.data(), &count, 0, 0);
     if (Public && count > 0)
         Public->AddScrollLine(Row.data(), count, 1);
     for (int y = 1; y < Height; ++y)
-        Vio->MoveArea(0, y, 0, y - 1, Width);
+        memmove(Vio->AccessVioCell(0, y - 1, 0), Vio->AccessVioCell(0, y, 0), sizeof(VIOCELL) * static_cast<size_t>(Width));
     Vio->Erase(0, Height - 1, Width, 1, ' ');
+    Scrolled = true;
 }
 
 void TTY::LineFeed()
@@ -140,6 +142,7 @@ int TTY::conputs(wchar_t const* text, long len)
         len = static_cast<long>(wcslen(text));
     int width = 0, height = 0;
     Vio->AccessVioScreen(&width, &height, 0);
+    Scrolled = false;
     if (width <= 0 || height <= 0) {
         Vio->ReleaseVioScreen(0);
         return 0;
@@ -209,7 +212,8 @@ int TTY::conputs(wchar_t const* text, long len)
         PlaceCursor();
     }
     FlushRun();
-    Vio->ReleaseVioScreen(1);
+    // Only a scroll changed cells behind the screen's back.
+    Vio->ReleaseVioScreen(Scrolled ? 1 : 0);
     return 0;
 }
 

@@ -48,4 +48,5 @@ private:
     int X = 0, Y = 0; // X == Width: the row is full, the next character wraps
     std::vector<wchar_t> Run;
     std::vector<VIOCELL> Row;
+    bool Scrolled = false; // rows were moved in place during this write
 };

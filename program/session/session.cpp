@@ -583,7 +583,7 @@ void SESSION::SCREENHOST::StopTimer(int id)
 
 void SESSION::SCREENHOST::MinimizeWindow(bool minimize)
 {
-    S.Host.ProcessEvent(minimize ? 8101 : 8102, 0, nullptr);
+    S.Host.MinimizeMainWindow(minimize);
 }
 
 void SESSION::SCREENHOST::MoveWindow(int x, int y)

@@ -291,9 +291,9 @@ public:
     // The automatic start of a download on received text; true ends the
     // pass. It may take characters out of the buffer.
     virtual bool WatchAutoStart(int c, wchar_t* buffer, int* count) { return false; }
-    // Whether any of the checks of received characters above (scripts,
-    // watch, automatic start) is active; asked once per pass, so a session
-    // without them pays nothing per character.
+    // Whether any of the checks of received characters (scripts, watch,
+    // automatic start, automatic login) is active; asked once per pass, so
+    // a session without them pays nothing per character.
     virtual bool ReceiveTriggersActive() { return false; }
     // A transfer's suppression of screen output (4.121's
     // NoSuppressScreenOutput answered false).
@@ -344,6 +344,9 @@ public:
         uint64_t Characters = 0;
     };
     ROADSTATS RoadStats() const { return Stats; }
+    // How long one turn of the main thread may run passes over received
+    // data while nothing else waits (microseconds; 0: one pass a turn).
+    void SetPassSlice(int us) { PassSliceUs = us; }
     bool HasVioBracket() const { return ComDataHaveVioBracket; }
 
     // The session's clock (milliseconds); tests replace it.
@@ -416,10 +419,6 @@ private:
     EVENTSEM SessionEvent;
     // 9: the key queue.
     std::string KeyQueue;
-    // 10: the font-list cache.
-    int FontCount = -1;
-    int FontKey = -1;
-    int FontBold = -1;
     // What the screen asks of the session window.
     class SCREENHOST final : public VIOHOST {
     public:
@@ -478,6 +477,7 @@ private:
     // main thread (bit n: light n on).
     std::atomic<unsigned> PendingLeds{0};
     ROADSTATS Stats;
+    int PassSliceUs = 2000;
 
     // Session events: routes of the parts not built, payloads in flight.
     struct ROUTE {

@@ -11,10 +11,12 @@
 // device's, so they are never decoded twice.
 #include "program/session/session.h"
 
+#include "platform/events/queue.h"
 #include "velmot/core/logit.h"
 #include "velmot/core/unicode.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -84,15 +86,27 @@ void SESSION::ComDataProcess()
         Screen.Do(VIODO_DRAWBRACKET, 1, 0);
         ComDataHaveVioBracket = true;
     }
-    int ddeFound = 0, rexxFound = 0;
-    int rc = ProcessSer(&ddeFound, &rexxFound);
-    if (rc >= 0) {
-        LOGIF(3, "SESSION::ComDataProcess before EVC_COMMDATA, rc= %d\n", rc);
-        ProcessEvent(8810, 0, nullptr);
-        if (ddeFound)
-            ScriptWaitFound(0, ddeFound - 1);
-        if (rexxFound)
-            ScriptWaitFound(1, rexxFound - 1);
+    auto const start = std::chrono::steady_clock::now();
+    for (;;) {
+        int ddeFound = 0, rexxFound = 0;
+        int rc = ProcessSer(&ddeFound, &rexxFound);
+        if (rc >= 0) {
+            LOGIF(3, "SESSION::ComDataProcess before EVC_COMMDATA, rc= %d\n", rc);
+            ProcessEvent(8810, 0, nullptr);
+            if (ddeFound)
+                ScriptWaitFound(0, ddeFound - 1);
+            if (rexxFound)
+                ScriptWaitFound(1, rexxFound - 1);
+        }
+        // Another pass in the same turn only while nothing else waits for
+        // the main thread and the turn is still short: the events between
+        // passes (input, painting, other sessions) are never held up longer
+        // than the slice.
+        if (rc < 0 || PassSliceUs <= 0 || Hold.load() || ShuttingDown.load() || Deleted.load() ||
+            plat::PendingCount() > 0 ||
+            std::chrono::steady_clock::now() - start >= std::chrono::microseconds(PassSliceUs) ||
+            IsIncomingDataForFiletransfer() || (Decoded.empty() && CommLayer.QueryNumAvail() <= 0))
+            break;
     }
     ComDataPending.store(false);
     if ((!Decoded.empty() || CommLayer.QueryNumAvail() > 0) && !IsIncomingDataForFiletransfer()) {
@@ -245,8 +259,7 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
             ComBufCount += TransCrLf.Translate(static_cast<wchar_t>(c), ComBuf + ComBufCount, -1);
             first = false;
         } else {
-            wchar_t keep[2];
-            TransCrLf.DoTranslate(static_cast<wchar_t>(c & 0xFF), keep, -1);
+            TransCrLf.Pass(static_cast<wchar_t>(c & 0xFF));
             if (ctrlChars && c < 32) {
                 ComBuf[ComBufCount++] = L'^';
                 c |= 64;
@@ -328,7 +341,7 @@ int SESSION::ProcessEvent8810()
         UNICODE::GetInstance()->CharsToBytes(ComBuf, count, bytes.data(), 1252);
         CommLayer.WriteData(bytes.data(), count);
     }
-    if (!blockMode) {
+    if (!blockMode && ReceiveTriggersActive()) {
         for (int i = 0; i < count; ++i)
             WatchAutoLogin(ComBuf[i]);
     }

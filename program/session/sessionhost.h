@@ -64,6 +64,7 @@ public:
     virtual bool MainWindowRect(RECT* rect) { return false; }
     virtual bool IsMainWindowMaximized() { return false; }
     virtual void MoveMainWindow(RECT const& rect) {}
+    virtual void MinimizeMainWindow(bool minimize) {}
     // While set, the main window holds its sizes fixed (OfferWindow
     // negotiates nothing).
     virtual bool SizesFixed() { return false; }

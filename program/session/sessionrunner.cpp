@@ -5,6 +5,7 @@
 
 #include "platform/events/application.h"
 #include "platform/events/queue.h"
+#include "platform/events/timers.h"
 #include "velmot/core/logit.h"
 #include "velmot/core/tarvo.h"
 #include "velmot/core/unicode.h"
@@ -155,7 +156,27 @@ bool HEADLESSSESSION::FeedFile(char const* path, size_t piece)
 
 bool HEADLESSSESSION::RunUntil(std::function<bool()> const& cond, int ms)
 {
+    if (cond())
+        return true;
     auto const end = Clock::now() + std::chrono::milliseconds(ms);
+    if (!plat::IsMainLoopRunning()) {
+        // The main loop itself, as the program runs it: it sleeps until an
+        // event comes and wakes at once for a posted message. A loop timer
+        // looks at the condition every millisecond.
+        bool met = false;
+        plat::LoopTimerRef timer = plat::InstallLoopTimer(1, 1, [&](plat::LoopTimerRef) {
+            if (cond()) {
+                met = true;
+                plat::QuitMainLoop(0);
+            } else if (Clock::now() > end) {
+                plat::QuitMainLoop(1);
+            }
+        });
+        plat::RunMainLoop();
+        plat::RemoveLoopTimer(timer);
+        return met || cond();
+    }
+    // Inside a running loop (a handler asked): turn it by hand.
     while (!cond()) {
         if (Clock::now() > end)
             return false;

@@ -70,6 +70,11 @@ public:
     std::string Sent();
     // The bytes fed so far.
     uint64_t Fed() const { return FedBytes; }
+    // The loopback device's far end (non-blocking), for a "host" of its
+    // own: a thread that writes there plays the remote side. Bytes written
+    // there are not counted by Fed: wait with RunUntil on the session's
+    // counters instead.
+    int PeerDescriptor() const { return Peer; }
 
 private:
     struct PARTS;

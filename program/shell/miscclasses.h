@@ -27,6 +27,9 @@ public:
     // the character for one, 0 for none.
     int Translate(char ch, int mode);
     int DoTranslate(wchar_t ch, wchar_t* out, int mode);
+    // A character other than CR and LF in the own mode: no output, only the
+    // state (DoTranslate's answer for it, without the call).
+    void Pass(wchar_t ch) { Previous = ch; }
 
     void SetMode(int mode) { Mode = mode; }
     int GetMode() const { return Mode; }

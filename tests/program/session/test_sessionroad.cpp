@@ -229,6 +229,7 @@ protected:
     {
         RoadTest::SetUp();
         ASSERT_TRUE(Open(5, 1));
+        S->SetPassSlice(0); // one pass a turn: the passes are what is looked at
         Custom("RECEIVED");
     }
     // The bytes arrive; one pass runs; what it handed the emulation.
@@ -340,4 +341,30 @@ TEST_F(PassTest, HeldDataWaitsAndBackgroundTabsShowTraffic)
     Host.Lines.clear();
     EXPECT_EQ(OnePass("1\n2\n"), "1<a>2<a>");
     EXPECT_THAT(Host.Take("traffic"), ::testing::ElementsAre("traffic 1 2"));
+}
+
+// A turn of the main thread runs passes while nothing else waits and the
+// turn is short; with no slice each pass takes a turn (a 1029) of its own.
+TEST_F(RoadTest, PassesShareATurnOnlyWhileNothingElseWaits)
+{
+    ASSERT_TRUE(Open(5, 0));
+    std::string burst;
+    for (int i = 0; i < 600; ++i)
+        burst += "line " + std::to_string(i) + "\r\n";
+    for (int slice : {0, 2000}) {
+        S->SetPassSlice(slice);
+        SESSION::ROADSTATS before = S->RoadStats();
+        Inject(burst);
+        ASSERT_TRUE(WaitShown());
+        SESSION::ROADSTATS after = S->RoadStats();
+        uint64_t passes = after.Passes - before.Passes;
+        uint64_t turns = after.Messages - before.Messages;
+        EXPECT_GE(passes, 600u / 6) << "six lines a pass";
+        if (slice == 0) {
+            EXPECT_GE(turns, passes);
+        } else {
+            EXPECT_LT(turns * 2, passes);
+        }
+        EXPECT_EQ(Row(22), "line 599");
+    }
 }
