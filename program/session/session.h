@@ -27,6 +27,7 @@
 
 #include "plugins/sdk/vioapi.h"
 #include "program/screen/scrollback.h"
+#include "program/screen/termfonts.h"
 #include "program/screen/vio.h"
 #include "program/session/comm.h"
 #include "program/session/emulation.h"
@@ -205,6 +206,11 @@ public:
     // device and the emulation; 255 when nothing took the key.
     virtual int KeyMapProcessChar(KEYBOARDEVENT const& event);
     int QueryMinMax(int* minW, int* minH, int* maxW, int* maxH);
+    // The fixed-pitch fonts (at most 1023 and an empty end entry), filled
+    // again only when the screen's code page or the bold flag changed; the
+    // count. A machine without any leaves the list empty (the screen keeps
+    // its font) instead of ending the program.
+    int QueryFontList(TERMFONT const** list);
     int OfferWindow(int* newX, int* newY, int availX, int availY, bool apply);
     int SetFont(wchar_t* name, int size, bool bold, bool force);
     int QueryFont(wchar_t* name, int size, bool* bold);
@@ -419,6 +425,11 @@ private:
     EVENTSEM SessionEvent;
     // 9: the key queue.
     std::string KeyQueue;
+    // 10: the font-list cache.
+    std::vector<TERMFONT> FontTable;
+    int FontCount = -1;
+    int FontKey = -1;
+    int FontBold = -1;
     // What the screen asks of the session window.
     class SCREENHOST final : public VIOHOST {
     public:

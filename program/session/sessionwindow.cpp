@@ -162,6 +162,26 @@ int SESSION::QueryMinMax(int* minW, int* minH, int* maxW, int* maxH)
     return 1;
 }
 
+int SESSION::QueryFontList(TERMFONT const** list)
+{
+    if (!list) {
+        AssertMsg(0, "pptab", __FILE__, __LINE__);
+        return 0;
+    }
+    int const key = Prof.data.CodePage;
+    int const bold = Prof.data.BoldFont ? 1 : 0;
+    if (FontCount < 0 || key != FontKey || bold != FontBold) {
+        FontTable.assign(1024, TERMFONT{});
+        FontCount = TERMFONTS::QueryFixedFonts(FontTable.data(), 1023, nullptr, key, static_cast<signed char>(bold));
+        FontKey = key;
+        FontBold = bold;
+        if (FontCount == 0)
+            LOGIT("SESSION::QueryFontList: no fixed-pitch font found; the screen keeps its font\n");
+    }
+    *list = FontTable.data();
+    return FontCount;
+}
+
 int SESSION::OfferWindow(int* newX, int* newY, int availX, int availY, bool apply)
 {
     if (!newX || !newY)
@@ -177,8 +197,8 @@ int SESSION::OfferWindow(int* newX, int* newY, int availX, int availY, bool appl
             // The font follows the window: among the fonts of the list the
             // one whose cells times the terminal's size come closest to the
             // offered size, first within the current font's family.
-            std::vector<TERMFONT> fonts(1024);
-            int n = TERMFONTS::QueryFixedFonts(fonts.data(), 1023, nullptr, p.CodePage, p.BoldFont);
+            TERMFONT const* fonts = nullptr;
+            int const n = QueryFontList(&fonts);
             wchar_t family[128] = {};
             TERMFONTS::GetNameFromFontstr(p.WinFont, family, 128);
             LOGIT("SESSION::OfferWindow trying for aviox/y= %d/%d\n", availX, availY);
@@ -187,7 +207,7 @@ int SESSION::OfferWindow(int* newX, int* newY, int availX, int availY, bool appl
             for (int pass = 0; pass < 2 && best < 0; ++pass) {
                 LOGIT("OfferWindow    pass = %d\n", pass);
                 for (int i = 0; i < n; ++i) {
-                    TERMFONT const& f = fonts[static_cast<size_t>(i)];
+                    TERMFONT const& f = fonts[i];
                     if (pass == 0 && wcscmp(f.Name, family) != 0)
                         continue;
                     long const dx = static_cast<long>(f.CellWidth) * cols - availX;
@@ -202,7 +222,7 @@ int SESSION::OfferWindow(int* newX, int* newY, int availX, int availY, bool appl
                 }
             }
             if (best >= 0) {
-                TERMFONT const& f = fonts[static_cast<size_t>(best)];
+                TERMFONT const& f = fonts[best];
                 if (f.CellWidth * cols > availX || f.CellHeight * rows > availY)
                     p.Dynamic = 0;
                 cw = f.CellWidth;

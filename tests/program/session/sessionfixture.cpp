@@ -227,10 +227,9 @@ PROGRAMSETTINGS& SessionTest::ProgramSettings()
     return Owner->Settings;
 }
 
-bool SessionTest::Open(int device, int emulation, char const* parm)
+bool SessionTest::Open(int device, int emulation, char const* parm, int options)
 {
-    S = new TESTSESSION(Host, Owner->Settings, Parent->GetClientParent(), RECT{0, 0, 800, 480},
-                        SESSION::OPTION_HEADLESS);
+    S = new TESTSESSION(Host, Owner->Settings, Parent->GetClientParent(), RECT{0, 0, 800, 480}, options);
     SESSIONPROFILEDATA& p = S->Prof.data;
     p.ActiveDevice = device;
     p.ActiveEmulation = emulation;

@@ -99,7 +99,8 @@ protected:
     PROGRAMSETTINGS& ProgramSettings();
     // A new session on the device (with its parameter string) and the
     // emulation; false when either is missing.
-    bool Open(int device = 5, int emulation = 0, char const* parm = nullptr);
+    bool Open(int device = 5, int emulation = 0, char const* parm = nullptr,
+              int options = SESSION::OPTION_HEADLESS);
     // Retires the session and lets the loop delete it.
     void Close();
     // Runs the main loop until cond holds (or ms passed).

@@ -4,6 +4,8 @@
 // dropped files, keys through the key map's pass-through, user messages.
 #include "tests/program/session/sessionfixture.h"
 
+#include "platform/draw/bitmap.h"
+#include "platform/draw/viewsupport.h"
 #include "platform/events/keys.h"
 #include "platform/events/testinput.h"
 #include "velmot/core/stringarray.h"
@@ -311,4 +313,48 @@ TEST_F(WindowTest, UserMessagesOfTheSessionWindow)
     ASSERT_TRUE(Pump([] { return called == 77; }));
     EXPECT_TRUE(S->OnUserMessage(SESSION::MSG_PLUGINSCHANGED, 0, 0));
     EXPECT_FALSE(S->OnUserMessage(1028, 0, 0)) << "not a message of the session";
+}
+
+// The session window paints its screen: the rows with text get glyphs in
+// the profile's colours, the others only the background.
+TEST_F(WindowTest, PaintsTheScreen)
+{
+    ASSERT_TRUE(Open(5, 0, nullptr, 0));
+    Parent->Show(true);
+    Inject("Hello, painted terminal!\r\n\tsecond row\r\n");
+    ASSERT_TRUE(WaitShown());
+    int cw = 0, ch = 0;
+    ASSERT_TRUE(S->QueryFontSize(&cw, &ch)) << "a font was loaded";
+    std::unique_ptr<plat::Bitmap> picture = plat::GrabView(S->GetControlRef());
+    ASSERT_TRUE(picture);
+    if (char const* png = getenv("QOR_SESSION_PNG"))
+        picture->SavePng(png);
+    uint32_t const background = picture->Pixel(picture->Width() - 2, picture->Height() - 2);
+    auto inked = [&](int row, int fromCol, int toCol) {
+        int count = 0;
+        for (int y = row * ch; y < (row + 1) * ch && y < picture->Height(); ++y)
+            for (int x = fromCol * cw; x < toCol * cw && x < picture->Width(); ++x)
+                count += picture->Pixel(x, y) != background;
+        return count;
+    };
+    EXPECT_GT(inked(0, 0, 24), 50);
+    EXPECT_GT(inked(1, 8, 18), 20);
+    EXPECT_EQ(inked(1, 0, 8), 0) << "the tab left its cells blank";
+    EXPECT_EQ(inked(10, 0, 80), 0);
+}
+
+TEST_F(WindowTest, FontFollowsTheWindowAmongTheFixedFonts)
+{
+    OpenWithCells();
+    TERMFONT const* fonts = nullptr;
+    int const n = S->QueryFontList(&fonts);
+    ASSERT_GT(n, 0) << "the test machine has fixed-pitch fonts";
+    EXPECT_EQ(fonts[n].Name[0], 0) << "an empty end entry";
+    TERMFONT const& wanted = fonts[n / 2];
+    S->Prof.data.Dynamic = 1;
+    int x = 0, y = 0;
+    ASSERT_EQ(S->OfferWindow(&x, &y, wanted.CellWidth * 80 + 3, wanted.CellHeight * 24 + 3, false), 1);
+    EXPECT_EQ(x, wanted.CellWidth * 80);
+    EXPECT_EQ(y, wanted.CellHeight * 24);
+    EXPECT_EQ(S->Prof.data.Dynamic, 1) << "the font fits";
 }
