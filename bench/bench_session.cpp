@@ -89,6 +89,17 @@ HEADLESSSESSION::OPTIONS Options(int jumpScroll)
     return o;
 }
 
+// The stream handed out in pieces of 4096 characters inside one update
+// bracket, as passes would hand it.
+template <class WRITE>
+void WriteInPieces(VIO& screen, std::wstring const& wide, WRITE write)
+{
+    screen.Do(VIODO_DRAWBRACKET, 1, 0);
+    for (size_t at = 0; at < wide.size(); at += 4096)
+        write(wide.data() + at, static_cast<long>(std::min<size_t>(4096, wide.size() - at)));
+    screen.Do(VIODO_DRAWBRACKET, 0, 0);
+}
+
 void SetRate(benchmark::State& state, size_t bytes)
 {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
@@ -155,12 +166,8 @@ void BM_Emulation(benchmark::State& state)
     }
     std::wstring const& wide = WideStream();
     SESSION& s = run.Session();
-    for (auto _ : state) {
-        s.Screen.Do(VIODO_DRAWBRACKET, 1, 0);
-        for (size_t at = 0; at < wide.size(); at += 4096)
-            s.EmuLayer.conputws(wide.data() + at, static_cast<long>(std::min<size_t>(4096, wide.size() - at)));
-        s.Screen.Do(VIODO_DRAWBRACKET, 0, 0);
-    }
+    for (auto _ : state)
+        WriteInPieces(s.Screen, wide, [&](wchar_t const* text, long n) { s.EmuLayer.conputws(text, n); });
     SetRate(state, wide.size());
 }
 BENCHMARK(BM_Emulation)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -171,12 +178,8 @@ void BM_Screen(benchmark::State& state)
     HEADLESSSESSION run(Options(2));
     std::wstring const& wide = WideStream();
     SESSION& s = run.Session();
-    for (auto _ : state) {
-        s.Screen.Do(VIODO_DRAWBRACKET, 1, 0);
-        for (size_t at = 0; at < wide.size(); at += 4096)
-            s.Screen.conputws(wide.data() + at, static_cast<long>(std::min<size_t>(4096, wide.size() - at)));
-        s.Screen.Do(VIODO_DRAWBRACKET, 0, 0);
-    }
+    for (auto _ : state)
+        WriteInPieces(s.Screen, wide, [&](wchar_t const* text, long n) { s.Screen.conputws(text, n); });
     SetRate(state, wide.size());
 }
 BENCHMARK(BM_Screen)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -369,6 +369,8 @@ protected:
         bool NoQuestion = false;
     };
     PAYLOAD* NewPayload();
+    // The payload of an event raised with this text (null: none).
+    PAYLOAD* PayloadOf(int event, short arg, char const* text);
     // Takes a payload posted by this session out of the pending set; null
     // for one it never posted or already handled.
     std::unique_ptr<PAYLOAD> TakePayload(MSGWORD word);

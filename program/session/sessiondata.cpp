@@ -176,6 +176,20 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
     LOGIF(3, "SESSION::ProcessSer ComBufCount =%d\n", ComBufCount);
     TransCrLf.SetMode(p.InCR ? TRANSCRLF::TOCRLF : TRANSCRLF::KEEP);
 
+    // The scripts' checks of a received character; a find ends the pass.
+    auto scripts = [&](int ch, bool inSequence, int& budget) {
+        ScriptReceived(1, ch, inSequence);
+        ScriptReceived(0, ch, inSequence);
+        if (int f = ScriptWatchWait(0, static_cast<wchar_t>(ch))) {
+            dde = f;
+            budget = 0;
+        }
+        if (int f = ScriptWatchWait(1, static_cast<wchar_t>(ch))) {
+            rexx = f;
+            budget = 0;
+        }
+    };
+
     bool decoded = false;
     int c = NextChar(&decoded);
     if (c == COMM_NOCHAR) {
@@ -225,16 +239,7 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
         if ((c == kLF || c == kCR) && !noTranslate) {
             LOGIF(4, "SESSION::ProcessSer .5\n");
             if (triggers) {
-                ScriptReceived(1, c, inSequence);
-                ScriptReceived(0, c, inSequence);
-                if (int f = ScriptWatchWait(0, static_cast<wchar_t>(c))) {
-                    dde = f;
-                    budget = 0;
-                }
-                if (int f = ScriptWatchWait(1, static_cast<wchar_t>(c))) {
-                    rexx = f;
-                    budget = 0;
-                }
+                scripts(c, inSequence, budget);
                 // The watch sees a line feed as a carriage return.
                 if (WatchCheckSerInput(kCR, first))
                     budget = 0;
@@ -271,16 +276,7 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
                     trigger = static_cast<unsigned char>(
                         uni->ToForcedCodepageChar(static_cast<wchar_t>(c), p.CodePage == 1000 ? 1252 : p.CodePage));
                 LOGIF(8, "SESSION::ProcessSer .2 cch= %04x\n", trigger);
-                ScriptReceived(1, trigger, inSequence);
-                ScriptReceived(0, trigger, inSequence);
-                if (int f = ScriptWatchWait(0, static_cast<wchar_t>(trigger))) {
-                    dde = f;
-                    budget = 0;
-                }
-                if (int f = ScriptWatchWait(1, static_cast<wchar_t>(trigger))) {
-                    rexx = f;
-                    budget = 0;
-                }
+                scripts(trigger, inSequence, budget);
                 LOGIF(8, "SESSION::ProcessSer .3\n");
                 if (WatchCheckSerInput(trigger, first))
                     budget = 0;

@@ -93,15 +93,12 @@ std::unique_ptr<SESSION::PAYLOAD> SESSION::TakePayload(MSGWORD word)
     return std::unique_ptr<PAYLOAD>(p);
 }
 
-int SESSION::PostEvent(int event, short arg, char const* text)
+SESSION::PAYLOAD* SESSION::PayloadOf(int event, short arg, char const* text)
 {
-    if (!(event > 0 && event < 32767)) {
-        AssertMsg(0, "(ULONG)event>0 && (ULONG)event<32767", __FILE__, __LINE__);
-        return 0;
-    }
     // The text goes with the event as a copy the session owns: the poster
     // may let go of it at once. Two events hand over an object instead:
-    // 8802 a wide string of keys, 8801 with 62190 a text to free.
+    // 8802 a wide string of keys, 8801 with 62190 a text to free; both are
+    // taken over here.
     PAYLOAD* p = nullptr;
     if (text == NOQUESTION) {
         p = NewPayload();
@@ -118,7 +115,16 @@ int SESSION::PostEvent(int event, short arg, char const* text)
         if (event == 8801 && static_cast<uint16_t>(arg) == INFOOUT_OWNED)
             free(const_cast<char*>(text));
     }
-    PostUserMessage(MSG_EVENT, PackEvent(event, arg), reinterpret_cast<MSGWORD>(p));
+    return p;
+}
+
+int SESSION::PostEvent(int event, short arg, char const* text)
+{
+    if (!(event > 0 && event < 32767)) {
+        AssertMsg(0, "(ULONG)event>0 && (ULONG)event<32767", __FILE__, __LINE__);
+        return 0;
+    }
+    PostUserMessage(MSG_EVENT, PackEvent(event, arg), reinterpret_cast<MSGWORD>(PayloadOf(event, arg, text)));
     return 1;
 }
 
@@ -145,24 +151,10 @@ int SESSION::SendEvent(int event, short arg, char const* text)
         ProcessEvent(event, arg, text);
         return 1;
     }
-    PAYLOAD* p = nullptr;
-    if (text == NOQUESTION) {
-        p = NewPayload();
-        p->NoQuestion = true;
-    } else if (event == 8802 && text) {
-        auto* keys = reinterpret_cast<WSTRING const*>(text);
-        p = NewPayload();
-        p->Keys.assign(keys->Buf(), static_cast<size_t>(keys->Length()));
-        delete keys;
-    } else if (text) {
-        p = NewPayload();
-        p->Text = text;
-        p->HasText = true;
-    }
-    MSGWORD r = SendUserMessage(MSG_EVENT, PackEvent(event, arg), reinterpret_cast<MSGWORD>(p));
-    // A session that went away before the message was handled leaves the
+    // A session that goes away before the message is handled leaves the
     // payload in its set; the session's end frees it.
-    return static_cast<int>(r);
+    return static_cast<int>(
+        SendUserMessage(MSG_EVENT, PackEvent(event, arg), reinterpret_cast<MSGWORD>(PayloadOf(event, arg, text))));
 }
 
 int SESSION::CondEvent(int event)

@@ -198,14 +198,14 @@ bool HEADLESSSESSION::WaitIdle(int ms)
         ms);
 }
 
-std::string HEADLESSSESSION::Row(int y)
+std::string ScreenRowText(VIO& screen, int y)
 {
     int width = 0, height = 0;
-    Sess->Screen.GetWinSize(&width, &height);
+    screen.GetWinSize(&width, &height);
     std::vector<wchar_t> text(static_cast<size_t>(width) + 1);
     int len = width;
     signed char wrapped = 0;
-    Sess->Screen.GetString(text.data(), &len, 0, y, &wrapped);
+    screen.GetString(text.data(), &len, 0, y, &wrapped);
     std::string out;
     char buf[4];
     for (int i = 0; i < len; ++i)
@@ -215,10 +215,20 @@ std::string HEADLESSSESSION::Row(int y)
     return out;
 }
 
-std::string HEADLESSSESSION::Sent()
+std::string LoopbackSent(COMM& comm)
 {
     std::string answer(1 << 16, '\0');
-    Sess->CommLayer.HandleDeviceCommand("SENT", answer.data(), static_cast<int>(answer.size()), nullptr);
+    comm.HandleDeviceCommand("SENT", answer.data(), static_cast<int>(answer.size()), nullptr);
     answer.resize(strlen(answer.c_str()));
     return answer;
+}
+
+std::string HEADLESSSESSION::Row(int y)
+{
+    return ScreenRowText(Sess->Screen, y);
+}
+
+std::string HEADLESSSESSION::Sent()
+{
+    return LoopbackSent(Sess->CommLayer);
 }

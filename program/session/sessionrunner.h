@@ -25,6 +25,12 @@
 #include <memory>
 #include <string>
 
+// A screen row as UTF-8, trailing blanks cut.
+std::string ScreenRowText(VIO& screen, int y);
+// What the session wrote to the loopback device (its device command SENT,
+// at most the last 64 KB).
+std::string LoopbackSent(COMM& comm);
+
 class HEADLESSSESSION {
 public:
     struct OPTIONS {

@@ -39,43 +39,28 @@ int TRANSCRLF::DoTranslate(wchar_t ch, wchar_t* out, int mode)
         out[1] = LF;
         return 2;
     case TOCR:
-        if (ch == CR) {
-            if (Previous == LF) {
-                Previous = 0;
-                return 0;
-            }
-            Previous = CR;
-        } else {
-            if (Previous == CR) {
-                Previous = 0;
-                return 0;
-            }
-            Previous = LF;
-        }
-        out[0] = CR;
-        return 1;
+        return Single(ch, CR, LF, out);
     case TOLF:
-        if (ch == LF) {
-            if (Previous == CR) {
-                Previous = 0;
-                return 0;
-            }
-            Previous = LF;
-        } else {
-            if (Previous == LF) {
-                Previous = 0;
-                return 0;
-            }
-            Previous = CR;
-        }
-        out[0] = LF;
-        return 1;
+        return Single(ch, LF, CR, out);
     default:
         AssertMsg(0, "FALSE", __FILE__, __LINE__);
         Previous = ch;
         out[0] = ch;
         return 1;
     }
+}
+
+int TRANSCRLF::Single(wchar_t ch, wchar_t target, wchar_t other, wchar_t* out)
+{
+    // Every line end becomes `target`; the second half of a pair is dropped.
+    wchar_t const pairedWith = ch == target ? other : target;
+    if (Previous == pairedWith) {
+        Previous = 0;
+        return 0;
+    }
+    Previous = ch;
+    out[0] = target;
+    return 1;
 }
 
 int TRANSCRLF::Translate(wchar_t ch, wchar_t* out, int mode)

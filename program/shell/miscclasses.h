@@ -35,6 +35,9 @@ public:
     int GetMode() const { return Mode; }
 
 private:
+    // Modes 2 and 3: line ends become target alone.
+    int Single(wchar_t ch, wchar_t target, wchar_t other, wchar_t* out);
+
     int32_t Previous = 0;
     int32_t Mode;
 };

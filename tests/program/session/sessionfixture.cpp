@@ -297,10 +297,7 @@ void SessionTest::Inject(std::string const& bytes)
 
 std::string SessionTest::Sent()
 {
-    std::string answer(1 << 16, '\0');
-    S->CommLayer.HandleDeviceCommand("SENT", answer.data(), static_cast<int>(answer.size()), nullptr);
-    answer.resize(strlen(answer.c_str()));
-    return answer;
+    return LoopbackSent(S->CommLayer);
 }
 
 bool SessionTest::WaitShown(int ms)
@@ -314,19 +311,7 @@ bool SessionTest::WaitShown(int ms)
 
 std::string SessionTest::Row(int y)
 {
-    int width = 0, height = 0;
-    S->Screen.GetWinSize(&width, &height);
-    std::vector<wchar_t> text(static_cast<size_t>(width) + 1);
-    int len = width;
-    signed char wrapped = 0;
-    S->Screen.GetString(text.data(), &len, 0, y, &wrapped);
-    std::string out;
-    char buf[4];
-    for (int i = 0; i < len; ++i)
-        out.append(buf, static_cast<size_t>(UNICODE::Utf8Encode(text[static_cast<size_t>(i)], buf)));
-    while (!out.empty() && out.back() == ' ')
-        out.pop_back();
-    return out;
+    return ScreenRowText(S->Screen, y);
 }
 
 std::string SessionTest::Custom(char const* text)

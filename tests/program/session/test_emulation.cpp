@@ -2,6 +2,7 @@
 // switching emulations, the sequence check's state word, output, typing
 // strings, sizes, colours, the printer controller and the plug-in slots.
 #include "program/session/emulation.h"
+#include "tests/plugins/sdk/slotof.h"
 #include "tests/program/session/sessiontest.h"
 
 #include "velmot/gui/winkeys.h"
@@ -27,17 +28,7 @@ protected:
     EMULATION& Emu() { return *S.Layer; }
 };
 
-template <class PMF>
-long SlotOf(PMF pmf)
-{
-    struct {
-        uintptr_t ptr;
-        ptrdiff_t adj;
-    } rep;
-    static_assert(sizeof(pmf) == sizeof(rep));
-    memcpy(&rep, &pmf, sizeof rep);
-    return (rep.ptr & 1) && rep.adj == 0 ? static_cast<long>((rep.ptr - 1) / sizeof(void*)) : -1;
-}
+using slottest::SlotOf;
 
 } // namespace
 
