@@ -375,6 +375,13 @@ int SESSION::KeyMapProcessChar(KEYBOARDEVENT const& event)
     uint32_t ch = event.UniChar ? event.UniChar : event.Char;
     if (ch == 0 || ch > 0x10FFFF)
         return 255;
+    // Control with a letter or one of @ [ \ ] ^ _ types the control
+    // character, as a terminal keyboard does.
+    if ((event.Modifiers & KEYMOD_CONTROL) && !(event.Modifiers & KEYMOD_OPTION)) {
+        uint32_t const upper = ch >= 'a' && ch <= 'z' ? ch - 32 : ch;
+        if (upper >= '@' && upper <= '_')
+            ch = upper & 0x1F;
+    }
     FeedKey(static_cast<wchar_t>(ch), false);
     return 1;
 }

@@ -95,7 +95,12 @@ TEST_F(WindowTest, KeysGoThroughTheKeyMapsPassThrough)
     KEYBOARDEVENT command = a;
     command.Modifiers = KEYMOD_COMMAND;
     EXPECT_FALSE(S->OnKeyboardEvent(command)) << "left to the menus";
-    EXPECT_EQ(Sent(), "a\r");
+    KEYBOARDEVENT control{};
+    control.UniChar = 'c';
+    control.Keycode = 'C';
+    control.Modifiers = KEYMOD_CONTROL;
+    EXPECT_TRUE(S->OnKeyboardEvent(control));
+    EXPECT_EQ(Sent(), "a\r\x03");
 }
 
 TEST_F(WindowTest, OfferWindowSnapsToWholeCells)
