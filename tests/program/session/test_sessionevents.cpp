@@ -301,3 +301,20 @@ TEST_F(EventTest, ProfilesLoadAndSave)
     S->ProcessEvent(8081, 0, "/nonexistent/folder/x.qor");
     EXPECT_THAT(Host.Take("notify"), ::testing::Contains(::testing::HasSubstr("notify")));
 }
+
+TEST_F(EventTest, StandbyClosesAndReopensTheDeviceWithoutWaiting)
+{
+    char answer[16];
+    S->Prof.data.Standby = 1;
+    S->ProcessEvent(8815, 1, nullptr);
+    EXPECT_NE(S->CommLayer.Device(), nullptr) << "an online device stays";
+    S->CommLayer.HandleDeviceCommand("ONLINE 0", answer, sizeof answer, nullptr);
+    S->ProcessEvent(8815, 1, nullptr);
+    EXPECT_EQ(S->CommLayer.Device(), nullptr);
+    S->ProcessEvent(8815, 0, nullptr);
+    EXPECT_EQ(S->CommLayer.QueryIDFromCurrent(), 5);
+    S->Prof.data.Standby = 0;
+    S->CommLayer.HandleDeviceCommand("ONLINE 0", answer, sizeof answer, nullptr);
+    S->ProcessEvent(8815, 1, nullptr);
+    EXPECT_NE(S->CommLayer.Device(), nullptr) << "only with the profile's standby";
+}
