@@ -96,6 +96,10 @@ public:
     int PipeFill();
     int PipeMaxFill();
     QORDEVICE* Device() const { return CurDevice; }
+    // The time (seconds since 1970) of the last byte read or written, and
+    // the mark that something happened now (the keep-alive's own text).
+    long long ActivityTime() const { return LastActivity.load(std::memory_order_relaxed); }
+    void MarkActivity() { SetActivity(); }
     // How long CloseDevice waits for the reader thread before it gives the
     // thread up (the device's Close did not release its Read).
     void SetReaderStopLimit(int ms) { ReaderStopLimit = ms; }

@@ -2,11 +2,15 @@
 // other subsystems are not there.
 #include "program/session/sessionlink.h"
 
+#include "program/settings/programsettings.h"
+#include "program/settings/sessionprofile.h"
+
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
 #include "velmot/gui/wincontrols.h"
 
 #include <cstring>
+#include <cwchar>
 
 SESSIONLINK::SESSIONLINK() = default;
 SESSIONLINK::~SESSIONLINK() = default;
@@ -74,17 +78,28 @@ VIOAPI* SESSIONLINK::Vio()
 void SESSIONLINK::ResetScreenMode() {}
 void SESSIONLINK::UpdateStatusbar() {}
 
+SESSIONPROFILEDATA* SESSIONLINK::ProfileData()
+{
+    return nullptr;
+}
+
+PROGRAMSETTINGSDATA* SESSIONLINK::SettingsData()
+{
+    return nullptr;
+}
+
 char* SESSIONLINK::ParmString(int type, int id)
 {
-    if (id < 0)
+    SESSIONPROFILEDATA* profile = ProfileData();
+    if (!profile || id < 0)
         return nullptr;
     switch (type) {
     case 0:
-        return id < 24 ? StandIn.DeviceOpts[id] : nullptr;
+        return id < 24 ? profile->DeviceOpts[id] : nullptr;
     case 1:
-        return id < 32 ? StandIn.EmulationOpts[id] : nullptr;
+        return id < 32 ? profile->EmulationOpts[id] : nullptr;
     case 2:
-        return id < 24 ? StandIn.TransferOpts[id] : nullptr;
+        return id < 24 ? profile->TransferOpts[id] : nullptr;
     default:
         return nullptr;
     }
@@ -92,43 +107,65 @@ char* SESSIONLINK::ParmString(int type, int id)
 
 void SESSIONLINK::SetActiveDevice(int id)
 {
-    StandIn.ActiveDevice = id;
+    if (SESSIONPROFILEDATA* profile = ProfileData())
+        profile->ActiveDevice = id;
 }
 
 bool SESSIONLINK::Software7E1()
 {
-    return StandIn.Software7E1;
+    SESSIONPROFILEDATA* profile = ProfileData();
+    return profile && profile->Software7E1 != 0;
 }
 
 int SESSIONLINK::CodePage()
 {
-    return StandIn.CodePage;
+    SESSIONPROFILEDATA* profile = ProfileData();
+    return profile ? profile->CodePage : 1252;
 }
 
 char const* SESSIONLINK::EnqString()
 {
-    return StandIn.EnqString;
+    SESSIONPROFILEDATA* profile = ProfileData();
+    return profile ? profile->EnqString : "";
 }
 
 int SESSIONLINK::LoadGroupSetting(int group)
 {
+    PROGRAMSETTINGSDATA* settings = SettingsData();
+    if (!settings)
+        return 1;
     switch (group) {
     case 10:
-        return StandIn.SubsysDevNetwork;
+        return settings->SubsysDevNetwork;
     case 11:
-        return StandIn.SubsysHalbrin;
+        return settings->SubsysHalbrin;
     case 12:
-        return StandIn.SubsysDevMisc;
+        return settings->SubsysDevMisc;
     case 20:
-        return StandIn.SubsysCorvane;
+        return settings->SubsysCorvane;
     case 21:
-        return StandIn.SubsysEmuIBM;
+        return settings->SubsysEmuIBM;
     case 22:
-        return StandIn.SubsysEmuMisc;
+        return settings->SubsysEmuMisc;
     default:
         return 1;
     }
 }
+
+int SESSIONLINK::ProcessEvent(int, int, char const*)
+{
+    return 0;
+}
+
+void SESSIONLINK::TrackChanges(bool) {}
+
+bool SESSIONLINK::IsScriptRunning()
+{
+    return false;
+}
+
+void SESSIONLINK::HexDump(char const*, int) {}
+void SESSIONLINK::InvalidateWindow() {}
 
 void SESSIONLINK::ErrorMsg(char const* text)
 {
@@ -147,6 +184,23 @@ bool SESSIONLINK::Unattended()
 
 void SESSIONLINK::SendMainWindowEvent(int) {}
 void SESSIONLINK::PostMainWindowMessage(int, uintptr_t, uintptr_t) {}
+
+uintptr_t SESSIONLINK::SendMainWindowMessage(int, uintptr_t, uintptr_t)
+{
+    return 0;
+}
+
+bool SESSIONLINK::MainWindowRect(RECT*)
+{
+    return false;
+}
+
+bool SESSIONLINK::IsMainWindowMaximized()
+{
+    return false;
+}
+
+void SESSIONLINK::MoveMainWindow(RECT const&) {}
 void SESSIONLINK::FlushRedraws() {}
 void SESSIONLINK::StartWindowTimer(int, int) {}
 void SESSIONLINK::StopWindowTimer(int) {}
@@ -167,6 +221,11 @@ int SESSIONLINK::CallHook(int, void*, void*)
 int SESSIONLINK::MakeCtrl(char* text, int)
 {
     return text ? static_cast<int>(strlen(text)) : 0;
+}
+
+int SESSIONLINK::MakeCtrlWide(wchar_t* text, int)
+{
+    return text ? static_cast<int>(wcslen(text)) : 0;
 }
 
 int SESSIONLINK::InstanceNumber()

@@ -2,11 +2,11 @@
 // services handed to plug-ins) ask of their session, its main window and the
 // application.
 //
-// The session derives from it; until the session, the screen, the settings,
-// the scripts and the application shell are built, every operation has a
-// neutral body here (nothing shown, nothing posted, no hook) and the profile
-// and settings values it answers are held by a small stand-in. Tests derive
-// fakes from it. The layers never reach those subsystems any other way.
+// The session derives from it. Every operation has a neutral body here
+// (nothing shown, nothing posted, no hook); the profile and settings values
+// come from the data blocks that ProfileData and SettingsData hand out, and
+// are neutral without them. Tests derive fakes from it. The layers never
+// reach those subsystems any other way.
 //
 // Threads: ComDataNotification, IsBackgroundTab, IsTransferActive,
 // SetStatusbarLed and Trace are called on the device reader thread too; the
@@ -16,7 +16,6 @@
 
 #include "plugins/sdk/qorpublic.h"
 #include "plugins/sdk/sessionapi.h"
-#include "program/session/standins.h"
 
 #include "velmot/core/strings.h"
 
@@ -24,6 +23,8 @@
 
 class MENU;
 class QORDEVICE;
+struct RECT;
+struct SESSIONPROFILEDATA;
 
 class SESSIONLINK : public SESSIONAPI {
 public:
@@ -56,6 +57,12 @@ public:
     virtual void ResetScreenMode();
     virtual void UpdateStatusbar();
 
+    // The session profile's and the program settings' data blocks, which
+    // the layers read directly; null without them (the values below are
+    // then neutral).
+    virtual SESSIONPROFILEDATA* ProfileData();
+    virtual PROGRAMSETTINGSDATA* SettingsData();
+
     // Profile and settings values the layers read and write.
     // The 128-character parameter string of id in the profile's array of
     // the module type (DeviceOpts, EmulationOpts, TransferOpts); null for
@@ -68,12 +75,28 @@ public:
     // The program setting byte of a load group (10 to 22).
     virtual int LoadGroupSetting(int group);
 
+    // The session itself (main thread).
+    // Runs a session event at once; its answer.
+    virtual int ProcessEvent(int event, int arg, char const* text);
+    // Applies the profile to the session's members again.
+    virtual void TrackChanges(bool repaint);
+    // Whether a script (REXX or AppleScript) runs in the session.
+    virtual bool IsScriptRunning();
+    // Writes bytes as a hex dump onto the screen (the profile's DumpMode).
+    virtual void HexDump(char const* data, int len);
+    // Repaints the whole session window.
+    virtual void InvalidateWindow();
     // The main window and the application.
     virtual void ErrorMsg(char const* text);
     virtual void WarningMessage(char const* text);
     virtual bool Unattended();
     virtual void SendMainWindowEvent(int event);
     virtual void PostMainWindowMessage(int message, uintptr_t p1, uintptr_t p2);
+    virtual uintptr_t SendMainWindowMessage(int message, uintptr_t p1, uintptr_t p2);
+    // The main window's frame in screen coordinates; false without one.
+    virtual bool MainWindowRect(RECT* rect);
+    virtual bool IsMainWindowMaximized();
+    virtual void MoveMainWindow(RECT const& rect);
     virtual void FlushRedraws();
     virtual void StartWindowTimer(int id, int ms);
     virtual void StopWindowTimer(int id);
@@ -90,6 +113,8 @@ public:
     virtual int CallHook(int hook, void* a, void* b);
     // Expands the caret notation of a user text in place; the new length.
     virtual int MakeCtrl(char* text, int size);
+    // The wide form; "^!" becomes the break marker U+FFF8.
+    virtual int MakeCtrlWide(wchar_t* text, int size);
 
     // Values a sub-module's QORPUBLIC is made of.
     virtual int InstanceNumber();
@@ -137,9 +162,6 @@ public:
     virtual void DestroyIntroWin();
     virtual int PushFnctSelectFile(void* data, CONTROLID id, CONTROLPARENT parent, STRING* target);
     virtual int PushFnctSelectFolder(void* data, CONTROLID id, CONTROLPARENT parent, STRING* target);
-
-    // The stand-in values (until the settings and the profile are built).
-    SESSIONSTANDIN StandIn;
 
     SESSIONLINK(SESSIONLINK const&) = delete;
     SESSIONLINK& operator=(SESSIONLINK const&) = delete;

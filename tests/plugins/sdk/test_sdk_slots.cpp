@@ -9,6 +9,7 @@
 #include "plugins/sdk/qorpublic.h"
 #include "plugins/sdk/qorsubsystem.h"
 #include "plugins/sdk/sessionapi.h"
+#include "tests/plugins/sdk/slotof.h"
 
 #include <gtest/gtest.h>
 
@@ -18,19 +19,7 @@
 
 namespace {
 
-template <class PMF>
-long SlotOf(PMF pmf)
-{
-    struct {
-        uintptr_t ptr;
-        ptrdiff_t adj;
-    } rep;
-    static_assert(sizeof(pmf) == sizeof(rep));
-    memcpy(&rep, &pmf, sizeof rep);
-    if ((rep.ptr & 1) == 0 || rep.adj != 0)
-        return -1; // not a virtual of the primary table
-    return static_cast<long>((rep.ptr - 1) / sizeof(void*));
-}
+using slottest::SlotOf;
 
 struct ROW {
     char const* name;

@@ -3,7 +3,9 @@
 #include "tests/support/testutil.h"
 #include "velmot/core/registry.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cwchar>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -68,11 +70,29 @@ std::string NoEntryBundle()
     return QOR_NOENTRY_SO;
 }
 
+std::string TestEmuBundle()
+{
+    return QOR_TESTEMU_SO;
+}
+
+std::string YelbrinBundle()
+{
+    return QOR_YELBRIN_SO;
+}
+
 void ForgetDictionary()
 {
     REGISTRY reg(REGISTRY::CURRENT_USER, "Software\\Tarvo\\", "QOR6\\Subsystems", REGISTRY::READWRITE);
     for (char const* name : {"Dictionary.DEV", "Dictionary.EMU", "Dictionary.XFR"})
         reg.DeleteValue(name);
+}
+
+FAKESESSION::FAKESESSION()
+{
+    Prof.ActiveDevice = 11;
+    Prof.CodePage = 1252;
+    Settings.SubsysDevNetwork = Settings.SubsysHalbrin = Settings.SubsysDevMisc = 1;
+    Settings.SubsysCorvane = Settings.SubsysEmuIBM = Settings.SubsysEmuMisc = 1;
 }
 
 void FAKESESSION::ComDataNotification(bool force)
@@ -181,6 +201,181 @@ int NULLEMULATION::QueryWinSize(int* c, int* r)
     *c = Cols;
     *r = Rows;
     return 1;
+}
+
+EMUSESSION::EMUSESSION() : Screen(nullptr, &Scrollback)
+{
+    SESSIONPROFILE::Init(&Prof);
+    Prof.CodePage = 1252;
+    Prof.WinWidth = 80;
+    Prof.WinHeight = 24;
+    Scrollback.MakeScrollback(100, nullptr);
+    Layer = new EMULATION(*this);
+    Layer->Initialize();
+}
+
+EMUSESSION::~EMUSESSION()
+{
+    delete Layer;
+    Layer = nullptr;
+}
+
+namespace {
+
+std::string Narrow(wchar_t const* text, long len)
+{
+    std::string out;
+    for (long i = 0; i < len; ++i) {
+        wchar_t c = text[i];
+        if (c < 32 || c >= 127) {
+            char hex[16];
+            snprintf(hex, sizeof hex, "<%x>", static_cast<unsigned>(c));
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+int EMUSESSION::AddScrollLine(VIOCELL const* cells, int count, signed char notify)
+{
+    Scrollback.AddLine(cells, count, notify);
+    std::wstring text;
+    for (int i = 0; i < count; ++i)
+        text += cells[i].c ? static_cast<wchar_t>(cells[i].c) : L' ';
+    while (!text.empty() && text.back() == L' ')
+        text.pop_back();
+    Log.push_back("scrollline " + Narrow(text.c_str(), static_cast<long>(text.size())));
+    return 1;
+}
+
+int EMUSESSION::LogWide(wchar_t const* text, int len)
+{
+    Log.push_back("log " + Narrow(text, len));
+    return 1;
+}
+
+int EMUSESSION::Bell()
+{
+    Log.push_back("bell");
+    return 1;
+}
+
+int EMUSESSION::FeedKeys(wchar_t const* keys, int count, signed char raw)
+{
+    if (count < 0)
+        count = static_cast<int>(wcslen(keys));
+    Log.push_back(std::string(raw ? "rawkeys " : "feedkeys ") + Narrow(keys, count));
+    return 1;
+}
+
+int EMUSESSION::ProcessEvent(int event, int arg, char const* text)
+{
+    Log.push_back("event " + std::to_string(event) + (arg ? " " + std::to_string(arg) : "") +
+                  (text ? std::string(" ") + text : ""));
+    return 1;
+}
+
+void EMUSESSION::TrackChanges(bool)
+{
+    Log.push_back("trackchanges");
+    int cols = Prof.WinWidth, rows = Prof.WinHeight;
+    Layer->TrackSize(&cols, &rows, 0);
+}
+
+void EMUSESSION::HexDump(char const* data, int len)
+{
+    Log.push_back("hexdump " + std::string(data, static_cast<size_t>(len)));
+}
+
+uintptr_t EMUSESSION::SendMainWindowMessage(int message, uintptr_t p1, uintptr_t p2)
+{
+    Log.push_back("mainmsg " + std::to_string(message) + " " + std::to_string(p1) + " " + std::to_string(p2));
+    return 0;
+}
+
+bool EMUSESSION::MainWindowRect(RECT* rect)
+{
+    *rect = Frame;
+    return true;
+}
+
+void EMUSESSION::MoveMainWindow(RECT const& rect)
+{
+    Frame = rect;
+    Log.push_back("movemain " + std::to_string(rect.left) + "," + std::to_string(rect.top) + " " +
+                  std::to_string(rect.right - rect.left) + "x" + std::to_string(rect.bottom - rect.top));
+}
+
+void* EMUSESSION::PrinterOpen(signed char flag)
+{
+    ++JobsOpened;
+    Log.push_back("printeropen " + std::to_string(JobsOpened) + " raw=" + std::to_string(flag));
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(JobsOpened));
+}
+
+int EMUSESSION::PrinterClose(void* job)
+{
+    Log.push_back("printerclose " + std::to_string(reinterpret_cast<uintptr_t>(job)));
+    return 1;
+}
+
+int EMUSESSION::SetLedMode(int mode)
+{
+    Log.push_back("ledmode " + std::to_string(mode));
+    return 0;
+}
+
+int EMUSESSION::MakeCtrlWide(wchar_t* text, int size)
+{
+    // "^!" becomes the break marker; every other text stays.
+    LastMakeCtrlSize = size;
+    std::wstring out;
+    for (wchar_t const* p = text; *p; ++p) {
+        if (p[0] == L'^' && p[1] == L'!') {
+            out += wchar_t(0xFFF8);
+            ++p;
+        } else {
+            out += *p;
+        }
+    }
+    wcsncpy(text, out.c_str(), static_cast<size_t>(size - 1));
+    text[size - 1] = 0;
+    return static_cast<int>(wcslen(text));
+}
+
+std::vector<std::string> EMUSESSION::Take()
+{
+    std::vector<std::string> out;
+    out.swap(Log);
+    return out;
+}
+
+std::string EMUSESSION::Row(int y)
+{
+    wchar_t text[512] = {};
+    int width = 0, height = 0;
+    Screen.GetWinSize(&width, &height);
+    int len = std::min(width, 511);
+    signed char wrapped = 0;
+    Screen.GetString(text, &len, 0, y, &wrapped);
+    std::wstring w(text, static_cast<size_t>(std::max(len, 0)));
+    while (!w.empty() && (w.back() == L' ' || w.back() == 0))
+        w.pop_back();
+    std::string out;
+    for (wchar_t c : w)
+        out += c < 128 && c >= 32 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+std::string EMUSESSION::Custom(char const* text)
+{
+    char answer[4096] = {};
+    Layer->HandleCustomEvent(text, answer, sizeof answer, nullptr);
+    return answer;
 }
 
 namespace {

@@ -4,7 +4,12 @@
 #pragma once
 
 #include "plugins/sdk/emulationapi.h"
+#include "program/screen/scrollback.h"
+#include "program/screen/vio.h"
+#include "program/session/emulation.h"
 #include "program/session/sessionlink.h"
+#include "program/settings/programsettings.h"
+#include "program/settings/sessionprofile.h"
 #include "velmot/gui/wincontrols.h"
 
 #include <atomic>
@@ -39,6 +44,8 @@ private:
 std::string TennickBundle();
 std::string TestPlugBundle();
 std::string NoEntryBundle();
+std::string TestEmuBundle();
+std::string YelbrinBundle();
 
 // Removes the plug-in dictionary of the registry store, as on a fresh
 // installation.
@@ -47,6 +54,9 @@ void ForgetDictionary();
 // A session that records what the layers ask of it.
 class FAKESESSION : public SESSIONLINK {
 public:
+    FAKESESSION();
+    SESSIONPROFILEDATA* ProfileData() override { return &Prof; }
+    PROGRAMSETTINGSDATA* SettingsData() override { return &Settings; }
     void ComDataNotification(bool force) override;
     bool IsTransferActive() override { return Transfer.load(); }
     void ErrorMsg(char const* text) override;
@@ -65,6 +75,10 @@ public:
     // takes it and answers whether there was one.
     bool TakeNotification(int timeout_ms);
 
+    // The profile and settings values the layers read: zero but for the
+    // load groups (all loaded), the active device 11 and code page 1252.
+    SESSIONPROFILEDATA Prof{};
+    PROGRAMSETTINGSDATA Settings{};
     std::atomic<bool> Transfer{false};
     std::atomic<int> Posted{0}; // notifications that woke the main thread
     EMULATIONAPI* Emu = nullptr;
@@ -149,6 +163,51 @@ public:
     int NoUnicode() override { return 0; }
     int NoTranslateDatastream() override { return 0; }
     unsigned long Flags = 0;
+};
+
+// A session for the emulation layer: a real screen (80 x 24, with a
+// scroll-back of 100 lines), an EMULATION over the stage's bundles, and a
+// record of what the layer and the plug-ins asked of the session, one line
+// each ("feedkeys <text>", "bell", "log <text>", "event 8499", ...).
+class EMUSESSION : public FAKESESSION {
+public:
+    EMUSESSION();
+    ~EMUSESSION() override;
+
+    VIOAPI* Vio() override { return &Screen; }
+    EMULATIONAPI* Emulation() override { return Layer; }
+    int AddScrollLine(VIOCELL const* cells, int count, signed char notify) override;
+    int LogWide(wchar_t const* text, int len) override;
+    int Bell() override;
+    int FeedKeys(wchar_t const* keys, int count, signed char raw) override;
+    int ProcessEvent(int event, int arg, char const* text) override;
+    void TrackChanges(bool repaint) override;
+    void HexDump(char const* data, int len) override;
+    uintptr_t SendMainWindowMessage(int message, uintptr_t p1, uintptr_t p2) override;
+    bool MainWindowRect(RECT* rect) override;
+    bool IsMainWindowMaximized() override { return Maximized; }
+    void MoveMainWindow(RECT const& rect) override;
+    void* PrinterOpen(signed char flag) override;
+    int PrinterClose(void* job) override;
+    bool IsScriptRunning() override { return ScriptRunning; }
+    int SetLedMode(int mode) override;
+    int MakeCtrlWide(wchar_t* text, int size) override;
+
+    // Lines recorded since the last call, and the screen's row y as text.
+    std::vector<std::string> Take();
+    std::string Row(int y);
+    // A custom event to the current plug-in; its answer.
+    std::string Custom(char const* text);
+
+    SCROLLBACKBUFFER Scrollback;
+    VIO Screen;
+    EMULATION* Layer = nullptr;
+    std::vector<std::string> Log;
+    RECT Frame{100, 100, 740, 500};
+    bool Maximized = false;
+    bool ScriptRunning = false;
+    int JobsOpened = 0;
+    int LastMakeCtrlSize = 0;
 };
 
 // Entries of /proc/self/fd and /proc/self/task.

@@ -269,7 +269,7 @@ TEST_F(CommTest, WritePathParityHookAndCounters)
 {
     COMM comm(Session);
     OpenLoopback(comm);
-    Session.StandIn.Software7E1 = true;
+    Session.Prof.Software7E1 = true;
     // Even parity over the low seven bits, in bit 7: set or cleared.
     struct {
         char in;
@@ -296,7 +296,7 @@ TEST_F(CommTest, WritePathParityHookAndCounters)
 
     // The output hook rewrites the bytes and their count; the caller's
     // buffer is never touched.
-    Session.StandIn.Software7E1 = false;
+    Session.Prof.Software7E1 = false;
     Session.HookSet = true;
     Session.HookReplace = "XY";
     std::string caller = "abcdef";
@@ -335,8 +335,8 @@ TEST_F(CommTest, OpenCloseAndDeviceCommands)
         EXPECT_EQ(comm.OpenDevice(5, "[9]host"), 0);
         char parm[128];
         EXPECT_STREQ(comm.QueryParm(parm, sizeof parm), "[5]");
-        EXPECT_STREQ(Session.StandIn.DeviceOpts[5], "[5]");
-        EXPECT_EQ(Session.StandIn.ActiveDevice, 5);
+        EXPECT_STREQ(Session.Prof.DeviceOpts[5], "[5]");
+        EXPECT_EQ(Session.Prof.ActiveDevice, 5);
         ASSERT_GE(Session.Scripts.size(), 1u);
         EXPECT_EQ(Session.Scripts.back(), "DEVOPEN 'LOOPBACK' '[5]'");
         EXPECT_EQ(comm.QueryOnline(), 1);

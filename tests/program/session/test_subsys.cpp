@@ -153,13 +153,13 @@ TEST_F(SubsysTest, LoadGroupsFilterTheListUnlessForced)
         {0, 0, 0, ""},
     };
     for (auto const& c : cases) {
-        Session.StandIn.SubsysDevNetwork = c.network;
-        Session.StandIn.SubsysDevMisc = c.misc;
+        Session.Settings.SubsysDevNetwork = c.network;
+        Session.Settings.SubsysDevMisc = c.misc;
         EXPECT_EQ(list(c.strict), c.expected) << c.network << " " << c.misc << " " << c.strict;
     }
     // A force-load flag lets a filtered module through.
-    Session.StandIn.SubsysDevNetwork = 0;
-    Session.StandIn.SubsysDevMisc = 0;
+    Session.Settings.SubsysDevNetwork = 0;
+    Session.Settings.SubsysDevMisc = 0;
     host.ForceLoad(11, SS_FORCELOAD_ADD);
     EXPECT_EQ(list(0), "Local Shell=11;");
     // By file, the first row of the bundle is asked: its ids 4 and 5.
@@ -172,8 +172,8 @@ TEST_F(SubsysTest, MatchParms)
 {
     STAGE stage({{TennickBundle(), "tennick.so"}});
     SUBSYS host(Session, SS_TYPE_DEVICE);
-    strcpy(Session.StandIn.DeviceOpts[9], "[9]host.example");
-    strcpy(Session.StandIn.DeviceOpts[5], "[5]stored");
+    strcpy(Session.Prof.DeviceOpts[9], "[9]host.example");
+    strcpy(Session.Prof.DeviceOpts[5], "[5]stored");
     host.SetCurrent(host.FindObject(11));
     host.SetParm("/bin/true");
     struct {
@@ -356,7 +356,7 @@ TEST_F(SubsysTest, HostServicesForward)
         {"long answer", 5, "long"},
     };
     for (auto const& c : cases) {
-        strcpy(Session.StandIn.EnqString, c.enq);
+        strcpy(Session.Prof.EnqString, c.enq);
         char buf[64];
         STRING answer = pub.GetEnqString(buf, c.max);
         EXPECT_STREQ(answer.Buf(), c.answer) << c.enq;

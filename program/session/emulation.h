@@ -1,0 +1,118 @@
+// EMULATION: a session's emulation layer, the host of emulation plug-ins
+// (type EMU) and the one place through which the session, the scripts, the
+// clipboard sender and the screen talk to the current emulation.
+//
+// Around the forwarding it keeps what belongs to the session rather than to
+// one emulation: which emulation is current and the switch to another, the
+// screen size the session negotiated, the remembered colours, a custom
+// window title, the flag that suppresses screen output, and the printer
+// controller (the print job into which an emulation copies printed text,
+// with merging of jobs that follow each other closely).
+//
+// Plug-ins call it back by slot through EMULATIONAPI (slots 19 to 55 after
+// the plug-in host's); the 5250 emulation uses InfoOut, SwitchSize and
+// HandleCustomEvent.
+//
+// Threads: the session's main thread only. The busy flag of SetEmulation
+// guards against re-entry from that thread.
+#pragma once
+
+#include "plugins/sdk/emulationapi.h"
+#include "program/session/subsys.h"
+
+#include "velmot/gui/wintypes.h"
+
+#include <cstdint>
+
+class QOREMULATION;
+
+class EMULATION : public SUBSYSLAYER<EMULATIONAPI> {
+public:
+    // Emulation ids that the layer treats specially: no colours on a switch,
+    // no clearing of the screen (block-mode terminals).
+    static constexpr int ID_IBM3270 = 11;
+    static constexpr int ID_IBM5250 = 17;
+
+    explicit EMULATION(SESSIONLINK& session);
+    ~EMULATION() override;
+
+    void Cleanup() override;
+    void SetCurrent(QORSUBSYSTEM* object) override;
+
+    int Initialize() override;
+    int UpAndRunning() override;
+    int conputs(char const* s, long len) override;
+    int conputws(wchar_t const* s, long len) override;
+    int InfoOut(char const* s) override;
+    int StringOut(wchar_t const* s, long len, signed char force) override;
+    int ProcessKey(KEYBOARDEVENT const& event) override;
+    int TrackSize(int* cols, int* rows, signed char force) override;
+    int IsSequence(int* state, char c, int reserved) override;
+    int SetEmulation(int id, signed char force) override;
+    int SetCursorType(signed char big, int blink, signed char flag) override;
+    int TrackColors(int back, int fore, int force) override;
+    int QueryUnixName(int n, char* dst) override;
+    int QueryEnvironment(char* buf, int max, char const* specific) override;
+    int QueryCursorPos(int* col, int* row) override;
+    int QueryWinSize(int* cols, int* rows) override;
+    int SetWinSize(int cols, int rows) override;
+    int AdjustScreenSize(int* cols, int* rows) override;
+    int ClearScreen() override;
+    int SwitchSize(int cols, int rows) override;
+    int SuppressOutput(int value) override;
+    int FeedSymbolicKey(char const* name) override;
+    int FeedKeyString(wchar_t const* s, int len, signed char expand) override;
+    int HandleMouseEvent(int col, int row, int button, int up) override;
+    int HandleTerminalEvent(EMULATION_EVENT event) override;
+    int HandleCustomEvent(char const* name, char* result, int size, void* data) override;
+    int SyncCursorPos() override;
+    void* PrinterControl(int fnc, int arg) override;
+    void SetCustomTitleWide(wchar_t const* title) override;
+    wchar_t const* QueryCustomTitleWide() override;
+    int CheckFlag(unsigned long mask) override;
+    int WantStreamMarkers() override;
+    int HasLocalEditing() override;
+    int WantUtf8Conversion() override;
+    int SendUtf8Keys() override;
+    int NoUnicode() override;
+    int NoTranslateDatastream() override;
+
+    // Functions of PrinterControl.
+    static constexpr int PRINTER_QUERY = 0;
+    static constexpr int PRINTER_TICK = 3;
+    static constexpr int PRINTER_OFF = 4;
+    static constexpr int PRINTER_ON = 5;
+
+    QOREMULATION* Current() const { return CurrentEmulation; }
+    int CurrentId() const { return CurrentEmuId; }
+    int RequestedId() const { return RequestedEmuId; }
+    void* ScheduledPrintJob() const { return TmpPrinter; }
+
+    // The clock of the printer controller (seconds since the epoch); the
+    // system clock unless a test sets it.
+    uint32_t (*Clock)() = nullptr;
+
+private:
+    uint32_t Now() const;
+    // Blanks a screen row (the last rows an emulation drew on when it is
+    // left).
+    void BlankRow(int row);
+
+    QOREMULATION* CurrentEmulation = nullptr;
+    int CurrentEmuId = -1;
+    void* PrinterJob = nullptr;
+    void* TmpPrinter = nullptr;
+    uint32_t ClosePrinter = 0;
+    // A print job was closed since the last tick: the printer's script
+    // (LPTFILE) runs once for it.
+    bool JobClosed = false;
+    signed char Suppress = 0;
+    int RequestedEmuId = -1;
+    int Busy = 0;
+    int TrackedCols = -1, TrackedRows = -1;
+    int RememberedBack = -1, RememberedFore = -1;
+    int RequestedCols = -1, RequestedRows = -1;
+    int PreviousCols = -1;
+    wchar_t CustomTitle[256] = {};
+    RECT SavedRect{};
+};
