@@ -119,6 +119,7 @@ FILENAME KEYMAPPER::GetKeymapsFolder()
 void KEYMAPPER::Clear()
 {
     memset(Table, 0, sizeof Table);
+    Remembered = -1;
 }
 
 void KEYMAPPER::Load(char const* name)
@@ -148,7 +149,6 @@ void KEYMAPPER::Load(char const* name)
 int KEYMAPPER::ReadText(char const* data, size_t size)
 {
     Clear();
-    Remembered = -1;
     mapfiles::LINES lines(data, size);
     std::string_view header;
     if (!lines.Next(&header))
@@ -202,6 +202,8 @@ int KEYMAPPER::ReadText(char const* data, size_t size)
 
 void KEYMAPPER::Sort()
 {
+    // The entries move: the remembered one is forgotten.
+    Remembered = -1;
     // Stable, so that of two entries for one key and the same modifiers the
     // one that came first keeps winning.
     std::stable_sort(std::begin(Table), std::end(Table), [](KEYDEF const& a, KEYDEF const& b) {

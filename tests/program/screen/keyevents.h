@@ -18,6 +18,7 @@ constexpr uint32_t kShift = plat::kModShift;
 constexpr uint32_t kCtrl = plat::kModControl;
 constexpr uint32_t kAlt = plat::kModOption;
 constexpr uint32_t kCmd = plat::kModCommand;
+constexpr uint32_t kCaps = plat::kModCapsLock;
 
 // Scan codes of some keys (set 1; the extended ones with prefix 0xE0).
 namespace scan {
