@@ -130,6 +130,31 @@ TEST_F(KeymapTest, AHandWrittenFileLoadsAsWrittenAndSavesInItsSortedForm)
     EXPECT_EQ(gAssertions, 0);
 }
 
+// The key map every new user gets: it loads whole and is already in the
+// form a save writes.
+TEST_F(KeymapTest, TheShippedStandardMapIsWhole)
+{
+    for (char const* profile : {"newuserprofile_english", "newuserprofile_german"}) {
+        SCOPED_TRACE(profile);
+        Host.KeymapsFolder = testutil::SourceDir() + "/../resources/" + profile + "/Options";
+        LOGCAPTURE log;
+        Map.Load(nullptr);
+        ASSERT_TRUE(Host.FileErrors.empty());
+        EXPECT_EQ(Used(Map), 3);
+        EXPECT_THAT(log.Text(), ::testing::Not(HasSubstr("skipped")));
+        std::string const file = testutil::ReadFile(Host.KeymapsFolder + "/Standard.qky");
+        EXPECT_EQ(Map.WriteText(), file);
+        // Copy and paste as Linux terminals have them, whatever the locks.
+        Host.Keys = {144, 145};
+        EXPECT_EQ(Map.ProcessKeymap(1, Char(scan::C, 3, kCtrl | kShift)), 1);
+        EXPECT_EQ(Map.ProcessKeymap(1, Char(scan::V, 22, kCtrl | kShift)), 1);
+        EXPECT_EQ(Map.ProcessKeymap(1, Key(scan::Insert, 0xE0, kShift)), 1);
+        EXPECT_EQ(Map.ProcessKeymap(1, Char(scan::C, 3, kCtrl)), 0) << "Control+C stays the terminal's";
+        EXPECT_EQ(Host.Take(), (std::vector<std::string>{"do ^EVENT=8352", "do ^EVENT=8355", "do ^EVENT=8355"}));
+        Host.Keys.clear();
+    }
+}
+
 // A full table of 256 entries, with texts of every kind, goes through a
 // file and comes back the same; the file then is a fixed point.
 TEST_F(KeymapTest, AFullMapRoundTripsThroughItsFile)
