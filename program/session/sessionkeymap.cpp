@@ -15,11 +15,12 @@
 
 int SESSION::TranslateIn(int c)
 {
-    // Called for every received character: the common case (translation
-    // off) costs one test.
-    if (!Prof.data.DoTrans)
+    // Called for every received character; the received-data road has
+    // asked the emulation once per pass whether its data may be
+    // translated (TRANSLATE::Translate would ask again for every one).
+    if (!Prof.data.DoTrans || !Translation.Valid || c < 0 || c > 255)
         return c;
-    return Translation.Translate('I', c);
+    return Translation.Inward[c];
 }
 
 void SESSION::TranslateOut(char* data, int len)
