@@ -187,12 +187,20 @@ int KEYMAPPER::ReadText(char const* data, size_t size)
         } else {
             wide = uc->StringFromCodepage(bytes.data(), static_cast<int32_t>(bytes.size()), 1252);
         }
+        int n = std::min<int>(wide.Length(), MAXREMAP);
+        if (wide.Length() > MAXREMAP)
+            LOGIT("KEYMAPPER::ReadText line %d: text cut to %d characters\n", number, MAXREMAP);
+        // A line cannot end in a carriage return (it reads as the line's
+        // end): neither may a text, so that it is written as it is read.
+        while (n > 0 && wide.Buf()[n - 1] == L'\r')
+            --n;
+        if (n == 0) {
+            LOGIT("KEYMAPPER::ReadText line %d skipped: no text\n", number);
+            continue;
+        }
         KEYDEF& e = Table[count++];
         e.Keycode = keycode;
         e.Flags = flags;
-        int const n = std::min<int>(wide.Length(), MAXREMAP);
-        if (wide.Length() > MAXREMAP)
-            LOGIT("KEYMAPPER::ReadText line %d: text cut to %d characters\n", number, MAXREMAP);
         wmemcpy(e.Remap, wide.Buf(), static_cast<size_t>(n));
         e.Remap[n] = 0;
     }

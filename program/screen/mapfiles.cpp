@@ -45,7 +45,7 @@ bool LINES::Next(std::string_view* line)
     if (end == std::string_view::npos)
         end = Text.size();
     std::string_view l = Text.substr(Pos, end - Pos);
-    if (!l.empty() && l.back() == '\r')
+    while (!l.empty() && l.back() == '\r')
         l.remove_suffix(1);
     Pos = next;
     ++Count;

@@ -24,8 +24,8 @@ bool ReadFile(char const* path, std::string* out, int* error);
 // and following a link to it. False with errno set.
 bool WriteFile(char const* path, std::string const& content);
 
-// The lines of a text: each without its line feed and a carriage return
-// before it; a last line without a line feed counts too.
+// The lines of a text: each without its line feed and the carriage
+// returns before it; a last line without a line feed counts too.
 class LINES {
 public:
     LINES(char const* data, size_t size) : Text(data ? data : "", data ? size : 0) {}

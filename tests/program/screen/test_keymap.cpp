@@ -219,6 +219,7 @@ TEST_F(KeymapTest, MalformedLinesAreSkippedAndLogged)
         {"empty line", "", "no key code"},
         {"reserved field not 0", "1E|08|-1|-1|1|0|x", "the fields between"},
         {"no text", "1E|08|-1|-1|0|0|", "no text"},
+        {"carriage returns only", "1E|08|-1|-1|0|0|\r\r", "no text"},
         {"key code beyond 16 bits", "10000|08|-1|-1|0|0|x", "key code out of range"},
         {"key code 0", "0|08|-1|-1|0|0|x", "key code out of range"},
         {"unknown flags", "1E|208|-1|-1|0|0|x", "unknown flags"},
@@ -238,6 +239,11 @@ TEST_F(KeymapTest, MalformedLinesAreSkippedAndLogged)
     std::string const text = std::string(kHeader) + "3B|04|-1|-1|0|0|" + std::string(300, 'y') + "\n";
     EXPECT_EQ(Map.ReadText(text.data(), text.size()), 1);
     EXPECT_EQ(Text(Map.Table[0]), std::wstring(KEYMAPPER::MAXREMAP, L'y'));
+    // Cut before the end of a run of carriage returns, it sheds them: a
+    // text written with one at its end would not read back the same.
+    std::string const cr = std::string(kHeader) + "3B|04|-1|-1|0|0|a" + std::string(300, '\r') + "b\n";
+    EXPECT_EQ(Map.ReadText(cr.data(), cr.size()), 1);
+    EXPECT_EQ(Text(Map.Table[0]), L"a");
     EXPECT_EQ(gAssertions, 0);
 }
 

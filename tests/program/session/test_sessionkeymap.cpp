@@ -94,10 +94,10 @@ TEST_F(KeymapSessionTest, AnEmulationThatWantsItsDataAsItIsGetsItUntranslated)
     EXPECT_TRUE(SentIs("Bb")) << Sent();
 }
 
-TEST_F(KeymapSessionTest, AKeyMapThatCannotBeReadIsReportedAndTheOldOneStays)
+TEST_F(KeymapSessionTest, AnotherKeyMapByEventAndOnesThatCannotBeReadReported)
 {
     ASSERT_TRUE(Open(5, 0));
-    S->Keymap.Load("absent.qky");
+    EXPECT_EQ(S->ProcessEvent(8224, 0, "absent.qky"), 1);
     std::vector<std::string> errors = Host.Take("error");
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_THAT(errors[0], HasSubstr(Work.file("Options/absent.qky")));
@@ -106,6 +106,13 @@ TEST_F(KeymapSessionTest, AKeyMapThatCannotBeReadIsReportedAndTheOldOneStays)
     S->Translation.Load("absent.qtr");
     EXPECT_EQ(Host.Take("error").size(), 1u);
     EXPECT_EQ(S->Translation.Inward['A'], 'a');
+
+    // Event 8224 switches to another key map.
+    testutil::WriteFile(Work.file("Options/other.qky"), std::string(kKeymapHeader) + "40|44|-1|-1|0|0|six\n");
+    EXPECT_EQ(S->ProcessEvent(8224, 0, "other.qky"), 1);
+    EXPECT_EQ(S->Keymap.Table[0].Keycode, 0x40u);
+    EXPECT_EQ(S->Keymap.Table[1].Keycode, 0u);
+    EXPECT_TRUE(Host.Take("error").empty());
 }
 
 // Keys as the window system delivers them: a key that types nothing comes
