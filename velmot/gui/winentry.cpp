@@ -122,9 +122,20 @@ bool ENTRYFIELD::SetReadOnly(bool on)
 
 bool ENTRYFIELD::InstallHandler()
 {
-    plat::Status err = RegisterForEvents(std::size(kEntryEvents), kEntryEvents);
-    VASSERT(err == plat::kNoErr, "!err", nullptr);
-    return err == plat::kNoErr;
+    if (!IsValid())
+        return false;
+    if (GetControlProperty(CPROP_FIELDHANDLER))
+        return true;
+    // The handler holds the view, not this object: it goes with the view.
+    plat::ViewRef const view = fControl;
+    plat::HandlerRef const handler =
+        plat::InstallHandler(plat::ViewTarget(view), kEntryEvents, [view](plat::HandlerCall& call, plat::Event& e) {
+            ENTRYFIELD field(view);
+            TCarbonEvent event(e);
+            return field.HandleEvent(&call, event);
+        });
+    VASSERT(handler != nullptr, "!err", nullptr);
+    return handler && SetControlProperty(CPROP_FIELDHANDLER, 1);
 }
 
 bool ENTRYFIELD::SetWantReturn(bool on)
