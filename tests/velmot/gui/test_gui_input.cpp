@@ -76,9 +76,7 @@ protected:
 
 TEST_F(InputTest, TypingFollowsTheFieldsRules)
 {
-    // Digits only (from the layout), at most 5: set through a wrapper that
-    // is gone before anyone types, as dialogs set their fields' rules.
-    ENTRYFIELD(parent, Id("TEXT", 2)).SetTextLength(5);
+    // Digits only, at most 5: the layout says so.
     ENTRYFIELD number(parent, Id("TEXT", 2));
     ASSERT_EQ(ti::Click(number.GetControlRef(), Middle(number)), plat::kNoErr);
     ASSERT_TRUE(number.IsFocused());
@@ -96,6 +94,17 @@ TEST_F(InputTest, TypingFollowsTheFieldsRules)
     ti::CommitText(Window(), "\xC3\xA9" "9");
     EXPECT_STREQ(number.GetText().Buf(), "4234");
     EXPECT_EQ(sound->alerts, 5);
+
+    // Rules set through a wrapper that is gone before anyone types, as
+    // dialogs set them, hold all the same.
+    ENTRYFIELD(parent, Id("TEXT", 1)).SetNumbersOnly(true);
+    ENTRYFIELD name(parent, Id("TEXT", 1));
+    ti::Click(name.GetControlRef(), Middle(name));
+    ASSERT_TRUE(name.IsFocused());
+    name.SetSelection(8, 8); // behind "terminal"
+    ti::TypeText(Window(), "x1");
+    EXPECT_STREQ(name.GetText().Buf(), "terminal1");
+    EXPECT_EQ(sound->alerts, 6);
 }
 
 TEST_F(InputTest, ReturnPressesTheDefaultButtonUnlessAFieldWantsIt)
