@@ -526,6 +526,14 @@ TEST_F(EntryTest, SelectionsAndTheDefaultButtonsParking)
     field->GetSelection(&start, &end);
     EXPECT_EQ(start, 2);
     EXPECT_EQ(end, 4);
+    // Positions beyond what the selection record holds stop at its end
+    // instead of wrapping round.
+    field->SetControlText(std::string(40000, 'x').c_str());
+    field->SetSelection(40000, 40001);
+    field->GetSelection(&start, &end);
+    EXPECT_EQ(start, 32767);
+    EXPECT_EQ(end, 32767);
+    field->SetControlText("terminal");
     EXPECT_TRUE(field->SetReadOnly(true));
     EXPECT_TRUE(plat::IsTextReadOnly(field->GetControlRef()));
 
