@@ -6,6 +6,7 @@
 #include "velmot/core/osyssync.h"
 #include "velmot/core/registry.h"
 #include "velmot/core/tarvo.h"
+#include "velmot/gui/winentry.h"
 #include "velmot/gui/wintimer.h"
 
 #include "platform/draw/context.h"
@@ -59,6 +60,23 @@ bool Intersects(plat::RectI const& a, plat::RectI const& b)
     return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
 }
 
+// Entry fields whose layout gives them rules (digits only, a longest
+// length, taking Return) get the handler that applies them, as though the
+// program had set them.
+void ApplyLayoutFieldRules(plat::ViewRef container)
+{
+    for (plat::ViewRef view : plat::GetSubviews(container)) {
+        FOURCHARCODE const kind = plat::GetViewKind(view);
+        if (kind == CONTROLKIND_EDITUNICODE || kind == CONTROLKIND_EDITTEXT) {
+            ENTRYFIELD field(view);
+            if (field.GetControlProperty(CPROP_NUMBERSONLY) || field.GetControlProperty(CPROP_TEXTLENGTH) ||
+                field.GetControlProperty(CPROP_WANTRETURN))
+                field.InstallHandler();
+        }
+        ApplyLayoutFieldRules(view);
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -100,8 +118,10 @@ WINDOW::WINDOW(char const* name, plat::WindowRef, NIBBUNDLE bundle)
     TARVOAPP::CheckCallerThread("WINDOW::WINDOW");
     InitFromResource(name, nullptr, bundle);
     VASSERT(fWindow != nullptr, "this->fWindow", name);
-    if (fWindow)
+    if (fWindow) {
+        ApplyLayoutFieldRules(GetClientView());
         SetCallbackWindow(fWindow, *this);
+    }
 }
 
 WINDOW::WINDOW(plat::WindowRef window) : DARWINDOW(window) {}
