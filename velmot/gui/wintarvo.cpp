@@ -197,9 +197,10 @@ int WINTARVO::DontShowAgainMessage(int type, bool yesno, plat::WindowRef owner, 
     LOGIT("WINTARVO::DontShowAgainMessage title=%s text=%s\n", title ? title : "", text ? text : "");
     if (!VCHECK(key != nullptr, "pstatekey", nullptr))
         return 0;
-    bool const allowed = state.AllowNewKeys(true);
+    // (AllowNewKeys answers whether the table was locked before.)
+    bool const locked = state.AllowNewKeys(true);
     STRING const stored = state[key];
-    state.AllowNewKeys(allowed);
+    state.AllowNewKeys(!locked);
     if (stored.NotEmpty() && static_cast<int>(stored) != 0)
         return 1;
 
@@ -216,7 +217,7 @@ int WINTARVO::DontShowAgainMessage(int type, bool yesno, plat::WindowRef owner, 
     }
     state.AllowNewKeys(true);
     state[key] = value;
-    state.AllowNewKeys(allowed);
+    state.AllowNewKeys(!locked);
     return result;
 }
 
@@ -317,7 +318,9 @@ STRINGARRAY WINTARVO::ParseTips(std::string const& text)
         std::string const line = Trimmed(all.substr(start, end - start), "\r\n \t");
         start = end + 1;
         if (strcasecmp(line.c_str(), "[TIP]") == 0) {
-            if (!tip.empty()) {
+            // (A section of blank lines alone is no tip: shown, it would
+            // end the day's tips.)
+            if (!Trimmed(tip, " \t\r\n").empty()) {
                 std::string entry = heading.empty() ? tip : heading + "|" + tip;
                 while (!entry.empty() && (entry.back() == '\r' || entry.back() == '\n'))
                     entry.pop_back();
