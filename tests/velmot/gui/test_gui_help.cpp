@@ -117,8 +117,8 @@ TEST_F(HelpTest, AliasesLeadToTheirTopic)
     help->AddMapping("idw_MainWin", "HLP_LOCALSHELL"); // the same alias: its target changes
     EXPECT_EQ(help->NumMappings, 1);
     EXPECT_EQ(help->Display("IDW_MAINWIN"), 1);
-    help->AddMapping("DLG_GONE", "HLP_NOT_IN_THE_BOOK");
-    EXPECT_EQ(help->Display("DLG_GONE"), 0);
+    help->AddMapping("OLD_ALIAS", "HLP_NOT_IN_THE_BOOK");
+    EXPECT_EQ(help->Display("OLD_ALIAS"), 0);
     EXPECT_THAT(opener.Take(), ElementsAre(::testing::EndsWith("#HLP_SCREEN"), ::testing::EndsWith("#HLP_LOCALSHELL")));
 
     for (int i = help->NumMappings; i < HELPFILE::MAXMAPPINGS; ++i)
