@@ -266,7 +266,7 @@ int RunFileDialog(FileDialogSpec const& spec, FileDialogReply* replyOut)
     for (QString const& f : dialog.NameFilters())
         req.choices.push_back(S(f));
     req.window = spec.parent;
-    req.native = &dialog;
+    req.native = static_cast<QWidget*>(&dialog);
 
     // The responders are asked once the dialog's loop runs, and again while
     // it stays open after their answer.

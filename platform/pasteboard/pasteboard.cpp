@@ -8,6 +8,7 @@
 #include <QMimeData>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace plat {
@@ -214,26 +215,27 @@ Status CopyPasteboardItemFlavorData(size_t item, std::string_view flavor, std::s
     if (!clipboard)
         return kErrPasteboardNone;
     Board const& board = TheBoard();
-    if (board.owner || item > 1) {
-        std::vector<PasteboardItem> const items = board.owner ? board.items : ForeignItems(clipboard);
-        if (item < 1 || item > items.size())
+    if (!board.owner && item == 1) {
+        // Another program's content: the data is asked for when needed.
+        QMimeData const* mime = clipboard->mimeData();
+        if (!mime || mime->formats().isEmpty())
             return kErrPasteboardIndex;
-        for (auto const& [type, bytes] : items[item - 1]) {
-            if (type == flavor) {
-                *data = bytes;
-                return kNoErr;
-            }
-        }
-        return kErrPasteboardFlavor;
+        if (flavor == kFlavorMoreItems || !mime->hasFormat(Q(flavor)))
+            return kErrPasteboardFlavor;
+        QByteArray const bytes = mime->data(Q(flavor));
+        data->assign(bytes.constData(), static_cast<size_t>(bytes.size()));
+        return kNoErr;
     }
-    if (item != 1)
+    std::vector<PasteboardItem> const items = board.owner ? board.items : ForeignItems(clipboard);
+    if (item < 1 || item > items.size())
         return kErrPasteboardIndex;
-    QMimeData const* mime = clipboard->mimeData();
-    if (!mime || flavor == kFlavorMoreItems || !mime->hasFormat(Q(flavor)))
-        return mime && !mime->formats().isEmpty() ? kErrPasteboardFlavor : kErrPasteboardIndex;
-    QByteArray const bytes = mime->data(Q(flavor));
-    data->assign(bytes.constData(), static_cast<size_t>(bytes.size()));
-    return kNoErr;
+    for (auto const& [type, bytes] : items[item - 1]) {
+        if (type == flavor) {
+            *data = bytes;
+            return kNoErr;
+        }
+    }
+    return kErrPasteboardFlavor;
 }
 
 Status PutPasteboardItemFlavor(size_t item, std::string_view flavor, std::string_view data)

@@ -1,7 +1,8 @@
 // HELPFILE: the program's help, a book of HTML pages among the resources
-// (folder "Help", or the information value "CFBundleHelpBookFolder") shown
-// in the desktop's browser through the starting of documents
-// (OSYS::ShowUrl).
+// (folder "Help", or the information value "CFBundleHelpBookFolder", looked
+// up like every resource: at the top, then in the language's folder, then
+// in the English one) shown in the desktop's browser through the starting
+// of documents (OSYS::ShowUrl).
 //
 // A topic is an identifier text ("HLP_MAIN", a dialog's layout name). The
 // book declares its topics in a topic file beside the pages (the help file

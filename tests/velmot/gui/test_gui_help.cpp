@@ -11,7 +11,9 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <regex>
 
 using namespace guifix;
@@ -40,10 +42,10 @@ protected:
         return url.substr(url.rfind('/') + 1);
     }
 
-    static std::string HelpFolder()
+    static std::string HelpFolder(std::string const& lang = "en")
     {
         char const* stage = std::getenv("QOR_STAGE_DIR");
-        return std::string(stage ? stage : ".") + "/share/qor/Resources/Help";
+        return std::string(stage ? stage : ".") + "/share/qor/Resources/" + lang + ".lproj/Help";
     }
 
     HELPFILE* Help()
@@ -53,6 +55,7 @@ protected:
         return help;
     }
 
+    RESOURCELANGUAGE english{"en"};
     OPENERRECORDER opener;
 };
 
@@ -88,25 +91,42 @@ TEST_F(HelpTest, EveryTopicOfTheShippedBookOpensItsPage)
     EXPECT_THAT(opener.Take(), ElementsAre(::testing::EndsWith("/topic-CONTENT.html#CONTENT")));
 }
 
-TEST_F(HelpTest, TheBooksLinksLeadToPagesWithTheirAnchors)
+TEST_F(HelpTest, TheBooksLinksLeadToPagesWithTheirAnchorsInBothLanguages)
 {
     std::regex const link("href=\"(topic-[^\"#]+\\.html)#([^\"]+)\"");
-    int links = 0;
-    for (auto const& entry : std::filesystem::directory_iterator(HelpFolder())) {
-        if (entry.path().extension() != ".html")
-            continue;
-        std::string const text = testutil::ReadFile(entry.path().string());
-        SCOPED_TRACE(entry.path().filename().string());
-        EXPECT_NE(text.find("<title>"), std::string::npos);
-        for (std::sregex_iterator it(text.begin(), text.end(), link), end; it != end; ++it, ++links) {
-            std::string const target = testutil::ReadFile(HelpFolder() + "/" + (*it)[1].str());
-            std::string const anchor = (*it)[2].str();
-            EXPECT_TRUE(target.find("id=\"" + anchor + "\"") != std::string::npos ||
-                        target.find("name=\"" + anchor + "\"") != std::string::npos)
-                << (*it)[0].str();
+    std::map<std::string, std::vector<std::string>> pages;
+    for (std::string const lang : {"en", "de"}) {
+        SCOPED_TRACE(lang);
+        int links = 0;
+        for (auto const& entry : std::filesystem::directory_iterator(HelpFolder(lang))) {
+            pages[lang].push_back(entry.path().filename().string());
+            if (entry.path().extension() != ".html")
+                continue;
+            std::string const text = testutil::ReadFile(entry.path().string());
+            SCOPED_TRACE(entry.path().filename().string());
+            EXPECT_NE(text.find("<html lang=\"" + lang + "\">"), std::string::npos);
+            EXPECT_NE(text.find("<title>"), std::string::npos);
+            for (std::sregex_iterator it(text.begin(), text.end(), link), end; it != end; ++it, ++links) {
+                std::string const target = testutil::ReadFile(HelpFolder(lang) + "/" + (*it)[1].str());
+                std::string const anchor = (*it)[2].str();
+                EXPECT_TRUE(target.find("id=\"" + anchor + "\"") != std::string::npos ||
+                            target.find("name=\"" + anchor + "\"") != std::string::npos)
+                    << (*it)[0].str();
+            }
         }
+        EXPECT_GT(links, 10);
+        std::sort(pages[lang].begin(), pages[lang].end());
     }
-    EXPECT_GT(links, 10);
+    EXPECT_EQ(pages["en"], pages["de"]);
+}
+
+TEST_F(HelpTest, AGermanUserGetsTheGermanBook)
+{
+    RESOURCELANGUAGE const german("de");
+    HELPFILE* help = Help();
+    EXPECT_STREQ(help->BookTitle.Buf(), "Qor-Hilfe");
+    EXPECT_EQ(help->Display("HLP_STARTER"), 1);
+    EXPECT_THAT(opener.Take(), ElementsAre("file://" + HelpFolder("de") + "/topic-HLP_STARTER.html#HLP_STARTER"));
 }
 
 TEST_F(HelpTest, AliasesLeadToTheirTopic)
