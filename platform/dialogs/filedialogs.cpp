@@ -330,7 +330,13 @@ std::vector<std::string> FileDialogListing(ModalRequest const& request, int time
         QApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(1);
     }
-    // The model sorts and filters the rows it has read in a later turn.
+    if (!alive)
+        return {};
+    // The file model sorts and filters what it has read (and applies a
+    // changed pop-up item) in a later turn; a sort in its own order does
+    // that now.
+    if (auto* files = alive->findChild<QFileSystemModel*>())
+        files->sort(0, Qt::AscendingOrder);
     QApplication::processEvents();
     return alive ? alive->Listing() : std::vector<std::string>{};
 }
