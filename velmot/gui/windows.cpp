@@ -7,6 +7,7 @@
 #include "velmot/core/registry.h"
 #include "velmot/core/tarvo.h"
 #include "velmot/gui/winentry.h"
+#include "velmot/gui/helpfile.h"
 #include "velmot/gui/wintimer.h"
 
 #include "platform/draw/context.h"
@@ -196,8 +197,15 @@ plat::Status WINDOW::HandleEvent(plat::HandlerCall* call, TCarbonEvent& event)
 
 bool WINDOW::OnHelp()
 {
-    // The help file joins with the help viewer; until then nothing shows.
-    LOGIT("WINDOW::OnHelp no help file\n");
+    // The window's topic; failing that, the program's main topic (unless
+    // none was set).
+    HELPFILE* help = HELPFILE::GetInstance();
+    if (!help->IsValid()) {
+        LOGIT("WINDOW::OnHelp no help file\n");
+        return false;
+    }
+    if (!help->Display(GetClientParent()) && strcmp(help->MainTopic.Buf(), "-1") != 0)
+        help->Display(help->MainTopic.Buf());
     return false;
 }
 
