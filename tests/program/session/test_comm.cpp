@@ -484,27 +484,36 @@ TEST_F(CommTest, LocalShellEnvironmentSizeAndHangUp)
 
 TEST_F(CommTest, StressEveryByteOnceInOrder)
 {
-    // A feeding thread plays the reader, with markers between the batches;
-    // the main thread reads one character at a time, or takes batches from
-    // the pipe as fast as it can (so the pipe runs empty while a batch is
-    // being copied in). QOR_STRESS_MB sizes it (small by default; 100 under
-    // ThreadSanitizer by hand).
+    // Bytes come through the loopback device and its reader thread, or a
+    // feeding thread plays the reader and calls FeedData itself; markers go
+    // in between from the feeding side. The main thread reads one character
+    // at a time, or takes batches from the pipe as fast as it can (so the
+    // pipe runs empty while a batch is being copied in). QOR_STRESS_MB sizes
+    // it (small by default; 100 under ThreadSanitizer by hand).
     char const* env = getenv("QOR_STRESS_MB");
     size_t total = static_cast<size_t>(env ? atoi(env) : 4) << 20;
-    for (bool batches : {false, true}) {
+    enum MODE { CHARACTERS, BATCHES, DEVICE };
+    for (MODE mode : {CHARACTERS, BATCHES, DEVICE}) {
+        SCOPED_TRACE(mode == CHARACTERS ? "characters" : mode == BATCHES ? "batches" : "device");
         COMM comm(Session);
-        OpenLoopback(comm);
+        int peer = OpenLoopback(comm);
         constexpr size_t kChunk = 8192;
         std::string chunk = Pattern(kChunk * 2);
+        size_t fedMarkers = 0;
         std::thread feeder([&] {
             size_t sent = 0;
             int k = 0;
             while (sent < total) {
                 size_t n = std::min(kChunk - static_cast<size_t>(k % 7) * 100, total - sent);
-                comm.FeedData(chunk.data() + sent % 251, static_cast<int>(n));
+                if (mode == DEVICE)
+                    WriteAllFd(peer, std::string(chunk.data() + sent % 251, n));
+                else
+                    comm.FeedData(chunk.data() + sent % 251, static_cast<int>(n));
                 sent += n;
-                if (++k % 5 == 0)
+                if (++k % 5 == 0) {
                     comm.FeedMarker(static_cast<wchar_t>(COMM_MARKER_FIRST + k % 4));
+                    ++fedMarkers;
+                }
             }
         });
         size_t got = 0;
@@ -521,7 +530,7 @@ TEST_F(CommTest, StressEveryByteOnceInOrder)
         };
         auto start = Clock::now();
         while (got < total && MsSince(start) < 120000) {
-            if (batches) {
+            if (mode == BATCHES) {
                 uint32_t buf[COMM::READBUFSIZE];
                 int n = COMM::READBUFSIZE;
                 if (comm.GetPipeData(buf, &n, 50) == 0) {
@@ -534,15 +543,18 @@ TEST_F(CommTest, StressEveryByteOnceInOrder)
                     take(static_cast<uint32_t>(c));
             }
         }
-        while (markers * 5 < (total / kChunk) && MsSince(start) < 120000) {
+        if (got < total)
+            comm.CloseDevice(); // a feeder still held back gives up, so it can be joined
+        feeder.join();
+        while (markers < fedMarkers && MsSince(start) < 120000) {
             int c = comm.WaitChar(50);
             if (c != COMM_NOCHAR)
                 take(static_cast<uint32_t>(c));
         }
-        comm.CloseDevice(); // a feeder still held back gives up, so it can be joined
-        feeder.join();
-        EXPECT_EQ(got, total) << (batches ? "batches" : "characters");
+        comm.CloseDevice();
+        EXPECT_EQ(got, total);
         EXPECT_TRUE(inOrder);
+        EXPECT_EQ(markers, fedMarkers);
         EXPECT_GT(markers, 0u);
     }
 }
