@@ -44,6 +44,7 @@ signed char LOOPBACK::Open(char const* parm)
     Echo.store(Options().find("echo") != std::string::npos);
     Online.store(1);
     IgnoreClose.store(false);
+    Answer.store(0);
     return 0;
 }
 
@@ -112,67 +113,67 @@ signed char LOOPBACK::Disconnect()
 int LOOPBACK::HandleMenuEvent(int id, char const* text)
 {
     Called("menu " + std::to_string(id) + (text ? " text" : ""));
-    return 1;
+    return Answer.load();
 }
 
 int LOOPBACK::SendBreak()
 {
     Called("break");
-    return 1;
+    return Answer.load();
 }
 
 signed char LOOPBACK::Reset(signed char flag)
 {
     Called("reset " + std::to_string(flag));
-    return 1;
+    return static_cast<signed char>(Answer.load());
 }
 
 signed char LOOPBACK::AcceptCalls(signed char on)
 {
     Called("accept " + std::to_string(on));
-    return 1;
+    return static_cast<signed char>(Answer.load());
 }
 
 signed char LOOPBACK::PrepareForFileTransfer(signed char mode)
 {
     Called("prepare " + std::to_string(mode));
-    return 1;
+    return static_cast<signed char>(Answer.load());
 }
 
 signed char LOOPBACK::CleanupAfterFileTransfer(signed char mode)
 {
     Called("cleanup " + std::to_string(mode));
-    return 1;
+    return static_cast<signed char>(Answer.load());
 }
 
 int LOOPBACK::ProcessKey(KEYBOARDEVENT const&)
 {
     Called("key");
-    return 1;
+    return Answer.load();
 }
 
 signed char LOOPBACK::HandleTimerEvent()
 {
     Called("timer");
-    return 1;
+    return static_cast<signed char>(Answer.load());
 }
 
 signed char LOOPBACK::AbortConnect()
 {
     Called("abort");
-    return 1;
+    return static_cast<signed char>(Answer.load());
 }
 
 signed char LOOPBACK::CanAccept()
 {
     Called("canaccept");
-    return 1;
+    return static_cast<signed char>(Answer.load());
 }
 
 signed char LOOPBACK::TrackChanges()
 {
     Called("track");
-    return 1;
+    return static_cast<signed char>(Answer.load());
 }
 
 int LOOPBACK::HandleDeviceCommand(char const* cmd, char* result, int max, void*)
@@ -220,6 +221,10 @@ int LOOPBACK::HandleDeviceCommand(char const* cmd, char* result, int max, void*)
         if (Peer >= 0)
             close(Peer);
         Peer = -1;
+        return answer("OK");
+    }
+    if (c.rfind("ANSWER ", 0) == 0) {
+        Answer.store(atoi(c.c_str() + 7));
         return answer("OK");
     }
     if (c == "CALLS") {

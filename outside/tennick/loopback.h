@@ -15,6 +15,9 @@
 //   "HANGUP"            closes the test's end: the stream ends
 //   "CALLS"             the device operations the host called since the
 //                       last "CALLS" ("break;reset 0;..."), then forgets them
+//   "ANSWER <n>"        what those operations answer from now on (0, as
+//                       a device that does nothing, until set); Connect
+//                       and Disconnect always answer 1
 //   "CALLINFO..."       "OK"
 // A parameter string "[5]echo" opens with the echo on.
 #pragma once
@@ -63,4 +66,5 @@ private:
     std::atomic<int> Online{0};
     std::atomic<unsigned long long> Reads{0};
     std::atomic<bool> IgnoreClose{false};
+    std::atomic<int> Answer{0};
 };

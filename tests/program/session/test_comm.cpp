@@ -502,6 +502,10 @@ TEST_F(CommTest, DeviceOperationsGoThroughTheLayerByTheirRules)
     COMM comm(session);
     EXPECT_EQ(comm.OpenDevice(5, "[5]"), 0);
     Command(comm, "CALLS");
+    EXPECT_EQ(comm.AcceptCalls(1), 0) << "a device that does nothing";
+    EXPECT_EQ(comm.IsAcceptActive(), 0) << "so the layer does not count it as accepting";
+    EXPECT_EQ(Command(comm, "CALLS"), "accept 1;");
+    Command(comm, "ANSWER 1");
     KEYBOARDEVENT key{};
     KEYBOARDEVENT release{};
     release.Flags = 0x100;
