@@ -578,6 +578,39 @@ TEST_F(CommTest, DeviceOperationsGoThroughTheLayerByTheirRules)
     EXPECT_EQ(comm.Connect("x"), 0);
 }
 
+TEST_F(CommTest, AFailedOpenDropsTheDeviceButTheModemCountsAsOpen)
+{
+    Stage.Add(TestPlugBundle(), "halbrin.so");
+    Stage.Add(TestPlugBundle(), "quimrel.so");
+    int threads = Threads();
+    struct {
+        char const* mode;
+        int id;
+        bool open;
+    } const cases[] = {
+        {"openfails", 2, false},
+        {"modem", 1, true},
+    };
+    for (auto const& c : cases) {
+        setenv("QOR_TESTPLUG", c.mode, 1);
+        ForgetDictionary();
+        Session.Scripts.clear();
+        COMM comm(Session);
+        EXPECT_EQ(comm.OpenDevice(c.id, nullptr), 5) << "the device's failure code" << c.mode;
+        EXPECT_EQ(comm.Device() != nullptr, c.open) << c.mode;
+        EXPECT_EQ(Threads(), threads + (c.open ? 1 : 0)) << "a reader thread only for an open device";
+        ASSERT_FALSE(Session.Scripts.empty());
+        EXPECT_EQ(Session.Scripts.back().rfind(c.open ? "DEVOPEN" : "DEVCLOSE", 0), 0u) << Session.Scripts.back();
+        if (c.open) {
+            EXPECT_EQ(Command(comm, "RESETS"), "1") << "the modem is reset after it opens";
+            EXPECT_EQ(Session.Prof.ActiveDevice, 1);
+        }
+        comm.CloseDevice();
+        EXPECT_TRUE(WaitFor([&] { return Threads() == threads; }, 3000));
+    }
+    unsetenv("QOR_TESTPLUG");
+}
+
 TEST_F(CommTest, StatusPagePurgeAndTextInTheSessionsEncoding)
 {
     NULLEMULATION emu;
