@@ -526,24 +526,35 @@ void VIO::Erase(int x, int y, int length, int eraseProtected, char fill)
     RECT dirty{};
     int firstErased = -1, lastErased = -1;
     uint64_t firstOld = 0, lastOld = 0;
+    if (eraseProtected) {
+        // Every cell of the range goes: only the two ends matter for the
+        // double-width halves just outside it.
+        firstErased = start;
+        lastErased = start + length - 1;
+        firstOld = Load(LinearCell(firstErased));
+        lastOld = Load(LinearCell(lastErased));
+    }
     for (int yy = y, pos = start; pos < start + length; ++yy) {
         VIOCELL* cells = RowTable[yy].Cells;
         int const from = pos - yy * ScreenWidth;
         int const to = std::min(ScreenWidth, from + (start + length - pos));
-        for (int c = from; c < to; ++c) {
-            uint64_t const old = Load(cells + c);
-            if (!eraseProtected && (old & (uint64_t{VIOATTR_PROTECTED} << 16)))
-                continue;
-            Store(cells + c, filler);
-            int const index = yy * ScreenWidth + c;
-            if (firstErased < 0) {
-                firstErased = index;
-                firstOld = old;
+        if (eraseProtected) {
+            for (int c = from; c < to; ++c)
+                Store(cells + c, filler);
+        } else {
+            for (int c = from; c < to; ++c) {
+                uint64_t const old = Load(cells + c);
+                if (old & (uint64_t{VIOATTR_PROTECTED} << 16))
+                    continue;
+                Store(cells + c, filler);
+                int const index = yy * ScreenWidth + c;
+                if (firstErased < 0) {
+                    firstErased = index;
+                    firstOld = old;
+                }
+                lastErased = index;
+                lastOld = old;
             }
-            lastErased = index;
-            lastOld = old;
-            if ((old & kFieldBit) && Inherit)
-                InheritPending = true;
         }
         AddBox(dirty, from, yy, to - from);
         pos += to - from;

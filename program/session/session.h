@@ -287,8 +287,12 @@ public:
     int StartProgram(char const* program, char const* args, char const* folder, int flags) override;
 
     // ---- Parts built later: neutral until their work lands ----
-    // The receive translation table (TRANSLATE, 'I'); the character.
+    // The receive translation table (TRANSLATE, 'I'); the character. Asked
+    // once per pass whether a table applies at all (a session without one
+    // pays nothing per character); a part that overrides TranslateIn
+    // answers true there.
     virtual int TranslateIn(int c) { return c; }
+    virtual bool TranslateInActive() { return false; }
     // The watch's check of a received character and of a typed key.
     virtual int WatchCheckSerInput(int c, bool first) { return 0; }
     virtual int WatchCheckKeyInput(wchar_t key) { return 0; }
