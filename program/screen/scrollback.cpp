@@ -710,7 +710,10 @@ void SCROLLBACKBUFFER::SaveScrollbackDataToDestination(int dest)
             bytes.push_back(uni->ToForcedCodepageChar(wchar_t(c), 1252));
         std::fwrite(bytes.data(), 1, bytes.size(), f);
     }
-    bool const ok = std::fclose(f) == 0;
+    // A full disk shows in the stream's error flag or at the close: either
+    // is reported, never a file cut short taken for saved.
+    bool const written = std::ferror(f) == 0;
+    bool const ok = std::fclose(f) == 0 && written;
     if (!ok) {
         Host->FileError(path.c_str());
         return;
