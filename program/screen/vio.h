@@ -172,6 +172,7 @@ public:
     int GetMarkArea(int* mode, int* x1, int* y1, int* x2, int* y2) override;
     int ClearMarkArea(signed char repaint) override;
     int FlashWindow() override;
+    void SetXtermColor(char const* text) override;
 
     // ---- Cells, rows and colours (vio.cpp, vioutils.cpp) ----
     void Cleanup2();
@@ -187,7 +188,6 @@ public:
     void InitXtermColors();
     uint32_t GetXtermColor(int index);
     void SetXtermColor(int index, uint32_t rgb);
-    void SetXtermColor(char const* text);
     // The program-wide table of 32 system colours the screen reads (the
     // main window points it at its table); DefaultSysColors until then.
     static void SetSysColorTable(uint32_t const* table32);
