@@ -367,6 +367,13 @@ private:
     // Gives the off-screen bitmap this size (its context made again).
     void SizeBitmap(SIZE size);
 
+    // The bracket of AccessVioScreen and ReleaseVioScreen (the lock
+    // holder's): its depth, and the screen this thread held before it
+    // when the bracket made this one the held screen.
+    int AccessDepth = 0;
+    bool AccessTook = false;
+    VIO* AccessPrevious = nullptr;
+
     VIOHOST NullHost;
     VIOHOST* Host;
     SCROLLBACKBUFFER* Scrollback;
