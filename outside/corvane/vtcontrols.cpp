@@ -116,16 +116,52 @@ constexpr CONTROL kEsc[] = {
     {0, '+', 0, FN_SCS3, "SCS designate G3 (ISO 2022)"},
 };
 
-// Looks a sequence up: the final character picks the candidates, marker
-// and intermediate decide. A designation (ESC ( x) matches on its
-// intermediate alone (Final 0).
+// Where the rows of each final character begin in a table sorted by final
+// character (0xFF: none).
 template <size_t N>
-FN Find(CONTROL const (&table)[N], vt::SEQUENCE const& seq, uint32_t final)
+constexpr std::array<uint8_t, 0x40> IndexByFinal(CONTROL const (&table)[N])
 {
+    std::array<uint8_t, 0x40> first{};
+    first.fill(0xFF);
+    for (size_t i = N; i-- > 0;)
+        if (table[i].Final >= 0x40 && table[i].Final <= 0x7E)
+            first[size_t(table[i].Final - 0x40)] = uint8_t(i);
+    return first;
+}
+
+template <size_t N>
+constexpr bool SortedByFinal(CONTROL const (&table)[N])
+{
+    for (size_t i = 1; i < N; ++i)
+        if (table[i].Final < table[i - 1].Final)
+            return false;
+    return true;
+}
+
+static_assert(SortedByFinal(kCsi), "the control sequences are listed by final character");
+constexpr std::array<uint8_t, 0x40> kCsiIndex = IndexByFinal(kCsi);
+
+// Looks a control sequence up: the final character picks the rows, marker
+// and intermediate decide.
+FN FindCsi(vt::SEQUENCE const& seq, uint32_t final)
+{
+    if (seq.InterCount > 1 || final < 0x40 || final > 0x7E)
+        return FN_NONE;
     char const inter = seq.InterCount > 0 ? seq.Inter[0] : 0;
+    for (size_t i = kCsiIndex[final - 0x40]; i < std::size(kCsi) && kCsi[i].Final == char(final); ++i)
+        if (kCsi[i].Leader == seq.Leader && kCsi[i].Inter == inter)
+            return kCsi[i].Fn;
+    return FN_NONE;
+}
+
+// Looks an escape sequence up. A designation (ESC ( x) matches on its
+// intermediate alone (Final 0).
+FN FindEsc(vt::SEQUENCE const& seq, uint32_t final)
+{
     if (seq.InterCount > 1)
         return FN_NONE;
-    for (CONTROL const& c : table) {
+    char const inter = seq.InterCount > 0 ? seq.Inter[0] : 0;
+    for (CONTROL const& c : kEsc) {
         if ((c.Final == char(final) || (c.Final == 0 && inter != 0)) && c.Leader == seq.Leader && c.Inter == inter)
             return c.Fn;
     }
@@ -168,13 +204,8 @@ void VTEMULATION::Execute(uint32_t c)
             Public->Bell();
         break;
     case 0x08: // BS: never back over the start of the row
-        if (X > 0) {
-            if (VioX == X && VioY == Y) {
-                AppendBatch(L'\b');
-                --VioX;
-            }
+        if (X > 0)
             --X;
-        }
         WrapPending = false;
         break;
     case 0x09: // HT
@@ -187,7 +218,7 @@ void VTEMULATION::Execute(uint32_t c)
         // new row in its current rendition: a line feed it can do the same
         // way goes with the batch.
         bool const full = Top == 0 && Bottom == H - 1;
-        bool const move = Y != Bottom && Y < H - 1;
+        bool const move = Y != Bottom && Y < H - 1 && !AnyLineAttr;
         bool scroll = Y == H - 1 && full && !AnyLineAttr;
         if (scroll && !StyleSynced) {
             FlushBatch();
@@ -195,20 +226,15 @@ void VTEMULATION::Execute(uint32_t c)
         }
         scroll = scroll && VioAttrib() == 0;
         if (move || scroll) {
-            if (VioX != X || VioY != Y) {
-                FlushBatch();
-                SyncVioCursor();
-            }
+            BatchAt();
             if (NewLineMode) {
                 AppendBatch(L'\r');
-                X = VioX = 0;
+                X = EndX = 0;
             }
             AppendBatch(L'\n');
             if (move)
                 ++Y;
-            VioY = Y;
-            X = std::min(X, RowWidth(Y) - 1);
-            VioX = X;
+            EndY = Y;
             WrapPending = false;
         } else {
             FlushBatch();
@@ -219,12 +245,9 @@ void VTEMULATION::Execute(uint32_t c)
         break;
     }
     case 0x0D: // CR, with the screen's line-end mark
-        if (VioX != X || VioY != Y) {
-            FlushBatch();
-            SyncVioCursor();
-        }
+        BatchAt();
         AppendBatch(L'\r');
-        X = VioX = 0;
+        X = EndX = 0;
         WrapPending = false;
         break;
     case 0x0E: // SO (LS1)
@@ -260,7 +283,8 @@ void VTEMULATION::Designate(int g, uint32_t final)
 
 void VTEMULATION::EscDispatch(uint32_t final)
 {
-    switch (Find(kEsc, Seq, final)) {
+    FN const fn = FindEsc(Seq, final);
+    switch (fn) {
     case FN_DECSC:
         SaveCursor();
         break;
@@ -326,7 +350,7 @@ void VTEMULATION::EscDispatch(uint32_t final)
     case FN_SCS1:
     case FN_SCS2:
     case FN_SCS3:
-        Designate(Find(kEsc, Seq, final) - FN_SCS0, final);
+        Designate(fn - FN_SCS0, final);
         break;
     default:
         break;
@@ -340,7 +364,8 @@ void VTEMULATION::CsiDispatch(uint32_t final)
 {
     vt::SEQUENCE const& s = Seq;
     int const p1 = s.Get(0, 1);
-    switch (Find(kCsi, s, final)) {
+    FN const fn = FindCsi(s, final);
+    switch (fn) {
     case FN_ICH:
         InsertChars(p1);
         break;
@@ -386,11 +411,11 @@ void VTEMULATION::CsiDispatch(uint32_t final)
         break;
     case FN_ED:
     case FN_DECSED:
-        EraseInDisplay(s.Raw(0), Find(kCsi, s, final) == FN_DECSED);
+        EraseInDisplay(s.Raw(0), fn == FN_DECSED);
         break;
     case FN_EL:
     case FN_DECSEL:
-        EraseInLine(s.Raw(0), Find(kCsi, s, final) == FN_DECSEL);
+        EraseInLine(s.Raw(0), fn == FN_DECSEL);
         break;
     case FN_IL:
         InsertLines(p1);
@@ -452,7 +477,7 @@ void VTEMULATION::CsiDispatch(uint32_t final)
     case FN_ANSIRM:
         // ANSI.SYS display modes: 7 switches line wrapping.
         if (Dialect.Level == vt::LEVEL::ANSI && s.Raw(0) == 7)
-            AutoWrap = Find(kCsi, s, final) == FN_ANSISM;
+            AutoWrap = fn == FN_ANSISM;
         break;
     case FN_MC:
         if (s.Raw(0) == 5)

@@ -241,21 +241,52 @@ void VTEMULATION::Parse(wchar_t const* text, long len)
             continue;
         }
         uint32_t const c = uint32_t(text[i]);
-        if (State == vt::GROUND && c >= 0x20 && c != 0x7F && !IsC1(c)) {
-            long j = i + 1;
-            while (j < len) {
-                uint32_t const d = uint32_t(text[j]);
-                if (d < 0x20 || d == 0x7F || IsC1(d))
-                    break;
-                ++j;
+        if (State == vt::GROUND) {
+            if (c >= 0x20 && c != 0x7F && !IsC1(c)) {
+                long j = i + 1;
+                while (j < len) {
+                    uint32_t const d = uint32_t(text[j]);
+                    if (d < 0x20 || d == 0x7F || IsC1(d))
+                        break;
+                    ++j;
+                }
+                PrintRun(text + i, j - i);
+                i = j;
+                continue;
             }
-            PrintRun(text + i, j - i);
-            i = j;
-            continue;
+            if (c == 0x1B) {
+                long const n = FastSequence(text + i, len - i);
+                if (n > 0) {
+                    i += n;
+                    continue;
+                }
+            }
         }
         Step(c);
         ++i;
     }
+}
+
+long VTEMULATION::FastSequence(wchar_t const* text, long len)
+{
+    // The common control sequence, whole in this text: CSI, an optional
+    // private marker, parameters, the final character. Anything else (an
+    // intermediate, a control inside, the text ending first) goes through
+    // the table from the ESC on, which gives the same result.
+    if (len < 3 || text[1] != L'[')
+        return 0;
+    Seq.Clear();
+    long j = 2;
+    if (text[j] >= 0x3C && text[j] <= 0x3F)
+        Seq.AddCollect(uint32_t(text[j++]));
+    while (j < len && text[j] >= L'0' && text[j] <= L';')
+        Seq.AddParamChar(uint32_t(text[j++]));
+    if (j >= len || text[j] < 0x40 || text[j] > 0x7E)
+        return 0;
+    Seq.End();
+    if (!Seq.Broken)
+        CsiDispatch(uint32_t(text[j]));
+    return j + 1;
 }
 
 void VTEMULATION::Step(uint32_t c)
@@ -354,7 +385,7 @@ uint32_t VTEMULATION::Translate(uint32_t c)
 
 int VTEMULATION::CellWidth(uint32_t u) const
 {
-    if (u < 0x300)
+    if (u < 0x300 || (u >= 0x2100 && u < 0x3000))
         return 1;
     if (IsCombining(u))
         return 0;
@@ -364,9 +395,36 @@ int VTEMULATION::CellWidth(uint32_t u) const
 
 void VTEMULATION::PrintRun(wchar_t const* text, long n)
 {
-    bool const plain = G[GL] == CS_ASCII && SingleShift == 0;
-    for (long i = 0; i < n; ++i) {
-        uint32_t const c = uint32_t(text[i]);
+    long i = 0;
+    while (i < n) {
+        bool const plain = G[GL] == CS_ASCII && SingleShift == 0;
+        if (plain && !WrapPending && !InsertMode && StyleSynced) {
+            // The common case: characters of one cell each, copied into the
+            // batch up to the cell before the last column.
+            BatchAt();
+            long const room = std::min<long>(n - i, std::min(RowWidth(Y) - 1 - X, kBatch - BatchLen));
+            long k = 0;
+            wchar_t* out = Batch + BatchLen;
+            while (k < room) {
+                uint32_t const c = uint32_t(text[i + k]);
+                if (c >= 0x300 || (c >= 0x80 && !Utf8))
+                    break;
+                out[k++] = wchar_t(c);
+            }
+            if (k > 0) {
+                BatchLen += int(k);
+                X += int(k);
+                EndX += int(k);
+                LastChar = uint32_t(text[i + k - 1]);
+                i += k;
+                continue;
+            }
+            if (room == 0 && BatchLen == kBatch) {
+                FlushBatch();
+                continue;
+            }
+        }
+        uint32_t const c = uint32_t(text[i++]);
         PrintChar(plain && c < 0x80 ? c : Translate(c));
     }
 }
@@ -408,13 +466,10 @@ void VTEMULATION::PrintChar(uint32_t u)
             FlushBatch();
             SyncStyle();
         }
-        if (VioX != X || VioY != Y) {
-            FlushBatch();
-            SyncVioCursor();
-        }
+        BatchAt();
         AppendBatch(wchar_t(u));
         X += w;
-        VioX += w;
+        EndX += w;
         return;
     }
     // The last column: written in place, so that the screen does not wrap;
@@ -440,10 +495,23 @@ void VTEMULATION::PrintChar(uint32_t u)
     }
 }
 
+void VTEMULATION::BatchAt()
+{
+    if (BatchLen > 0 && (X != EndX || Y != EndY))
+        FlushBatch();
+    if (BatchLen == 0) {
+        BatchX = EndX = X;
+        BatchY = EndY = Y;
+    }
+}
+
 void VTEMULATION::AppendBatch(wchar_t c)
 {
-    if (BatchLen == kBatch)
+    if (BatchLen == kBatch) {
         FlushBatch();
+        BatchX = EndX;
+        BatchY = EndY;
+    }
     Batch[BatchLen++] = c;
 }
 
@@ -451,7 +519,17 @@ void VTEMULATION::FlushBatch()
 {
     if (BatchLen == 0)
         return;
-    Vio->conputws(Batch, BatchLen);
+    if (BatchLen == 1 && Batch[0] >= 0x20 && CellWidth(uint32_t(Batch[0])) == 1) {
+        // One character (a cursor addressed write, a cell of its own
+        // rendition) goes to its cell; the screen's cursor stays.
+        Vio->WriteWideByte(Batch[0], 1, BatchX, BatchY, -1);
+    } else {
+        if (VioX != BatchX || VioY != BatchY)
+            Vio->SetCursorPos(BatchX, BatchY);
+        Vio->conputws(Batch, BatchLen);
+        VioX = EndX;
+        VioY = EndY;
+    }
     Log(Batch, BatchLen);
     BatchLen = 0;
 }

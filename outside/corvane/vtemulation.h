@@ -94,6 +94,9 @@ private:
 
     // ---- Parsing (vtemulation.cpp) ----
     void Parse(wchar_t const* text, long len);
+    // A whole control sequence at text[0] (ESC) parsed and carried out
+    // without the table; the characters taken, 0 to leave it to the table.
+    long FastSequence(wchar_t const* text, long len);
     // One character through the table (outside the ground fast path).
     void Step(uint32_t c);
     void Act(vt::ACTION action, uint32_t c);
@@ -110,6 +113,9 @@ private:
     // the character before (dropped: a cell holds one code unit), 2 for the
     // double-width characters the screen treats so.
     int CellWidth(uint32_t u) const;
+    // Makes the batch go on at the cursor: a batch that ends elsewhere is
+    // written first, an empty one starts here.
+    void BatchAt();
     void AppendBatch(wchar_t c);
     void FlushBatch();
     // Makes the screen's cursor stand where the emulation's does.
@@ -216,10 +222,15 @@ private:
     int CodePage = 1252;       // of received bytes; UNICODE_CPUTF8 when decoded already
     bool Utf8 = false;
 
-    // Pending text for the screen and its log.
+    // Pending text for the screen and its log, to be written from
+    // (BatchX, BatchY); the screen's cursor ends at (EndX, EndY). A single
+    // character is written in place, longer batches at the screen's
+    // cursor.
     static constexpr int kBatch = 1024;
     wchar_t Batch[kBatch];
     int BatchLen = 0;
+    int BatchX = 0, BatchY = 0;
+    int EndX = 0, EndY = 0;
 
     // Parser.
     vt::STATE State = vt::GROUND;

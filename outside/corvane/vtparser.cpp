@@ -170,14 +170,4 @@ constinit TRANSITIONS const Table = Build();
 static_assert(AllFilled(Build()), "every state has a cell for every character");
 static_assert(STATECOUNT <= 16 && ACTIONCOUNT <= 16, "a cell holds both in one byte");
 
-STATE Step(STATE state, uint32_t c, bool c1)
-{
-    if (c >= 0x80 && c < 0xA0 && c1) {
-        // A C1 control is ESC and its 7-bit equivalent.
-        state = TRANSITIONS::Next(Table.At(state, 0x1B));
-        c -= 0x40;
-    }
-    return TRANSITIONS::Next(Table.At(state, c));
-}
-
 } // namespace vt

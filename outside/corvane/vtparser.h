@@ -81,7 +81,15 @@ extern TRANSITIONS const Table;
 // The state after c, for the host's sequence check (no collecting). 8-bit
 // C1 controls count only when c1 is set; ESC and its 7-bit equivalent are
 // then run in one step.
-STATE Step(STATE state, uint32_t c, bool c1);
+inline STATE Step(STATE state, uint32_t c, bool c1)
+{
+    if (c >= 0x80 && c < 0xA0 && c1) {
+        // A C1 control is ESC and its 7-bit equivalent.
+        state = TRANSITIONS::Next(Table.At(state, 0x1B));
+        c -= 0x40;
+    }
+    return TRANSITIONS::Next(Table.At(state, c));
+}
 
 // Whether a character in this state belongs to a sequence.
 inline bool InSequence(STATE before, STATE after)
