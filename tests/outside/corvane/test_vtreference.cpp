@@ -237,6 +237,61 @@ TEST_P(Reference, AgreesWithLibvtermAndTmux)
         << "tmux, bytes " << Escape(bytes) << "\nours:\n" << ours.Text() << "tmux:\n" << tmux.Text();
 }
 
+// ---------------------------------------------------------------------------
+// Recorded sessions, compared at four points: after a quarter, half and
+// three quarters of the stream (each moved on to the next ESC, so that no
+// sequence is cut) and at its end.
+
+struct RECORDING {
+    char const* Name;
+    unsigned Libvterm = ALL;
+    unsigned Tmux = ALL;
+    char const* Why = nullptr;
+};
+
+std::vector<RECORDING> const& Recordings()
+{
+    static std::vector<RECORDING> const recordings = {
+        {"vim"},
+        {"less"},
+        {"htop"},
+        {"mc"},
+        {"shell"},
+    };
+    return recordings;
+}
+
+class Recorded : public Reference {};
+
+TEST_P(Recorded, AgreesWithLibvtermAndTmux)
+{
+    RECORDING const& r = Recordings()[GetParam()];
+    if (r.Libvterm != ALL || r.Tmux != ALL) {
+        EXPECT_NE(r.Why, nullptr) << "a recording that is not compared in full says why";
+    }
+    std::string const stream =
+        testutil::ReadFile(testutil::SourceDir() + "/outside/corvane/corpus/" + r.Name + ".rec");
+    ASSERT_FALSE(stream.empty()) << r.Name;
+    for (int quarter = 1; quarter <= 4; ++quarter) {
+        size_t cut = stream.size() * size_t(quarter) / 4;
+        if (quarter < 4)
+            cut = std::min(stream.find('\x1b', cut), stream.size());
+        SCOPED_TRACE(std::string(r.Name) + " up to byte " + std::to_string(cut));
+        std::string const bytes = stream.substr(0, cut);
+        SNAPSHOT const ours = Ours(bytes, 80, 24);
+        SNAPSHOT const vterm = FromLibvterm(bytes, 80, 24);
+        EXPECT_EQ(Compare(ours, vterm, r.Libvterm, kLibvtermReports), "")
+            << "libvterm\nours:\n" << ours.Text() << "libvterm:\n" << vterm.Text();
+        ASSERT_TRUE(Tmux->Ok());
+        SNAPSHOT const tmux = Tmux->Run(bytes, 80, 24);
+        EXPECT_EQ(Compare(ours, tmux, r.Tmux, kTmuxReports), "")
+            << "tmux\nours:\n" << ours.Text() << "tmux:\n" << tmux.Text();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sessions, Recorded, ::testing::Range<size_t>(0, Recordings().size()),
+                         [](::testing::TestParamInfo<size_t> const& info) { return Recordings()[info.param].Name; });
+
 INSTANTIATE_TEST_SUITE_P(Corpus, Reference, ::testing::Range<size_t>(0, Cases().size()),
                          [](::testing::TestParamInfo<size_t> const& info) {
                              std::string name = Cases()[info.param].Name;
