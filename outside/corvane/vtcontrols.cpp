@@ -543,6 +543,14 @@ void VTEMULATION::SetPrivateModes(bool on)
         case 1: // DECCKM
             CursorKeysApp = on;
             break;
+        case 3: // DECCOLM: the width stays (the user sizes the window), but
+                // the screen is cleared and the margins reset as the mode
+                // switch does on a terminal, which programs rely on.
+            Top = 0;
+            Bottom = H - 1;
+            EraseInDisplay(2, false);
+            MoveTo(0, 0);
+            break;
         case 5: // DECSCNM
             if (ReverseScreen != on) {
                 ReverseScreen = on;
@@ -604,7 +612,7 @@ void VTEMULATION::SetPrivateModes(bool on)
             BracketedPaste = on;
             break;
         default:
-            break; // 3 (132 columns), 12 (blinking cursor) and others: the profile decides
+            break; // 12 (blinking cursor) and others: the profile decides
         }
     }
 }

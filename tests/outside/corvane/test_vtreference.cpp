@@ -186,22 +186,70 @@ std::vector<CASE> const& Cases()
     return cases;
 }
 
+struct RECORDING {
+    char const* Name;
+    unsigned Libvterm = ALL;
+    unsigned Tmux = ALL;
+    char const* Why = nullptr;
+};
+
+std::vector<RECORDING> const& Recordings()
+{
+    static std::vector<RECORDING> const recordings = {
+        {"vim"},
+        {"less"},
+        {"htop"},
+        {"mc"},
+        {"shell"},
+    };
+    return recordings;
+}
+
+// The stream of recording r up to point `quarter`: a quarter, half and
+// three quarters of it (each moved on to the next ESC, so that no sequence
+// is cut) and all of it.
+std::string RecordingPrefix(size_t r, int quarter)
+{
+    static std::vector<std::string> streams;
+    if (streams.empty()) {
+        for (RECORDING const& rec : Recordings())
+            streams.push_back(
+                testutil::ReadFile(testutil::SourceDir() + "/outside/corvane/corpus/" + rec.Name + ".rec"));
+    }
+    std::string const& stream = streams[r];
+    size_t cut = stream.size() * size_t(quarter) / 4;
+    if (quarter < 4)
+        cut = std::min(stream.find('\x1b', cut), stream.size());
+    return stream.substr(0, cut);
+}
+
+// tmux's screens for every case and every point of the recordings, made
+// once for the binary, many panes at a time.
 class Reference : public ::testing::TestWithParam<size_t> {
 protected:
     static void SetUpTestSuite()
     {
         ASSERT_TRUE(HEADLESSSESSION::StartPlatform());
-        Tmux = new TMUX;
+        if (!Tmux.empty())
+            return;
+        TMUX tmux;
+        ASSERT_TRUE(tmux.Ok());
+        std::vector<TMUX::INPUT> inputs;
+        for (CASE const& c : Cases())
+            inputs.push_back({Unescape(c.Bytes), c.Width, c.Height});
+        for (size_t r = 0; r < Recordings().size(); ++r)
+            for (int quarter = 1; quarter <= 4; ++quarter)
+                inputs.push_back({RecordingPrefix(r, quarter), 80, 24});
+        Tmux = tmux.RunAll(inputs);
     }
-    static void TearDownTestSuite()
+    // tmux's screen of case i, or of point `quarter` of recording r.
+    static SNAPSHOT const& TmuxCase(size_t i) { return Tmux[i]; }
+    static SNAPSHOT const& TmuxRecording(size_t r, int quarter)
     {
-        delete Tmux;
-        Tmux = nullptr;
+        return Tmux[Cases().size() + r * 4 + size_t(quarter - 1)];
     }
-    static TMUX* Tmux;
+    static inline std::vector<SNAPSHOT> Tmux;
 };
-
-TMUX* Reference::Tmux = nullptr;
 
 SNAPSHOT Ours(std::string const& bytes, int width, int height)
 {
@@ -231,8 +279,7 @@ TEST_P(Reference, AgreesWithLibvtermAndTmux)
     SNAPSHOT const vterm = FromLibvterm(bytes, c.Width, c.Height);
     EXPECT_EQ(Compare(ours, vterm, c.Libvterm, kLibvtermReports), "")
         << "libvterm, bytes " << Escape(bytes) << "\nours:\n" << ours.Text() << "libvterm:\n" << vterm.Text();
-    ASSERT_TRUE(Tmux->Ok());
-    SNAPSHOT const tmux = Tmux->Run(bytes, c.Width, c.Height);
+    SNAPSHOT const& tmux = TmuxCase(GetParam());
     EXPECT_EQ(Compare(ours, tmux, c.Tmux, kTmuxReports), "")
         << "tmux, bytes " << Escape(bytes) << "\nours:\n" << ours.Text() << "tmux:\n" << tmux.Text();
 }
@@ -242,25 +289,6 @@ TEST_P(Reference, AgreesWithLibvtermAndTmux)
 // three quarters of the stream (each moved on to the next ESC, so that no
 // sequence is cut) and at its end.
 
-struct RECORDING {
-    char const* Name;
-    unsigned Libvterm = ALL;
-    unsigned Tmux = ALL;
-    char const* Why = nullptr;
-};
-
-std::vector<RECORDING> const& Recordings()
-{
-    static std::vector<RECORDING> const recordings = {
-        {"vim"},
-        {"less"},
-        {"htop"},
-        {"mc"},
-        {"shell"},
-    };
-    return recordings;
-}
-
 class Recorded : public Reference {};
 
 TEST_P(Recorded, AgreesWithLibvtermAndTmux)
@@ -269,21 +297,15 @@ TEST_P(Recorded, AgreesWithLibvtermAndTmux)
     if (r.Libvterm != ALL || r.Tmux != ALL) {
         EXPECT_NE(r.Why, nullptr) << "a recording that is not compared in full says why";
     }
-    std::string const stream =
-        testutil::ReadFile(testutil::SourceDir() + "/outside/corvane/corpus/" + r.Name + ".rec");
-    ASSERT_FALSE(stream.empty()) << r.Name;
     for (int quarter = 1; quarter <= 4; ++quarter) {
-        size_t cut = stream.size() * size_t(quarter) / 4;
-        if (quarter < 4)
-            cut = std::min(stream.find('\x1b', cut), stream.size());
-        SCOPED_TRACE(std::string(r.Name) + " up to byte " + std::to_string(cut));
-        std::string const bytes = stream.substr(0, cut);
+        std::string const bytes = RecordingPrefix(GetParam(), quarter);
+        ASSERT_FALSE(bytes.empty()) << r.Name;
+        SCOPED_TRACE(std::string(r.Name) + " up to byte " + std::to_string(bytes.size()));
         SNAPSHOT const ours = Ours(bytes, 80, 24);
         SNAPSHOT const vterm = FromLibvterm(bytes, 80, 24);
         EXPECT_EQ(Compare(ours, vterm, r.Libvterm, kLibvtermReports), "")
             << "libvterm\nours:\n" << ours.Text() << "libvterm:\n" << vterm.Text();
-        ASSERT_TRUE(Tmux->Ok());
-        SNAPSHOT const tmux = Tmux->Run(bytes, 80, 24);
+        SNAPSHOT const& tmux = TmuxRecording(GetParam(), quarter);
         EXPECT_EQ(Compare(ours, tmux, r.Tmux, kTmuxReports), "")
             << "tmux\nours:\n" << ours.Text() << "tmux:\n" << tmux.Text();
     }

@@ -383,9 +383,20 @@ std::string TMUX::Command(std::vector<std::string> const& args, int timeoutMs)
 
 SNAPSHOT TMUX::Capture(std::string const& target, int width, int height)
 {
+    return Parse(Command({"capture-pane", "-p", "-e", "-N", "-t", target, ";", "display-message", "-p", "-t", target,
+                          "#{cursor_x} #{cursor_y}"}),
+                 width, height);
+}
+
+SNAPSHOT TMUX::Parse(std::string capture, int width, int height)
+{
     SNAPSHOT s = Blank(width, height);
-    std::string const text = Command({"capture-pane", "-p", "-e", "-N", "-t", target});
-    std::string const cursor = Command({"display-message", "-p", "-t", target, "#{cursor_x} #{cursor_y}"});
+    // The capture, then a line with the cursor.
+    while (!capture.empty() && capture.back() == '\n')
+        capture.pop_back();
+    size_t const last = capture.rfind('\n');
+    std::string const cursor = last == std::string::npos ? capture : capture.substr(last + 1);
+    std::string const text = last == std::string::npos ? std::string() : capture.substr(0, last + 1);
     sscanf(cursor.c_str(), "%d %d", &s.CursorX, &s.CursorY);
     s.CursorX = std::min(s.CursorX, width - 1);
     CELL pen;
@@ -461,28 +472,56 @@ SNAPSHOT TMUX::Capture(std::string const& target, int width, int height)
     return s;
 }
 
-SNAPSHOT TMUX::Run(std::string const& bytes, int width, int height)
+std::string TMUX::Start(INPUT const& input)
 {
-    if (!Started)
-        return Blank(width, height);
     std::string const name = "case" + std::to_string(Cases++);
     std::string const file = Folder + "/" + name + ".bin";
-    testutil::WriteFile(file, bytes);
+    testutil::WriteFile(file, input.Bytes);
     // The cursor reports the bytes themselves ask for come back first; the
     // last one answers the report asked for after them.
     int reports = 1;
-    for (size_t at = bytes.find("\x1b[6n"); at != std::string::npos; at = bytes.find("\x1b[6n", at + 1))
+    for (size_t at = input.Bytes.find("\x1b[6n"); at != std::string::npos; at = input.Bytes.find("\x1b[6n", at + 1))
         ++reports;
     std::string const script =
         "stty raw -echo; cat \"$1\"; printf '\\033[6n'; n=0; "
         "while [ $n -lt \"$2\" ]; do IFS= read -r -d R x || break; n=$((n+1)); done; "
         "tmux -L \"$3\" wait-for -S \"$4\"; exec sleep 3600";
-    Command({"new-session", "-d", "-s", name, "-x", std::to_string(width), "-y", std::to_string(height), "bash", "-c",
-             script, "bash", file, std::to_string(reports), SocketName, name});
+    Command({"new-session", "-d", "-s", name, "-x", std::to_string(input.Width), "-y", std::to_string(input.Height),
+             "bash", "-c", script, "bash", file, std::to_string(reports), SocketName, name});
+    return name;
+}
+
+SNAPSHOT TMUX::Finish(std::string const& name, int width, int height)
+{
     Command({"wait-for", name}, 20000);
-    SNAPSHOT s = Capture(name, width, height);
-    Command({"kill-session", "-t", name});
-    return s;
+    return Parse(Command({"capture-pane", "-p", "-e", "-N", "-t", name, ";", "display-message", "-p", "-t", name,
+                          "#{cursor_x} #{cursor_y}", ";", "kill-session", "-t", name}),
+                 width, height);
+}
+
+SNAPSHOT TMUX::Run(std::string const& bytes, int width, int height)
+{
+    return RunAll({INPUT{bytes, width, height}})[0];
+}
+
+std::vector<SNAPSHOT> TMUX::RunAll(std::vector<INPUT> const& inputs)
+{
+    std::vector<SNAPSHOT> out(inputs.size());
+    if (!Started) {
+        for (size_t i = 0; i < inputs.size(); ++i)
+            out[i] = Blank(inputs[i].Width, inputs[i].Height);
+        return out;
+    }
+    constexpr size_t kAtOnce = 16;
+    for (size_t first = 0; first < inputs.size(); first += kAtOnce) {
+        size_t const end = std::min(inputs.size(), first + kAtOnce);
+        std::vector<std::string> names;
+        for (size_t i = first; i < end; ++i)
+            names.push_back(Start(inputs[i]));
+        for (size_t i = first; i < end; ++i)
+            out[i] = Finish(names[i - first], inputs[i].Width, inputs[i].Height);
+    }
+    return out;
 }
 
 // ---------------------------------------------------------------------------

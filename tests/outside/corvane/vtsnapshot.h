@@ -101,6 +101,13 @@ public:
     // raw mode, so the bytes arrive unchanged) and captures the pane once
     // tmux has answered a cursor report asked for after them.
     SNAPSHOT Run(std::string const& bytes, int width, int height);
+    // The same for many streams, a few panes at a time.
+    struct INPUT {
+        std::string Bytes;
+        int Width = 80;
+        int Height = 24;
+    };
+    std::vector<SNAPSHOT> RunAll(std::vector<INPUT> const& inputs);
     // A tmux command line with this server's socket; its output, or empty
     // after a failure.
     std::string Command(std::vector<std::string> const& args, int timeoutMs = 10000);
@@ -109,6 +116,13 @@ public:
     std::string const& Socket() const { return SocketName; }
 
 private:
+    // Starts a pane for the bytes; its name.
+    std::string Start(INPUT const& input);
+    // Waits for the pane and captures it.
+    SNAPSHOT Finish(std::string const& name, int width, int height);
+    // A capture (-p -e -N) followed by a line with the cursor position.
+    static SNAPSHOT Parse(std::string capture, int width, int height);
+
     std::string SocketName;
     std::string Folder;
     int Cases = 0;
