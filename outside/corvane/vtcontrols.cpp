@@ -170,6 +170,13 @@ FN FindEsc(vt::SEQUENCE const& seq, uint32_t final)
 
 } // namespace
 
+// The glyphs of code page 437 for the control codes 0x00 to 0x1F.
+constexpr uint16_t kCp437Controls[32] = {
+    0x0020, 0x263A, 0x263B, 0x2665, 0x2666, 0x2663, 0x2660, 0x2022, 0x25D8, 0x25CB, 0x25D9,
+    0x2642, 0x2640, 0x266A, 0x266B, 0x263C, 0x25BA, 0x25C4, 0x2195, 0x203C, 0x00B6, 0x00A7,
+    0x25AC, 0x21A8, 0x2191, 0x2193, 0x2192, 0x2190, 0x221F, 0x2194, 0x25B2, 0x25BC,
+};
+
 // ---------------------------------------------------------------------------
 // C0 controls
 
@@ -180,7 +187,7 @@ void VTEMULATION::Execute(uint32_t c)
         // ESC show their code page 437 glyphs.
         constexpr uint32_t kAlwaysAct = 0x0800F501;
         if (!((kAlwaysAct >> c) & 1)) {
-            PrintChar(uint32_t(Uni->FromCodepage(char(c), 437)));
+            PrintChar(kCp437Controls[c]);
             return;
         }
     }
@@ -893,8 +900,9 @@ void VTEMULATION::OscDispatch()
                 end = narrow.size();
             std::string const index = narrow.substr(at, semi - at);
             std::string const spec = narrow.substr(semi + 1, end - semi - 1);
+            // The screen reads "#rrggbb" as a form of "rgb:".
             if (spec != "?")
-                Vio->SetXtermColor(("4;" + index + ";" + spec).c_str());
+                Vio->SetXtermColor(("4;" + index + ";" + (spec[0] == '#' ? "rgb:" : "") + spec).c_str());
             at = end + 1;
         }
         RepaintAll = true;
