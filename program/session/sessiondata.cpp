@@ -245,7 +245,10 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
         }
         if (stripHigh)
             c &= 0x7F;
-        bool const inSequence = EmuLayer.IsSequence(&SequenceState, static_cast<char>(c & 0xFF), 0) != 0;
+        // The check takes bytes: a wide character goes as a byte that is
+        // text everywhere (its low byte could be ESC or CAN).
+        char const checked = static_cast<char>(c > 0xFF ? 0xFF : c);
+        bool const inSequence = EmuLayer.IsSequence(&SequenceState, checked, 0) != 0;
         if (!inSequence && !noTranslate && c < 256)
             c = TranslateIn(c);
 
