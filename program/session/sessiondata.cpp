@@ -241,26 +241,42 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
             // sequence, whose bytes come back before it.
             bool const feed = c <= 255 && ((c & 0x80) || Utf8State.Remaining > 0);
             if (feed) {
-                char const b = static_cast<char>(c);
-                out.Cut(0);
-                int n = uni->Utf8Decoder(&b, 1, out, &Utf8State);
-                if (n == 0) {
+                // The well-formed steps go inline; the decoder takes the rest.
+                wchar_t one = 0;
+                int const step = UNICODE::Utf8Step(static_cast<unsigned char>(c), Utf8State, &one);
+                if (step == 0) {
                     c = NextChar(&decoded);
                     if (c == COMM_NOCHAR)
                         break;
                     continue;
                 }
-                wchar_t const* chars = out.Buf();
-                c = static_cast<int>(chars[0]);
-                for (int i = n - 1; i >= 1; --i)
-                    Decoded.push_front(chars[i]);
+                if (step == 1) {
+                    c = static_cast<int>(one);
+                } else {
+                    char const b = static_cast<char>(c);
+                    out.Cut(0);
+                    int n = uni->Utf8Decoder(&b, 1, out, &Utf8State);
+                    if (n == 0) {
+                        c = NextChar(&decoded);
+                        if (c == COMM_NOCHAR)
+                            break;
+                        continue;
+                    }
+                    wchar_t const* chars = out.Buf();
+                    c = static_cast<int>(chars[0]);
+                    for (int i = n - 1; i >= 1; --i)
+                        Decoded.push_front(chars[i]);
+                }
             }
         } else if (!decoded) {
             Utf8State = UNICODE_UTF8STATE{};
         }
         if (stripHigh)
             c &= 0x7F;
-        bool const inSequence = EmuLayer.Sequence(&SequenceState, static_cast<char>(c & 0xFF));
+        // The check takes bytes: a wide character goes as a byte that is
+        // text everywhere (its low byte could be ESC or CAN).
+        char const checked = static_cast<char>(c > 0xFF ? 0xFF : c);
+        bool const inSequence = EmuLayer.Sequence(&SequenceState, checked);
         if (!inSequence && translate && c < 256)
             c = TranslateIn(c);
 

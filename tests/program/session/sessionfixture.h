@@ -73,6 +73,10 @@ public:
     long long NowMs() override { return Clock >= 0 ? Clock : SESSION::NowMs(); }
     // Hook 11 may rewrite the received buffer.
     int CallHook(int hook, void* a, void* b) override;
+    // A receive translation of the test's own, when it sets one.
+    int TranslateIn(int c) override { return Translate ? Translate(c) : SESSION::TranslateIn(c); }
+    bool TranslateInActive() override { return Translate ? true : SESSION::TranslateInActive(); }
+    std::function<int(int)> Translate;
     // Tones are recorded ("beep 441 80 1 0") instead of played, unless
     // PlayTones is set.
     void DoBeep(int hz, int ms, int count, int pause) override;

@@ -203,6 +203,23 @@ TEST_F(RoadTest, EveryByteLeavesExactlyOnce)
     }
 }
 
+// The sequence check takes bytes: a wide character must not reach it as
+// its low byte, which may be ESC (U+251B) and would hold the following
+// text back from the translation as part of a sequence.
+TEST_F(RoadTest, WideCharactersAreTextToTheSequenceCheck)
+{
+    ASSERT_TRUE(Open(5, 1));
+    S->Prof.data.CodePage = 1000;
+    S->Translate = [](int c) { return c == 'a' ? 'b' : c; };
+    Custom("RECEIVED");
+    std::string const text = "\xe2\x94\x9b" "a \x1b" "a";
+    S->CommLayer.FeedData(text.data(), static_cast<int>(text.size()));
+    ASSERT_TRUE(Pump([&] { return S->CommLayer.QueryNumAvail() == 0 && !S->HasVioBracket(); }));
+    // The test emulation takes ESC and the character after it as a
+    // sequence: only that 'a' is left as it came.
+    EXPECT_EQ(Custom("RECEIVED"), "\xe2\x94\x9b" "b \x1b" "a");
+}
+
 namespace {
 
 // Control characters written visibly: "\r" as <d>.
