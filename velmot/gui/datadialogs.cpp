@@ -198,6 +198,9 @@ signed char DATADIALOGBASE::HandleControlEvent(int event, CONTROL const& control
         DISABLETYPE const hideBit = rule.Type & DISABLE_HIDE;
         int members = 0;
         int hits = 0;
+        // "All of the group" belongs to the group: whichever of its
+        // controls changed, the same rule decides.
+        bool allOf = false;
         for (int j = 0; j < count; ++j) {
             DISABLEITEMRULE& other = rules[j];
             if (!SameParent(other.ControlledParent, rule.ControlledParent) || !(other.Controlled == rule.Controlled) ||
@@ -205,6 +208,7 @@ signed char DATADIALOGBASE::HandleControlEvent(int event, CONTROL const& control
                 continue;
             ++members;
             other.Done = true;
+            allOf = allOf || (other.Type & DISABLE_ALLOFGROUP) != 0;
             if (ShouldDisable(other) == 1)
                 ++hits;
         }
@@ -212,7 +216,7 @@ signed char DATADIALOGBASE::HandleControlEvent(int event, CONTROL const& control
         if (hits == members)
             disable = hits > 0;
         else if (hits > 0)
-            disable = !(rule.Type & DISABLE_ALLOFGROUP);
+            disable = !allOf;
         CONTROL controlled(rule.ControlledParent, rule.Controlled);
         DoDisable(parent, rule, controlled, disable ? 1 : 0, hideBit ? 1 : 0);
     }

@@ -23,8 +23,8 @@
 // (DISABLE_ALWAYS, DISABLE_NEVER), a depending control whose state it
 // tests. The rules on one controlled control with the same DISABLE_HIDE
 // bit form a group: the control is disabled (or hidden) when one of them
-// asks for it, or, when the group's rule carries DISABLE_ALLOFGROUP, only
-// when all of them do. Rules are evaluated on the control events of check
+// asks for it, or, when a rule of the group carries DISABLE_ALLOFGROUP,
+// only when all of them do. Rules are evaluated on the control events of check
 // boxes and radio buttons (257), text fields (513) and lists (769); a rule
 // without a depending control only on the first of them.
 //
