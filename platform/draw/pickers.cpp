@@ -6,7 +6,6 @@
 #include "platform/events/queue.h"
 
 #include <QColorDialog>
-#include <QFontDatabase>
 #include <QFontDialog>
 #include <QFontInfo>
 #include <QTimer>
@@ -17,8 +16,10 @@ namespace plat {
 namespace {
 
 // Runs the dialog, asking the responders once its loop runs; their answer
-// ends the loop the way the buttons do. True when it was accepted.
-bool AnswerInLoop(QDialog& dialog, const ModalRequest& req, ModalAnswer& answer, const char* what)
+// ends the loop the way the buttons do. True when it was accepted;
+// *answered tells whether a responder (rather than a human) answered.
+bool AnswerInLoop(QDialog& dialog, const ModalRequest& req, ModalAnswer& answer, const char* what,
+                  bool* answered = nullptr)
 {
     QTimer::singleShot(0, &dialog, [&] {
         if (!OfferModal(req, answer)) {
@@ -26,6 +27,8 @@ bool AnswerInLoop(QDialog& dialog, const ModalRequest& req, ModalAnswer& answer,
                 return; // a human answers
             std::fprintf(stderr, "plat: %s in test mode without a responder: cancelled\n", what);
             answer.choice = 2;
+        } else if (answered) {
+            *answered = true;
         }
         if (answer.choice == 1)
             dialog.accept();
@@ -84,8 +87,11 @@ bool PickFont(WindowRef parent, const std::string& title, FontChoice& font)
     if (!CheckMainThread("PickFont") || !IsApplicationRunning())
         return false;
     QWidget* const owner = bridge::WidgetOfWindow(parent);
+    // The sizes of font texts are points of a 72-dpi page, as the chooser
+    // shows them.
+    const int size = font.size > 0 ? font.size : 12;
     QFont initial(QString::fromStdString(SubstituteFamily(font.family)));
-    initial.setPixelSize(font.size > 0 ? font.size : 12);
+    initial.setPointSize(size);
     initial.setBold(font.bold);
     initial.setItalic(font.italic);
     const QString shownFamily = QFontInfo(initial).family();
@@ -100,7 +106,7 @@ bool PickFont(WindowRef parent, const std::string& title, FontChoice& font)
     req.kind = kModalFont;
     req.title = title;
     req.text = shownFamily.toStdString();
-    req.choices.push_back(std::to_string(font.size));
+    req.choices.push_back(std::to_string(size));
     if (font.bold)
         req.choices.push_back("bold");
     if (font.italic)
@@ -108,31 +114,36 @@ bool PickFont(WindowRef parent, const std::string& title, FontChoice& font)
     req.window = parent;
     req.native = &dialog;
     ModalAnswer answer;
-    if (!AnswerInLoop(dialog, req, answer, "font chooser"))
+    bool answered = false;
+    if (!AnswerInLoop(dialog, req, answer, "font chooser", &answered))
         return false;
 
-    const QFont result = dialog.selectedFont();
-    QString family = result.family();
-    int size = result.pixelSize() > 0 ? result.pixelSize() : static_cast<int>(result.pointSizeF() + 0.5);
-    bool bold = result.bold();
-    bool italic = result.italic();
-    if (!answer.text.empty())
-        family = QString::fromStdString(answer.text);
-    if (answer.value > 0)
-        size = static_cast<int>(answer.value);
-    if (!answer.items.empty()) {
-        bold = italic = false;
-        for (const std::string& style : answer.items) {
-            bold = bold || style == "bold";
-            italic = italic || style == "italic";
+    FontChoice chosen = font;
+    chosen.size = size;
+    if (answered) {
+        // What the responder did not say stays as it was.
+        if (!answer.text.empty())
+            chosen.family = answer.text;
+        if (answer.value > 0)
+            chosen.size = static_cast<int>(answer.value);
+        if (!answer.items.empty()) {
+            chosen.bold = chosen.italic = false;
+            for (const std::string& style : answer.items) {
+                chosen.bold = chosen.bold || style == "bold";
+                chosen.italic = chosen.italic || style == "italic";
+            }
         }
+    } else {
+        const QFont result = dialog.selectedFont();
+        // The stand-in family shown for a missing one is not a choice.
+        if (result.family() != shownFamily)
+            chosen.family = result.family().toStdString();
+        if (result.pointSize() > 0)
+            chosen.size = result.pointSize();
+        chosen.bold = result.bold();
+        chosen.italic = result.italic();
     }
-    // The stand-in family shown for a missing one is not a choice.
-    if (family != shownFamily)
-        font.family = family.toStdString();
-    font.size = size;
-    font.bold = bold;
-    font.italic = italic;
+    font = chosen;
     return true;
 }
 
