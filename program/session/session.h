@@ -290,6 +290,10 @@ public:
     // ---- Key map and translation tables (sessionkeymap.cpp) ----
     // A received character through the inward translation table.
     virtual int TranslateIn(int c);
+    // Whether the inward table applies at all; asked once per pass of the
+    // received-data road, so a session without one pays nothing per
+    // character.
+    virtual bool TranslateInActive();
     // Bytes to send through the outward translation table.
     void TranslateOut(char* data, int len) override;
 

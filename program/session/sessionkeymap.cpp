@@ -13,6 +13,11 @@
 // ---------------------------------------------------------------------------
 // Translation of the data road
 
+bool SESSION::TranslateInActive()
+{
+    return Prof.data.DoTrans && Translation.Valid;
+}
+
 int SESSION::TranslateIn(int c)
 {
     // Called for every received character; the received-data road has
