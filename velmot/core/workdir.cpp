@@ -6,7 +6,7 @@
 #include "velmot/core/registry.h"
 #include "velmot/core/tarvo.h"
 #include "velmot/gui/datadialogs.h"
-#include "velmot/gui/toolkitquestions.h"
+#include "velmot/gui/wintarvo.h"
 #include "velmot/gui/winmenu.h"
 
 #include <mutex>
@@ -211,12 +211,11 @@ int WORKDIR::WorkdirEdit(WINDOW const& owner)
     if (rc == 0 || folder.IsEmpty() || STRING::STRICMP(folder.Buf(), current.Buf()) == 0)
         return rc;
     STRING const appName = Text("IDS_TARVOAPPNAME");
-    TOOLKITQUESTIONS const& ask = ToolkitQuestions();
     STRING next = folder;
-    if (ask.YesNo(owner.GetWindow(), appName.Buf(), Text("IDS_TARVOAPP_WORKDIRASKCOPY").Buf()))
+    if (WINTARVO::YesNoMsgBox(owner.GetWindow(), appName.Buf(), Text("IDS_TARVOAPP_WORKDIRASKCOPY").Buf()))
         next = STRING("*") || folder;
     WriteValue(kNewValue, next.Buf());
-    ask.Note(owner.GetWindow(), appName.Buf(), Text("IDS_TARVOAPP_RESTARTPROGRAM").Buf());
+    WINTARVO::InfoMsgBox(owner.GetWindow(), appName.Buf(), Text("IDS_TARVOAPP_RESTARTPROGRAM").Buf());
     return rc;
 }
 

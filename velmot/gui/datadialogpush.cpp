@@ -4,8 +4,8 @@
 #include "velmot/core/osys.h"
 #include "velmot/core/osysfile.h"
 #include "velmot/gui/datadialogs.h"
-#include "velmot/gui/toolkitquestions.h"
-#include "velmot/gui/winfont.h"
+#include "velmot/gui/helpfile.h"
+#include "velmot/gui/wintarvo.h"
 
 #include "platform/draw/pickers.h"
 
@@ -23,6 +23,23 @@ plat::WindowRef WindowOf(CONTROLPARENT parent)
 STRING FieldText(CONTROLPARENT parent, CONTROLID linked)
 {
     return ENTRYFIELD(parent, linked).GetText();
+}
+
+// Paths travel to and from the file dialogs as UTF-8; a field holds any
+// character.
+STRING FieldPath(ENTRYFIELD const& field)
+{
+    return STRING(field.GetTextWide(), UNICODE_CPUTF8);
+}
+
+STRING Utf8(STRING const& text)
+{
+    return text.CodePage == UNICODE_CPUTF8 ? text : STRING(WSTRING(text.Buf(), text.CodePage), UNICODE_CPUTF8);
+}
+
+void SetFieldPath(ENTRYFIELD const& field, char const* utf8)
+{
+    field.SetTextWide(WSTRING(utf8, UNICODE_CPUTF8).Buf());
 }
 
 // A font description text "<size><flags>.<family>" taken apart: the size,
@@ -102,7 +119,7 @@ void DATADIALOG::PushFnctSetFontnamesize(void*, CONTROLID, CONTROLPARENT parent,
 
 void DATADIALOG::PushFnctShowHelpTopic(void* context, CONTROLID, CONTROLPARENT, STRING*)
 {
-    ToolkitQuestions().HelpTopic(static_cast<char const*>(context));
+    HELPFILE::GetInstance()->Display(static_cast<char const*>(context));
 }
 
 void DATADIALOG::PushFnctShowUrl(void*, CONTROLID, CONTROLPARENT, STRING* value)
@@ -136,16 +153,17 @@ void DATADIALOG::PushFnctBrowseForFolder(void*, CONTROLID linked, CONTROLPARENT 
 {
     STRING const setup = value ? *value : STRING("");
     STRING const title = setup.Token(0, "|", STRING::TOKEN_EMPTYNOTUNSET);
-    STRING const base = setup.Token(1, "|", STRING::TOKEN_EMPTYNOTUNSET);
+    STRING const base = Utf8(setup.Token(1, "|", STRING::TOKEN_EMPTYNOTUNSET));
     ENTRYFIELD const field(parent, linked);
-    STRING const current = field.GetText();
-    STRING const start = base.IsEmpty() ? current : STRING(FILENAME(base.Buf(), current.Buf()).Buf());
-    STRING chosen = ToolkitQuestions().AskFolder(WindowOf(parent), title.Buf(), start.Buf());
+    STRING const current = FieldPath(field);
+    STRING const start = base.IsEmpty() ? current : STRING(FILENAME(base.Buf(), current.Buf()).Buf(), UNICODE_CPUTF8);
+    STRING chosen = WINTARVO::AskFolder(WindowOf(parent), title.Buf(), start.Buf());
     if (chosen.IsEmpty())
         return;
+    // A folder inside the base is kept relative to it; another stays whole.
     if (base.NotEmpty())
-        chosen = STRING(FILENAME(chosen).RelPath(FILENAME(base).Buf()).Buf());
-    field.SetText(chosen.Buf());
+        chosen = STRING(FILENAME(chosen.Buf()).RelPath(FILENAME(base.Buf()).Buf()).Buf(), UNICODE_CPUTF8);
+    SetFieldPath(field, chosen.Buf());
 }
 
 void DATADIALOG::PushFnctEditDirectory(void* context, CONTROLID linked, CONTROLPARENT parent, STRING* value)
@@ -162,11 +180,11 @@ void DATADIALOG::PushFnctEditFilename(void*, CONTROLID linked, CONTROLPARENT par
     if (setup.Find('\n', &lf))
         filter = setup.Substr(lf + 1);
     ENTRYFIELD const field(parent, linked);
-    STRING name = field.GetText();
+    STRING name = FieldPath(field);
     if (name.IsEmpty() && first.NumTokens("|") > 1)
-        name = first.Token(1, "|", STRING::TOKEN_EMPTYNOTUNSET);
+        name = Utf8(first.Token(1, "|", STRING::TOKEN_EMPTYNOTUNSET));
     STRING const title = first.Token(0, "|", STRING::TOKEN_EMPTYNOTUNSET);
-    STRING const chosen = ToolkitQuestions().AskSaveAsFilename(WindowOf(parent), title.Buf(), name.Buf(), filter.Buf());
-    if (chosen.NotEmpty())
-        field.SetText(chosen.Buf());
+    char const* const chosen = WINTARVO::AskSaveAsFilename(WindowOf(parent), title.Buf(), name.Buf(), filter.Buf());
+    if (chosen && *chosen)
+        SetFieldPath(field, chosen);
 }

@@ -4,7 +4,7 @@
 #include "velmot/core/osysfile.h"
 #include "velmot/core/tarvo.h"
 #include "velmot/gui/listbox.h"
-#include "velmot/gui/toolkitquestions.h"
+#include "velmot/gui/helpfile.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -468,7 +468,7 @@ bool DATADIALOGMULTI::OnHelp()
     CONTROLPARENT view = GetControlParent();
     if (current >= 0 && current < PageCount)
         view = Pages[current].Page->GetControlParent();
-    if (ToolkitQuestions().HelpOfView(view))
+    if (HELPFILE::GetInstance()->Display(view))
         return true;
     return WINDOW::OnHelp();
 }

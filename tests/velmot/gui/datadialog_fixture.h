@@ -1,11 +1,10 @@
 // Shared by the data dialog tests: the layouts of nibs/datadialog_tests.json,
-// a dialog run answered from inside its modal loop, control shortcuts and a
-// replaceable table of the questions the stock push functions ask.
+// a dialog run answered from inside its modal loop, control shortcuts and
+// answers to the file and folder dialogs.
 #pragma once
 
 #include "tests/velmot/gui/lists_fixture.h"
 #include "velmot/gui/datadialogs.h"
-#include "velmot/gui/toolkitquestions.h"
 
 #include <functional>
 #include <string>
@@ -20,61 +19,18 @@ inline WINDOW const& NoOwner()
     return none;
 }
 
-// What the fake questions were asked, and what they answer.
-struct QUESTIONLOG {
-    std::vector<std::string> asked; // "folder <title>|<start>", "save <title>|<name>|<filter>", ...
-    std::string answer;             // the folder or file name chosen; empty: cancelled
-    bool yes = false;
-    bool helpShown = true;
-    CONTROLPARENT helpView;
-};
-
-inline QUESTIONLOG& Questions()
+// Answers the next file or folder dialog of `kind` with the text typed
+// into it (empty: cancelled), noting "title|folder shown" in *asked.
+inline void AnswerFileDialog(plat::OSType kind, std::string typed, std::vector<std::string>* asked)
 {
-    static QUESTIONLOG log;
-    return log;
+    plat::AddModalResponder(kind, [typed, asked](plat::ModalRequest const& r, plat::ModalAnswer& a) {
+        if (asked)
+            asked->push_back(r.title + "|" + r.text);
+        a.text = typed;
+        a.choice = typed.empty() ? 2 : 1;
+        return true;
+    });
 }
-
-// Installs fake questions for its lifetime.
-class FAKEQUESTIONS {
-public:
-    FAKEQUESTIONS()
-    {
-        Questions() = QUESTIONLOG{};
-        TOOLKITQUESTIONS q;
-        q.AskFolder = [](plat::WindowRef, char const* title, char const* start) {
-            Questions().asked.push_back(std::string("folder ") + title + "|" + start);
-            return STRING(Questions().answer.c_str());
-        };
-        q.AskSaveAsFilename = [](plat::WindowRef, char const* title, char const* name, char const* filter) {
-            Questions().asked.push_back(std::string("save ") + title + "|" + name + "|" + filter);
-            return STRING(Questions().answer.c_str());
-        };
-        q.YesNo = [](plat::WindowRef, char const* title, char const* text) {
-            Questions().asked.push_back(std::string("yesno ") + title + "|" + text);
-            return Questions().yes;
-        };
-        q.Note = [](plat::WindowRef, char const* title, char const* text) {
-            Questions().asked.push_back(std::string("note ") + title + "|" + text);
-        };
-        q.HelpTopic = [](char const* topic) {
-            Questions().asked.push_back(std::string("topic ") + (topic ? topic : "<null>"));
-            return 1;
-        };
-        q.HelpOfView = [](CONTROLPARENT view) {
-            Questions().helpView = view;
-            Questions().asked.push_back("help of view");
-            return Questions().helpShown;
-        };
-        previous = SetToolkitQuestions(q);
-    }
-    ~FAKEQUESTIONS() { SetToolkitQuestions(previous); }
-    FAKEQUESTIONS(FAKEQUESTIONS const&) = delete;
-    FAKEQUESTIONS& operator=(FAKEQUESTIONS const&) = delete;
-
-private:
-    TOOLKITQUESTIONS previous;
-};
 
 class DataDialogTest : public ToolkitTest {
 protected:

@@ -3,7 +3,9 @@
 // dialog with every kind of item drawn for review.
 #include "tests/support/pixels.h"
 #include "tests/velmot/gui/datadialog_fixture.h"
+#include "tests/velmot/gui/questions_fixture.h"
 #include "velmot/gui/datadialogbooks.h"
+#include "velmot/gui/helpfile.h"
 #include "velmot/gui/listbox.h"
 
 #include "platform/draw/viewsupport.h"
@@ -144,13 +146,21 @@ TEST_F(TreeTest, PagesShareTheirRules)
 
 TEST_F(TreeTest, HelpShowsTheCurrentPagesTopic)
 {
-    FAKEQUESTIONS questions;
+    RESOURCELANGUAGE english("en");
+    OPENERRECORDER opener;
+    HELPFILE::ReleaseInstance();
+    HELPFILE* help = HELPFILE::GetInstance();
+    help->SetFilename("qor.hlp", true);
+    char const topic[] = "HLP_OPTIONS1";
+    pages[2]->SetControlProperty(CPROP_HELPID, topic, sizeof topic);
     dialog->TurnToPage(2);
-    EXPECT_TRUE(dialog->OnHelp());
-    EXPECT_EQ(Questions().helpView.view, pages[2]->GetControlRef());
-    // Nothing to show there: the window's own help.
-    Questions().helpShown = false;
-    EXPECT_FALSE(dialog->OnHelp());
+    PUSHBUTTON(dialog->GetControlParent(), CONTROLID{plat::FourCC("HELP"), 0}).SimulateHit(plat::kControlPartButton);
+    // A page whose topic the book lacks: the program's main topic.
+    dialog->TurnToPage(0);
+    help->SetMainTopic("HLP_SCREEN");
+    dialog->OnHelp();
+    EXPECT_THAT(opener.Take(), ElementsAre(::testing::EndsWith("#HLP_OPTIONS1"), ::testing::EndsWith("#HLP_SCREEN")));
+    HELPFILE::ReleaseInstance();
 }
 
 TEST_F(TreeTest, ThirtyTwoPagesAtMost)
@@ -231,7 +241,6 @@ TEST_F(HeaderTest, AGradientBandWithTheLabelInWhite)
 
 TEST_F(DataDialogTest, ATreeDialogWithEveryKindOfItem)
 {
-    FAKEQUESTIONS questions;
     auto dialog = MakeTree();
     DATADIALOGPAGE* general = dialog->AddPage("DLG_DD_PAGE1", "General");
     DATADIALOGPAGE* lists = dialog->AddPage("DLG_DD_PAGE2", "Lists");

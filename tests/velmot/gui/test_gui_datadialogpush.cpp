@@ -2,6 +2,8 @@
 // responders, folder and file questions, and the programs they start.
 #include "tests/support/testutil.h"
 #include "tests/velmot/gui/datadialog_fixture.h"
+#include "tests/velmot/gui/questions_fixture.h"
+#include "velmot/gui/helpfile.h"
 
 #include "platform/draw/pickers.h"
 #include "platform/services/sound.h"
@@ -104,54 +106,57 @@ TEST_F(PushTest, TheFontChooserKeepsTheSettingUnlessAnotherFontIsChosen)
 
 TEST_F(PushTest, TheFolderIsChosenRelativeToItsBase)
 {
-    FAKEQUESTIONS questions;
+    testutil::TempDir base;
+    testutil::TempDir elsewhere;
+    for (char const* sub : {"logs", "archive/old", "K\xC3\xB6ln"})
+        std::filesystem::create_directories(base.file(sub));
     CONTROLID const field = Cid("LOGD", 1);
+    std::string const setup = "Logs|" + base.path();
     struct Case {
-        char const* setup;
-        char const* field;
-        char const* answer;
-        char const* asked;
-        char const* result;
+        std::string setup;
+        std::string field;
+        std::string typed; // into the folder dialog; empty: cancelled
+        std::string shown;
+        std::string result;
     } const cases[] = {
-        {"Logs|/data/qor", "logs", "/data/qor/archive/old", "folder Logs|/data/qor/logs", "archive/old"},
-        {"Logs|/data/qor", "logs", "/elsewhere/logs", "folder Logs|/data/qor/logs", "/elsewhere/logs"},
-        {"Logs", "/var/log", "/tmp/x", "folder Logs|/var/log", "/tmp/x"},
-        {"Logs|/data/qor", "logs", "", "folder Logs|/data/qor/logs", "logs"}, // cancelled
+        {setup, "logs", base.file("archive/old"), base.file("logs"), "archive/old"},
+        {setup, "logs", elsewhere.path(), base.file("logs"), elsewhere.path()},
+        {setup, "logs", "", base.file("logs"), "logs"},
+        {"Logs", base.file("logs"), base.file("K\xC3\xB6ln"), base.file("logs"), base.file("K\xC3\xB6ln")},
     };
     for (Case const& c : cases) {
-        SCOPED_TRACE(c.answer);
-        Questions().asked.clear();
-        Questions().answer = c.answer;
-        CONTROL(p, field).SetControlText(c.field);
-        STRING value(c.setup);
+        SCOPED_TRACE(c.typed);
+        std::vector<std::string> asked;
+        AnswerFileDialog(plat::kModalFolder, c.typed, &asked);
+        CONTROL(p, field).SetControlTextWide(WSTRING(c.field.c_str(), UNICODE_CPUTF8).Buf());
+        STRING value(c.setup.c_str());
         DATADIALOG::PushFnctBrowseForFolder(nullptr, field, p, &value);
-        EXPECT_THAT(Questions().asked, ElementsAre(c.asked));
-        EXPECT_EQ(Text(p, field), c.result);
-        EXPECT_STREQ(value.Buf(), c.setup); // the set-up text stays
+        EXPECT_THAT(asked, ElementsAre("Logs|" + c.shown));
+        EXPECT_EQ(STRING(CONTROL(p, field).GetTextWide(), UNICODE_CPUTF8).Buf(), c.result);
+        EXPECT_STREQ(value.Buf(), c.setup.c_str()); // the set-up text stays
     }
     // The edit-directory button is the same button.
-    Questions().asked.clear();
-    Questions().answer = "/data/qor/x";
-    STRING value("Logs|/data/qor");
+    AnswerFileDialog(plat::kModalFolder, base.file("logs"), nullptr);
+    STRING value(setup.c_str());
     DATADIALOG::PushFnctEditDirectory(nullptr, field, p, &value);
-    EXPECT_EQ(Text(p, field), "x");
+    EXPECT_EQ(Text(p, field), "logs");
 }
 
 TEST_F(PushTest, AFileNameDefaultsToTheOneTheSetupNames)
 {
-    FAKEQUESTIONS questions;
+    testutil::TempDir dir;
     CONTROLID const field = Cid("CAPF", 1);
-    STRING value("Capture to|capture.txt\nText files (*.txt)|*.txt\nAll files|*");
+    STRING value(("Capture to|" + dir.file("capture.txt") + "\nText files|*.txt\nAll files|*.*").c_str());
+    std::vector<std::string> asked;
     CONTROL(p, field).SetControlText("");
-    Questions().answer = "/home/u/session.txt";
+    AnswerFileDialog(plat::kModalFileSave, "session", &asked);
     DATADIALOG::PushFnctEditFilename(nullptr, field, p, &value);
-    CONTROL(p, field).SetControlText("mine.txt");
-    Questions().answer = "";
+    EXPECT_EQ(Text(p, field), dir.file("session.txt"));
+    CONTROL(p, field).SetControlText(dir.file("mine.txt").c_str());
+    AnswerFileDialog(plat::kModalFileSave, "", &asked);
     DATADIALOG::PushFnctEditFilename(nullptr, field, p, &value);
-    EXPECT_THAT(Questions().asked,
-                ElementsAre("save Capture to|capture.txt|Text files (*.txt)|*.txt\nAll files|*",
-                            "save Capture to|mine.txt|Text files (*.txt)|*.txt\nAll files|*"));
-    EXPECT_EQ(Text(p, field), "mine.txt"); // cancelled: as it was
+    EXPECT_THAT(asked, ElementsAre("Capture to|" + dir.file("capture.txt"), "Capture to|" + dir.file("mine.txt")));
+    EXPECT_EQ(Text(p, field), dir.file("mine.txt")); // cancelled: as it was
 }
 
 // Records the sound files played.
@@ -169,7 +174,6 @@ public:
 
 TEST_F(PushTest, SoundsProgramsFoldersPagesAndHelpStartFromTheirField)
 {
-    FAKEQUESTIONS questions;
     // A fake desktop opener on $PATH that writes what it was asked.
     testutil::TempDir dir;
     std::string const bin = dir.path() + "/bin";
@@ -207,10 +211,17 @@ TEST_F(PushTest, SoundsProgramsFoldersPagesAndHelpStartFromTheirField)
     EXPECT_EQ(testutil::ReadFile(log), dir.path() + "\n[" + dir.path() + "]\n" + cwd + "\n[notes.txt]\n" + cwd +
                                            "\n[https://example.org/a?b=1&c=$(x)]\n");
 
-    static char topic[] = "HLP_LOGGING";
-    DATADIALOG::PushFnctShowHelpTopic(topic, CONTROLID{}, p, &unused);
-    EXPECT_THAT(Questions().asked, ElementsAre("topic HLP_LOGGING"));
     EXPECT_STREQ(url.Buf(), "https://example.org/a?b=1&c=$(x)");
+
+    // The help topic the button names, from the program's help book.
+    RESOURCELANGUAGE english("en");
+    HELPFILE::ReleaseInstance();
+    HELPFILE::GetInstance()->SetFilename("qor.hlp", true);
+    std::filesystem::remove(log);
+    static char topic[] = "HLP_MESSAGES";
+    DATADIALOG::PushFnctShowHelpTopic(topic, CONTROLID{}, p, &unused);
+    EXPECT_THAT(testutil::ReadFile(log), ::testing::EndsWith("#HLP_MESSAGES]\n"));
+    HELPFILE::ReleaseInstance();
 
     plat::SetAudioSink(nullptr);
     setenv("PATH", oldPath.c_str(), 1);
@@ -218,13 +229,15 @@ TEST_F(PushTest, SoundsProgramsFoldersPagesAndHelpStartFromTheirField)
 
 TEST_F(PushTest, AButtonInARunningDialogReachesItsPushFunction)
 {
-    FAKEQUESTIONS questions;
-    STRING folder("old");
+    testutil::TempDir dir;
+    std::filesystem::create_directory(dir.file("new"));
+    STRING folder(dir.path().c_str());
     STRING setup("Where|");
     dialog->AddItem(new ENTRYDATADIALOGITEM(Cid("LOGD", 1), folder, 0));
     dialog->AddItem(
         new PUSHDATADIALOGITEM(Cid("BRWS", 1), setup, &DATADIALOG::PushFnctBrowseForFolder, nullptr, Cid("LOGD", 1)));
-    Questions().answer = "/srv/new";
+    std::vector<std::string> asked;
+    AnswerFileDialog(plat::kModalFolder, dir.file("new"), &asked);
     WhileRunning([&](plat::ModalRequest const& r) {
         // A real click on the button.
         CONTROL const button(p, Cid("BRWS", 1));
@@ -235,8 +248,8 @@ TEST_F(PushTest, AButtonInARunningDialogReachesItsPushFunction)
         dialog->Dismiss(plat::FourCC("OKAY"));
     });
     EXPECT_EQ(dialog->Process(), static_cast<int>(plat::FourCC("OKAY")));
-    EXPECT_THAT(Questions().asked, ElementsAre("folder Where|old"));
-    EXPECT_STREQ(folder.Buf(), "/srv/new");
+    EXPECT_THAT(asked, ElementsAre("Where|" + dir.path()));
+    EXPECT_EQ(std::string(folder.Buf()), dir.file("new"));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // next start and taken over then.
 #include "tests/support/testutil.h"
 #include "tests/velmot/gui/datadialog_fixture.h"
+#include "tests/velmot/gui/questions_fixture.h"
 #include "velmot/core/osys.h"
 #include "velmot/core/registry.h"
 #include "velmot/core/workdir.h"
@@ -160,32 +161,29 @@ TEST_F(WorkdirTest, TheProgramArgumentForcesTheFolderAndLocksTheMenu)
 
 TEST_F(WorkdirTest, TheDialogKeepsANewFolderForTheNextStart)
 {
-    FAKEQUESTIONS questions;
     testutil::TempDir dir;
     std::string const current = dir.file("current");
     Key().Write("ApplicationDataDir", current.c_str());
+    std::vector<std::string> const questions = {
+        "Qor\nCopy the files of the current folder into the new one?",
+        "Qor\nThe new folder is used from the next start of the program."};
     enum How { Ok, Cancel };
     struct Case {
         How how;
         std::string typed;
-        bool copy;
+        int button; // of the copy question: 1 yes, 2 no
         std::string pending;
         std::vector<std::string> asked;
     } const cases[] = {
-        {Ok, dir.file("next"), true, "*" + dir.file("next"),
-         {"yesno Qor|Copy the files of the current folder into the new one?",
-          "note Qor|The new folder is used from the next start of the program."}},
-        {Ok, dir.file("plain"), false, dir.file("plain"),
-         {"yesno Qor|Copy the files of the current folder into the new one?",
-          "note Qor|The new folder is used from the next start of the program."}},
-        {Cancel, dir.file("other"), true, "<none>", {}},
-        {Ok, dir.file("CURRENT"), true, "<none>", {}}, // the same folder in other letters
+        {Ok, dir.file("next"), 1, "*" + dir.file("next"), questions},
+        {Ok, dir.file("plain"), 2, dir.file("plain"), questions},
+        {Cancel, dir.file("other"), 1, "<none>", {}},
+        {Ok, dir.file("CURRENT"), 1, "<none>", {}}, // the same folder in other letters
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(c.typed);
         Key().DeleteValue("ApplicationDataDir.New");
-        Questions().asked.clear();
-        Questions().yes = c.copy;
+        AlertAnswers answers(c.button, 2);
         WORKDIR wd(NoOwner(), company.c_str());
         std::string shown;
         WhileRunning([&](plat::ModalRequest const& r) {
@@ -198,26 +196,31 @@ TEST_F(WorkdirTest, TheDialogKeepsANewFolderForTheNextStart)
         EXPECT_EQ(rc, c.how == Ok ? static_cast<int>(plat::FourCC("OKAY")) : 0);
         EXPECT_EQ(shown, current);
         EXPECT_EQ(Read("ApplicationDataDir.New"), c.pending);
-        EXPECT_EQ(Questions().asked, c.asked);
+        EXPECT_EQ(answers.texts, c.asked);
     }
 }
 
 TEST_F(WorkdirTest, TheDialogsButtonsChooseAndShowTheFolder)
 {
-    FAKEQUESTIONS questions;
-    Questions().answer = "/srv/files";
-    Key().Write("ApplicationDataDir", "/tmp");
+    testutil::TempDir dir;
+    fs::create_directory(dir.file("files"));
+    Key().Write("ApplicationDataDir", dir.path().c_str());
+    OPENERRECORDER opener;
+    std::vector<std::string> asked;
+    AnswerFileDialog(plat::kModalFolder, dir.file("files"), &asked);
     WORKDIR wd(NoOwner(), company.c_str());
     std::string after;
     WhileRunning([&](plat::ModalRequest const& r) {
         CONTROLPARENT const p{plat::WindowContentView(r.window)};
         Press(p, Cid("PUSH", 47));
         after = Text(p, Cid("TEXT", 17));
+        Press(p, Cid("PUSH", 46));
         Press(p, DIALOG_CANCELBUTTON);
     });
     wd.WorkdirEdit(NoOwner());
-    EXPECT_THAT(Questions().asked, ElementsAre("folder Choose the folder for your files|/tmp"));
-    EXPECT_EQ(after, "/srv/files");
+    EXPECT_THAT(asked, ElementsAre("Choose the folder for your files|" + dir.path()));
+    EXPECT_EQ(after, dir.file("files"));
+    EXPECT_THAT(opener.Take(), ElementsAre(dir.file("files")));
 }
 
 TEST_F(WorkdirTest, SettingsUnderAnOldFolderMoveToTheNewOne)
