@@ -124,6 +124,8 @@ bool PickFont(WindowRef parent, const std::string& title, FontChoice& font)
         // What the responder did not say stays as it was.
         if (!answer.text.empty())
             chosen.family = answer.text;
+        else if (chosen.family.empty())
+            chosen.family = shownFamily.toStdString();
         if (answer.value > 0)
             chosen.size = static_cast<int>(answer.value);
         if (!answer.items.empty()) {
@@ -136,7 +138,7 @@ bool PickFont(WindowRef parent, const std::string& title, FontChoice& font)
     } else {
         const QFont result = dialog.selectedFont();
         // The stand-in family shown for a missing one is not a choice.
-        if (result.family() != shownFamily)
+        if (result.family() != shownFamily || chosen.family.empty())
             chosen.family = result.family().toStdString();
         if (result.pointSize() > 0)
             chosen.size = result.pointSize();

@@ -1,5 +1,7 @@
 #include "program/settings/optsdialog.h"
 
+#include "velmot/gui/datadialogs.h"
+
 FOURCHARCODE DATAOPTSDIALOG::FindControlKind(CONTROLPARENT parent, CONTROLID id)
 {
     CONTROL const control(parent.view ? parent : Dialog.GetControlParent(), id);

@@ -9,8 +9,9 @@
 #pragma once
 
 #include "velmot/core/vtypes.h"
-#include "velmot/gui/datadialogs.h"
 #include "velmot/gui/wincontrols.h"
+
+class DATADIALOGBASE;
 
 class OPTSDIALOG {
 public:

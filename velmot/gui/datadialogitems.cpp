@@ -456,9 +456,11 @@ void SPINDATADIALOGITEM::DataToDialog(CONTROLPARENT parent)
             DDREPORT("!CONTROL(parent, idspin).IsValid()", IdCtrl.AsString().Buf());
         else
             pSpin = std::make_unique<SPINBUTTON>(parent, idspin, IdCtrl);
-        if (Minimum >= 0 && Maximum >= 0)
-            pEntry->SetNumbersOnly(true);
     }
+    // The field's rules hold while a wrapper that set them lives: set again
+    // on the fresh one.
+    if (Minimum >= 0 && Maximum >= 0)
+        pEntry->SetNumbersOnly(true);
     if (pSpin && pSpin->IsValid()) {
         pSpin->SetMinMax(Minimum, Maximum);
         pSpin->SetValue(ValueNumber());

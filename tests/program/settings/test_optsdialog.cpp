@@ -3,6 +3,7 @@
 // controls and back.
 #include "program/settings/optsdialog.h"
 #include "program/settings/optsrows.h"
+#include "velmot/gui/datadialogs.h"
 #include "tests/velmot/gui/toolkit_fixture.h"
 
 #include <gmock/gmock.h>

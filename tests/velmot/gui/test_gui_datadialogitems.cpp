@@ -203,9 +203,18 @@ TEST_F(ItemTest, SpinFieldsStayInTheirRangeWithArrowsBesideThem)
     Type(parent, field, "0");
     item->DialogToData(parent);
     EXPECT_EQ(port, 1);
-    // Filled again: the same arrows.
+    // Filled again: the same arrows, and the field still takes digits only.
     item->DataToDialog(parent);
     EXPECT_EQ(CONTROL(parent, SPINDATADIALOGITEM::GetIdSpin(field)).GetControlRef(), arrows.GetControlRef());
+    auto sounds = std::make_shared<SoundCounter>();
+    plat::SetAudioSink(sounds);
+    ASSERT_TRUE(Activate(dialog->GetWindow()));
+    CONTROL(parent, field).SetFocus();
+    CONTROL(parent, field).SetControlText("");
+    plat::testinput::TypeText(dialog->GetWindow(), "x5");
+    EXPECT_EQ(Text(parent, field), "5");
+    EXPECT_EQ(sounds->alerts, 1);
+    plat::SetAudioSink(nullptr);
 
     // A negative minimum lets a sign be typed.
     STRING offset("-3");
