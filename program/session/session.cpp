@@ -435,7 +435,7 @@ char const* SESSION::WorkFolder()
 {
     // Plug-ins keep the pointer: the text lives as long as the session.
     if (!WorkPathText[0])
-        snprintf(WorkPathText, sizeof WorkPathText, "%s", SettingsWorkPath().Buf());
+        snprintf(WorkPathText, sizeof WorkPathText, "%s", WORKDIR::GetCurrent().Buf());
     return WorkPathText;
 }
 
