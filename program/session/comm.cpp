@@ -55,7 +55,7 @@ std::string Upper(STRING const& text)
     return out;
 }
 
-// Received bytes become 32-bit pipe entries, sixteen at a time.
+// Pipe entries become 32-bit ones, sixteen at a time.
 void WidenBytes(uint32_t* dst, unsigned char const* src, int n)
 {
     int i = 0;
@@ -85,7 +85,7 @@ inline char EvenParity7(unsigned char c)
 COMM::COMM(SESSIONLINK& session) : SUBSYSLAYER<COMMAPI>(session, SS_TYPE_DEVICE), Session(session)
 {
     LOGIT("COMM::COMM\n");
-    SemiPipe.data = new (std::nothrow) uint32_t[PIPESIZE]();
+    SemiPipe.data = new (std::nothrow) uint8_t[PIPESIZE]();
     SemiPipe.size = SemiPipe.data ? PIPESIZE : 0;
     GoEvent.Post();
     SemiPipe.Data.Reset();
@@ -111,6 +111,7 @@ void COMM::Cleanup()
 void COMM::SetCurrent(QORSUBSYSTEM* object)
 {
     CurDevice = static_cast<QORDEVICE*>(object);
+    UpdateFastEnd();
     SUBSYS::SetCurrent(object);
 }
 
@@ -189,6 +190,7 @@ int COMM::OpenDevice(int devid, char const* devparm)
     Session.PostMainWindowMessage(1059, 0, 0);
     SetActivity();
     HexTrace = LOGIF(128, nullptr) != 0;
+    UpdateFastEnd();
     LOGIT("COMM::OpenDevice done, rc= %d\n", r);
     return r;
 }
@@ -316,40 +318,47 @@ int COMM::FeedData(char const* data, int len)
     int done = 0;
     int limit = -1;
     for (;;) {
-        // The free room behind the entries is reserved under the lock and
-        // filled outside it: the reading side never looks past the fill, so
-        // it takes entries meanwhile without waiting for the copy.
+        // The room behind the entries is filled first and published after:
+        // the takers never look past `in`, and never need the writer's lock.
         SemiPipe.Producer.Obtain();
-        SemiPipe.Lock.Obtain();
+        uint32_t const in = SemiPipe.in.load(std::memory_order_relaxed);
+        int fill = static_cast<int>(in - SemiPipe.out.load(std::memory_order_acquire));
         if (limit < 0) {
             limit = transfer ? SemiPipe.size : SemiPipe.size / 4;
-            if (SemiPipe.fill > limit)
-                limit = SemiPipe.fill;
+            if (fill > limit)
+                limit = fill;
         }
-        int n = std::min(limit - SemiPipe.fill, len - done);
-        int tail = (SemiPipe.head + SemiPipe.fill) % SemiPipe.size;
-        SemiPipe.Lock.Release();
+        int n = std::min(limit - fill, len - done);
         if (n > 0) {
-            int first = std::min(n, SemiPipe.size - tail);
-            WidenBytes(SemiPipe.data + tail, src + done, first);
-            WidenBytes(SemiPipe.data, src + done + first, n - first);
-        }
-        SemiPipe.Lock.Obtain();
-        if (n > 0) {
-            SemiPipe.fill += n;
-            SemiPipe.maxfill = std::max(SemiPipe.maxfill, SemiPipe.fill);
+            int const tail = static_cast<int>(in % static_cast<uint32_t>(SemiPipe.size));
+            int const first = std::min(n, SemiPipe.size - tail);
+            memcpy(SemiPipe.data + tail, src + done, static_cast<size_t>(first));
+            memcpy(SemiPipe.data, src + done + first, static_cast<size_t>(n - first));
+            SemiPipe.in.store(in + static_cast<uint32_t>(n), std::memory_order_seq_cst);
             done += n;
-            SemiPipe.Data.Post();
+            fill += n;
+            if (fill > SemiPipe.maxfill.load(std::memory_order_relaxed))
+                SemiPipe.maxfill.store(fill, std::memory_order_relaxed);
+            if (SemiPipe.waiting.load(std::memory_order_seq_cst) > 0)
+                SemiPipe.Data.Post();
         }
-        // Held back only while the pipe is still full now: the reading side
-        // may have emptied it during the copy.
-        bool wait = done < len && SemiPipe.fill >= limit;
-        if (wait) {
-            SemiPipe.lowwater = limit - std::min(len - done, limit / 2);
+        bool wait = false;
+        if (done < len) {
+            // Held back until the takers have brought the fill down to the
+            // low-water mark, and only while the pipe is still full now: a
+            // taker may have emptied it meanwhile. (Announce first, look
+            // after: a taker moving `out` on either sees the mark or is
+            // seen.)
+            int const low = limit - std::min(len - done, limit / 2);
             SemiPipe.Space.Reset();
             SemiPipe.spaceposted.store(false, std::memory_order_relaxed);
+            SemiPipe.lowwater.store(low, std::memory_order_seq_cst);
+            int const now = static_cast<int>(in + static_cast<uint32_t>(std::max(n, 0)) -
+                                              SemiPipe.out.load(std::memory_order_seq_cst));
+            wait = now > low;
+            if (!wait)
+                SemiPipe.lowwater.store(-1, std::memory_order_relaxed);
         }
-        SemiPipe.Lock.Release();
         SemiPipe.Producer.Release();
         if (n > 0 && !transfer)
             Session.ComDataNotification(false);
@@ -368,6 +377,7 @@ int COMM::FeedData(char const* data, int len)
             if (Stopping.load() || PipeFill() < limit)
                 break;
         }
+        SemiPipe.lowwater.store(-1, std::memory_order_relaxed);
         if (Stopping.load()) {
             LOGIT("COMM::FeedData drops %d bytes: the device closes\n", len - done);
             break;
@@ -382,24 +392,78 @@ int COMM::FeedMarker(wchar_t marker)
     if (!SemiPipe.data)
         return 0;
     SemiPipe.Producer.Obtain();
-    SemiPipe.Lock.Obtain();
-    if (!(this->SemiPipe.fill < this->SemiPipe.size - 1)) {
-        SemiPipe.Lock.Release();
+    uint32_t const in = SemiPipe.in.load(std::memory_order_relaxed);
+    int const fill = static_cast<int>(in - SemiPipe.out.load(std::memory_order_acquire));
+    if (!(fill < this->SemiPipe.size - 1)) {
         SemiPipe.Producer.Release();
         AssertMsg(0, "this->SemiPipe.fill < this->SemiPipe.size-1", __FILE__, __LINE__);
         return 0;
     }
-    int tail = (SemiPipe.head + SemiPipe.fill) % SemiPipe.size;
-    SemiPipe.data[tail] = static_cast<uint32_t>(marker);
-    ++SemiPipe.fill;
-    if (static_cast<uint32_t>(marker) > 255)
-        ++SemiPipe.markers;
-    SemiPipe.maxfill = std::max(SemiPipe.maxfill, SemiPipe.fill);
-    SemiPipe.Data.Post();
-    SemiPipe.Lock.Release();
+    uint32_t const value = static_cast<uint32_t>(marker);
+    // An entry that fits a byte is one; a marker waits in the side queue
+    // with its place, and its slot holds 0.
+    SemiPipe.data[in % static_cast<uint32_t>(SemiPipe.size)] = static_cast<uint8_t>(value <= 255 ? value : 0);
+    if (value > 255) {
+        std::lock_guard<std::mutex> guard(SemiPipe.MarkerLock);
+        SemiPipe.markers.push_back({in, value});
+        SemiPipe.markercount.fetch_add(1, std::memory_order_release);
+    }
+    SemiPipe.in.store(in + 1, std::memory_order_seq_cst);
+    if (fill + 1 > SemiPipe.maxfill.load(std::memory_order_relaxed))
+        SemiPipe.maxfill.store(fill + 1, std::memory_order_relaxed);
+    if (SemiPipe.waiting.load(std::memory_order_seq_cst) > 0)
+        SemiPipe.Data.Post();
     SemiPipe.Producer.Release();
     Session.ComDataNotification(false);
     return 1;
+}
+
+bool COMM::WaitForEntries(int timeout_ms)
+{
+    int waited = 0;
+    while (PipeFill() == 0) {
+        if (waited >= timeout_ms)
+            return false;
+        // Announce first, look after: a writer publishing entries either
+        // sees the waiter or is seen.
+        SemiPipe.Data.Reset();
+        SemiPipe.waiting.fetch_add(1, std::memory_order_seq_cst);
+        if (PipeFill() == 0)
+            SemiPipe.Data.Wait(50);
+        SemiPipe.waiting.fetch_sub(1, std::memory_order_relaxed);
+        waited += 50;
+    }
+    return true;
+}
+
+int COMM::BatchLength(uint32_t out, int max, uint32_t* marker)
+{
+    int want = std::min(max, static_cast<int>(SemiPipe.in.load(std::memory_order_acquire) - out));
+    *marker = 0;
+    if (want > 0 && SemiPipe.markercount.load(std::memory_order_acquire) > 0) {
+        // A marker ends the batch.
+        std::lock_guard<std::mutex> guard(SemiPipe.MarkerLock);
+        uint32_t const distance = SemiPipe.markers.front().at - out;
+        if (distance < static_cast<uint32_t>(want)) {
+            want = static_cast<int>(distance) + 1;
+            *marker = SemiPipe.markers.front().value;
+            SemiPipe.markers.pop_front();
+            SemiPipe.markercount.fetch_sub(1, std::memory_order_relaxed);
+        }
+    }
+    return std::max(want, 0);
+}
+
+int COMM::TakeEntries(uint8_t* bytes, int max, uint32_t* marker)
+{
+    uint32_t const out = SemiPipe.out.load(std::memory_order_relaxed);
+    int const want = BatchLength(out, max, marker);
+    int const head = static_cast<int>(out % static_cast<uint32_t>(SemiPipe.size));
+    int const first = std::min(want, SemiPipe.size - head);
+    memcpy(bytes, SemiPipe.data + head, static_cast<size_t>(first));
+    memcpy(bytes + first, SemiPipe.data, static_cast<size_t>(want - first));
+    DropFront(out, want);
+    return want;
 }
 
 int COMM::GetPipeData(uint32_t* buffer, int* count, int timeout_ms)
@@ -409,61 +473,38 @@ int COMM::GetPipeData(uint32_t* buffer, int* count, int timeout_ms)
             *count = 0;
         return PIPE_EMPTY;
     }
-    SemiPipe.Lock.Obtain();
-    if (SemiPipe.fill == 0) {
-        if (timeout_ms < 1) {
-            SemiPipe.Lock.Release();
-            *count = 0;
-            return PIPE_EMPTY;
-        }
-        int waited = 0;
-        while (SemiPipe.fill == 0) {
-            if (waited >= timeout_ms) {
-                SemiPipe.Lock.Release();
-                *count = 0;
-                return PIPE_EMPTY;
-            }
-            SemiPipe.Lock.Release();
-            SemiPipe.Data.Wait(50);
-            waited += 50;
-            SemiPipe.Lock.Obtain();
-        }
+    if (!WaitForEntries(std::max(timeout_ms, 0))) {
+        *count = 0;
+        return PIPE_EMPTY;
     }
-    int want = std::min(*count, SemiPipe.fill);
-    int taken = 0;
-    if (SemiPipe.markers == 0) {
-        int first = std::min(want, SemiPipe.size - SemiPipe.head);
-        memcpy(buffer, SemiPipe.data + SemiPipe.head, sizeof(uint32_t) * static_cast<size_t>(first));
-        if (want > first)
-            memcpy(buffer + first, SemiPipe.data, sizeof(uint32_t) * static_cast<size_t>(want - first));
-        taken = want;
-    } else {
-        // A marker ends the batch.
-        while (taken < want) {
-            uint32_t v = SemiPipe.data[(SemiPipe.head + taken) % SemiPipe.size];
-            buffer[taken++] = v;
-            if (v > 255) {
-                --SemiPipe.markers;
-                break;
-            }
-        }
-    }
-    DropFront(taken);
-    SemiPipe.Lock.Release();
+    SemiPipe.Consumer.Obtain();
+    uint32_t const out = SemiPipe.out.load(std::memory_order_relaxed);
+    uint32_t marker = 0;
+    int const taken = BatchLength(out, *count, &marker);
+    int const head = static_cast<int>(out % static_cast<uint32_t>(SemiPipe.size));
+    int const first = std::min(taken, SemiPipe.size - head);
+    WidenBytes(buffer, SemiPipe.data + head, first);
+    WidenBytes(buffer + first, SemiPipe.data, taken - first);
+    if (marker)
+        buffer[taken - 1] = marker;
+    DropFront(out, taken);
+    SemiPipe.Consumer.Release();
     *count = taken;
     if (taken > 0 && !Session.IsBackgroundTab())
         Session.SetStatusbarLed(2, true, 0);
     return taken > 0 ? 0 : PIPE_EMPTY;
 }
 
-void COMM::DropFront(int n)
+void COMM::DropFront(uint32_t out, int n)
 {
-    SemiPipe.head = (SemiPipe.head + n) % SemiPipe.size;
-    SemiPipe.fill -= n;
-    if (SemiPipe.fill == 0)
-        SemiPipe.Data.Reset();
-    if (SemiPipe.lowwater >= 0 && SemiPipe.fill <= SemiPipe.lowwater) {
-        SemiPipe.lowwater = -1;
+    if (n <= 0)
+        return;
+    uint32_t const now = out + static_cast<uint32_t>(n);
+    SemiPipe.out.store(now, std::memory_order_seq_cst);
+    // A held-back writer goes on once the fill is down to its mark.
+    int low = SemiPipe.lowwater.load(std::memory_order_seq_cst);
+    if (low >= 0 && static_cast<int>(SemiPipe.in.load(std::memory_order_acquire) - now) <= low &&
+        SemiPipe.lowwater.compare_exchange_strong(low, -1)) {
         SemiPipe.spaceposted.store(true, std::memory_order_release);
         SemiPipe.Space.Post();
     }
@@ -473,34 +514,33 @@ int COMM::FlushInputBuffer(int keep)
 {
     if (!SemiPipe.data)
         return 0;
-    SemiPipe.Lock.Obtain();
-    int drop = std::max(0, SemiPipe.fill - std::max(0, keep));
-    if (SemiPipe.markers > 0) {
-        for (int i = 0; i < drop; ++i) {
-            if (SemiPipe.data[(SemiPipe.head + i) % SemiPipe.size] > 255)
-                --SemiPipe.markers;
+    SemiPipe.Consumer.Obtain();
+    uint32_t const out = SemiPipe.out.load(std::memory_order_relaxed);
+    int const fill = static_cast<int>(SemiPipe.in.load(std::memory_order_acquire) - out);
+    int const drop = std::max(0, fill - std::max(0, keep));
+    if (drop > 0 && SemiPipe.markercount.load(std::memory_order_acquire) > 0) {
+        std::lock_guard<std::mutex> guard(SemiPipe.MarkerLock);
+        while (!SemiPipe.markers.empty() && SemiPipe.markers.front().at - out < static_cast<uint32_t>(drop)) {
+            SemiPipe.markers.pop_front();
+            SemiPipe.markercount.fetch_sub(1, std::memory_order_relaxed);
         }
     }
-    DropFront(drop);
-    SemiPipe.Lock.Release();
+    DropFront(out, drop);
+    SemiPipe.Consumer.Release();
     LOGIT("COMM::FlushInputBuffer keep= %d, dropped %d\n", keep, drop);
     return drop;
 }
 
 int COMM::PipeFill()
 {
-    SemiPipe.Lock.Obtain();
-    int fill = SemiPipe.fill;
-    SemiPipe.Lock.Release();
-    return fill;
+    // `out` first: `in` never falls behind it.
+    uint32_t const out = SemiPipe.out.load(std::memory_order_acquire);
+    return static_cast<int>(SemiPipe.in.load(std::memory_order_acquire) - out);
 }
 
 int COMM::PipeMaxFill()
 {
-    SemiPipe.Lock.Obtain();
-    int fill = SemiPipe.maxfill;
-    SemiPipe.Lock.Release();
-    return fill;
+    return SemiPipe.maxfill.load(std::memory_order_relaxed);
 }
 
 void COMM::TraceBytes(char direction, uint32_t value)
@@ -516,18 +556,10 @@ void COMM::TraceBytes(char direction, uint32_t value)
 // gives it up when they are read (or at a hand-over point). So a character
 // costs no locked instruction, and a second thread that wants to read
 // meanwhile gets 256.
-namespace {
-
-thread_local DWORD gThreadTag = 0;
-
-inline DWORD ThreadTag()
+DWORD COMM::NewThreadTag()
 {
-    if (__builtin_expect(gThreadTag == 0, 0))
-        gThreadTag = static_cast<DWORD>(gettid());
-    return gThreadTag;
+    return static_cast<DWORD>(gettid());
 }
-
-} // namespace
 
 bool COMM::EnterReader()
 {
@@ -542,7 +574,7 @@ bool COMM::EnterReader()
 
 void COMM::LeaveReaderIfDone()
 {
-    if (ReadPtr >= ReadEnd && UngetCount == 0)
+    if (ReadPtr >= ReadEnd && ReadMarker == 0 && UngetCount == 0)
         ReadOwner.store(0, std::memory_order_release);
 }
 
@@ -550,20 +582,6 @@ void COMM::HandOverReader()
 {
     if (ReadOwner.load(std::memory_order_relaxed) == ThreadTag())
         ReadOwner.store(0, std::memory_order_release);
-}
-
-int COMM::NextChar(int timeout_ms)
-{
-    // The common case: this thread holds the reading side and entries are
-    // left in its read buffer.
-    if (ReadOwner.load(std::memory_order_relaxed) == ThreadTag() && UngetCount == 0 && ReadPtr < ReadEnd &&
-        CurDevice && !HexTrace) {
-        uint32_t c = ReadBuf[ReadPtr++];
-        if (ReadPtr >= ReadEnd)
-            ReadOwner.store(0, std::memory_order_release);
-        return static_cast<int>(c);
-    }
-    return NextCharSlow(timeout_ms);
 }
 
 int COMM::NextCharSlow(int timeout_ms)
@@ -575,19 +593,31 @@ int COMM::NextCharSlow(int timeout_ms)
     }
     if (!EnterReader())
         return COMM_NOCHAR;
+    uint32_t c;
     if (UngetCount > 0) {
-        uint32_t c = Unget[--UngetCount];
+        c = Unget[--UngetCount];
+        UpdateFastEnd();
         LeaveReaderIfDone();
         return static_cast<int>(c);
     }
-    if (ReadPtr >= ReadEnd) {
+    if (ReadPtr >= ReadEnd && ReadMarker == 0) {
+        // The next batch from the pipe: bytes, perhaps ended by a marker.
         ReadPtr = ReadEnd = 0;
-        int n = READBUFSIZE;
-        if (GetPipeData(ReadBuf, &n, timeout_ms) != 0) {
+        uint32_t marker = 0;
+        int n = 0;
+        if (SemiPipe.data && WaitForEntries(std::max(timeout_ms, 0))) {
+            SemiPipe.Consumer.Obtain();
+            n = TakeEntries(ReadBuf, READBUFSIZE, &marker);
+            SemiPipe.Consumer.Release();
+        }
+        if (n == 0) {
+            UpdateFastEnd();
             LeaveReaderIfDone();
             return COMM_NOCHAR;
         }
-        ReadEnd = n;
+        ReadEnd = marker ? n - 1 : n;
+        ReadMarker = marker;
+        UpdateFastEnd();
         bool transfer = Session.IsTransferActive();
         if (!Session.IsBackgroundTab()) {
             long long now = OSYS::RelTime();
@@ -598,21 +628,16 @@ int COMM::NextCharSlow(int timeout_ms)
         }
         Counters[transfer ? 2 : 0].fetch_add(static_cast<uint32_t>(n), std::memory_order_relaxed);
     }
-    uint32_t c = ReadBuf[ReadPtr++];
+    if (ReadPtr < ReadEnd) {
+        c = ReadBuf[ReadPtr++];
+    } else {
+        c = ReadMarker;
+        ReadMarker = 0;
+    }
     if (HexTrace && (!Session.IsTransferActive() || LOGIF(4, nullptr)))
         TraceBytes('i', c);
     LeaveReaderIfDone();
     return static_cast<int>(c);
-}
-
-int COMM::ReadChar()
-{
-    return NextChar(0);
-}
-
-int COMM::WaitChar(int timeout_ms)
-{
-    return NextChar(timeout_ms);
 }
 
 void COMM::PushUnget(uint32_t const* entries, int n)
@@ -628,6 +653,7 @@ void COMM::PushUnget(uint32_t const* entries, int n)
     for (int i = 0; i < keep; ++i)
         Unget[i] = order[order.size() - 1 - static_cast<size_t>(i)];
     UngetCount = keep;
+    UpdateFastEnd();
 }
 
 void COMM::UngetData(char* data, int n)
@@ -667,7 +693,7 @@ int COMM::QueryNumAvail()
     if (!CurDevice)
         return 0;
     if (EnterReader()) {
-        int held = UngetCount ? UngetCount : ReadEnd - ReadPtr;
+        int held = UngetCount ? UngetCount : ReadEnd - ReadPtr + (ReadMarker ? 1 : 0);
         LeaveReaderIfDone();
         if (held > 0)
             return held;

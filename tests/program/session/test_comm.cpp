@@ -668,16 +668,19 @@ TEST_F(CommTest, StressEveryByteOnceInOrder)
     // at a time, or takes batches from the pipe as fast as it can (so the
     // pipe runs empty while a batch is being copied in). QOR_STRESS_MB sizes
     // it (small by default; 100 under ThreadSanitizer by hand).
+    // Where the feeding thread writes both, each marker must come out
+    // exactly between the bytes it was fed between.
     char const* env = getenv("QOR_STRESS_MB");
     size_t total = static_cast<size_t>(env ? atoi(env) : 4) << 20;
     enum MODE { CHARACTERS, BATCHES, DEVICE };
+    using PLACED = std::vector<std::pair<size_t, uint32_t>>; // bytes before it, marker
     for (MODE mode : {CHARACTERS, BATCHES, DEVICE}) {
         SCOPED_TRACE(mode == CHARACTERS ? "characters" : mode == BATCHES ? "batches" : "device");
         COMM comm(Session);
         int peer = OpenLoopback(comm);
         constexpr size_t kChunk = 8192;
         std::string chunk = Pattern(kChunk * 2);
-        size_t fedMarkers = 0;
+        PLACED fed;
         std::thread feeder([&] {
             size_t sent = 0;
             int k = 0;
@@ -689,17 +692,18 @@ TEST_F(CommTest, StressEveryByteOnceInOrder)
                     comm.FeedData(chunk.data() + sent % 251, static_cast<int>(n));
                 sent += n;
                 if (++k % 5 == 0) {
-                    comm.FeedMarker(static_cast<wchar_t>(COMM_MARKER_FIRST + k % 4));
-                    ++fedMarkers;
+                    uint32_t const marker = COMM_MARKER_FIRST + static_cast<uint32_t>(k % 4);
+                    comm.FeedMarker(static_cast<wchar_t>(marker));
+                    fed.emplace_back(sent, marker);
                 }
             }
         });
         size_t got = 0;
-        size_t markers = 0;
+        PLACED markers;
         bool inOrder = true;
         auto take = [&](uint32_t c) {
             if (c > 255) {
-                ++markers;
+                markers.emplace_back(got, c);
                 return;
             }
             if (c != got % 251)
@@ -724,7 +728,7 @@ TEST_F(CommTest, StressEveryByteOnceInOrder)
         if (got < total)
             comm.CloseDevice(); // a feeder still held back gives up, so it can be joined
         feeder.join();
-        while (markers < fedMarkers && MsSince(start) < 120000) {
+        while (markers.size() < fed.size() && MsSince(start) < 120000) {
             int c = comm.WaitChar(50);
             if (c != COMM_NOCHAR)
                 take(static_cast<uint32_t>(c));
@@ -732,7 +736,54 @@ TEST_F(CommTest, StressEveryByteOnceInOrder)
         comm.CloseDevice();
         EXPECT_EQ(got, total);
         EXPECT_TRUE(inOrder);
-        EXPECT_EQ(markers, fedMarkers);
-        EXPECT_GT(markers, 0u);
+        ASSERT_EQ(markers.size(), fed.size());
+        EXPECT_GT(markers.size(), 0u);
+        if (mode != DEVICE) {
+            EXPECT_TRUE(markers == fed) << "every marker in its place";
+        }
+    }
+}
+
+TEST_F(CommTest, FlushKeepsTheNewestEntriesWithTheirMarkers)
+{
+    // Entries: 30 bytes, marker A, 5 bytes, marker B, 10 bytes (47), fed
+    // after the pipe's ring has nearly gone round once, so they wrap.
+    struct {
+        int keep;
+        int dropped;
+        std::string left; // bytes as letters of the pattern, markers as A/B
+    } const cases[] = {
+        {47, 0, "0123456789abcdefghijklmnopqrstAuvwxyBz012345678"},
+        {12, 35, "yBz012345678"},
+        {11, 36, "Bz012345678"},
+        {10, 37, "z012345678"},
+        {17, 30, "AuvwxyBz012345678"},
+        {0, 47, ""},
+    };
+    std::string const letters = "0123456789abcdefghijklmnopqrstuvwxyz012345678";
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.keep);
+        COMM comm(Session);
+        std::string before(COMM::PIPESIZE / 4 - 100, 'x');
+        for (int round = 0; round < 4; ++round) {
+            comm.FeedData(before.data(), static_cast<int>(before.size()));
+            EXPECT_EQ(comm.FlushInputBuffer(0), static_cast<int>(before.size()));
+        }
+        comm.FeedData(letters.data(), 30);
+        comm.FeedMarker(0xFFF8);
+        comm.FeedData(letters.data() + 30, 5);
+        comm.FeedMarker(0xFFF9);
+        comm.FeedData(letters.data() + 35, 10);
+        EXPECT_EQ(comm.FlushInputBuffer(c.keep), c.dropped);
+        std::string left;
+        for (;;) {
+            uint32_t buf[64];
+            int n = 64;
+            if (comm.GetPipeData(buf, &n, 0) != 0)
+                break;
+            for (int i = 0; i < n; ++i)
+                left += buf[i] == 0xFFF8 ? 'A' : buf[i] == 0xFFF9 ? 'B' : static_cast<char>(buf[i]);
+        }
+        EXPECT_EQ(left, c.left);
     }
 }
