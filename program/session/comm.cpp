@@ -11,6 +11,7 @@
 #include "velmot/gui/winkeys.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <emmintrin.h>
@@ -18,6 +19,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 #include <unistd.h>
 
@@ -46,6 +48,18 @@ std::string RexxQuoted(char const* text)
     }
     return out;
 }
+
+// How long a held-back FeedData spins before it sleeps, at least and at
+// most (nanoseconds).
+constexpr long long kSpinMinNs = 2000;
+constexpr long long kSpinMaxNs = 50000;
+// Its naps while the reading side takes entries (nanoseconds): the first,
+// the shortest and the longest; and how long the fill may stand still
+// before it asks to be woken instead.
+constexpr long long kNapFirstNs = 20000;
+constexpr long long kNapMinNs = 10000;
+constexpr long long kNapMaxNs = 1000000;
+constexpr long long kStalledNs = 2000000;
 
 std::string Upper(STRING const& text)
 {
@@ -342,42 +356,19 @@ int COMM::FeedData(char const* data, int len)
             if (SemiPipe.waiting.load(std::memory_order_seq_cst) > 0)
                 SemiPipe.Data.Post();
         }
-        bool wait = false;
-        if (done < len) {
-            // Held back until the takers have brought the fill down to the
-            // low-water mark, and only while the pipe is still full now: a
-            // taker may have emptied it meanwhile. (Announce first, look
-            // after: a taker moving `out` on either sees the mark or is
-            // seen.)
-            int const low = limit - std::min(len - done, limit / 2);
-            SemiPipe.Space.Reset();
-            SemiPipe.spaceposted.store(false, std::memory_order_relaxed);
-            SemiPipe.lowwater.store(low, std::memory_order_seq_cst);
-            int const now = static_cast<int>(in + static_cast<uint32_t>(std::max(n, 0)) -
-                                              SemiPipe.out.load(std::memory_order_seq_cst));
-            wait = now > low;
-            if (!wait)
-                SemiPipe.lowwater.store(-1, std::memory_order_relaxed);
-        }
         SemiPipe.Producer.Release();
         if (n > 0 && !transfer)
             Session.ComDataNotification(false);
         if (done >= len)
             break;
-        if (!wait)
-            continue;
-        LOGIT("COMM::FeedData waiting for data to clear (%d of %d left)\n", len - done, len);
-        // Held back until the reading side has taken entries; a closing
-        // device ends the wait (the rest of the batch goes with it).
-        // The reading side takes a batch within microseconds when it runs:
-        // a short spin first spares both threads a sleep and a wake-up.
-        for (int spin = 0; spin < 4000 && !SemiPipe.spaceposted.load(std::memory_order_acquire); ++spin)
-            _mm_pause();
-        while (!SemiPipe.Space.Wait(50)) {
-            if (Stopping.load() || PipeFill() < limit)
-                break;
+        // Held back until the takers have brought the fill down to the
+        // low-water mark; a closing device ends the wait (the rest of the
+        // batch goes with it).
+        int const low = limit - std::min(len - done, limit / 2);
+        if (PipeFill() > low) {
+            LOGIT("COMM::FeedData waiting for data to clear (%d of %d left)\n", len - done, len);
+            WaitForSpace(low);
         }
-        SemiPipe.lowwater.store(-1, std::memory_order_relaxed);
         if (Stopping.load()) {
             LOGIT("COMM::FeedData drops %d bytes: the device closes\n", len - done);
             break;
@@ -385,6 +376,58 @@ int COMM::FeedData(char const* data, int len)
     }
     Session.Trace('I', data, done);
     return 0;
+}
+
+void COMM::WaitForSpace(int low)
+{
+    // How the wait goes depends on how the reading side takes entries. One
+    // that takes them as fast as they come (a transfer, a screen that is
+    // not drawn) brings the fill down within microseconds: a spin spares
+    // both threads a sleep and a wake-up. One that works on what it takes
+    // (a screen being drawn) takes a steady while: naps as long as it
+    // should take it keep the wake-ups off its thread. Only a reading side
+    // that stops taking is asked to wake this thread when it goes on.
+    using CLOCK = std::chrono::steady_clock;
+    auto const start = CLOCK::now();
+    auto const spinUntil = start + std::chrono::nanoseconds(SemiPipe.spinlimit.load(std::memory_order_relaxed));
+    int fill = PipeFill();
+    for (int spin = 1; fill > low; ++spin) {
+        _mm_pause();
+        if (spin % 32 == 0 && CLOCK::now() >= spinUntil)
+            break;
+        fill = PipeFill();
+    }
+    auto seenAt = CLOCK::now();
+    int seen = fill;
+    long long nap = kNapFirstNs;
+    while (fill > low && !Stopping.load()) {
+        std::this_thread::sleep_for(std::chrono::nanoseconds(nap));
+        fill = PipeFill();
+        auto const now = CLOCK::now();
+        if (fill < seen) {
+            // The next nap: as long as the rest should take at this pace.
+            long long const spent = std::chrono::duration_cast<std::chrono::nanoseconds>(now - seenAt).count();
+            nap = std::clamp(spent * (fill - low) / (seen - fill), kNapMinNs, kNapMaxNs);
+            seen = fill;
+            seenAt = now;
+        } else if (now - seenAt >= std::chrono::nanoseconds(kStalledNs)) {
+            break;
+        }
+    }
+    if (fill > low && !Stopping.load()) {
+        // Announce first, look after: a taker moving `out` on either sees
+        // the mark or is seen.
+        SemiPipe.Space.Reset();
+        SemiPipe.lowwater.store(low, std::memory_order_seq_cst);
+        while (PipeFill() > low && !SemiPipe.Space.Wait(50)) {
+            if (Stopping.load())
+                break;
+        }
+        SemiPipe.lowwater.store(-1, std::memory_order_relaxed);
+    }
+    long long const took = std::chrono::duration_cast<std::chrono::nanoseconds>(CLOCK::now() - start).count();
+    SemiPipe.spinlimit.store(took <= kSpinMaxNs ? std::min(2 * took + kSpinMinNs, kSpinMaxNs) : kSpinMinNs,
+                             std::memory_order_relaxed);
 }
 
 int COMM::FeedMarker(wchar_t marker)
@@ -501,13 +544,12 @@ void COMM::DropFront(uint32_t out, int n)
         return;
     uint32_t const now = out + static_cast<uint32_t>(n);
     SemiPipe.out.store(now, std::memory_order_seq_cst);
-    // A held-back writer goes on once the fill is down to its mark.
+    // A held-back writer that asked for it is woken once the fill is down
+    // to its mark.
     int low = SemiPipe.lowwater.load(std::memory_order_seq_cst);
     if (low >= 0 && static_cast<int>(SemiPipe.in.load(std::memory_order_acquire) - now) <= low &&
-        SemiPipe.lowwater.compare_exchange_strong(low, -1)) {
-        SemiPipe.spaceposted.store(true, std::memory_order_release);
+        SemiPipe.lowwater.compare_exchange_strong(low, -1))
         SemiPipe.Space.Post();
-    }
 }
 
 int COMM::FlushInputBuffer(int keep)
@@ -640,52 +682,52 @@ int COMM::NextCharSlow(int timeout_ms)
     return static_cast<int>(c);
 }
 
-void COMM::PushUnget(uint32_t const* entries, int n)
+namespace {
+
+inline uint32_t Entry(char c)
 {
-    // What will be read: the new entries in the order given, then what the
-    // stack held before; of that, the last UNGETSIZE entries stay.
-    std::vector<uint32_t> order;
-    order.reserve(static_cast<size_t>(n + UngetCount));
-    order.insert(order.end(), entries, entries + n);
-    for (int i = UngetCount - 1; i >= 0; --i)
-        order.push_back(Unget[i]);
-    int keep = std::min(static_cast<int>(order.size()), UNGETSIZE);
-    for (int i = 0; i < keep; ++i)
-        Unget[i] = order[order.size() - 1 - static_cast<size_t>(i)];
-    UngetCount = keep;
-    UpdateFastEnd();
+    return static_cast<unsigned char>(c);
 }
 
-void COMM::UngetData(char* data, int n)
+inline uint32_t Entry(wchar_t c)
 {
-    std::vector<uint32_t> entries;
-    for (int i = 0; data && i < n; ++i)
-        entries.push_back(static_cast<unsigned char>(data[i]));
-    UngetEntries(entries);
+    return static_cast<uint32_t>(c);
 }
 
-void COMM::UngetData(wchar_t* data, int n)
-{
-    std::vector<uint32_t> entries;
-    for (int i = 0; data && i < n; ++i)
-        entries.push_back(static_cast<uint32_t>(data[i]));
-    UngetEntries(entries);
-}
+} // namespace
 
-void COMM::UngetEntries(std::vector<uint32_t> const& entries)
+template <class CHAR>
+void COMM::UngetEntries(CHAR const* data, int n)
 {
     if (!this->CurDevice) {
         AssertMsg(0, "this->CurDevice", __FILE__, __LINE__);
         return;
     }
-    if (entries.empty())
+    if (!data || n <= 0)
         return;
     if (!EnterReader()) {
-        LOGIT("COMM::UngetData: another thread reads, %d entries dropped\n", static_cast<int>(entries.size()));
+        LOGIT("COMM::UngetData: another thread reads, %d entries dropped\n", n);
         return;
     }
-    PushUnget(entries.data(), static_cast<int>(entries.size()));
+    // What will be read: the new entries in the order given, then what the
+    // stack held before; of that, the last UNGETSIZE entries stay. The
+    // stack never holds more than that, so only new entries can go: the
+    // first ones.
+    int const drop = std::max(0, n + UngetCount - UNGETSIZE);
+    for (int i = n - 1; i >= drop; --i)
+        Unget[UngetCount++] = Entry(data[i]);
+    UpdateFastEnd();
     LeaveReaderIfDone();
+}
+
+void COMM::UngetData(char* data, int n)
+{
+    UngetEntries(data, n);
+}
+
+void COMM::UngetData(wchar_t* data, int n)
+{
+    UngetEntries(data, n);
 }
 
 int COMM::QueryNumAvail()

@@ -126,6 +126,37 @@ public:
         }
         return NextCharSlow(timeout_ms);
     }
+    // ReadChar for a loop over many characters that keeps the calling
+    // thread's tag (ThreadTag()) at hand.
+    __attribute__((always_inline)) int ReadCharAs(DWORD me)
+    {
+        int const at = ReadPtr;
+        if (at < FastEnd && ReadOwner.load(std::memory_order_relaxed) == me) [[likely]] {
+            ReadPtr = at + 1;
+            return ReadBuf[at];
+        }
+        return NextCharSlow(0);
+    }
+    // For a loop over received bytes on the thread with tag me: the bytes
+    // of its read buffer that it may take now in one go (0 when the next
+    // character must come through ReadChar), and taking the first n.
+    int PeekRun(uint8_t const** run, DWORD me) const
+    {
+        int const at = ReadPtr;
+        if (at < FastEnd && ReadOwner.load(std::memory_order_relaxed) == me) {
+            *run = ReadBuf + at;
+            return FastEnd - at;
+        }
+        return 0;
+    }
+    void TakeRun(int n) { ReadPtr += n; }
+    // The calling thread's tag for the reading side's owner (never 0).
+    static DWORD ThreadTag()
+    {
+        if (__builtin_expect(CurrentThreadTag == 0, 0))
+            CurrentThreadTag = NewThreadTag();
+        return CurrentThreadTag;
+    }
 
 private:
     struct READER;
@@ -137,8 +168,8 @@ private:
     };
     static unsigned long ComBackgroundDaemonLauncher(MSGWORD parm);
     void ComBackgroundDaemon(READER& reader);
-    void PushUnget(uint32_t const* entries, int n);
-    void UngetEntries(std::vector<uint32_t> const& entries);
+    template <class CHAR>
+    void UngetEntries(CHAR const* data, int n);
     // Under the takers' lock: how many entries from the front (at out)
     // make the next batch of at most max; a marker among them ends it,
     // leaves the side queue and goes to *marker (0 when none).
@@ -150,6 +181,9 @@ private:
     int TakeEntries(uint8_t* bytes, int max, uint32_t* marker);
     // Under the takers' lock: the entries before out + n are gone.
     void DropFront(uint32_t out, int n);
+    // A held-back FeedData waits until the fill is down to low (or the
+    // device closes).
+    void WaitForSpace(int low);
     // Waits up to timeout_ms, in 50 ms steps, while the pipe is empty;
     // false when it stayed empty.
     bool WaitForEntries(int timeout_ms);
@@ -170,13 +204,6 @@ private:
     void HandOverReader();
     bool MenuRefresh() const { return MenuRefreshWanted; }
 
-    // The calling thread's tag for the reading side's owner (never 0).
-    static DWORD ThreadTag()
-    {
-        if (__builtin_expect(CurrentThreadTag == 0, 0))
-            CurrentThreadTag = NewThreadTag();
-        return CurrentThreadTag;
-    }
     static DWORD NewThreadTag();
     static inline thread_local DWORD CurrentThreadTag = 0;
 
@@ -217,10 +244,10 @@ private:
         alignas(64) std::mutex MarkerLock;
         std::deque<MARKER> markers;
         std::atomic<int> markercount{0};
-        // A held-back FeedData wants the fill at most lowwater (-1: none
-        // waits); a taker that gets it there posts Space.
+        // A held-back FeedData that sleeps wants the fill at most lowwater
+        // (-1: none does); a taker that gets it there posts Space.
         alignas(64) std::atomic<int> lowwater{-1};
-        std::atomic<bool> spaceposted{false}; // the same, for a spinning FeedData
+        std::atomic<long long> spinlimit{20000}; // how long a held-back FeedData spins (ns)
         EVENTSEM Space;
         // Takers waiting for data (they wait on Data, posted by a writer
         // that sees them).

@@ -205,6 +205,15 @@ TEST_F(CommTest, UngetComesFirstInOrderAndKeepsTheLast1024)
     for (int ch; (ch = comm.WaitChar(0)) != COMM_NOCHAR;)
         got += static_cast<char>(ch);
     EXPECT_TRUE(got == many.substr(476));
+    // A push onto a well-filled stack: what is read is the last 1024 of
+    // the new entries followed by those held.
+    std::string held = Pattern(1000), more = Pattern(100, 7);
+    comm.UngetData(held.data(), 1000);
+    comm.UngetData(more.data(), 100);
+    got.clear();
+    for (int ch; (ch = comm.WaitChar(0)) != COMM_NOCHAR;)
+        got += static_cast<char>(ch);
+    EXPECT_TRUE(got == (more + held).substr(76));
 
     wchar_t wide[] = {0x20AC, L'a'};
     comm.UngetData(wide, 2);
