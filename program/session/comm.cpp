@@ -49,13 +49,12 @@ std::string RexxQuoted(char const* text)
     return out;
 }
 
-// How long a held-back FeedData spins before it sleeps, at least and at
-// most (nanoseconds).
-constexpr long long kSpinMinNs = 2000;
+// How long a held-back FeedData spins at most beyond the time the reading
+// side should take to make room (nanoseconds): longer waits are napped.
 constexpr long long kSpinMaxNs = 50000;
-// Its naps while the reading side takes entries (nanoseconds): the first,
-// the shortest and the longest; and how long the fill may stand still
-// before it asks to be woken instead.
+// Its naps while the reading side takes entries (nanoseconds): the first
+// after a spin, the shortest and the longest; and how long the fill may
+// stand still before it asks to be woken instead.
 constexpr long long kNapFirstNs = 20000;
 constexpr long long kNapMinNs = 10000;
 constexpr long long kNapMaxNs = 1000000;
@@ -388,29 +387,37 @@ void COMM::WaitForSpace(int low)
     // should take it keep the wake-ups off its thread. Only a reading side
     // that stops taking is asked to wake this thread when it goes on.
     using CLOCK = std::chrono::steady_clock;
-    auto const start = CLOCK::now();
-    auto const spinUntil = start + std::chrono::nanoseconds(SemiPipe.spinlimit.load(std::memory_order_relaxed));
+    using NS = std::chrono::nanoseconds;
     int fill = PipeFill();
-    for (int spin = 1; fill > low; ++spin) {
-        _mm_pause();
-        if (spin % 32 == 0 && CLOCK::now() >= spinUntil)
-            break;
-        fill = PipeFill();
+    // The reading side's pace (what its last batch took it a character)
+    // tells how long the rest should take: a short while is spun for,
+    // with room for a reading side that is just being woken.
+    long long const pace = SemiPipe.pace.load(std::memory_order_relaxed);
+    long long rest = pace * (fill - low);
+    if (pace == 0 || rest <= kSpinMaxNs) {
+        auto const until = CLOCK::now() + NS(rest + kSpinMaxNs);
+        for (int turn = 1; fill > low; ++turn) {
+            _mm_pause();
+            if (turn % 32 == 0 && CLOCK::now() >= until)
+                break;
+            fill = PipeFill();
+        }
+        rest = kNapFirstNs;
     }
     auto seenAt = CLOCK::now();
     int seen = fill;
-    long long nap = kNapFirstNs;
+    long long nap = std::clamp(rest, kNapMinNs, kNapMaxNs);
     while (fill > low && !Stopping.load()) {
-        std::this_thread::sleep_for(std::chrono::nanoseconds(nap));
+        std::this_thread::sleep_for(NS(nap));
         fill = PipeFill();
         auto const now = CLOCK::now();
         if (fill < seen) {
             // The next nap: as long as the rest should take at this pace.
-            long long const spent = std::chrono::duration_cast<std::chrono::nanoseconds>(now - seenAt).count();
+            long long const spent = std::chrono::duration_cast<NS>(now - seenAt).count();
             nap = std::clamp(spent * (fill - low) / (seen - fill), kNapMinNs, kNapMaxNs);
             seen = fill;
             seenAt = now;
-        } else if (now - seenAt >= std::chrono::nanoseconds(kStalledNs)) {
+        } else if (now - seenAt >= NS(kStalledNs)) {
             break;
         }
     }
@@ -425,9 +432,6 @@ void COMM::WaitForSpace(int low)
         }
         SemiPipe.lowwater.store(-1, std::memory_order_relaxed);
     }
-    long long const took = std::chrono::duration_cast<std::chrono::nanoseconds>(CLOCK::now() - start).count();
-    SemiPipe.spinlimit.store(took <= kSpinMaxNs ? std::min(2 * took + kSpinMinNs, kSpinMaxNs) : kSpinMinNs,
-                             std::memory_order_relaxed);
 }
 
 int COMM::FeedMarker(wchar_t marker)
@@ -497,6 +501,20 @@ int COMM::BatchLength(uint32_t out, int max, uint32_t* marker)
     return std::max(want, 0);
 }
 
+void COMM::NotePace(int taken, int left)
+{
+    // The time from one batch to the next is what the batch took the
+    // reading side, when it did not run dry in between.
+    long long const now =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    if (SemiPipe.lastleft > 0 && SemiPipe.lasttaken > 0)
+        SemiPipe.pace.store(std::max(1LL, (now - SemiPipe.lasttake) / SemiPipe.lasttaken), std::memory_order_relaxed);
+    SemiPipe.lasttake = now;
+    SemiPipe.lasttaken = taken;
+    SemiPipe.lastleft = left;
+}
+
 int COMM::TakeEntries(uint8_t* bytes, int max, uint32_t* marker)
 {
     uint32_t const out = SemiPipe.out.load(std::memory_order_relaxed);
@@ -506,6 +524,8 @@ int COMM::TakeEntries(uint8_t* bytes, int max, uint32_t* marker)
     memcpy(bytes, SemiPipe.data + head, static_cast<size_t>(first));
     memcpy(bytes + first, SemiPipe.data, static_cast<size_t>(want - first));
     DropFront(out, want);
+    if (want > 0)
+        NotePace(want, PipeFill());
     return want;
 }
 
@@ -531,6 +551,8 @@ int COMM::GetPipeData(uint32_t* buffer, int* count, int timeout_ms)
     if (marker)
         buffer[taken - 1] = marker;
     DropFront(out, taken);
+    if (taken > 0)
+        NotePace(taken, PipeFill());
     SemiPipe.Consumer.Release();
     *count = taken;
     if (taken > 0 && !Session.IsBackgroundTab())
@@ -548,8 +570,10 @@ void COMM::DropFront(uint32_t out, int n)
     // to its mark.
     int low = SemiPipe.lowwater.load(std::memory_order_seq_cst);
     if (low >= 0 && static_cast<int>(SemiPipe.in.load(std::memory_order_acquire) - now) <= low &&
-        SemiPipe.lowwater.compare_exchange_strong(low, -1))
+        SemiPipe.lowwater.compare_exchange_strong(low, -1)) {
+        SemiPipe.wakeups.fetch_add(1, std::memory_order_relaxed);
         SemiPipe.Space.Post();
+    }
 }
 
 int COMM::FlushInputBuffer(int keep)

@@ -103,6 +103,9 @@ public:
     uint32_t Counter(int which) const { return Counters[which].load(std::memory_order_relaxed); }
     int PipeFill();
     int PipeMaxFill();
+    // How often a reading side woke a FeedData held back at the pipe's
+    // limit (one that waited without asking is not counted).
+    uint64_t WriterWakeups() const { return SemiPipe.wakeups.load(std::memory_order_relaxed); }
     QORDEVICE* Device() const { return CurDevice; }
     // The time (seconds since 1970) of the last byte read or written, and
     // the mark that something happened now (the keep-alive's own text).
@@ -117,25 +120,17 @@ public:
     // thread that holds the reading side costs a few plain loads and a
     // store; everything else (the last entry of a batch, markers, the unget
     // stack, the hex trace, taking the next batch) goes the slow way.
-    __attribute__((always_inline)) int NextChar(int timeout_ms)
-    {
-        int const at = ReadPtr;
-        if (at < FastEnd && ReadOwner.load(std::memory_order_relaxed) == ThreadTag()) [[likely]] {
-            ReadPtr = at + 1;
-            return ReadBuf[at];
-        }
-        return NextCharSlow(timeout_ms);
-    }
-    // ReadChar for a loop over many characters that keeps the calling
+    __attribute__((always_inline)) int NextChar(int timeout_ms) { return NextChar(timeout_ms, ThreadTag()); }
+    // The same for a loop over many characters that keeps the calling
     // thread's tag (ThreadTag()) at hand.
-    __attribute__((always_inline)) int ReadCharAs(DWORD me)
+    __attribute__((always_inline)) int NextChar(int timeout_ms, DWORD me)
     {
         int const at = ReadPtr;
         if (at < FastEnd && ReadOwner.load(std::memory_order_relaxed) == me) [[likely]] {
             ReadPtr = at + 1;
             return ReadBuf[at];
         }
-        return NextCharSlow(0);
+        return NextCharSlow(timeout_ms);
     }
     // For a loop over received bytes on the thread with tag me: the bytes
     // of its read buffer that it may take now in one go (0 when the next
@@ -179,6 +174,9 @@ private:
     // result is the number of entries, and *marker the marker that ended
     // them (0 when none did).
     int TakeEntries(uint8_t* bytes, int max, uint32_t* marker);
+    // Under the takers' lock: a batch of taken entries was taken, and left
+    // left in the pipe.
+    void NotePace(int taken, int left);
     // Under the takers' lock: the entries before out + n are gone.
     void DropFront(uint32_t out, int n);
     // A held-back FeedData waits until the fill is down to low (or the
@@ -239,6 +237,13 @@ private:
         FASTMUTEX Producer;
         alignas(64) std::atomic<uint32_t> out{0}; // entries taken
         FASTMUTEX Consumer;
+        // The takers' pace: nanoseconds a character between the last two
+        // batches when the first did not leave the pipe empty (0 unknown);
+        // the last batch's time (ns), size and the fill it left.
+        std::atomic<long long> pace{0};
+        long long lasttake = 0;
+        int lasttaken = 0;
+        int lastleft = 0;
         // The markers among the entries held, oldest first (their count is
         // published before the entry itself).
         alignas(64) std::mutex MarkerLock;
@@ -247,8 +252,8 @@ private:
         // A held-back FeedData that sleeps wants the fill at most lowwater
         // (-1: none does); a taker that gets it there posts Space.
         alignas(64) std::atomic<int> lowwater{-1};
-        std::atomic<long long> spinlimit{20000}; // how long a held-back FeedData spins (ns)
         EVENTSEM Space;
+        std::atomic<uint64_t> wakeups{0};
         // Takers waiting for data (they wait on Data, posted by a writer
         // that sees them).
         std::atomic<int> waiting{0};

@@ -330,7 +330,7 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
                     full = true;
                     break;
                 }
-                c = CommLayer.ReadCharAs(me);
+                c = CommLayer.NextChar(0, me);
                 if (!IsPlainPrintable(c, inward))
                     break;
             }

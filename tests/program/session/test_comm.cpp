@@ -676,15 +676,18 @@ TEST_F(CommTest, StressEveryByteOnceInOrder)
     // in between from the feeding side. The main thread reads one character
     // at a time, or takes batches from the pipe as fast as it can (so the
     // pipe runs empty while a batch is being copied in). QOR_STRESS_MB sizes
-    // it (small by default; 100 under ThreadSanitizer by hand).
-    // Where the feeding thread writes both, each marker must come out
-    // exactly between the bytes it was fed between.
+    // it (small by default; 100 under ThreadSanitizer by hand). A paced
+    // reader stops for a moment after every few kilobytes, as a main
+    // thread that draws what it reads does: the held-back feeder then naps
+    // instead of spinning. Where the feeding thread writes both, each
+    // marker must come out exactly between the bytes it was fed between.
     char const* env = getenv("QOR_STRESS_MB");
     size_t total = static_cast<size_t>(env ? atoi(env) : 4) << 20;
-    enum MODE { CHARACTERS, BATCHES, DEVICE };
+    enum MODE { CHARACTERS, BATCHES, DEVICE, PACED };
     using PLACED = std::vector<std::pair<size_t, uint32_t>>; // bytes before it, marker
-    for (MODE mode : {CHARACTERS, BATCHES, DEVICE}) {
-        SCOPED_TRACE(mode == CHARACTERS ? "characters" : mode == BATCHES ? "batches" : "device");
+    for (MODE mode : {CHARACTERS, BATCHES, DEVICE, PACED}) {
+        static char const* const kModeNames[] = {"characters", "batches", "device", "paced"};
+        SCOPED_TRACE(kModeNames[mode]);
         COMM comm(Session);
         int peer = OpenLoopback(comm);
         constexpr size_t kChunk = 8192;
@@ -732,6 +735,8 @@ TEST_F(CommTest, StressEveryByteOnceInOrder)
                 int c = comm.WaitChar(50);
                 if (c != COMM_NOCHAR)
                     take(static_cast<uint32_t>(c));
+                if (mode == PACED && c != COMM_NOCHAR && got % 3000 == 0)
+                    std::this_thread::sleep_for(std::chrono::microseconds(100));
             }
         }
         if (got < total)
