@@ -332,6 +332,10 @@ Status SetWindowBounds(WindowRef window, const RectI& content)
     if (content.Width() <= 0 || content.Height() <= 0)
         return kErrBadArgument;
     rec->widget->setGeometry(ToQRect(content));
+    // The content view follows at once, also while the window is hidden,
+    // so that its size reads back right after the call.
+    if (QLayout* layout = rec->widget->layout())
+        layout->activate();
     return kNoErr;
 }
 

@@ -124,7 +124,9 @@ private:
 // TIMER: how long a session has been online; time stopped is left out.
 class TIMER {
 public:
-    explicit TIMER(SESSION& session) : Session(session) {}
+    explicit TIMER(SESSION& session) : Session(&session) {}
+    // A timer of no session.
+    TIMER() = default;
     void Reset();
     void Run(int on);
     // "h:m:s" with 0 <= m, s <= 59; 0 (timer unchanged) for any other text.
@@ -138,7 +140,7 @@ public:
     static long long (*Now)();
 
 private:
-    SESSION& Session;
+    SESSION* Session = nullptr;
     long long Start = 0;
     long long Stop = 0;
     bool Running = false;
@@ -148,7 +150,9 @@ private:
 // typed key, three bytes a record (character, key, separator 1).
 class AUTOLEARN {
 public:
-    explicit AUTOLEARN(SESSION& session) : Session(session) {}
+    explicit AUTOLEARN(SESSION& session) : Session(&session) {}
+    // A record of no session.
+    AUTOLEARN() = default;
     void SetActive(int on);
     void AddData(char received, wchar_t key);
     bool IsActive() const { return Active; }
@@ -156,7 +160,7 @@ public:
     int ReadPosition = 0;
 
 private:
-    SESSION& Session;
+    SESSION* Session = nullptr;
     bool Active = false;
     STRING Record;
 };

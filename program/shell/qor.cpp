@@ -8,6 +8,7 @@
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
 #include "velmot/core/tarvo.h"
+#include "velmot/gui/winicons.h"
 #include "velmot/gui/winmenu.h"
 
 #include <algorithm>
@@ -59,6 +60,8 @@ QOR::QOR(int* argc, char** argv) : APPLICATION(argc, argv), TableLock(0, nullptr
 {
     LOGIT("QOR::QOR\n");
     Hidden = std::make_unique<WINDOW>(WINDOWSTYLE_UTILITY, "QOR", -32000, -32000, 1, 1);
+    // The program's icons by id (the tab bar's among them).
+    ICONMAP::GetInstance();
     // The help book and its topics come with the help system; the table of
     // mappings is kept here for it.
     LOGIT("QOR::QOR done\n");
