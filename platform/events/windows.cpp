@@ -172,6 +172,22 @@ void DisposeAllWindows()
         DisposeWindow(w);
 }
 
+void LayOutNow(QWidget* top)
+{
+    QLayout* layout = top ? top->layout() : nullptr;
+    if (!layout)
+        return;
+    QRect rect = top->rect();
+    if (QWidget* bar = layout->menuBar(); bar && !bar->isHidden()) {
+        int height = bar->heightForWidth(rect.width());
+        if (height < 0)
+            height = bar->sizeHint().height();
+        bar->setGeometry(0, 0, rect.width(), height);
+        rect.setTop(height);
+    }
+    layout->setGeometry(rect);
+}
+
 } // namespace bridge
 
 using namespace bridge;
@@ -334,8 +350,7 @@ Status SetWindowBounds(WindowRef window, const RectI& content)
     rec->widget->setGeometry(ToQRect(content));
     // The content view follows at once, also while the window is hidden,
     // so that its size reads back right after the call.
-    if (QLayout* layout = rec->widget->layout())
-        layout->activate();
+    bridge::LayOutNow(rec->widget);
     return kNoErr;
 }
 

@@ -509,6 +509,7 @@ private:
     COLORREF MaxBackground = 0;
     std::wstring LastTitle;
     bool MaximizedByRegistry = false;
+    uint32_t SizingEdges = 0;
 };
 
 // The session of a tab: what the session asks of the program that the main

@@ -259,12 +259,18 @@ int APP::InitCommandlineArgs(int argc, char** argv)
     ApplyStartupSwitches();
     bool const workGiven = GetArgValue("WORKDIR") || GetArgValue("WD");
     LOGIT("APP::InitArgs workpath before admin-opts %s (isworkpathparm= %d)\n", gWorkPath, workGiven ? 1 : 0);
+    // The work folder is the process's: a window that does not start gives
+    // it back as it was.
+    STRING const previousWork = SettingsWorkPath();
     if (workGiven)
         SetSettingsWorkPath(FILENAME(gWorkPath).Buf());
     ProgSettings.LoadAdminOpts(workGiven);
     int norun = ProgSettings.ConfigFolderCheck();
-    if (norun != 0)
+    if (norun != 0) {
+        SetSettingsWorkPath(previousWork.Buf());
+        FILENAME::ShellStringSet("%QORFILES%", previousWork.Buf(), false);
         return norun;
+    }
 
     snprintf(gWorkPath, sizeof gWorkPath, "%s", FILENAME(SettingsWorkPath().Buf()).Buf());
     LOGIT("APP::InitArgs workpath expanded to %s\n", gWorkPath);

@@ -4,6 +4,7 @@
 // at once.
 #include "program/shell/app.h"
 
+#include "program/shell/appdialog.h"
 #include "program/shell/helper.h"
 
 #include "velmot/core/hash.h"
@@ -64,35 +65,32 @@ STRING StoreText(STRING text, char const* prompt)
     return text;
 }
 
-// A list dialog whose double click is its OK.
-class MULTIREQUESTDIALOG : public DIALOG {
-public:
-    MULTIREQUESTDIALOG(WINDOW const* owner, char const* resource, char const* prompt, char const* const* items,
-                       int count)
-        : DIALOG(resource, owner ? owner->GetWindow() : nullptr),
-          List(GetClientParent(), CONTROLID{plat::FourCC("STAT"), 1}, 0, CONTROLID{plat::FourCC("RECT"), 1})
-    {
-        SetText(prompt ? prompt : "");
-        for (int i = 0; i < count && items; ++i)
-            List.AddItem(items[i] ? items[i] : "");
-        if (count > 0)
-            List.SelectItem(0, 1);
-        List.SetFocus();
-    }
-
-    bool OnControlEvent(int code, CONTROL const& control, void* data) override
-    {
-        if (code == 770) {
-            Dismiss(kOkay);
-            return true;
-        }
-        return DIALOG::OnControlEvent(code, control, data);
-    }
-
-    LISTBOX List;
-};
-
 } // namespace
+
+// ---------------------------------------------------------------------------
+// The list request
+
+MULTIREQUESTDIALOG::MULTIREQUESTDIALOG(WINDOW const* owner, char const* resource, char const* prompt,
+                                       char const* const* items, int count)
+    : DIALOG(resource, owner ? owner->GetWindow() : nullptr),
+      List(GetClientParent(), CONTROLID{plat::FourCC("STAT"), 1}, 0, CONTROLID{plat::FourCC("RECT"), 1})
+{
+    SetText(prompt ? prompt : "");
+    for (int i = 0; i < count && items; ++i)
+        List.AddItem(items[i] ? items[i] : "");
+    if (count > 0)
+        List.SelectItem(0, 1);
+    List.SetFocus();
+}
+
+bool MULTIREQUESTDIALOG::OnControlEvent(int code, CONTROL const& control, void* data)
+{
+    if (code == 770) {
+        Dismiss(kOkay);
+        return true;
+    }
+    return DIALOG::OnControlEvent(code, control, data);
+}
 
 // ---------------------------------------------------------------------------
 // Boxes on the main thread

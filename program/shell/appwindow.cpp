@@ -13,6 +13,7 @@
 #include "program/settings/workfolder.h"
 
 #include "platform/events/queue.h"
+#include "platform/events/windows.h"
 #include "platform/events/appevents.h"
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
@@ -240,57 +241,42 @@ int APP::DoSizing(int cx, int cy)
 void APP::SizeFrameToFitClient(int cx, int cy)
 {
     LOGIT("APP::SizeFrameToFitClient clientsize= [%d x %d]\n", cx, cy);
-    RECT const client{0, 0, cx, cy};
-    RECT frame{};
-    RectClientToFrame(&client, &frame);
-    int const fw = frame.right - frame.left;
-    int const fh = frame.bottom - frame.top;
-    LOGIT("APP::SizeFrameToFitClient new frame rect= [%d, %d, %d, %d] [%d x %d]\n", frame.left, frame.top,
-          frame.right, frame.bottom, fw, fh);
-    SIZE const now = GetSize();
-    if (now.cx != fw || now.cy != fh)
-        Size(fw, fh);
+    // The window's own area (menu bar and client) around the client, as it
+    // stands now: the frame's decorations are the window manager's and
+    // follow on their own.
+    plat::RectI const now = plat::GetWindowBounds(GetWindow(), false);
+    SIZE const client = GetClientSize();
+    int const width = cx + (now.Width() - client.cx);
+    int const height = cy + (now.Height() - client.cy);
+    plat::RectI want{now.left, now.top, now.left + width, now.top + height};
+    // A size change that moved the left or top edge keeps the right or
+    // bottom one where it is.
+    if (SizingEdges & SIZINGEDGE_LEFT)
+        want = plat::RectI{now.right - width, want.top, now.right, want.bottom};
+    if (SizingEdges & SIZINGEDGE_TOP)
+        want = plat::RectI{want.left, now.bottom - height, want.right, now.bottom};
+    SizingEdges = 0;
+    LOGIT("APP::SizeFrameToFitClient new frame rect= [%d, %d, %d, %d] [%d x %d]\n", want.left, want.top, want.right,
+          want.bottom, width, height);
+    if (want != now && width > 0 && height > 0)
+        plat::SetWindowBounds(GetWindow(), want);
     SIZE const got = GetClientSize();
     LOGIT("APP::SizeFrameToFitClient new client size= [%d x %d]\n", got.cx, got.cy);
-    int const d = cy - got.cy;
-    if (d != 0) {
-        LOGIT("APP::SizeFrameToFitClient client y-delta= %d\n", d);
-        Size(fw, fh + d);
-    }
 }
 
 bool APP::OnSizing(RECT* frame, uint32_t edges)
 {
     if (!frame || IsMaximized() || !StartupFinished || Closing)
         return false;
-    CURRENTSESSIONPTR session(*this);
-    if (!session)
-        return false;
-    LOGIT("APP::OnSizing start, init frame size= [%d, %d, %d, %d] [%d x %d]\n", frame->left, frame->top,
-          frame->right, frame->bottom, frame->right - frame->left, frame->bottom - frame->top);
-    RECT client{};
-    RectFrameToClient(frame, &client);
-    int cx = client.right - client.left;
-    int cy = client.bottom - client.top;
-    CalcClientAreas(*session, &cx, &cy, nullptr, nullptr, nullptr, false);
-    RECT const wanted{0, 0, cx, cy};
-    RECT f{};
-    RectClientToFrame(&wanted, &f);
-    int const width = f.right - f.left;
-    int const height = f.bottom - f.top;
-    LOGIT("APP::OnSizing mid, new frame size= [%d, %d, %d, %d] [%d x %d]\n", f.left, f.top, f.right, f.bottom, width,
-          height);
-    if (edges & SIZINGEDGE_LEFT)
-        frame->left = frame->right - width;
-    else
-        frame->right = frame->left + width;
-    if (edges & SIZINGEDGE_TOP)
-        frame->top = frame->bottom - height;
-    else
-        frame->bottom = frame->top + height;
-    LOGIT("APP::OnSizing done real frame size= [%d, %d, %d, %d] [%d x %d]\n", frame->left, frame->top, frame->right,
-          frame->bottom, width, height);
-    return true;
+    // The window system has sized the window already; the layout that
+    // follows snaps it to whole cells, keeping the edges that did not move.
+    SizingEdges = edges & (SIZINGEDGE_LEFT | SIZINGEDGE_TOP);
+    if (edges & SIZINGEDGE_RIGHT)
+        SizingEdges &= ~SIZINGEDGE_LEFT;
+    if (edges & SIZINGEDGE_BOTTOM)
+        SizingEdges &= ~SIZINGEDGE_TOP;
+    LOGIT("APP::OnSizing edges %u\n", static_cast<unsigned>(edges));
+    return false;
 }
 
 bool APP::OnSized()
@@ -305,8 +291,10 @@ bool APP::OnSized()
     if ((client.cx == 0 && client.cy == 0) || (client.cx == LastCx && client.cy == LastCy))
         return true;
     if (DoSizing(client.cx, client.cy) == 1) {
-        LastCx = client.cx;
-        LastCy = client.cy;
+        // The size the layout left the client at.
+        SIZE const laid = GetClientSize();
+        LastCx = laid.cx;
+        LastCy = laid.cy;
         // The status line rebuilds itself here once it exists.
     }
     if (!Closing && !RefreshPending) {
