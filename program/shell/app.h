@@ -240,6 +240,9 @@ public:
     int InitScriptArgs(char* dst, int size, signed char* given);
     int HandleTabbedArg();
     std::vector<std::string> const& Arguments() const { return ArgList; }
+    // The switches given whose parts the program does not have yet, each a
+    // line the first tab shows.
+    std::vector<std::string> const& UnavailableSwitches() const { return Unavailable; }
 
     // ---- Event layer (appterm.cpp) ----
     void PostEvent(int event, short parm, char const* text);
@@ -421,6 +424,7 @@ private:
     void AddArgument(char const* text);
     void ReadArgumentFiles(std::vector<std::string>& files);
     void ApplyStartupSwitches();
+    void NoteUnavailableSwitches();
     // appterm.cpp
     void IdleLock();
     void HandOverReceived(unsigned long pid);
@@ -494,6 +498,7 @@ private:
     RECENTFILES RecentScripts{"Rexx", nullptr, 8};
 
     // 7: start-up texts.
+    std::vector<std::string> Unavailable;
     char ConnectText[512] = {};
     char StartupScriptText[782] = {};
     WSTRING CustomText{L"{void}"};

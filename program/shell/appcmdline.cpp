@@ -6,6 +6,7 @@
 
 #include "program/shell/helper.h"
 
+#include "program/screen/termfonts.h"
 #include "program/settings/workfolder.h"
 
 #include "platform/services/folders.h"
@@ -299,6 +300,8 @@ int APP::InitCommandlineArgs(int argc, char** argv)
                 list.Append("|");
             list.Append(a.c_str() + 4);
         }
+        TERMFONTS::SetFontFilters(gFontInclude.Buf(), gFontExclude.Buf());
+        NoteUnavailableSwitches();
     }
     LOGIT("APP::InitCommandlineArgs done, norun= %d\n", norun);
     return norun;
@@ -516,4 +519,39 @@ int APP::HandleTabbedArg()
     }
     LOGIT("APP::HandleTabbedArg a running instance took the tab\n");
     return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Switches of parts the program does not have yet
+
+void APP::NoteUnavailableSwitches()
+{
+    struct PART {
+        std::vector<char const*> Switches;
+        char const* What;
+    } const parts[] = {
+        {{"CONNECT", "CALL", "P", "RLOGIN", "SSH", "SSHKEY", "TELNET", "TN3270"}, "connecting to hosts"},
+        {{"RUN", "S", "RUNARG"}, "scripts"},
+        {{"PF"}, "the host directory"},
+        {{"KEY", "TT"}, "key maps and translation tables"},
+    };
+    Unavailable.clear();
+    for (PART const& part : parts) {
+        for (char const* name : part.Switches) {
+            bool given = TestArg(name) || GetArgValue(name);
+            // The bare forms of the connect switches.
+            for (std::string const& a : ArgList) {
+                bool const url = StartsWithNoCase(a, "telnet://") || StartsWithNoCase(a, "tn3270://") ||
+                                 StartsWithNoCase(a, "ssh://") || StartsWithNoCase(a, "-telnet");
+                given = given || (url && strcmp(name, "TELNET") == 0);
+            }
+            if (!given)
+                continue;
+            std::string line = std::string("qor: the switch /") + name + " is not available yet (" + part.What +
+                               " come with a later version of this program)";
+            LOGIT("%s\n", line.c_str());
+            fprintf(stderr, "%s\n", line.c_str());
+            Unavailable.push_back(line);
+        }
+    }
 }

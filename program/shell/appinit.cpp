@@ -302,6 +302,13 @@ int APP::InitFinal()
                 session->PostEvent(8381, 0, nullptr);
         }
     }
+    // The first tab says which switches it could not follow.
+    for (std::string const& line : Unavailable) {
+        if (session) {
+            std::string const text = line + "\r\n";
+            session->EmuLayer.InfoOut(text.c_str());
+        }
+    }
     Building[0] = false;
     PostUserMessage(MSG_DOSIZING, 0, 0);
     if (session)
