@@ -16,6 +16,7 @@
 #include "platform/events/windows.h"
 #include "platform/events/appevents.h"
 #include "velmot/core/logit.h"
+#include "velmot/gui/helpfile.h"
 #include "velmot/core/osys.h"
 #include "velmot/core/tarvo.h"
 #include "velmot/gui/appfunction.h"
@@ -30,6 +31,46 @@
 namespace {
 
 constexpr int kToggles[] = {8030, 8290, 8291, 8292, 8293, 8294, 8295, 8450, 8455, 8478, 8479};
+
+// The help topics of the Help menu's commands.
+struct HELPCOMMAND {
+    int Command;
+    char const* Topic;
+};
+constexpr HELPCOMMAND kHelpCommands[] = {
+    {9004, "HLP_REXX"},
+    {9007, "HLP_ORDER"},
+    {9010, "HLP_QUICKSTART"},
+    {9011, "HLP_STARTER"},
+    {9012, "HLP_MENU"},
+    {9013, "HLP_SCREEN"},
+    {9014, "HLP_FONTCOLOR"},
+    {9015, "HLP_START_PARM"},
+    {9016, "HLP_APXCODES"},
+    {9017, "HLP_APXSHORTCUTS"},
+    {9019, "HLP_REXXREF"},
+    {9020, "HLP_APXRXCMDS"},
+    {9021, "HLP_APXHOWTO"},
+    {9022, "HLP_APXPROBS"},
+    {9023, "HLP_UPDATES"},
+    {9024, "HLP_CONTACT"},
+    {9025, "HLP_UNINSTALL"},
+    {9050, "IDM_CLIPTEXT"}, // nibcheck: absent
+    {9051, "IDM_VIEW"}, // nibcheck: absent
+    {9052, "IDM_LOGFILE"}, // nibcheck: absent
+    {9053, "IDM_TRANSFER"}, // nibcheck: absent
+    {9054, "HLP_AUTOMATION"},
+    {9055, "HLP_OPTSOVERVIEW"},
+};
+
+char const* HelpTopicOfCommand(int cmd)
+{
+    for (HELPCOMMAND const& h : kHelpCommands) {
+        if (h.Command == cmd)
+            return h.Topic;
+    }
+    return nullptr;
+}
 constexpr int kColourMenuBase = 2000;
 constexpr int kRenameTab = 8894;
 // The first icon of the tab colour swatches.
@@ -624,8 +665,14 @@ int APP::DoCommand(unsigned long cmd, unsigned long p1, MSGWORD p2)
         bool const now = !IsMenuChecked(static_cast<int>(cmd));
         MenuCheck(static_cast<int>(cmd), now);
         rc = ProcessEvent(static_cast<int>(cmd), now ? 1 : 0, nullptr);
+    } else if (cmd == 9001) {
+        HELPFILE::GetInstance()->Contents(true);
+        rc = 1;
+    } else if (char const* topic = HelpTopicOfCommand(static_cast<int>(cmd))) {
+        HELPFILE::GetInstance()->Display(topic);
+        rc = cmd == 9019 ? 0 : 1;
     } else if (cmd >= 9001 && cmd <= 9055) {
-        // Help topics arrive with the help book.
+        // The About box comes with its own part.
         rc = 1;
     } else {
         rc = ProcessEvent(static_cast<int>(cmd), static_cast<short>(p1), reinterpret_cast<char const*>(p2));
@@ -638,6 +685,12 @@ bool APP::OnCommand(uint32_t id)
 {
     if (id == plat::FourCC("quit")) {
         plat::RequestQuit();
+        return true;
+    }
+    // The application's Help menu: the help's contents, the keyboard
+    // shortcuts and the tip of the day.
+    if (id == plat::FourCC("ID9A") || id == plat::FourCC("HKEY") || id == plat::FourCC("HTIP")) {
+        DoCommand(id == plat::FourCC("ID9A") ? 9001 : id == plat::FourCC("HKEY") ? 9017 : 8493, 0, 0);
         return true;
     }
     plat::MenuRef holder = nullptr;
