@@ -88,7 +88,7 @@ void PREFLIGHT::Phase2()
 APP::APP(int argc, char** argv, signed char flag)
     : WINDOW(WINDOWSTYLE_DOCUMENT, kProduct, 100, 100, 640, 400, nullptr, "IDW_MAINWIN", "IDW_MAINWIN",
              "QorMainWindow"),
-      MenuBar(static_cast<DARWINDOW const&>(*this)), Scrollbar(GetClientParent(), kScrollbarId, 1, 0, 0, 16, 16),
+      MenuBar(static_cast<DARWINDOW const&>(*this)), Scrollbar(GetClientParent(), kScrollbarId, 1, 0, 0, SCROLLWIDTH, 64),
       LastKeyTime(0), LastActivityNotice(0),
       ProgSettings(*this), SessionLock(0, nullptr)
 {
