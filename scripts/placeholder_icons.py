@@ -58,6 +58,80 @@ def triangle(x, y):
     return (r, g, b, int(255 * inside))
 
 
+def segment_distance(px, py, ax, ay, bx, by):
+    dx, dy = bx - ax, by - ay
+    t = max(0.0, min(1.0, ((px - ax) * dx + (py - ay) * dy) / (dx * dx + dy * dy)))
+    return math.hypot(px - (ax + t * dx), py - (ay + t * dy))
+
+
+def strokes(lines, width, colour, background=None):
+    """Anti-aliased line segments over an optional background pixel function."""
+    def pixel(x, y):
+        d = min(segment_distance(x, y, *l) for l in lines)
+        a = coverage(d - width / 2)
+        if background:
+            br, bg, bb, ba = background(x, y)
+            r, g, b = [int(c * a + k * (1 - a)) for c, k in zip(colour, (br, bg, bb))]
+            return (r, g, b, max(int(255 * a), ba))
+        return (colour[0], colour[1], colour[2], int(255 * a))
+    return pixel
+
+
+def boxes(rects, colour):
+    def pixel(x, y):
+        a = 0.0
+        for (l, t, r, b) in rects:
+            inside = min(coverage(l - x), coverage(x - r), coverage(t - y), coverage(y - b))
+            a = max(a, inside)
+        return (colour[0], colour[1], colour[2], int(255 * a))
+    return pixel
+
+
+def swatch(rgb):
+    def pixel(x, y):
+        d = max(abs(x - 16), abs(y - 16))
+        fill = coverage(d - 11)
+        frame = coverage(d - 13)
+        r, g, b = [int(c * fill + c * 0.6 * (1 - fill)) for c in rgb]
+        return (r, g, b, int(255 * frame))
+    return pixel
+
+
+def hsl(hue, sat, light):
+    """The program's colour of a hue, saturation and lightness (0..1)."""
+    if sat == 0:
+        v = light
+        return tuple(int(round(v * 255)) for _ in range(3))
+    q = light * (1 + sat) if light <= 0.5 else light + sat - light * sat
+    p = 2 * light - q
+    h = hue % 360
+    sector = int(h / 60)
+    f = h / 60 - sector
+    up, down = p + (q - p) * f, q - (q - p) * f
+    rgb = [(q, up, p), (down, q, p), (p, q, up), (p, down, q), (up, p, q), (q, p, down)][sector]
+    return tuple(max(0, min(255, int(round(c * 255)))) for c in rgb)
+
+
+# The tab colours (hue, saturation and brightness in percent) of the tab bar.
+TAB_COLOURS = [(185, 90, 60), (120, 90, 60), (224, 90, 66), (220, 90, 90), (50, 90, 80), (10, 90, 60),
+               (275, 90, 66), (0, 0, 25), (29, 100, 100), (270, 50, 100), (340, 70, 120), (0, 0, 125)]
+
+
+def tab_icons():
+    grey, dark = (110, 110, 110), (50, 50, 50)
+    png("resources/Icons/tabscrollleft.png", strokes([(19, 8, 11, 16), (11, 16, 19, 24)], 3, dark))
+    png("resources/Icons/tabscrollright.png", strokes([(13, 8, 21, 16), (21, 16, 13, 24)], 3, dark))
+    png("resources/Icons/tablist.png", strokes([(8, 12, 16, 20), (16, 20, 24, 12)], 3, dark))
+    png("resources/Icons/tabthumbnails.png", boxes([(6, 6, 15, 15), (17, 6, 26, 15), (6, 17, 15, 26),
+                                                   (17, 17, 26, 26)], dark))
+    cross = [(11, 11, 21, 21), (21, 11, 11, 21)]
+    png("resources/Icons/tabclose.png", strokes(cross, 2.5, grey))
+    png("resources/Icons/tabcloseactive.png", strokes(cross, 2.5, dark))
+    png("resources/Icons/tabclosehover.png", strokes(cross, 2.5, (255, 255, 255), disc((200, 40, 40), (160, 30, 30))))
+    for i, (h, s, b) in enumerate(TAB_COLOURS):
+        png("resources/Icons/tabcolour%02d.png" % i, swatch(hsl(h, min(s / 100 * 1.0, 1), min(b / 100 * 1.4, 2) / 2)))
+
+
 def bulb(x, y):
     # A light bulb: a yellow glass disc over a grey screw base.
     glass = coverage(math.hypot(x - 16, y - 13) - 10)
@@ -78,3 +152,4 @@ if __name__ == "__main__":
     png("resources/Icons/offline.png", disc((150, 150, 150), (90, 90, 90)))
     png("resources/Icons/attention.png", triangle)
     png("resources/Icons/tip.png", bulb)
+    tab_icons()

@@ -340,7 +340,7 @@ Status SetWindowToolbar(WindowRef window, ToolbarRef toolbar)
         if (!IsMainThread())
             return;
         auto* r = RecOf<ToolbarRec>(target, TargetKind::Toolbar);
-        if (r && !r->bar) {
+        if (r && r->bar.isNull()) {
             r->window = nullptr;
             for (auto i = WindowToolbars().begin(); i != WindowToolbars().end(); ++i)
                 if (i->second == r) {

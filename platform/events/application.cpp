@@ -146,6 +146,9 @@ void StopApplication()
         return;
     }
     bridge::DisposeAllWindows();
+    // Widgets of disposed windows go while the event core still knows the
+    // main thread (their views' destructors check it).
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ClearModalResponders();
     SetMainThreadPoster({});
     RemoveTerminationHandler();

@@ -106,6 +106,11 @@ ViewRef CreateViewForWidget(QWidget* widget, ViewRef parent, const RectI& frame,
 QWidget* WidgetOfView(ViewRef view);
 QWidget* WidgetOfWindow(WindowRef window);
 
+// Lays the top-level widget's menu bar and content view out for its present
+// size at once (Qt's layout hears of a resize only after the event filter,
+// and of a hidden window's only when it is shown).
+void LayOutNow(QWidget* top);
+
 // Sends 'cntl' kind 4 to the view with the painter and the update region.
 Status SendDrawEvent(ViewRec* view, QPainter& painter, const QRegion& update);
 

@@ -411,6 +411,9 @@ bool OnWheel(QWidget* w, QWheelEvent* wh)
 void OnGeometry(QWidget* w)
 {
     if (WindowRec* win = TopLevel(w)) {
+        // The handlers see the content view laid out for the new size (the
+        // layout itself hears of the resize only after this filter).
+        bridge::LayOutNow(w);
         const RectI now = ToRect(w->geometry());
         const RectI prev = win->haveBounds ? win->lastBounds : now;
         uint32_t attrs = 0;

@@ -5,6 +5,7 @@
 #include "platform/events/bridge_qt.h"
 #include "platform/events/queue.h"
 
+#include <QColorDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -173,6 +174,50 @@ int RunAlert(const AlertSpec& spec)
     // until the task has run or was dropped unrun.
     Status s = RunTaskAndWait([&spec, &result] { result = RunAlertOnMain(spec); });
     return s == kNoErr ? result : -1;
+}
+
+bool RunColorPicker(const std::string& title, uint32_t* colour, WindowRef parent)
+{
+    if (!colour || !IsMainThread() || !IsApplicationRunning())
+        return false;
+    const uint32_t start = *colour;
+    QColorDialog dialog(QColor(start & 0xFF, (start >> 8) & 0xFF, (start >> 16) & 0xFF),
+                        bridge::WidgetOfWindow(parent));
+    dialog.setWindowTitle(Text(title));
+    dialog.setOption(QColorDialog::DontUseNativeDialog);
+    ModalRequest req;
+    req.kind = kModalColor;
+    req.title = title;
+    req.window = parent;
+    req.native = &dialog;
+    bool answered = false;
+    uint32_t picked = start;
+    QTimer::singleShot(0, &dialog, [&] {
+        ModalAnswer answer;
+        answer.choice = 1;
+        answer.value = start;
+        if (OfferModal(req, answer)) {
+            answered = answer.choice != 0;
+            picked = answer.value & 0xFFFFFF;
+            if (answered)
+                dialog.accept();
+            else
+                dialog.reject();
+        } else if (IsTestMode()) {
+            dialog.reject();
+        }
+    });
+    const int rc = dialog.exec();
+    if (answered) {
+        *colour = picked;
+        return true;
+    }
+    if (rc != QDialog::Accepted)
+        return false;
+    const QColor c = dialog.currentColor();
+    *colour = static_cast<uint32_t>(c.red()) | static_cast<uint32_t>(c.green()) << 8 |
+              static_cast<uint32_t>(c.blue()) << 16;
+    return true;
 }
 
 } // namespace plat

@@ -82,4 +82,11 @@ struct AlertSpec {
 // in test mode without a responder the cancel button is chosen at once.
 int RunAlert(const AlertSpec& spec);
 
+// The colour picker, application-modal over the parent: *colour (0x00BBGGRR)
+// is the colour it starts with and receives the one chosen; false when the
+// user cancelled. A responder for kModalColor answers with ModalAnswer::value
+// (choice 0 cancels); in test mode without one it cancels at once. Main
+// thread.
+bool RunColorPicker(const std::string& title, uint32_t* colour, WindowRef parent);
+
 } // namespace plat

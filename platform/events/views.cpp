@@ -425,6 +425,21 @@ Status SetViewVisible(ViewRef view, bool visible)
     return kNoErr;
 }
 
+Status SetViewToolTip(ViewRef view, const std::string& text)
+{
+    ViewRec* rec = GetViewRec(view);
+    if (!rec)
+        return Gone();
+    rec->widget->setToolTip(QString::fromStdString(text));
+    return kNoErr;
+}
+
+std::string GetViewToolTip(ViewRef view)
+{
+    ViewRec* rec = GetViewRec(view);
+    return rec ? rec->widget->toolTip().toStdString() : std::string();
+}
+
 bool IsViewVisible(ViewRef view)
 {
     ViewRec* rec = GetViewRec(view);

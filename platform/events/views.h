@@ -23,6 +23,7 @@
 
 #include "platform/events/windows.h"
 
+#include <string>
 #include <vector>
 
 namespace plat {
@@ -72,6 +73,11 @@ bool IsViewLatentlyVisible(ViewRef view); // its own flag
 
 Status SetViewEnabled(ViewRef view, bool enabled);
 bool IsViewEnabled(ViewRef view);
+
+// The help tag shown while the mouse rests on the view (UTF-8; empty:
+// none).
+Status SetViewToolTip(ViewRef view, const std::string& text);
+std::string GetViewToolTip(ViewRef view);
 
 // The value is kept between minimum and maximum; changing the range clamps
 // it.

@@ -167,6 +167,22 @@ void DisposeAllWindows()
         DisposeWindow(w);
 }
 
+void LayOutNow(QWidget* top)
+{
+    QLayout* layout = top ? top->layout() : nullptr;
+    if (!layout)
+        return;
+    QRect rect = top->rect();
+    if (QWidget* bar = layout->menuBar(); bar && !bar->isHidden()) {
+        int height = bar->heightForWidth(rect.width());
+        if (height < 0)
+            height = bar->sizeHint().height();
+        bar->setGeometry(0, 0, rect.width(), height);
+        rect.setTop(height);
+    }
+    layout->setGeometry(rect);
+}
+
 } // namespace bridge
 
 using namespace bridge;
@@ -327,6 +343,9 @@ Status SetWindowBounds(WindowRef window, const RectI& content)
     if (content.Width() <= 0 || content.Height() <= 0)
         return kErrBadArgument;
     rec->widget->setGeometry(ToQRect(content));
+    // The content view follows at once, also while the window is hidden,
+    // so that its size reads back right after the call.
+    bridge::LayOutNow(rec->widget);
     return kNoErr;
 }
 

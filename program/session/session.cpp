@@ -14,6 +14,7 @@
 #include "velmot/gui/windraw.h"
 #include "velmot/gui/winfont.h"
 #include "velmot/gui/windows.h"
+#include "velmot/gui/winvalues.h"
 
 #include <algorithm>
 #include <chrono>
@@ -504,30 +505,33 @@ bool SESSION::GetScreenSize(int* cols, int* rows)
     return true;
 }
 
-STRING SESSION::AskFilename(char const*, char const*)
+STRING SESSION::AskFilename(char const* title, char const* folder)
 {
-    return STRING();
+    return Host.AskFilename(title, folder, nullptr);
 }
 
-STRING SESSION::AskFilename(char const*, char const*, WINDOW const&)
+STRING SESSION::AskFilename(char const* title, char const* mask, WINDOW const& owner)
 {
-    return STRING();
+    return Host.AskFilename(title, mask, &owner);
 }
 
-STRING SESSION::AskSaveAsFilename(char const*, char const*)
+STRING SESSION::AskSaveAsFilename(char const* title, char const* proposal)
 {
-    return STRING();
+    return Host.AskSaveAsFilename(title, proposal, nullptr);
 }
 
-STRING SESSION::AskSaveAsFilename(char const*, char const*, WINDOW const&)
+STRING SESSION::AskSaveAsFilename(char const* title, char const* mask, WINDOW const& owner)
 {
-    return STRING();
+    return Host.AskSaveAsFilename(title, mask, &owner);
 }
 
 // ---------------------------------------------------------------------------
 // The scroll-back's owner
 
-void SESSION::SetScrollbar(SCROLLBAR&, int, int, int, int) {}
+void SESSION::SetScrollbar(SCROLLBAR& bar, int position, int page, int min, int max)
+{
+    bar.SetScrollbar(position, page, min, max);
+}
 
 void SESSION::ScrollbarUpdatePending()
 {

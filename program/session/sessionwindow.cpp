@@ -165,6 +165,9 @@ int SESSION::OfferWindow(int* newX, int* newY, int availX, int availY, bool appl
     LOGIT("SESSION::OfferWindow In *pnewx= %d, *pnewy= %d\n", *newX, *newY);
     LOGIT("SESSION::OfferWindow In fontwidth= %d, fontheight= %d\n", cw, ch);
     int cols = p.WinWidth, rows = p.WinHeight;
+    // The size the main window offers, within the maxima it gives.
+    int const offeredX = availX > 0 ? std::min(*newX, availX) : *newX;
+    int const offeredY = availY > 0 ? std::min(*newY, availY) : *newY;
     if (!Host.SizesFixed()) {
         if (p.Dynamic == 1) {
             // The font follows the window: among the fonts of the list the
@@ -183,9 +186,11 @@ int SESSION::OfferWindow(int* newX, int* newY, int availX, int availY, bool appl
                     TERMFONT const& f = fonts[i];
                     if (pass == 0 && wcscmp(f.Name, family) != 0)
                         continue;
-                    long const dx = static_cast<long>(f.CellWidth) * cols - availX;
-                    long const dy = static_cast<long>(f.CellHeight) * rows - availY;
-                    if (pass == 0 && (dx > 0 || dy > 0))
+                    long const dx = static_cast<long>(f.CellWidth) * cols - offeredX;
+                    long const dy = static_cast<long>(f.CellHeight) * rows - offeredY;
+                    bool const fits = static_cast<long>(f.CellWidth) * cols <= availX &&
+                                      static_cast<long>(f.CellHeight) * rows <= availY;
+                    if (pass == 0 && !fits)
                         continue;
                     long const d = static_cast<long>(std::sqrt(static_cast<double>(dx * dx + dy * dy)));
                     if (best < 0 || d < bestDistance) {
@@ -211,8 +216,8 @@ int SESSION::OfferWindow(int* newX, int* newY, int availX, int availY, bool appl
             }
         } else if (p.Dynamic == 2 && cw > 0 && ch > 0) {
             // The terminal's size follows the window.
-            cols = std::max(availX / cw, kMinColumns);
-            rows = std::max(availY / ch, kMinRows);
+            cols = std::max(offeredX / cw, kMinColumns);
+            rows = std::max(offeredY / ch, kMinRows);
             LOGIT("SESSION::OfferWindow dynacell serious %d winwidth= %d, winheight= %d\n", p.Dynamic, cols, rows);
             EmuLayer.AdjustScreenSize(&cols, &rows);
             if (apply)

@@ -113,15 +113,20 @@ TEST_F(WindowTest, OfferWindowSnapsToWholeCells)
         {640, 384, 640, 384, 80, 24},
     };
     for (auto const& c : cases) {
-        int x = 0, y = 0;
+        int x = c.availX, y = c.availY;
         EXPECT_EQ(S->OfferWindow(&x, &y, c.availX, c.availY, false), 1);
         EXPECT_EQ(x, c.x) << c.availX;
         EXPECT_EQ(y, c.y) << c.availY;
         EXPECT_EQ(p.WinWidth, 80) << "only offered";
     }
-    int x = 0, y = 0;
+    int x = 805, y = 410;
     S->OfferWindow(&x, &y, 805, 410, true);
     EXPECT_EQ(p.WinWidth, 100);
+    // The offered size decides, the maxima only bound it.
+    x = 50 * kCellW + 3, y = 12 * kCellH + 3;
+    EXPECT_EQ(S->OfferWindow(&x, &y, 2000, 2000, false), 1);
+    EXPECT_EQ(x, 50 * kCellW);
+    EXPECT_EQ(y, 12 * kCellH);
     EXPECT_EQ(p.WinHeight, 25);
     int w = 0, h = 0;
     S->Screen.GetWinSize(&w, &h);
@@ -345,7 +350,7 @@ TEST_F(WindowTest, FontFollowsTheWindowAmongTheFixedFonts)
     EXPECT_EQ(fonts[n].Name[0], 0) << "an empty end entry";
     TERMFONT const& wanted = fonts[n / 2];
     S->Prof.data.Dynamic = 1;
-    int x = 0, y = 0;
+    int x = wanted.CellWidth * 80 + 3, y = wanted.CellHeight * 24 + 3;
     ASSERT_EQ(S->OfferWindow(&x, &y, wanted.CellWidth * 80 + 3, wanted.CellHeight * 24 + 3, false), 1);
     EXPECT_EQ(x, wanted.CellWidth * 80);
     EXPECT_EQ(y, wanted.CellHeight * 24);
