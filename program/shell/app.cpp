@@ -126,7 +126,7 @@ APP::APP(int argc, char** argv, signed char flag)
 
     RunChain(argc, argv);
     LOGIT("Norun= %d\n", Norun);
-    LOGIT("WorkPath= %s\n", SettingsWorkPath().Buf());
+    LOGIT("WorkPath= %s\n", WORKDIR::GetCurrent().Buf());
     LOGIT("HomePath= %s\n", gHomePath.Buf());
     LOGIT("APP::APP done\n");
 }
