@@ -216,6 +216,9 @@ TEST_F(DefaultFiles, TheStandardProfileTheProgramShips)
 {
     FAKESESSION session;
     SESSIONPROFILE profile(session);
+    // The defaults, but a new user's sessions speak xterm (what Linux
+    // programs expect of a terminal), not the table's VT220.
+    profile.data.ActiveEmulation = 18;
     MakeFolder(Work("Options"));
     ASSERT_EQ(profile.Save("Standard.qor"), 1);
     std::string written = testutil::ReadFile(Work("Options/Standard.qor"));
