@@ -134,6 +134,10 @@ signed char LOCALSHELL::Open(char const* parm)
     ws.ws_col = static_cast<unsigned short>(cols);
     ws.ws_row = static_cast<unsigned short>(rows);
     char const failed[] = "tennick: cannot start the program\r\n";
+    // A shell starts in the user's home folder, as on any desktop terminal
+    // (the program itself works in its own folder).
+    char const* home = getenv("HOME");
+    std::string const homeFolder = home && *home == '/' ? home : "";
 
     int master = -1;
     pid_t pid = forkpty(&master, nullptr, nullptr, &ws);
@@ -148,6 +152,9 @@ signed char LOCALSHELL::Open(char const* parm)
         sigprocmask(SIG_SETMASK, &none, nullptr);
         for (int s : {SIGPIPE, SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGCHLD})
             signal(s, SIG_DFL);
+        if (!homeFolder.empty() && chdir(homeFolder.c_str()) != 0) {
+            // Stays where the program is.
+        }
         execvpe(argv[0], argv.data(), envp.data());
         ssize_t rc = write(2, failed, sizeof failed - 1);
         (void)rc;

@@ -444,6 +444,16 @@ TEST_F(CommTest, LocalShellRunsAProgramAndGoesOffline)
     EXPECT_EQ(OpenDescriptors(), fds);
 }
 
+namespace {
+// $HOME with its links resolved, as pwd -P prints it.
+std::string RealHome()
+{
+    char buf[PATH_MAX];
+    char const* home = getenv("HOME");
+    return home && realpath(home, buf) ? buf : "";
+}
+} // namespace
+
 TEST_F(CommTest, LocalShellEnvironmentSizeAndHangUp)
 {
     // The host services of a plug-in point at the session's layers as they
@@ -451,6 +461,7 @@ TEST_F(CommTest, LocalShellEnvironmentSizeAndHangUp)
     NULLEMULATION emu;
     Session.Emu = &emu;
     COMM comm(Session);
+    ASSERT_FALSE(RealHome().empty());
     struct {
         bool emulation;
         char const* command;
@@ -461,6 +472,8 @@ TEST_F(CommTest, LocalShellEnvironmentSizeAndHangUp)
         {true, "[11]/bin/sh -c 'stty size; printf .'", "30 100"},
         // The listing's own descriptor is 3; nothing else above 2.
         {false, "[11]/bin/sh -c 'ls /proc/self/fd | tr \"\\n\" \" \"; printf .'", "0 1 2 3 ."},
+        // The program starts in the user's home folder, wherever qor works.
+        {false, "[11]/bin/sh -c 'printf \"%s.\" \"$(pwd -P)\"'", std::string(RealHome()) + "."},
     };
     for (auto const& c : cases) {
         emu.Running = c.emulation;
