@@ -132,8 +132,24 @@ def tab_icons():
         png("resources/Icons/tabcolour%02d.png" % i, swatch(hsl(h, min(s / 100 * 1.0, 1), min(b / 100 * 1.4, 2) / 2)))
 
 
+def bulb(x, y):
+    # A light bulb: a yellow glass disc over a grey screw base.
+    glass = coverage(math.hypot(x - 16, y - 13) - 10)
+    neck = coverage(max(abs(x - 16) - 5.5, y - 29.5, 21 - y))
+    rim = coverage(abs(math.hypot(x - 16, y - 13) - 10.5) - 0.9)
+    thread = 1.0 if neck > 0 and int(y) % 3 == 0 else 0.0
+    if glass > 0 and y < 23:
+        r, g, b = [int(c * (1 - rim) + k * rim) for c, k in zip((255, 214, 60), (170, 120, 10))]
+        return (r, g, b, int(255 * max(glass, rim)))
+    if neck > 0:
+        shade = 90 if thread else 150
+        return (shade, shade, shade + 10, int(255 * neck))
+    return (0, 0, 0, 0)
+
+
 if __name__ == "__main__":
     png("resources/Icons/online.png", disc((40, 170, 60), (20, 90, 30)))
     png("resources/Icons/offline.png", disc((150, 150, 150), (90, 90, 90)))
     png("resources/Icons/attention.png", triangle)
     tab_icons()
+    png("resources/Icons/tip.png", bulb)

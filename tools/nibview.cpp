@@ -1,14 +1,18 @@
 // nibview: renders a layout to a PNG, offscreen, for review.
 //
-//   nibview [--nibs FOLDER]... [--lang LANGUAGE] NAME OUT.png
+//   nibview [--nibs FOLDER]... [--lang LANGUAGE] [--menubar BAR] NAME OUT.png
 //
 // NAME is a window or dialog (drawn with its controls under a caption band
-// that shows its title), a menu (as it opens) or a menu bar (the bar, and
-// each of its menus opened below it). The program's own layouts are read
-// from the stage's Resources/nibs; --nibs adds the layouts of another
-// folder. --lang picks the language of the texts ("en", "de").
+// that shows its title; with --menubar, the window carries that menu bar),
+// a menu (as it opens) or a menu bar (the bar, and each of its menus
+// opened below it). Menu bars end with the application's Help menu, which
+// holds the items of the layout ID_HELPMENU as in the program. The
+// program's own layouts are read from the stage's Resources/nibs; --nibs
+// adds the layouts of another folder. --lang picks the language of the
+// texts ("en", "de").
 #include "velmot/core/tarvo.h"
 #include "velmot/gui/winicons.h"
+#include "velmot/gui/winmenu.h"
 
 #include "platform/draw/bitmap.h"
 #include "platform/draw/context.h"
@@ -66,11 +70,30 @@ void Settle()
         plat::ProcessPendingEvents(1000);
 }
 
-std::unique_ptr<plat::Bitmap> RenderWindow(plat::NibRef nib, std::string const& name)
+// The application's Help menu with the program's items, as the program
+// fills it.
+void FillHelpMenu()
+{
+    MENU none(static_cast<plat::MenuRef>(nullptr));
+    TARVOAPP::FillMenubarHelp(none);
+}
+
+std::unique_ptr<plat::Bitmap> RenderWindow(plat::NibRef nib, std::string const& name, std::string const& menubar)
 {
     plat::WindowRef window = nullptr;
     if (plat::CreateWindowFromNib(nib, name, &window) != plat::kNoErr)
         return nullptr;
+    if (!menubar.empty()) {
+        plat::MenuRef root = nullptr;
+        if (plat::CreateMenuBarFromNib(nib, menubar, &root) != plat::kNoErr) {
+            std::fprintf(stderr, "nibview: no menu bar %s\n", menubar.c_str());
+            plat::DisposeWindow(window);
+            return nullptr;
+        }
+        FillHelpMenu();
+        plat::SetWindowMenuBar(window, root);
+        plat::ReleaseMenu(root);
+    }
     plat::ShowWindow(window, true);
     Settle();
     std::unique_ptr<plat::Bitmap> picture = plat::GrabView(plat::WindowRootView(window));
@@ -84,11 +107,16 @@ std::unique_ptr<plat::Bitmap> RenderMenuBar(plat::NibRef nib, std::string const&
     plat::MenuRef root = nullptr;
     if (plat::CreateMenuBarFromNib(nib, name, &root) != plat::kNoErr)
         return nullptr;
+    FillHelpMenu();
     std::vector<std::unique_ptr<plat::Bitmap>> menus;
     int width = kGap;
     int height = 0;
-    for (int i = 1; i <= plat::CountMenuItems(root); ++i) {
-        if (auto m = plat::DrawMenuPicture(plat::GetMenuItemSubmenu(root, i), nullptr)) {
+    std::vector<plat::MenuRef> shown;
+    for (int i = 1; i <= plat::CountMenuItems(root); ++i)
+        shown.push_back(plat::GetMenuItemSubmenu(root, i));
+    shown.push_back(plat::GetHelpMenu());
+    for (plat::MenuRef menu : shown) {
+        if (auto m = menu ? plat::DrawMenuPicture(menu, nullptr) : nullptr) {
             width += m->Width() + kGap;
             height = std::max(height, m->Height());
             menus.push_back(std::move(m));
@@ -123,7 +151,7 @@ std::unique_ptr<plat::Bitmap> RenderMenuBar(plat::NibRef nib, std::string const&
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: nibview [--nibs FOLDER]... [--lang LANGUAGE] NAME OUT.png\n");
+    std::fprintf(stderr, "usage: nibview [--nibs FOLDER]... [--lang LANGUAGE] [--menubar BAR] NAME OUT.png\n");
     return 2;
 }
 
@@ -134,11 +162,14 @@ int main(int argc, char** argv)
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     std::vector<std::string> folders;
     std::vector<std::string> rest;
+    std::string menubar;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--nibs") == 0 && i + 1 < argc)
             folders.push_back(std::filesystem::absolute(argv[++i]).string());
         else if (std::strcmp(argv[i], "--lang") == 0 && i + 1 < argc)
             setenv("LANGUAGE", argv[++i], 1);
+        else if (std::strcmp(argv[i], "--menubar") == 0 && i + 1 < argc)
+            menubar = argv[++i];
         else
             rest.push_back(argv[i]);
     }
@@ -163,7 +194,7 @@ int main(int argc, char** argv)
     std::unique_ptr<plat::Bitmap> picture;
     ICONMAP::GetInstance();
     if (model && model->windows.count(name)) {
-        picture = RenderWindow(nib, name);
+        picture = RenderWindow(nib, name, menubar);
     } else if (model && model->menubars.count(name)) {
         picture = RenderMenuBar(nib, name);
     } else if (model && model->menus.count(name)) {
@@ -179,6 +210,7 @@ int main(int argc, char** argv)
     if (picture && !saved)
         std::fprintf(stderr, "nibview: %s cannot be written\n", rest[1].c_str());
     ICONMAP::ReleaseInstance();
+    plat::ReleaseHelpMenu();
     plat::CloseMainNib();
     plat::StopApplication();
     return saved ? 0 : 1;

@@ -39,10 +39,12 @@ signed char LOOPBACK::Open(char const* parm)
         Peer = sv[1];
         Sent.clear();
         SentCount = 0;
+        Calls.clear();
     }
     Echo.store(Options().find("echo") != std::string::npos);
     Online.store(1);
     IgnoreClose.store(false);
+    Answer.store(0);
     return 0;
 }
 
@@ -87,15 +89,91 @@ signed char LOOPBACK::Read(char* buf, unsigned long* len)
     return static_cast<signed char>(Gate.Read(buf, len, IgnoreClose.load()));
 }
 
-signed char LOOPBACK::Connect(char const*)
+void LOOPBACK::Called(std::string const& what)
 {
+    std::lock_guard<std::mutex> guard(Lock);
+    Calls += what + ";";
+    if (Calls.size() > kSentKeep)
+        Calls.erase(0, Calls.size() - kSentKeep);
+}
+
+signed char LOOPBACK::Connect(char const* target)
+{
+    Called(std::string("connect ") + (target ? target : "<null>"));
     return 1;
 }
 
 signed char LOOPBACK::Disconnect()
 {
+    Called("disconnect");
     Online.store(0);
     return 1;
+}
+
+int LOOPBACK::HandleMenuEvent(int id, char const* text)
+{
+    Called("menu " + std::to_string(id) + (text ? " text" : ""));
+    return Answer.load();
+}
+
+int LOOPBACK::SendBreak()
+{
+    Called("break");
+    return Answer.load();
+}
+
+signed char LOOPBACK::Reset(signed char flag)
+{
+    Called("reset " + std::to_string(flag));
+    return static_cast<signed char>(Answer.load());
+}
+
+signed char LOOPBACK::AcceptCalls(signed char on)
+{
+    Called("accept " + std::to_string(on));
+    return static_cast<signed char>(Answer.load());
+}
+
+signed char LOOPBACK::PrepareForFileTransfer(signed char mode)
+{
+    Called("prepare " + std::to_string(mode));
+    return static_cast<signed char>(Answer.load());
+}
+
+signed char LOOPBACK::CleanupAfterFileTransfer(signed char mode)
+{
+    Called("cleanup " + std::to_string(mode));
+    return static_cast<signed char>(Answer.load());
+}
+
+int LOOPBACK::ProcessKey(KEYBOARDEVENT const&)
+{
+    Called("key");
+    return Answer.load();
+}
+
+signed char LOOPBACK::HandleTimerEvent()
+{
+    Called("timer");
+    return static_cast<signed char>(Answer.load());
+}
+
+signed char LOOPBACK::AbortConnect()
+{
+    Called("abort");
+    return static_cast<signed char>(Answer.load());
+}
+
+signed char LOOPBACK::CanAccept()
+{
+    Called("canaccept");
+    return static_cast<signed char>(Answer.load());
+}
+
+signed char LOOPBACK::TrackChanges()
+{
+    Called("track");
+    return static_cast<signed char>(Answer.load());
 }
 
 int LOOPBACK::HandleDeviceCommand(char const* cmd, char* result, int max, void*)
@@ -144,6 +222,18 @@ int LOOPBACK::HandleDeviceCommand(char const* cmd, char* result, int max, void*)
             close(Peer);
         Peer = -1;
         return answer("OK");
+    }
+    if (c.rfind("ANSWER ", 0) == 0) {
+        Answer.store(atoi(c.c_str() + 7));
+        return answer("OK");
+    }
+    if (c == "CALLS") {
+        std::string calls;
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            calls.swap(Calls);
+        }
+        return answer(calls);
     }
     if (c.rfind("CALLINFO", 0) == 0)
         return answer("OK");

@@ -123,6 +123,9 @@ void TTY::ScrollUp()
     for (int y = 1; y < Height; ++y)
         memmove(Vio->AccessVioCell(0, y - 1, 0), Vio->AccessVioCell(0, y, 0), sizeof(VIOCELL) * static_cast<size_t>(Width));
     Vio->Erase(0, Height - 1, Width, 1, ' ');
+    // A selection would stay where the text was: it goes, as with any
+    // scroll of the screen.
+    Vio->ClearMarkArea(1);
     Scrolled = true;
 }
 

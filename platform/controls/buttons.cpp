@@ -7,10 +7,13 @@
 
 #include <QCheckBox>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QToolButton>
+
+#include <algorithm>
 
 namespace plat::controls {
 namespace {
@@ -29,9 +32,9 @@ public:
     }
 };
 
-class PushButton final : public Labelled<QPushButton> {
+class PushButton : public Labelled<QPushButton> {
 public:
-    explicit PushButton(const ControlSpec& spec)
+    explicit PushButton(const ControlSpec& spec) : picture_(spec.kind == kControlKindPictureButton)
     {
         setText(QStr(spec.title));
         setAutoDefault(false);
@@ -44,6 +47,69 @@ public:
             return false;
         setIcon(QIconOf(i));
         return true;
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        // A picture button's picture fills it, within its margins.
+        if (picture_) {
+            const int side = std::max(16, std::min(width(), height()) - 12);
+            setIconSize(QSize(side, side));
+        }
+        QPushButton::resizeEvent(event);
+    }
+
+private:
+    bool picture_;
+};
+
+// A circular button: a round face that takes clicks only inside its
+// circle, with its icon or text in the middle.
+class RoundButton final : public PushButton {
+public:
+    using PushButton::PushButton;
+
+protected:
+    QRectF Face() const
+    {
+        const qreal d = std::max(0, std::min(width(), height()) - 2);
+        return QRectF((width() - d) / 2.0, (height() - d) / 2.0, d, d);
+    }
+    bool hitButton(const QPoint& p) const override
+    {
+        const QRectF f = Face();
+        const QPointF c = f.center();
+        const qreal r = f.width() / 2;
+        const qreal dx = p.x() + 0.5 - c.x();
+        const qreal dy = p.y() + 0.5 - c.y();
+        return dx * dx + dy * dy <= r * r;
+    }
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QPalette& pal = palette();
+        QColor face = pal.color(QPalette::Button);
+        if (isDown() || isChecked())
+            face = face.darker(120);
+        painter.setPen(QPen(pal.color(isEnabled() ? QPalette::Dark : QPalette::Mid), 1));
+        painter.setBrush(face);
+        painter.drawEllipse(Face().adjusted(0.5, 0.5, -0.5, -0.5));
+        if (hasFocus()) {
+            painter.setPen(QPen(pal.color(QPalette::Highlight), 1.5));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawEllipse(Face().adjusted(2, 2, -2, -2));
+        }
+        const QRect inner = Face().toAlignedRect();
+        if (!QPushButton::icon().isNull()) {
+            const QSize s = iconSize().boundedTo(inner.size() * 0.7);
+            QPushButton::icon().paint(&painter, QRect(inner.center() - QPoint(s.width() / 2, s.height() / 2), s), Qt::AlignCenter,
+                         isEnabled() ? QIcon::Normal : QIcon::Disabled);
+        } else if (!text().isEmpty()) {
+            painter.setPen(pal.color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
+            painter.drawText(inner, Qt::AlignCenter, text());
+        }
     }
 };
 
@@ -189,8 +255,9 @@ ControlWidget* CreateButton(const ControlSpec& spec)
     switch (spec.kind) {
     case kControlKindPushButton:
     case kControlKindPictureButton:
-    case kControlKindRoundButton:
         return new PushButton(spec);
+    case kControlKindRoundButton:
+        return new RoundButton(spec);
     case kControlKindCheckBox:
         return new CheckBox(spec);
     case kControlKindRadioButton:

@@ -100,13 +100,13 @@ Status MarkButton(WindowRef window, ViewRef button, bool cancel)
 
 ControlWidget::~ControlWidget()
 {
+    // Widgets deleted with the application object outlive the event core:
+    // their views and references went with it.
+    if (!IsMainThread())
+        return;
     if (bridge::ViewRec* rec = bridge::GetViewRec(view))
         if (rec->control == this)
             rec->control = nullptr;
-    // Widgets deleted with the application object outlive the event core:
-    // the references go with the process then.
-    if (!IsMainThread())
-        return;
     if (icon)
         ReleaseIconRef(icon);
     if (menu)

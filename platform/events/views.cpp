@@ -10,6 +10,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QSet>
+#include <QStyle>
+#include <QStyleOptionFrame>
 
 #include <algorithm>
 
@@ -63,7 +65,28 @@ protected:
         if (!rec || rec->disposing)
             return;
         QPainter painter(this);
+        if (rec->kind == FourCC("plac"))
+            DrawPlacard(painter);
         SendDrawEvent(rec, painter, event->region());
+    }
+
+private:
+    // A placard is a raised panel under whatever the program draws on it.
+    void DrawPlacard(QPainter& p)
+    {
+        const QPalette& pal = palette();
+        const QPalette::ColorGroup group = isEnabled() ? QPalette::Active : QPalette::Inactive;
+        p.save();
+        p.fillRect(rect(), pal.color(group, QPalette::Window));
+        QStyleOptionFrame frame;
+        frame.initFrom(this);
+        frame.state |= QStyle::State_Raised;
+        frame.lineWidth = 1;
+        frame.midLineWidth = 0;
+        style()->drawPrimitive(QStyle::PE_Frame, &frame, &p, this);
+        p.setPen(pal.color(group, QPalette::Light));
+        p.drawLine(QPointF(1, 1.5), QPointF(width() - 2, 1.5));
+        p.restore();
     }
 };
 

@@ -17,6 +17,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <map>
@@ -35,6 +36,20 @@ std::map<WindowRef, BarRec>& Bars()
 {
     static auto* bars = new std::map<WindowRef, BarRec>;
     return *bars;
+}
+
+// A window's menu bar stands above its content, as the global menu bar
+// stands above the windows elsewhere: the window grows (or shrinks) by the
+// bar's height, so its content keeps the size it was made with.
+void GrowForBar(QWidget* top, int delta)
+{
+    if (delta == 0 || top->isMaximized() || top->isFullScreen())
+        return;
+    const int height = std::max(1, top->height() + delta);
+    if (top->minimumHeight() == top->maximumHeight())
+        top->setFixedHeight(height);
+    else
+        top->resize(top->width(), height);
 }
 
 MenuRef gHelpMenu = nullptr;
@@ -334,19 +349,23 @@ Status SetWindowMenuBar(WindowRef window, MenuRef root)
     InstallKeyMatcher();
     auto& bars = Bars();
     auto it = bars.find(window);
+    int oldHeight = 0;
     if (it != bars.end()) {
         MenuRef old = it->second.root;
         QMenuBar* oldBar = it->second.bar;
         bars.erase(it);
         if (oldBar) {
+            oldHeight = oldBar->sizeHint().height();
             if (top->layout())
                 top->layout()->setMenuBar(nullptr);
             oldBar->deleteLater();
         }
         ReleaseMenu(old);
     }
-    if (!root)
+    if (!root) {
+        GrowForBar(top, -oldHeight);
         return kNoErr;
+    }
     BarRec& rec = bars[window];
     rec.root = root;
     rec.bar = new QMenuBar(top);
@@ -355,7 +374,9 @@ Status SetWindowMenuBar(WindowRef window, MenuRef root)
     BuildBar(rec, window);
     if (top->layout()) {
         top->layout()->setMenuBar(rec.bar);
-        // The content view gives the bar its room now, shown or not.
+        GrowForBar(top, rec.bar->sizeHint().height() - oldHeight);
+        // The content view keeps its size; the bar has its room now,
+        // shown or not.
         top->layout()->activate();
     }
     return kNoErr;

@@ -119,7 +119,9 @@ MenuRef GetMenuItemSubmenu(MenuRef menu, int item);
 MenuRef GetHelpMenu();
 void ReleaseHelpMenu();
 
-// The window's menu bar from `root` (retained; null removes the bar).
+// The window's menu bar from `root` (retained; null removes the bar). The
+// bar stands above the content view: the window grows (or shrinks) by its
+// height, the content keeps its size.
 Status SetWindowMenuBar(WindowRef window, MenuRef root);
 MenuRef GetWindowMenuBar(WindowRef window);
 // The titles the window's menu bar shows now, left to right.

@@ -51,8 +51,15 @@ Text Resolve(const std::string& text)
 
 ViewRef CreateOne(const NibControl& c, ViewRef parent)
 {
-    if (c.kind == kViewKindUserPane || c.kind == kControlKindPlacard)
-        return CreateUserPane(parent, c.frame, c.id, c.kind);
+    if (c.kind == kViewKindUserPane || c.kind == kControlKindPlacard) {
+        ViewRef pane = CreateUserPane(parent, c.frame, c.id, c.kind);
+        // Panes take the flags that mean something for any view.
+        if (pane && (c.flags & kControlFlagHidden))
+            SetViewVisible(pane, false);
+        if (pane && (c.flags & kControlFlagDisabled))
+            SetViewEnabled(pane, false);
+        return pane;
+    }
     ControlSpec spec;
     spec.kind = c.kind;
     spec.id = c.id;

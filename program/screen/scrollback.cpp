@@ -126,6 +126,43 @@ void ScanStyles(VIOCELL const* cells, int n, uint64_t first, uint64_t* differ, u
     *high = hv;
 }
 
+// The first index in [i, n) whose cell's style differs from `style`; n when
+// none does. Two cells at a time.
+int NextStyleChange(VIOCELL const* cells, int i, int n, uint64_t style)
+{
+    __m128i const m = _mm_set1_epi64x(int64_t(kStyleMask));
+    __m128i const w = _mm_set1_epi64x(int64_t(style));
+    for (; i + 2 <= n; i += 2) {
+        __m128i const v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(cells + i));
+        int const same = _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(v, m), w));
+        if (same != 0xFFFF)
+            return (same & 0xFF) != 0xFF ? i : i + 1;
+    }
+    if (i < n && (vioutils::Bits(cells[i]) & kStyleMask) != style)
+        return i;
+    return n;
+}
+
+// The low bytes of the characters of n cells, eight cells at a time.
+void LowBytes(VIOCELL const* cells, int n, uint8_t* out)
+{
+    __m128i const lo = _mm_set1_epi64x(0xFF);
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        auto load = [&](int k) {
+            return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<__m128i const*>(cells + i + k)), lo);
+        };
+        // Each 64-bit lane holds a byte; two packs of 32 to 16 bits gather
+        // the eight of them in order, one pack of 16 to 8 bits narrows them.
+        __m128i const ab = _mm_packs_epi32(load(0), load(2));
+        __m128i const cd = _mm_packs_epi32(load(4), load(6));
+        __m128i const all = _mm_packs_epi32(ab, cd);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(all, all));
+    }
+    for (; i < n; ++i)
+        out[i] = uint8_t(cells[i].c);
+}
+
 } // namespace
 
 // Packed rows live in chunks of 64 KiB, each row right after the one
@@ -273,13 +310,10 @@ uint8_t* Pack(VIOCELL const* cells, int length, bool dim, std::vector<uint64_t>&
     uint64_t style = firstStyle;
     int start = 0;
     if (differ) {
-        for (int i = 1; i < stored; ++i) {
-            uint64_t const s = vioutils::Bits(cells[i]) & kStyleMask;
-            if (s != style) {
-                runs.push_back(style | uint64_t(i - start));
-                style = s;
-                start = i;
-            }
+        for (int i = NextStyleChange(cells, 1, stored, style); i < stored; i = NextStyleChange(cells, i + 1, stored, style)) {
+            runs.push_back(style | uint64_t(i - start));
+            style = vioutils::Bits(cells[i]) & kStyleMask;
+            start = i;
         }
     }
     if (stored < length) {
@@ -309,8 +343,7 @@ uint8_t* Pack(VIOCELL const* cells, int length, bool dim, std::vector<uint64_t>&
         for (int i = 0; i < stored; ++i)
             Put16(chars + size_t(i) * 2, cells[i].c);
     } else {
-        for (int i = 0; i < stored; ++i)
-            chars[i] = uint8_t(cells[i].c);
+        LowBytes(cells, stored, chars);
     }
     return data;
 }
@@ -710,7 +743,10 @@ void SCROLLBACKBUFFER::SaveScrollbackDataToDestination(int dest)
             bytes.push_back(uni->ToForcedCodepageChar(wchar_t(c), 1252));
         std::fwrite(bytes.data(), 1, bytes.size(), f);
     }
-    bool const ok = std::fclose(f) == 0;
+    // A full disk shows in the stream's error flag or at the close: either
+    // is reported, never a file cut short taken for saved.
+    bool const written = std::ferror(f) == 0;
+    bool const ok = std::fclose(f) == 0 && written;
     if (!ok) {
         Host->FileError(path.c_str());
         return;

@@ -176,17 +176,19 @@ void VIO::RenderLine(WINDC& dc, RECT const& cell, int bits, uint32_t fore)
         Fill(dc, left, cy, right, cy + t, fore);
     }
     // Double strokes: two lines, from centre - t to centre and from
-    // centre + t to centre + 2t; at the junction they reach across the
-    // whole 3 x 3 grid of the centre, which the centre pattern then tidies.
+    // centre + t to centre + 2t, whose halves end where a single stroke's
+    // do. Where a double line meets a single one the ends meet exactly;
+    // where double lines meet, the centre pattern closes the outer corner
+    // and cuts what runs past the inner one.
     if (dbl(kUp) || dbl(kDown)) {
-        int const top = dbl(kUp) ? cell.top : cy - t;
-        int const bottom = dbl(kDown) ? cell.bottom : cy + 2 * t;
+        int const top = dbl(kUp) ? cell.top : cy;
+        int const bottom = dbl(kDown) ? cell.bottom : cy + t;
         Fill(dc, cx - t, top, cx, bottom, fore);
         Fill(dc, cx + t, top, cx + 2 * t, bottom, fore);
     }
     if (dbl(kLeft) || dbl(kRight)) {
-        int const left = dbl(kLeft) ? cell.left : cx - t;
-        int const right = dbl(kRight) ? cell.right : cx + 2 * t;
+        int const left = dbl(kLeft) ? cell.left : cx;
+        int const right = dbl(kRight) ? cell.right : cx + t;
         Fill(dc, left, cy - t, right, cy, fore);
         Fill(dc, left, cy + t, right, cy + 2 * t, fore);
     }

@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <emmintrin.h>
 #include <string_view>
 
 // Reports a failed condition with the given text as the expression.
@@ -29,6 +30,16 @@ inline uint64_t Load(void const* p)
     return v;
 }
 inline void Store(void* p, uint64_t v) { std::memcpy(p, &v, 8); }
+// Stores the same cell n times from p, two cells at a time.
+inline void Fill(VIOCELL* p, int n, uint64_t v)
+{
+    __m128i const two = _mm_set1_epi64x(static_cast<long long>(v));
+    int i = 0;
+    for (; i + 2 <= n; i += 2)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i), two);
+    if (i < n)
+        Store(p + i, v);
+}
 
 constexpr uint64_t kCharMask = 0xFFFF;
 constexpr int kAttribShift = 16;

@@ -197,6 +197,24 @@ long VIO::PutPrintable(wchar_t const* text, long n, RECT& dirty)
     };
     long i = 0;
     for (; i < n; ++i) {
+        // Plain text to the end of the row: one load and one store a cell.
+        for (long end = std::min<long>(n, i + (width - x)); i < end; ++i) {
+            uint32_t const c = uint32_t(text[i]);
+            if (c - 32 >= 0x3000 - 32)
+                break;
+            uint64_t const old = Load(row + x);
+            Store(row + x, style | c);
+            if (old & (kWideBit | kFieldBit)) [[unlikely]]
+                BreakPair(y * width + x, old, style | c, dirty);
+            ++x;
+        }
+        if (x == width) {
+            nextRow();
+            if (i == n)
+                break;
+        }
+        if (i == n)
+            break;
         uint32_t c = uint32_t(text[i]);
         if (IsControl(c))
             break;
@@ -257,9 +275,16 @@ void VIO::conputws(wchar_t const* text, long length)
         return;
     // Rows that scroll off go to the scroll-back one by one; its lock is
     // taken once for the whole write (the screen lock comes first, as
-    // always).
+    // always), unless the text cannot leave its row: a short piece between
+    // two changes of colour pays for no second lock.
+    bool mayScroll = Scrollback != nullptr;
+    if (mayScroll && CursorX + 2 * length < ScreenWidth) {
+        mayScroll = false;
+        for (long i = 0; i < length && !mayScroll; ++i)
+            mayScroll = text[i] == 10 || text[i] == 9;
+    }
     std::optional<SCROLLBACKBUFFER::GUARD> history;
-    if (Scrollback)
+    if (mayScroll)
         history.emplace(*Scrollback);
     bool const hid = HideCursor();
     VIOCELL const style = StyleCell(CurAttrib);
@@ -384,8 +409,7 @@ void VIO::BlankRow(int y, int x1, int x2)
     RECT dirty{};
     WriteCell(y * ScreenWidth + x1, 32, StyleCell(CurAttrib), false, dirty);
     uint64_t const blank = Load(cells + x1);
-    for (int x = x1 + 1; x <= x2; ++x)
-        Store(cells + x, blank);
+    vioutils::Fill(cells + x1 + 1, x2 - x1, blank);
     RowTable[y].LineAttr = 0;
 }
 
@@ -526,24 +550,34 @@ void VIO::Erase(int x, int y, int length, int eraseProtected, char fill)
     RECT dirty{};
     int firstErased = -1, lastErased = -1;
     uint64_t firstOld = 0, lastOld = 0;
+    if (eraseProtected) {
+        // Every cell of the range goes: only the two ends matter for the
+        // double-width halves just outside it.
+        firstErased = start;
+        lastErased = start + length - 1;
+        firstOld = Load(LinearCell(firstErased));
+        lastOld = Load(LinearCell(lastErased));
+    }
     for (int yy = y, pos = start; pos < start + length; ++yy) {
         VIOCELL* cells = RowTable[yy].Cells;
         int const from = pos - yy * ScreenWidth;
         int const to = std::min(ScreenWidth, from + (start + length - pos));
-        for (int c = from; c < to; ++c) {
-            uint64_t const old = Load(cells + c);
-            if (!eraseProtected && (old & (uint64_t{VIOATTR_PROTECTED} << 16)))
-                continue;
-            Store(cells + c, filler);
-            int const index = yy * ScreenWidth + c;
-            if (firstErased < 0) {
-                firstErased = index;
-                firstOld = old;
+        if (eraseProtected) {
+            vioutils::Fill(cells + from, to - from, filler);
+        } else {
+            for (int c = from; c < to; ++c) {
+                uint64_t const old = Load(cells + c);
+                if (old & (uint64_t{VIOATTR_PROTECTED} << 16))
+                    continue;
+                Store(cells + c, filler);
+                int const index = yy * ScreenWidth + c;
+                if (firstErased < 0) {
+                    firstErased = index;
+                    firstOld = old;
+                }
+                lastErased = index;
+                lastOld = old;
             }
-            lastErased = index;
-            lastOld = old;
-            if ((old & kFieldBit) && Inherit)
-                InheritPending = true;
         }
         AddBox(dirty, from, yy, to - from);
         pos += to - from;

@@ -116,7 +116,7 @@ private:
     bool SendsUtf8();
     void TraceBytes(char direction, uint32_t value);
     void SetActivity();
-    int NextChar(int timeout_ms);
+    __attribute__((always_inline)) inline int NextChar(int timeout_ms);
     __attribute__((noinline)) int NextCharSlow(int timeout_ms);
     bool EnterReader();
     void LeaveReaderIfDone();

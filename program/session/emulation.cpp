@@ -220,16 +220,10 @@ int EMULATION::TrackSize(int* cols, int* rows, signed char force)
 int EMULATION::IsSequence(int* state, char c, int)
 {
     int word = state ? *state : 0;
-    int const top = word & static_cast<int>(0xFF000000u);
-    int result = 0;
-    if (CurrentEmulation) {
-        int low = word & 0x00FFFFFF;
-        result = CurrentEmulation->IsSequence(&low, c);
-        word = top | (low & 0x00FFFFFF);
-        if (state)
-            *state = word;
-    }
-    return result != 0 || top != 0;
+    bool const result = Sequence(&word, c);
+    if (state)
+        *state = word;
+    return result ? 1 : 0;
 }
 
 int EMULATION::SetEmulation(int id, signed char force)

@@ -18,13 +18,12 @@
 #pragma once
 
 #include "plugins/sdk/emulationapi.h"
+#include "plugins/sdk/qorsubsystem.h"
 #include "program/session/subsys.h"
 
 #include "velmot/gui/wintypes.h"
 
 #include <cstdint>
-
-class QOREMULATION;
 
 class EMULATION : public SUBSYSLAYER<EMULATIONAPI> {
 public:
@@ -82,6 +81,22 @@ public:
     static constexpr int PRINTER_TICK = 3;
     static constexpr int PRINTER_OFF = 4;
     static constexpr int PRINTER_ON = 5;
+
+    // The received-character check of IsSequence, for the data road's loop
+    // over every received character: the plug-in keeps the low 24 bits of
+    // the caller's state word, the caller the top 8; true when the
+    // character belongs to a sequence or the top bits are set.
+    bool Sequence(int* state, char c)
+    {
+        int const word = *state;
+        int const top = word & static_cast<int>(0xFF000000u);
+        if (!CurrentEmulation)
+            return top != 0;
+        int low = word & 0x00FFFFFF;
+        int const result = CurrentEmulation->IsSequence(&low, c);
+        *state = top | (low & 0x00FFFFFF);
+        return result != 0 || top != 0;
+    }
 
     QOREMULATION* Current() const { return CurrentEmulation; }
     int CurrentId() const { return CurrentEmuId; }

@@ -137,8 +137,9 @@ void SESSION::TermInit2(char const* keyMapFile, char const* translationFile)
 {
     LOGIT("SESSION::TermInit2 %s %s\n", keyMapFile ? keyMapFile : "Standard.qky",
           translationFile ? translationFile : "Standard.qtr");
-    // The key map and the translation table are loaded by their own
-    // parts; until then both act as the identity.
+    Keymap.Load(keyMapFile);
+    Keymap.InitAccel();
+    Translation.Load(translationFile);
     ProcessEvent(8110, 0, nullptr);
     ProcessEvent(8115, 0, nullptr);
     ProcessEvent(8452, 0, nullptr);

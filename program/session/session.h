@@ -12,7 +12,7 @@
 //
 // Parts of a session that are not built yet (scripts, transfers, the host
 // directory and dialling, the session log and data trace, the capture
-// buffer, the clipboard sender, key map and translation table, dialogs) are
+// buffer, the clipboard sender, dialogs) are
 // reached through virtual operations with neutral bodies and through the
 // replaceable routes of session events (SetEventRoute); README.md lists
 // them.
@@ -26,8 +26,10 @@
 #pragma once
 
 #include "plugins/sdk/vioapi.h"
+#include "program/screen/keymap.h"
 #include "program/screen/scrollback.h"
 #include "program/screen/termfonts.h"
+#include "program/screen/translate.h"
 #include "program/screen/vio.h"
 #include "program/session/comm.h"
 #include "program/session/emulation.h"
@@ -201,9 +203,8 @@ public:
     bool OnUserMessage(int msg, MSGWORD p1, MSGWORD p2) override;
     void SetBackgroundTab(bool background);
     bool IsBackgroundTab() override { return Background.load(); }
-    // The key map's entry: the narrow call that the key map replaces. Until
-    // then a character goes to the key road and a special key to the
-    // device and the emulation; 255 when nothing took the key.
+    // The key map's dispatcher (KEYMAPPER::ProcessChar); 255 when nothing
+    // took the key.
     virtual int KeyMapProcessChar(KEYBOARDEVENT const& event);
     int QueryMinMax(int* minW, int* minH, int* maxW, int* maxH);
     // The fixed-pitch fonts (at most 1023 and an empty end entry), filled
@@ -286,9 +287,23 @@ public:
     int AppTrackChanges() override;
     int StartProgram(char const* program, char const* args, char const* folder, int flags) override;
 
+    // ---- Key map and translation tables (sessionkeymap.cpp) ----
+    // A received character through the inward translation table.
+    virtual int TranslateIn(int c);
+    // Whether the inward table applies at all; asked once per pass of the
+    // received-data road, so a session without one pays nothing per
+    // character.
+    virtual bool TranslateInActive();
+    // Bytes to send through the outward translation table.
+    void TranslateOut(char* data, int len) override;
+
     // ---- Parts built later: neutral until their work lands ----
-    // The receive translation table (TRANSLATE, 'I'); the character.
-    virtual int TranslateIn(int c) { return c; }
+    // A running script's wait for a key; 1 when it took the key.
+    virtual int ScriptProcessKey(KEYBOARDEVENT const& event) { return 0; }
+    // Cancels a connection attempt in progress; 1 when there was one.
+    virtual int OnEscapeDial() { return 0; }
+    // Dials the host-directory entry with hot key 1-12; whether found.
+    virtual int DialByHotkey(int number, int flag) { return 0; }
     // The watch's check of a received character and of a typed key.
     virtual int WatchCheckSerInput(int c, bool first) { return 0; }
     virtual int WatchCheckKeyInput(wchar_t key) { return 0; }
@@ -453,6 +468,52 @@ private:
     };
     SCREENHOST ScreenLink{*this};
     std::atomic<bool> HasFocusNow{false};
+    // What the key map and the translation tables ask of the session.
+    class KEYLINK final : public KEYMAPHOST, public TRANSLATEHOST {
+    public:
+        explicit KEYLINK(SESSION& session) : S(session) {}
+        SESSIONPROFILEDATA const* Profile() override;
+        PROGRAMSETTINGSDATA const* Settings() override;
+        bool TestArg(char const* name) override;
+        std::string KeymapsFolderSetting() override;
+        std::string WorkFolder() override;
+        bool KeyState(int vk) override;
+        int ScriptProcessKey(KEYBOARDEVENT const& event) override;
+        int OnEscape() override;
+        int OnEscapeDial() override;
+        int CommProcessKey(KEYBOARDEVENT const& event) override;
+        int EmulationProcessKey(KEYBOARDEVENT const& event) override;
+        int TabsProcessKey(KEYBOARDEVENT const& event) override;
+        bool ScrollbackKeysOff() override;
+        int DoStringWide(wchar_t const* text) override;
+        void FeedKey(wchar_t key, bool raw) override;
+        int ProcessEvent(int event, int arg) override;
+        int PostEvent(int event, int arg) override;
+        int ProcessMainEvent(int event, int arg) override;
+        int PostMainEvent(int event, int arg) override;
+        int DialByHotkey(int number, int flag) override;
+        bool IsTextMarked() override;
+        void Wait(int ms) override;
+        void FlushInputBuffer(int keep) override;
+        bool IsPaused() override;
+        void SetPaused(bool on) override;
+        void Notify(char const* text, int time) override;
+        void EmulationPuts(char const* text) override;
+        MENU* MenuBar() override;
+        void FileError(char const* path) override;
+        bool DoTrans() override;
+        bool EmulationFlag(unsigned long mask) override;
+        std::string TranslationFolderSetting() override;
+        std::string OptionsFolder() override;
+
+    private:
+        SESSION& S;
+    };
+    KEYLINK KeyLink{*this};
+    // A key that the raw key event left untaken and that comes again as
+    // text (the same record) is not handled twice.
+    bool RawKeyUntaken = false;
+    KEYBOARDEVENT RawKey{};
 
 public:
     // 11, 12: the owner, the settings, the profile and the members, in
@@ -464,6 +525,8 @@ public:
     EMULATION EmuLayer;
     VIO Screen;
     SCROLLBACKBUFFER Scrollback;
+    KEYMAPPER Keymap{KeyLink};
+    TRANSLATE Translation{KeyLink};
 
 private:
     // 13: the state word of the emulation's sequence check, the session

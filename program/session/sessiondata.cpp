@@ -122,9 +122,9 @@ void SESSION::ComDataProcess()
     LOGIF(3, "SESSION::ComDataProcess done (bracket =%d)\n", ComDataHaveVioBracket);
 }
 
-int SESSION::NextChar(bool* decoded)
+inline int SESSION::NextChar(bool* decoded)
 {
-    if (!Decoded.empty()) {
+    if (!Decoded.empty()) [[unlikely]] {
         wchar_t c = Decoded.front();
         Decoded.pop_front();
         *decoded = true;
@@ -169,6 +169,9 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
     bool const wantMarkers = EmuLayer.WantStreamMarkers() != 0;
     bool const utf8 = (p.CodePage == 1000 || EmuLayer.WantUtf8Conversion()) && !EmuLayer.NoUnicode();
     bool const triggers = ReceiveTriggersActive();
+    bool const translate = !noTranslate && TranslateInActive();
+    // The per-character log lines of level 8 leave the fast way.
+    bool const fast = !translate && !triggers && !LOGIF(8, nullptr);
     bool const stripHigh = p.StripHiBit != 0;
     bool const ctrlChars = p.CtrlChars != 0;
     UNICODE const* uni = UNICODE::GetInstance();
@@ -202,6 +205,31 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
     int lines = 0;
     WSTRING out;
     for (;;) {
+        // Most received characters are printable 7-bit ones that no hook
+        // looks at: the sequence check, the line-end translator's memory and
+        // the buffer, nothing else. (No decoder sequence is open: such a
+        // character would break it.)
+        if (fast && c >= 32 && c < 127 && !decoded && Utf8State.Remaining == 0) [[likely]] {
+            // The budget counts line ends only: a run of these characters
+            // ends at the buffer's limit or when nothing more is waiting.
+            int count = ComBufCount;
+            bool full = false;
+            do {
+                EmuLayer.Sequence(&SequenceState, static_cast<char>(c));
+                ComBuf[count++] = static_cast<wchar_t>(c);
+                if (budget < 1 || count > kComBufLimit) {
+                    full = true;
+                    break;
+                }
+                c = NextChar(&decoded);
+            } while (c >= 32 && c < 127 && !decoded);
+            TransCrLf.Pass(ComBuf[count - 1]);
+            ComBufCount = count;
+            first = false;
+            if (full || c == COMM_NOCHAR)
+                break;
+            continue;
+        }
         if (!decoded && IsMarker(c)) {
             if (wantMarkers)
                 ComBuf[ComBufCount++] = static_cast<wchar_t>(c);
@@ -232,8 +260,8 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
         }
         if (stripHigh)
             c &= 0x7F;
-        bool const inSequence = EmuLayer.IsSequence(&SequenceState, static_cast<char>(c & 0xFF), 0) != 0;
-        if (!inSequence && !noTranslate && c < 256)
+        bool const inSequence = EmuLayer.Sequence(&SequenceState, static_cast<char>(c & 0xFF));
+        if (!inSequence && translate && c < 256)
             c = TranslateIn(c);
 
         if ((c == kLF || c == kCR) && !noTranslate) {

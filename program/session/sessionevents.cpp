@@ -29,7 +29,7 @@ constexpr PENDINGRANGE kPending[] = {
     {8125, 8150}, {8550, 8567},                             // scripts, recent scripts
     {8200, 8200},                                           // dialling queue
     {8210, 8212}, {8487, 8489},                             // scroll-back browser and window
-    {8221, 8224},                                           // translation table, key map
+    {8221, 8223},                                           // translation table and key map editors
     {8230, 8288},                                           // profile dialog
     {8293, 8293},                                           // chat line
     {8350, 8352}, {8355, 8375},                             // clipboard
@@ -269,6 +269,9 @@ int SESSION::ProcessEvent(int event, int arg, char const* text)
             Prof.SetDefaultFilename("Standard.qor");
             RemakeAll();
         }
+        return 1;
+    case 8224:
+        Keymap.Load(text);
         return 1;
     case 8290:
     case 8291:

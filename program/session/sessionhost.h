@@ -24,6 +24,8 @@ class WINDOW;
 class APP;
 class SCROLLBAR;
 class PASSWORDCACHE;
+class MENU;
+struct KEYBOARDEVENT;
 
 class SESSIONHOST {
 public:
@@ -59,6 +61,18 @@ public:
     virtual uintptr_t SendMessage(int message, uintptr_t p1, uintptr_t p2) { return 0; }
     // The main window was told of a key.
     virtual void KeyboardEvent(int kind) {}
+    // The menu bar, whose shortcuts the session's key map may switch off
+    // (null: none).
+    virtual MENU* MenuBar() { return nullptr; }
+    // The tab bar's own keys (switching tabs); true when it took the key.
+    virtual bool TabsProcessKey(KEYBOARDEVENT const& event) { return false; }
+    // While set, Shift+Page Up and Shift+Up go to the host instead of
+    // opening the scroll-back.
+    virtual bool ScrollbackKeysOff() { return false; }
+    // The folders of key maps and translation tables, relative to the work
+    // folder (empty: the options folder).
+    virtual std::string KeymapsFolder() { return std::string(); }
+    virtual std::string TranslationTablesFolder() { return std::string(); }
 
     // ---- Window state ----
     virtual bool MainWindowRect(RECT* rect) { return false; }

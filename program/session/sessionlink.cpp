@@ -287,7 +287,7 @@ char const* SESSIONLINK::HomeFolder()
 
 PROGRAMSETTINGSDATA* SESSIONLINK::ProgramSettings()
 {
-    return nullptr;
+    return SettingsData();
 }
 
 PASSWORDCACHE* SESSIONLINK::PasswordCache()
@@ -297,7 +297,7 @@ PASSWORDCACHE* SESSIONLINK::PasswordCache()
 
 OPTLIST const* SESSIONLINK::AtCmdOptlist()
 {
-    return nullptr;
+    return SESSIONPROFILE::AtCmdOptlist;
 }
 
 COLORREF* SESSIONLINK::SysColors()

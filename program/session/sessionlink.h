@@ -128,8 +128,10 @@ public:
     virtual char* UploadFolder();
     virtual char const* WorkFolder();
     virtual char const* HomeFolder();
+    // SettingsData unless the session says otherwise.
     virtual PROGRAMSETTINGSDATA* ProgramSettings();
     virtual PASSWORDCACHE* PasswordCache();
+    // The rows of the AT-command profile (SESSIONPROFILE::AtCmdOptlist).
     virtual OPTLIST const* AtCmdOptlist();
     virtual COLORREF* SysColors();
 

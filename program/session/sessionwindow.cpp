@@ -20,8 +20,6 @@
 
 namespace {
 
-// A key event whose flag word has this bit is a key release.
-constexpr uint32_t KEYFLAG_RELEASED = 0x100;
 // A click after the window got the focus is taken as the focus click.
 constexpr int kFocusClickMs = 250;
 // Two clicks on one cell within this time are a double click.
@@ -35,31 +33,6 @@ constexpr int kPickMax = 1024;
 constexpr int kExtraHeight = 15;
 constexpr int kMinColumns = 30;
 constexpr int kMinRows = 5;
-
-// Keys the emulation (or the device) turns into the host's sequences; any
-// other key with a character types it.
-bool IsSpecialKey(KEYBOARDEVENT const& e)
-{
-    switch (e.Keycode) {
-    case 0x08: // backspace
-    case 0x09: // tab
-    case 0x0D: // return
-    case 0x1B: // escape
-    case 0x21: // page up
-    case 0x22: // page down
-    case 0x23: // end
-    case 0x24: // home
-    case 0x25: // arrows
-    case 0x26:
-    case 0x27:
-    case 0x28:
-    case 0x2D: // insert
-    case 0x2E: // delete
-        return true;
-    default:
-        return e.Keycode >= 0x70 && e.Keycode <= 0x87; // F1 to F24
-    }
-}
 
 // Schemes a click may open: the desktop's opener is handed nothing else, so
 // host text on the screen cannot make one click run a local handler.
@@ -347,6 +320,12 @@ bool SESSION::KeyState(int vk)
 
 bool SESSION::OnKeyboardEvent(KEYBOARDEVENT const& event)
 {
+    if (RawKeyUntaken) {
+        RawKeyUntaken = false;
+        if (event.Keycode == RawKey.Keycode && event.Scancode == RawKey.Scancode && event.Flags == RawKey.Flags &&
+            event.Modifiers == RawKey.Modifiers && event.UniChar == RawKey.UniChar)
+            return false; // seen as the raw key already
+    }
     if (ShuttingDown.load() || Deleted.load())
         return false;
     LOGIT("SESSION::OnKeyboardEvent\n");
@@ -356,39 +335,23 @@ bool SESSION::OnKeyboardEvent(KEYBOARDEVENT const& event)
     return rc != 255;
 }
 
-bool SESSION::OnRawKeyboardEvent(KEYBOARDEVENT const&)
+bool SESSION::OnRawKeyboardEvent(KEYBOARDEVENT const& event)
 {
-    return false;
+    // A key that types a character comes again as text with the same
+    // record and is handled then; keys that type nothing (arrows, function
+    // keys, Escape) come only here.
+    if (event.Flags & KEYFLAG_CHAR)
+        return false;
+    bool const handled = OnKeyboardEvent(event);
+    RawKeyUntaken = !handled;
+    RawKey = event;
+    return handled;
 }
 
 int SESSION::KeyMapProcessChar(KEYBOARDEVENT const& event)
 {
-    bool const release = (event.Flags & KEYFLAG_RELEASED) != 0;
-    bool const chorded = (event.Modifiers & (KEYMOD_CONTROL | KEYMOD_OPTION | KEYMOD_COMMAND)) != 0;
-    if (!release && (IsSpecialKey(event) || chorded)) {
-        if (CommLayer.Device() && CommLayer.ProcessKey(event))
-            return 1;
-        if (EmuLayer.UpAndRunning() && EmuLayer.ProcessKey(event))
-            return 1;
-    } else if (release) {
-        if (EmuLayer.UpAndRunning() && EmuLayer.ProcessKey(event))
-            return 1;
-        return 255;
-    }
-    if (event.Modifiers & KEYMOD_COMMAND)
-        return 255; // the menus' key equivalents
-    uint32_t ch = event.UniChar ? event.UniChar : event.Char;
-    if (ch == 0 || ch > 0x10FFFF)
-        return 255;
-    // Control with a letter or one of @ [ \ ] ^ _ types the control
-    // character, as a terminal keyboard does.
-    if ((event.Modifiers & KEYMOD_CONTROL) && !(event.Modifiers & KEYMOD_OPTION)) {
-        uint32_t const upper = ch >= 'a' && ch <= 'z' ? ch - 32 : ch;
-        if (upper >= '@' && upper <= '_')
-            ch = upper & 0x1F;
-    }
-    FeedKey(static_cast<wchar_t>(ch), false);
-    return 1;
+    int const rc = Keymap.ProcessChar(event);
+    return rc < 0 ? 255 : rc;
 }
 
 // ---------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 
 #include "program/session/qorpublic.h"
 #include "program/session/sessionlink.h"
+#include "program/settings/optsbase.h"
 
 #include "velmot/core/dllinterface.h"
 #include "velmot/core/logit.h"
@@ -80,6 +81,15 @@ std::string ModuleName(char const* file)
     for (char& c : name)
         c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     return name;
+}
+
+// Bundles load only from the program's own plug-in folder, named by an
+// absolute path; a folder that would be found relative to the current one
+// is refused.
+bool PlugInFolderAbsolute()
+{
+    std::string folder = plat::PlugInsFolder();
+    return !folder.empty() && folder[0] == '/';
 }
 
 // Whether the plug-in folder holds the bundle of a module file (the name is
@@ -193,6 +203,9 @@ SUBSYS::SUBSYS(SESSIONLINK& session, int type) : Session(&session), SubsysType(t
         BuildDictionary();
         SaveDictionary();
     }
+    // The AT-command option set the modem device (id 1) gets in its
+    // QORPUBLIC: empty, the device binds it to its own block and file.
+    AtCmdOpts = new OPTSBASE(nullptr, nullptr, 0);
     LOGIT("SUBSYS::SUBSYS done\n");
 }
 
@@ -200,6 +213,12 @@ SUBSYS::~SUBSYS()
 {
     LOGIT("SUBSYS::~SUBSYS\n");
     Cleanup();
+    // A device kept for a thread that cannot be stopped may still use it.
+    if (AtCmdOptsPinned)
+        KeepForever(AtCmdOpts);
+    else
+        delete AtCmdOpts;
+    AtCmdOpts = nullptr;
     SaveDictionary();
     LOGIT("SUBSYS::~SUBSYS done\n");
 }
@@ -365,6 +384,10 @@ void SUBSYS::BuildDictionary()
 {
     LOGIT("SUBSYS::BuildDictionary %s\n", pType->upper);
     Dictionary = HASH();
+    if (!PlugInFolderAbsolute()) {
+        Fault("the plug-in folder %s is not an absolute path", plat::PlugInsFolder().c_str());
+        return;
+    }
     int idmax = std::min(pType->idmax, ParmCount[SubsysType]);
     for (char const* file : ModuleFiles(SubsysType)) {
         if (!BundlePresent(file))
@@ -428,6 +451,10 @@ int SUBSYS::InitModule(char const* file)
 {
     std::string name = ModuleName(file);
     LOGIT("SUBSYS::InitModule %s (%s)\n", file, name.c_str());
+    if (!PlugInFolderAbsolute()) {
+        Fault("the plug-in folder %s is not an absolute path", plat::PlugInsFolder().c_str());
+        return 1;
+    }
     auto* dll = new DLLINTERFACE();
     if (!dll->Load(file)) {
         if (BundlePresent(file))
@@ -905,6 +932,8 @@ void SUBSYS::Cleanup()
         RECORD& r = Records[i];
         if (r.pinned) {
             pinnedModules.push_back(r.init.Module);
+            if (r.init.Public && r.init.Public->AtCmdOpts)
+                AtCmdOptsPinned = true;
             KeepForever(r.object);
             KeepForever(r.init.Public);
             continue;

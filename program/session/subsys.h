@@ -11,7 +11,8 @@
 // running program's own path), file names from the module table with ".dll"
 // turned into ".so". The dictionary is built from, and "load all" loads, the
 // module table's files of the type found in that folder; nothing is ever
-// loaded from another folder.
+// loaded from another folder, and a plug-in folder that is not an absolute
+// path (a relative stage folder given for tests) loads nothing.
 //
 // A plug-in's answers are checked before they are used: an Intro that
 // writes past the name buffer or the id array, gives a count that disagrees
@@ -133,7 +134,9 @@ protected:
     MUTEXSEM Lock;
     RECORD Records[MAXRECORDS] = {};
     int Count = 0;
+    // The AT-command option set (empty; the modem device binds it).
     OPTSBASE* AtCmdOpts = nullptr;
+    bool AtCmdOptsPinned = false;
     QORSUBSYSTEM* pCurrent = nullptr;
     int SubsysType;
 

@@ -211,10 +211,15 @@ int OPTSBASE::LoadEntries(FILE* f, signed char flag)
         if (line.empty() || strchr("[#;/", line[0]))
             continue;
         if (gDoLogit) {
+            // Values of secret rows, and scrambled values under any key (a
+            // retired key of an older release may carry a password), are
+            // never logged.
             size_t eq = line.find('=');
-            int row = FindRow(Trimmed(line.substr(0, eq)).c_str(), nullptr);
-            if (row >= 0 && pOptlist[row].Type == OPTTYPE_SECRET)
-                LOGIT("OPTSBASE::LoadEntries %s=<not shown>\n", Trimmed(line.substr(0, eq)).c_str());
+            std::string key = Trimmed(line.substr(0, eq));
+            int row = FindRow(key.c_str(), nullptr);
+            bool scrambled = eq != std::string::npos && Trimmed(line.substr(eq + 1)).compare(0, 2, "y'") == 0;
+            if ((row >= 0 && pOptlist[row].Type == OPTTYPE_SECRET) || scrambled)
+                LOGIT("OPTSBASE::LoadEntries %s=<not shown>\n", key.c_str());
             else if (line.size() < 3 || line.compare(line.size() - 3, 3, "=\"\"") != 0)
                 LOGIT("OPTSBASE::LoadEntries %s\n", line.c_str());
         }

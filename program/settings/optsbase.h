@@ -98,6 +98,9 @@ struct OPTLIST {
 // The longest line read whole; the rest of a longer line is dropped.
 constexpr size_t OPTS_MAXLINE = 65536;
 
+// The modem device gets an OPTSBASE through its host services and calls it
+// by slot: the order of the virtual operations below is part of the
+// plug-in interface (tests/plugins/sdk pins it).
 class OPTSBASE {
 public:
     // Binds the block and the table; count -1 counts the rows up to the end
@@ -161,13 +164,13 @@ public:
     void DequoteTextString(STRING& text) const;
     static void DequoteTextStringNew(STRING& text);
 
-    // Checks the table's invariants for a block of blockSize bytes; false
-    // with the reason in *why.
     // Copies a text into a field of size bytes (chars characters), cut to
     // leave room for the terminator; the rest of the field is zeroed.
     static void CopyText(char* field, size_t size, char const* text);
     static void CopyWide(wchar_t* field, size_t chars, wchar_t const* text);
 
+    // Checks the table's invariants for a block of blockSize bytes; false
+    // with the reason in *why.
     static bool CheckTable(OPTLIST const* rows, int count, size_t blockSize, STRING* why);
     static int CountRows(OPTLIST const* rows);
 

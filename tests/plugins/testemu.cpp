@@ -7,6 +7,7 @@
 //   "SETWINSIZE <0|1>"    what SetWinSize answers (0: the host resizes)
 //   "ADJUST <cols> <rows>" AdjustScreenSize proposes this size
 //   "TAKEKEYS <0|1>"      whether FeedKeyString takes its text
+//   "PROCESSKEY <0|1>"    whether ProcessKey takes a key (at first it does)
 //   "TAKEMOUSE <0|1>"     whether HandleMouseEvent takes the mouse
 //   "FEEDBACK <text>"     FeedKeys(text) back into the host at once
 //   "RECEIVED"            answer: every character conputs got since the last
@@ -93,7 +94,7 @@ public:
     int ProcessKey(KEYBOARDEVENT const& event) override
     {
         Note("ProcessKey " + std::to_string(event.Keycode) + (event.Flags & 0x100 ? " up" : ""));
-        return 1;
+        return ProcessKeys;
     }
     unsigned long GetFlags(unsigned long mask) override { return mask & Flags; }
     int AdjustScreenSize(int* cols, int* rows) override
@@ -183,6 +184,10 @@ public:
             TakeMouse = atoi(n.c_str() + 10);
             return reply("OK");
         }
+        if (n.rfind("PROCESSKEY ", 0) == 0) {
+            ProcessKeys = atoi(n.c_str() + 11);
+            return reply("OK");
+        }
         if (n.rfind("TAKEKEYS ", 0) == 0) {
             TakeKeys = atoi(n.c_str() + 9);
             return reply("OK");
@@ -206,6 +211,7 @@ private:
     int SetWinSizeAnswer = 0;
     int AdjustCols = 0, AdjustRows = 0;
     int TakeKeys = 0;
+    int ProcessKeys = 1;
     int TakeMouse = 0;
 };
 

@@ -6,7 +6,12 @@
 //   "fault:<f>:<n>"    the same with fault f forced
 //   "two"              two sub-modules, "Alpha" (id 2) and "Beta" (id 6)
 //   "throw"            Intro throws
+//   "modem"            one sub-module "Serial/Modem" with id 1, whose Open
+//                      fails with 5
+//   "openfails"        one sub-module "Test Device" with id 2, whose Open
+//                      fails with 5
 //   anything else      one sub-module "Test Device" with id 2
+// Its devices count their Reset calls (device command "RESETS").
 #include "plugins/sdk/qorsubsystem.h"
 #include "plugins/sdk/subsysapi.h"
 #include "tests/plugins/introanswers.h"
@@ -35,7 +40,10 @@ bool ParseSeed(std::string const& mode, unsigned* seed, int* forced)
 
 class TESTDEVICE final : public QORDEVICE {
 public:
-    TESTDEVICE(SUBSYSINITDATA const& init, int sub) : QORDEVICE(init), Sub(sub) {}
+    TESTDEVICE(SUBSYSINITDATA const& init, int sub)
+        : QORDEVICE(init), Sub(sub), OpenResult(Mode() == "modem" || Mode() == "openfails" ? 5 : 0)
+    {
+    }
     int SetParm(char const* parm) override
     {
         snprintf(Parm, sizeof Parm, "%s", parm ? parm : "");
@@ -56,7 +64,19 @@ public:
         snprintf(buf, 256, "test %d", Sub);
         return buf;
     }
-    signed char Open(char const*) override { return 0; }
+    signed char Open(char const*) override { return static_cast<signed char>(OpenResult); }
+    signed char Reset(signed char) override
+    {
+        ++Resets;
+        return 1;
+    }
+    int HandleDeviceCommand(char const* cmd, char* result, int max, void*) override
+    {
+        if (!cmd || strcmp(cmd, "RESETS") != 0)
+            return 0;
+        snprintf(result, static_cast<size_t>(max), "%d", Resets);
+        return 1;
+    }
     void Close() override {}
     int NumAvail() override { return 0; }
     int QueryOnline() override { return 0; }
@@ -69,6 +89,8 @@ public:
 
 private:
     int Sub;
+    int OpenResult;
+    int Resets = 0;
     char Parm[256] = {};
 };
 
@@ -85,6 +107,11 @@ QOR_PLUGIN_ENTRY int dev_Intro(int version, char* names, int* ids)
         return introanswers::Write(seed, forced, names, ids, nullptr);
     if (mode == "throw")
         throw std::runtime_error("Intro fails");
+    if (mode == "modem") {
+        memcpy(names, "Serial/Modem", 13);
+        ids[0] = 1;
+        return 1;
+    }
     if (mode == "two") {
         memcpy(names, "Alpha\0Beta", 11);
         ids[0] = 2;

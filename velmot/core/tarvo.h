@@ -71,6 +71,11 @@ public:
     static void FillMenubarHelp(MENU& menubar);
     static void ClearMenubarHelp(MENU& menubar);
 
+    // Reports a failed file operation in an error box naming the file and
+    // the system's text for errno; `result` is not consulted. Returns 1.
+    // Built with the message boxes (velmot/gui/wintarvo.cpp).
+    static int VerifyResult(signed char result, char const* filename);
+
     // Hooks filled in by the parts that own them: the event loop that
     // MainDispatchLoop runs, the preferences synchronisation at the end of
     // the process and the release of each singleton during Cleanup (run in

@@ -714,7 +714,7 @@ void LISTVIEW::BeginComparing(plat::DataBrowserPropertyId property, uint16_t ord
 bool LISTVIEW::ItemLess(plat::DataBrowserItemId a, plat::DataBrowserItemId b, plat::DataBrowserPropertyId property)
 {
     if (property == plat::kDataBrowserNoProperty)
-        return a < b;
+        return static_cast<int>(a) < static_cast<int>(b); // the handles, signed
     int r = 0;
     if (fRun.Callback) {
         r = Sign(fRun.Callback(static_cast<int>(a), static_cast<int>(b), fRun.Context));

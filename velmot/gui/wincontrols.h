@@ -77,6 +77,7 @@ constexpr FOURCHARCODE CPROP_NUMBERSONLY = plat::FourCC("ENUM"); // entry field:
 constexpr FOURCHARCODE CPROP_TEXTLENGTH = plat::FourCC("ELEN"); // entry field: longest text (< 1: none)
 constexpr FOURCHARCODE CPROP_WANTRETURN = plat::FourCC("ERET"); // entry field: takes Return
 constexpr FOURCHARCODE CPROP_PARKEDDEFAULT = plat::FourCC("EDBT"); // default button parked by an entry field
+constexpr FOURCHARCODE CPROP_FIELDHANDLER = plat::FourCC("EHDL");  // entry field: its rules' handler is installed
 constexpr FOURCHARCODE CPROP_TRISTATE = plat::FourCC("CTRI");   // tri-state check box
 constexpr FOURCHARCODE CPROP_LASTVALUE = plat::FourCC("CBLS");  // last value of a tri-state box
 constexpr FOURCHARCODE CPROP_BUDDY = plat::FourCC("BUDY");      // spin arrows <-> entry field

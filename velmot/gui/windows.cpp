@@ -6,6 +6,8 @@
 #include "velmot/core/osyssync.h"
 #include "velmot/core/registry.h"
 #include "velmot/core/tarvo.h"
+#include "velmot/gui/winentry.h"
+#include "velmot/gui/helpfile.h"
 #include "velmot/gui/wintimer.h"
 
 #include "platform/draw/context.h"
@@ -59,6 +61,23 @@ bool Intersects(plat::RectI const& a, plat::RectI const& b)
     return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
 }
 
+// Entry fields whose layout gives them rules (digits only, a longest
+// length, taking Return) get the handler that applies them, as though the
+// program had set them.
+void ApplyLayoutFieldRules(plat::ViewRef container)
+{
+    for (plat::ViewRef view : plat::GetSubviews(container)) {
+        FOURCHARCODE const kind = plat::GetViewKind(view);
+        if (kind == CONTROLKIND_EDITUNICODE || kind == CONTROLKIND_EDITTEXT) {
+            ENTRYFIELD field(view);
+            if (field.GetControlProperty(CPROP_NUMBERSONLY) || field.GetControlProperty(CPROP_TEXTLENGTH) ||
+                field.GetControlProperty(CPROP_WANTRETURN))
+                field.InstallHandler();
+        }
+        ApplyLayoutFieldRules(view);
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -100,8 +119,10 @@ WINDOW::WINDOW(char const* name, plat::WindowRef, NIBBUNDLE bundle)
     TARVOAPP::CheckCallerThread("WINDOW::WINDOW");
     InitFromResource(name, nullptr, bundle);
     VASSERT(fWindow != nullptr, "this->fWindow", name);
-    if (fWindow)
+    if (fWindow) {
+        ApplyLayoutFieldRules(GetClientView());
         SetCallbackWindow(fWindow, *this);
+    }
 }
 
 WINDOW::WINDOW(plat::WindowRef window) : DARWINDOW(window) {}
@@ -176,8 +197,15 @@ plat::Status WINDOW::HandleEvent(plat::HandlerCall* call, TCarbonEvent& event)
 
 bool WINDOW::OnHelp()
 {
-    // The help file joins with the help viewer; until then nothing shows.
-    LOGIT("WINDOW::OnHelp no help file\n");
+    // The window's topic; failing that, the program's main topic (unless
+    // none was set).
+    HELPFILE* help = HELPFILE::GetInstance();
+    if (!help->IsValid()) {
+        LOGIT("WINDOW::OnHelp no help file\n");
+        return false;
+    }
+    if (!help->Display(GetClientParent()) && strcmp(help->MainTopic.Buf(), "-1") != 0)
+        help->Display(help->MainTopic.Buf());
     return false;
 }
 

@@ -5,6 +5,7 @@
 #include "velmot/core/tarvo.h"
 #include "velmot/gui/winbuttons.h"
 
+#include <algorithm>
 #include <iterator>
 #include <string>
 
@@ -93,9 +94,10 @@ bool ENTRYFIELD::SetSelection(int start, int end)
         start = 0;
     if (end == -1)
         end = 32767;
-    // The selection record holds 16-bit positions.
-    start = static_cast<int16_t>(start);
-    end = static_cast<int16_t>(end);
+    // The selection record holds 16-bit positions: larger ones stand at
+    // its end rather than wrap round to negative ones.
+    start = std::min(start, 32767);
+    end = std::min(end < 0 ? 0 : end, 32767);
     return VERIFYSTATUS("err == 0 ", plat::SetTextSelection(fControl, start, end));
 }
 
@@ -122,9 +124,20 @@ bool ENTRYFIELD::SetReadOnly(bool on)
 
 bool ENTRYFIELD::InstallHandler()
 {
-    plat::Status err = RegisterForEvents(std::size(kEntryEvents), kEntryEvents);
-    VASSERT(err == plat::kNoErr, "!err", nullptr);
-    return err == plat::kNoErr;
+    if (!IsValid())
+        return false;
+    if (GetControlProperty(CPROP_FIELDHANDLER))
+        return true;
+    // The handler holds the view, not this object: it goes with the view.
+    plat::ViewRef const view = fControl;
+    plat::HandlerRef const handler =
+        plat::InstallHandler(plat::ViewTarget(view), kEntryEvents, [view](plat::HandlerCall& call, plat::Event& e) {
+            ENTRYFIELD field(view);
+            TCarbonEvent event(e);
+            return field.HandleEvent(&call, event);
+        });
+    VASSERT(handler != nullptr, "!err", nullptr);
+    return handler && SetControlProperty(CPROP_FIELDHANDLER, 1);
 }
 
 bool ENTRYFIELD::SetWantReturn(bool on)

@@ -8,12 +8,14 @@
 #include "platform/draw/icons.h"
 
 // A single-line field of Unicode text. The rules set on it (digits only,
-// a longest length, taking Return) are properties of the field's view and
-// are applied while an ENTRYFIELD object that set them, or installed its
-// handler, lives: while the user types, a change that breaks a rule is cut
-// (sounding the alert), and the field reports to its owner that its text
-// changed (CONTROLNOTIFY_TEXTCHANGED; not while an input method still
-// composes) or was accepted with Return (CONTROLNOTIFY_TEXTACCEPTED).
+// a longest length, taking Return) are properties of the field's view, and
+// the handler that applies them belongs to the view too: it stays when the
+// (often short-lived) ENTRYFIELD object that set them goes, and there is
+// one per view however many objects set rules. While the user types, a
+// change that breaks a rule is cut (sounding the alert), and the field
+// reports to its owner that its text changed (CONTROLNOTIFY_TEXTCHANGED;
+// not while an input method still composes) or was accepted with Return
+// (CONTROLNOTIFY_TEXTACCEPTED).
 class VELMOT_EXPORT ENTRYFIELD : public CONTROL {
 public:
     explicit ENTRYFIELD(plat::ViewRef view) : CONTROL(view) {}
@@ -37,9 +39,10 @@ public:
     bool SetNumbersOnly(bool on);
     // The longest text in characters; below 1: no limit.
     bool SetTextLength(int max);
-    // Makes sure this object handles the field's events.
+    // Makes sure the field's view has the handler that applies the rules.
     bool InstallHandler();
 
+    // What that handler runs, on a wrapper of the view.
     plat::Status HandleEvent(plat::HandlerCall* call, TCarbonEvent& event) override;
 };
 

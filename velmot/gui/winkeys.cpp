@@ -355,7 +355,8 @@ int KEYBOARD::TranslateKeyRecord(plat::KeyRecord const& key, KEYBOARDEVENT* reco
     }
     if (record->Flags & KEYFLAG_KEYCODE) {
         FixVirtualKey(record);
-    } else if (ch != 0) {
+    } else if (key.flags & plat::kKeyHasChar) {
+        // Control+Space and Control+@ type NUL, a character too.
         record->Valid = 1;
         record->Codepage = 1252;
         SetCharacter(record, ch);

@@ -88,6 +88,12 @@ TEST_F(TtyTest, ScrolledRowsGoToTheScrollbackThroughTheHost)
             scrolled.push_back(line);
     EXPECT_THAT(scrolled, ElementsAre("scrollline line 0", "scrollline line 1", "scrollline line 2"));
     EXPECT_EQ(S.Scrollback.QueryFilled(), 3) << "each row once, not also by the screen";
+    // A selection would stay on the screen's cells while their text moves
+    // up: a scroll ends it.
+    S.Screen.SetMarkArea(VIOMARK_STREAM, 0, 5, 5, 5, 0);
+    Put(L"\n");
+    int mode = -1, x1, y1, x2, y2;
+    EXPECT_EQ(S.Screen.GetMarkArea(&mode, &x1, &y1, &x2, &y2), VIOMARK_NONE);
 }
 
 TEST_F(TtyTest, PrintedRunsGoToTheLogAndBellRings)

@@ -124,7 +124,7 @@ protected:
                 {"kind": "cbox", "id": ["CBOX", 1], "frame": [10, 20, 100, 20], "title": "Inner", "value": 1}]},
               {"kind": "sldr", "id": ["SLDR", 1], "frame": [170, 40, 24, 100], "min": 10, "max": 90, "value": 30,
                "flags": ["disabled"]},
-              {"kind": "upan", "id": ["UPAN", 1], "frame": [200, 40, 80, 80]}]}},
+              {"kind": "upan", "id": ["UPAN", 1], "frame": [200, 40, 80, 80], "flags": ["hidden", "disabled"]}]}},
           "menubars": {"IDM_SAMPLE": {"menus": [{"title": "File", "items": [
               {"text": "Open", "command": "OPEN", "key": "O"}, {"separator": true},
               {"text": "Toolbar", "command": 1234, "checked": true, "enabled": false}]}]}}})";
@@ -175,7 +175,11 @@ TEST_F(NibBuildTest, WindowsAreMadeWithTheirControlsInOrder)
     EXPECT_EQ(GetViewMinimum(slider), 10);
     EXPECT_EQ(GetViewValue(slider), 30);
     EXPECT_FALSE(IsViewEnabled(slider));
-    EXPECT_EQ(GetViewKind(FindViewById(content, {FourCC("UPAN"), 1})), kViewKindUserPane);
+    // Panes take the flags any view has.
+    ViewRef pane = FindViewById(content, {FourCC("UPAN"), 1});
+    EXPECT_EQ(GetViewKind(pane), kViewKindUserPane);
+    EXPECT_FALSE(IsViewLatentlyVisible(pane));
+    EXPECT_FALSE(IsViewEnabled(pane));
 }
 
 TEST_F(NibBuildTest, TextsFollowTheLanguage)

@@ -5,213 +5,19 @@
 // server runs with -noreset, so the layout outlives the setting client).
 // The server and the probe are always stopped, whatever the test's outcome.
 #include "tests/support/testutil.h"
+#include "tests/support/xserver.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <map>
-#include <poll.h>
-#include <random>
-#include <sys/prctl.h>
-#include <sstream>
 #include <string>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-bool Exists(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
-
-std::string FindTool(const char* name)
-{
-    for (const char* dir : {"/usr/bin/", "/usr/local/bin/", "/bin/"}) {
-        std::string p = std::string(dir) + name;
-        if (access(p.c_str(), X_OK) == 0)
-            return p;
-    }
-    return {};
-}
-
-// The environment of this process with some variables replaced.
-std::vector<std::string> EnvWith(const std::vector<std::pair<std::string, std::string>>& set)
-{
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        std::string kv = *e;
-        bool replaced = false;
-        for (const auto& [k, v] : set)
-            replaced = replaced || kv.rfind(k + "=", 0) == 0;
-        if (!replaced)
-            env.push_back(kv);
-    }
-    for (const auto& [k, v] : set)
-        env.push_back(k + "=" + v);
-    return env;
-}
-
-// A child process started with an argument vector; stopped (TERM, then
-// KILL) and reaped by the destructor.
-class Child {
-public:
-    Child() = default;
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    ~Child() { Stop(); }
-
-    // Forks and execs with an argument vector. The child gets SIGKILL when
-    // this process dies in any way (even killed by a harness time-out), so
-    // no X server outlives the test. Only async-signal-safe calls run
-    // between fork and exec; everything they need is prepared before.
-    bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& env, bool captureOut)
-    {
-        int pipefd[2] = {-1, -1};
-        if (captureOut && pipe2(pipefd, O_CLOEXEC) != 0)
-            return false;
-        std::vector<char*> args;
-        for (const auto& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        std::vector<char*> envp;
-        for (const auto& e : env)
-            envp.push_back(const_cast<char*>(e.c_str()));
-        envp.push_back(nullptr);
-        const pid_t parent = getpid();
-        pid_ = fork();
-        if (pid_ == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (getppid() != parent)
-                _exit(127); // the parent is already gone
-            int null = open("/dev/null", O_WRONLY);
-            dup2(captureOut ? pipefd[1] : null, 1);
-            dup2(null, 2);
-            execve(args[0], args.data(), envp.data());
-            _exit(127);
-        }
-        if (captureOut) {
-            close(pipefd[1]);
-            out_ = pipefd[0];
-        }
-        if (pid_ < 0) {
-            pid_ = -1;
-            return false;
-        }
-        return true;
-    }
-
-    bool Running()
-    {
-        if (pid_ <= 0)
-            return false;
-        int status;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            exitStatus_ = status;
-            return false;
-        }
-        return true;
-    }
-
-    // Waits up to `ms` for the child to end on its own.
-    bool WaitExit(int ms)
-    {
-        const auto end = Clock::now() + std::chrono::milliseconds(ms);
-        while (Running()) {
-            if (Clock::now() > end)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return true;
-    }
-
-    void Stop()
-    {
-        if (Running()) {
-            kill(pid_, SIGTERM);
-            if (!WaitExit(2000)) {
-                kill(pid_, SIGKILL);
-                int status;
-                waitpid(pid_, &status, 0);
-                pid_ = -1;
-            }
-        }
-        if (out_ >= 0) {
-            close(out_);
-            out_ = -1;
-        }
-    }
-
-    // Reads output until a line satisfies `done` or `ms` pass; returns all
-    // lines read so far.
-    template <class Done>
-    std::vector<std::string> ReadLines(int ms, Done done)
-    {
-        const auto end = Clock::now() + std::chrono::milliseconds(ms);
-        while (out_ >= 0) {
-            size_t nl;
-            while ((nl = pending_.find('\n')) != std::string::npos) {
-                lines_.push_back(pending_.substr(0, nl));
-                pending_.erase(0, nl + 1);
-                if (done(lines_.back()))
-                    return lines_;
-            }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-            if (left <= 0)
-                break;
-            pollfd p{out_, POLLIN, 0};
-            int r = poll(&p, 1, static_cast<int>(left));
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r <= 0)
-                break;
-            char buf[4096];
-            ssize_t n = read(out_, buf, sizeof buf);
-            if (n <= 0)
-                break;
-            pending_.append(buf, static_cast<size_t>(n));
-        }
-        return lines_;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int exitStatus_ = 0;
-    std::string pending_;
-    std::vector<std::string> lines_;
-};
-
-bool CanConnect(const std::string& socketPath)
-{
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socketPath.c_str());
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    return ok;
-}
+using namespace xtest;
 
 struct KeyLine {
     unsigned kind, vk, scan, prefix, ch, hasChar, mods, native;
@@ -303,48 +109,9 @@ protected:
         ASSERT_TRUE(StartServer());
     }
 
-    // Picks a display number nobody uses, with a private cookie in a
-    // private file, and waits until the server takes connections.
-    bool StartServer()
-    {
-        authFile_ = dir_.file("Xauthority");
-        testutil::WriteFile(authFile_, "");
-        std::random_device rd;
-        std::string cookie;
-        for (int i = 0; i < 16; ++i) {
-            char hex[3];
-            std::snprintf(hex, sizeof hex, "%02x", rd() & 0xFF);
-            cookie += hex;
-        }
-        const int first = 200 + static_cast<int>(rd() % 300);
-        for (int n = first; n < first + 40; ++n) {
-            const std::string display = std::string(":") + std::to_string(n);
-            const std::string socketPath = "/tmp/.X11-unix/X" + std::to_string(n);
-            if (Exists(socketPath) || Exists("/tmp/.X" + std::to_string(n) + "-lock"))
-                continue;
-            if (testutil::RunProgram({xauth_, "-q", "-f", authFile_, "add", display, ".", cookie}) != 0)
-                return false;
-            if (!server_.Start({xvfb_, display, "-auth", authFile_, "-nolisten", "tcp", "-screen", "0",
-                                "1024x768x24", "-noreset"},
-                               EnvWith({}), false))
-                return false;
-            const auto end = Clock::now() + std::chrono::seconds(15);
-            while (Clock::now() < end && server_.Running()) {
-                if (CanConnect(socketPath)) {
-                    display_ = display;
-                    return true;
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-            server_.Stop(); // lost a race for the number, or too slow: next
-        }
-        return false;
-    }
+    bool StartServer() { return server_.Start(xvfb_, xauth_, dir_.path()); }
 
-    std::vector<std::string> XEnv(const char* platform) const
-    {
-        return EnvWith({{"DISPLAY", display_}, {"XAUTHORITY", authFile_}, {"QT_QPA_PLATFORM", platform}});
-    }
+    std::vector<std::string> XEnv(const char* platform) const { return server_.Env(platform); }
 
     int Xdotool(const std::vector<std::string>& args)
     {
@@ -379,8 +146,8 @@ protected:
 
     // Declared before the children: destroyed after them.
     testutil::TempDir dir_;
-    std::string xvfb_, xdotool_, xauth_, setxkbmap_, probe_, authFile_, display_;
-    Child server_;
+    std::string xvfb_, xdotool_, xauth_, setxkbmap_, probe_;
+    XServer server_;
 };
 
 TEST_F(XcbKeys, RealKeyPressesGiveVirtualKeysScanCodesCharactersAndModifiers)

@@ -9,6 +9,7 @@
 #include "plugins/sdk/qorpublic.h"
 #include "plugins/sdk/qorsubsystem.h"
 #include "plugins/sdk/sessionapi.h"
+#include "program/settings/optsbase.h"
 #include "tests/plugins/sdk/slotof.h"
 
 #include <gtest/gtest.h>
@@ -162,6 +163,21 @@ TEST(SdkSlots, PlugInObjects)
         SLOT(QORTRANSFER, CheckDownloadOptions, 20), SLOT(QORTRANSFER, CheckUploadOptions, 21),
         SLOT(QORTRANSFER, GetAutoUploadSeq, 22), SLOT(QORTRANSFER, GetAutoDownloadSeq, 23),
         SLOT(QORTRANSFER, HandleCustomEvent, 24), SLOT(QORTRANSFER, NoSuppressScreenOutput, 25),
+    });
+}
+
+// The modem device calls the AT-command option set its QORPUBLIC hands it
+// by slot, like the layers.
+TEST(SdkSlots, OptionSet)
+{
+    using MAKEROW = int (OPTSBASE::*)(int, char*, int);
+    using MAKEVALUE = int (OPTSBASE::*)(int, char const*, void const*, int, char*, int);
+    Check({
+        SLOT(OPTSBASE, SetBaseList, 2), SLOT(OPTSBASE, SetMultiPaged, 3), SLOT(OPTSBASE, SetDataVersion, 4),
+        SLOT(OPTSBASE, LoadFile, 5), SLOT(OPTSBASE, LoadEntries, 6), SLOT(OPTSBASE, SaveFile, 7),
+        SLOT(OPTSBASE, SaveEntries, 8), SLOT(OPTSBASE, SetOpt, 9), SLOT(OPTSBASE, GetOpt, 10),
+        SLOTO(OPTSBASE, MakeOptStr, MAKEROW, 11), SLOTO(OPTSBASE, MakeOptStr, MAKEVALUE, 12),
+        SLOT(OPTSBASE, AssocAll, 13),
     });
 }
 

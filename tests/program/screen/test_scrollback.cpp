@@ -317,6 +317,16 @@ TEST(Scrollback, SavingWritesLinesThenTheScreen)
     s.SbHost.EditFile_ = dir.file("no/such/folder.txt");
     s.Scrollback.SaveScrollbackDataToDestination(0);
     EXPECT_EQ(s.SbHost.FileErrors, (std::vector<std::string>{dir.file("no/such/folder.txt")}));
+    // So is one that takes nothing (a full disk), with lines enough to fill
+    // the stream's buffer before the close.
+    std::wstring const many = std::wstring(9, L'x') + L"\r\n";
+    for (int i = 0; i < 100; ++i)
+        s.Vio.conputws(many.c_str(), long(many.size()));
+    s.SbHost.EditFile_ = "/dev/full";
+    s.SbHost.FileErrors.clear();
+    s.Scrollback.SaveScrollbackDataToDestination(1);
+    EXPECT_EQ(s.SbHost.FileErrors, (std::vector<std::string>{"/dev/full"}));
+    EXPECT_EQ(s.SbHost.Edited.size(), 1u) << "nothing opened in the editor";
 }
 
 TEST(Scrollback, ScrollBarRange)

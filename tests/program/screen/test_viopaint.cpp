@@ -5,6 +5,7 @@
 #include "tests/program/screen/fakehost.h"
 #include "tests/velmot/core/assertrecorder.h"
 #include "tests/velmot/gui/guitest.h"
+#include "tests/support/testutil.h"
 
 #include "platform/draw/bitmap.h"
 #include "program/screen/termfonts.h"
@@ -15,9 +16,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <cstdio>
+#include <functional>
 #include <set>
 #include <cwchar>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -263,9 +268,31 @@ TEST(ScreenPaint, PaintingNeverWaitsLongForABusyScreen)
 
 class ScreenGolden : public ::testing::Test {
 protected:
+    // The screen draws cells on a fixed grid with the machine's own font:
+    // its pictures are compared pixel for pixel (a stroke one pixel off is
+    // a fault here, not antialiasing).
     static ::testing::AssertionResult Matches(plat::Bitmap const& b, std::string const& name)
     {
-        return pixeltest::MatchesGolden(b, "program/screen/golden", name);
+        ::testing::AssertionResult near = pixeltest::MatchesGolden(b, "program/screen/golden", name);
+        char const* update = std::getenv("QOR_UPDATE_GOLDEN");
+        if (update && std::string(update) == "1")
+            return near;
+        plat::Image const golden = plat::Image::LoadPng(testutil::SourceDir() + "/program/screen/golden/" + name + ".png");
+        if (golden.IsNull() || golden.Width() != b.Width() || golden.Height() != b.Height())
+            return near;
+        int off = 0;
+        std::string first;
+        for (int y = 0; y < b.Height(); ++y)
+            for (int x = 0; x < b.Width(); ++x)
+                if (b.Pixel(x, y) != golden.Pixel(x, y) && off++ == 0)
+                    first = std::to_string(x) + "," + std::to_string(y);
+        if (off == 0)
+            return ::testing::AssertionSuccess();
+        char const* home = std::getenv("HOME");
+        std::string const actual = std::string(home ? home : "/tmp") + "/" + name + ".actual.png";
+        b.SavePng(actual);
+        return ::testing::AssertionFailure() << "picture " << name << " differs from its golden in " << off
+                                             << " pixels, the first at " << first << "; actual saved as " << actual;
     }
 };
 
@@ -302,7 +329,8 @@ TEST_F(ScreenGolden, EveryAttribute)
     w.Put(L" yes");
     w.Vio.SetMode(0);
     w.Vio.SetCursorPos(5, 13);
-    // Blinking text in its hidden phase: the fore colour becomes the back.
+    // Blinking text shows while the blink phase flag is clear; with the
+    // flag set its fore colour becomes the back (the second picture).
     w.Vio.BlinkPhase = false;
     auto shown = w.Picture();
     ASSERT_TRUE(shown);
@@ -383,10 +411,12 @@ TEST_F(ScreenGolden, BoxDrawingJoinsAtTwoCellSizes)
 TEST_F(ScreenGolden, RowsOfDoubleWidthAndHeight)
 {
     SCREENWINDOW w(24, 6);
-    w.Put(L"normal row \u2500\u2500\r\n");
-    w.Put(L"double width \u2554\u2550\r\n");
-    w.Put(L"double height\r\n");
-    w.Put(L"double height\r\n");
+    // Text, lines and symbols on each kind of row; a row of double size
+    // shows half the columns.
+    w.Put(L"normal row \u2554\u2550\u2566\u2557 \u2592\u25B2\r\n");
+    w.Put(L"wide \u2554\u2550\u2566\u2557 \u2592\u25B2\r\n");
+    w.Put(L"tall \u255F\u2500\u256B\u2562 \u2593\u25CF\r\n");
+    w.Put(L"tall \u255F\u2500\u256B\u2562 \u2593\u25CF\r\n");
     w.Put(L"normal again");
     w.Vio.Do(VIODO_LINEATTR, 1, VIOLINE_DOUBLEWIDTH);
     w.Vio.Do(VIODO_LINEATTR, 2, VIOLINE_DOUBLEHEIGHT_TOP);
@@ -512,6 +542,68 @@ TEST(GraphicChars, DoubleLineStrokesFollowTheCellSize)
     EXPECT_EQ(rows[8], "...#######");
     EXPECT_EQ(rows[9], "...#######");
     EXPECT_EQ(VIO::GraphChars[24].c, 0x2554);
+}
+
+// Every line character of the table, in a small and a large cell: its
+// strokes reach the cell's edge in each direction it has, so that it joins
+// its neighbours without a gap, and nothing sticks out toward a direction
+// it does not have (a double line meeting a single one ends flush with it).
+TEST(GraphicChars, LinesReachTheirEdgesAndNothingElse)
+{
+    for (SIZE const size : {SIZE{8, 16}, SIZE{10, 20}}) {
+        int const w = size.cx, h = size.cy;
+        int const t = std::min(w, h) <= 9 ? 1 : 2;
+        int const cx = w / 2, cy = h / 2;
+        for (int i = 0; VIO::GraphChars[i].c; ++i) {
+            VIO::GRAPHCHAR const& g = VIO::GraphChars[i];
+            if (!(g.bits & 0x0FF0))
+                continue;
+            std::string const s = Shape(w, h, [&](WINDC& dc, RECT const& c) {
+                VIO::RenderLine(dc, c, g.bits, 0xFFFFFF);
+                VIO::CorrectCenter(dc, c, g.centre, 0xFFFFFF, 0);
+            });
+            auto ink = [&](int x, int y) { return s[size_t(y * (w + 1) + x)] == '#'; };
+            auto has = [&](int dir) { return (g.bits >> (4 + dir) & 1) || (g.bits >> (8 + dir) & 1); };
+            bool const doubleVertical = g.bits & 0x0500, doubleHorizontal = g.bits & 0x0A00;
+            char where[48];
+            snprintf(where, sizeof where, "U+%04X in %dx%d", unsigned(g.c), w, h);
+            // The stroke columns and rows that meet the neighbours.
+            std::vector<int> const columns = doubleVertical ? std::vector<int>{cx - t, cx + t} : std::vector<int>{cx};
+            std::vector<int> const rows = doubleHorizontal ? std::vector<int>{cy - t, cy + t} : std::vector<int>{cy};
+            for (int x : columns) {
+                if (g.bits & 0x0110) {
+                    EXPECT_TRUE(ink(x, 0)) << where << ": up";
+                }
+                if (g.bits & 0x0440) {
+                    EXPECT_TRUE(ink(x, h - 1)) << where << ": down";
+                }
+            }
+            for (int y : rows) {
+                if (g.bits & 0x0880) {
+                    EXPECT_TRUE(ink(0, y)) << where << ": left";
+                }
+                if (g.bits & 0x0220) {
+                    EXPECT_TRUE(ink(w - 1, y)) << where << ": right";
+                }
+            }
+            // Nothing beyond the strokes of the other axis where a direction
+            // is missing.
+            int const upTo = doubleHorizontal ? cy - t : cy;
+            int const downFrom = doubleHorizontal ? cy + 2 * t : cy + t;
+            int const leftTo = doubleVertical ? cx - t : cx;
+            int const rightFrom = doubleVertical ? cx + 2 * t : cx + t;
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    bool const outside = (!has(0) && y < upTo) || (!has(2) && y >= downFrom) ||
+                                         (!has(3) && x < leftTo) || (!has(1) && x >= rightFrom);
+                    if (outside && ink(x, y)) {
+                        ADD_FAILURE() << where << ": ink at " << x << "," << y << "\n" << s;
+                        y = h;
+                        break;
+                    }
+                }
+        }
+    }
 }
 
 // ---- The thumbnail bitmap ----

@@ -4,6 +4,7 @@
 #include "tests/program/session/sessiontest.h"
 
 #include "plugins/sdk/qorsubsystem.h"
+#include "velmot/gui/winkeys.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <poll.h>
 #include <string>
 #include <sys/resource.h>
@@ -482,29 +484,214 @@ TEST_F(CommTest, LocalShellEnvironmentSizeAndHangUp)
     Session.Emu = nullptr;
 }
 
+namespace {
+
+// A session that also records the window timers the layer starts and stops.
+class TIMERSESSION : public FAKESESSION {
+public:
+    std::string Timers;
+    void StartWindowTimer(int id, int ms) override { Timers += "start " + std::to_string(id) + " " + std::to_string(ms) + ";"; }
+    void StopWindowTimer(int id) override { Timers += "stop " + std::to_string(id) + ";"; }
+};
+
+} // namespace
+
+TEST_F(CommTest, DeviceOperationsGoThroughTheLayerByTheirRules)
+{
+    TIMERSESSION session;
+    COMM comm(session);
+    EXPECT_EQ(comm.OpenDevice(5, "[5]"), 0);
+    Command(comm, "CALLS");
+    EXPECT_EQ(comm.AcceptCalls(1), 0) << "a device that does nothing";
+    EXPECT_EQ(comm.IsAcceptActive(), 0) << "so the layer does not count it as accepting";
+    EXPECT_EQ(Command(comm, "CALLS"), "accept 1;");
+    Command(comm, "ANSWER 1");
+    KEYBOARDEVENT key{};
+    KEYBOARDEVENT release{};
+    release.Flags = 0x100;
+    struct CASE {
+        char const* what;
+        std::function<int()> call;
+        char const* calls; // what the device saw
+        int result;
+    } const cases[] = {
+        {"break", [&] { return comm.SendBreak(); }, "break;", 1},
+        {"reset", [&] { return comm.Reset(3); }, "reset 3;", 1},
+        {"abort", [&] { return comm.AbortConnect(); }, "abort;", 1},
+        {"can accept", [&] { return comm.CanAccept(); }, "canaccept;", 1},
+        {"accept on", [&] { return comm.AcceptCalls(1) * 10 + comm.IsAcceptActive(); }, "accept 1;", 11},
+        {"accept off", [&] { return comm.AcceptCalls(0) * 10 + comm.IsAcceptActive(); }, "accept 0;", 10},
+        {"menu", [&] { return comm.HandleMenuEvent(8501); }, "menu 8501;", 1},
+        {"key", [&] { return comm.ProcessKey(key); }, "key;", 1},
+        {"key release", [&] { return comm.ProcessKey(release); }, "", 0},
+        {"prepare", [&] { return comm.PrepareForFileTransfer(1); }, "prepare 1;", 1},
+        {"prepare 2", [&] { return comm.PrepareForFileTransfer(2); }, "", 0},
+        {"cleanup, no transfer", [&] { return comm.CleanupAfterFileTransfer(1); }, "", 0},
+        {"cleanup",
+         [&] {
+             session.Transfer = true;
+             int rc = comm.CleanupAfterFileTransfer(1) * 10 + comm.CleanupAfterFileTransfer(0);
+             session.Transfer = false;
+             return rc;
+         },
+         "cleanup 1;", 10},
+        {"track", [&] { return comm.TrackChanges(); }, "track;", 1},
+        {"track suppressed",
+         [&] {
+             comm.SetSuppressAsyncChangeTracking(1);
+             return comm.TrackChanges();
+         },
+         "", 0},
+        {"a write ends the suppression",
+         [&] {
+             comm.WriteData("w", 1);
+             return comm.TrackChanges();
+         },
+         "track;", 1},
+        {"timer", [&] { return comm.HandleTimerEvent(); }, "timer;", 1},
+        {"disconnect", [&] { return comm.Disconnect(); }, "disconnect;", 1},
+    };
+    for (CASE const& c : cases) {
+        EXPECT_EQ(c.call(), c.result) << c.what;
+        EXPECT_EQ(Command(comm, "CALLS"), c.calls) << c.what;
+    }
+
+    // The device's timer is the session window's timer 103, one shot.
+    session.Timers.clear();
+    comm.StartCommTimer(250);
+    comm.HandleTimerEvent();
+    EXPECT_EQ(session.Timers, "start 103 250;stop 103;");
+    EXPECT_EQ(Command(comm, "CALLS"), "timer;");
+
+    // A connection clears the byte counters.
+    EXPECT_GT(comm.Counter(1), 0u);
+    EXPECT_EQ(comm.Connect("host"), 1);
+    EXPECT_EQ(Command(comm, "CALLS"), "connect host;");
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(comm.Counter(i), 0u) << i;
+
+    // Without a device: nothing reaches a device, neutral answers.
+    comm.CloseDevice();
+    EXPECT_EQ(comm.SendBreak(), 0);
+    EXPECT_EQ(comm.TrackChanges(), 0);
+    EXPECT_EQ(comm.ProcessKey(key), 0);
+    EXPECT_EQ(comm.Connect("x"), 0);
+}
+
+TEST_F(CommTest, AFailedOpenDropsTheDeviceButTheModemCountsAsOpen)
+{
+    Stage.Add(TestPlugBundle(), "halbrin.so");
+    Stage.Add(TestPlugBundle(), "quimrel.so");
+    int threads = Threads();
+    struct {
+        char const* mode;
+        int id;
+        bool open;
+    } const cases[] = {
+        {"openfails", 2, false},
+        {"modem", 1, true},
+    };
+    for (auto const& c : cases) {
+        setenv("QOR_TESTPLUG", c.mode, 1);
+        ForgetDictionary();
+        Session.Scripts.clear();
+        COMM comm(Session);
+        EXPECT_EQ(comm.OpenDevice(c.id, nullptr), 5) << "the device's failure code" << c.mode;
+        EXPECT_EQ(comm.Device() != nullptr, c.open) << c.mode;
+        EXPECT_EQ(Threads(), threads + (c.open ? 1 : 0)) << "a reader thread only for an open device";
+        ASSERT_FALSE(Session.Scripts.empty());
+        EXPECT_EQ(Session.Scripts.back().rfind(c.open ? "DEVOPEN" : "DEVCLOSE", 0), 0u) << Session.Scripts.back();
+        if (c.open) {
+            EXPECT_EQ(Command(comm, "RESETS"), "1") << "the modem is reset after it opens";
+            EXPECT_EQ(Session.Prof.ActiveDevice, 1);
+        }
+        comm.CloseDevice();
+        EXPECT_TRUE(WaitFor([&] { return Threads() == threads; }, 3000));
+    }
+    unsetenv("QOR_TESTPLUG");
+}
+
+TEST_F(CommTest, StatusPagePurgeAndTextInTheSessionsEncoding)
+{
+    NULLEMULATION emu;
+    Session.Emu = &emu;
+    COMM comm(Session);
+    comm.ReportStatus();
+    EXPECT_NE(emu.Shown.find("\x1b[2J\x1b[H\r\nCOMM-STATUS: \r\n\r\nDEVICE=-1\r\nDEVICE-PARAMETER=\"<no device>\""),
+              std::string::npos)
+        << emu.Shown;
+    int peer = OpenLoopback(comm);
+    WriteAllFd(peer, "abc");
+    EXPECT_TRUE(WaitFor([&] { return comm.QueryNumAvail() == 3; }, 3000));
+    emu.Shown.clear();
+    comm.ReportStatus();
+    EXPECT_NE(emu.Shown.find("DEVICE=5\r\nDEVICE-PARAMETER=\"[5]\"\r\n\r\nTRANSFERBUFFER: SIZE= 32768, MAXFILL= 3\r\n"),
+              std::string::npos)
+        << emu.Shown;
+    EXPECT_NE(emu.Shown.find("LOOPBACK: [5]"), std::string::npos) << "the device's own status follows";
+
+    // PurgeLine reads until the line is quiet, showing what it read.
+    emu.Shown.clear();
+    EXPECT_EQ(comm.PurgeLine(100, 1), 3);
+    EXPECT_EQ(emu.Shown, "abc");
+    EXPECT_EQ(comm.PurgeLine(0, 0), 0);
+
+    // Wide text goes out in the session's code page, or as UTF-8 for code
+    // page 1000 and for an emulation that asks for it (unless it asks for
+    // no Unicode at all).
+    struct {
+        int codePage;
+        unsigned long flags;
+        std::string sent;
+    } const cases[] = {
+        {1252, 0, "\xE9\x80"},
+        {1000, 0, "\xC3\xA9\xE2\x82\xAC"},
+        {1252, EMUFLAG_UTF8CONVERSION, "\xC3\xA9\xE2\x82\xAC"},
+        {1252, EMUFLAG_UTF8CONVERSION | EMUFLAG_NOUNICODE, "\xE9\x80"},
+    };
+    for (auto const& c : cases) {
+        Session.Prof.CodePage = c.codePage;
+        emu.Flags = c.flags;
+        comm.OpenDevice(5, "[5]");
+        comm.PrintStringW(L"\u00e9\u20ac");
+        EXPECT_EQ(Command(comm, "SENT"), c.sent) << c.codePage << " " << c.flags;
+    }
+    comm.CloseDevice();
+    Session.Emu = nullptr;
+}
+
 TEST_F(CommTest, StressEveryByteOnceInOrder)
 {
-    // A feeding thread plays the reader, with markers between the batches;
-    // the main thread reads one character at a time, or takes batches from
-    // the pipe as fast as it can (so the pipe runs empty while a batch is
-    // being copied in). QOR_STRESS_MB sizes it (small by default; 100 under
-    // ThreadSanitizer by hand).
+    // Bytes come through the loopback device and its reader thread, or a
+    // feeding thread plays the reader and calls FeedData itself; markers go
+    // in between from the feeding side. The main thread reads one character
+    // at a time, or takes batches from the pipe as fast as it can (so the
+    // pipe runs empty while a batch is being copied in). QOR_STRESS_MB sizes
+    // it (small by default; 100 under ThreadSanitizer by hand).
     char const* env = getenv("QOR_STRESS_MB");
     size_t total = static_cast<size_t>(env ? atoi(env) : 4) << 20;
-    for (bool batches : {false, true}) {
+    enum MODE { CHARACTERS, BATCHES, DEVICE };
+    for (MODE mode : {CHARACTERS, BATCHES, DEVICE}) {
+        SCOPED_TRACE(mode == CHARACTERS ? "characters" : mode == BATCHES ? "batches" : "device");
         COMM comm(Session);
-        OpenLoopback(comm);
+        int peer = OpenLoopback(comm);
         constexpr size_t kChunk = 8192;
         std::string chunk = Pattern(kChunk * 2);
+        size_t fedMarkers = 0;
         std::thread feeder([&] {
             size_t sent = 0;
             int k = 0;
             while (sent < total) {
                 size_t n = std::min(kChunk - static_cast<size_t>(k % 7) * 100, total - sent);
-                comm.FeedData(chunk.data() + sent % 251, static_cast<int>(n));
+                if (mode == DEVICE)
+                    WriteAllFd(peer, std::string(chunk.data() + sent % 251, n));
+                else
+                    comm.FeedData(chunk.data() + sent % 251, static_cast<int>(n));
                 sent += n;
-                if (++k % 5 == 0)
+                if (++k % 5 == 0) {
                     comm.FeedMarker(static_cast<wchar_t>(COMM_MARKER_FIRST + k % 4));
+                    ++fedMarkers;
+                }
             }
         });
         size_t got = 0;
@@ -521,7 +708,7 @@ TEST_F(CommTest, StressEveryByteOnceInOrder)
         };
         auto start = Clock::now();
         while (got < total && MsSince(start) < 120000) {
-            if (batches) {
+            if (mode == BATCHES) {
                 uint32_t buf[COMM::READBUFSIZE];
                 int n = COMM::READBUFSIZE;
                 if (comm.GetPipeData(buf, &n, 50) == 0) {
@@ -534,15 +721,18 @@ TEST_F(CommTest, StressEveryByteOnceInOrder)
                     take(static_cast<uint32_t>(c));
             }
         }
-        while (markers * 5 < (total / kChunk) && MsSince(start) < 120000) {
+        if (got < total)
+            comm.CloseDevice(); // a feeder still held back gives up, so it can be joined
+        feeder.join();
+        while (markers < fedMarkers && MsSince(start) < 120000) {
             int c = comm.WaitChar(50);
             if (c != COMM_NOCHAR)
                 take(static_cast<uint32_t>(c));
         }
-        comm.CloseDevice(); // a feeder still held back gives up, so it can be joined
-        feeder.join();
-        EXPECT_EQ(got, total) << (batches ? "batches" : "characters");
+        comm.CloseDevice();
+        EXPECT_EQ(got, total);
         EXPECT_TRUE(inOrder);
+        EXPECT_EQ(markers, fedMarkers);
         EXPECT_GT(markers, 0u);
     }
 }

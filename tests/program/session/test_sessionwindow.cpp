@@ -1,7 +1,8 @@
 // The session window: typing into a real shell through the window
 // system's input, the size negotiation with the main window, the mouse
 // (selection, words, lines, links, cursor positioning, buttons, wheel),
-// dropped files, keys through the key map's pass-through, user messages.
+// dropped files, keys through the key map, user messages.
+#include "tests/program/screen/keyevents.h"
 #include "tests/program/session/sessionfixture.h"
 
 #include "platform/draw/bitmap.h"
@@ -78,28 +79,15 @@ TEST_F(WindowTest, TypedCommandRunsInTheShell)
     EXPECT_THAT(screen, ::testing::HasSubstr("echo $((6*7))")) << "the shell echoed the typed line";
 }
 
-TEST_F(WindowTest, KeysGoThroughTheKeyMapsPassThrough)
+TEST_F(WindowTest, KeysGoThroughTheKeyMap)
 {
     OpenWithCells();
-    KEYBOARDEVENT a{};
-    a.UniChar = 'a';
-    a.Keycode = 'A';
+    KEYBOARDEVENT const a = keytest::Char(keytest::scan::A, 'a');
     EXPECT_TRUE(S->OnKeyboardEvent(a));
-    KEYBOARDEVENT enter{};
-    enter.UniChar = 13;
-    enter.Keycode = 0x0D;
-    EXPECT_TRUE(S->OnKeyboardEvent(enter));
-    KEYBOARDEVENT release = a;
-    release.Flags = 0x100;
-    EXPECT_FALSE(S->OnKeyboardEvent(release)) << "the TTY wants no releases";
-    KEYBOARDEVENT command = a;
-    command.Modifiers = KEYMOD_COMMAND;
-    EXPECT_FALSE(S->OnKeyboardEvent(command)) << "left to the menus";
-    KEYBOARDEVENT control{};
-    control.UniChar = 'c';
-    control.Keycode = 'C';
-    control.Modifiers = KEYMOD_CONTROL;
-    EXPECT_TRUE(S->OnKeyboardEvent(control));
+    EXPECT_TRUE(S->OnKeyboardEvent(keytest::Char(keytest::scan::Return, 13)));
+    EXPECT_FALSE(S->OnKeyboardEvent(keytest::Released(a))) << "the TTY wants no releases";
+    EXPECT_FALSE(S->OnKeyboardEvent(keytest::Char(keytest::scan::A, 'a', keytest::kCmd))) << "left to the menus";
+    EXPECT_TRUE(S->OnKeyboardEvent(keytest::Char(keytest::scan::C, 3, keytest::kCtrl)));
     EXPECT_EQ(Sent(), "a\r\x03");
 }
 

@@ -5,6 +5,7 @@
 #include "program/session/subsys.h"
 #include "tests/plugins/introanswers.h"
 #include "tests/program/session/sessiontest.h"
+#include "tests/support/testutil.h"
 
 #include "velmot/core/registry.h"
 
@@ -13,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <filesystem>
+#include <functional>
 #include <string>
 
 using namespace sessiontest;
@@ -323,14 +326,65 @@ TEST_F(SubsysTest, TheModemDeviceAloneSeesTheAtCommandOptions)
     for (int id : {1, 3, 12}) {
         QORPUBLIC* pub = host.FillQorPublic(SS_TYPE_DEVICE, id);
         EXPECT_EQ(pub->AtCmdOptlist != nullptr, id == 1) << id;
+        EXPECT_EQ(pub->AtCmdOpts != nullptr, id == 1) << id;
         EXPECT_EQ(pub->Session, static_cast<SESSIONAPI*>(&Session));
+        EXPECT_EQ(pub->ProgramSettings, &Session.Settings);
         EXPECT_STREQ(pub->AppRegKey, "QOR6");
         delete pub;
     }
     SUBSYS emulations(Session, SS_TYPE_EMULATION);
     QORPUBLIC* pub = emulations.FillQorPublic(SS_TYPE_EMULATION, 1);
     EXPECT_EQ(pub->AtCmdOptlist, nullptr) << "id 1 of another type is no modem";
+    EXPECT_EQ(pub->AtCmdOpts, nullptr);
     delete pub;
+
+    // Without a session of its own making, the modem gets the profile's
+    // AT-command rows, and an empty option set it binds to its own block.
+    SESSIONLINK plain;
+    SUBSYS devices(plain, SS_TYPE_DEVICE);
+    pub = devices.FillQorPublic(SS_TYPE_DEVICE, 1);
+    EXPECT_EQ(pub->AtCmdOptlist, SESSIONPROFILE::AtCmdOptlist);
+    ASSERT_NE(pub->AtCmdOpts, nullptr);
+    EXPECT_EQ(pub->AtCmdOpts->RowCount(), 0) << "empty until the device binds it";
+    ATCOMMANDDATA at{};
+    pub->AtCmdOpts->SetBaseList(&at, pub->AtCmdOptlist, -1);
+    EXPECT_EQ(pub->AtCmdOpts->SetOpt("MdmIni=\"ATZ^M\"", 0), 0);
+    EXPECT_STREQ(at.MdmIni, "ATZ^M");
+    delete pub;
+}
+
+TEST_F(SubsysTest, BundlesComeOnlyFromThePlugInFolder)
+{
+    // A bundle in the current folder is not the plug-in folder's.
+    struct CWDGUARD {
+        std::filesystem::path saved = std::filesystem::current_path();
+        ~CWDGUARD() { std::filesystem::current_path(saved); }
+    } guard;
+    testutil::TempDir here;
+    std::filesystem::current_path(here.path());
+    std::filesystem::copy_file(TennickBundle(), here.file("tennick.so"));
+    {
+        STAGE stage({});
+        SUBSYS host(Session, SS_TYPE_DEVICE);
+        EXPECT_EQ(host.QueryIDFromName("Local Shell"), -1);
+        EXPECT_EQ(host.FindObject(11), nullptr);
+        EXPECT_EQ(host.RecordCount(), 0);
+    }
+    // A plug-in folder named relative to the current one loads nothing.
+    {
+        STAGE stage({{TennickBundle(), "tennick.so"}});
+        std::filesystem::path root = std::filesystem::path(stage.PlugIns()).parent_path().parent_path().parent_path();
+        std::filesystem::current_path(root.parent_path());
+        setenv("QOR_STAGE_DIR", root.filename().c_str(), 1);
+        ForgetDictionary();
+        SUBSYS host(Session, SS_TYPE_DEVICE);
+        EXPECT_EQ(host.QueryIDFromName("Local Shell"), -1);
+        EXPECT_EQ(host.InitModule("tennick.dll"), 1);
+        EXPECT_EQ(host.RecordCount(), 0);
+        EXPECT_NE(host.LastFault().Pos("not an absolute path"), -1) << host.LastFault().Buf();
+        setenv("QOR_STAGE_DIR", root.c_str(), 1);
+        EXPECT_EQ(host.InitModule("tennick.dll"), 0) << "the same stage by its absolute path";
+    }
 }
 
 TEST_F(SubsysTest, HostServicesForward)
@@ -363,4 +417,114 @@ TEST_F(SubsysTest, HostServicesForward)
         EXPECT_STREQ(buf, c.answer) << c.enq;
     }
     EXPECT_EQ(pub.SetLedMode(1), 0) << "no status line";
+}
+
+namespace {
+
+// Records which of its operations a plug-in's host services reached, with
+// the arguments that matter, and answers with values of its own.
+class RECORDINGLINK : public SESSIONLINK {
+public:
+    std::vector<std::string> Seen;
+    void Note(std::string const& what) { Seen.push_back(what); }
+
+    void SetStatusbarLed(int led, bool on, int mode) override
+    {
+        Note("led " + std::to_string(led) + " " + std::to_string(on) + " " + std::to_string(mode));
+    }
+    int SetLedMode(int mode) override { return Note("ledmode " + std::to_string(mode)), 31; }
+    void* PrinterOpen(signed char flag) override { return Note("popen " + std::to_string(flag)), this; }
+    int PrinterWrite(void* job, char const* data, int len) override
+    {
+        return Note(std::string("pwrite ") + (job == this ? "job " : "? ") + std::string(data, len)), 32;
+    }
+    int PrinterClose(void* job) override { return Note(job == this ? "pclose job" : "pclose ?"), 33; }
+    int Log(char const* text, int len) override { return Note("log " + std::string(text, len)), 34; }
+    int LogWide(wchar_t const* text, int len) override
+    {
+        return Note("logw " + std::to_string(len) + " " + std::to_string(text[0])), 35;
+    }
+    int WaitForSessionForeground(signed char* abort) override { return Note(abort ? "fg flag" : "fg none"), 36; }
+    int AddScrollLine(VIOCELL const* cells, int count, signed char notify) override
+    {
+        return Note("scroll " + std::to_string(cells[0].c) + " " + std::to_string(count) + " " +
+                    std::to_string(notify)),
+               37;
+    }
+    int FeedKeys(wchar_t const* keys, int count, signed char raw) override
+    {
+        return Note("keys " + std::to_string(keys[0]) + " " + std::to_string(count) + " " + std::to_string(raw)), 38;
+    }
+    int Bell() override { return Note("bell"), 39; }
+    int AppTrackChanges() override { return Note("track"), 40; }
+    int Ask(char const* title, char const*, char*, int max, int, signed char*) override
+    {
+        return Note(std::string("ask ") + title + " " + std::to_string(max)), 41;
+    }
+    int AskUserPass(char const* title, char*, char*, int*) override { return Note(std::string("userpass ") + title), 42; }
+    int AskPassphrase(char const* title, char const*, char const* keyfile, char*, int*) override
+    {
+        return Note(std::string("passphrase ") + title + " " + keyfile), 43;
+    }
+    int StartProgram(char const* program, char const* args, char const*, int flags) override
+    {
+        return Note(std::string("start ") + program + " " + args + " " + std::to_string(flags)), 44;
+    }
+    void WarningMessage(char const* text) override { Note(std::string("warning ") + text); }
+    void DestroyIntroWin() override { Note("intro"); }
+    int PushFnctSelectFile(void*, CONTROLID id, CONTROLPARENT, STRING*) override
+    {
+        return Note("selectfile " + std::to_string(id.id)), 45;
+    }
+    int PushFnctSelectFolder(void*, CONTROLID id, CONTROLPARENT, STRING*) override
+    {
+        return Note("selectfolder " + std::to_string(id.id)), 46;
+    }
+};
+
+} // namespace
+
+TEST(HostServices, EveryOperationReachesItsTarget)
+{
+    // Called by slot through the plug-in interface, as a plug-in does.
+    RECORDINGLINK link;
+    HOSTPUBLIC host(link);
+    QORPUBLIC* pub = &host;
+    VIOCELL cell{};
+    cell.c = 'Q';
+    wchar_t const wide[] = {0x20AC, 0};
+    signed char flag = 0;
+    char buf[16] = {};
+    struct CASE {
+        char const* seen;
+        std::function<long()> call;
+        long result;
+    } const cases[] = {
+        {"led 3 1 2", [&] { return pub->SetLed(3, 1, 2); }, 0},
+        {"ledmode 4", [&] { return pub->SetLedMode(4); }, 31},
+        {"popen 1", [&] { return pub->PrinterOpen(1) == &link ? 1L : 0L; }, 1},
+        {"pwrite job abc", [&] { return pub->PrinterWrite(&link, "abcdef", 3); }, 32},
+        {"pclose job", [&] { return pub->PrinterClose(&link); }, 33},
+        {"log xy", [&] { return pub->Log("xyz", 2); }, 34},
+        {"logw 1 8364", [&] { return pub->LogWide(wide, 1); }, 35},
+        {"fg flag", [&] { return pub->WaitForSessionForeground(&flag); }, 36},
+        {"scroll 81 1 1", [&] { return pub->AddScrollLine(&cell, 1, 1); }, 37},
+        {"keys 8364 1 1", [&] { return pub->FeedKeys(wide, 1, 1); }, 38},
+        {"bell", [&] { return pub->Bell(); }, 39},
+        {"track", [&] { return pub->AppTrackChanges(); }, 40},
+        {"ask Title 16", [&] { return pub->Ask("Title", "text", buf, sizeof buf, 0, &flag); }, 41},
+        {"userpass Login", [&] { return pub->AskUserPass("Login", buf, buf, nullptr); }, 42},
+        {"passphrase Key id_rsa", [&] { return pub->AskPassphrase("Key", "text", "id_rsa", buf, nullptr); }, 43},
+        {"start prog -a 2", [&] { return pub->StartProgram("prog", "-a", "/", 2); }, 44},
+        {"warning careful", [&] { return pub->WarningMsg("careful"); }, 0},
+        {"intro", [&] { return pub->DestroyIntroWin(), 0L; }, 0},
+        {"selectfile 7", [&] { return pub->PushFnctSelectFile(nullptr, CONTROLID{0, 7}, CONTROLPARENT{}, nullptr); }, 45},
+        {"selectfolder 8",
+         [&] { return pub->PushFnctSelectFolder(nullptr, CONTROLID{0, 8}, CONTROLPARENT{}, nullptr); }, 46},
+    };
+    for (CASE const& c : cases) {
+        link.Seen.clear();
+        EXPECT_EQ(c.call(), c.result) << c.seen;
+        EXPECT_EQ(link.Seen, std::vector<std::string>{c.seen});
+    }
 }

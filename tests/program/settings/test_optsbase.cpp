@@ -428,7 +428,8 @@ TEST_F(Engine, SecretsNeverReachTheLog)
         OPTSBASE o(&b, kRows, -1);
         std::string text = SaveText(o);
         b = BLOCK{};
-        LoadText(o, text + "Text=\"visible\"\nSecret=\"clear\"\nSECRET=x'414243'\n");
+        LoadText(o, text + "Text=\"visible\"\nSecret=\"clear\"\nSECRET=x'414243'\n" +
+                        "OldKey=y'c2NyYW1ibGVk'\nNoSuchKey = y'bm90IGEgcm93'\n");
         LOGITARG("/LOGITCLOSE");
         return strcmp(b.Secret, "ABC") == 0 ? 0 : 1;
     });
@@ -436,6 +437,8 @@ TEST_F(Engine, SecretsNeverReachTheLog)
     std::string written = testutil::ReadFile(log);
     EXPECT_NE(written.find("Text=\"visible\""), std::string::npos);
     EXPECT_NE(written.find("Secret=<not shown>"), std::string::npos);
+    EXPECT_NE(written.find("OldKey=<not shown>"), std::string::npos);
+    EXPECT_NE(written.find("NoSuchKey=<not shown>"), std::string::npos);
     EXPECT_EQ(written.find("y'"), std::string::npos);
     EXPECT_EQ(written.find("clear"), std::string::npos);
     EXPECT_EQ(written.find("414243"), std::string::npos);

@@ -179,6 +179,10 @@ TEST(RealTables, NumbersWithLimitsAreClampedOnlyWhenRead)
     EXPECT_EQ(d.Transparency, 50);
     EXPECT_EQ(d.BeepMode, 77); // a flag: no limits
     EXPECT_EQ(d.BrBufSize, 0); // not in the file
+    // A single key (a script's option command) is clamped the same way.
+    EXPECT_EQ(opts.SetOpt("BrBufSize=1", 1), 0);
+    opts.ClampReadValues();
+    EXPECT_EQ(d.BrBufSize, 64);
 
     auto profile = std::make_unique<SESSIONPROFILEDATA>();
     OPTSBASE p(profile.get(), SESSIONPROFILE::Optlist, -1);

@@ -388,6 +388,13 @@ TEST_F(ToolbarTest, AWindowWithEveryPartPaintsEachInItsPlace)
     NEWTOOLBAR bar(w.GetWindow());
     Table(bar);
     bar.Show(1);
+    // The toolbar took its room from the client area: the tab control and
+    // the list's place are laid out again above the status bar, as the
+    // program does when its window changes size.
+    SIZE const room = w.GetClientSize();
+    RECT const page{0, 0, room.cx - 16 - 12, room.cy - 8 - STATUSBAR::HEIGHT - 4 - 46};
+    CONTROL(parent, CONTROLID{plat::FourCC("TABS"), 2}).Size(room.cx - 16, room.cy - 8 - STATUSBAR::HEIGHT - 4);
+    CONTROL(parent, CONTROLID{plat::FourCC("PLAC"), 3}).Size(page.right, page.bottom);
     TABCONTROL tabs(parent, CONTROLID{plat::FourCC("TABS"), 2});
     tabs.InsertPage("Hosts", CONTROLID{plat::FourCC("HOST"), 1});
     tabs.InsertPage("Options", CONTROLID{plat::FourCC("HOST"), 2});

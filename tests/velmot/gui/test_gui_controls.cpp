@@ -3,12 +3,16 @@
 #include "tests/velmot/gui/toolkit_fixture.h"
 #include "velmot/gui/winbuttons.h"
 #include "velmot/gui/winentry.h"
+#include "velmot/gui/winicons.h"
+#include "velmot/gui/winmenu.h"
 #include "velmot/gui/winvalues.h"
 
 #include "platform/controls/controls.h"
+#include "platform/events/testinput.h"
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace guifix;
@@ -110,6 +114,93 @@ TEST_F(ControlTest, GeometryInTheSuperview)
     inside.MoveRel(-5, 5);
     EXPECT_EQ(inside.GetRect(), (RECT{15, 35, 85, 60}));
     EXPECT_EQ(inside.GetClientRect(), (RECT{0, 0, 70, 25}));
+}
+
+TEST_F(ControlTest, StateFocusStackingAndTheDefaultButton)
+{
+    // A hidden, disabled or deactivated button takes no clicks; shown and
+    // enabled again it does.
+    PUSHBUTTON other(parent, CONTROLID{0, 7});
+    auto pressed = [&] {
+        Delivered();
+        plat::testinput::Click(other.GetControlRef(), plat::PointI{10, 10});
+        std::vector<std::string> lines = Delivered();
+        return std::count(lines.begin(), lines.end(), "OnPushbutton") == 1;
+    };
+    EXPECT_TRUE(other.Show(false));
+    EXPECT_FALSE(other.IsVisible());
+    EXPECT_FALSE(pressed());
+    other.Show(true);
+    EXPECT_TRUE(other.Enable(false));
+    EXPECT_FALSE(other.IsEnabled());
+    EXPECT_FALSE(pressed());
+    other.Enable(true);
+    other.Activate(false);
+    EXPECT_FALSE(pressed());
+    other.Activate(true);
+    EXPECT_TRUE(pressed());
+
+    // The focus: SetFocus answers who had it; it counts only while the
+    // window is active.
+    ENTRYFIELD name(parent, Id("TEXT", 1));
+    ENTRYFIELD number(parent, Id("TEXT", 2));
+    name.SetFocus();
+    EXPECT_TRUE(name.IsFocused());
+    EXPECT_EQ(number.SetFocus(), name.GetControlRef());
+    EXPECT_FALSE(name.IsFocused());
+    EXPECT_TRUE(number.IsFocused());
+    {
+        RECWINDOW front(WINDOWSTYLE_DOCUMENT, "Front", 0, 0, 100, 100);
+        ASSERT_TRUE(Activate(front.GetWindow()));
+        EXPECT_FALSE(number.IsFocused());
+    }
+    ASSERT_TRUE(Activate(dialog->GetWindow()));
+    // A pane's first control is its rearmost focusable one (added first).
+    CONTROL pane(parent, Id("UPAN", 1));
+    pane.SetFocusToFirstControl();
+    EXPECT_TRUE(CONTROL(parent, Id("PUSH", 9)).IsFocused());
+
+    // Stacking among siblings, and a created control moved into a pane.
+    PUSHBUTTON made(parent, Id("MADE", 2), 0, 4, 4, 20, 20);
+    CONTROL round(parent, Id("RNDB", 1));
+    EXPECT_EQ(made.MoveToParentView(pane.AsParent()), 1);
+    EXPECT_EQ(made.MoveToParentView(pane.AsParent()), 0); // already there
+    EXPECT_EQ(made.GetRect(), (RECT{4, 4, 24, 24}));
+    auto order = [&] {
+        std::vector<std::string> ids;
+        for (plat::ViewRef v : plat::GetSubviews(pane.GetControlRef()))
+            ids.push_back(CONTROL(v).GetId().AsString().Buf());
+        return ids;
+    };
+    EXPECT_THAT(order(), ElementsAre("MADE 2", "RNDB 1", "PUSH 9")); // front to back
+    EXPECT_TRUE(made.MoveInZorder(0, nullptr));
+    EXPECT_THAT(order(), ElementsAre("RNDB 1", "PUSH 9", "MADE 2"));
+    EXPECT_TRUE(made.MoveInZorder(1, CONTROL(parent, Id("PUSH", 9)).GetControlRef()));
+    EXPECT_THAT(order(), ElementsAre("RNDB 1", "MADE 2", "PUSH 9"));
+
+    // The default button moves to a button made default and goes with 0.
+    plat::WindowRef const w = dialog->GetWindow();
+    EXPECT_TRUE(other.MakeDefaultButton(1));
+    EXPECT_EQ(plat::GetWindowDefaultButton(w), other.GetControlRef());
+    EXPECT_FALSE(plat::IsControlDefault(CONTROL(parent, Id("OKAY", 0)).GetControlRef()));
+    other.MakeDefaultButton(0);
+    EXPECT_EQ(plat::GetWindowDefaultButton(w), nullptr);
+    EXPECT_FALSE(plat::IsControlDefault(other.GetControlRef()));
+
+    // Pictures and menus of the controls that show them.
+    ICON online(201);
+    ASSERT_NE(online.GetIconRef(), nullptr);
+    STATICICON icon(parent, Id("ICON", 1));
+    EXPECT_EQ(icon.SetIcon(online.GetIconRef()), 0);
+    EXPECT_EQ(icon.GetIcon(), online.GetIconRef());
+    BEVELBUTTON bevel(parent, Id("BEVL", 1));
+    EXPECT_TRUE(bevel.SetIcon(online.GetIconRef()));
+    EXPECT_EQ(plat::GetControlIcon(bevel.GetControlRef()), online.GetIconRef());
+    MENU menu;
+    menu.CreateEmpty();
+    EXPECT_TRUE(bevel.SetMenu(menu.GetMenuRef()));
+    EXPECT_EQ(plat::GetControlMenu(bevel.GetControlRef()), menu.GetMenuRef());
+    Delivered();
 }
 
 TEST_F(ControlTest, PropertiesArePointerSizedWordsOrBlocks)
@@ -435,6 +526,14 @@ TEST_F(EntryTest, SelectionsAndTheDefaultButtonsParking)
     field->GetSelection(&start, &end);
     EXPECT_EQ(start, 2);
     EXPECT_EQ(end, 4);
+    // Positions beyond what the selection record holds stop at its end
+    // instead of wrapping round.
+    field->SetControlText(std::string(40000, 'x').c_str());
+    field->SetSelection(40000, 40001);
+    field->GetSelection(&start, &end);
+    EXPECT_EQ(start, 32767);
+    EXPECT_EQ(end, 32767);
+    field->SetControlText("terminal");
     EXPECT_TRUE(field->SetReadOnly(true));
     EXPECT_TRUE(plat::IsTextReadOnly(field->GetControlRef()));
 

@@ -9,6 +9,8 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
+
 using namespace guifix;
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -74,8 +76,8 @@ protected:
 
 TEST_F(InputTest, TypingFollowsTheFieldsRules)
 {
-    ENTRYFIELD number(parent, Id("TEXT", 2)); // digits only, at most 5 (from the layout)
-    number.InstallHandler();
+    // Digits only, at most 5: the layout says so.
+    ENTRYFIELD number(parent, Id("TEXT", 2));
     ASSERT_EQ(ti::Click(number.GetControlRef(), Middle(number)), plat::kNoErr);
     ASSERT_TRUE(number.IsFocused());
     number.SetSelection(2, 2);
@@ -92,12 +94,25 @@ TEST_F(InputTest, TypingFollowsTheFieldsRules)
     ti::CommitText(Window(), "\xC3\xA9" "9");
     EXPECT_STREQ(number.GetText().Buf(), "4234");
     EXPECT_EQ(sound->alerts, 5);
+
+    // Rules set through a wrapper that is gone before anyone types, as
+    // dialogs set them, hold all the same.
+    ENTRYFIELD(parent, Id("TEXT", 1)).SetNumbersOnly(true);
+    ENTRYFIELD name(parent, Id("TEXT", 1));
+    ti::Click(name.GetControlRef(), Middle(name));
+    ASSERT_TRUE(name.IsFocused());
+    name.SetSelection(8, 8); // behind "terminal"
+    ti::TypeText(Window(), "x1");
+    EXPECT_STREQ(name.GetText().Buf(), "terminal1");
+    EXPECT_EQ(sound->alerts, 6);
 }
 
 TEST_F(InputTest, ReturnPressesTheDefaultButtonUnlessAFieldWantsIt)
 {
     ENTRYFIELD field(parent, Id("TEXT", 1));
     field.SetWantReturn(true);
+    // Another wrapper setting a rule adds no second handler.
+    ENTRYFIELD(parent, Id("TEXT", 1)).SetWantReturn(true);
     // The field takes the focus (the window gave it to its first control).
     CHECKBOX box(parent, Id("CBOX", 1));
     box.SetFocus();
@@ -105,7 +120,7 @@ TEST_F(InputTest, ReturnPressesTheDefaultButtonUnlessAFieldWantsIt)
     ASSERT_TRUE(field.IsFocused());
     ti::PressKey(Window(), plat::kVkReturn);
     std::vector<std::string> seen = Lines("On");
-    EXPECT_THAT(seen, Contains("OnControlEvent 0x202 eutx 0"));
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "OnControlEvent 0x202 eutx 0"), 1);
     EXPECT_THAT(seen, Not(Contains("OnPushbutton OKAY 0")));
     // The focus elsewhere, the default button is back.
     ti::Click(box.GetControlRef(), {4, 10});
@@ -148,6 +163,13 @@ TEST_F(InputTest, ClicksToggleGroupAndPress)
     CONTROL help(parent, Id("HELP", 0));
     ti::Click(help.GetControlRef(), Middle(help));
     EXPECT_THAT(Lines("On"), ElementsAre("OnControlEvent 0x101 disb 0", "OnPushbutton", "OnHelp"));
+
+    // A round button takes clicks inside its circle only.
+    CONTROL round(parent, Id("RNDB", 1)); // 28 x 28
+    ti::Click(round.GetControlRef(), {1, 1});
+    EXPECT_THAT(Lines("On"), IsEmpty());
+    ti::Click(round.GetControlRef(), Middle(round));
+    EXPECT_THAT(Lines("On"), ElementsAre("OnPushbutton RNDB 1"));
 }
 
 TEST_F(InputTest, ScrollingAndArrowsReportWhatTheUserDid)

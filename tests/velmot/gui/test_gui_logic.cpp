@@ -172,6 +172,8 @@ TEST(KeyboardEvents, KeyRecordsBecomeKeyboardEvents)
         {"Ctrl+Return types 10", Key(0x1C, 0, kCtrl, true, 10), 1, KEYFLAG_CHAR, 0, 13, 10, 0x1C, 2},
         {"keypad Enter", Key(0x1C, 0xE0, 0, true, 13), 1, KEYFLAG_CHAR, 0, 13, 13, 0x5A, 0},
         {"Tab", Key(0x0F, 0, 0, true, 9), 1, KEYFLAG_CHAR, 0, 9, 9, 0x0F, 0},
+        {"Ctrl+Space types NUL", Key(0x39, 0, kCtrl, true, 0), 1, KEYFLAG_CHAR | KEYFLAG_CONTROL, KEYFLAG_KEYCODE, 0, 0,
+         0x39, 2},
         {"Ctrl+Tab types nothing", Key(0x0F, 0, kCtrl, false, 0), 1, KEYFLAG_KEYCODE, KEYFLAG_CHAR, 9, 0, 0x0F, 2},
         {"print screen arrives as F13", Key(0x37, 0xE0), 1, KEYFLAG_KEYCODE, 0, 124, 0, 0x7C, 0},
         {"scroll lock arrives as F14", Key(0x46, 0), 1, KEYFLAG_KEYCODE, 0, 125, 0, 0x46, 0},

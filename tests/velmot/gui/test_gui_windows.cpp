@@ -35,14 +35,21 @@ TEST_F(WindowTest, NewWindowsTakeTheirStyleSizeAndMenuBar)
     char help[16] = {};
     EXPECT_EQ(doc.GetWindowProperty(WPROP_HELPID, help, sizeof help), 8);
     EXPECT_STREQ(help, "HLP_DOC");
-    // 600 x 400 content, the menu bar inside the window above the client.
+    // 600 x 400 content; the menu bar stands above it, inside the window,
+    // which is the taller for it.
     RECT const frame = doc.GetRect();
     EXPECT_EQ(frame.left, 30);
     EXPECT_EQ(frame.right - frame.left, 600);
-    EXPECT_EQ(frame.bottom - frame.top, 400);
-    SIZE const client = doc.GetClientSize();
-    EXPECT_EQ(client.cx, 600);
-    EXPECT_LT(client.cy, 400);
+    EXPECT_GT(frame.bottom - frame.top, 400);
+    EXPECT_EQ(doc.GetClientSize(), (SIZE{600, 400}));
+    // So does a window made from a layout with its menu bar: its controls
+    // keep their room.
+    RECWINDOW session("DLG_TEST_WINDOW", nullptr);
+    ASSERT_EQ(session.CreateMenu("IDM_TEST_MENUBAR", nullptr), plat::kNoErr);
+    EXPECT_EQ(session.GetClientSize(), (SIZE{480, 300}));
+    // Without its bar the window is as tall as its content again.
+    plat::SetWindowMenuBar(session.GetWindow(), nullptr);
+    EXPECT_EQ(session.GetSize(), (SIZE{480, 300}));
 
     RECWINDOW tool(WINDOWSTYLE_UTILITY, "Tool", 0, 0, 120, 80);
     EXPECT_TRUE(tool.IsValid());
