@@ -88,7 +88,7 @@ void PREFLIGHT::Phase2()
 APP::APP(int argc, char** argv, signed char flag)
     : WINDOW(WINDOWSTYLE_DOCUMENT, kProduct, 100, 100, 640, 400, nullptr, "IDW_MAINWIN", "IDW_MAINWIN",
              "QorMainWindow"),
-      MenuBar(static_cast<DARWINDOW const&>(*this)), Scrollbar(GetClientParent(), kScrollbarId, 1, 0, 0, 16, 16),
+      MainMenu(static_cast<DARWINDOW const&>(*this)), Scrollbar(GetClientParent(), kScrollbarId, 1, 0, 0, 16, 16),
       LastKeyTime(0), LastActivityNotice(0),
       ProgSettings(*this), SessionLock(0, nullptr)
 {
@@ -304,15 +304,6 @@ void APP::SendIpcMessage(uint32_t msg, uint32_t mp1, uint32_t mp2)
 {
     if (pIpc)
         pIpc->SendMessage(msg, mp1, mp2);
-}
-
-void APP::FileError(char const* name)
-{
-    int const err = errno;
-    STRING format = OSYS::GetStringFromResource("IDS_FILE_ERROR");
-    STRING text;
-    text.Format(format.Buf(), name ? name : "", strerror(err), err);
-    ErrorMsg(text.Buf());
 }
 
 // ---------------------------------------------------------------------------
