@@ -268,7 +268,6 @@ void APP::InitMenu(MENU& menu)
             menu.ClearMenuItemShortcut(s.Command);
         menu.SetMenuItemShortcut(s.Command, s.Key, s.Virtual, s.Modifiers);
     }
-    int const pos = menu.GetMenuPosFromID(8222);
     plat::MenuRef holder = nullptr;
     int const item = menu.GetMenuAndIndexFromID(8222, &holder);
     if (item > 0 && holder) {
@@ -278,7 +277,6 @@ void APP::InitMenu(MENU& menu)
         if (item >= 2 && inner.IsMenuItemSeparator(item - 2))
             inner.DeleteMenuItemSeparator(item - 2, true);
     }
-    (void)pos;
 }
 
 int APP::MakeMenu(MENU const& menu, bool force)
