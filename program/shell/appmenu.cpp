@@ -56,11 +56,25 @@ HELPTOPIC const* FindHelpTopic(int cmd)
     return nullptr;
 }
 
+// The program's help book, set up on first use.
+HELPFILE* HelpBook()
+{
+    HELPFILE* help = HELPFILE::GetInstance();
+    if (help && !help->IsValid()) {
+        STRING const name = OSYS::GetStringFromResource("IDS_TARVOAPPHELPNAME");
+        if (name.NotEmpty() && strcmp(name.Buf(), "IDS_TARVOAPPHELPNAME") != 0) {
+            help->SetFilename(name.Buf(), true);
+            help->SetMainTopic("ID_MAINWINDOW");
+        }
+    }
+    return help && help->IsValid() ? help : nullptr;
+}
+
 // Whether the help book has a page for the topic (through its aliases).
 bool HelpHasTopic(char const* topic)
 {
-    HELPFILE* help = HELPFILE::GetInstance();
-    if (!help || !help->IsValid())
+    HELPFILE* help = HelpBook();
+    if (!help)
         return false;
     for (int i = 0; i < help->NumMappings; ++i) {
         if (strcasecmp(help->Mappings[i].From.Buf(), topic) == 0) {
@@ -190,7 +204,7 @@ bool APP::OnCommand(uint32_t id)
         return true;
     }
     plat::MenuRef holder = nullptr;
-    if (MainMenu.GetMenuRef() && MainMenu.GetMenuAndIndexFromID(id, &holder) > 0 &&
+    if (MainMenu.GetMenuRef() && MainMenu.GetMenuAndIndexFromID(id, &holder) >= 0 &&
         MainMenu.GetMenuItemText(id, false).NotEmpty() && !MainMenu.IsMenuItemEnabled(id))
         return false;
     // The toolkit's own commands (the Help menu's) are not numbers of ours.
@@ -214,7 +228,7 @@ int APP::DoCommand(unsigned long cmd, unsigned long p1, MSGWORD p2)
         rc = 1;
         ProcessEvent(8030, status ? status->CaptureSwitchValue() : 0, nullptr);
     } else if (c == 9001) {
-        if (HELPFILE* help = HELPFILE::GetInstance())
+        if (HELPFILE* help = HelpBook())
             help->Contents(true);
         rc = 1;
     } else if (c == 9009 || cmd == plat::FourCC("abou")) {
@@ -222,7 +236,7 @@ int APP::DoCommand(unsigned long cmd, unsigned long p1, MSGWORD p2)
         LOGIT("APP::DoCommand %ld: %s\n", static_cast<long>(cmd), CommandUnavailable(9009));
         rc = 1;
     } else if (HELPTOPIC const* h = FindHelpTopic(c)) {
-        if (HELPFILE* help = HELPFILE::GetInstance())
+        if (HELPFILE* help = HelpBook())
             help->Display(h->Topic);
         rc = h->Result;
     } else {
@@ -270,12 +284,12 @@ void APP::InitMenu(MENU& menu)
     }
     plat::MenuRef holder = nullptr;
     int const item = menu.GetMenuAndIndexFromID(8222, &holder);
-    if (item > 0 && holder) {
+    if (item >= 0 && holder) {
         MENU inner(holder);
         inner.DeleteMenuItem(8222, false);
         // The separator that stood above it.
-        if (item >= 2 && inner.IsMenuItemSeparator(item - 2))
-            inner.DeleteMenuItemSeparator(item - 2, true);
+        if (item >= 1 && inner.IsMenuItemSeparator(item - 1))
+            inner.DeleteMenuItemSeparator(item - 1, true);
     }
 }
 
@@ -308,7 +322,7 @@ void APP::MenuText(int cmd, int size, char* buffer)
         return;
     buffer[0] = 0;
     plat::MenuRef holder = nullptr;
-    if (!MainMenu.GetMenuRef() || MainMenu.GetMenuAndIndexFromID(static_cast<uint32_t>(cmd), &holder) <= 0)
+    if (!MainMenu.GetMenuRef() || MainMenu.GetMenuAndIndexFromID(static_cast<uint32_t>(cmd), &holder) < 0)
         return;
     snprintf(buffer, static_cast<size_t>(size), "%s", MainMenu.GetMenuItemText(static_cast<uint32_t>(cmd), false).Buf());
 }
@@ -330,7 +344,7 @@ void APP::AddCondMenuItemToPopup(MENU& popup, unsigned long cmd, char const* tex
     popup.InsertItem(label.c_str(), static_cast<int>(cmd), popup.GetNumMenuItems());
     plat::MenuRef holder = nullptr;
     uint32_t const id = static_cast<uint32_t>(cmd);
-    if (MainMenu.GetMenuRef() && MainMenu.GetMenuAndIndexFromID(id, &holder) > 0 &&
+    if (MainMenu.GetMenuRef() && MainMenu.GetMenuAndIndexFromID(id, &holder) >= 0 &&
         MainMenu.GetMenuItemText(id, false).NotEmpty() && !MainMenu.IsMenuItemEnabled(id))
         popup.EnableMenuItem(id, 0);
 }
@@ -358,7 +372,7 @@ int APP::MenuIdFromName(char const* name)
 bool APP::IsMenuEntryEnabled(int id)
 {
     plat::MenuRef holder = nullptr;
-    if (!MainMenu.GetMenuRef() || MainMenu.GetMenuAndIndexFromID(static_cast<uint32_t>(id), &holder) <= 0)
+    if (!MainMenu.GetMenuRef() || MainMenu.GetMenuAndIndexFromID(static_cast<uint32_t>(id), &holder) < 0)
         return !ProgSettings.DisableMenuItems(id) && !CommandUnavailable(id);
     return MainMenu.IsMenuItemEnabled(static_cast<uint32_t>(id));
 }
@@ -398,7 +412,7 @@ void APP::SetCommandText(int cmd, char const* text)
 {
     for (MENU* menu : {&MainMenu, &ContextMenu}) {
         plat::MenuRef holder = nullptr;
-        if (menu->GetMenuRef() && menu->GetMenuAndIndexFromID(static_cast<uint32_t>(cmd), &holder) > 0 &&
+        if (menu->GetMenuRef() && menu->GetMenuAndIndexFromID(static_cast<uint32_t>(cmd), &holder) >= 0 &&
             strcmp(menu->GetMenuItemText(static_cast<uint32_t>(cmd), false).Buf(), text) != 0)
             menu->SetMenuItemText(cmd, text);
     }

@@ -732,6 +732,9 @@ bool STATUSLINE::OnMouseEvent(int message, int, int, int)
     if (!menu.GetMenuRef())
         return true;
     menu.DeleteMenuItem(8222, false);
+    int const last = menu.GetNumMenuItems() - 1;
+    if (last >= 0 && menu.IsMenuItemSeparator(last))
+        menu.DeleteMenuItemSeparator(last, true);
     for (int i = 0; i < menu.GetNumMenuItems(); ++i) {
         int const id = menu.GetMenuIdFromPos(i);
         if (id > 0 && !Owner.IsMenuEntryEnabled(id))
