@@ -70,6 +70,9 @@ TOOLBAR::TOOLBAR(APP& owner)
 {
     while (Count < MAXENTRIES && Table[static_cast<size_t>(Count)].Group != -1)
         ++Count;
+    // A row of icons, each button's text its help tag: the labels of forty
+    // commands would not fit a terminal's width.
+    plat::SetToolbarDisplayMode(GetToolbar(), plat::ToolbarDisplayMode::IconOnly);
     Initialize();
 }
 

@@ -382,7 +382,18 @@ TEST_F(MainPartsTest, TheWindowsToolbarFollowsTheCommandStates)
     EXPECT_FALSE(enabled(8490)) << "nothing in the scroll-back yet";
     app->EnableMenuEntry(8382, 0, true);
     EXPECT_FALSE(enabled(8382));
+
+    // The user's choice of buttons is kept for the next window.
+    std::vector<std::string> const saved = plat::GetToolbarIdentifiers(bar);
+    ASSERT_EQ(plat::SetToolbarIdentifiers(bar, {"8382", plat::kToolbarSeparatorIdentifier, "8220"}), plat::kNoErr);
     Close(app);
+    TESTAPP* next = Open();
+    ASSERT_NE(next, nullptr);
+    plat::ToolbarRef nextBar = plat::GetWindowToolbar(next->GetWindow());
+    EXPECT_EQ(plat::GetToolbarIdentifiers(nextBar),
+              (std::vector<std::string>{"8382", plat::kToolbarSeparatorIdentifier, "8220"}));
+    plat::SetToolbarIdentifiers(nextBar, saved);
+    Close(next);
 }
 
 // ---------------------------------------------------------------------------
@@ -662,8 +673,9 @@ TEST_F(MainPartsTest, PictureForReview)
     app->ProcessEvent(8421, 0, nullptr);
     SESSION* s = app->GetCurrentSession();
     ASSERT_TRUE(Pump([&] { return s->CommLayer.Device() && s->CommLayer.QueryOnline() == 1; }, 5000));
-    Run(*s, "printf 'qor %s\\n' ready; ls /", "ready");
-    s->Screen.SetCursorPos(0, 0);
+    Run(*s, "cd / && ls -C && echo done", "done");
+    s->Prof.data.ShowLeds = 1;
+    s->Prof.data.ShowCursorPos = 0;
     app->UpdateStatusbar(true);
     app->Statusline()->SetLed(2, 1, 0);
     Spin(300);
