@@ -142,5 +142,5 @@ if __name__ == "__main__":
     png("resources/Icons/online.png", disc((40, 170, 60), (20, 90, 30)))
     png("resources/Icons/offline.png", disc((150, 150, 150), (90, 90, 90)))
     png("resources/Icons/attention.png", triangle)
-    tab_icons()
     png("resources/Icons/tip.png", bulb)
+    tab_icons()

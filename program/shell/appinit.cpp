@@ -175,6 +175,9 @@ int APP::InitWindow(char const* program, STRING& error)
     // gets the first one there is, so that the terminal works.
     p.ActiveEmulation = InstalledEmulation(session->EmuLayer, p.ActiveEmulation);
     session->EmuLayer.SetEmulation(p.ActiveEmulation, 0);
+    // The title of the command line is the first tab's custom title.
+    if (GetArgValue("TITLE"))
+        session->EmuLayer.SetCustomTitleWide(CustomText.Buf());
 
     TabsVisible = ProgSettings.data.ShowTabsAlways != 0;
     int delta = 0;
@@ -223,6 +226,10 @@ int APP::InitWindow(char const* program, STRING& error)
     int const dev = p.ActiveDevice;
     if (dev >= 0 && dev < 24)
         session->CommLayer.OpenDevice(dev, p.DeviceOpts[dev]);
+    // A device that is connected once open (a local program) shows it at
+    // once, and its end is seen however soon it comes.
+    if (session->CommLayer.Device())
+        session->ProcessCarrier(session->CommLayer.QueryOnline(), 0);
     UpdateStatusbar(false);
 
     DestroyIntroWin();

@@ -122,6 +122,8 @@ int APP::NewSession(char const* profile, char const* keymap, char const* transla
         session->EmuLayer.SetEmulation(emulation, 0);
     if (dev >= 0 && dev < 24 && !session->CommLayer.Device())
         session->CommLayer.OpenDevice(dev, session->Prof.data.DeviceOpts[dev]);
+    if (session->CommLayer.Device())
+        session->ProcessCarrier(session->CommLayer.QueryOnline(), 0);
 
     if (script && *script) {
         snprintf(StartupScriptText, sizeof StartupScriptText, "%s", script);

@@ -10,6 +10,9 @@
 #include "velmot/core/tarvo.h"
 #include "velmot/gui/winicons.h"
 #include "velmot/gui/winmenu.h"
+#include "velmot/gui/wintimer.h"
+
+#include "platform/nibs/nib.h"
 
 #include <algorithm>
 #include <chrono>
@@ -84,6 +87,13 @@ QOR::~QOR()
         delete app;
     Closing.clear();
     FreeTempArgv();
+    // The singletons that hold platform objects go while the platform runs
+    // (the application base stops it right after this), after the last
+    // window that uses them.
+    Hidden.reset();
+    ICONMAP::ReleaseInstance();
+    WINTIMER::ReleaseInstance();
+    plat::CloseMainNib();
     LOGIT("QOR::~QOR done\n");
 }
 
