@@ -334,6 +334,8 @@ public:
     bool OnCommand(uint32_t id) override;
     int DoCommand(unsigned long cmd, unsigned long p1, MSGWORD p2);
     void InitMenu(MENU& menu);
+    // The program's help topics behind the Help menu's own items.
+    void AddHelpTopics();
     int MakeMenu(MENU const& menu, bool force);
     int MakeMenu(bool force);
     int MenuOnOff() { return 0; }

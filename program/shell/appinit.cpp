@@ -203,6 +203,7 @@ int APP::InitWindow(char const* program, STRING& error)
 
     if (MainMenu.GetMenuRef()) {
         TARVOAPP::FillMenubarHelp(MainMenu);
+        AddHelpTopics();
         if (plat::MenuRef help = MainMenu.GetHelpMenu()) {
             MENU helpMenu(help);
             helpMenu.DeleteMenuItem(9011, false);

@@ -43,8 +43,12 @@ constexpr HELPTOPIC kHelpTopics[] = {
     {9014, "HLP_FONTCOLOR", 1},     {9015, "HLP_START_PARM", 1},    {9016, "HLP_APXCODES", 1},
     {9017, "HLP_APXSHORTCUTS", 1},  {9019, "HLP_REXXREF", 0},       {9020, "HLP_APXRXCMDS", 1},
     {9021, "HLP_APXHOWTO", 1},      {9022, "HLP_APXPROBS", 1},      {9023, "HLP_UPDATES", 1},
-    {9024, "HLP_CONTACT", 1},       {9025, "HLP_UNINSTALL", 1},     {9050, "IDM_CLIPTEXT", 1},
-    {9051, "IDM_VIEW", 1},          {9052, "IDM_LOGFILE", 1},       {9053, "IDM_TRANSFER", 1},
+    {9024, "HLP_CONTACT", 1},       {9025, "HLP_UNINSTALL", 1},
+    // Help topics, not layouts.
+    {9050, "IDM_CLIPTEXT", 1}, // nibcheck: absent
+    {9051, "IDM_VIEW", 1},     // nibcheck: absent
+    {9052, "IDM_LOGFILE", 1},  // nibcheck: absent
+    {9053, "IDM_TRANSFER", 1}, // nibcheck: absent
     {9054, "HLP_AUTOMATION", 1},    {9055, "HLP_OPTSOVERVIEW", 1},
 };
 
@@ -64,7 +68,7 @@ HELPFILE* HelpBook()
         STRING const name = OSYS::GetStringFromResource("IDS_TARVOAPPHELPNAME");
         if (name.NotEmpty() && strcmp(name.Buf(), "IDS_TARVOAPPHELPNAME") != 0) {
             help->SetFilename(name.Buf(), true);
-            help->SetMainTopic("ID_MAINWINDOW");
+            help->SetMainTopic("ID_MAINWINDOW"); // nibcheck: absent
         }
     }
     return help && help->IsValid() ? help : nullptr;
@@ -293,6 +297,24 @@ void APP::InitMenu(MENU& menu)
     }
 }
 
+void APP::AddHelpTopics()
+{
+    plat::MenuRef help = MainMenu.GetMenuRef() ? MainMenu.GetHelpMenu() : nullptr;
+    if (!help)
+        return;
+    // The Help menu is the application's: the first window fills it.
+    MENU helpMenu(help);
+    plat::MenuRef holder = nullptr;
+    if (helpMenu.GetMenuAndIndexFromID(9001, &holder) >= 0)
+        return;
+    MENU topics("IDM_HELPTOPICS");
+    if (!topics.GetMenuRef())
+        return;
+    int const at = plat::CountMenuItems(help);
+    plat::InsertMenuItem(help, at, plat::Text(), plat::kMenuItemAttrSeparator, 0);
+    plat::CopyMenuItems(topics.GetMenuRef(), 1, plat::CountMenuItems(topics.GetMenuRef()), help, at + 1);
+}
+
 int APP::MakeMenu(MENU const& menu, bool force)
 {
     LOGIT("APP::MakeMenu\n");
@@ -420,12 +442,8 @@ void APP::SetCommandText(int cmd, char const* text)
 
 void APP::UpdateToolbarAndMenu(bool full)
 {
-    if (!TARVOAPP::IsMainThread()) {
-        APPFUNCTION call(this, static_cast<void (APP::*)(bool)>(&APP::UpdateToolbarAndMenu), full);
-        call.CallFrom(*this);
-        return;
-    }
-    if (Closing)
+    // Other threads leave it to the next tick of the window's timer.
+    if (Closing || !TARVOAPP::IsMainThread())
         return;
     CURRENTSESSIONPTR session(*this);
     auto changed = [full](int& cached, int now) {

@@ -72,15 +72,15 @@ void Collect(plat::NibModel const& model, plat::NibMenu const& menu, std::vector
     }
 }
 
-// The items of the window's menu bar, the Help menu, the profile pages'
-// menu and the tab menu.
+// The items of the window's menu bar, the Help menu's topics, the profile
+// pages' menu and the tab menu.
 std::vector<MENUITEM> LayoutItems()
 {
     plat::NibModel const model = plat::LoadNibFolder(plat::ResourcesFolder() + "/nibs");
     std::vector<MENUITEM> items;
     for (std::string const& name : model.menubars.at("IDW_MAINWIN").names)
         Collect(model, model.menus.at(name), items);
-    for (char const* name : {"ID_HELPMENU", "IDM_POPUP_OPT", "IDM_TABSMENU"})
+    for (char const* name : {"IDM_HELPTOPICS", "IDM_POPUP_OPT", "IDM_TABSMENU"})
         Collect(model, model.menus.at(name), items);
     return items;
 }
