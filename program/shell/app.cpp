@@ -347,6 +347,10 @@ void APPSESSION::ProcessCarrier(int online, int closing)
     Carrier = online != 0;
     LOGIT("APPSESSION::ProcessCarrier %d (closing %d)\n", online, closing);
     Owner.SetSessionTabOnline(this, static_cast<signed char>(Carrier));
+    // The online time starts with each connection and stops with it.
+    if (Carrier)
+        OnlineTimer.Reset();
+    OnlineTimer.Run(Carrier ? 1 : 0);
     if (!Carrier && !closing && !IsTransferActive())
         Owner.OnSessionDisconnect(this);
     Owner.PostUserMessage(APP::MSG_TITLE, 0, 0);

@@ -429,6 +429,7 @@ TEST_F(MainPartsTest, StatusLineFieldsFollowTheSession)
     // The online time: empty at zero, then hours, minutes and seconds.
     auto* appSession = dynamic_cast<APPSESSION*>(s);
     ASSERT_NE(appSession, nullptr);
+    EXPECT_TRUE(appSession->OnlineTimer.IsRunning()) << "the clock runs while connected";
     static long long clock = 0;
     auto const saved = TIMER::Now;
     TIMER::Now = [] { return clock; };
