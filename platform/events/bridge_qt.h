@@ -10,7 +10,6 @@
 #include <QWidget>
 
 #include <functional>
-#include <source_location>
 
 class QPainter;
 class QRect;
@@ -65,9 +64,10 @@ struct WindowRec {
 };
 
 // Records of live handles; null for stale ones. Main thread: called on
-// another thread they answer null and say so on stderr, naming the caller.
-ViewRec* GetViewRec(ViewRef view, std::source_location caller = std::source_location::current());
-WindowRec* GetWindowRec(WindowRef window, std::source_location caller = std::source_location::current());
+// another thread they answer null and say so on stderr, naming the caller
+// (the calling function's name, filled in by the compiler at the call).
+ViewRec* GetViewRec(ViewRef view, const char* caller = __builtin_FUNCTION());
+WindowRec* GetWindowRec(WindowRef window, const char* caller = __builtin_FUNCTION());
 
 // What a call answers when GetViewRec or GetWindowRec found nothing: the
 // handle is stale, or the call came from another thread.
@@ -75,7 +75,7 @@ Status Gone();
 
 // Reports a view or window call made off the main thread (a few lines per
 // operation, then it falls silent).
-void WarnOffMainThread(const std::source_location& caller);
+void WarnOffMainThread(const char* caller = __builtin_FUNCTION());
 
 // SetViewNeedsDisplay from another thread: the area is kept and handed to
 // the main thread, many calls in one task (invalidation.cpp).

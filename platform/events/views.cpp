@@ -108,7 +108,7 @@ void ClampValue(ViewRec* rec)
 
 } // namespace
 
-ViewRec* GetViewRec(ViewRef view, std::source_location caller)
+ViewRec* GetViewRec(ViewRef view, const char* caller)
 {
     if (!IsMainThread()) {
         WarnOffMainThread(caller);

@@ -96,14 +96,9 @@ Status Gone()
     return IsMainThread() ? kErrTargetGone : kErrWrongThread;
 }
 
-void WarnOffMainThread(const std::source_location& caller)
+void WarnOffMainThread(const char* caller)
 {
-    // The operation's name out of the compiler's signature text.
-    std::string_view name = caller.function_name();
-    if (const size_t paren = name.find('('); paren != std::string_view::npos)
-        name = name.substr(0, paren);
-    if (const size_t space = name.rfind(' '); space != std::string_view::npos)
-        name = name.substr(space + 1);
+    std::string_view name = caller ? caller : "?";
     static std::mutex lock;
     static auto* counts = new std::map<std::string, int, std::less<>>;
     int n;
@@ -116,7 +111,7 @@ void WarnOffMainThread(const std::source_location& caller)
                      name.data(), n == 5 ? " (no more reports of it)" : "");
 }
 
-WindowRec* GetWindowRec(WindowRef window, std::source_location caller)
+WindowRec* GetWindowRec(WindowRef window, const char* caller)
 {
     if (!IsMainThread()) {
         WarnOffMainThread(caller);
@@ -381,7 +376,7 @@ std::vector<WindowRef> ListWindows()
 {
     std::vector<WindowRef> out;
     if (!IsMainThread()) {
-        WarnOffMainThread(std::source_location::current());
+        WarnOffMainThread();
         return out;
     }
     for (WindowRec* rec : ZOrder())

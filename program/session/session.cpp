@@ -504,24 +504,24 @@ bool SESSION::GetScreenSize(int* cols, int* rows)
     return true;
 }
 
-STRING SESSION::AskFilename(char const*, char const*)
+STRING SESSION::AskFilename(char const* title, char const* folder)
 {
-    return STRING();
+    return Host.AskFilename(title, folder, nullptr);
 }
 
-STRING SESSION::AskFilename(char const*, char const*, WINDOW const&)
+STRING SESSION::AskFilename(char const* title, char const* mask, WINDOW const& owner)
 {
-    return STRING();
+    return Host.AskFilename(title, mask, &owner);
 }
 
-STRING SESSION::AskSaveAsFilename(char const*, char const*)
+STRING SESSION::AskSaveAsFilename(char const* title, char const* proposal)
 {
-    return STRING();
+    return Host.AskSaveAsFilename(title, proposal, nullptr);
 }
 
-STRING SESSION::AskSaveAsFilename(char const*, char const*, WINDOW const&)
+STRING SESSION::AskSaveAsFilename(char const* title, char const* mask, WINDOW const& owner)
 {
-    return STRING();
+    return Host.AskSaveAsFilename(title, mask, &owner);
 }
 
 // ---------------------------------------------------------------------------

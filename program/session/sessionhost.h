@@ -115,6 +115,14 @@ public:
     virtual void InfoMsg(char const* text) {}
     virtual bool YesNoRequest(char const* caption, char const* text) { return true; }
     virtual bool AreYouSureRequest(char const* text) { return true; }
+    // The file pickers: a title (a line break starts the filter list), the
+    // start folder or proposed name, and the owner (null: the main
+    // window). The chosen path, empty when cancelled. Any thread.
+    virtual STRING AskFilename(char const* title, char const* start, WINDOW const* owner) { return STRING(); }
+    virtual STRING AskSaveAsFilename(char const* title, char const* proposal, WINDOW const* owner)
+    {
+        return STRING();
+    }
     // Starts a program from an argument vector (no shell); false when it
     // could not be started.
     virtual bool StartProgram(std::vector<std::string> const& argv);

@@ -384,11 +384,15 @@ public:
     // Main thread only.
     void MsgOnce(WINDOW const& owner, int kind, char const* title, char const* text, char const* key);
     void InfoMsgOnce(WINDOW const& owner, char const* title, char const* text, char const* key);
+    // The pickers: the chosen path, empty when cancelled or unattended. A
+    // line break in a file picker's title starts its filter list
+    // (HELPER::ConvertFilenameTitle); a null owner is the main window.
     STRING AskDirectory(char const* title, char const* start) override;
-    STRING AskFilename(char const* title, char const* filter);
-    STRING AskSaveAsFilename(char const* title, char const* name);
-    // The chosen files (at most 255); null when none were chosen.
-    char** AskFilenames(char const* title, char const* filter, WINDOW const& owner);
+    STRING AskFilename(char const* title, char const* start, WINDOW const* owner = nullptr) override;
+    STRING AskSaveAsFilename(char const* title, char const* name, WINDOW const* owner = nullptr) override;
+    // The chosen files (at most 255, followed by a null); null when none
+    // were chosen or `start` is null. Valid until the next call.
+    char** AskFilenames(char const* title, char const* start, WINDOW const& owner);
     wchar_t* AskWide(wchar_t const* title, wchar_t const* prompt, wchar_t* buffer, int size, int hidden,
                      signed char* store);
     char* Ask(char const* title, char const* prompt, char* buffer, int size, int hidden, signed char* store);
@@ -491,6 +495,12 @@ private:
     bool YesNoOnMain(char const* title, char const* text, WINDOW const* owner);
     int MessageOnMain(int kind, char const* text, WINDOW const* owner);
     void ShowBox(int type, char const* title, char const* text, WINDOW const* owner);
+    // Runs a picker (folder, one file, a name to save, several files) on
+    // the main thread; the chosen paths.
+    void PickOnMain(int kind, char const* title, char const* start, WINDOW const* owner, STRINGARRAY* chosen);
+    // The last files AskFilenames chose, and its table of them.
+    std::vector<std::string> PickedNames;
+    std::array<char*, 256> PickedTable{};
 
 public:
     // 1: the argument list (at most 126 arguments) and the temporary files.

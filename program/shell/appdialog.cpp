@@ -16,6 +16,7 @@
 #include "velmot/gui/appfunction.h"
 #include "velmot/gui/listbox.h"
 #include "velmot/gui/windialog.h"
+#include "velmot/gui/wintarvo.h"
 
 #include <algorithm>
 #include <cstring>
@@ -28,6 +29,10 @@ constexpr char const* kCaption = "QOR";
 constexpr int kBoxInfo = 1;
 constexpr int kBoxWarning = 2;
 constexpr int kBoxError = 3;
+constexpr int kPickFolder = 0;
+constexpr int kPickOpen = 1;
+constexpr int kPickSave = 2;
+constexpr int kPickFiles = 3;
 
 constexpr CONTROLID kText1{plat::FourCC("TEXT"), 1};
 constexpr CONTROLID kCheck0{plat::FourCC("CHEC"), 0};
@@ -97,26 +102,25 @@ bool MULTIREQUESTDIALOG::OnControlEvent(int code, CONTROL const& control, void* 
 
 void APP::ShowBox(int type, char const* title, char const* text, WINDOW const* owner)
 {
-    int const alert = type == kBoxError ? ALERTTYPE_STOP : type == kBoxWarning ? ALERTTYPE_CAUTION : ALERTTYPE_NOTE;
-    ALERTPARAMS params;
-    params.defaultText = ALERTTEXT_OK();
+    plat::WindowRef const ref = owner ? owner->GetWindow() : nullptr;
+    char const* caption = title ? title : kCaption;
     ++ChildDialogs;
-    DARWINDOW::GenericAlert(owner ? owner->GetWindow() : nullptr, title ? title : kCaption, text ? text : "", alert,
-                            &params);
+    if (type == kBoxError)
+        WINTARVO::ErrorMsgBox(ref, caption, text ? text : "");
+    else if (type == kBoxWarning)
+        WINTARVO::WarningMsgBox(ref, caption, text ? text : "");
+    else
+        WINTARVO::InfoMsgBox(ref, caption, text ? text : "");
     --ChildDialogs;
 }
 
 bool APP::YesNoOnMain(char const* title, char const* text, WINDOW const* owner)
 {
-    bool const german = TARVOAPP::IsLocaleGerman();
-    ALERTPARAMS params;
-    params.defaultText = german ? "Ja" : "Yes";
-    params.cancelText = german ? "Nein" : "No";
     ++ChildDialogs;
-    int16_t const button = DARWINDOW::GenericAlert(owner ? owner->GetWindow() : nullptr, title ? title : kCaption,
-                                                   text ? text : "", ALERTTYPE_CAUTION, &params);
+    bool const yes = WINTARVO::YesNoMsgBox(owner ? owner->GetWindow() : nullptr, title ? title : kCaption,
+                                           text ? text : "");
     --ChildDialogs;
-    return button == ALERTBUTTON_DEFAULT;
+    return yes;
 }
 
 int APP::MessageOnMain(int kind, char const* text, WINDOW const* owner)
@@ -254,18 +258,13 @@ void APP::MsgOnce(WINDOW const& owner, int kind, char const* title, char const* 
     REGISTRY reg(REGISTRY::CURRENT_USER, "Software\\Tarvo\\", app.Buf(), REGISTRY::READWRITE);
     DWORD value = 0;
     reg.Read(key, &value);
-    if (value != 0)
-        return;
-    bool const german = TARVOAPP::IsLocaleGerman();
-    ALERTPARAMS params;
-    params.defaultText = ALERTTEXT_OK();
-    params.otherText = german ? "Nicht mehr anzeigen" : "Don't show again";
+    HASH state;
+    state.AllowNewKeys(true);
+    state[key] = STRING(static_cast<int>(value));
     ++ChildDialogs;
-    int16_t const button = DARWINDOW::GenericAlert(owner.GetWindow(), title ? title : kCaption, text ? text : "",
-                                                   ALERTTYPE_NOTE, &params);
+    WINTARVO::InfoMsgBox(owner.GetWindow(), title ? title : kCaption, text ? text : "", state, key);
     --ChildDialogs;
-    if (button == ALERTBUTTON_OTHER)
-        value = 1;
+    value = static_cast<DWORD>(static_cast<int>(state[key]));
     reg.Write(key, value);
 }
 
@@ -277,32 +276,81 @@ void APP::InfoMsgOnce(WINDOW const& owner, char const* title, char const* text, 
 // ---------------------------------------------------------------------------
 // Pickers
 
-STRING APP::AskDirectory(char const* title, char const*)
+void APP::PickOnMain(int kind, char const* title, char const* start, WINDOW const* owner, STRINGARRAY* chosen)
 {
-    // The folder and file pickers arrive with the toolkit's message boxes;
-    // until then nothing is chosen.
-    LOGIT("APP::AskDirectory %s: no folder picker\n", title ? title : kCaption);
-    return STRING();
+    if (!TARVOAPP::IsMainThread()) {
+        APPFUNCTION call(this, &APP::PickOnMain, kind, title, start, owner, chosen);
+        call.CallFrom(*this);
+        return;
+    }
+    chosen->DeleteAllItems();
+    if (gUnattended)
+        return;
+    if (!owner || owner->GetWindow() == GetWindow())
+        owner = &RestoreMainWin();
+    plat::WindowRef const ref = owner->GetWindow();
+    ++ChildDialogs;
+    if (kind == kPickFolder) {
+        STRING const folder = WINTARVO::AskFolder(ref, title ? title : kCaption, start ? start : "");
+        if (folder.NotEmpty())
+            chosen->AppendItem(folder);
+    } else {
+        // A line break in the title starts the filter list.
+        STRING caption;
+        STRING filter;
+        HELPER::ConvertFilenameTitle(title ? title : kCaption, caption, filter);
+        char const* const f = filter.NotEmpty() ? filter.Buf() : nullptr;
+        if (kind == kPickFiles) {
+            WINTARVO::AskFilenames(ref, caption.Buf(), start, chosen, f);
+        } else {
+            char const* name = kind == kPickOpen ? WINTARVO::AskFilename(ref, caption.Buf(), start, f)
+                                                 : WINTARVO::AskSaveAsFilename(ref, caption.Buf(), start, f);
+            if (name && *name)
+                chosen->AppendItem(STRING(name));
+        }
+    }
+    --ChildDialogs;
 }
 
-STRING APP::AskFilename(char const* title, char const*)
+STRING APP::AskDirectory(char const* title, char const* start)
 {
-    LOGIT("APP::AskFilename %s: no file picker\n", title ? title : kCaption);
-    return STRING();
+    STRINGARRAY chosen;
+    PickOnMain(kPickFolder, title, start, nullptr, &chosen);
+    return chosen.NumItems() > 0 ? STRING(*chosen[0]) : STRING();
 }
 
-STRING APP::AskSaveAsFilename(char const* title, char const*)
+STRING APP::AskFilename(char const* title, char const* start, WINDOW const* owner)
 {
-    LOGIT("APP::AskSaveAsFilename %s: no file picker\n", title ? title : kCaption);
-    return STRING();
+    STRINGARRAY chosen;
+    PickOnMain(kPickOpen, title, start, owner, &chosen);
+    return chosen.NumItems() > 0 ? STRING(*chosen[0]) : STRING();
 }
 
-char** APP::AskFilenames(char const* title, char const* filter, WINDOW const&)
+STRING APP::AskSaveAsFilename(char const* title, char const* name, WINDOW const* owner)
 {
-    if (!filter)
+    STRINGARRAY chosen;
+    PickOnMain(kPickSave, title, name, owner, &chosen);
+    return chosen.NumItems() > 0 ? STRING(*chosen[0]) : STRING();
+}
+
+char** APP::AskFilenames(char const* title, char const* start, WINDOW const& owner)
+{
+    if (!start)
         return nullptr;
-    LOGIT("APP::AskFilenames %s: no file picker\n", title ? title : kCaption);
-    return nullptr;
+    STRINGARRAY chosen;
+    PickOnMain(kPickFiles, title, start, &owner, &chosen);
+    if (chosen.NumItems() < 1)
+        return nullptr;
+    // The names stay valid until the next call.
+    PickedNames.clear();
+    PickedTable.fill(nullptr);
+    int const n = std::min(chosen.NumItems(), static_cast<int>(PickedTable.size()) - 1);
+    PickedNames.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        PickedNames.emplace_back(chosen[i]->Buf());
+    for (int i = 0; i < n; ++i)
+        PickedTable[static_cast<size_t>(i)] = PickedNames[static_cast<size_t>(i)].data();
+    return PickedTable.data();
 }
 
 // ---------------------------------------------------------------------------

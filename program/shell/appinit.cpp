@@ -298,8 +298,8 @@ int APP::InitFinal()
         LOGIT("APP::InitFinal post CMD_SCRIPTRUN for startup-script= '%s'\n", StartupScriptText);
         session->PostEvent(8125, 0, StartupScriptText);
     } else if (!scriptGiven && !gUnattended && !TestArg("MIN")) {
-        // The tip of the day and the host directory come with their own
-        // parts: events 8493, 8380 and 8381.
+        ProcessEvent(8493, 1, nullptr);
+        // The host directory comes with its own part: events 8380 and 8381.
         int const autoShow = ProgSettings.data.AutoShow;
         if (autoShow == 0) {
             LOGIT("APP::InitFinal auto-book\n");

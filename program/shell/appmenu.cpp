@@ -60,17 +60,10 @@ HELPTOPIC const* FindHelpTopic(int cmd)
     return nullptr;
 }
 
-// The program's help book, set up on first use.
+// The program's help book (the application object sets it up).
 HELPFILE* HelpBook()
 {
     HELPFILE* help = HELPFILE::GetInstance();
-    if (help && !help->IsValid()) {
-        STRING const name = OSYS::GetStringFromResource("IDS_TARVOAPPHELPNAME");
-        if (name.NotEmpty() && strcmp(name.Buf(), "IDS_TARVOAPPHELPNAME") != 0) {
-            help->SetFilename(name.Buf(), true);
-            help->SetMainTopic("ID_MAINWINDOW"); // nibcheck: absent
-        }
-    }
     return help && help->IsValid() ? help : nullptr;
 }
 
@@ -205,6 +198,12 @@ bool APP::OnCommand(uint32_t id)
 {
     if (id == plat::FourCC("quit")) {
         plat::RequestQuit();
+        return true;
+    }
+    // The application's Help menu: the help's contents, the keyboard
+    // shortcuts and the tip of the day.
+    if (id == plat::FourCC("ID9A") || id == plat::FourCC("HKEY") || id == plat::FourCC("HTIP")) {
+        DoCommand(id == plat::FourCC("ID9A") ? 9001 : id == plat::FourCC("HKEY") ? 9017 : 8493, 0, 0);
         return true;
     }
     plat::MenuRef holder = nullptr;

@@ -16,6 +16,7 @@
 #include "velmot/core/osys.h"
 #include "velmot/core/tarvo.h"
 #include "velmot/gui/windialog.h"
+#include "velmot/gui/wintarvo.h"
 
 #include <cstring>
 #include <sys/stat.h>
@@ -192,7 +193,9 @@ int APP::ProcessEvent(int event, int parm, char const* text)
         // No web site of the maker is opened from here.
         return 1;
     case 8493:
-        // The tip of the day arrives with the toolkit's message boxes.
+        // 0: asked for by the user, so shown whatever the tips' style says.
+        WINTARVO::TipOfTheDay(*this, OSYS::GetStringFromResource("IDS_TIPSFILE"),
+                              OSYS::GetStringFromResource("IDS_TARVOAPPREGKEY"), parm == 0);
         return 1;
     case 8820:
         UpdateToolbarAndMenu(false);

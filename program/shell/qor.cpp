@@ -6,6 +6,7 @@
 #include "platform/events/queue.h"
 #include "platform/events/timers.h"
 #include "velmot/core/logit.h"
+#include "velmot/gui/helpfile.h"
 #include "velmot/core/osys.h"
 #include "velmot/core/tarvo.h"
 #include "velmot/gui/winicons.h"
@@ -65,8 +66,12 @@ QOR::QOR(int* argc, char** argv) : APPLICATION(argc, argv), TableLock(0, nullptr
     Hidden = std::make_unique<WINDOW>(WINDOWSTYLE_UTILITY, "QOR", -32000, -32000, 1, 1);
     // The program's icons by id (the tab bar's among them).
     ICONMAP::GetInstance();
-    // The help book and its topics come with the help system; the table of
-    // mappings is kept here for it.
+    // The help book, its main topic and the layouts that share a topic.
+    HELPFILE* help = HELPFILE::GetInstance();
+    help->SetFilename(OSYS::GetStringFromResource("IDS_TARVOAPPHELPNAME").Buf(), true);
+    help->SetMainTopic("HLP_MAIN");
+    for (HELPMAPPING const* m = HelpMap; m->Key; ++m)
+        help->AddMapping(m->Key, m->Topic);
     LOGIT("QOR::QOR done\n");
 }
 

@@ -11,7 +11,9 @@
 
 #include "tests/support/testutil.h"
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <sys/stat.h>
 #include <thread>
 
@@ -97,6 +99,93 @@ TEST_F(AppTest, UnattendedRequestsAnswerWithoutABox)
     }
     EXPECT_TRUE(alerts.Texts.empty()) << "nothing was shown";
     EXPECT_EQ(windows, 0);
+    int pickers = 0;
+    for (plat::OSType kind : {plat::kModalFileOpen, plat::kModalFileSave, plat::kModalFolder}) {
+        plat::AddModalResponder(
+            kind,
+            [&](plat::ModalRequest const&, plat::ModalAnswer&) {
+                ++pickers;
+                return false;
+            },
+            -1);
+    }
+    EXPECT_TRUE(OnThread([&] { return app->AskFilename("T", "/tmp").IsEmpty(); }));
+    EXPECT_TRUE(app->AskSaveAsFilename("T", "/tmp/x").IsEmpty());
+    EXPECT_TRUE(app->AskDirectory("T", "/tmp").IsEmpty());
+    EXPECT_EQ(app->AskFilenames("T", "/tmp", *app), nullptr);
+    EXPECT_EQ(pickers, 0);
+}
+
+TEST_F(AppTest, PickersAskThroughTheFileDialogs)
+{
+    TESTAPP* app = Open();
+    ASSERT_NE(app, nullptr);
+    testutil::TempDir dir;
+    std::string const table = dir.file("table.txt");
+    testutil::WriteFile(table, "x");
+    testutil::WriteFile(dir.file("other.txt"), "y");
+
+    // One file, asked from another thread; a line break in the title
+    // starts the filter list ("text;pattern" pairs joined by "|").
+    plat::ModalRequest seen;
+    plat::AddModalResponder(
+        plat::kModalFileOpen,
+        [&](plat::ModalRequest const& r, plat::ModalAnswer& a) {
+            seen = r;
+            a.text = table;
+            a.choice = 1;
+            return true;
+        },
+        1);
+    STRING const chosen =
+        OnThread([&] { return app->AskFilename("Load a table\rText files;*.txt|All files;*.*", dir.path().c_str()); });
+    EXPECT_STREQ(chosen.Buf(), table.c_str());
+    EXPECT_EQ(seen.title, "Load a table") << "the filter list is not part of the title";
+    EXPECT_EQ(seen.choices, (std::vector<std::string>{"Text files (*.txt)", "All files (*)"}))
+        << "the filter's entries make the dialog's type list";
+
+    struct CASE {
+        plat::OSType kind;
+        std::string answer;
+        std::function<STRING()> ask;
+        std::string expected;
+    };
+    std::string const saved = dir.file("saved.txt");
+    CASE const cases[] = {
+        {plat::kModalFileSave, saved, [&] { return app->AskSaveAsFilename("Save", dir.file("x.txt").c_str()); }, saved},
+        {plat::kModalFolder, dir.path(), [&] { return app->AskDirectory(nullptr, "/"); }, dir.path()},
+        {plat::kModalFileOpen, "", [&] { return app->AskFilename(nullptr, dir.path().c_str()); }, ""},
+    };
+    for (CASE const& c : cases) {
+        plat::AddModalResponder(
+            c.kind,
+            [&](plat::ModalRequest const&, plat::ModalAnswer& a) {
+                a.text = c.answer;
+                a.choice = c.answer.empty() ? 2 : 1;
+                return true;
+            },
+            1);
+        EXPECT_STREQ(c.ask().Buf(), c.expected.c_str()) << plat::FourCCText(c.kind);
+    }
+
+    // Several files: a table of the names followed by a null; no start
+    // folder asks nothing.
+    EXPECT_EQ(app->AskFilenames("Pick", nullptr, *app), nullptr);
+    plat::AddModalResponder(
+        plat::kModalFileOpen,
+        [&](plat::ModalRequest const&, plat::ModalAnswer& a) {
+            a.items = {"table.txt", "other.txt"};
+            a.choice = 1;
+            return true;
+        },
+        1);
+    char** names = app->AskFilenames("Pick", dir.path().c_str(), *app);
+    ASSERT_NE(names, nullptr);
+    std::vector<std::string> got;
+    for (char** n = names; *n; ++n)
+        got.emplace_back(*n);
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, (std::vector<std::string>{dir.file("other.txt"), table}));
 }
 
 TEST_F(AppTest, RequestsFromAnotherThreadAreShownOnTheMainThread)
@@ -271,4 +360,31 @@ TEST_F(AppTest, ProgramPasswordAndTheEditor)
     edit(false);
     EXPECT_EQ(app->EditTextFile(*app, folder.c_str()), 0);
     EXPECT_EQ(alerts.Texts.size(), shown + 1);
+}
+
+TEST_F(AppTest, TipOfTheDayWhenTheUserAsks)
+{
+    TESTAPP* app = Open();
+    ASSERT_NE(app, nullptr);
+    REGISTRY reg(REGISTRY::CURRENT_USER, "Software\\Tarvo\\", "QOR6", REGISTRY::READWRITE);
+    reg.Write("TipOfDayStyle", "0");
+    std::vector<std::string> titles;
+    plat::AddModalResponder(
+        plat::kModalWindow,
+        [&](plat::ModalRequest const& r, plat::ModalAnswer&) {
+            DIALOG* d = DialogOf(r);
+            titles.emplace_back(d ? d->GetText().Buf() : "");
+            if (d)
+                d->Dismiss(0);
+            return true;
+        },
+        -1);
+    EXPECT_EQ(app->ProcessEvent(8493, 1, nullptr), 1);
+    EXPECT_TRUE(titles.empty()) << "the user turned the tips off";
+    EXPECT_EQ(app->ProcessEvent(8493, 0, nullptr), 1);
+    ASSERT_EQ(titles.size(), 1u) << "asked for, the tip shows anyway";
+    EXPECT_NE(titles[0].find("Tip of the Day"), std::string::npos) << titles[0];
+    EXPECT_TRUE(app->OnCommand(plat::FourCC("HTIP"))) << "the Help menu's item";
+    EXPECT_EQ(titles.size(), 2u);
+    reg.DeleteValue("TipOfDayStyle");
 }

@@ -2,6 +2,7 @@
 // xdotool as a user would, a second start handing a tab over, and the end
 // of the process with its shells when the window is closed.
 #include "tests/support/testutil.h"
+#include "tests/support/xserver.h"
 
 #include <gtest/gtest.h>
 
@@ -119,21 +120,18 @@ class QorX11 : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        int fds[2];
-        ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
-        Server = Spawn({"Xvfb", "-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, {{3, fds[1]}});
-        close(fds[1]);
-        ASSERT_GT(Server, 0);
-        pollfd p{fds[0], POLLIN, 0};
-        ASSERT_EQ(poll(&p, 1, 20000), 1) << "the X server came up";
-        char buf[16] = {};
-        ssize_t n = read(fds[0], buf, sizeof buf - 1);
-        close(fds[0]);
-        ASSERT_GT(n, 0);
-        Display = ":" + std::to_string(atoi(buf));
-        setenv("DISPLAY", Display.c_str(), 1);
+        std::string const xvfb = xtest::FindTool("Xvfb");
+        std::string const xauth = xtest::FindTool("xauth");
+        ASSERT_FALSE(xvfb.empty() || xauth.empty()) << "Xvfb and xauth are installed";
+        ASSERT_TRUE(Server.Start(xvfb, xauth, Dir.path())) << "the X server came up";
+        setenv("DISPLAY", Server.Display().c_str(), 1);
+        setenv("XAUTHORITY", Server.AuthFile().c_str(), 1);
         setenv("QT_QPA_PLATFORM", "xcb", 1);
         setenv("SHELL", "/bin/sh", 1);
+        // Preferences of a new user.
+        if (char const* old = getenv("XDG_CONFIG_HOME"))
+            OldConfig = old;
+        setenv("XDG_CONFIG_HOME", Dir.file("config").c_str(), 1);
         char const* stage = getenv("QOR_STAGE_DIR");
         ASSERT_NE(stage, nullptr);
         Program = std::string(stage) + "/bin/qor";
@@ -147,11 +145,11 @@ protected:
                 waitpid(pid, nullptr, 0);
             }
         }
-        if (Server > 0) {
-            kill(Server, SIGTERM);
-            waitpid(Server, nullptr, 0);
-        }
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        if (OldConfig.empty())
+            unsetenv("XDG_CONFIG_HOME");
+        else
+            setenv("XDG_CONFIG_HOME", OldConfig.c_str(), 1);
     }
 
     pid_t Start(std::vector<std::string> args)
@@ -163,28 +161,42 @@ protected:
         return pid;
     }
 
-    // The id of the program's main window, "" when none shows.
-    std::string MainWindow(int ms = 20000)
+    // The id of the first visible window whose name matches the pattern
+    // and does not hold `unlike`; "" when none shows within ms.
+    std::string WindowNamed(std::string const& pattern, std::string const& unlike = "", int ms = 20000)
     {
-        std::string id;
+        std::string found;
         WaitFor(
             [&] {
-                id = Output({"xdotool", "search", "--onlyvisible", "--name", "^QOR/"});
-                return !id.empty();
+                std::string const ids = Output({"xdotool", "search", "--onlyvisible", "--name", pattern});
+                for (size_t at = 0; at < ids.size();) {
+                    size_t end = ids.find('\n', at);
+                    std::string const id = ids.substr(at, end == std::string::npos ? end : end - at);
+                    at = end == std::string::npos ? ids.size() : end + 1;
+                    std::string const name = Output({"xdotool", "getwindowname", id});
+                    if (!id.empty() && (unlike.empty() || name.find(unlike) == std::string::npos)) {
+                        found = id;
+                        return true;
+                    }
+                }
+                return false;
             },
             ms);
-        return id.substr(0, id.find('\n'));
+        return found;
     }
+
+    // The program's main window (not its tip of the day).
+    std::string MainWindow() { return WindowNamed("^QOR/", "Tip of the Day"); }
 
     void Focus(std::string const& window) { Output({"xdotool", "windowfocus", "--sync", window}); }
     void Type(std::string const& text) { Output({"xdotool", "type", "--delay", "5", text}); }
     void Key(std::string const& key) { Output({"xdotool", "key", key}); }
 
-    pid_t Server = -1;
-    std::string Display;
-    std::string Program;
-    std::vector<pid_t> Started;
     testutil::TempDir Dir;
+    xtest::XServer Server;
+    std::string Program;
+    std::string OldConfig;
+    std::vector<pid_t> Started;
 };
 
 } // namespace
@@ -198,6 +210,14 @@ TEST_F(QorX11, TypedCommandRunsAndClosingEndsEverything)
     ASSERT_FALSE(window.empty()) << "a main window showed";
     ASSERT_TRUE(WaitFor([&] { return !Children(qor).empty(); }, 10000)) << "the shell runs";
     std::vector<pid_t> shells = Children(qor);
+
+    // A new user is greeted by the tip of the day; Escape puts it away.
+    std::string const tip = WindowNamed("Tip of the Day");
+    ASSERT_FALSE(tip.empty()) << "the tip of the day shows at the first start";
+    Focus(tip);
+    Key("Escape");
+    EXPECT_TRUE(WaitFor([&] { return Output({"xdotool", "search", "--onlyvisible", "--name", "Tip of the Day"}).empty(); },
+                        5000));
 
     Focus(window);
     std::string const answer = Dir.file("answer");

@@ -4,6 +4,7 @@
 #include "tests/velmot/gui/gui_fixture.h"
 
 #include "velmot/gui/appfunction.h"
+#include "velmot/gui/wincontrols.h"
 
 #include <atomic>
 #include <future>
@@ -99,6 +100,38 @@ TEST_F(DeliveryTest, ASendFromAWorkerRunsOnTheMainThreadAndReturnsTheResult)
     MSGWORD r = OnWorkerWithLoop([&] { return DARWINDOW::SendMessage(w.GetWindow(), 1100, 3, 0, 0); });
     EXPECT_EQ(r, 1u);
     EXPECT_EQ(ranOn, std::this_thread::get_id());
+}
+
+// A worker that changed what a view shows marks it from its own thread: the
+// marks reach the main thread, which paints them (the warning every toolkit
+// entry gives off the main thread comes too).
+TEST_F(DeliveryTest, AViewInvalidatedFromAWorkerIsPainted)
+{
+    TESTWINDOW w;
+    plat::ViewRef const pane = plat::CreateUserPane(w.Content(), {10, 10, 110, 60}, {plat::FourCC("PANE"), 1});
+    plat::ShowWindow(w.GetWindow(), true);
+    std::vector<plat::RectI> painted;
+    plat::EventType const draw{plat::kEventClassControl, plat::kEventControlDraw};
+    plat::InstallHandler(plat::ViewTarget(pane), {&draw, 1}, [&](plat::HandlerCall&, plat::Event& e) {
+        plat::RectI r;
+        e.Get(plat::kParamUpdateRect, plat::kTypeIntRect, &r);
+        painted.push_back(r);
+        return plat::kNoErr;
+    });
+    ASSERT_TRUE(PumpUntil([&] { return !painted.empty(); })); // the first showing
+    PumpUntil([] { return false; }, 50);
+    painted.clear();
+
+    ::testing::internal::CaptureStderr();
+    bool const marked = OnWorkerWithoutLoop([&] {
+        RECT const r{20, 5, 40, 15};
+        return CONTROL(pane).Invalidate(&r);
+    });
+    std::string const err = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(marked);
+    EXPECT_NE(err.find("THREADCHECK failed: CONTROL::Invalidate"), std::string::npos) << err;
+    ASSERT_TRUE(PumpUntil([&] { return !painted.empty(); }));
+    EXPECT_EQ(painted.back(), (plat::RectI{20, 5, 40, 15}));
 }
 
 TEST_F(DeliveryTest, ASendFromAWorkerToADestroyedWindowReturnsAtOnce)
