@@ -370,7 +370,9 @@ Status SetWindowToolbar(WindowRef window, ToolbarRef toolbar)
         if (!IsMainThread())
             return;
         auto* r = RecOf<ToolbarRec>(target, TargetKind::Toolbar);
-        if (r && !r->bar) {
+        // The bar may be the object being destroyed: only ask whether the
+        // guard is empty, never follow it.
+        if (r && r->bar.isNull()) {
             r->window = nullptr;
             for (auto i = WindowToolbars().begin(); i != WindowToolbars().end(); ++i)
                 if (i->second == r) {
