@@ -105,6 +105,7 @@ void CommRoad(benchmark::State& state, bool batches, bool device)
     std::string block = Block();
     uint32_t batch[COMM::READBUFSIZE];
     long wakeups = 0;
+    uint64_t const writerBefore = comm.WriterWakeups();
     for (auto _ : state) {
         long before = session.Wakeups;
         std::thread feeder = device ? std::thread(Feed, peer, std::cref(block), kTotal)
@@ -133,10 +134,12 @@ void CommRoad(benchmark::State& state, bool batches, bool device)
         benchmark::DoNotOptimize(sum);
         wakeups += session.Wakeups - before;
     }
+    uint64_t const writerWakeups = comm.WriterWakeups() - writerBefore;
     comm.CloseDevice();
+    double const mb = static_cast<double>(state.iterations()) * (kTotal >> 20);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kTotal));
-    state.counters["wakeups_per_MB"] =
-        static_cast<double>(wakeups) / (static_cast<double>(state.iterations()) * (kTotal >> 20));
+    state.counters["wakeups_per_MB"] = static_cast<double>(wakeups) / mb;
+    state.counters["reader_wakeups_per_MB"] = static_cast<double>(writerWakeups) / mb;
 }
 
 // The loopback device's reader thread feeds the pipe; the main thread

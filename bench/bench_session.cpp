@@ -5,8 +5,8 @@
 //
 // - Road/J: the whole road, a "host" thread writing into the loopback
 //   device, for the line budget of JumpScroll J (2 is the profile's
-//   default). Counters: the main thread's wake-ups (user messages 1029)
-//   and passes per MB.
+//   default). Counters: the main thread's wake-ups (user messages 1029),
+//   passes, and the reader thread's wake-ups by the main thread per MB.
 // - Emulation: the same text handed to the emulation layer directly (the
 //   TTY and the screen, as a pass hands them, 4096 characters at a time).
 // - Screen: the same text written to the screen directly (VIO::conputws).
@@ -140,6 +140,7 @@ void BM_Road(benchmark::State& state)
     SESSION& s = run.Session();
     uint64_t received = s.CommLayer.Counter(0);
     SESSION::ROADSTATS const before = s.RoadStats();
+    uint64_t const readerBefore = s.CommLayer.WriterWakeups();
     for (auto _ : state) {
         std::thread host(Host, run.PeerDescriptor(), std::cref(data));
         received += data.size();
@@ -156,6 +157,7 @@ void BM_Road(benchmark::State& state)
     double const mb = double(data.size()) * double(state.iterations()) / 1e6;
     state.counters["wakeups/MB"] = double(after.Messages - before.Messages) / mb;
     state.counters["passes/MB"] = double(after.Passes - before.Passes) / mb;
+    state.counters["reader_wakeups/MB"] = double(s.CommLayer.WriterWakeups() - readerBefore) / mb;
     SetRate(state, data.size());
 }
 BENCHMARK(BM_Road)->Arg(2)->Arg(3)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -370,8 +370,6 @@ Status SetWindowToolbar(WindowRef window, ToolbarRef toolbar)
         if (!IsMainThread())
             return;
         auto* r = RecOf<ToolbarRec>(target, TargetKind::Toolbar);
-        // The bar may be the object being destroyed: only ask whether the
-        // guard is empty, never follow it.
         if (r && r->bar.isNull()) {
             r->window = nullptr;
             for (auto i = WindowToolbars().begin(); i != WindowToolbars().end(); ++i)

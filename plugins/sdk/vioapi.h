@@ -164,4 +164,9 @@ public:
     virtual int GetMarkArea(int* mode, int* x1, int* y1, int* x2, int* y2) = 0;
     virtual int ClearMarkArea(signed char repaint) = 0;
     virtual int FlashWindow() = 0;
+    // An xterm colour-setting text as an emulation's operating system
+    // command carries it ("4;<index>;<colour>"): sets that entry (16 to
+    // 255) of the screen's palette. Added after the screen's own table, so
+    // that an emulation plug-in can reach the palette.
+    virtual void SetXtermColor(char const* text) = 0;
 };

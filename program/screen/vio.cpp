@@ -188,6 +188,14 @@ void VIO::Cleanup()
 int VIO::AccessVioScreen(int* width, int* height, signed char)
 {
     Lock.Obtain(-1);
+    // Inside the bracket the screen's own operations find the lock taken,
+    // as under a GUARD, instead of taking it again for every call; the
+    // dirty area is flushed when the outermost bracket ends.
+    if (AccessDepth++ == 0 && tHeld != this) {
+        AccessPrevious = tHeld;
+        tHeld = this;
+        AccessTook = true;
+    }
     if (width)
         *width = ScreenWidth;
     if (height)
@@ -201,6 +209,12 @@ void VIO::ReleaseVioScreen(signed char update)
         if (Inherit)
             InheritAttrib(0);
         MarkCellsDirty(0, 0, ScreenWidth, ScreenHeight, 1);
+    }
+    if (AccessDepth > 0 && --AccessDepth == 0 && AccessTook) {
+        AccessTook = false;
+        FlushIfDue();
+        tHeld = AccessPrevious;
+        AccessPrevious = nullptr;
     }
     Lock.Release();
 }

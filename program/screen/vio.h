@@ -172,6 +172,7 @@ public:
     int GetMarkArea(int* mode, int* x1, int* y1, int* x2, int* y2) override;
     int ClearMarkArea(signed char repaint) override;
     int FlashWindow() override;
+    void SetXtermColor(char const* text) override;
 
     // ---- Cells, rows and colours (vio.cpp, vioutils.cpp) ----
     void Cleanup2();
@@ -187,7 +188,6 @@ public:
     void InitXtermColors();
     uint32_t GetXtermColor(int index);
     void SetXtermColor(int index, uint32_t rgb);
-    void SetXtermColor(char const* text);
     // The program-wide table of 32 system colours the screen reads (the
     // main window points it at its table); DefaultSysColors until then.
     static void SetSysColorTable(uint32_t const* table32);
@@ -366,6 +366,13 @@ private:
     WINDC* ScreenDC();
     // Gives the off-screen bitmap this size (its context made again).
     void SizeBitmap(SIZE size);
+
+    // The bracket of AccessVioScreen and ReleaseVioScreen (the lock
+    // holder's): its depth, and the screen this thread held before it
+    // when the bracket made this one the held screen.
+    int AccessDepth = 0;
+    bool AccessTook = false;
+    VIO* AccessPrevious = nullptr;
 
     VIOHOST NullHost;
     VIOHOST* Host;

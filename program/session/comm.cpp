@@ -11,6 +11,7 @@
 #include "velmot/gui/winkeys.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <emmintrin.h>
@@ -18,6 +19,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 #include <unistd.h>
 
@@ -47,6 +49,17 @@ std::string RexxQuoted(char const* text)
     return out;
 }
 
+// How long a held-back FeedData spins at most beyond the time the reading
+// side should take to make room (nanoseconds): longer waits are napped.
+constexpr long long kSpinMaxNs = 50000;
+// Its naps while the reading side takes entries (nanoseconds): the first
+// after a spin, the shortest and the longest; and how long the fill may
+// stand still before it asks to be woken instead.
+constexpr long long kNapFirstNs = 20000;
+constexpr long long kNapMinNs = 10000;
+constexpr long long kNapMaxNs = 1000000;
+constexpr long long kStalledNs = 2000000;
+
 std::string Upper(STRING const& text)
 {
     std::string out = text.Buf();
@@ -55,7 +68,7 @@ std::string Upper(STRING const& text)
     return out;
 }
 
-// Received bytes become 32-bit pipe entries, sixteen at a time.
+// Pipe entries become 32-bit ones, sixteen at a time.
 void WidenBytes(uint32_t* dst, unsigned char const* src, int n)
 {
     int i = 0;
@@ -85,7 +98,7 @@ inline char EvenParity7(unsigned char c)
 COMM::COMM(SESSIONLINK& session) : SUBSYSLAYER<COMMAPI>(session, SS_TYPE_DEVICE), Session(session)
 {
     LOGIT("COMM::COMM\n");
-    SemiPipe.data = new (std::nothrow) uint32_t[PIPESIZE]();
+    SemiPipe.data = new (std::nothrow) uint8_t[PIPESIZE]();
     SemiPipe.size = SemiPipe.data ? PIPESIZE : 0;
     GoEvent.Post();
     SemiPipe.Data.Reset();
@@ -111,6 +124,7 @@ void COMM::Cleanup()
 void COMM::SetCurrent(QORSUBSYSTEM* object)
 {
     CurDevice = static_cast<QORDEVICE*>(object);
+    UpdateFastEnd();
     SUBSYS::SetCurrent(object);
 }
 
@@ -189,6 +203,7 @@ int COMM::OpenDevice(int devid, char const* devparm)
     Session.PostMainWindowMessage(1059, 0, 0);
     SetActivity();
     HexTrace = LOGIF(128, nullptr) != 0;
+    UpdateFastEnd();
     LOGIT("COMM::OpenDevice done, rc= %d\n", r);
     return r;
 }
@@ -316,57 +331,42 @@ int COMM::FeedData(char const* data, int len)
     int done = 0;
     int limit = -1;
     for (;;) {
-        // The free room behind the entries is reserved under the lock and
-        // filled outside it: the reading side never looks past the fill, so
-        // it takes entries meanwhile without waiting for the copy.
+        // The room behind the entries is filled first and published after:
+        // the takers never look past `in`, and never need the writer's lock.
         SemiPipe.Producer.Obtain();
-        SemiPipe.Lock.Obtain();
+        uint32_t const in = SemiPipe.in.load(std::memory_order_relaxed);
+        int fill = static_cast<int>(in - SemiPipe.out.load(std::memory_order_acquire));
         if (limit < 0) {
             limit = transfer ? SemiPipe.size : SemiPipe.size / 4;
-            if (SemiPipe.fill > limit)
-                limit = SemiPipe.fill;
+            if (fill > limit)
+                limit = fill;
         }
-        int n = std::min(limit - SemiPipe.fill, len - done);
-        int tail = (SemiPipe.head + SemiPipe.fill) % SemiPipe.size;
-        SemiPipe.Lock.Release();
+        int n = std::min(limit - fill, len - done);
         if (n > 0) {
-            int first = std::min(n, SemiPipe.size - tail);
-            WidenBytes(SemiPipe.data + tail, src + done, first);
-            WidenBytes(SemiPipe.data, src + done + first, n - first);
-        }
-        SemiPipe.Lock.Obtain();
-        if (n > 0) {
-            SemiPipe.fill += n;
-            SemiPipe.maxfill = std::max(SemiPipe.maxfill, SemiPipe.fill);
+            int const tail = static_cast<int>(in % static_cast<uint32_t>(SemiPipe.size));
+            int const first = std::min(n, SemiPipe.size - tail);
+            memcpy(SemiPipe.data + tail, src + done, static_cast<size_t>(first));
+            memcpy(SemiPipe.data, src + done + first, static_cast<size_t>(n - first));
+            SemiPipe.in.store(in + static_cast<uint32_t>(n), std::memory_order_seq_cst);
             done += n;
-            SemiPipe.Data.Post();
+            fill += n;
+            if (fill > SemiPipe.maxfill.load(std::memory_order_relaxed))
+                SemiPipe.maxfill.store(fill, std::memory_order_relaxed);
+            if (SemiPipe.waiting.load(std::memory_order_seq_cst) > 0)
+                SemiPipe.Data.Post();
         }
-        // Held back only while the pipe is still full now: the reading side
-        // may have emptied it during the copy.
-        bool wait = done < len && SemiPipe.fill >= limit;
-        if (wait) {
-            SemiPipe.lowwater = limit - std::min(len - done, limit / 2);
-            SemiPipe.Space.Reset();
-            SemiPipe.spaceposted.store(false, std::memory_order_relaxed);
-        }
-        SemiPipe.Lock.Release();
         SemiPipe.Producer.Release();
         if (n > 0 && !transfer)
             Session.ComDataNotification(false);
         if (done >= len)
             break;
-        if (!wait)
-            continue;
-        LOGIT("COMM::FeedData waiting for data to clear (%d of %d left)\n", len - done, len);
-        // Held back until the reading side has taken entries; a closing
-        // device ends the wait (the rest of the batch goes with it).
-        // The reading side takes a batch within microseconds when it runs:
-        // a short spin first spares both threads a sleep and a wake-up.
-        for (int spin = 0; spin < 4000 && !SemiPipe.spaceposted.load(std::memory_order_acquire); ++spin)
-            _mm_pause();
-        while (!SemiPipe.Space.Wait(50)) {
-            if (Stopping.load() || PipeFill() < limit)
-                break;
+        // Held back until the takers have brought the fill down to the
+        // low-water mark; a closing device ends the wait (the rest of the
+        // batch goes with it).
+        int const low = limit - std::min(len - done, limit / 2);
+        if (PipeFill() > low) {
+            LOGIT("COMM::FeedData waiting for data to clear (%d of %d left)\n", len - done, len);
+            WaitForSpace(low);
         }
         if (Stopping.load()) {
             LOGIT("COMM::FeedData drops %d bytes: the device closes\n", len - done);
@@ -377,29 +377,156 @@ int COMM::FeedData(char const* data, int len)
     return 0;
 }
 
+void COMM::WaitForSpace(int low)
+{
+    // How the wait goes depends on how the reading side takes entries. One
+    // that takes them as fast as they come (a transfer, a screen that is
+    // not drawn) brings the fill down within microseconds: a spin spares
+    // both threads a sleep and a wake-up. One that works on what it takes
+    // (a screen being drawn) takes a steady while: naps as long as it
+    // should take it keep the wake-ups off its thread. Only a reading side
+    // that stops taking is asked to wake this thread when it goes on.
+    using CLOCK = std::chrono::steady_clock;
+    using NS = std::chrono::nanoseconds;
+    int fill = PipeFill();
+    // The reading side's pace (what its last batch took it a character)
+    // tells how long the rest should take: a short while is spun for,
+    // with room for a reading side that is just being woken.
+    long long const pace = SemiPipe.pace.load(std::memory_order_relaxed);
+    long long rest = pace * (fill - low);
+    if (pace == 0 || rest <= kSpinMaxNs) {
+        auto const until = CLOCK::now() + NS(rest + kSpinMaxNs);
+        for (int turn = 1; fill > low; ++turn) {
+            _mm_pause();
+            if (turn % 32 == 0 && CLOCK::now() >= until)
+                break;
+            fill = PipeFill();
+        }
+        rest = kNapFirstNs;
+    }
+    auto seenAt = CLOCK::now();
+    int seen = fill;
+    long long nap = std::clamp(rest, kNapMinNs, kNapMaxNs);
+    while (fill > low && !Stopping.load()) {
+        std::this_thread::sleep_for(NS(nap));
+        fill = PipeFill();
+        auto const now = CLOCK::now();
+        if (fill < seen) {
+            // The next nap: as long as the rest should take at this pace.
+            long long const spent = std::chrono::duration_cast<NS>(now - seenAt).count();
+            nap = std::clamp(spent * (fill - low) / (seen - fill), kNapMinNs, kNapMaxNs);
+            seen = fill;
+            seenAt = now;
+        } else if (now - seenAt >= NS(kStalledNs)) {
+            break;
+        }
+    }
+    if (fill > low && !Stopping.load()) {
+        // Announce first, look after: a taker moving `out` on either sees
+        // the mark or is seen.
+        SemiPipe.Space.Reset();
+        SemiPipe.lowwater.store(low, std::memory_order_seq_cst);
+        while (PipeFill() > low && !SemiPipe.Space.Wait(50)) {
+            if (Stopping.load())
+                break;
+        }
+        SemiPipe.lowwater.store(-1, std::memory_order_relaxed);
+    }
+}
+
 int COMM::FeedMarker(wchar_t marker)
 {
     if (!SemiPipe.data)
         return 0;
     SemiPipe.Producer.Obtain();
-    SemiPipe.Lock.Obtain();
-    if (!(this->SemiPipe.fill < this->SemiPipe.size - 1)) {
-        SemiPipe.Lock.Release();
+    uint32_t const in = SemiPipe.in.load(std::memory_order_relaxed);
+    int const fill = static_cast<int>(in - SemiPipe.out.load(std::memory_order_acquire));
+    if (!(fill < this->SemiPipe.size - 1)) {
         SemiPipe.Producer.Release();
         AssertMsg(0, "this->SemiPipe.fill < this->SemiPipe.size-1", __FILE__, __LINE__);
         return 0;
     }
-    int tail = (SemiPipe.head + SemiPipe.fill) % SemiPipe.size;
-    SemiPipe.data[tail] = static_cast<uint32_t>(marker);
-    ++SemiPipe.fill;
-    if (static_cast<uint32_t>(marker) > 255)
-        ++SemiPipe.markers;
-    SemiPipe.maxfill = std::max(SemiPipe.maxfill, SemiPipe.fill);
-    SemiPipe.Data.Post();
-    SemiPipe.Lock.Release();
+    uint32_t const value = static_cast<uint32_t>(marker);
+    // An entry that fits a byte is one; a marker waits in the side queue
+    // with its place, and its slot holds 0.
+    SemiPipe.data[in % static_cast<uint32_t>(SemiPipe.size)] = static_cast<uint8_t>(value <= 255 ? value : 0);
+    if (value > 255) {
+        std::lock_guard<std::mutex> guard(SemiPipe.MarkerLock);
+        SemiPipe.markers.push_back({in, value});
+        SemiPipe.markercount.fetch_add(1, std::memory_order_release);
+    }
+    SemiPipe.in.store(in + 1, std::memory_order_seq_cst);
+    if (fill + 1 > SemiPipe.maxfill.load(std::memory_order_relaxed))
+        SemiPipe.maxfill.store(fill + 1, std::memory_order_relaxed);
+    if (SemiPipe.waiting.load(std::memory_order_seq_cst) > 0)
+        SemiPipe.Data.Post();
     SemiPipe.Producer.Release();
     Session.ComDataNotification(false);
     return 1;
+}
+
+bool COMM::WaitForEntries(int timeout_ms)
+{
+    int waited = 0;
+    while (PipeFill() == 0) {
+        if (waited >= timeout_ms)
+            return false;
+        // Announce first, look after: a writer publishing entries either
+        // sees the waiter or is seen.
+        SemiPipe.Data.Reset();
+        SemiPipe.waiting.fetch_add(1, std::memory_order_seq_cst);
+        if (PipeFill() == 0)
+            SemiPipe.Data.Wait(50);
+        SemiPipe.waiting.fetch_sub(1, std::memory_order_relaxed);
+        waited += 50;
+    }
+    return true;
+}
+
+int COMM::BatchLength(uint32_t out, int max, uint32_t* marker)
+{
+    int want = std::min(max, static_cast<int>(SemiPipe.in.load(std::memory_order_acquire) - out));
+    *marker = 0;
+    if (want > 0 && SemiPipe.markercount.load(std::memory_order_acquire) > 0) {
+        // A marker ends the batch.
+        std::lock_guard<std::mutex> guard(SemiPipe.MarkerLock);
+        uint32_t const distance = SemiPipe.markers.front().at - out;
+        if (distance < static_cast<uint32_t>(want)) {
+            want = static_cast<int>(distance) + 1;
+            *marker = SemiPipe.markers.front().value;
+            SemiPipe.markers.pop_front();
+            SemiPipe.markercount.fetch_sub(1, std::memory_order_relaxed);
+        }
+    }
+    return std::max(want, 0);
+}
+
+void COMM::NotePace(int taken, int left)
+{
+    // The time from one batch to the next is what the batch took the
+    // reading side, when it did not run dry in between.
+    long long const now =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    if (SemiPipe.lastleft > 0 && SemiPipe.lasttaken > 0)
+        SemiPipe.pace.store(std::max(1LL, (now - SemiPipe.lasttake) / SemiPipe.lasttaken), std::memory_order_relaxed);
+    SemiPipe.lasttake = now;
+    SemiPipe.lasttaken = taken;
+    SemiPipe.lastleft = left;
+}
+
+int COMM::TakeEntries(uint8_t* bytes, int max, uint32_t* marker)
+{
+    uint32_t const out = SemiPipe.out.load(std::memory_order_relaxed);
+    int const want = BatchLength(out, max, marker);
+    int const head = static_cast<int>(out % static_cast<uint32_t>(SemiPipe.size));
+    int const first = std::min(want, SemiPipe.size - head);
+    memcpy(bytes, SemiPipe.data + head, static_cast<size_t>(first));
+    memcpy(bytes + first, SemiPipe.data, static_cast<size_t>(want - first));
+    DropFront(out, want);
+    if (want > 0)
+        NotePace(want, PipeFill());
+    return want;
 }
 
 int COMM::GetPipeData(uint32_t* buffer, int* count, int timeout_ms)
@@ -409,62 +536,42 @@ int COMM::GetPipeData(uint32_t* buffer, int* count, int timeout_ms)
             *count = 0;
         return PIPE_EMPTY;
     }
-    SemiPipe.Lock.Obtain();
-    if (SemiPipe.fill == 0) {
-        if (timeout_ms < 1) {
-            SemiPipe.Lock.Release();
-            *count = 0;
-            return PIPE_EMPTY;
-        }
-        int waited = 0;
-        while (SemiPipe.fill == 0) {
-            if (waited >= timeout_ms) {
-                SemiPipe.Lock.Release();
-                *count = 0;
-                return PIPE_EMPTY;
-            }
-            SemiPipe.Lock.Release();
-            SemiPipe.Data.Wait(50);
-            waited += 50;
-            SemiPipe.Lock.Obtain();
-        }
+    if (!WaitForEntries(std::max(timeout_ms, 0))) {
+        *count = 0;
+        return PIPE_EMPTY;
     }
-    int want = std::min(*count, SemiPipe.fill);
-    int taken = 0;
-    if (SemiPipe.markers == 0) {
-        int first = std::min(want, SemiPipe.size - SemiPipe.head);
-        memcpy(buffer, SemiPipe.data + SemiPipe.head, sizeof(uint32_t) * static_cast<size_t>(first));
-        if (want > first)
-            memcpy(buffer + first, SemiPipe.data, sizeof(uint32_t) * static_cast<size_t>(want - first));
-        taken = want;
-    } else {
-        // A marker ends the batch.
-        while (taken < want) {
-            uint32_t v = SemiPipe.data[(SemiPipe.head + taken) % SemiPipe.size];
-            buffer[taken++] = v;
-            if (v > 255) {
-                --SemiPipe.markers;
-                break;
-            }
-        }
-    }
-    DropFront(taken);
-    SemiPipe.Lock.Release();
+    SemiPipe.Consumer.Obtain();
+    uint32_t const out = SemiPipe.out.load(std::memory_order_relaxed);
+    uint32_t marker = 0;
+    int const taken = BatchLength(out, *count, &marker);
+    int const head = static_cast<int>(out % static_cast<uint32_t>(SemiPipe.size));
+    int const first = std::min(taken, SemiPipe.size - head);
+    WidenBytes(buffer, SemiPipe.data + head, first);
+    WidenBytes(buffer + first, SemiPipe.data, taken - first);
+    if (marker)
+        buffer[taken - 1] = marker;
+    DropFront(out, taken);
+    if (taken > 0)
+        NotePace(taken, PipeFill());
+    SemiPipe.Consumer.Release();
     *count = taken;
     if (taken > 0 && !Session.IsBackgroundTab())
         Session.SetStatusbarLed(2, true, 0);
     return taken > 0 ? 0 : PIPE_EMPTY;
 }
 
-void COMM::DropFront(int n)
+void COMM::DropFront(uint32_t out, int n)
 {
-    SemiPipe.head = (SemiPipe.head + n) % SemiPipe.size;
-    SemiPipe.fill -= n;
-    if (SemiPipe.fill == 0)
-        SemiPipe.Data.Reset();
-    if (SemiPipe.lowwater >= 0 && SemiPipe.fill <= SemiPipe.lowwater) {
-        SemiPipe.lowwater = -1;
-        SemiPipe.spaceposted.store(true, std::memory_order_release);
+    if (n <= 0)
+        return;
+    uint32_t const now = out + static_cast<uint32_t>(n);
+    SemiPipe.out.store(now, std::memory_order_seq_cst);
+    // A held-back writer that asked for it is woken once the fill is down
+    // to its mark.
+    int low = SemiPipe.lowwater.load(std::memory_order_seq_cst);
+    if (low >= 0 && static_cast<int>(SemiPipe.in.load(std::memory_order_acquire) - now) <= low &&
+        SemiPipe.lowwater.compare_exchange_strong(low, -1)) {
+        SemiPipe.wakeups.fetch_add(1, std::memory_order_relaxed);
         SemiPipe.Space.Post();
     }
 }
@@ -473,34 +580,33 @@ int COMM::FlushInputBuffer(int keep)
 {
     if (!SemiPipe.data)
         return 0;
-    SemiPipe.Lock.Obtain();
-    int drop = std::max(0, SemiPipe.fill - std::max(0, keep));
-    if (SemiPipe.markers > 0) {
-        for (int i = 0; i < drop; ++i) {
-            if (SemiPipe.data[(SemiPipe.head + i) % SemiPipe.size] > 255)
-                --SemiPipe.markers;
+    SemiPipe.Consumer.Obtain();
+    uint32_t const out = SemiPipe.out.load(std::memory_order_relaxed);
+    int const fill = static_cast<int>(SemiPipe.in.load(std::memory_order_acquire) - out);
+    int const drop = std::max(0, fill - std::max(0, keep));
+    if (drop > 0 && SemiPipe.markercount.load(std::memory_order_acquire) > 0) {
+        std::lock_guard<std::mutex> guard(SemiPipe.MarkerLock);
+        while (!SemiPipe.markers.empty() && SemiPipe.markers.front().at - out < static_cast<uint32_t>(drop)) {
+            SemiPipe.markers.pop_front();
+            SemiPipe.markercount.fetch_sub(1, std::memory_order_relaxed);
         }
     }
-    DropFront(drop);
-    SemiPipe.Lock.Release();
+    DropFront(out, drop);
+    SemiPipe.Consumer.Release();
     LOGIT("COMM::FlushInputBuffer keep= %d, dropped %d\n", keep, drop);
     return drop;
 }
 
 int COMM::PipeFill()
 {
-    SemiPipe.Lock.Obtain();
-    int fill = SemiPipe.fill;
-    SemiPipe.Lock.Release();
-    return fill;
+    // `out` first: `in` never falls behind it.
+    uint32_t const out = SemiPipe.out.load(std::memory_order_acquire);
+    return static_cast<int>(SemiPipe.in.load(std::memory_order_acquire) - out);
 }
 
 int COMM::PipeMaxFill()
 {
-    SemiPipe.Lock.Obtain();
-    int fill = SemiPipe.maxfill;
-    SemiPipe.Lock.Release();
-    return fill;
+    return SemiPipe.maxfill.load(std::memory_order_relaxed);
 }
 
 void COMM::TraceBytes(char direction, uint32_t value)
@@ -516,18 +622,10 @@ void COMM::TraceBytes(char direction, uint32_t value)
 // gives it up when they are read (or at a hand-over point). So a character
 // costs no locked instruction, and a second thread that wants to read
 // meanwhile gets 256.
-namespace {
-
-thread_local DWORD gThreadTag = 0;
-
-inline DWORD ThreadTag()
+DWORD COMM::NewThreadTag()
 {
-    if (__builtin_expect(gThreadTag == 0, 0))
-        gThreadTag = static_cast<DWORD>(gettid());
-    return gThreadTag;
+    return static_cast<DWORD>(gettid());
 }
-
-} // namespace
 
 bool COMM::EnterReader()
 {
@@ -542,7 +640,7 @@ bool COMM::EnterReader()
 
 void COMM::LeaveReaderIfDone()
 {
-    if (ReadPtr >= ReadEnd && UngetCount == 0)
+    if (ReadPtr >= ReadEnd && ReadMarker == 0 && UngetCount == 0)
         ReadOwner.store(0, std::memory_order_release);
 }
 
@@ -550,20 +648,6 @@ void COMM::HandOverReader()
 {
     if (ReadOwner.load(std::memory_order_relaxed) == ThreadTag())
         ReadOwner.store(0, std::memory_order_release);
-}
-
-int COMM::NextChar(int timeout_ms)
-{
-    // The common case: this thread holds the reading side and entries are
-    // left in its read buffer.
-    if (ReadOwner.load(std::memory_order_relaxed) == ThreadTag() && UngetCount == 0 && ReadPtr < ReadEnd &&
-        CurDevice && !HexTrace) {
-        uint32_t c = ReadBuf[ReadPtr++];
-        if (ReadPtr >= ReadEnd)
-            ReadOwner.store(0, std::memory_order_release);
-        return static_cast<int>(c);
-    }
-    return NextCharSlow(timeout_ms);
 }
 
 int COMM::NextCharSlow(int timeout_ms)
@@ -575,19 +659,31 @@ int COMM::NextCharSlow(int timeout_ms)
     }
     if (!EnterReader())
         return COMM_NOCHAR;
+    uint32_t c;
     if (UngetCount > 0) {
-        uint32_t c = Unget[--UngetCount];
+        c = Unget[--UngetCount];
+        UpdateFastEnd();
         LeaveReaderIfDone();
         return static_cast<int>(c);
     }
-    if (ReadPtr >= ReadEnd) {
+    if (ReadPtr >= ReadEnd && ReadMarker == 0) {
+        // The next batch from the pipe: bytes, perhaps ended by a marker.
         ReadPtr = ReadEnd = 0;
-        int n = READBUFSIZE;
-        if (GetPipeData(ReadBuf, &n, timeout_ms) != 0) {
+        uint32_t marker = 0;
+        int n = 0;
+        if (SemiPipe.data && WaitForEntries(std::max(timeout_ms, 0))) {
+            SemiPipe.Consumer.Obtain();
+            n = TakeEntries(ReadBuf, READBUFSIZE, &marker);
+            SemiPipe.Consumer.Release();
+        }
+        if (n == 0) {
+            UpdateFastEnd();
             LeaveReaderIfDone();
             return COMM_NOCHAR;
         }
-        ReadEnd = n;
+        ReadEnd = marker ? n - 1 : n;
+        ReadMarker = marker;
+        UpdateFastEnd();
         bool transfer = Session.IsTransferActive();
         if (!Session.IsBackgroundTab()) {
             long long now = OSYS::RelTime();
@@ -598,68 +694,64 @@ int COMM::NextCharSlow(int timeout_ms)
         }
         Counters[transfer ? 2 : 0].fetch_add(static_cast<uint32_t>(n), std::memory_order_relaxed);
     }
-    uint32_t c = ReadBuf[ReadPtr++];
+    if (ReadPtr < ReadEnd) {
+        c = ReadBuf[ReadPtr++];
+    } else {
+        c = ReadMarker;
+        ReadMarker = 0;
+    }
     if (HexTrace && (!Session.IsTransferActive() || LOGIF(4, nullptr)))
         TraceBytes('i', c);
     LeaveReaderIfDone();
     return static_cast<int>(c);
 }
 
-int COMM::ReadChar()
+namespace {
+
+inline uint32_t Entry(char c)
 {
-    return NextChar(0);
+    return static_cast<unsigned char>(c);
 }
 
-int COMM::WaitChar(int timeout_ms)
+inline uint32_t Entry(wchar_t c)
 {
-    return NextChar(timeout_ms);
+    return static_cast<uint32_t>(c);
 }
 
-void COMM::PushUnget(uint32_t const* entries, int n)
-{
-    // What will be read: the new entries in the order given, then what the
-    // stack held before; of that, the last UNGETSIZE entries stay.
-    std::vector<uint32_t> order;
-    order.reserve(static_cast<size_t>(n + UngetCount));
-    order.insert(order.end(), entries, entries + n);
-    for (int i = UngetCount - 1; i >= 0; --i)
-        order.push_back(Unget[i]);
-    int keep = std::min(static_cast<int>(order.size()), UNGETSIZE);
-    for (int i = 0; i < keep; ++i)
-        Unget[i] = order[order.size() - 1 - static_cast<size_t>(i)];
-    UngetCount = keep;
-}
+} // namespace
 
-void COMM::UngetData(char* data, int n)
-{
-    std::vector<uint32_t> entries;
-    for (int i = 0; data && i < n; ++i)
-        entries.push_back(static_cast<unsigned char>(data[i]));
-    UngetEntries(entries);
-}
-
-void COMM::UngetData(wchar_t* data, int n)
-{
-    std::vector<uint32_t> entries;
-    for (int i = 0; data && i < n; ++i)
-        entries.push_back(static_cast<uint32_t>(data[i]));
-    UngetEntries(entries);
-}
-
-void COMM::UngetEntries(std::vector<uint32_t> const& entries)
+template <class CHAR>
+void COMM::UngetEntries(CHAR const* data, int n)
 {
     if (!this->CurDevice) {
         AssertMsg(0, "this->CurDevice", __FILE__, __LINE__);
         return;
     }
-    if (entries.empty())
+    if (!data || n <= 0)
         return;
     if (!EnterReader()) {
-        LOGIT("COMM::UngetData: another thread reads, %d entries dropped\n", static_cast<int>(entries.size()));
+        LOGIT("COMM::UngetData: another thread reads, %d entries dropped\n", n);
         return;
     }
-    PushUnget(entries.data(), static_cast<int>(entries.size()));
+    // What will be read: the new entries in the order given, then what the
+    // stack held before; of that, the last UNGETSIZE entries stay. The
+    // stack never holds more than that, so only new entries can go: the
+    // first ones.
+    int const drop = std::max(0, n + UngetCount - UNGETSIZE);
+    for (int i = n - 1; i >= drop; --i)
+        Unget[UngetCount++] = Entry(data[i]);
+    UpdateFastEnd();
     LeaveReaderIfDone();
+}
+
+void COMM::UngetData(char* data, int n)
+{
+    UngetEntries(data, n);
+}
+
+void COMM::UngetData(wchar_t* data, int n)
+{
+    UngetEntries(data, n);
 }
 
 int COMM::QueryNumAvail()
@@ -667,7 +759,7 @@ int COMM::QueryNumAvail()
     if (!CurDevice)
         return 0;
     if (EnterReader()) {
-        int held = UngetCount ? UngetCount : ReadEnd - ReadPtr;
+        int held = UngetCount ? UngetCount : ReadEnd - ReadPtr + (ReadMarker ? 1 : 0);
         LeaveReaderIfDone();
         if (held > 0)
             return held;

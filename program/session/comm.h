@@ -3,11 +3,17 @@
 // connection.
 //
 // One device is open at a time. Its reader thread moves the device's bytes
-// into the input pipe (32,768 entries of 32 bits; a quarter of it while no
-// transfer runs), wakes the session for every batch and is held back while
-// the pipe is full; the reading thread takes the characters one by one with
-// an unget stack in front. On the way out come the send translation, the
-// optional software even parity, the output hook, the trace and the counters.
+// into the input pipe (32,768 entries; a quarter of it while no transfer
+// runs), wakes the session for every batch and is held back while the pipe
+// is full; the reading thread takes the characters one by one with an unget
+// stack in front. On the way out come the send translation, the optional
+// software even parity, the output hook, the trace and the counters.
+//
+// The pipe keeps an entry as one byte: a received byte is itself, and a
+// marker (an entry above 255) holds a slot whose value waits in a side
+// queue with the entry's place in the stream. So the pipe counts, limits
+// and orders entries as a pipe of 32-bit entries would, at a quarter of
+// the memory traffic.
 //
 // Threads: the reader thread runs FeedData only. The reading side (the read
 // buffer of up to 1024 entries taken from the pipe, and the unget stack)
@@ -28,7 +34,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 class QORDEVICE;
@@ -61,8 +69,8 @@ public:
     int QuerySpeed() override;
     void ReportStatus() override;
     int SendBreak() override;
-    int ReadChar() override;
-    int WaitChar(int timeout_ms) override;
+    int ReadChar() override { return NextChar(0); }
+    int WaitChar(int timeout_ms) override { return NextChar(timeout_ms); }
     void WriteChar(char c) override;
     void WriteData(char const* data, long len) override;
     int FeedData(char const* data, int len) override;
@@ -95,6 +103,9 @@ public:
     uint32_t Counter(int which) const { return Counters[which].load(std::memory_order_relaxed); }
     int PipeFill();
     int PipeMaxFill();
+    // How often a reading side woke a FeedData held back at the pipe's
+    // limit (one that waited without asking is not counted).
+    uint64_t WriterWakeups() const { return SemiPipe.wakeups.load(std::memory_order_relaxed); }
     QORDEVICE* Device() const { return CurDevice; }
     // The time (seconds since 1970) of the last byte read or written, and
     // the mark that something happened now (the keep-alive's own text).
@@ -104,30 +115,105 @@ public:
     // thread up (the device's Close did not release its Read).
     void SetReaderStopLimit(int ms) { ReaderStopLimit = ms; }
 
+    // The next character for this thread, as WaitChar gives it. Inline for
+    // the received-data road: a character left in the read buffer of the
+    // thread that holds the reading side costs a few plain loads and a
+    // store; everything else (the last entry of a batch, markers, the unget
+    // stack, the hex trace, taking the next batch) goes the slow way.
+    __attribute__((always_inline)) int NextChar(int timeout_ms) { return NextChar(timeout_ms, ThreadTag()); }
+    // The same for a loop over many characters that keeps the calling
+    // thread's tag (ThreadTag()) at hand.
+    __attribute__((always_inline)) int NextChar(int timeout_ms, DWORD me)
+    {
+        int const at = ReadPtr;
+        if (at < FastEnd && ReadOwner.load(std::memory_order_relaxed) == me) [[likely]] {
+            ReadPtr = at + 1;
+            return ReadBuf[at];
+        }
+        return NextCharSlow(timeout_ms);
+    }
+    // For a loop over received bytes on the thread with tag me: the bytes
+    // of its read buffer that it may take now in one go (0 when the next
+    // character must come through ReadChar), and taking the first n.
+    int PeekRun(uint8_t const** run, DWORD me) const
+    {
+        int const at = ReadPtr;
+        if (at < FastEnd && ReadOwner.load(std::memory_order_relaxed) == me) {
+            *run = ReadBuf + at;
+            return FastEnd - at;
+        }
+        return 0;
+    }
+    void TakeRun(int n) { ReadPtr += n; }
+    // The calling thread's tag for the reading side's owner (never 0).
+    static DWORD ThreadTag()
+    {
+        if (__builtin_expect(CurrentThreadTag == 0, 0))
+            CurrentThreadTag = NewThreadTag();
+        return CurrentThreadTag;
+    }
+
 private:
     struct READER;
+    // A marker waiting in the side queue: its entry's place in the stream
+    // (counted from the layer's start, modulo 2^32) and its value.
+    struct MARKER {
+        uint32_t at;
+        uint32_t value;
+    };
     static unsigned long ComBackgroundDaemonLauncher(MSGWORD parm);
     void ComBackgroundDaemon(READER& reader);
-    void PushUnget(uint32_t const* entries, int n);
-    void UngetEntries(std::vector<uint32_t> const& entries);
-    // Under the pipe's lock: the n oldest entries are gone.
-    void DropFront(int n);
+    template <class CHAR>
+    void UngetEntries(CHAR const* data, int n);
+    // Under the takers' lock: how many entries from the front (at out)
+    // make the next batch of at most max; a marker among them ends it,
+    // leaves the side queue and goes to *marker (0 when none).
+    int BatchLength(uint32_t out, int max, uint32_t* marker);
+    // Under the takers' lock: up to max entries from the front, ending
+    // after the first marker. Bytes go to bytes (a marker's slot as 0); the
+    // result is the number of entries, and *marker the marker that ended
+    // them (0 when none did).
+    int TakeEntries(uint8_t* bytes, int max, uint32_t* marker);
+    // Under the takers' lock: a batch of taken entries was taken, and left
+    // left in the pipe.
+    void NotePace(int taken, int left);
+    // Under the takers' lock: the entries before out + n are gone.
+    void DropFront(uint32_t out, int n);
+    // A held-back FeedData waits until the fill is down to low (or the
+    // device closes).
+    void WaitForSpace(int low);
+    // Waits up to timeout_ms, in 50 ms steps, while the pipe is empty;
+    // false when it stayed empty.
+    bool WaitForEntries(int timeout_ms);
     // Text goes out as UTF-8 (code page 1000, or the emulation asks for it).
     bool SendsUtf8();
     void TraceBytes(char direction, uint32_t value);
     void SetActivity();
-    __attribute__((always_inline)) inline int NextChar(int timeout_ms);
     __attribute__((noinline)) int NextCharSlow(int timeout_ms);
+    // Where the inline reading may go: all but the last byte of the read
+    // buffer, and nothing while the unget stack holds entries, the hex
+    // trace is on or no device is open.
+    void UpdateFastEnd()
+    {
+        FastEnd = UngetCount == 0 && !HexTrace && CurDevice && ReadEnd > 0 ? ReadEnd - 1 : 0;
+    }
     bool EnterReader();
     void LeaveReaderIfDone();
     void HandOverReader();
     bool MenuRefresh() const { return MenuRefreshWanted; }
 
+    static DWORD NewThreadTag();
+    static inline thread_local DWORD CurrentThreadTag = 0;
+
     SESSIONLINK& Session;
     int TraceColumn = 0;
-    uint32_t ReadBuf[READBUFSIZE] = {};
+    // The reading side: bytes of the last batch taken from the pipe, and
+    // the marker that ended it (0 none), read after them.
     int ReadPtr = 0;
+    int FastEnd = 0;
     int ReadEnd = 0;
+    uint32_t ReadMarker = 0;
+    uint8_t ReadBuf[READBUFSIZE] = {};
     uint32_t Unget[UNGETSIZE] = {};
     int UngetCount = 0;
     char WriteCells[2] = {};
@@ -135,21 +221,43 @@ private:
     long long LastRecvLight = 0;
     QORDEVICE* CurDevice = nullptr;
 
-    // The pipe is shared with the reader thread; the reading side's state
-    // (read buffer, unget stack, flag) keeps to cache lines of its own.
-    struct alignas(64) SEMIPIPE {
-        uint32_t* data = nullptr;
+    // The pipe: a ring of one byte per entry between the writers (the
+    // reader thread's FeedData, FeedMarker) and the takers (the reading
+    // side, GetPipeData, FlushInputBuffer). Entries are counted from the
+    // layer's start (modulo 2^32): a writer fills the room behind `in` and
+    // then moves it on, a taker copies entries from `out` and then moves it
+    // on, so neither waits for the other; one lock per side orders the
+    // writers and the takers among themselves. Each side keeps to cache
+    // lines of its own.
+    struct SEMIPIPE {
+        uint8_t* data = nullptr; // a marker's slot holds 0
         int size = 0;
-        int head = 0; // index of the oldest entry
-        int fill = 0;
-        int maxfill = 0;
-        int markers = 0;    // markers among the entries held
-        int lowwater = -1;  // a held-back FeedData wants the fill at most this
-        FASTMUTEX Lock;     // head, fill and the counts
-        FASTMUTEX Producer; // one writer at a time fills the room it reserved
-        EVENTSEM Data;  // set while the pipe holds entries
-        EVENTSEM Space; // posted when a held-back FeedData may go on
-        std::atomic<bool> spaceposted{false}; // the same, for a spinning FeedData
+        alignas(64) std::atomic<uint32_t> in{0}; // entries written
+        std::atomic<int> maxfill{0};
+        FASTMUTEX Producer;
+        alignas(64) std::atomic<uint32_t> out{0}; // entries taken
+        FASTMUTEX Consumer;
+        // The takers' pace: nanoseconds a character between the last two
+        // batches when the first did not leave the pipe empty (0 unknown);
+        // the last batch's time (ns), size and the fill it left.
+        std::atomic<long long> pace{0};
+        long long lasttake = 0;
+        int lasttaken = 0;
+        int lastleft = 0;
+        // The markers among the entries held, oldest first (their count is
+        // published before the entry itself).
+        alignas(64) std::mutex MarkerLock;
+        std::deque<MARKER> markers;
+        std::atomic<int> markercount{0};
+        // A held-back FeedData that sleeps wants the fill at most lowwater
+        // (-1: none does); a taker that gets it there posts Space.
+        alignas(64) std::atomic<int> lowwater{-1};
+        EVENTSEM Space;
+        std::atomic<uint64_t> wakeups{0};
+        // Takers waiting for data (they wait on Data, posted by a writer
+        // that sees them).
+        std::atomic<int> waiting{0};
+        EVENTSEM Data;
     } SemiPipe;
 
     // The thread that holds the reading side (0 none).

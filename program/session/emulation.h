@@ -90,12 +90,27 @@ public:
     {
         int const word = *state;
         int const top = word & static_cast<int>(0xFF000000u);
+        if (top == 0)
+            return SequenceLow(state, c);
         if (!CurrentEmulation)
-            return top != 0;
+            return true;
         int low = word & 0x00FFFFFF;
-        int const result = CurrentEmulation->IsSequence(&low, c);
+        CurrentEmulation->IsSequence(&low, c);
         *state = top | (low & 0x00FFFFFF);
-        return result != 0 || top != 0;
+        return true;
+    }
+    // Sequence for a state word whose top 8 bits are clear (and stay so):
+    // the plug-in may have the word itself, and whatever it sets above its
+    // 24 bits is taken away.
+    bool SequenceLow(int* state, char c)
+    {
+        QOREMULATION* const emulation = CurrentEmulation;
+        if (!emulation) [[unlikely]]
+            return false;
+        int const result = emulation->IsSequence(state, c);
+        if (static_cast<unsigned>(*state) > 0x00FFFFFFu) [[unlikely]]
+            *state &= 0x00FFFFFF;
+        return result != 0;
     }
 
     QOREMULATION* Current() const { return CurrentEmulation; }

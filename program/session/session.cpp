@@ -14,6 +14,7 @@
 #include "velmot/gui/windraw.h"
 #include "velmot/gui/winfont.h"
 #include "velmot/gui/windows.h"
+#include "velmot/gui/winvalues.h"
 
 #include <algorithm>
 #include <chrono>
@@ -435,7 +436,7 @@ char const* SESSION::WorkFolder()
 {
     // Plug-ins keep the pointer: the text lives as long as the session.
     if (!WorkPathText[0])
-        snprintf(WorkPathText, sizeof WorkPathText, "%s", SettingsWorkPath().Buf());
+        snprintf(WorkPathText, sizeof WorkPathText, "%s", WORKDIR::GetCurrent().Buf());
     return WorkPathText;
 }
 
@@ -527,7 +528,10 @@ STRING SESSION::AskSaveAsFilename(char const* title, char const* mask, WINDOW co
 // ---------------------------------------------------------------------------
 // The scroll-back's owner
 
-void SESSION::SetScrollbar(SCROLLBAR&, int, int, int, int) {}
+void SESSION::SetScrollbar(SCROLLBAR& bar, int position, int page, int min, int max)
+{
+    bar.SetScrollbar(position, page, min, max);
+}
 
 void SESSION::ScrollbarUpdatePending()
 {

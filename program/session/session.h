@@ -296,6 +296,10 @@ public:
     // received-data road, so a session without one pays nothing per
     // character.
     virtual bool TranslateInActive();
+    // The inward translation as a 256-byte table, for the road's runs of
+    // plain text; null when it is not one (TranslateIn then sees every
+    // character).
+    virtual uint8_t const* TranslateInTable();
     // Bytes to send through the outward translation table.
     void TranslateOut(char* data, int len) override;
 

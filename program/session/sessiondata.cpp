@@ -16,7 +16,10 @@
 #include "velmot/core/unicode.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstring>
+#include <emmintrin.h>
 
 namespace {
 
@@ -25,12 +28,88 @@ constexpr int kLF = 10;
 // The buffer holds at most this many characters before a pass ends; one
 // more character and its expansion (a caret, a CR LF) still fit.
 constexpr int kComBufLimit = 4093;
+// The most characters the fast way takes from the communication layer at
+// a time.
+constexpr int kRunMax = 256;
 // The visible mark of a pass's end at diagnostic level 4096.
 constexpr wchar_t kPassMark = 0xBA;
 
 bool IsMarker(int c)
 {
     return c >= COMM_MARKER_FIRST && c <= COMM_MARKER_LAST;
+}
+
+// The receive table that keeps every character.
+constexpr auto kSame = [] {
+    std::array<uint8_t, 256> table{};
+    for (int i = 0; i < 256; ++i)
+        table[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+    return table;
+}();
+
+// A printable 7-bit character that stays printable through the receive
+// table (inward).
+inline bool IsPlainPrintable(int c, uint8_t const* inward)
+{
+    return static_cast<unsigned>(c - 32) < 95u && inward[c] >= 32;
+}
+
+// Whether the receive table keeps every printable 7-bit character
+// printable (it may be asked for 127 too: a table that does not keep it
+// is only looked at more closely).
+bool KeepsPrintable(uint8_t const* inward)
+{
+    __m128i const space = _mm_set1_epi8(32);
+    for (int c = 32; c < 128; c += 16) {
+        __m128i const v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(inward + c));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, space), v)) != 0xFFFF)
+            return false;
+    }
+    return true;
+}
+
+// How many of the n bytes at p, from the first on, are plain printable
+// characters (IsPlainPrintable); sixteen at a time when the table keeps
+// them all.
+int PlainRun(uint8_t const* p, int n, uint8_t const* inward, bool keepsPrintable)
+{
+    int i = 0;
+    if (keepsPrintable) {
+        __m128i const space = _mm_set1_epi8(32), span = _mm_set1_epi8(94);
+        for (; i + 16 <= n; i += 16) {
+            __m128i const t = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<__m128i const*>(p + i)), space);
+            int const mask = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(t, span), t));
+            if (mask != 0xFFFF)
+                return i + __builtin_ctz(~static_cast<unsigned>(mask));
+        }
+    }
+    while (i < n && IsPlainPrintable(p[i], inward))
+        ++i;
+    return i;
+}
+
+// The n characters at bytes into the buffer at out, through the receive
+// table when there is one.
+void ShowRun(wchar_t* out, uint8_t const* bytes, int n, uint8_t const* inward)
+{
+    int i = 0;
+    if (inward) {
+        for (; i < n; ++i)
+            out[i] = static_cast<wchar_t>(inward[bytes[i]]);
+        return;
+    }
+    static_assert(sizeof(wchar_t) == 4);
+    __m128i const zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        __m128i const v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(bytes + i));
+        __m128i const lo = _mm_unpacklo_epi8(v, zero), hi = _mm_unpackhi_epi8(v, zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi16(lo, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 4), _mm_unpackhi_epi16(lo, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpacklo_epi16(hi, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 12), _mm_unpackhi_epi16(hi, zero));
+    }
+    for (; i < n; ++i)
+        out[i] = static_cast<wchar_t>(bytes[i]);
 }
 
 } // namespace
@@ -171,7 +250,10 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
     bool const triggers = ReceiveTriggersActive();
     bool const translate = !noTranslate && TranslateInActive();
     // The per-character log lines of level 8 leave the fast way.
-    bool const fast = !translate && !triggers && !LOGIF(8, nullptr);
+    // The receive table as a table: a session whose translation is not one
+    // takes every character through TranslateIn.
+    uint8_t const* const table = translate ? TranslateInTable() : nullptr;
+    bool const fast = !triggers && !LOGIF(8, nullptr) && (!translate || table);
     bool const stripHigh = p.StripHiBit != 0;
     bool const ctrlChars = p.CtrlChars != 0;
     UNICODE const* uni = UNICODE::GetInstance();
@@ -193,6 +275,11 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
         }
     };
 
+    // What a printable 7-bit character becomes outside a sequence: itself,
+    // or its entry of the receive table.
+    uint8_t const* const inward = table ? table : kSame.data();
+    bool const keepsPrintable = !table || KeepsPrintable(inward);
+
     bool decoded = false;
     int c = NextChar(&decoded);
     if (c == COMM_NOCHAR) {
@@ -206,23 +293,50 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
     WSTRING out;
     for (;;) {
         // Most received characters are printable 7-bit ones that no hook
-        // looks at: the sequence check, the line-end translator's memory and
-        // the buffer, nothing else. (No decoder sequence is open: such a
-        // character would break it.)
-        if (fast && c >= 32 && c < 127 && !decoded && Utf8State.Remaining == 0) [[likely]] {
+        // looks at and that the receive table keeps printable: the sequence
+        // check, the table, the line-end translator's memory and the
+        // buffer, nothing else. (No decoder sequence is open: such a
+        // character would break it; and no decoded character waits, so the
+        // next ones come straight from the communication layer.)
+        if (fast && IsPlainPrintable(c, inward) && !decoded && Utf8State.Remaining == 0 && Decoded.empty() &&
+            (SequenceState & static_cast<int>(0xFF000000u)) == 0) [[likely]] {
             // The budget counts line ends only: a run of these characters
-            // ends at the buffer's limit or when nothing more is waiting.
+            // ends at the buffer's limit (or after one character when the
+            // budget is already spent) or when nothing more is waiting.
             int count = ComBufCount;
+            int const stop = budget < 1 ? count + 1 : kComBufLimit + 1;
+            DWORD const me = COMM::ThreadTag();
             bool full = false;
-            do {
-                EmuLayer.Sequence(&SequenceState, static_cast<char>(c));
-                ComBuf[count++] = static_cast<wchar_t>(c);
-                if (budget < 1 || count > kComBufLimit) {
+            for (;;) {
+                // c and the plain characters right behind it in the layer's
+                // read buffer are taken together (copied: the sequence
+                // check must not see them change), shown in the buffer,
+                // and then each goes through the sequence check, which
+                // keeps a character of a sequence as it came.
+                uint8_t run[kRunMax];
+                run[0] = static_cast<uint8_t>(c);
+                uint8_t const* more = nullptr;
+                int const room = std::min({CommLayer.PeekRun(&more, me), stop - count - 1, kRunMax - 1});
+                int const extra = room > 0 ? PlainRun(more, room, inward, keepsPrintable) : 0;
+                if (extra > 0) {
+                    memcpy(run + 1, more, static_cast<size_t>(extra));
+                    CommLayer.TakeRun(extra);
+                }
+                int const n = 1 + extra;
+                ShowRun(ComBuf + count, run, n, translate ? inward : nullptr);
+                for (int i = 0; i < n; ++i) {
+                    if (EmuLayer.SequenceLow(&SequenceState, static_cast<char>(run[i]))) [[unlikely]]
+                        ComBuf[count + i] = static_cast<wchar_t>(run[i]);
+                }
+                count += n;
+                if (count >= stop) {
                     full = true;
                     break;
                 }
-                c = NextChar(&decoded);
-            } while (c >= 32 && c < 127 && !decoded);
+                c = CommLayer.NextChar(0, me);
+                if (!IsPlainPrintable(c, inward))
+                    break;
+            }
             TransCrLf.Pass(ComBuf[count - 1]);
             ComBufCount = count;
             first = false;
@@ -241,26 +355,42 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
             // sequence, whose bytes come back before it.
             bool const feed = c <= 255 && ((c & 0x80) || Utf8State.Remaining > 0);
             if (feed) {
-                char const b = static_cast<char>(c);
-                out.Cut(0);
-                int n = uni->Utf8Decoder(&b, 1, out, &Utf8State);
-                if (n == 0) {
+                // The well-formed steps go inline; the decoder takes the rest.
+                wchar_t one = 0;
+                int const step = UNICODE::Utf8Step(static_cast<unsigned char>(c), Utf8State, &one);
+                if (step == 0) {
                     c = NextChar(&decoded);
                     if (c == COMM_NOCHAR)
                         break;
                     continue;
                 }
-                wchar_t const* chars = out.Buf();
-                c = static_cast<int>(chars[0]);
-                for (int i = n - 1; i >= 1; --i)
-                    Decoded.push_front(chars[i]);
+                if (step == 1) {
+                    c = static_cast<int>(one);
+                } else {
+                    char const b = static_cast<char>(c);
+                    out.Cut(0);
+                    int n = uni->Utf8Decoder(&b, 1, out, &Utf8State);
+                    if (n == 0) {
+                        c = NextChar(&decoded);
+                        if (c == COMM_NOCHAR)
+                            break;
+                        continue;
+                    }
+                    wchar_t const* chars = out.Buf();
+                    c = static_cast<int>(chars[0]);
+                    for (int i = n - 1; i >= 1; --i)
+                        Decoded.push_front(chars[i]);
+                }
             }
         } else if (!decoded) {
             Utf8State = UNICODE_UTF8STATE{};
         }
         if (stripHigh)
             c &= 0x7F;
-        bool const inSequence = EmuLayer.Sequence(&SequenceState, static_cast<char>(c & 0xFF));
+        // The check takes bytes: a wide character goes as a byte that is
+        // text everywhere (its low byte could be ESC or CAN).
+        char const checked = static_cast<char>(c > 0xFF ? 0xFF : c);
+        bool const inSequence = EmuLayer.Sequence(&SequenceState, checked);
         if (!inSequence && translate && c < 256)
             c = TranslateIn(c);
 
@@ -279,15 +409,20 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
             LOGIF(4, "SESSION::ProcessSer .6\n");
             if (c == kCR && budget == 1) {
                 // The last unit of the budget: a CR LF pair stays in one pass.
-                bool nextDecoded = false;
-                int next = NextChar(&nextDecoded);
-                if (next == COMM_NOCHAR) {
-                    budget = 0;
+                // (A character at hand in the layer's read buffer is only
+                // looked at; any other is read and pushed back.)
+                uint8_t const* ahead = nullptr;
+                int next;
+                if (Decoded.empty() && CommLayer.PeekRun(&ahead, COMM::ThreadTag()) > 0) {
+                    next = ahead[0];
                 } else {
-                    PushBack(next, nextDecoded);
-                    if (next != kLF)
-                        budget = 0;
+                    bool nextDecoded = false;
+                    next = NextChar(&nextDecoded);
+                    if (next != COMM_NOCHAR)
+                        PushBack(next, nextDecoded);
                 }
+                if (next != kLF)
+                    budget = 0;
             }
             ComBufCount += TransCrLf.Translate(static_cast<wchar_t>(c), ComBuf + ComBufCount, -1);
             first = false;

@@ -5,7 +5,7 @@
 // RemakeAll).
 #include "program/session/session.h"
 
-#include "program/settings/workfolder.h"
+#include "velmot/core/workdir.h"
 
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
@@ -234,13 +234,13 @@ int SESSION::ProcessEvent(int event, int arg, char const* text)
     case 8070:
     case 8515: {
         char const* folder = event == 8070 ? Settings.data.CapturePath : Settings.data.DownloadPath;
-        FILENAME path(SettingsWorkPath().Buf(), folder);
+        FILENAME path(WORKDIR::GetCurrent().Buf(), folder);
         Host.OpenDocument(path.Buf());
         return 1;
     }
     case 8080: {
         FILENAME name = Prof.GetCurrentFilename();
-        FILENAME folder(SettingsWorkPath().Buf(), OptsPath().Buf(), "");
+        FILENAME folder(WORKDIR::GetCurrent().Buf(), OptsPath().Buf(), "");
         struct stat st {};
         if (strcmp(name.Buf(), folder.Buf()) == 0 || (stat(name.Buf(), &st) == 0 && S_ISDIR(st.st_mode)))
             return 1;

@@ -18,6 +18,11 @@ bool SESSION::TranslateInActive()
     return Prof.data.DoTrans && Translation.Valid;
 }
 
+uint8_t const* SESSION::TranslateInTable()
+{
+    return Translation.Valid ? Translation.Inward : nullptr;
+}
+
 int SESSION::TranslateIn(int c)
 {
     // Called for every received character; the received-data road has

@@ -290,7 +290,7 @@ void SESSION::SaveScreen(char const* destination)
         if (!job)
             return;
     } else {
-        FILENAME folder(SettingsWorkPath().Buf(), Settings.data.CapturePath);
+        FILENAME folder(WORKDIR::GetCurrent().Buf(), Settings.data.CapturePath);
         FILENAME path(folder.Buf(), Settings.data.SaveScrFile);
         out = fopen(path.Buf(), "a");
         if (!out)

@@ -237,21 +237,21 @@ void PROGRAMSETTINGS::LoadAdminOpts(bool commandLineWorkdir)
     if (commandLineWorkdir && !admin.DisableCommandlineWorkdir) {
         admin.ConfigFolderType = 1;
     } else if (userFolder.NotEmpty()) {
-        SetSettingsWorkPath(FILENAME(userFolder).Buf());
+        WORKDIR::SetCurrent(FILENAME(userFolder).Buf());
         admin.ConfigFolderType = 3;
     } else if (admin.ConfigDataFolder[0]) {
-        SetSettingsWorkPath(FILENAME(admin.ConfigDataFolder).Buf());
+        WORKDIR::SetCurrent(FILENAME(admin.ConfigDataFolder).Buf());
         admin.ConfigFolderType = 2;
     } else {
         LOGIT("PROGRAMSETTINGS::LoadAdminOpts Warning!  Not user folder setting, using default!\n");
-        SetSettingsWorkPath(FILENAME(kDefaultDataFolder).Buf());
+        WORKDIR::SetCurrent(FILENAME(kDefaultDataFolder).Buf());
     }
     LOGIT("PROGRAMSETTINGS::LoadAdminOpts admin.ConfigFolderType= %d\n", admin.ConfigFolderType);
 
     // The SSH folder: the user's own ".ssh" when the data folder has none
     // of its own yet, else one in the data folder.
     if (!admin.DefaultSshFolder[0]) {
-        STRING work = SettingsWorkPath();
+        STRING work = WORKDIR::GetCurrent();
         FILENAME homeSsh("%USERHOME%", ".ssh");
         bool ownFolder = FILENAME(work.Buf(), "ssh").IsDirectory() || FILENAME(work.Buf(), "SSH").IsDirectory();
         if (!ownFolder && homeSsh.IsDirectory())
@@ -339,7 +339,7 @@ int PROGRAMSETTINGS::ConfigFolderCheck()
 {
     LOGIT("PROGRAMSETTINGS::ConfigFolderCheck\n");
     ADMINOPTS& admin = app.Admin();
-    FILENAME::ShellStringSet("%QORFILES%", SettingsWorkPath().Buf(), false);
+    FILENAME::ShellStringSet("%QORFILES%", WORKDIR::GetCurrent().Buf(), false);
     FILENAME::ShellStringSet("%QOR%", SettingsHomePath().Buf(), false);
     LOGIT("PROGRAMSETTINGS::ConfigFolderCheck DisableUserConfigRelocation= %d\n", admin.DisableUserConfigRelocation);
 
@@ -348,7 +348,7 @@ int PROGRAMSETTINGS::ConfigFolderCheck()
     FILENAME templ(SettingsResourcePath().Buf(), prefix.Buf());
     std::string version = std::string(PROGRAMSETTINGS_VERSION).substr(0, 3);
 
-    FILENAME candidate(SettingsWorkPath());
+    FILENAME candidate(WORKDIR::GetCurrent());
     bool refused = false;
     // A user who keeps answering with a folder that cannot be made would
     // otherwise never get out.
@@ -368,7 +368,7 @@ int PROGRAMSETTINGS::ConfigFolderCheck()
             if (button == 1 && relocate) {
                 int moved = RelocateDataFolder();
                 if (moved != 0)
-                    candidate = FILENAME(SettingsWorkPath());
+                    candidate = FILENAME(WORKDIR::GetCurrent());
                 if (moved != 2)
                     continue;
             } else if (button != 0) {
@@ -390,7 +390,7 @@ int PROGRAMSETTINGS::ConfigFolderCheck()
             LOGIT("PROGRAMSETTINGS::ConfigFolderCheck could not copy all of %s\n", templ.Buf());
     }
 
-    SetSettingsWorkPath(candidate.Buf());
+    WORKDIR::SetCurrent(candidate.Buf());
     FILENAME::ShellStringSet("%QORFILES%", candidate.Buf(), false);
     WriteMarker(candidate);
     struct SHARED {
@@ -429,7 +429,7 @@ int PROGRAMSETTINGS::RelocateDataFolder()
             }
         }
         if (didit) {
-            SetSettingsWorkPath(folder.Buf());
+            WORKDIR::SetCurrent(folder.Buf());
             REGISTRY appKey = UserAppKey();
             if (admin.DisableUserConfigRelocation)
                 appKey.DeleteValue("UserConfigFolder");
@@ -447,7 +447,7 @@ int PROGRAMSETTINGS::NewUser()
     if (!current.Exists() && current.IsWriteable())
         Save();
     REGISTRY appKey = UserAppKey();
-    STRING work = FILENAME(SettingsWorkPath()).Buf();
+    STRING work = FILENAME(WORKDIR::GetCurrent()).Buf();
     STRING home = FILENAME(SettingsHomePath()).Buf();
     appKey.Write("%QORFILES%", work.Buf());
     appKey.Write("%QOR%", home.Buf());

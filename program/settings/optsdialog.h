@@ -1,14 +1,17 @@
 // The seam between the option tables and the data-bound dialogs.
 //
 // OPTSBASE::AssocAll binds each row that names a control to a dialog item.
-// The data-dialog classes implement OPTSDIALOG: they answer which platform
-// control (if any) carries a (kind, number) id under a page, and create the
-// bound items, which move the values between the block and the controls.
-// The dialog owns the items it adds.
+// An OPTSDIALOG answers which platform control (if any) carries a (kind,
+// number) id under a page, and creates the bound items, which move the
+// values between the block and the controls. DATAOPTSDIALOG does it for a
+// data-bound dialog or page (velmot/gui/datadialogs.h), which owns the
+// items it is given.
 #pragma once
 
 #include "velmot/core/vtypes.h"
 #include "velmot/gui/wincontrols.h"
+
+class DATADIALOGBASE;
 
 class OPTSDIALOG {
 public:
@@ -28,4 +31,22 @@ public:
     // of chars characters (terminators included).
     virtual void AddEntryItem(CONTROLID id, char* text, int size) = 0;
     virtual void AddEntryItem(CONTROLID id, wchar_t* text, int chars) = 0;
+};
+
+// The option rows of a table bound to the items of a data-bound dialog or
+// page: check boxes to flags, spin fields and radio groups to numbers,
+// entry fields to texts.
+class DATAOPTSDIALOG : public OPTSDIALOG {
+public:
+    explicit DATAOPTSDIALOG(DATADIALOGBASE& dialog) : Dialog(dialog) {}
+
+    FOURCHARCODE FindControlKind(CONTROLPARENT parent, CONTROLID id) override;
+    void AddCheckItem(CONTROLID id, signed char* value) override;
+    void AddSpinItem(CONTROLID id, int32_t* value, int min, int max) override;
+    void AddRadioItem(CONTROLID id, int32_t* value, int buttonValue) override;
+    void AddEntryItem(CONTROLID id, char* text, int size) override;
+    void AddEntryItem(CONTROLID id, wchar_t* text, int chars) override;
+
+private:
+    DATADIALOGBASE& Dialog;
 };

@@ -2,7 +2,7 @@
 // to the other instances and the settings editor's lock file.
 #include "program/settings/programsettings.h"
 
-#include "program/settings/workfolder.h"
+#include "velmot/core/workdir.h"
 #include "platform/services/dispatch.h"
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
@@ -172,20 +172,20 @@ void PROGRAMSETTINGS::Init()
 void PROGRAMSETTINGS::SetFilename(char const* name)
 {
     LOGIT("PROGRAMSETTINGS::SetFilename %s\n", name ? name : "<null>");
-    currentFilename = FILENAME(SettingsWorkPath().Buf(), data.OptsPath, name ? name : "");
+    currentFilename = FILENAME(WORKDIR::GetCurrent().Buf(), data.OptsPath, name ? name : "");
     LOGIT("PROGRAMSETTINGS::SetFilename done, current filename now %s\n", currentFilename.Buf());
 }
 
 FILENAME PROGRAMSETTINGS::GetCurrentFilename() const
 {
-    return FILENAME(SettingsWorkPath().Buf(), data.OptsPath, currentFilename.Buf());
+    return FILENAME(WORKDIR::GetCurrent().Buf(), data.OptsPath, currentFilename.Buf());
 }
 
 int PROGRAMSETTINGS::CreateConfigDirectory(char const* path)
 {
     if (!path || !*path)
         return 0;
-    FILENAME folder(SettingsWorkPath().Buf(), path);
+    FILENAME folder(WORKDIR::GetCurrent().Buf(), path);
     if (folder.Exists())
         return 0;
     bool made = OSYS::CreateDirectoryPath(folder.Buf());

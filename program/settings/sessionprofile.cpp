@@ -2,7 +2,7 @@
 // saving, and the packing of the text-pair tables.
 #include "program/settings/sessionprofile.h"
 
-#include "program/settings/workfolder.h"
+#include "velmot/core/workdir.h"
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
 
@@ -105,7 +105,7 @@ void SESSIONPROFILE::InitAtCommands(ATCOMMANDDATA* block)
 
 FILENAME SESSIONPROFILE::GetCurrentFilename()
 {
-    return FILENAME(SettingsWorkPath().Buf(), session.OptsPath().Buf(), currentFilename.Buf());
+    return FILENAME(WORKDIR::GetCurrent().Buf(), session.OptsPath().Buf(), currentFilename.Buf());
 }
 
 void SESSIONPROFILE::SetDefaultFilename(char const* name)
@@ -122,7 +122,7 @@ int SESSIONPROFILE::Load(char const* name)
     STRING opts_path = session.OptsPath();
     STRING asked;
     if (!name) {
-        FILENAME folder(SettingsWorkPath().Buf(), opts_path.Buf());
+        FILENAME folder(WORKDIR::GetCurrent().Buf(), opts_path.Buf());
         asked = session.AskFilename(OSYS::GetStringFromResource("IDS_SELECTOPTSLOAD", kStrings).Buf(), folder.Buf());
         if (asked.IsEmpty())
             return 0;
@@ -131,7 +131,7 @@ int SESSIONPROFILE::Load(char const* name)
     if (!*name)
         return 0;
 
-    FILENAME full(SettingsWorkPath().Buf(), opts_path.Buf(), name);
+    FILENAME full(WORKDIR::GetCurrent().Buf(), opts_path.Buf(), name);
     FILE* f = fopen(full.Buf(), "r");
     if (!f) {
         LOGIT("SESSIONPROFILE::Load cannot open %s\n", full.Buf());
@@ -232,7 +232,7 @@ void SESSIONPROFILE::Upgrade(char const* path)
     char* device = data.DeviceOpts[1];
     if (strncmp(device, "[1]", 3) != 0 || strchr(device, '<'))
         return;
-    FILENAME base(SettingsWorkPath().Buf(), session.OptsPath().Buf());
+    FILENAME base(WORKDIR::GetCurrent().Buf(), session.OptsPath().Buf());
     std::string extended = std::string(device) + "<" + qat.RelPath(base.Buf()).Buf() + ">";
     if (extended.size() >= sizeof data.DeviceOpts[1]) {
         // A cut reference would name another file and lose the device's
@@ -260,12 +260,12 @@ int SESSIONPROFILE::Save(char const* name, STRING* result)
             return -1;
         name = asked.Buf();
     } else if (*name && currentFilename.IsEmpty()) {
-        currentFilename = FILENAME(SettingsWorkPath().Buf(), opts_path.Buf(), name);
+        currentFilename = FILENAME(WORKDIR::GetCurrent().Buf(), opts_path.Buf(), name);
     }
     if (!*name)
         return 0;
 
-    FILENAME full(SettingsWorkPath().Buf(), opts_path.Buf(), name);
+    FILENAME full(WORKDIR::GetCurrent().Buf(), opts_path.Buf(), name);
     STRING header;
     header.Format("QOR%s\n", SESSIONPROFILE_VERSION);
     if (opts.SaveFile(full.Buf(), header.Buf()) != 0) {

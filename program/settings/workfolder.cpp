@@ -1,4 +1,4 @@
-// The process-wide work, program and resource folders.
+// The process-wide program and resource folders.
 #include "program/settings/workfolder.h"
 
 #include "platform/services/folders.h"
@@ -9,23 +9,10 @@
 namespace {
 
 std::mutex gFolderLock;
-std::string gWork;
 std::string gHome;
 std::string gResources;
 
 } // namespace
-
-STRING SettingsWorkPath()
-{
-    std::lock_guard<std::mutex> guard(gFolderLock);
-    return STRING(gWork.c_str());
-}
-
-void SetSettingsWorkPath(char const* path)
-{
-    std::lock_guard<std::mutex> guard(gFolderLock);
-    gWork = path ? path : "";
-}
 
 STRING SettingsHomePath()
 {

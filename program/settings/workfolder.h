@@ -1,18 +1,12 @@
-// The process-wide folders the settings live in: the work (data) folder
-// behind "%QORFILES%", the program folder behind "%QOR%" and the resource
-// folder of the installation.
-//
-// They stand in for the application's work-folder support, which takes
-// them over when it lands; until then they are plain process-wide values.
-// Any thread may read and set them.
+// The process-wide folders of the installation the settings read: the
+// program folder behind "%QOR%" and the resource folder. The work (data)
+// folder behind "%QORFILES%" is the work folder's (velmot/core/workdir.h:
+// WORKDIR::GetCurrent, set by the command line or
+// PROGRAMSETTINGS::LoadAdminOpts). Any thread may read and set them.
 #pragma once
 
 #include "velmot/core/strings.h"
-
-// The work folder; empty until someone sets it (the command line, or
-// PROGRAMSETTINGS::LoadAdminOpts).
-STRING SettingsWorkPath();
-void SetSettingsWorkPath(char const* path);
+#include "velmot/core/workdir.h"
 
 // The program folder: by default the stage's "bin" folder.
 STRING SettingsHomePath();

@@ -88,7 +88,7 @@ void PREFLIGHT::Phase2()
 APP::APP(int argc, char** argv, signed char flag)
     : WINDOW(WINDOWSTYLE_DOCUMENT, kProduct, 100, 100, 640, 400, nullptr, "IDW_MAINWIN", "IDW_MAINWIN",
              "QorMainWindow"),
-      MainMenu(static_cast<DARWINDOW const&>(*this)), Scrollbar(GetClientParent(), kScrollbarId, 1, 0, 0, 16, 16),
+      MainMenu(static_cast<DARWINDOW const&>(*this)), Scrollbar(GetClientParent(), kScrollbarId, 1, 0, 0, SCROLLWIDTH, 64),
       LastKeyTime(0), LastActivityNotice(0),
       ProgSettings(*this), SessionLock(0, nullptr)
 {
@@ -126,7 +126,7 @@ APP::APP(int argc, char** argv, signed char flag)
 
     RunChain(argc, argv);
     LOGIT("Norun= %d\n", Norun);
-    LOGIT("WorkPath= %s\n", SettingsWorkPath().Buf());
+    LOGIT("WorkPath= %s\n", WORKDIR::GetCurrent().Buf());
     LOGIT("HomePath= %s\n", gHomePath.Buf());
     LOGIT("APP::APP done\n");
 }

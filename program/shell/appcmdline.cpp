@@ -262,18 +262,18 @@ int APP::InitCommandlineArgs(int argc, char** argv)
     LOGIT("APP::InitArgs workpath before admin-opts %s (isworkpathparm= %d)\n", gWorkPath, workGiven ? 1 : 0);
     // The work folder is the process's: a window that does not start gives
     // it back as it was.
-    STRING const previousWork = SettingsWorkPath();
+    STRING const previousWork = WORKDIR::GetCurrent();
     if (workGiven)
-        SetSettingsWorkPath(FILENAME(gWorkPath).Buf());
+        WORKDIR::SetCurrent(FILENAME(gWorkPath).Buf());
     ProgSettings.LoadAdminOpts(workGiven);
     int norun = ProgSettings.ConfigFolderCheck();
     if (norun != 0) {
-        SetSettingsWorkPath(previousWork.Buf());
+        WORKDIR::SetCurrent(previousWork.Buf());
         FILENAME::ShellStringSet("%QORFILES%", previousWork.Buf(), false);
         return norun;
     }
 
-    snprintf(gWorkPath, sizeof gWorkPath, "%s", FILENAME(SettingsWorkPath().Buf()).Buf());
+    snprintf(gWorkPath, sizeof gWorkPath, "%s", FILENAME(WORKDIR::GetCurrent().Buf()).Buf());
     LOGIT("APP::InitArgs workpath expanded to %s\n", gWorkPath);
     FILENAME::ShellStringSet("%QORFILES%", gWorkPath, false);
     FILENAME::ShellStringSet("%QOR%", gHomePath.Buf(), false);
@@ -465,7 +465,7 @@ int APP::InitScriptArgs(char* dst, int size, signed char* given)
     if (file.empty())
         return 0;
     FILENAME path = file[0] == '/' ? FILENAME(file.c_str())
-                                   : FILENAME(SettingsWorkPath().Buf(), ProgSettings.data.ScriptPath, file.c_str());
+                                   : FILENAME(WORKDIR::GetCurrent().Buf(), ProgSettings.data.ScriptPath, file.c_str());
     if (!IsFile(path.Buf()))
         return 0;
     std::string result = path.Buf();

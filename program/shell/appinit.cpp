@@ -97,7 +97,7 @@ int APP::InitOptsAndIo()
     if (newUser == 0) {
         ProgSettings.Load();
         if (!gDefaultOptsFile[0]) {
-            FILENAME standard(SettingsWorkPath().Buf(), ProgSettings.data.OptsPath, "Standard.qor");
+            FILENAME standard(WORKDIR::GetCurrent().Buf(), ProgSettings.data.OptsPath, "Standard.qor");
             snprintf(gDefaultOptsFile, sizeof gDefaultOptsFile, "%s", standard.Buf());
             if (access(standard.Buf(), R_OK) != 0 && session) {
                 session->Prof.SetDefaultFilename(standard.Buf());

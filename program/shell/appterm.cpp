@@ -123,7 +123,7 @@ int APP::ProcessEvent(int event, int parm, char const* text)
         EditFile(text);
         return 1;
     case 8160:
-        OpenDocument(SettingsWorkPath().Buf());
+        OpenDocument(WORKDIR::GetCurrent().Buf());
         return 1;
     case 8215: {
         // The shell program and the text's words as its arguments: never a

@@ -464,7 +464,7 @@ void HELPER::ConvertFilenameTitle(char const* text, STRING& title, STRING& filte
 
 STRING HELPER::RelOptsPath(APP& app, char const* file)
 {
-    FILENAME options(SettingsWorkPath().Buf(), app.Settings().data.OptsPath);
+    FILENAME options(WORKDIR::GetCurrent().Buf(), app.Settings().data.OptsPath);
     FILENAME name(file ? file : "");
     STRING rel = name.RelPath(options.Buf()).Buf();
     LOGIT("HELPER::RelOptsPath %s -> %s\n", file ? file : "<NULL>", rel.Buf());
@@ -667,7 +667,7 @@ void HELPER::PushFnctSelectFile(void* app, CONTROLID id, CONTROLPARENT parent, S
         begin = FILENAME(FILENAME(start.Buf()).Buf(), buf).Buf();
         LOGIT("ThreeDotsFile filebuf expanded= %s\n", begin.Buf());
     } else {
-        begin = FILENAME(SettingsWorkPath().Buf(), FILENAME(start.Buf()).Buf()).Buf();
+        begin = FILENAME(WORKDIR::GetCurrent().Buf(), FILENAME(start.Buf()).Buf()).Buf();
     }
     STRING chosen = a.AskFilename(title.Buf(), begin.Buf());
     if (chosen.NotEmpty()) {
@@ -682,7 +682,7 @@ void HELPER::PushFnctSelectFolder(void* app, CONTROLID id, CONTROLPARENT parent,
     if (!VCHECK(app != nullptr, "app!=NULL", nullptr))
         return;
     APP& a = *static_cast<APP*>(app);
-    STRING start = parm && parm->NotEmpty() ? *parm : SettingsWorkPath();
+    STRING start = parm && parm->NotEmpty() ? *parm : WORKDIR::GetCurrent();
     CONTROL field(parent, id);
     char buf[261] = {};
     field.GetText(buf, sizeof buf);
@@ -692,7 +692,7 @@ void HELPER::PushFnctSelectFolder(void* app, CONTROLID id, CONTROLPARENT parent,
         folder = FILENAME(start.Buf(), buf);
     LOGIT("ThreeDotsDir filebuf expanded= %s\n", folder.Buf());
     if (!folder.IsAbsPath())
-        folder = FILENAME(SettingsWorkPath().Buf(), folder.Buf());
+        folder = FILENAME(WORKDIR::GetCurrent().Buf(), folder.Buf());
     STRING chosen = a.AskDirectory("QOR ", folder.Buf());
     if (chosen.NotEmpty()) {
         STRING shell = FILENAME(chosen.Buf()).AsShellStrings(true);

@@ -182,7 +182,7 @@ namespace {
 
 STRING OptionsFolder(APP& app)
 {
-    return FILENAME(SettingsWorkPath().Buf(), app.Settings().data.OptsPath).Buf();
+    return FILENAME(WORKDIR::GetCurrent().Buf(), app.Settings().data.OptsPath).Buf();
 }
 
 } // namespace

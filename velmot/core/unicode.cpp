@@ -597,14 +597,6 @@ namespace {
 // The value of a finished sequence of `len` bytes, or U+FFFD when that
 // sequence is an overlong form (C0 80 would smuggle a NUL past filters), a
 // surrogate half or beyond U+10FFFF.
-inline wchar_t Utf8Finish(uint32_t value, int len)
-{
-    static constexpr uint32_t kMinimum[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (value < kMinimum[len] || (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF)
-        return UNICODE_REPLACEMENT;
-    return static_cast<wchar_t>(value);
-}
-
 // One byte with no sequence open: a lead byte opens one (returns false),
 // any other byte is a character of the same number (ASCII, and the Latin-1
 // reading of stray bytes that hosts still send in UTF-8 sessions).
@@ -706,7 +698,7 @@ int32_t UNICODE::Utf8Decoder(char const* bytes, size_t length, WSTRING& out, UNI
                         unsigned c2 = p[i + 2];
                         if (((c1 & 0xC0) == 0x80) && ((c2 & 0xC0) == 0x80)) {
                             uint32_t v = ((b & 0x0Fu) << 12) | ((c1 & 0x3Fu) << 6) | (c2 & 0x3Fu);
-                            *o++ = Utf8Finish(v, 3);
+                            *o++ = UNICODE::Utf8Finish(v, 3);
                             i += 3;
                             continue;
                         }
@@ -715,7 +707,7 @@ int32_t UNICODE::Utf8Decoder(char const* bytes, size_t length, WSTRING& out, UNI
                         unsigned c3 = p[i + 3];
                         if (((c1 & 0xC0) == 0x80) && ((c2 & 0xC0) == 0x80) && ((c3 & 0xC0) == 0x80)) {
                             uint32_t v = ((b & 0x07u) << 18) | ((c1 & 0x3Fu) << 12) | ((c2 & 0x3Fu) << 6) | (c3 & 0x3Fu);
-                            *o++ = Utf8Finish(v, 4);
+                            *o++ = UNICODE::Utf8Finish(v, 4);
                             i += 4;
                             continue;
                         }
@@ -730,7 +722,7 @@ int32_t UNICODE::Utf8Decoder(char const* bytes, size_t length, WSTRING& out, UNI
                 st.Value = (st.Value << 6) | (b & 0x3Fu);
                 st.Bytes[st.CharCount++] = b;
                 if (--st.Remaining == 0) {
-                    *o++ = Utf8Finish(st.Value, st.CharCount);
+                    *o++ = UNICODE::Utf8Finish(st.Value, st.CharCount);
                     st = UNICODE_UTF8STATE{};
                 }
                 ++i;

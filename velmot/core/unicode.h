@@ -91,6 +91,46 @@ public:
     // Surrogates and values beyond U+10FFFF are written as U+FFFD.
     static int Utf8Encode(wchar_t c, char* out);
 
+    // The character a complete sequence of len bytes carrying value stands
+    // for: U+FFFD for an overlong form, a surrogate or a value beyond
+    // U+10FFFF.
+    static wchar_t Utf8Finish(uint32_t value, int len)
+    {
+        static constexpr uint32_t kMinimum[5] = {0, 0, 0x80, 0x800, 0x10000};
+        if (value < kMinimum[len] || (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF)
+            return UNICODE_REPLACEMENT;
+        return static_cast<wchar_t>(value);
+    }
+
+    // One byte of a stream, for readers that get their bytes one at a time:
+    // the well-formed steps (a lead byte opens a sequence, a continuation
+    // byte goes on with it or ends it) are taken here, exactly as
+    // Utf8Decoder takes them. Returns 1 with the finished character in *c,
+    // 0 when the byte went into the open sequence, -1 when the byte needs
+    // Utf8Decoder (no sequence open and not a lead byte, a sequence broken
+    // off, a state no decoder leaves); the state is then unchanged.
+    static int Utf8Step(unsigned char b, UNICODE_UTF8STATE& st, wchar_t* c)
+    {
+        if (st.Remaining == 0) {
+            if (st.CharCount != 0 || b < 0xC0 || b > 0xF7)
+                return -1;
+            st.Value = b >= 0xF0 ? b & 0x07u : b >= 0xE0 ? b & 0x0Fu : b & 0x1Fu;
+            st.Bytes[0] = b;
+            st.CharCount = 1;
+            st.Remaining = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : 1;
+            return 0;
+        }
+        if ((b & 0xC0) != 0x80 || st.Remaining > 3 || st.CharCount < 1 || st.CharCount + st.Remaining > 4)
+            return -1;
+        st.Value = (st.Value << 6) | (b & 0x3Fu);
+        st.Bytes[st.CharCount++] = b;
+        if (--st.Remaining > 0)
+            return 0;
+        *c = Utf8Finish(st.Value, st.CharCount);
+        st = UNICODE_UTF8STATE{};
+        return 1;
+    }
+
     bool IsRightToLeft_Full(wchar_t c) const;
     bool IsDoubleWidthCJK_Full(wchar_t c) const;
 

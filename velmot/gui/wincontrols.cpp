@@ -425,7 +425,8 @@ int CONTROL::SetFocusToFirstControl()
 
 bool CONTROL::Invalidate(RECT const* rect, bool) const
 {
-    TARVOAPP::CheckCallerThread("CONTROL::Invalidate");
+    // Callable from any thread: the platform hands marks made off the main
+    // thread to it.
     if (!rect)
         return VERIFYSTATUS("err == 0 ", plat::SetViewNeedsDisplay(fControl, nullptr));
     plat::RectI const r{rect->left, rect->top, rect->right, rect->bottom};

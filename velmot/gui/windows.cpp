@@ -13,6 +13,7 @@
 #include "platform/draw/context.h"
 #include "platform/events/paint.h"
 #include "platform/events/windowstate.h"
+#include "platform/services/dispatch.h"
 
 #include <strings.h>
 
@@ -426,7 +427,18 @@ bool WINDOW::MapWindowPoints(plat::ViewRef from, plat::ViewRef to, POINT* points
 
 bool WINDOW::Invalidate(RECT* rect, bool) const
 {
-    TARVOAPP::CheckCallerThread("WINDOW::Invalidate");
+    // Any thread may mark a window: off the main thread the mark travels
+    // there (a window gone meanwhile makes it a no-op).
+    if (!TARVOAPP::IsMainThread()) {
+        plat::WindowRef const window = fWindow;
+        bool const whole = !rect;
+        plat::RectI const r = rect ? plat::RectI{rect->left, rect->top, rect->right, rect->bottom} : plat::RectI{};
+        plat::PostToMainThread([window, whole, r] {
+            if (plat::IsWindowValid(window))
+                plat::SetViewNeedsDisplay(plat::WindowContentView(window), whole ? nullptr : &r);
+        });
+        return window != nullptr;
+    }
     plat::ViewRef const content = plat::WindowContentView(fWindow);
     if (!rect)
         return VERIFYSTATUS("err == 0 ", plat::SetViewNeedsDisplay(content, nullptr));

@@ -124,13 +124,15 @@ TEST(VioApi, SlotOrderIsThePluginInterface)
         {"GetMarkArea", Slot(&A::GetMarkArea), 48},
         {"ClearMarkArea", Slot(&A::ClearMarkArea), 49},
         {"FlashWindow", Slot(&A::FlashWindow), 50},
+        {"SetXtermColor(text)", Slot(static_cast<void (A::*)(char const*)>(&A::SetXtermColor)), 51},
     };
     for (ENTRY const& e : table)
         EXPECT_EQ(e.slot, e.expected) << e.name;
-    // Two destructors before Init, 51 slots in all: VIO adds no slot before
-    // them.
-    EXPECT_EQ(sizeof(table) / sizeof(table[0]) + 2, 51u);
+    // Two destructors before Init, the screen's 51 slots and the palette
+    // text after them: VIO adds no slot before them.
+    EXPECT_EQ(sizeof(table) / sizeof(table[0]) + 2, 52u);
     EXPECT_EQ(Slot(&VIO::FlashWindow), 50u);
+    EXPECT_EQ(Slot(static_cast<void (VIO::*)(char const*)>(&VIO::SetXtermColor)), 51u);
 }
 
 // ---- Rows and sentinels ----

@@ -2,7 +2,7 @@
 
 #include "program/session/sessionrunner.h"
 #include "program/settings/settingshost.h"
-#include "program/settings/workfolder.h"
+#include "velmot/core/workdir.h"
 
 #include "platform/events/queue.h"
 #include "velmot/core/unicode.h"
@@ -204,7 +204,7 @@ SessionTest::~SessionTest() = default;
 void SessionTest::SetUp()
 {
     ForgetDictionary();
-    SetSettingsWorkPath(Work.path().c_str());
+    WORKDIR::SetCurrent(Work.path().c_str());
     mkdir(Work.file("Options").c_str(), 0755);
     mkdir(Work.file("Logs").c_str(), 0755);
     Owner = std::make_unique<SETTINGSOWNER>();

@@ -73,6 +73,15 @@ public:
     long long NowMs() override { return Clock >= 0 ? Clock : SESSION::NowMs(); }
     // Hook 11 may rewrite the received buffer.
     int CallHook(int hook, void* a, void* b) override;
+    // A receive translation of the test's own, when it sets one.
+    int TranslateIn(int c) override { return Translate ? Translate(c) : SESSION::TranslateIn(c); }
+    bool TranslateInActive() override { return Translate ? true : SESSION::TranslateInActive(); }
+    uint8_t const* TranslateInTable() override { return Translate ? nullptr : SESSION::TranslateInTable(); }
+    std::function<int(int)> Translate;
+    // With Triggers set the received-data road looks at every character
+    // for the scripts and the watch (whose seams answer "nothing found").
+    bool ReceiveTriggersActive() override { return Triggers; }
+    bool Triggers = false;
     // Tones are recorded ("beep 441 80 1 0") instead of played, unless
     // PlayTones is set.
     void DoBeep(int hz, int ms, int count, int pause) override;

@@ -205,6 +205,15 @@ TEST_F(CommTest, UngetComesFirstInOrderAndKeepsTheLast1024)
     for (int ch; (ch = comm.WaitChar(0)) != COMM_NOCHAR;)
         got += static_cast<char>(ch);
     EXPECT_TRUE(got == many.substr(476));
+    // A push onto a well-filled stack: what is read is the last 1024 of
+    // the new entries followed by those held.
+    std::string held = Pattern(1000), more = Pattern(100, 7);
+    comm.UngetData(held.data(), 1000);
+    comm.UngetData(more.data(), 100);
+    got.clear();
+    for (int ch; (ch = comm.WaitChar(0)) != COMM_NOCHAR;)
+        got += static_cast<char>(ch);
+    EXPECT_TRUE(got == (more + held).substr(76));
 
     wchar_t wide[] = {0x20AC, L'a'};
     comm.UngetData(wide, 2);
@@ -667,17 +676,23 @@ TEST_F(CommTest, StressEveryByteOnceInOrder)
     // in between from the feeding side. The main thread reads one character
     // at a time, or takes batches from the pipe as fast as it can (so the
     // pipe runs empty while a batch is being copied in). QOR_STRESS_MB sizes
-    // it (small by default; 100 under ThreadSanitizer by hand).
+    // it (small by default; 100 under ThreadSanitizer by hand). A paced
+    // reader stops for a moment after every few kilobytes, as a main
+    // thread that draws what it reads does: the held-back feeder then naps
+    // instead of spinning. Where the feeding thread writes both, each
+    // marker must come out exactly between the bytes it was fed between.
     char const* env = getenv("QOR_STRESS_MB");
     size_t total = static_cast<size_t>(env ? atoi(env) : 4) << 20;
-    enum MODE { CHARACTERS, BATCHES, DEVICE };
-    for (MODE mode : {CHARACTERS, BATCHES, DEVICE}) {
-        SCOPED_TRACE(mode == CHARACTERS ? "characters" : mode == BATCHES ? "batches" : "device");
+    enum MODE { CHARACTERS, BATCHES, DEVICE, PACED };
+    using PLACED = std::vector<std::pair<size_t, uint32_t>>; // bytes before it, marker
+    for (MODE mode : {CHARACTERS, BATCHES, DEVICE, PACED}) {
+        static char const* const kModeNames[] = {"characters", "batches", "device", "paced"};
+        SCOPED_TRACE(kModeNames[mode]);
         COMM comm(Session);
         int peer = OpenLoopback(comm);
         constexpr size_t kChunk = 8192;
         std::string chunk = Pattern(kChunk * 2);
-        size_t fedMarkers = 0;
+        PLACED fed;
         std::thread feeder([&] {
             size_t sent = 0;
             int k = 0;
@@ -689,17 +704,18 @@ TEST_F(CommTest, StressEveryByteOnceInOrder)
                     comm.FeedData(chunk.data() + sent % 251, static_cast<int>(n));
                 sent += n;
                 if (++k % 5 == 0) {
-                    comm.FeedMarker(static_cast<wchar_t>(COMM_MARKER_FIRST + k % 4));
-                    ++fedMarkers;
+                    uint32_t const marker = COMM_MARKER_FIRST + static_cast<uint32_t>(k % 4);
+                    comm.FeedMarker(static_cast<wchar_t>(marker));
+                    fed.emplace_back(sent, marker);
                 }
             }
         });
         size_t got = 0;
-        size_t markers = 0;
+        PLACED markers;
         bool inOrder = true;
         auto take = [&](uint32_t c) {
             if (c > 255) {
-                ++markers;
+                markers.emplace_back(got, c);
                 return;
             }
             if (c != got % 251)
@@ -719,12 +735,14 @@ TEST_F(CommTest, StressEveryByteOnceInOrder)
                 int c = comm.WaitChar(50);
                 if (c != COMM_NOCHAR)
                     take(static_cast<uint32_t>(c));
+                if (mode == PACED && c != COMM_NOCHAR && got % 3000 == 0)
+                    std::this_thread::sleep_for(std::chrono::microseconds(100));
             }
         }
         if (got < total)
             comm.CloseDevice(); // a feeder still held back gives up, so it can be joined
         feeder.join();
-        while (markers < fedMarkers && MsSince(start) < 120000) {
+        while (markers.size() < fed.size() && MsSince(start) < 120000) {
             int c = comm.WaitChar(50);
             if (c != COMM_NOCHAR)
                 take(static_cast<uint32_t>(c));
@@ -732,7 +750,54 @@ TEST_F(CommTest, StressEveryByteOnceInOrder)
         comm.CloseDevice();
         EXPECT_EQ(got, total);
         EXPECT_TRUE(inOrder);
-        EXPECT_EQ(markers, fedMarkers);
-        EXPECT_GT(markers, 0u);
+        ASSERT_EQ(markers.size(), fed.size());
+        EXPECT_GT(markers.size(), 0u);
+        if (mode != DEVICE) {
+            EXPECT_TRUE(markers == fed) << "every marker in its place";
+        }
+    }
+}
+
+TEST_F(CommTest, FlushKeepsTheNewestEntriesWithTheirMarkers)
+{
+    // Entries: 30 bytes, marker A, 5 bytes, marker B, 10 bytes (47), fed
+    // after the pipe's ring has nearly gone round once, so they wrap.
+    struct {
+        int keep;
+        int dropped;
+        std::string left; // bytes as letters of the pattern, markers as A/B
+    } const cases[] = {
+        {47, 0, "0123456789abcdefghijklmnopqrstAuvwxyBz012345678"},
+        {12, 35, "yBz012345678"},
+        {11, 36, "Bz012345678"},
+        {10, 37, "z012345678"},
+        {17, 30, "AuvwxyBz012345678"},
+        {0, 47, ""},
+    };
+    std::string const letters = "0123456789abcdefghijklmnopqrstuvwxyz012345678";
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.keep);
+        COMM comm(Session);
+        std::string before(COMM::PIPESIZE / 4 - 100, 'x');
+        for (int round = 0; round < 4; ++round) {
+            comm.FeedData(before.data(), static_cast<int>(before.size()));
+            EXPECT_EQ(comm.FlushInputBuffer(0), static_cast<int>(before.size()));
+        }
+        comm.FeedData(letters.data(), 30);
+        comm.FeedMarker(0xFFF8);
+        comm.FeedData(letters.data() + 30, 5);
+        comm.FeedMarker(0xFFF9);
+        comm.FeedData(letters.data() + 35, 10);
+        EXPECT_EQ(comm.FlushInputBuffer(c.keep), c.dropped);
+        std::string left;
+        for (;;) {
+            uint32_t buf[64];
+            int n = 64;
+            if (comm.GetPipeData(buf, &n, 0) != 0)
+                break;
+            for (int i = 0; i < n; ++i)
+                left += buf[i] == 0xFFF8 ? 'A' : buf[i] == 0xFFF9 ? 'B' : static_cast<char>(buf[i]);
+        }
+        EXPECT_EQ(left, c.left);
     }
 }

@@ -203,6 +203,23 @@ TEST_F(RoadTest, EveryByteLeavesExactlyOnce)
     }
 }
 
+// The sequence check takes bytes: a wide character must not reach it as
+// its low byte, which may be ESC (U+251B) and would hold the following
+// text back from the translation as part of a sequence.
+TEST_F(RoadTest, WideCharactersAreTextToTheSequenceCheck)
+{
+    ASSERT_TRUE(Open(5, 1));
+    S->Prof.data.CodePage = 1000;
+    S->Translate = [](int c) { return c == 'a' ? 'b' : c; };
+    Custom("RECEIVED");
+    std::string const text = "\xe2\x94\x9b" "a \x1b" "a";
+    S->CommLayer.FeedData(text.data(), static_cast<int>(text.size()));
+    ASSERT_TRUE(Pump([&] { return S->CommLayer.QueryNumAvail() == 0 && !S->HasVioBracket(); }));
+    // The test emulation takes ESC and the character after it as a
+    // sequence: only that 'a' is left as it came.
+    EXPECT_EQ(Custom("RECEIVED"), "\xe2\x94\x9b" "b \x1b" "a");
+}
+
 namespace {
 
 // Control characters written visibly: "\r" as <d>.
@@ -327,6 +344,54 @@ TEST_F(PassTest, APassStopsAtTheBufferCapAndHooksCannotOverflowIt)
     EXPECT_EQ(S->RoadStats().Characters - before, 4096u);
     S->Hook11 = [](wchar_t*, int* count) { *count = -5; };
     EXPECT_EQ(OnePass("abc"), "");
+}
+
+TEST_F(PassTest, PlainTextTakesAShortCutThatHandsOutTheSame)
+{
+    // While nothing looks at single characters, runs of plain printable
+    // characters go through a pass without the per-character way; with
+    // the triggers on every character takes that way. Both must hand the
+    // emulation the same text in the same passes, whatever the receive
+    // table, the line budget and the profile's options do.
+    std::mt19937 rng(1618);
+    std::vector<std::string> const pieces = {"abc", "Hello, world", "x", " ", "~", "\r", "\n", "\r\n", "\x1b",
+                                             "\x1b[", "\t", "\x01", "\x7f", "\xe9", "\xc3\xa9", "AB", "BA",
+                                             std::string(40, 'z'), "0123456789abcdef0123456789"};
+    for (int round = 0; round < 16; ++round) {
+        SCOPED_TRACE(round);
+        S->Translation.Reset();
+        S->Translation.Valid = 1;
+        for (int k = 0; k < 6; ++k) {
+            // Some printable characters become others, controls or line ends.
+            uint8_t const to = rng() % 3 == 0 ? static_cast<uint8_t>("\r\n\x01"[rng() % 3])
+                                              : static_cast<uint8_t>(32 + rng() % 95);
+            S->Translation.Inward[32 + rng() % 95] = to;
+        }
+        S->Prof.data.DoTrans = rng() % 4 != 0;
+        S->Prof.data.JumpScroll = static_cast<signed char>(rng() % 5);
+        S->Prof.data.WinHeight = static_cast<int>(6 + rng() % 40);
+        S->Prof.data.CtrlChars = static_cast<signed char>(rng() % 2);
+        S->Prof.data.InCR = static_cast<signed char>(rng() % 2);
+        S->Prof.data.CodePage = rng() % 2 ? 1000 : 1252;
+        std::string stream;
+        while (stream.size() < 6000)
+            stream += pieces[rng() % pieces.size()];
+        stream += "zz"; // ends any open sequence
+        std::string out[2];
+        for (int way = 0; way < 2; ++way) {
+            S->Triggers = way == 1;
+            Custom("LOG");
+            Custom("RECEIVED");
+            S->CommLayer.FeedData(stream.data(), static_cast<int>(stream.size()));
+            for (int i = 0; i < 20000 && S->CommLayer.QueryNumAvail() > 0; ++i)
+                S->ComDataProcess();
+            S->ComDataProcess();
+            out[way] = Custom("LOG") + "|" + Visible(Custom("RECEIVED"));
+        }
+        EXPECT_EQ(out[0], out[1]);
+        EXPECT_NE(out[0].find("conputs"), std::string::npos);
+    }
+    S->Triggers = false;
 }
 
 TEST_F(PassTest, HeldDataWaitsAndBackgroundTabsShowTraffic)

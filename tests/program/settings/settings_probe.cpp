@@ -9,7 +9,7 @@
 //     and waits to be killed.
 #include "program/settings/programsettings.h"
 #include "program/settings/settingsipc.h"
-#include "program/settings/workfolder.h"
+#include "velmot/core/workdir.h"
 #include "platform/services/dispatch.h"
 
 #include <chrono>
@@ -49,7 +49,7 @@ int main(int argc, char** argv)
         return 64;
     std::string mode = argv[1];
     std::string status = argv[3];
-    SetSettingsWorkPath(argv[2]);
+    WORKDIR::SetCurrent(argv[2]);
 
     PROBEHOST host;
     PROGRAMSETTINGS::AdminDefaults(host.admin);

@@ -108,7 +108,7 @@ protected:
         plat::SetPrefFolder(plat::PrefScope::CurrentUser, dir_.file("prefs-user"));
         plat::SetPrefFolder(plat::PrefScope::AnyUserCurrentHost, dir_.file("prefs-machine"));
         work_ = dir_.file("data");
-        SetSettingsWorkPath(work_.c_str());
+        WORKDIR::SetCurrent(work_.c_str());
         SetSettingsHomePath(dir_.file("bin").c_str());
         SetSettingsResourcePath(nullptr);
         FILENAME::ShellStringSet("%QORFILES%", work_.c_str(), false);

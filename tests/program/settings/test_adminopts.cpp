@@ -55,7 +55,7 @@ TEST_F(Admin, WithoutFilesTheDefaultsHold)
     EXPECT_STREQ(a.DefaultSshFolder, "$(QORFILES)/ssh");
     EXPECT_EQ(a.HostDirectoryMax, 1024);
     EXPECT_EQ(a.ConfigFolderType, 0);
-    EXPECT_STREQ(SettingsWorkPath().Buf(), (plat::FolderPath(plat::Folder::Home) + "QOR6 Files").c_str());
+    EXPECT_STREQ(WORKDIR::GetCurrent().Buf(), (plat::FolderPath(plat::Folder::Home) + "QOR6 Files").c_str());
     EXPECT_FALSE(settings.DisableMenuItems(9999));
     EXPECT_STREQ(FILENAME("%ALLUSERPROFILE%\\QOR").Buf(),
                  (plat::FolderPath(plat::Folder::AppSupportLocal, false) + "QOR").c_str());
@@ -97,7 +97,7 @@ TEST_F(Admin, TheSharedFileWrittenByHand)
     EXPECT_EQ(a.DisableUserConfigRelocation, 1);
     // Relocation is off: the user's choice is forgotten and deleted.
     EXPECT_EQ(a.ConfigFolderType, 2);
-    EXPECT_STREQ(SettingsWorkPath().Buf(), dir_.file("shared-data").c_str());
+    EXPECT_STREQ(WORKDIR::GetCurrent().Buf(), dir_.file("shared-data").c_str());
     STRING stored;
     EXPECT_FALSE(AppKey().Read("UserConfigFolder", &stored));
     EXPECT_STREQ(settings.AdminFilename().Buf(), (resources_ + "/admin.ini").c_str());
@@ -181,11 +181,11 @@ TEST_F(Admin, TheWorkFolderComesFromTheFirstSourceThatNamesOne)
             AppKey().Write("UserConfigFolder", dir_.file("registry").c_str());
         else
             AppKey().DeleteValue("UserConfigFolder");
-        SetSettingsWorkPath(dir_.file("cmdline").c_str());
+        WORKDIR::SetCurrent(dir_.file("cmdline").c_str());
         PROGRAMSETTINGS settings(host);
         settings.LoadAdminOpts(c.commandLine);
         EXPECT_EQ(host.admin.ConfigFolderType, c.type);
-        EXPECT_STREQ(SettingsWorkPath().Buf(), dir_.file(c.work).c_str());
+        EXPECT_STREQ(WORKDIR::GetCurrent().Buf(), dir_.file(c.work).c_str());
     }
 }
 
@@ -291,7 +291,7 @@ TEST_F(Admin, AFolderThatCannotBeMadeIsReportedAndAskedAgain)
 {
     PROGRAMSETTINGS::AdminDefaults(host.admin);
     testutil::WriteFile(dir_.file("plainfile"), "x");
-    SetSettingsWorkPath(dir_.file("plainfile/data").c_str());
+    WORKDIR::SetCurrent(dir_.file("plainfile/data").c_str());
     host.workdirAnswers = {0, -1};
     PROGRAMSETTINGS settings(host);
     EXPECT_EQ(settings.ConfigFolderCheck(), 1);
@@ -311,14 +311,14 @@ TEST_F(Admin, RelocatingToAnExistingOrANewFolder)
     host.directories = {existing};
     PROGRAMSETTINGS settings(host);
     EXPECT_EQ(settings.ConfigFolderCheck(), 0);
-    EXPECT_STREQ(SettingsWorkPath().Buf(), existing.c_str());
+    EXPECT_STREQ(WORKDIR::GetCurrent().Buf(), existing.c_str());
     STRING stored;
     EXPECT_TRUE(AppKey().Read("UserConfigFolder", &stored));
     EXPECT_STREQ(stored.Buf(), existing.c_str());
     EXPECT_STREQ(FILENAME("%QORFILES%").Buf(), existing.c_str());
 
     // A new folder: asked, made, and the data folder made in it.
-    SetSettingsWorkPath(Work().c_str());
+    WORKDIR::SetCurrent(Work().c_str());
     std::string fresh = dir_.file("fresh/place");
     host.workdirAnswers = {1};
     host.directories = {fresh};
@@ -329,10 +329,10 @@ TEST_F(Admin, RelocatingToAnExistingOrANewFolder)
     EXPECT_NE(host.questions[0].find(fresh), std::string::npos);
     EXPECT_EQ(host.questions[0].find("$DIR"), std::string::npos);
     EXPECT_TRUE(FileExists(fresh + "/.QorFiles"));
-    EXPECT_STREQ(SettingsWorkPath().Buf(), fresh.c_str());
+    EXPECT_STREQ(WORKDIR::GetCurrent().Buf(), fresh.c_str());
 
     // Declined: nothing is stored, and the dialog comes back.
-    SetSettingsWorkPath(Work().c_str());
+    WORKDIR::SetCurrent(Work().c_str());
     AppKey().DeleteValue("UserConfigFolder");
     host.workdirAnswers = {1, -1};
     host.directories = {dir_.file("declined")};

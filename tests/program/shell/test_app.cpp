@@ -140,6 +140,22 @@ TEST_F(AppTest, ShellThatEndsClosesItsTabOrLeavesItOffline)
     EXPECT_EQ(app->FindSessionIdx(third), -1);
 }
 
+TEST_F(AppTest, ScrollBarFollowsTheScrollback)
+{
+    TESTAPP* app = Open();
+    ASSERT_NE(app, nullptr);
+    SESSION* s = app->GetCurrentSession();
+    ASSERT_NE(app->ScrollbarState(), 0) << "the standard settings show the scroll bar";
+    SCROLLBAR* bar = app->ScrollBar();
+    ASSERT_TRUE(Run(*s, "seq 1 150", "150"));
+    int rows = 0, cols = 0;
+    s->Screen.GetWinSize(&cols, &rows);
+    // The range holds every line scrolled off the screen; the thumb stays
+    // at the bottom with the live screen.
+    EXPECT_TRUE(Pump([&] { return bar->GetControlMaximum() >= 150 - rows; }, 5000)) << bar->GetControlMaximum();
+    EXPECT_EQ(bar->GetControlValue(), s->Scrollback.QueryFilled());
+}
+
 TEST_F(AppTest, TerminalSnapsToWholeCells)
 {
     TESTAPP* app = Open();

@@ -513,6 +513,30 @@ TEST(UnicodeUtf8, SplitAnywhereEqualsOneShot)
     EXPECT_TRUE(bytewise == whole);
 }
 
+// The one-byte step gives the decoder's characters and states wherever it
+// takes a byte, and leaves the state alone where it hands the byte on.
+TEST(UnicodeUtf8, StepAgreesWithTheDecoder)
+{
+    std::string const corpus = std::string("A\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80\xE4\xB8\x80") +
+                               "\xC0\x80\xED\xA0\x80\xC3\x41\xE2\x82\xF0\x9F\x98\x80\xBF\xF8\xC3\xC3\xA4" +
+                               "\xF4\x90\x80\x80\xE0\x9F\xBFz";
+    UNICODE_UTF8STATE stepped, decoded;
+    for (unsigned char b : corpus) {
+        UNICODE_UTF8STATE const before = stepped;
+        wchar_t c = 0;
+        int const step = UNICODE::Utf8Step(b, stepped, &c);
+        std::wstring const expected = Decode(std::string(1, char(b)), &decoded);
+        if (step < 0) {
+            EXPECT_TRUE(SameState(stepped, before)) << int(b);
+            // The caller hands the byte to the decoder.
+            stepped = decoded;
+            continue;
+        }
+        EXPECT_TRUE(SameState(stepped, decoded)) << int(b);
+        EXPECT_EQ(step == 1 ? std::wstring(1, c) : std::wstring(), expected) << int(b);
+    }
+}
+
 // Large inputs are decoded in slices; a sequence may straddle a slice edge.
 TEST(UnicodeUtf8, LongInputAcrossSlices)
 {

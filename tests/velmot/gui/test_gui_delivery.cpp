@@ -103,8 +103,8 @@ TEST_F(DeliveryTest, ASendFromAWorkerRunsOnTheMainThreadAndReturnsTheResult)
 }
 
 // A worker that changed what a view shows marks it from its own thread: the
-// marks reach the main thread, which paints them (the warning every toolkit
-// entry gives off the main thread comes too).
+// marks reach the main thread, which paints them (marking is what other
+// threads may do: no wrong-thread warning).
 TEST_F(DeliveryTest, AViewInvalidatedFromAWorkerIsPainted)
 {
     TESTWINDOW w;
@@ -129,7 +129,7 @@ TEST_F(DeliveryTest, AViewInvalidatedFromAWorkerIsPainted)
     });
     std::string const err = ::testing::internal::GetCapturedStderr();
     EXPECT_TRUE(marked);
-    EXPECT_NE(err.find("THREADCHECK failed: CONTROL::Invalidate"), std::string::npos) << err;
+    EXPECT_EQ(err.find("THREADCHECK"), std::string::npos) << err;
     ASSERT_TRUE(PumpUntil([&] { return !painted.empty(); }));
     EXPECT_EQ(painted.back(), (plat::RectI{20, 5, 40, 15}));
 }

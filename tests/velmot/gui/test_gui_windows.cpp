@@ -13,6 +13,8 @@
 
 #include <gmock/gmock.h>
 
+#include <future>
+
 using namespace guifix;
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -405,6 +407,43 @@ TEST_F(WindowTest, ChildWindowsPaintDirectlyOrThroughTheirBitmap)
     PAINTSTRUCT ps;
     EXPECT_FALSE(pane.StartPaint(&ps));
     EXPECT_THAT(Reported(), ElementsAre("this->InPaint"));
+}
+
+// A worker marks a window (the whole of it, or a part) and the main thread
+// paints the marks; nothing is said about a wrong thread, since marking is
+// what other threads may do.
+TEST_F(WindowTest, AWindowMarkedFromAWorkerIsPainted)
+{
+    RECWINDOW w(WINDOWSTYLE_DOCUMENT, "Marked", 0, 0, 200, 100);
+    ASSERT_TRUE(Activate(w.GetWindow()));
+    std::vector<plat::RectI> painted;
+    plat::EventType const draw{plat::kEventClassControl, plat::kEventControlDraw};
+    plat::InstallHandler(plat::ViewTarget(plat::WindowContentView(w.GetWindow())), {&draw, 1},
+                         [&](plat::HandlerCall&, plat::Event& e) {
+                             plat::RectI r;
+                             e.Get(plat::kParamUpdateRect, plat::kTypeIntRect, &r);
+                             painted.push_back(r);
+                             return plat::kErrEventNotHandled;
+                         });
+    PumpUntil([] { return false; }, 50);
+    painted.clear();
+
+    ::testing::internal::CaptureStderr();
+    bool const marked = std::async(std::launch::async, [&] {
+                            RECT r{20, 5, 40, 15};
+                            return w.Invalidate(&r);
+                        }).get();
+    std::string const err = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(marked);
+    EXPECT_EQ(err.find("THREADCHECK"), std::string::npos) << err;
+    ASSERT_TRUE(PumpUntil([&] { return !painted.empty(); }));
+    EXPECT_EQ(painted.back(), (plat::RectI{20, 5, 40, 15}));
+
+    // A mark that arrives after its window is gone does nothing.
+    auto gone = std::make_unique<RECWINDOW>(WINDOWSTYLE_DOCUMENT, "Gone", 0, 0, 50, 50);
+    std::async(std::launch::async, [&] { return gone->Invalidate(nullptr); }).get();
+    gone.reset();
+    PumpUntil([] { return false; }, 50);
 }
 
 TEST_F(WindowTest, DroppedFileUrlsArriveAsPaths)

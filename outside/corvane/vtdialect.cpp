@@ -1,0 +1,59 @@
+#include "outside/corvane/vtdialect.h"
+
+#include <cstring>
+
+namespace vt {
+
+namespace {
+
+// The answers a VT100 with the advanced video option, a VT102 and a VT220
+// give (VT220: 132 columns, printer, selective erase, user-defined keys,
+// national replacement sets, technical characters); xterm's entry adds
+// ANSI colour (22). The secondary answer names a VT220 at firmware 1.0.
+constexpr char kVT100[] = "\x1b[?1;2c";
+constexpr char kVT102[] = "\x1b[?6c";
+constexpr char kVT220[] = "\x1b[?62;1;2;6;7;8;9c";
+constexpr char kXterm[] = "\x1b[?62;22c";
+constexpr char kSecondary[] = "\x1b[>1;10;0c";
+
+} // namespace
+
+// Ids 4 and 13 to 15 play the VT220 and id 19 plays xterm.
+DIALECT const CorvaneDialects[] = {
+    {2, "VT102", LEVEL::VT102, {"vt102", "vt100", nullptr}, kVT102, nullptr, false},
+    {3, "VT220", LEVEL::VT220, {"vt220", "vt100", nullptr}, kVT220, kSecondary, false},
+    {5, "VT100", LEVEL::VT100, {"vt100", nullptr, nullptr}, kVT100, nullptr, false},
+    {18, "xterm", LEVEL::XTERM, {"xterm-256color", "xterm", "vt220"}, kXterm, kSecondary, false},
+    {4, "VT220/4", LEVEL::VT220, {"vt220", "vt100", nullptr}, kVT220, kSecondary, false},
+    {13, "VT220/13", LEVEL::VT220, {"vt220", "vt100", nullptr}, kVT220, kSecondary, false},
+    {14, "VT220/14", LEVEL::VT220, {"vt220", "vt100", nullptr}, kVT220, kSecondary, false},
+    {15, "VT220/15", LEVEL::VT220, {"vt220", "vt100", nullptr}, kVT220, kSecondary, false},
+    {19, "xterm/19", LEVEL::XTERM, {"xterm-256color", "xterm", "vt220"}, kXterm, kSecondary, false},
+};
+int const CorvaneDialectCount = sizeof CorvaneDialects / sizeof CorvaneDialects[0];
+
+// The ANSI terminal answers DA as a VT100 without options would (its
+// terminal description expects an answer of that form) and sends BS for
+// Backspace.
+DIALECT const PindrelDialects[] = {
+    {1, "ANSI", LEVEL::ANSI, {"ansi", nullptr, nullptr}, "\x1b[?1;0c", nullptr, true},
+    {8, "ANSI/8", LEVEL::ANSI, {"ansi", nullptr, nullptr}, "\x1b[?1;0c", nullptr, true},
+};
+int const PindrelDialectCount = sizeof PindrelDialects / sizeof PindrelDialects[0];
+
+int IntroduceDialects(DIALECT const* list, int count, char* names, int* ids)
+{
+    constexpr size_t kRoom = 256;
+    size_t used = 0;
+    for (int i = 0; i < count; ++i) {
+        size_t const n = strlen(list[i].Name) + 1;
+        if (used + n > kRoom)
+            return 0;
+        memcpy(names + used, list[i].Name, n);
+        used += n;
+        ids[i] = list[i].Id;
+    }
+    return count;
+}
+
+} // namespace vt

@@ -1,0 +1,565 @@
+#include "outside/corvane/vtemulation.h"
+
+#include "plugins/sdk/emulationapi.h"
+#include "velmot/core/unicode.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+// DEC Special Graphics for 0x5F to 0x7E: blank, diamond, checker board,
+// the control pictures HT FF CR LF, degree, plus-minus, NL, VT, the box
+// corners and lines, scan lines 1, 3, 7 and 9, tees, less/greater or
+// equal, pi, not equal, pound, centred dot.
+constexpr uint16_t kDecGraphics[32] = {
+    0x0020, 0x25C6, 0x2592, 0x2409, 0x240C, 0x240D, 0x240A, 0x00B0, 0x00B1, 0x2424, 0x240B,
+    0x2518, 0x2510, 0x250C, 0x2514, 0x253C, 0x23BA, 0x23BB, 0x2500, 0x23BC, 0x23BD, 0x251C,
+    0x2524, 0x2534, 0x252C, 0x2502, 0x2264, 0x2265, 0x03C0, 0x2260, 0x00A3, 0x00B7,
+};
+
+// Marks that combine with the character before them (general combining
+// diacritics, zero-width spaces and joiners, variation selectors). A cell
+// holds one code unit, so they are dropped rather than taking a column of
+// their own and shifting the rest of the line.
+struct RANGE {
+    uint32_t First, Last;
+};
+constexpr RANGE kCombining[] = {
+    {0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05BD}, {0x0610, 0x061A}, {0x064B, 0x065F},
+    {0x0E31, 0x0E31}, {0x0E34, 0x0E3A}, {0x0E47, 0x0E4E}, {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF},
+    {0x200B, 0x200F}, {0x2028, 0x202E}, {0x2060, 0x2064}, {0x20D0, 0x20FF}, {0xFE00, 0xFE0F},
+    {0xFE20, 0xFE2F}, {0xFEFF, 0xFEFF}, {0xE0100, 0xE01EF},
+};
+
+bool IsCombining(uint32_t u)
+{
+    for (RANGE const& r : kCombining) {
+        if (u < r.First)
+            return false;
+        if (u <= r.Last)
+            return true;
+    }
+    return false;
+}
+
+// Option words of the parameter string, as "{word}".
+bool HasOption(std::string const& parm, char const* word)
+{
+    return parm.find(word) != std::string::npos;
+}
+
+} // namespace
+
+VTEMULATION::VTEMULATION(SUBSYSINITDATA const& init, vt::DIALECT const& dialect)
+    : QOREMULATION(init), Dialect(dialect), Uni(UNICODE::GetInstance())
+{
+    char tag[16];
+    snprintf(tag, sizeof tag, "[%d]", Dialect.Id);
+    Parm = tag;
+    BackspaceBS = Dialect.BackspaceIsBS;
+}
+
+VTEMULATION::~VTEMULATION() = default;
+
+int VTEMULATION::SetParm(char const* parm)
+{
+    if (parm)
+        Parm = parm;
+    return 1;
+}
+
+char* VTEMULATION::QueryParm(char* buf, int max)
+{
+    if (buf && max > 0)
+        snprintf(buf, static_cast<size_t>(max), "%s", Parm.c_str());
+    return buf;
+}
+
+char* VTEMULATION::QueryStdParm(char* buf)
+{
+    if (buf)
+        snprintf(buf, 128, "[%d]", Dialect.Id);
+    return buf;
+}
+
+char* VTEMULATION::QueryStatus(char* buf)
+{
+    if (buf)
+        snprintf(buf, 256, "%s", Dialect.Name);
+    return buf;
+}
+
+int VTEMULATION::Open(char const* parm)
+{
+    if (parm && *parm)
+        Parm = parm;
+    C1Controls = HasOption(Parm, "{c1}");
+    BackspaceBS = HasOption(Parm, "{bs}") ? true : HasOption(Parm, "{del}") ? false : Dialect.BackspaceIsBS;
+    Vio = Public ? Public->Vio : nullptr;
+    if (!Vio)
+        return 0;
+    // The screen keeps what it shows; the terminal starts in its power-on
+    // state around it.
+    int width = 0, height = 0;
+    Vio->AccessVioScreen(&width, &height, 0);
+    W = std::max(width, 1);
+    H = std::max(height, 1);
+    Top = 0;
+    Bottom = H - 1;
+    LineAttrs.assign(static_cast<size_t>(H), 0);
+    ResetTabs();
+    Vio->GetCursorPos(&X, &Y);
+    VioX = X;
+    VioY = Y;
+    ClampCursor();
+    Reset(false);
+    Vio->ReleaseVioScreen(0);
+    return 0;
+}
+
+int VTEMULATION::Close()
+{
+    if (!Vio)
+        return 0;
+    int width = 0, height = 0;
+    Vio->AccessVioScreen(&width, &height, 0);
+    if (width > 0 && height > 0) {
+        Begin(width, height);
+        FlushBatch();
+        // The next emulation finds the main screen, the normal rendition and
+        // a visible cursor.
+        if (Alternate)
+            SwitchScreen(false, false);
+        if (ReverseScreen)
+            Vio->SetInverse(0);
+        if (!CursorVisible)
+            Vio->SetCursorOnOff(1);
+        Vio->SetMode(0);
+        PlaceCursor();
+    }
+    bool const repaint = RepaintAll;
+    RepaintAll = false;
+    Vio->ReleaseVioScreen(repaint ? 1 : 0);
+    if (Printing)
+        PrinterController(false);
+    MouseMode = 0;
+    BracketedPaste = false;
+    Vio = nullptr;
+    return 0;
+}
+
+int VTEMULATION::IsSequence(int* state, char c)
+{
+    if (!state)
+        return 0;
+    int const word = *state;
+    vt::STATE before = vt::STATE(word & 0x0F);
+    if (before >= vt::STATECOUNT)
+        before = vt::GROUND;
+    vt::STATE const after = vt::Step(before, static_cast<unsigned char>(c), C1Controls);
+    *state = (word & ~0x0F) | after;
+    return vt::InSequence(before, after) ? 1 : 0;
+}
+
+int VTEMULATION::QueryUnixName(int n, char* dst)
+{
+    if (!dst)
+        return 0;
+    int last = 0;
+    while (last + 1 < 3 && Dialect.UnixNames[last + 1])
+        ++last;
+    // Past the end of the list the last name is repeated, as a terminal
+    // type negotiation expects at its end.
+    bool const inList = n >= 0 && n <= last;
+    strcpy(dst, Dialect.UnixNames[inList ? n : last]);
+    return inList ? 1 : 0;
+}
+
+unsigned long VTEMULATION::GetFlags(unsigned long mask)
+{
+    unsigned long flags = 0;
+    if (Dialect.Level == vt::LEVEL::ANSI) {
+        // Code page 437 bytes are never UTF-8.
+        flags = EMUFLAG_NOUNICODE;
+    } else if (Vio && Vio->GetCodepage() == UNICODE_CPUTF8) {
+        flags = EMUFLAG_UTF8KEYS | EMUFLAG_UTF8CONVERSION;
+    }
+    return mask & flags;
+}
+
+int VTEMULATION::SyncCursorPos()
+{
+    if (!Vio)
+        return 0;
+    int x = 0, y = 0;
+    Vio->GetCursorPos(&x, &y);
+    X = VioX = x;
+    Y = VioY = y;
+    WrapPending = false;
+    return 1;
+}
+
+int VTEMULATION::conputs(wchar_t const* text, long len)
+{
+    if (!text || !Vio)
+        return 0;
+    if (len < 0)
+        len = static_cast<long>(wcslen(text));
+    int width = 0, height = 0;
+    Vio->AccessVioScreen(&width, &height, 0);
+    if (width <= 0 || height <= 0) {
+        Vio->ReleaseVioScreen(0);
+        return 0;
+    }
+    Begin(width, height);
+    Parse(text, len);
+    FlushBatch();
+    PlaceCursor();
+    bool const repaint = RepaintAll;
+    RepaintAll = false;
+    Vio->ReleaseVioScreen(repaint ? 1 : 0);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Parsing
+
+bool VTEMULATION::IsC1(uint32_t c) const
+{
+    return c >= 0x80 && c < 0xA0 && (Utf8 || C1Controls);
+}
+
+void VTEMULATION::Parse(wchar_t const* text, long len)
+{
+    long i = 0;
+    while (i < len) {
+        if (Printing) {
+            i += PrinterTake(text + i, len - i);
+            continue;
+        }
+        uint32_t const c = uint32_t(text[i]);
+        if (State == vt::GROUND) {
+            if (c >= 0x20 && c != 0x7F && !IsC1(c)) {
+                long j = i + 1;
+                while (j < len) {
+                    uint32_t const d = uint32_t(text[j]);
+                    if (d < 0x20 || d == 0x7F || IsC1(d))
+                        break;
+                    ++j;
+                }
+                PrintRun(text + i, j - i);
+                i = j;
+                continue;
+            }
+            if (c == 0x1B) {
+                long const n = FastSequence(text + i, len - i);
+                if (n > 0) {
+                    i += n;
+                    continue;
+                }
+            }
+        }
+        Step(c);
+        ++i;
+    }
+}
+
+long VTEMULATION::FastSequence(wchar_t const* text, long len)
+{
+    // The common control sequence, whole in this text: CSI, an optional
+    // private marker, parameters, the final character. Anything else (an
+    // intermediate, a control inside, the text ending first) goes through
+    // the table from the ESC on, which gives the same result.
+    if (len < 3 || text[1] != L'[')
+        return 0;
+    Seq.Clear();
+    long j = 2;
+    if (text[j] >= 0x3C && text[j] <= 0x3F)
+        Seq.AddCollect(uint32_t(text[j++]));
+    while (j < len && text[j] >= L'0' && text[j] <= L';')
+        Seq.AddParamChar(uint32_t(text[j++]));
+    if (j >= len || text[j] < 0x40 || text[j] > 0x7E)
+        return 0;
+    Seq.End();
+    if (!Seq.Broken)
+        CsiDispatch(uint32_t(text[j]));
+    return j + 1;
+}
+
+void VTEMULATION::Step(uint32_t c)
+{
+    if (c >= 0x80 && c < 0xA0 && (Utf8 || C1Controls)) {
+        // A C1 control is ESC and its 7-bit equivalent; without 8-bit
+        // controls a C1 code point is dropped.
+        if (!C1Controls)
+            return;
+        Step(0x1B);
+        c -= 0x40;
+    }
+    uint8_t const cell = vt::Table.At(State, c);
+    vt::ACTION const action = vt::TRANSITIONS::Action(cell);
+    vt::STATE const next = vt::TRANSITIONS::Next(cell);
+    // An operating system command ends with ST (ESC \) or any other ESC.
+    if (State == vt::OSCSTRING && next == vt::ESCAPE)
+        OscDispatch();
+    State = next;
+    Act(action, c);
+}
+
+void VTEMULATION::Act(vt::ACTION action, uint32_t c)
+{
+    switch (action) {
+    case vt::PRINT: {
+        wchar_t const one = wchar_t(c);
+        PrintRun(&one, 1);
+        break;
+    }
+    case vt::EXECUTE:
+        Execute(c);
+        break;
+    case vt::CLEAR:
+        Seq.Clear();
+        break;
+    case vt::COLLECT:
+        Seq.AddCollect(c);
+        break;
+    case vt::PARAM:
+        Seq.AddParamChar(c);
+        break;
+    case vt::ESCDISPATCH:
+        Seq.End();
+        if (!Seq.Broken)
+            EscDispatch(c);
+        break;
+    case vt::CSIDISPATCH:
+        Seq.End();
+        if (!Seq.Broken)
+            CsiDispatch(c);
+        break;
+    case vt::OSCSTART:
+        OscLen = 0;
+        OscOverflow = false;
+        break;
+    case vt::OSCPUT:
+        if (OscLen < vt::kMaxString)
+            Osc[OscLen++] = wchar_t(c);
+        else
+            OscOverflow = true;
+        break;
+    case vt::OSCEND:
+        OscDispatch();
+        break;
+    case vt::NONE:
+    case vt::STRINGABORT:
+    case vt::ACTIONCOUNT:
+        break;
+    }
+}
+
+uint32_t VTEMULATION::Translate(uint32_t c)
+{
+    if (!Utf8 && c >= 0x80 && c < 0x100)
+        c = uint32_t(Uni->FromCodepage(char(c), CodePage));
+    int const g = SingleShift ? SingleShift : GL;
+    SingleShift = 0;
+    switch (G[g]) {
+    case CS_DECGRAPHICS:
+        if (c >= 0x5F && c <= 0x7E)
+            c = kDecGraphics[c - 0x5F];
+        break;
+    case CS_UK:
+        if (c == '#')
+            c = 0xA3;
+        break;
+    case CS_ASCII:
+        break;
+    }
+    return c;
+}
+
+// ---------------------------------------------------------------------------
+// Text
+
+int VTEMULATION::CellWidth(uint32_t u) const
+{
+    if (u < 0x300 || (u >= 0x2100 && u < 0x3000))
+        return 1;
+    if (IsCombining(u))
+        return 0;
+    // The screen's own rule for which characters take two cells.
+    return u >= 0x3000 && Uni->IsDoubleWidthCJK_Full(wchar_t(u)) ? 2 : 1;
+}
+
+void VTEMULATION::PrintRun(wchar_t const* text, long n)
+{
+    long i = 0;
+    while (i < n) {
+        bool const plain = G[GL] == CS_ASCII && SingleShift == 0;
+        if (plain && !WrapPending && !InsertMode && StyleSynced) {
+            // The common case: characters of one cell each, copied into the
+            // batch up to the cell before the last column.
+            BatchAt();
+            long const room = std::min<long>(n - i, std::min(RowWidth(Y) - 1 - X, kBatch - BatchLen));
+            long k = 0;
+            wchar_t* out = Batch + BatchLen;
+            while (k < room) {
+                uint32_t const c = uint32_t(text[i + k]);
+                if (c >= 0x300 || (c >= 0x80 && !Utf8))
+                    break;
+                out[k++] = wchar_t(c);
+            }
+            if (k > 0) {
+                BatchLen += int(k);
+                X += int(k);
+                EndX += int(k);
+                LastChar = uint32_t(text[i + k - 1]);
+                i += k;
+                continue;
+            }
+            if (room == 0 && BatchLen == kBatch) {
+                FlushBatch();
+                continue;
+            }
+        }
+        uint32_t const c = uint32_t(text[i++]);
+        PrintChar(plain && c < 0x80 ? c : Translate(c));
+    }
+}
+
+void VTEMULATION::PrintChar(uint32_t u)
+{
+    int const w = u < 0x300 ? 1 : CellWidth(u);
+    if (w == 0)
+        return;
+    LastChar = u;
+    int rw = RowWidth(Y);
+    if (WrapPending) {
+        WrapPending = false;
+        if (AutoWrap) {
+            WrapToNextLine();
+            rw = RowWidth(Y);
+        }
+    }
+    if (X + w > rw) {
+        // A double-width character that does not fit in the last column.
+        if (w > rw)
+            return;
+        if (AutoWrap) {
+            WrapToNextLine();
+            rw = RowWidth(Y);
+        } else {
+            X = rw - w;
+        }
+    }
+    if (InsertMode) {
+        FlushBatch();
+        int const keep = rw - X - w;
+        if (keep > 0)
+            Vio->MoveArea(X, Y, X + w, Y, keep);
+    }
+    if (X + w < rw) {
+        // Inside the row: the batch, written at the screen's cursor.
+        if (!StyleSynced) {
+            FlushBatch();
+            SyncStyle();
+        }
+        BatchAt();
+        AppendBatch(wchar_t(u));
+        X += w;
+        EndX += w;
+        return;
+    }
+    // The last column: written in place, so that the screen does not wrap;
+    // the wrap waits for the next character.
+    FlushBatch();
+    if (!StyleSynced)
+        SyncStyle();
+    Vio->WriteWideByte(wchar_t(u), 1, X, Y, -1);
+    if (w == 2) {
+        VIOCELL* right = Vio->AccessVioCell(X + 1, Y, 1);
+        *right = *Vio->AccessVioCell(X, Y, 0);
+        right->c = VIOCHAR_RIGHTHALF;
+    }
+    wchar_t const one = wchar_t(u);
+    Log(&one, 1);
+    X = rw - 1;
+    if (Dialect.Level == vt::LEVEL::ANSI) {
+        // ANSI.SYS moves on to the next line at once.
+        if (AutoWrap)
+            WrapToNextLine();
+    } else {
+        WrapPending = true;
+    }
+}
+
+void VTEMULATION::BatchAt()
+{
+    if (BatchLen > 0 && (X != EndX || Y != EndY))
+        FlushBatch();
+    if (BatchLen == 0) {
+        BatchX = EndX = X;
+        BatchY = EndY = Y;
+    }
+}
+
+void VTEMULATION::AppendBatch(wchar_t c)
+{
+    if (BatchLen == kBatch) {
+        FlushBatch();
+        BatchX = EndX;
+        BatchY = EndY;
+    }
+    Batch[BatchLen++] = c;
+}
+
+void VTEMULATION::FlushBatch()
+{
+    if (BatchLen == 0)
+        return;
+    if (BatchLen == 1 && Batch[0] >= 0x20 && CellWidth(uint32_t(Batch[0])) == 1) {
+        // One character (a cursor addressed write, a cell of its own
+        // rendition) goes to its cell; the screen's cursor stays.
+        Vio->WriteWideByte(Batch[0], 1, BatchX, BatchY, -1);
+    } else {
+        if (VioX != BatchX || VioY != BatchY)
+            Vio->SetCursorPos(BatchX, BatchY);
+        Vio->conputws(Batch, BatchLen);
+        VioX = EndX;
+        VioY = EndY;
+    }
+    Log(Batch, BatchLen);
+    BatchLen = 0;
+}
+
+void VTEMULATION::SyncVioCursor()
+{
+    if (VioX == X && VioY == Y)
+        return;
+    Vio->SetCursorPos(X, Y);
+    VioX = X;
+    VioY = Y;
+}
+
+void VTEMULATION::SyncStyle()
+{
+    Vio->Do(VIODO_ATTRIB, VioAttrib(), 0);
+    Vio->Do(VIODO_COLORS, VioFore(), VioBack());
+    StyleSynced = true;
+}
+
+void VTEMULATION::EraseStyle()
+{
+    FlushBatch();
+    Vio->Do(VIODO_ATTRIB, 0, 0);
+    Vio->Do(VIODO_COLORS, VioFore(), VioBack());
+    StyleSynced = VioAttrib() == 0;
+}
+
+void VTEMULATION::Log(wchar_t const* text, int n)
+{
+    if (Public && n > 0)
+        Public->LogWide(text, n);
+}

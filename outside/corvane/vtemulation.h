@@ -1,0 +1,270 @@
+// VTEMULATION: the VT100/VT102/VT220/xterm emulation (corvane) and the ANSI
+// emulation (pindrel), one engine configured by a dialect.
+//
+// Received text goes through the table-driven parser (vtparser.h); text
+// and controls end up as operations of the session's screen (VIOAPI).
+// The emulation keeps the terminal's own state: the cursor with its
+// pending wrap, the rendition ("pen"), margins, tab stops, modes, character
+// sets, the saved cursors and the content of the screen that is not shown
+// (main or alternate).
+//
+// Writing: printable text and the CR, LF and BS that the screen treats the
+// same way are gathered into one batch that the screen writes at its
+// cursor (VIOAPI::conputws), as long as the batch never reaches the last
+// column (the screen would wrap at once, the terminal only with the next
+// character) and no line feed leaves the scrolling region the screen does
+// not know about. Everything else flushes the batch first and goes to the
+// screen's cell, scroll and erase operations. Erases never move text into
+// the scroll-back, except the erase of the whole screen (ED 2), where the
+// screen keeps what it loses.
+//
+// Files: vtemulation.cpp (the plug-in operations, the parse loop, text),
+// vtscreen.cpp (cursor, scrolling, erasing, the alternate screen),
+// vtcontrols.cpp (the control functions, SGR, modes, reports), vtkeys.cpp
+// (keys, mouse, paste).
+//
+// Threads: the session's main thread (the host calls every operation
+// there).
+#pragma once
+
+#include "outside/corvane/vtdialect.h"
+#include "outside/corvane/vtparser.h"
+#include "plugins/sdk/qorsubsystem.h"
+#include "plugins/sdk/vioapi.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class UNICODE;
+
+class VTEMULATION final : public QOREMULATION {
+public:
+    VTEMULATION(SUBSYSINITDATA const& init, vt::DIALECT const& dialect);
+    ~VTEMULATION() override;
+
+    int SetParm(char const* parm) override;
+    char* QueryParm(char* buf, int max) override;
+    char* QueryStdParm(char* buf) override;
+    char* QueryStatus(char* buf) override;
+
+    int Open(char const* parm) override;
+    int Close() override;
+    int conputs(wchar_t const* text, long len) override;
+    int IsSequence(int* state, char c) override;
+    int QueryUnixName(int n, char* dst) override;
+    int ProcessKey(KEYBOARDEVENT const& event) override;
+    unsigned long GetFlags(unsigned long mask) override;
+    int SyncCursorPos() override;
+    int FeedSymbolicKey(char const* name) override;
+    int HandleTerminalEvent(int event) override;
+    int HandleMouseEvent(int col, int row, int button, int up) override;
+
+    // Rendition bits of the pen.
+    static constexpr uint16_t PEN_BOLD = 0x001;
+    static constexpr uint16_t PEN_DIM = 0x002;
+    static constexpr uint16_t PEN_ITALIC = 0x004;
+    static constexpr uint16_t PEN_UNDERLINE = 0x008;
+    static constexpr uint16_t PEN_BLINK = 0x010;
+    static constexpr uint16_t PEN_INVERSE = 0x020;
+    static constexpr uint16_t PEN_INVISIBLE = 0x040;
+    static constexpr uint16_t PEN_PROTECTED = 0x080; // DECSCA
+    static constexpr uint16_t PEN_ALTFONT = 0x100;   // ANSI: SGR 11, controls shown as glyphs
+
+    // Colour of a pen: -1 the profile's default, else a palette index.
+    struct PEN {
+        uint16_t Attr = 0;
+        int16_t Fore = -1;
+        int16_t Back = -1;
+    };
+
+private:
+    // Character sets a G-set can hold.
+    enum CHARSET : uint8_t { CS_ASCII, CS_DECGRAPHICS, CS_UK };
+
+    // What DECSC saves and DECRC restores.
+    struct SAVED {
+        int X = 0, Y = 0;
+        bool WrapPending = false;
+        PEN Pen;
+        CHARSET G[4] = {CS_ASCII, CS_ASCII, CS_ASCII, CS_ASCII};
+        int GL = 0;
+        bool OriginMode = false;
+    };
+
+    // ---- Parsing (vtemulation.cpp) ----
+    void Parse(wchar_t const* text, long len);
+    // A whole control sequence at text[0] (ESC) parsed and carried out
+    // without the table; the characters taken, 0 to leave it to the table.
+    long FastSequence(wchar_t const* text, long len);
+    // One character through the table (outside the ground fast path).
+    void Step(uint32_t c);
+    void Act(vt::ACTION action, uint32_t c);
+    bool IsC1(uint32_t c) const;
+    // A received character as Unicode: bytes of an 8-bit code page are
+    // converted, the G-sets and single shifts applied.
+    uint32_t Translate(uint32_t c);
+
+    // ---- Text (vtemulation.cpp) ----
+    // Writes a run of graphic characters at the cursor.
+    void PrintRun(wchar_t const* text, long n);
+    void PrintChar(uint32_t u);
+    // Cells a character takes on the screen: 0 for marks that combine with
+    // the character before (dropped: a cell holds one code unit), 2 for the
+    // double-width characters the screen treats so.
+    int CellWidth(uint32_t u) const;
+    // Makes the batch go on at the cursor: a batch that ends elsewhere is
+    // written first, an empty one starts here.
+    void BatchAt();
+    void AppendBatch(wchar_t c);
+    void FlushBatch();
+    // Makes the screen's cursor stand where the emulation's does.
+    void SyncVioCursor();
+    // Gives the screen the pen's attribute and colours for text.
+    void SyncStyle();
+    // Gives the screen attribute 0 and the pen's colours, for erasing and
+    // blank lines (background colour erase).
+    void EraseStyle();
+    void Log(wchar_t const* text, int n);
+
+    // ---- Screen (vtscreen.cpp) ----
+    // Takes the screen's size and cursor at the start of a write.
+    void Begin(int width, int height);
+    void Resize(int width, int height);
+    // The columns of row y (half the width on a double-width row).
+    int RowWidth(int y) const;
+    void ClampCursor();
+    void MoveTo(int x, int y);      // absolute, clipped to the screen
+    void MoveToOrigin(int x, int y); // relative to the origin under DECOM
+    void CarriageReturn();
+    void LineFeed();                // IND: down, scrolling at the bottom margin
+    void ReverseLineFeed();         // RI: up, scrolling at the top margin
+    void NextLine();                // NEL
+    void WrapToNextLine();          // the pending wrap of a full row
+    void ScrollUp(int top, int bottom, int n);
+    void ScrollDown(int top, int bottom, int n);
+    void InsertLines(int n);
+    void DeleteLines(int n);
+    void InsertChars(int n);
+    void DeleteChars(int n);
+    void EraseChars(int n);
+    // Blanks cells from (x, y) on, in reading order, without sending any
+    // text to the scroll-back; keep protected cells when selective.
+    void EraseCells(int x, int y, int count, bool selective = false);
+    void EraseInDisplay(int mode, bool selective);
+    void EraseInLine(int mode, bool selective);
+    void SetLineAttr(int y, int attr);
+    void AlignmentTest();
+    void SwitchScreen(bool alternate, bool clear);
+    void SaveCursor();
+    void RestoreCursor();
+    void Tab(int count);
+    void BackTab(int count);
+    void ResetTabs();
+    // Back to the power-on state (RIS) or the soft reset (DECSTR).
+    void Reset(bool hard);
+    // The cursor as the screen should show it.
+    void PlaceCursor();
+
+    // ---- Controls (vtcontrols.cpp) ----
+    void Execute(uint32_t c);
+    void EscDispatch(uint32_t final);
+    void CsiDispatch(uint32_t final);
+    void OscDispatch();
+    void Sgr();
+    void SetModes(bool on);
+    void SetPrivateModes(bool on);
+    void DeviceStatus();
+    void Answer(char const* text);
+    void Designate(int g, uint32_t final);
+    void PrinterController(bool on);
+    // While the printer controller is on: takes text for the printer up to
+    // and including CSI 4 i; the characters taken.
+    long PrinterTake(wchar_t const* text, long n);
+    void PrinterPut(wchar_t const* text, long n);
+    void ResetPalette(int index);
+    uint16_t VioAttrib() const;
+    int VioFore() const;
+    int VioBack() const;
+    int ProfileColor(int which) const; // 0 fore, 1 back, 2 italic (-1 none)
+
+    // ---- Keys (vtkeys.cpp) ----
+    // Sends a key's sequence to the host.
+    void SendKey(char const* text);
+    void SendCursorKey(char final, int modifiers);
+    void SendTildeKey(int code, int modifiers);
+    void SendFunctionKey(int n, int modifiers);
+    void SendKeypad(char application, char normal);
+    void MouseReport(int button, int col, int row, bool release, bool motion);
+
+    vt::DIALECT const& Dialect;
+    std::string Parm;
+    VIOAPI* Vio = nullptr;
+    UNICODE const* Uni;
+
+    // Options of the parameter string.
+    bool C1Controls = false;   // "{c1}": 8-bit C1 codes are controls
+    bool BackspaceBS = false;  // "{bs}" / "{del}"
+
+    // Screen and cursor.
+    int W = 80, H = 24;
+    int X = 0, Y = 0;
+    bool WrapPending = false;  // the last column was written; the next character wraps
+    int Top = 0, Bottom = 23;  // scrolling region
+    std::vector<uint8_t> LineAttrs; // VIOLINE_* per row
+    bool AnyLineAttr = false;
+    std::vector<uint8_t> TabStops;  // 1 at a stop, per column
+    bool RepaintAll = false;   // cells were changed directly: repaint on release
+
+    // Where the screen's cursor stands (it moves with what the batch writes).
+    int VioX = 0, VioY = 0;
+    bool StyleSynced = false;  // the screen's attribute and colours are the pen's
+    int CodePage = 1252;       // of received bytes; UNICODE_CPUTF8 when decoded already
+    bool Utf8 = false;
+
+    // Pending text for the screen and its log, to be written from
+    // (BatchX, BatchY); the screen's cursor ends at (EndX, EndY). A single
+    // character is written in place, longer batches at the screen's
+    // cursor.
+    static constexpr int kBatch = 1024;
+    wchar_t Batch[kBatch];
+    int BatchLen = 0;
+    int BatchX = 0, BatchY = 0;
+    int EndX = 0, EndY = 0;
+
+    // Parser.
+    vt::STATE State = vt::GROUND;
+    vt::SEQUENCE Seq{};
+    wchar_t Osc[vt::kMaxString];
+    int OscLen = 0;
+    bool OscOverflow = false;
+
+    // Rendition, character sets, modes.
+    PEN Pen;
+    CHARSET G[4] = {CS_ASCII, CS_ASCII, CS_ASCII, CS_ASCII};
+    int GL = 0;            // G-set invoked into GL (SI: 0, SO: 1, LS2, LS3)
+    int SingleShift = 0;   // 2 or 3 for the next character only
+    uint32_t LastChar = ' '; // for REP
+    bool AutoWrap = true;   // DECAWM
+    bool OriginMode = false; // DECOM
+    bool InsertMode = false; // IRM
+    bool NewLineMode = false; // LNM
+    bool CursorKeysApp = false; // DECCKM
+    bool KeypadApp = false;  // DECKPAM
+    bool CursorVisible = true; // DECTCEM
+    bool ReverseScreen = false; // DECSCNM
+    bool BracketedPaste = false;
+    int MouseMode = 0;       // 0, 9 (X10), 1000, 1002, 1003
+    bool MouseSgr = false;   // 1006
+    int MouseButtons = 0;    // buttons held, for motion reports
+    SAVED Saved[2];          // main and alternate screen
+    bool Alternate = false;
+    std::vector<VIOCELL> Hidden; // the screen not shown
+    std::vector<uint8_t> HiddenLineAttrs;
+    int HiddenW = 0, HiddenH = 0;
+
+    // Printer controller: text goes to this print job instead of the screen.
+    void* PrintJob = nullptr;
+    bool Printing = false;
+    std::string PrintMatch; // the part of "ESC [ 4 i" seen while printing
+};

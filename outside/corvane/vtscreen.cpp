@@ -1,0 +1,484 @@
+// Cursor, scrolling, erasing, line attributes and the alternate screen, on
+// the session's screen.
+#include "outside/corvane/vtemulation.h"
+
+#include "plugins/sdk/emulationapi.h"
+
+#include <algorithm>
+#include <cstring>
+
+void VTEMULATION::Begin(int width, int height)
+{
+    if (width != W || height != H)
+        Resize(width, height);
+    // Someone else moved the screen's cursor (a resize, the session
+    // clearing the screen, the emulation before this one): the terminal's
+    // cursor follows it.
+    int x = 0, y = 0;
+    Vio->GetCursorPos(&x, &y);
+    if (x != VioX || y != VioY) {
+        X = VioX = x;
+        Y = VioY = y;
+        WrapPending = false;
+        ClampCursor();
+    }
+    // The screen's attribute and colours may have been reset meanwhile.
+    StyleSynced = false;
+    if (Dialect.Level == vt::LEVEL::ANSI) {
+        CodePage = 437;
+        Utf8 = false;
+    } else {
+        CodePage = Vio->GetCodepage();
+        Utf8 = CodePage == UNICODE_CPUTF8;
+    }
+}
+
+void VTEMULATION::Resize(int width, int height)
+{
+    W = std::max(width, 1);
+    H = std::max(height, 1);
+    Top = 0;
+    Bottom = H - 1;
+    LineAttrs.assign(static_cast<size_t>(H), 0);
+    AnyLineAttr = false;
+    size_t const old = TabStops.size();
+    TabStops.resize(static_cast<size_t>(W), 0);
+    for (size_t x = old; x < TabStops.size(); ++x)
+        TabStops[x] = x % 8 == 0 && x > 0;
+    WrapPending = false;
+    // The screen re-wrapped its text: the cursor is where it put it.
+    Vio->GetCursorPos(&X, &Y);
+    VioX = X;
+    VioY = Y;
+    ClampCursor();
+}
+
+int VTEMULATION::RowWidth(int y) const
+{
+    if (AnyLineAttr && y >= 0 && y < H && LineAttrs[size_t(y)] != VIOLINE_NORMAL)
+        return std::max(W / 2, 1);
+    return W;
+}
+
+void VTEMULATION::ClampCursor()
+{
+    Y = std::clamp(Y, 0, H - 1);
+    X = std::clamp(X, 0, RowWidth(Y) - 1);
+}
+
+void VTEMULATION::MoveTo(int x, int y)
+{
+    Y = std::clamp(y, 0, H - 1);
+    X = std::clamp(x, 0, RowWidth(Y) - 1);
+    WrapPending = false;
+}
+
+void VTEMULATION::MoveToOrigin(int x, int y)
+{
+    if (OriginMode)
+        y = std::clamp(y + Top, Top, Bottom);
+    MoveTo(x, y);
+}
+
+void VTEMULATION::CarriageReturn()
+{
+    X = 0;
+    WrapPending = false;
+}
+
+void VTEMULATION::LineFeed()
+{
+    WrapPending = false;
+    if (Y == Bottom)
+        ScrollUp(Top, Bottom, 1);
+    else if (Y < H - 1)
+        ++Y;
+    X = std::min(X, RowWidth(Y) - 1);
+}
+
+void VTEMULATION::ReverseLineFeed()
+{
+    WrapPending = false;
+    if (Y == Top)
+        ScrollDown(Top, Bottom, 1);
+    else if (Y > 0)
+        --Y;
+    X = std::min(X, RowWidth(Y) - 1);
+}
+
+void VTEMULATION::NextLine()
+{
+    CarriageReturn();
+    LineFeed();
+}
+
+void VTEMULATION::WrapToNextLine()
+{
+    FlushBatch();
+    Vio->Do(VIODO_SETWRAPPED, W - 1, Y);
+    X = 0;
+    LineFeed();
+}
+
+void VTEMULATION::ScrollUp(int top, int bottom, int n)
+{
+    n = std::min(n, bottom - top + 1);
+    if (n <= 0)
+        return;
+    EraseStyle();
+    if (top == 0) {
+        // Rows leaving the top of the screen go to the scroll-back (the
+        // screen leaves out those of the alternate screen).
+        Vio->ScrollArea(0, 0, W - 1, bottom, n, VIOSCROLL_UP);
+    } else {
+        // Rows leaving a region below the top are gone for good.
+        for (int y = top; y + n <= bottom; ++y)
+            Vio->MoveArea(0, y + n, 0, y, W);
+        for (int y = bottom - n + 1; y <= bottom; ++y)
+            EraseCells(0, y, W);
+    }
+    if (AnyLineAttr) {
+        auto first = LineAttrs.begin() + top;
+        std::rotate(first, first + n, LineAttrs.begin() + bottom + 1);
+        std::fill(LineAttrs.begin() + bottom + 1 - n, LineAttrs.begin() + bottom + 1, uint8_t(0));
+        if (top != 0) {
+            // Moving cells leaves the rows' attributes where they were.
+            for (int y = top; y <= bottom; ++y)
+                Vio->Do(VIODO_LINEATTR, y, LineAttrs[size_t(y)] ? LineAttrs[size_t(y)] : VIOLINE_SINGLEWIDTH);
+        }
+    }
+}
+
+void VTEMULATION::ScrollDown(int top, int bottom, int n)
+{
+    n = std::min(n, bottom - top + 1);
+    if (n <= 0)
+        return;
+    EraseStyle();
+    Vio->ScrollArea(0, top, W - 1, bottom, n, VIOSCROLL_DOWN);
+    if (AnyLineAttr) {
+        auto first = LineAttrs.begin() + top;
+        auto last = LineAttrs.begin() + bottom + 1;
+        std::rotate(first, last - n, last);
+        std::fill(first, first + n, uint8_t(0));
+    }
+}
+
+void VTEMULATION::InsertLines(int n)
+{
+    if (Y < Top || Y > Bottom)
+        return;
+    FlushBatch();
+    ScrollDown(Y, Bottom, n);
+    CarriageReturn();
+}
+
+void VTEMULATION::DeleteLines(int n)
+{
+    if (Y < Top || Y > Bottom)
+        return;
+    FlushBatch();
+    n = std::min(n, Bottom - Y + 1);
+    EraseStyle();
+    // Deleted lines never reach the scroll-back, even at the top.
+    for (int y = Y; y + n <= Bottom; ++y)
+        Vio->MoveArea(0, y + n, 0, y, W);
+    for (int y = Bottom - n + 1; y <= Bottom; ++y)
+        EraseCells(0, y, W);
+    if (AnyLineAttr) {
+        auto first = LineAttrs.begin() + Y;
+        std::rotate(first, first + n, LineAttrs.begin() + Bottom + 1);
+        std::fill(LineAttrs.begin() + Bottom + 1 - n, LineAttrs.begin() + Bottom + 1, uint8_t(0));
+        for (int y = Y; y <= Bottom; ++y)
+            Vio->Do(VIODO_LINEATTR, y, LineAttrs[size_t(y)] ? LineAttrs[size_t(y)] : VIOLINE_SINGLEWIDTH);
+    }
+    CarriageReturn();
+}
+
+void VTEMULATION::InsertChars(int n)
+{
+    FlushBatch();
+    int const rw = RowWidth(Y);
+    n = std::min(n, rw - X);
+    if (n <= 0)
+        return;
+    if (rw - X - n > 0)
+        Vio->MoveArea(X, Y, X + n, Y, rw - X - n);
+    EraseCells(X, Y, n);
+    WrapPending = false;
+}
+
+void VTEMULATION::DeleteChars(int n)
+{
+    FlushBatch();
+    int const rw = RowWidth(Y);
+    n = std::min(n, rw - X);
+    if (n <= 0)
+        return;
+    if (rw - X - n > 0)
+        Vio->MoveArea(X + n, Y, X, Y, rw - X - n);
+    EraseCells(rw - n, Y, n);
+    WrapPending = false;
+}
+
+void VTEMULATION::EraseChars(int n)
+{
+    int const rw = RowWidth(Y);
+    n = std::min(n, rw - X);
+    if (n > 0)
+        EraseCells(X, Y, n);
+    WrapPending = false;
+}
+
+void VTEMULATION::EraseCells(int x, int y, int count, bool selective)
+{
+    if (count <= 0)
+        return;
+    EraseStyle();
+    int const all = selective ? 0 : 1;
+    // The screen moves text into the scroll-back when an erase starts at
+    // the first column and covers a whole row or the rest of the screen;
+    // starting one cell later and erasing the first cell by itself keeps
+    // it from doing so.
+    if (x == 0 && count > 1 && W > 1) {
+        Vio->Erase(1, y, count - 1, all, ' ');
+        Vio->Erase(0, y, 1, all, ' ');
+    } else {
+        Vio->Erase(x, y, count, all, ' ');
+    }
+}
+
+void VTEMULATION::EraseInDisplay(int mode, bool selective)
+{
+    FlushBatch();
+    // Lines erased whole become single width again.
+    auto normal = [&](int from, int to) {
+        for (int y = from; y <= to && AnyLineAttr; ++y)
+            if (LineAttrs[size_t(y)])
+                SetLineAttr(y, VIOLINE_NORMAL);
+    };
+    switch (mode) {
+    case 0:
+        EraseCells(X, Y, (W - X) + (H - 1 - Y) * W, selective);
+        normal(X == 0 ? Y : Y + 1, H - 1);
+        break;
+    case 1:
+        EraseCells(0, 0, Y * W + X + 1, selective);
+        normal(0, X >= RowWidth(Y) - 1 ? Y : Y - 1);
+        break;
+    case 2:
+        if (selective) {
+            EraseCells(0, 0, W * H, true);
+        } else {
+            // The whole screen: the screen keeps its text in the
+            // scroll-back (not on the alternate screen).
+            EraseStyle();
+            Vio->Erase(0, 0, W * H, 1, ' ');
+        }
+        normal(0, H - 1);
+        if (Dialect.Level == vt::LEVEL::ANSI)
+            MoveTo(0, 0); // ANSI.SYS homes the cursor as well
+        break;
+    default:
+        break; // 3, the scroll-back, is the user's to clear
+    }
+    WrapPending = false;
+}
+
+void VTEMULATION::EraseInLine(int mode, bool selective)
+{
+    FlushBatch();
+    switch (mode) {
+    case 0:
+        EraseCells(X, Y, W - X, selective);
+        break;
+    case 1:
+        EraseCells(0, Y, X + 1, selective);
+        break;
+    case 2:
+        EraseCells(0, Y, W, selective);
+        break;
+    default:
+        break;
+    }
+    WrapPending = false;
+}
+
+void VTEMULATION::SetLineAttr(int y, int attr)
+{
+    if (y < 0 || y >= H)
+        return;
+    FlushBatch();
+    LineAttrs[size_t(y)] = uint8_t(attr);
+    if (attr != VIOLINE_NORMAL)
+        AnyLineAttr = true;
+    Vio->Do(VIODO_LINEATTR, y, attr == VIOLINE_NORMAL ? VIOLINE_SINGLEWIDTH : attr);
+    if (y == Y)
+        X = std::min(X, RowWidth(Y) - 1);
+}
+
+void VTEMULATION::AlignmentTest()
+{
+    FlushBatch();
+    Top = 0;
+    Bottom = H - 1;
+    OriginMode = false;
+    for (int y = 0; y < H && AnyLineAttr; ++y)
+        if (LineAttrs[size_t(y)])
+            SetLineAttr(y, VIOLINE_NORMAL);
+    // The test pattern is drawn in the normal rendition.
+    Vio->Do(VIODO_ATTRIB, 0, 0);
+    Vio->Do(VIODO_COLORS, ProfileColor(0), ProfileColor(1));
+    Vio->WriteWideByte(L'E', W * H, 0, 0, 0);
+    StyleSynced = false;
+    MoveTo(0, 0);
+}
+
+void VTEMULATION::SwitchScreen(bool alternate, bool clear)
+{
+    FlushBatch();
+    if (alternate == Alternate) {
+        if (clear)
+            EraseCells(0, 0, W * H);
+        return;
+    }
+    size_t const cells = size_t(W) * size_t(H);
+    std::vector<VIOCELL> shown(cells);
+    int count = int(cells);
+    Vio->GetCells(shown.data(), &count, 0, 0);
+    std::vector<uint8_t> shownAttrs = LineAttrs;
+
+    // The screen that comes back: what was saved of it, cut or padded to
+    // the present size (a never-shown screen is blank).
+    int const rows = std::min(H, HiddenH);
+    int const cols = std::min(W, HiddenW);
+    for (int y = 0; y < rows && !Hidden.empty(); ++y)
+        memcpy(Vio->AccessVioCell(0, y, 0), &Hidden[size_t(y) * size_t(HiddenW)], size_t(cols) * sizeof(VIOCELL));
+    if (Hidden.empty() || clear) {
+        EraseCells(0, 0, W * H);
+    } else {
+        for (int y = 0; y < rows && cols < W; ++y)
+            EraseCells(cols, y, W - cols);
+        if (rows < H)
+            EraseCells(0, rows, (H - rows) * W);
+    }
+    std::vector<uint8_t> attrs(static_cast<size_t>(H), 0);
+    for (int y = 0; y < rows && y < int(HiddenLineAttrs.size()); ++y)
+        attrs[size_t(y)] = HiddenLineAttrs[size_t(y)];
+    for (int y = 0; y < H; ++y)
+        if (attrs[size_t(y)] != LineAttrs[size_t(y)])
+            SetLineAttr(y, attrs[size_t(y)]);
+
+    Hidden = std::move(shown);
+    HiddenLineAttrs = std::move(shownAttrs);
+    HiddenW = W;
+    HiddenH = H;
+    Alternate = alternate;
+    Vio->Do(VIODO_ALTSCREEN, alternate ? 1 : 0, 0);
+    RepaintAll = true;
+    ClampCursor();
+}
+
+void VTEMULATION::SaveCursor()
+{
+    SAVED& s = Saved[Alternate ? 1 : 0];
+    s.X = X;
+    s.Y = Y;
+    s.WrapPending = WrapPending;
+    s.Pen = Pen;
+    std::copy(G, G + 4, s.G);
+    s.GL = GL;
+    s.OriginMode = OriginMode;
+}
+
+void VTEMULATION::RestoreCursor()
+{
+    SAVED const& s = Saved[Alternate ? 1 : 0];
+    Pen = s.Pen;
+    std::copy(s.G, s.G + 4, G);
+    GL = s.GL;
+    OriginMode = s.OriginMode;
+    MoveTo(s.X, s.Y);
+    WrapPending = s.WrapPending && X == s.X;
+    StyleSynced = false;
+}
+
+void VTEMULATION::Tab(int count)
+{
+    int const rw = RowWidth(Y);
+    while (count-- > 0 && X < rw - 1) {
+        ++X;
+        while (X < rw - 1 && !TabStops[size_t(X)])
+            ++X;
+    }
+    WrapPending = false;
+}
+
+void VTEMULATION::BackTab(int count)
+{
+    while (count-- > 0 && X > 0) {
+        --X;
+        while (X > 0 && !TabStops[size_t(X)])
+            --X;
+    }
+    WrapPending = false;
+}
+
+void VTEMULATION::ResetTabs()
+{
+    TabStops.assign(static_cast<size_t>(W), 0);
+    for (int x = 8; x < W; x += 8)
+        TabStops[size_t(x)] = 1;
+}
+
+void VTEMULATION::Reset(bool hard)
+{
+    FlushBatch();
+    InsertMode = false;
+    OriginMode = false;
+    AutoWrap = true;
+    CursorKeysApp = false;
+    KeypadApp = false;
+    Top = 0;
+    Bottom = H - 1;
+    Pen = PEN{};
+    std::fill(G, G + 4, CS_ASCII);
+    GL = 0;
+    SingleShift = 0;
+    Saved[0] = Saved[1] = SAVED{};
+    WrapPending = false;
+    StyleSynced = false;
+    if (!CursorVisible) {
+        CursorVisible = true;
+        Vio->SetCursorOnOff(1);
+    }
+    if (!hard)
+        return;
+    NewLineMode = false;
+    if (ReverseScreen) {
+        ReverseScreen = false;
+        Vio->SetInverse(0);
+    }
+    BracketedPaste = false;
+    MouseMode = 0;
+    MouseSgr = false;
+    MouseButtons = 0;
+    if (Alternate)
+        SwitchScreen(false, false);
+    Hidden.clear();
+    HiddenW = HiddenH = 0;
+    ResetTabs();
+    for (int y = 0; y < H && AnyLineAttr; ++y)
+        if (LineAttrs[size_t(y)])
+            SetLineAttr(y, VIOLINE_NORMAL);
+    AnyLineAttr = false;
+    ResetPalette(-1);
+    EraseStyle();
+    Vio->Erase(0, 0, W * H, 1, ' ');
+    MoveTo(0, 0);
+}
+
+void VTEMULATION::PlaceCursor()
+{
+    SyncVioCursor();
+}

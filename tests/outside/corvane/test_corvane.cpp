@@ -1,0 +1,484 @@
+// The VT and ANSI emulations as a user meets them, through a whole headless
+// session (bytes in through the loopback device, the screen, the scroll-back
+// and what goes back to the host): answers, keys, mouse and paste reports,
+// title and palette, names and flags, what reaches the scroll-back, the
+// alternate screen, line attributes, protected cells, 8-bit text, the ANSI
+// dialect, split writes, and the printer controller through the emulation
+// layer of a recording session.
+#include "program/session/emulation.h"
+#include "program/session/sessionrunner.h"
+#include "tests/outside/corvane/vtsnapshot.h"
+#include "tests/program/session/sessiontest.h"
+#include "tests/support/testutil.h"
+
+#include "velmot/gui/winkeys.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+using namespace vttest;
+
+namespace {
+
+class Corvane : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(HEADLESSSESSION::StartPlatform()); }
+};
+
+// A session with the emulation asked for; what it sent back is read in
+// pieces, each only once.
+class TERMINAL {
+public:
+    explicit TERMINAL(int emulation = 18, int codePage = 1000, int cols = 80, int rows = 24)
+        : Run({.Emulation = emulation, .Columns = cols, .Rows = rows, .CodePage = codePage})
+    {
+        EXPECT_TRUE(Run.IsOpen());
+        SESSION& s = Run.Session();
+        s.Prof.data.ColorFore = 7;
+        s.Prof.data.ColorBack = 0;
+        s.EmuLayer.TrackColors(0, 7, 1);
+    }
+    SESSION& S() { return Run.Session(); }
+    void Put(std::string const& escaped)
+    {
+        EXPECT_TRUE(Run.Feed(Unescape(escaped)));
+        EXPECT_TRUE(Run.WaitIdle());
+    }
+    // What the session sent since the last call, after waiting a moment
+    // for `expect` (when it is not empty).
+    std::string Sent(std::string const& expect = std::string())
+    {
+        if (!expect.empty())
+            Run.RunUntil([&] { return Run.Sent().size() >= Seen + expect.size(); }, 3000);
+        else
+            Run.RunUntil([] { return false; }, 30);
+        std::string const all = Run.Sent();
+        std::string const fresh = all.substr(std::min(Seen, all.size()));
+        Seen = all.size();
+        return fresh;
+    }
+    std::string Row(int y) { return Run.Row(y); }
+    SNAPSHOT Screen() { return FromSession(Run); }
+    std::pair<int, int> Cursor()
+    {
+        int x = 0, y = 0;
+        S().Screen.GetCursorPos(&x, &y);
+        return {x, y};
+    }
+
+    HEADLESSSESSION Run;
+    size_t Seen = 0;
+};
+
+KEYBOARDEVENT Key(uint16_t keycode, uint32_t modifiers = 0, uint8_t scan = 0, uint32_t ch = 0)
+{
+    KEYBOARDEVENT e{};
+    e.Valid = 1;
+    e.Keycode = keycode;
+    e.Modifiers = modifiers;
+    e.Scancode = scan;
+    e.Char = e.UniChar = ch;
+    e.Flags = keycode ? KEYFLAG_KEYCODE : KEYFLAG_CHAR;
+    return e;
+}
+
+} // namespace
+
+TEST_F(Corvane, AnswersToTheHost)
+{
+    struct {
+        int emulation;
+        char const* asked;
+        char const* answer;
+    } const cases[] = {
+        {18, "\\e[c", "\x1b[?62;22c"},
+        {18, "\\e[0c", "\x1b[?62;22c"},
+        {18, "\\eZ", "\x1b[?62;22c"},
+        {18, "\\e[>c", "\x1b[>1;10;0c"},
+        {18, "\\e[5n", "\x1b[0n"},
+        {18, "\\e[3;7H\\e[6n", "\x1b[3;7R"},
+        {18, "\\e[5;10r\\e[?6h\\e[2;3H\\e[6n", "\x1b[2;3R"},
+        {18, "\\e[1c\\e[?6n\\e[99n", ""},
+        {3, "\\e[c", "\x1b[?62;1;2;6;7;8;9c"},
+        {2, "\\e[c", "\x1b[?6c"},
+        {5, "\\e[c\\e[>c", "\x1b[?1;2c"},
+        {19, "\\e[c", "\x1b[?62;22c"},
+        {1, "\\e[24;80H\\e[6n", "\x1b[24;80R"},
+    };
+    for (auto const& c : cases) {
+        TERMINAL t(c.emulation);
+        t.Put(c.asked);
+        EXPECT_EQ(t.Sent(c.answer), c.answer) << c.emulation << " " << c.asked;
+    }
+}
+
+TEST_F(Corvane, AnswerbackOnlyWhenTheProfileAllowsIt)
+{
+    TERMINAL t;
+    snprintf(t.S().Prof.data.EnqString, sizeof t.S().Prof.data.EnqString, "%s", "hello");
+    t.S().Prof.data.DoEnq = 0;
+    t.Put("\\x05");
+    EXPECT_EQ(t.Sent(), "");
+    t.S().Prof.data.DoEnq = 1;
+    t.Put("\\x05");
+    EXPECT_EQ(t.Sent("hello"), "hello");
+}
+
+TEST_F(Corvane, KeysByTerminal)
+{
+    constexpr uint32_t SH = KEYMOD_SHIFT, CT = KEYMOD_CONTROL, AL = KEYMOD_OPTION;
+    struct {
+        int emulation;
+        char const* modes; // sent to the terminal first
+        KEYBOARDEVENT key;
+        char const* sent;
+    } const cases[] = {
+        {18, "", Key(0x26), "\x1b[A"},
+        {18, "\\e[?1h", Key(0x26), "\x1bOA"},
+        {18, "\\e[?1h", Key(0x25, SH), "\x1b[1;2D"},
+        {18, "", Key(0x27, CT | AL), "\x1b[1;7C"},
+        {18, "", Key(0x24), "\x1b[H"},
+        {18, "\\e[?1h", Key(0x23), "\x1bOF"},
+        {18, "", Key(0x2D), "\x1b[2~"},
+        {18, "", Key(0x2E, CT), "\x1b[3;5~"},
+        {18, "", Key(0x21), "\x1b[5~"},
+        {18, "", Key(0x22), "\x1b[6~"},
+        {18, "", Key(0x70), "\x1bOP"},
+        {18, "", Key(0x73, SH), "\x1b[1;2S"},
+        {18, "", Key(0x74), "\x1b[15~"},
+        {18, "", Key(0x7B), "\x1b[24~"},
+        {18, "", Key(0x7C), "\x1b[1;2P"},
+        {18, "", Key(0x83), "\x1b[19;2~"},
+        {3, "", Key(0x24), "\x1b[1~"},
+        {3, "", Key(0x23), "\x1b[4~"},
+        {3, "", Key(0x7C), "\x1b[25~"},
+        {3, "", Key(0x83), "\x1b[34~"},
+        {18, "", Key(0x08), "\x7f"},
+        {18, "", Key(0x08, CT), "\b"},
+        {18, "", Key(0x08, AL), "\x1b\x7f"},
+        {18, "", Key(0x09), "\t"},
+        {18, "", Key(0x09, SH), "\x1b[Z"},
+        {18, "", Key(0x0D), "\r"},
+        {18, "\\e[20h", Key(0x0D), "\r\n"},
+        {18, "", Key(0x1B), "\x1b"},
+        {18, "", Key(0, AL, 0, 'x'), "\x1bx"},
+        {18, "", Key(0, AL | CT, 0, 'c'), "\x1b\x03"},
+        {18, "\\e=", Key(0, 0, 0x4f, '1'), "\x1bOq"},
+        {18, "\\e=", Key(0x0D, 0, 0x5a), "\x1bOM"},
+        {1, "", Key(0x08), "\b"},
+        {1, "", Key(0x26), "\x1b[A"},
+        {1, "\\e[?1h", Key(0x26), "\x1b[A"},
+        {1, "", Key(0x2D), "\x1b[L"},
+    };
+    for (auto const& c : cases) {
+        TERMINAL t(c.emulation);
+        t.Put(c.modes);
+        EXPECT_EQ(t.S().EmuLayer.ProcessKey(c.key), 1) << c.sent;
+        EXPECT_EQ(t.Sent(c.sent), c.sent) << c.emulation << " key " << c.key.Keycode << " modes " << c.modes;
+    }
+    // Keys the terminal has no sequence for are left to the session; key
+    // releases and the menus' Command keys too.
+    TERMINAL t;
+    EXPECT_EQ(t.S().EmuLayer.ProcessKey(Key(0, 0, 0, 'a')), 0);
+    EXPECT_EQ(t.S().EmuLayer.ProcessKey(Key(0, CT, 0, 'c')), 0);
+    EXPECT_EQ(t.S().EmuLayer.ProcessKey(Key(0x26, KEYMOD_COMMAND)), 0);
+    KEYBOARDEVENT released = Key(0x26);
+    released.Flags |= 0x100;
+    EXPECT_EQ(t.S().EmuLayer.ProcessKey(released), 0);
+    EXPECT_EQ(t.Sent(), "");
+    // Named keys, as scripts and the session type them.
+    EXPECT_EQ(t.S().EmuLayer.FeedSymbolicKey("Up"), 1);
+    EXPECT_EQ(t.S().EmuLayer.FeedSymbolicKey("F12"), 1);
+    EXPECT_EQ(t.S().EmuLayer.FeedSymbolicKey("Nonsense"), 0);
+    EXPECT_EQ(t.Sent("\x1b[A\x1b[24~"), "\x1b[A\x1b[24~");
+}
+
+TEST_F(Corvane, BackspaceByOption)
+{
+    TERMINAL t;
+    snprintf(t.S().Prof.data.EmulationOpts[18], 128, "[18]{bs}");
+    t.S().EmuLayer.SetEmulation(18, 1);
+    t.S().EmuLayer.ProcessKey(Key(0x08));
+    EXPECT_EQ(t.Sent("\b"), "\b");
+    snprintf(t.S().Prof.data.EmulationOpts[18], 128, "[18]{del}");
+    t.S().EmuLayer.SetEmulation(18, 1);
+    t.S().EmuLayer.ProcessKey(Key(0x08));
+    EXPECT_EQ(t.Sent("\x7f"), "\x7f");
+}
+
+TEST_F(Corvane, MouseReports)
+{
+    TERMINAL t;
+    EMULATION& e = t.S().EmuLayer;
+    EXPECT_EQ(e.HandleMouseEvent(4, 2, 0, 0), 0) << "no report without a mouse mode";
+    t.Put("\\e[?1000h");
+    EXPECT_EQ(e.HandleMouseEvent(4, 2, 0, 0), 1);
+    EXPECT_EQ(e.HandleMouseEvent(4, 2, 0, 1), 1);
+    EXPECT_EQ(e.HandleMouseEvent(6, 2, -1, 0), 0) << "motion is not reported in mode 1000";
+    EXPECT_EQ(t.Sent("\x1b[M %#\x1b[M#%#"), "\x1b[M %#\x1b[M#%#");
+    t.Put("\\e[?1002h\\e[?1006h");
+    e.HandleMouseEvent(4, 2, 0, 0);
+    e.HandleMouseEvent(5, 2, -1, 0);
+    e.HandleMouseEvent(5, 2, 0, 1);
+    e.HandleMouseEvent(7, 3, -1, 0);
+    e.HandleMouseEvent(1, 1, 5, 0);
+    EXPECT_EQ(t.Sent("\x1b[<0;5;3M\x1b[<32;6;3M\x1b[<0;6;3m\x1b[<65;2;2M"),
+              "\x1b[<0;5;3M\x1b[<32;6;3M\x1b[<0;6;3m\x1b[<65;2;2M");
+    t.Put("\\e[?1003h");
+    e.HandleMouseEvent(9, 9, -1, 0);
+    EXPECT_EQ(t.Sent("\x1b[<35;10;10M"), "\x1b[<35;10;10M");
+    t.Put("\\e[?1003l");
+    EXPECT_EQ(e.HandleMouseEvent(4, 2, 0, 0), 0);
+    // The old encoding cannot carry positions past 223.
+    TERMINAL wide(18, 1000, 300, 24);
+    wide.Put("\\e[?1000h");
+    wide.S().EmuLayer.HandleMouseEvent(250, 1, 0, 0);
+    EXPECT_EQ(wide.Sent(), "");
+}
+
+TEST_F(Corvane, BracketedPaste)
+{
+    TERMINAL t;
+    EXPECT_EQ(t.S().EmuLayer.HandleTerminalEvent(EMULATION_EVENT_PASTEBEGIN), 0);
+    t.Put("\\e[?2004h");
+    EXPECT_EQ(t.S().EmuLayer.HandleTerminalEvent(EMULATION_EVENT_PASTEBEGIN), 1);
+    EXPECT_EQ(t.S().EmuLayer.HandleTerminalEvent(EMULATION_EVENT_PASTEEND), 1);
+    EXPECT_EQ(t.Sent("\x1b[200~\x1b[201~"), "\x1b[200~\x1b[201~");
+    t.Put("\\e[?2004l");
+    EXPECT_EQ(t.S().EmuLayer.HandleTerminalEvent(EMULATION_EVENT_PASTEEND), 0);
+}
+
+TEST_F(Corvane, TitleAndPalette)
+{
+    TERMINAL t;
+    t.Put("\\e]2;first title\\a");
+    EXPECT_STREQ(t.S().EmuLayer.QueryCustomTitleWide(), L"first title");
+    t.Put("\\e]0;\xc3\xa4 second\\e\\\\");
+    EXPECT_STREQ(t.S().EmuLayer.QueryCustomTitleWide(), L"\u00e4 second");
+    // A title past the string bound is dropped whole.
+    t.Put("\\e]2;" + std::string(5000, 'x') + "\\a");
+    EXPECT_STREQ(t.S().EmuLayer.QueryCustomTitleWide(), L"\u00e4 second");
+
+    VIO& screen = t.S().Screen;
+    uint32_t const original = screen.GetXtermColor(17);
+    t.Put("\\e]4;17;rgb:ff/00/80;200;#102030\\a");
+    EXPECT_EQ(screen.GetXtermColor(17), 0x8000FFu);
+    EXPECT_EQ(screen.GetXtermColor(200), 0x302010u);
+    t.Put("\\e]104;17\\a");
+    EXPECT_EQ(screen.GetXtermColor(17), original);
+    EXPECT_EQ(screen.GetXtermColor(200), 0x302010u);
+    t.Put("\\e]104\\a");
+    EXPECT_NE(screen.GetXtermColor(200), 0x302010u);
+    EXPECT_EQ(t.Row(0), "") << "no string reaches the screen";
+}
+
+TEST_F(Corvane, NamesAndFlags)
+{
+    struct {
+        int emulation;
+        std::vector<std::string> names;
+    } const cases[] = {
+        {18, {"xterm-256color", "xterm", "vt220"}}, {19, {"xterm-256color", "xterm", "vt220"}},
+        {3, {"vt220", "vt100"}}, {4, {"vt220", "vt100"}}, {13, {"vt220", "vt100"}},
+        {2, {"vt102", "vt100"}}, {5, {"vt100"}}, {1, {"ansi"}}, {8, {"ansi"}},
+    };
+    for (auto const& c : cases) {
+        TERMINAL t(c.emulation);
+        char name[64];
+        for (size_t n = 0; n < c.names.size(); ++n) {
+            EXPECT_EQ(t.S().EmuLayer.QueryUnixName(int(n), name), 1);
+            EXPECT_EQ(name, c.names[n]) << c.emulation << " " << n;
+        }
+        EXPECT_EQ(t.S().EmuLayer.QueryUnixName(int(c.names.size()), name), 0);
+        EXPECT_EQ(name, c.names.back()) << "the last name again at the end of the list";
+    }
+    TERMINAL utf8(18, 1000), latin(18, 1252), ansi(1, 1000);
+    EXPECT_TRUE(utf8.S().EmuLayer.WantUtf8Conversion() && utf8.S().EmuLayer.SendUtf8Keys());
+    EXPECT_FALSE(latin.S().EmuLayer.WantUtf8Conversion() || latin.S().EmuLayer.SendUtf8Keys());
+    EXPECT_TRUE(ansi.S().EmuLayer.NoUnicode());
+    EXPECT_FALSE(utf8.S().EmuLayer.NoUnicode() || utf8.S().EmuLayer.WantStreamMarkers() ||
+                 utf8.S().EmuLayer.HasLocalEditing() || utf8.S().EmuLayer.NoTranslateDatastream());
+}
+
+TEST_F(Corvane, WhatReachesTheScrollback)
+{
+    struct {
+        char const* name;
+        std::string bytes;
+        int rows; // in the scroll-back afterwards
+    } const cases[] = {
+        {"lines leaving the top", "\\e[24;1Ha\\nb\\nc\\n", 3},
+        {"lines leaving a region at the top", "\\e[1;10r\\e[10;1Ha\\nb\\n", 2},
+        {"lines leaving a region below the top", "\\e[5;10r\\e[10;1Ha\\nb\\nc\\n", 0},
+        {"deleted lines", "x\\e[H\\e[5M", 0},
+        {"erased lines and parts", "abc\\e[K\\e[2K\\e[J\\e[1J\\e[10X", 0},
+        {"the whole screen erased, all its rows", "text\\e[2J", 24},
+        {"the alternate screen", "\\e[?1049htext\\e[2J\\e[24;1H\\n\\n\\e[?1049l", 0},
+    };
+    for (auto const& c : cases) {
+        TERMINAL t;
+        t.Put(c.bytes);
+        EXPECT_EQ(t.S().Scrollback.QueryFilled(), c.rows) << c.name;
+    }
+}
+
+TEST_F(Corvane, AlternateScreenKeepsTheMainOne)
+{
+    TERMINAL t;
+    t.Put("\\e[31mmain line\\e[0m\\r\\nsecond\\e[?1049h");
+    EXPECT_TRUE(t.S().Screen.AltScreen);
+    EXPECT_EQ(t.Row(0), "");
+    t.Put("\\e[5;5Hon the alternate screen");
+    t.Put("\\e[?1049l");
+    EXPECT_FALSE(t.S().Screen.AltScreen);
+    EXPECT_EQ(t.Row(0), "main line");
+    EXPECT_EQ(t.Row(1), "second");
+    EXPECT_EQ(t.Row(4), "");
+    EXPECT_EQ(t.Screen().At(0, 0).Fore, 1) << "the colours come back too";
+    EXPECT_EQ(t.Cursor(), std::make_pair(6, 1)) << "and the cursor";
+    // Leaving the emulation on the alternate screen brings the main one back.
+    t.Put("\\e[?1049hfull screen program");
+    t.S().EmuLayer.SetEmulation(0, 1);
+    EXPECT_FALSE(t.S().Screen.AltScreen);
+    EXPECT_EQ(t.Row(0), "main line");
+}
+
+TEST_F(Corvane, DoubleWidthLines)
+{
+    TERMINAL t;
+    t.Put("\\e#6" + std::string(45, 'w'));
+    EXPECT_EQ(t.S().Screen.LineAttr(0), VIOLINE_DOUBLEWIDTH);
+    EXPECT_EQ(t.Row(0), std::string(40, 'w')) << "the row ends at half the width";
+    EXPECT_EQ(t.Row(1), std::string(5, 'w'));
+    t.Put("\\e[2;1H\\e#3top\\e[3;1H\\e#4\\e[1;70H");
+    EXPECT_EQ(t.S().Screen.LineAttr(1), VIOLINE_DOUBLEHEIGHT_TOP);
+    EXPECT_EQ(t.S().Screen.LineAttr(2), VIOLINE_DOUBLEHEIGHT_BOTTOM);
+    EXPECT_EQ(t.Cursor(), std::make_pair(39, 0)) << "the cursor stays in the shown half";
+    t.Put("\\e#5\\e[2J");
+    for (int y = 0; y < 3; ++y)
+        EXPECT_EQ(t.S().Screen.LineAttr(y), VIOLINE_NORMAL) << y;
+}
+
+TEST_F(Corvane, ProtectedCellsSurviveSelectiveErase)
+{
+    TERMINAL t;
+    t.Put("\\e[1\"qAB\\e[0\"qCD\\e[2;1H\\e[1\"qEF\\e[0\"qGH\\e[1;1H\\e[?2K\\e[?J");
+    EXPECT_EQ(t.Row(0), "AB");
+    EXPECT_EQ(t.Row(1), "EF");
+    t.Put("\\e[2J");
+    EXPECT_EQ(t.Row(0), "") << "an ordinary erase takes protected cells too";
+}
+
+TEST_F(Corvane, ItalicTakesTheProfilesColour)
+{
+    TERMINAL t;
+    t.Put("\\e[3mplain italic");
+    EXPECT_EQ(t.Screen().At(0, 0).Fore, 7) << "without an italic colour italic text looks plain";
+    t.S().Prof.data.ColorItalic = 5; // colour 4
+    t.Put("\\e[2;1Hcoloured\\e[23m normal");
+    EXPECT_EQ(t.Screen().At(0, 1).Fore, 4);
+    EXPECT_EQ(t.Screen().At(10, 1).Fore, 7);
+}
+
+TEST_F(Corvane, EightBitText)
+{
+    TERMINAL t(18, 1252);
+    t.Put("\xe4\x80 \x9b" "1mx");
+    EXPECT_EQ(t.Row(0), "\xc3\xa4\xe2\x82\xac \xe2\x80\xba" "1mx") << "code page 1252 bytes, C1 off";
+    snprintf(t.S().Prof.data.EmulationOpts[18], 128, "[18]{c1}");
+    t.S().EmuLayer.SetEmulation(18, 1);
+    t.Put("\\e[2;1H\x9b" "1my\x9b" "0m");
+    EXPECT_EQ(t.Row(1), "y") << "8-bit CSI with the option";
+    EXPECT_EQ(t.Screen().At(0, 1).Attr, ATTR_BOLD);
+}
+
+TEST_F(Corvane, AnsiDialect)
+{
+    TERMINAL t(1, 1000);
+    t.S().Prof.data.ColorFore = 16;
+    t.S().Prof.data.ColorBack = 15;
+    t.Put("\xc4\xc4\xdb\xb0 \\e[11m\\x10\\x1e\\e[10m\\x10x");
+    EXPECT_EQ(t.Row(0), "\xe2\x94\x80\xe2\x94\x80\xe2\x96\x88\xe2\x96\x91 \xe2\x96\xba\xe2\x96\xb2x")
+        << "code page 437, and the control glyphs with SGR 11";
+    EXPECT_EQ(t.Screen().At(0, 0).Fore, 7) << "light grey on black whatever the profile says";
+    EXPECT_EQ(t.Screen().At(0, 0).Back, 0);
+    // ANSI.SYS moves to the next line as soon as a row is full.
+    t.Put("\\e[2;1H" + std::string(80, 'a') + "\\r\\nb");
+    EXPECT_EQ(t.Row(2), "");
+    EXPECT_EQ(t.Row(3), "b");
+    t.Put("\\e[=7l\\e[5;1H" + std::string(85, 'c') + "\\e[=7h");
+    EXPECT_EQ(t.Row(4), std::string(80, 'c')) << "no wrap with mode 7 reset";
+    EXPECT_EQ(t.Row(5), "");
+    // ED 2 homes the cursor.
+    t.Put("\\e[10;10H\\e[2Jy");
+    EXPECT_EQ(t.Row(0), "y");
+}
+
+TEST_F(Corvane, SplitWritesGiveTheSameScreen)
+{
+    for (char const* name : {"vim", "htop", "mc"}) {
+        std::string const stream =
+            testutil::ReadFile(testutil::SourceDir() + "/outside/corvane/corpus/" + name + ".rec");
+        ASSERT_FALSE(stream.empty());
+        TERMINAL whole;
+        EXPECT_TRUE(whole.Run.Feed(stream));
+        EXPECT_TRUE(whole.Run.WaitIdle());
+        std::mt19937 rng(7);
+        TERMINAL pieces;
+        for (size_t at = 0; at < stream.size();) {
+            size_t const n = std::min<size_t>(1 + rng() % 9, stream.size() - at);
+            EXPECT_TRUE(pieces.Run.Feed(stream.data() + at, n));
+            EXPECT_TRUE(pieces.Run.WaitIdle());
+            at += n;
+        }
+        EXPECT_EQ(Compare(pieces.Screen(), whole.Screen(), ALL), "") << name;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The printer controller, through the emulation layer of a session that
+// records its print jobs.
+
+namespace {
+
+class PRINTSESSION : public sessiontest::EMUSESSION {
+public:
+    int PrinterWrite(void* job, char const* data, int len) override
+    {
+        Log.push_back("printerwrite " + std::to_string(reinterpret_cast<uintptr_t>(job)) + " " +
+                      std::string(data, size_t(len)));
+        return len;
+    }
+};
+
+} // namespace
+
+TEST(CorvanePrinter, ControllerTakesTheTextBetweenOnAndOff)
+{
+    sessiontest::ForgetDictionary();
+    sessiontest::STAGE stage{{{QOR_CORVANE_SO, "corvane.so"}}};
+    PRINTSESSION s;
+    ASSERT_EQ(s.Layer->SetEmulation(18, 0), 1);
+    s.Take();
+    std::wstring const text = L"before\x1b[5iprinted \x1b[1mtext\x1b[4iafter";
+    // Cut anywhere, the end of the controller is still found.
+    s.Layer->conputws(text.c_str(), 20);
+    s.Layer->conputws(text.c_str() + 20, long(text.size()) - 20);
+    EXPECT_EQ(s.Row(0), "beforeafter");
+    std::vector<std::string> printed;
+    for (std::string const& line : s.Take())
+        if (line.rfind("printer", 0) == 0)
+            printed.push_back(line);
+    ASSERT_GE(printed.size(), 3u);
+    EXPECT_EQ(printed.front(), "printeropen 1 raw=1");
+    std::string all;
+    for (std::string const& line : printed)
+        if (line.rfind("printerwrite 1 ", 0) == 0)
+            all += line.substr(15);
+    EXPECT_EQ(all, "printed \x1b[1mtext");
+    EXPECT_EQ(printed.back(), "printerclose 1");
+    sessiontest::ForgetDictionary();
+}
