@@ -118,16 +118,7 @@ TAB_COLOURS = [(185, 90, 60), (120, 90, 60), (224, 90, 66), (220, 90, 90), (50, 
 
 
 def tab_icons():
-    grey, dark = (110, 110, 110), (50, 50, 50)
-    png("resources/Icons/tabscrollleft.png", strokes([(19, 8, 11, 16), (11, 16, 19, 24)], 3, dark))
-    png("resources/Icons/tabscrollright.png", strokes([(13, 8, 21, 16), (21, 16, 13, 24)], 3, dark))
-    png("resources/Icons/tablist.png", strokes([(8, 12, 16, 20), (16, 20, 24, 12)], 3, dark))
-    png("resources/Icons/tabthumbnails.png", boxes([(6, 6, 15, 15), (17, 6, 26, 15), (6, 17, 15, 26),
-                                                   (17, 17, 26, 26)], dark))
-    cross = [(11, 11, 21, 21), (21, 11, 11, 21)]
-    png("resources/Icons/tabclose.png", strokes(cross, 2.5, grey))
-    png("resources/Icons/tabcloseactive.png", strokes(cross, 2.5, dark))
-    png("resources/Icons/tabclosehover.png", strokes(cross, 2.5, (255, 255, 255), disc((200, 40, 40), (160, 30, 30))))
+    # The other tab bar icons are drawn from resources/Icons/svg (scripts/render_icons).
     for i, (h, s, b) in enumerate(TAB_COLOURS):
         png("resources/Icons/tabcolour%02d.png" % i, swatch(hsl(h, min(s / 100 * 1.0, 1), min(b / 100 * 1.4, 2) / 2)))
 

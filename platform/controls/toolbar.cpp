@@ -46,7 +46,20 @@ struct ToolbarRec {
     QPointer<QToolBar> bar;
     std::vector<ItemRec*> items;
     bool built = false;
+    ToolbarDisplayMode mode = ToolbarDisplayMode::IconAndLabel;
 };
+
+Qt::ToolButtonStyle StyleOf(ToolbarDisplayMode mode)
+{
+    switch (mode) {
+    case ToolbarDisplayMode::IconOnly:
+        return Qt::ToolButtonIconOnly;
+    case ToolbarDisplayMode::LabelOnly:
+        return Qt::ToolButtonTextOnly;
+    default:
+        return Qt::ToolButtonTextUnderIcon;
+    }
+}
 
 std::map<WindowRef, ToolbarRec*>& WindowToolbars()
 {
@@ -310,6 +323,23 @@ Status SetToolbarAutosave(ToolbarRef toolbar, std::string_view domain, std::stri
     return kNoErr;
 }
 
+Status SetToolbarDisplayMode(ToolbarRef toolbar, ToolbarDisplayMode mode)
+{
+    ToolbarRec* rec = Find(toolbar);
+    if (!rec)
+        return kErrTargetGone;
+    rec->mode = mode;
+    if (rec->bar)
+        rec->bar->setToolButtonStyle(StyleOf(mode));
+    return kNoErr;
+}
+
+ToolbarDisplayMode GetToolbarDisplayMode(ToolbarRef toolbar)
+{
+    ToolbarRec* rec = Find(toolbar);
+    return rec ? rec->mode : ToolbarDisplayMode::IconAndLabel;
+}
+
 Status SetWindowToolbar(WindowRef window, ToolbarRef toolbar)
 {
     if (!CheckMainThread("SetWindowToolbar"))
@@ -333,7 +363,7 @@ Status SetWindowToolbar(WindowRef window, ToolbarRef toolbar)
     rec->window = window;
     rec->bar = new QToolBar(top);
     rec->bar->setMovable(false);
-    rec->bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    rec->bar->setToolButtonStyle(StyleOf(rec->mode));
     rec->bar->hide();
     // The toolbar goes with its window.
     QObject::connect(rec->bar, &QObject::destroyed, [target = rec->target] {

@@ -83,6 +83,12 @@ TargetRef ToolbarTarget(ToolbarRef toolbar);
 std::string GetToolbarIdentifier(ToolbarRef toolbar);
 Status SetToolbarAutosave(ToolbarRef toolbar, std::string_view domain, std::string_view key);
 
+// How the items show: their icon above their label (the default), the
+// icon alone (the label then serves as the help text), or the label alone.
+enum class ToolbarDisplayMode { IconAndLabel, IconOnly, LabelOnly };
+Status SetToolbarDisplayMode(ToolbarRef toolbar, ToolbarDisplayMode mode);
+ToolbarDisplayMode GetToolbarDisplayMode(ToolbarRef toolbar);
+
 // The window's toolbar (null removes it), between its menu bar and its
 // content; hidden until shown.
 Status SetWindowToolbar(WindowRef window, ToolbarRef toolbar);

@@ -38,8 +38,16 @@ Image Image::LoadPng(const std::string& path)
 {
     Image result;
     QImage img = ReadPng(path);
-    if (!img.isNull())
-        result.impl_ = std::make_shared<ImageImpl>(ImageImpl{std::move(img)});
+    if (img.isNull())
+        return result;
+    QImage hires;
+    const size_t dot = path.rfind('.');
+    if (dot != std::string::npos && path.compare(dot, std::string::npos, ".png") == 0) {
+        hires = ReadPng(path.substr(0, dot) + "@2x.png");
+        if (hires.width() != 2 * img.width() || hires.height() != 2 * img.height())
+            hires = QImage();
+    }
+    result.impl_ = std::make_shared<ImageImpl>(ImageImpl{std::move(img), std::move(hires)});
     return result;
 }
 
@@ -120,7 +128,7 @@ Image Bitmap::MakeImage() const
     Image result;
     // A deep copy: the painter keeps drawing into the bitmap's own buffer,
     // which a shared copy would see change.
-    result.impl_ = std::make_shared<ImageImpl>(ImageImpl{impl_->image.copy()});
+    result.impl_ = std::make_shared<ImageImpl>(ImageImpl{impl_->image.copy(), QImage()});
     return result;
 }
 

@@ -360,7 +360,12 @@ void DrawContext::DrawImage(const Rect& r, const Image& image)
 {
     if (image.IsNull() || r.IsEmpty())
         return;
-    const QImage& img = image.Impl().image;
+    // The larger picture where the surface has more pixels than the
+    // picture for the rectangle.
+    const ImageImpl& pictures = image.Impl();
+    const double scale = impl_->painter ? impl_->painter->device()->devicePixelRatioF() : 1.0;
+    const bool large = !pictures.hires.isNull() && r.width * scale > pictures.image.width();
+    const QImage& img = large ? pictures.hires : pictures.image;
     // Image space (row 0 at the top) onto the rectangle, upright in y-up
     // user space: the top row lands at the rectangle's maximum y.
     QTransform placement(r.width / img.width(), 0, 0, -r.height / img.height(), r.x, r.MaxY());

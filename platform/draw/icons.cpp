@@ -176,7 +176,16 @@ QPixmap QPixmapOf(IconRef icon)
 QIcon QIconOf(IconRef icon)
 {
     QPixmap pixmap = QPixmapOf(icon);
-    return pixmap.isNull() ? QIcon() : QIcon(pixmap);
+    if (pixmap.isNull())
+        return QIcon();
+    QIcon result(pixmap);
+    const Image image = IconImage(icon);
+    if (!image.Impl().hires.isNull()) {
+        QPixmap large = QPixmap::fromImage(image.Impl().hires);
+        large.setDevicePixelRatio(2.0);
+        result.addPixmap(large);
+    }
+    return result;
 }
 
 } // namespace plat

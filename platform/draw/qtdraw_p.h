@@ -94,6 +94,9 @@ struct FontImpl {
 
 struct ImageImpl {
     QImage image;
+    // The picture at twice the size ("name@2x.png" beside the file), for
+    // surfaces with more device pixels than points; null when none.
+    QImage hires;
 };
 
 struct BitmapImpl {

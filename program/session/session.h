@@ -160,6 +160,8 @@ public:
     // Routes a range of events to a handler (null: the placeholder that
     // answers 0).
     void SetEventRoute(int first, int last, EVENTHANDLER handler);
+    // Whether a route set by SetEventRoute takes the event.
+    bool HasEventRoute(int event) const;
     void TrackChanges(bool repaint) override;
     void RemakeAll();
 

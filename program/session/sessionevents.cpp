@@ -197,6 +197,14 @@ void SESSION::SetEventRoute(int first, int last, EVENTHANDLER handler)
     Routes.insert(Routes.begin(), ROUTE{first, last, std::move(handler)});
 }
 
+bool SESSION::HasEventRoute(int event) const
+{
+    for (ROUTE const& r : Routes)
+        if (event >= r.First && event <= r.Last && r.Handler)
+            return true;
+    return false;
+}
+
 int SESSION::Placeholder(int event, int arg, char const* text)
 {
     LOGIT("SESSION::ProcessEvent %d (arg %d): not available in this build\n", event, arg);

@@ -88,7 +88,7 @@ void PREFLIGHT::Phase2()
 APP::APP(int argc, char** argv, signed char flag)
     : WINDOW(WINDOWSTYLE_DOCUMENT, kProduct, 100, 100, 640, 400, nullptr, "IDW_MAINWIN", "IDW_MAINWIN",
              "QorMainWindow"),
-      MenuBar(static_cast<DARWINDOW const&>(*this)), Scrollbar(GetClientParent(), kScrollbarId, 1, 0, 0, SCROLLWIDTH, 64),
+      MainMenu(static_cast<DARWINDOW const&>(*this)), Scrollbar(GetClientParent(), kScrollbarId, 1, 0, 0, SCROLLWIDTH, 64),
       LastKeyTime(0), LastActivityNotice(0),
       ProgSettings(*this), SessionLock(0, nullptr)
 {
@@ -306,15 +306,6 @@ void APP::SendIpcMessage(uint32_t msg, uint32_t mp1, uint32_t mp2)
         pIpc->SendMessage(msg, mp1, mp2);
 }
 
-void APP::FileError(char const* name)
-{
-    int const err = errno;
-    STRING format = OSYS::GetStringFromResource("IDS_FILE_ERROR");
-    STRING text;
-    text.Format(format.Buf(), name ? name : "", strerror(err), err);
-    ErrorMsg(text.Buf());
-}
-
 // ---------------------------------------------------------------------------
 // The session of a tab
 
@@ -356,6 +347,10 @@ void APPSESSION::ProcessCarrier(int online, int closing)
     Carrier = online != 0;
     LOGIT("APPSESSION::ProcessCarrier %d (closing %d)\n", online, closing);
     Owner.SetSessionTabOnline(this, static_cast<signed char>(Carrier));
+    // The online time starts with each connection and stops with it.
+    if (Carrier)
+        OnlineTimer.Reset();
+    OnlineTimer.Run(Carrier ? 1 : 0);
     if (!Carrier && !closing && !IsTransferActive())
         Owner.OnSessionDisconnect(this);
     Owner.PostUserMessage(APP::MSG_TITLE, 0, 0);

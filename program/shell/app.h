@@ -7,9 +7,12 @@
 // settings ask of the window), appinit.cpp (the start-up chain),
 // appcmdline.cpp (the command line), appterm.cpp (the event layer),
 // appsessions.cpp (the session table), appmisc.cpp (window position and
-// look), appwindow.cpp (layout, window events, commands of the window),
+// look), appwindow.cpp (layout, window events, the tab bar's notices),
+// appmenu.cpp (commands, menus and their states), apphelpers.cpp (title,
+// programs and the editor, one-time notices, learned logins),
 // appdialog.cpp (requests and message boxes), syscolors.cpp (the system
-// colour table and its editor).
+// colour table and its editor). The toolbar is toolbar.cpp, the status
+// line status.cpp.
 //
 // Threads: the main thread, except where an operation says otherwise
 // (PostEvent, CondEvent, the requests, the session table's lookups and
@@ -38,6 +41,8 @@
 
 class APP;
 class DIALOG;
+class ICON;
+class STATUSLINE;
 class TABS;
 
 // ---------------------------------------------------------------------------
@@ -303,16 +308,11 @@ public:
     int ShowScrollbar(bool show, int* widthDelta);
     void PostShadow(bool force, int lines);
     int HandleTabsbarEvent(MSGWORD code, MSGWORD param);
-    // The window's commands (the menu-bar and tab menus); main thread.
-    int DoCommand(unsigned long cmd, unsigned long p1, MSGWORD p2);
-    void SetWindowTitle(wchar_t const* text) override;
-    WINDOW& RestoreMainWin();
     int ScrollbarState() const { return ScrollbarShown; }
     COLORREF MaximizedBackground() const { return MaxBackground; }
     SIZE LastLaidOutSize() const { return SIZE{LastCx, LastCy}; }
 
     int OnWindowPaint(plat::DrawContext* context, RECT const& bounds, RECT const& update) override;
-    bool OnCommand(uint32_t id) override;
     bool OnSized() override;
     bool OnActivated() override;
     bool OnDeactivated() override;
@@ -327,6 +327,48 @@ public:
     bool OnScrollEvent(int code, CONTROL const& control, int position) override;
     bool OnUserMessage(int msg, MSGWORD p1, MSGWORD p2) override;
     bool OnMaximized();
+
+    // ---- Commands and menus (appmenu.cpp); main thread unless said ----
+    // A command of a menu, the toolbar or the status line; ignored while
+    // its menu-bar item is disabled.
+    bool OnCommand(uint32_t id) override;
+    int DoCommand(unsigned long cmd, unsigned long p1, MSGWORD p2);
+    void InitMenu(MENU& menu);
+    // The program's help topics behind the Help menu's own items.
+    void AddHelpTopics();
+    int MakeMenu(MENU const& menu, bool force);
+    int MakeMenu(bool force);
+    int MenuOnOff() { return 0; }
+    // The menu-bar item's text (at most size bytes), empty when none.
+    void MenuText(int cmd, int size, char* buffer);
+    void AddCondMenuItemToPopup(MENU& popup, unsigned long cmd, char const* text, bool cutAtTab);
+    // Why the command cannot run in this program (its part is not built,
+    // the help book has no page for it); null when it can.
+    char const* CommandUnavailable(int cmd);
+    MENU& ContextMenuRef() { return ContextMenu; }
+    STATUSLINE* Statusline() const;
+
+    // ---- Helpers (apphelpers.cpp) ----
+    // Any thread.
+    void SetWindowTitle(wchar_t const* text) override;
+    WINDOW& RestoreMainWin();
+    // 0 on failure, else ((exit code & 0x7FFF) << 16) | 1. The arguments
+    // are split into words as a shell would, but no shell runs.
+    int StartProgram(char const* program, char const* arguments, char const* folder, int mode);
+    using SESSIONHOST::StartProgram;
+    STRING EditorExeName();
+    STRING ShellExeName();
+    // The program and arguments EditFile starts for the file (null: none).
+    std::vector<std::string> EditorCommand(char const* file);
+    void EditFile(char const* file);
+    bool CheckOnce(char const* name);
+    static bool ExtInList(char const* file, char const* list);
+    int QueryNumQORs(int what);
+    void MoveToRightBottom(DIALOG const& dialog);
+    // A calloc'ed buffer of 2048 bytes the caller frees.
+    static char* ConvertLearn(STRING const& data);
+    // While StartProgram waits for a program.
+    bool StartingProgram() const { return InStartProgram; }
 
     // ---- Requests and message boxes (appdialog.cpp); any thread ----
     bool YesNoRequest(char const* title, char const* text) override;
@@ -394,6 +436,11 @@ public:
     bool ChildDialogOpen() override { return ChildDialogs > 0; }
     SCROLLBAR* ScrollBar() override { return &Scrollbar; }
     void UpdateStatusbar(bool full) override;
+    bool HasStatusLine() override;
+    void SetLed(int led, bool on, int mode) override;
+    int SetLedMode(int mode) override;
+    void PopupMenu() override;
+    MENU* MenuBar() override { return MainMenu.GetMenuRef() ? &MainMenu : nullptr; }
     std::wstring CurrentHostName(SESSION& session) override;
     bool Unattended() override { return gUnattended != 0; }
 
@@ -412,8 +459,9 @@ public:
 protected:
     // The session of a new tab; tests make their own kind.
     virtual SESSION* MakeSession(RECT const& bounds);
-    // The bars later work builds: null until then.
-    virtual std::unique_ptr<WINDOWPART> MakeWindowPart(PARTKIND kind) { return nullptr; }
+    // The bars of the window: the toolbar and the status line (the user
+    // bar and the chat bar are not built yet: null).
+    virtual std::unique_ptr<WINDOWPART> MakeWindowPart(PARTKIND kind);
     // Where the first window stops when start-up failed and no other is
     // open: ends the application's event loop.
     virtual void EndEventLoop();
@@ -438,6 +486,11 @@ private:
     // appwindow.cpp
     void TabContextMenu(int x, int y);
     int PartHeight(WINDOWPART* part, SESSION* session, int width);
+    // appmenu.cpp
+    void ApplyUnavailable();
+    void SetCommandText(int cmd, char const* text);
+    // apphelpers.cpp
+    std::wstring ComposeTitle();
     // appdialog.cpp
     bool YesNoOnMain(char const* title, char const* text, WINDOW const* owner);
     int MessageOnMain(int kind, char const* text, WINDOW const* owner);
@@ -472,7 +525,7 @@ private:
     int ChildDialogs = 0;
 
     // 3: menus, the scroll bar and the look cache.
-    MENU MenuBar;
+    MENU MainMenu;
     MENU ContextMenu;
     SCROLLBAR Scrollbar;
     struct LOOKCACHE {
@@ -525,7 +578,32 @@ private:
     std::wstring LastTitle;
     bool MaximizedByRegistry = false;
     uint32_t SizingEdges = 0;
+
+    // 9: what the command states were last computed from (appmenu.cpp),
+    // the window's icon, the program being started.
+    struct COMMANDCACHE {
+        int Sessions = -1;
+        int Selection = -1;
+        int Script = -1;
+        int Learning = -1;
+        int AutoLogin = -1;
+        int Timer = -1;
+        int Clipboard = -1;
+        int Connection = -99;
+        int Scrollback = -1;
+        int Capture = -1;
+        int EmuTransfer = -1;
+        int Checks[16] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+    } Cache;
+    int TitleIcon = 0;
+    std::shared_ptr<ICON> TitleIconObj;
+    bool InStartProgram = false;
 };
+
+namespace appmenu {
+// The context menu: the menus of the window's menu bar in one pop-up.
+void LoadContextMenu(MENU& context);
+} // namespace appmenu
 
 // The session of a tab: what the session asks of the program that the main
 // window's parts answer (caret notation, the system colours, the carrier's
@@ -546,6 +624,8 @@ public:
     // While set (by a running script), the main window drops the events
     // that are not always allowed.
     bool EventFilter = false;
+    // How long the session has been online (the status line shows it).
+    TIMER OnlineTimer{*this};
 
 private:
     APP& Owner;

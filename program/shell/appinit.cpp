@@ -201,13 +201,15 @@ int APP::InitWindow(char const* program, STRING& error)
     StartTimer(TIMER_PRINTQUEUE, 500);
     StartTimer(TIMER_STAMP, 50);
 
-    if (MenuBar.GetMenuRef()) {
-        TARVOAPP::FillMenubarHelp(MenuBar);
-        if (plat::MenuRef help = MenuBar.GetHelpMenu()) {
+    if (MainMenu.GetMenuRef()) {
+        TARVOAPP::FillMenubarHelp(MainMenu);
+        AddHelpTopics();
+        if (plat::MenuRef help = MainMenu.GetHelpMenu()) {
             MENU helpMenu(help);
             helpMenu.DeleteMenuItem(9011, false);
         }
     }
+    MakeMenu(true);
     SetWindowTitle(nullptr);
     Building[2] = false;
 

@@ -120,10 +120,7 @@ int APP::ProcessEvent(int event, int parm, char const* text)
 
     switch (event) {
     case 8155:
-        // The configured editor arrives with the window's helpers; the
-        // desktop's opener stands in.
-        if (text && *text)
-            OpenDocument(text);
+        EditFile(text);
         return 1;
     case 8160:
         OpenDocument(WORKDIR::GetCurrent().Buf());

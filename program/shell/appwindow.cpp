@@ -2,11 +2,12 @@
 // client areas with the terminal snapped to whole cells, the frame fitted
 // to the client, the background around the terminal, activation and focus,
 // the scroll bar, timers and user messages; the window's commands, the tab
-// bar's notifications with the tab menu, the title.
+// bar's notifications with the tab menu.
 #include "program/shell/app.h"
 
 #include "program/shell/helper.h"
 #include "program/shell/qor.h"
+#include "program/shell/status.h"
 #include "program/shell/syscolors.h"
 #include "program/shell/tabs.h"
 
@@ -16,7 +17,6 @@
 #include "platform/events/windows.h"
 #include "platform/events/appevents.h"
 #include "velmot/core/logit.h"
-#include "velmot/gui/helpfile.h"
 #include "velmot/core/osys.h"
 #include "velmot/core/tarvo.h"
 #include "velmot/gui/appfunction.h"
@@ -30,65 +30,10 @@
 
 namespace {
 
-constexpr int kToggles[] = {8030, 8290, 8291, 8292, 8293, 8294, 8295, 8450, 8455, 8478, 8479};
-
-// The help topics of the Help menu's commands.
-struct HELPCOMMAND {
-    int Command;
-    char const* Topic;
-};
-constexpr HELPCOMMAND kHelpCommands[] = {
-    {9004, "HLP_REXX"},
-    {9007, "HLP_ORDER"},
-    {9010, "HLP_QUICKSTART"},
-    {9011, "HLP_STARTER"},
-    {9012, "HLP_MENU"},
-    {9013, "HLP_SCREEN"},
-    {9014, "HLP_FONTCOLOR"},
-    {9015, "HLP_START_PARM"},
-    {9016, "HLP_APXCODES"},
-    {9017, "HLP_APXSHORTCUTS"},
-    {9019, "HLP_REXXREF"},
-    {9020, "HLP_APXRXCMDS"},
-    {9021, "HLP_APXHOWTO"},
-    {9022, "HLP_APXPROBS"},
-    {9023, "HLP_UPDATES"},
-    {9024, "HLP_CONTACT"},
-    {9025, "HLP_UNINSTALL"},
-    {9050, "IDM_CLIPTEXT"}, // nibcheck: absent
-    {9051, "IDM_VIEW"}, // nibcheck: absent
-    {9052, "IDM_LOGFILE"}, // nibcheck: absent
-    {9053, "IDM_TRANSFER"}, // nibcheck: absent
-    {9054, "HLP_AUTOMATION"},
-    {9055, "HLP_OPTSOVERVIEW"},
-};
-
-char const* HelpTopicOfCommand(int cmd)
-{
-    for (HELPCOMMAND const& h : kHelpCommands) {
-        if (h.Command == cmd)
-            return h.Topic;
-    }
-    return nullptr;
-}
 constexpr int kColourMenuBase = 2000;
 constexpr int kRenameTab = 8894;
 // The first icon of the tab colour swatches.
 constexpr int kColourIconBase = 1020;
-
-std::wstring Wide(char const* text)
-{
-    return WSTRING(text ? text : "", UNICODE_CPSYSTEM).Buf();
-}
-
-std::wstring ReplaceAll(std::wstring text, std::wstring const& what, std::wstring const& with)
-{
-    if (what.empty())
-        return text;
-    for (size_t pos = text.find(what); pos != std::wstring::npos; pos = text.find(what, pos + with.size()))
-        text.replace(pos, what.size(), with);
-    return text;
-}
 
 } // namespace
 
@@ -98,6 +43,9 @@ std::wstring ReplaceAll(std::wstring text, std::wstring const& what, std::wstrin
 void APP::ConstructWindowParts(int width)
 {
     LOGIT("APP::ConstructWindowParts\n");
+    appmenu::LoadContextMenu(ContextMenu);
+    InitMenu(MainMenu);
+    InitMenu(ContextMenu);
     pToolbar = MakeWindowPart(PARTKIND::TOOLBAR);
     pUserbar = MakeWindowPart(PARTKIND::USERBAR);
     pTabsbar = new TABS(*this, std::max(width, 1), MSG_TABSBAR);
@@ -336,7 +284,9 @@ bool APP::OnSized()
         SIZE const laid = GetClientSize();
         LastCx = laid.cx;
         LastCy = laid.cy;
-        // The status line rebuilds itself here once it exists.
+        CURRENTSESSIONPTR session(*this);
+        if (STATUSLINE* status = Statusline(); status && session)
+            status->NewStatusline(*session, false);
     }
     if (!Closing && !RefreshPending) {
         PostUserMessage(MSG_SHADOW, 0, 0);
@@ -474,6 +424,7 @@ bool APP::OnActivated()
         Active = true;
         SendUserMessage(MSG_SETFOCUS, 0, 0);
         PostEvent(8825, 0, nullptr);
+        MakeMenu(false);
         UpdateToolbarAndMenu(true);
         for (WINDOWPART* part : {pUserbar.get(), pStatusbar.get()}) {
             if (part)
@@ -644,6 +595,7 @@ bool APP::OnUserMessage(int msg, MSGWORD p1, MSGWORD p2)
         return true;
     case MSG_MENUREBUILD:
         VASSERT(p1 == 0, "mp1==0", nullptr);
+        MakeMenu(false);
         return true;
     case static_cast<int>(WM_APPFUNCTION):
         if (p1)
@@ -652,120 +604,6 @@ bool APP::OnUserMessage(int msg, MSGWORD p1, MSGWORD p2)
     default:
         return false;
     }
-}
-
-// ---------------------------------------------------------------------------
-// Commands
-
-int APP::DoCommand(unsigned long cmd, unsigned long p1, MSGWORD p2)
-{
-    LOGIT("APP::DoCommand %ld %ld %p\n", static_cast<long>(cmd), static_cast<long>(p1), reinterpret_cast<void*>(p2));
-    int rc = 0;
-    if (std::find(std::begin(kToggles), std::end(kToggles), static_cast<int>(cmd)) != std::end(kToggles)) {
-        bool const now = !IsMenuChecked(static_cast<int>(cmd));
-        MenuCheck(static_cast<int>(cmd), now);
-        rc = ProcessEvent(static_cast<int>(cmd), now ? 1 : 0, nullptr);
-    } else if (cmd == 9001) {
-        HELPFILE::GetInstance()->Contents(true);
-        rc = 1;
-    } else if (char const* topic = HelpTopicOfCommand(static_cast<int>(cmd))) {
-        HELPFILE::GetInstance()->Display(topic);
-        rc = cmd == 9019 ? 0 : 1;
-    } else if (cmd >= 9001 && cmd <= 9055) {
-        // The About box comes with its own part.
-        rc = 1;
-    } else {
-        rc = ProcessEvent(static_cast<int>(cmd), static_cast<short>(p1), reinterpret_cast<char const*>(p2));
-    }
-    LOGIT("APP::DoCommand %ld done, rc= %d\n", static_cast<long>(cmd), rc);
-    return rc;
-}
-
-bool APP::OnCommand(uint32_t id)
-{
-    if (id == plat::FourCC("quit")) {
-        plat::RequestQuit();
-        return true;
-    }
-    // The application's Help menu: the help's contents, the keyboard
-    // shortcuts and the tip of the day.
-    if (id == plat::FourCC("ID9A") || id == plat::FourCC("HKEY") || id == plat::FourCC("HTIP")) {
-        DoCommand(id == plat::FourCC("ID9A") ? 9001 : id == plat::FourCC("HKEY") ? 9017 : 8493, 0, 0);
-        return true;
-    }
-    plat::MenuRef holder = nullptr;
-    if (MenuBar.GetMenuRef() && MenuBar.GetMenuAndIndexFromID(id, &holder) > 0 &&
-        MenuBar.GetMenuItemText(id, false).NotEmpty() && !MenuBar.IsMenuItemEnabled(id))
-        return false;
-    DoCommand(id, 0, 0);
-    return true;
-}
-
-int APP::MenuIdFromName(char const* name)
-{
-    if (!MenuBar.GetMenuRef() || !name)
-        return 0;
-    int id = MenuBar.GetMenuIdFromName(name);
-    return id < 0 ? 0 : id;
-}
-
-bool APP::IsMenuEntryEnabled(int id)
-{
-    plat::MenuRef holder = nullptr;
-    if (!MenuBar.GetMenuRef() || MenuBar.GetMenuAndIndexFromID(static_cast<uint32_t>(id), &holder) <= 0)
-        return !ProgSettings.DisableMenuItems(id);
-    return MenuBar.IsMenuItemEnabled(static_cast<uint32_t>(id));
-}
-
-void APP::EnableMenuEntry(int id, int enable, bool alsoInactive)
-{
-    if (!TARVOAPP::IsMainThread()) {
-        APPFUNCTION call(this, static_cast<void (APP::*)(int, int, bool)>(&APP::EnableMenuEntry), id, enable,
-                         alsoInactive);
-        call.CallFrom(*this);
-        return;
-    }
-    if (enable && ProgSettings.DisableMenuItems(id))
-        enable = 0;
-    if (MenuBar.GetMenuRef() && (Active || alsoInactive))
-        MenuBar.EnableMenuItem(static_cast<uint32_t>(id), enable);
-    if (ContextMenu.GetMenuRef())
-        ContextMenu.EnableMenuItem(static_cast<uint32_t>(id), enable);
-}
-
-void APP::MenuCheck(int id, bool on)
-{
-    if (MenuBar.GetMenuRef())
-        MenuBar.CheckMenuItem(static_cast<uint32_t>(id), on ? 1 : 0);
-    if (ContextMenu.GetMenuRef())
-        ContextMenu.CheckMenuItem(static_cast<uint32_t>(id), on ? 1 : 0);
-}
-
-bool APP::IsMenuChecked(int id)
-{
-    return MenuBar.GetMenuRef() && MenuBar.IsMenuItemChecked(static_cast<uint32_t>(id));
-}
-
-void APP::UpdateToolbarAndMenu(bool)
-{
-    if (Building[0] || Closing || !TARVOAPP::IsMainThread())
-        return;
-    int const count = GetNumSessions();
-    for (int id : {8422, 8423, 8440})
-        EnableMenuEntry(id, count > 1 ? 1 : 0, true);
-    EnableMenuEntry(8424, count > 0 ? 1 : 0, true);
-}
-
-void APP::UpdateStatusbar(bool full)
-{
-    if (Building[0] && Building[1])
-        return;
-    if (!TARVOAPP::IsMainThread()) {
-        PostUserMessage(MSG_TITLE, 0, 0);
-        return;
-    }
-    // The status line rebuilds itself here once it exists.
-    UpdateToolbarAndMenu(full);
 }
 
 // ---------------------------------------------------------------------------
@@ -853,7 +691,7 @@ void APP::TabContextMenu(int x, int y)
             menu.InsertItem(nullptr, 0, menu.GetNumMenuItems());
             for (int id : {8381, 8383, 8382}) {
                 char text[256] = {};
-                STRING item = MenuBar.GetMenuRef() ? MenuBar.GetMenuItemText(static_cast<uint32_t>(id), false) : STRING();
+                STRING item = MainMenu.GetMenuRef() ? MainMenu.GetMenuItemText(static_cast<uint32_t>(id), false) : STRING();
                 snprintf(text, sizeof text, "%s", item.Buf());
                 if (char* tabChar = strchr(text, '\t'))
                     *tabChar = 0;
@@ -866,7 +704,7 @@ void APP::TabContextMenu(int x, int y)
         menu.DeleteMenuItem(1, true);
         menu.DeleteMenuItem(0, true);
         STRING extra = OSYS::GetStringFromResource("IDS_TABSEXTRAMENUENTRIES");
-        STRING newTab = MenuBar.GetMenuRef() ? MenuBar.GetMenuItemText(8421, false) : STRING();
+        STRING newTab = MainMenu.GetMenuRef() ? MainMenu.GetMenuItemText(8421, false) : STRING();
         if (newTab.IsEmpty())
             newTab = OSYS::GetStringFromResource("IDS_NEWTAB");
         menu.InsertItem(newTab.Buf(), 8421, 0);
@@ -893,106 +731,4 @@ void APP::TabContextMenu(int x, int y)
     } else {
         CondEvent(choice);
     }
-}
-
-// ---------------------------------------------------------------------------
-// The title
-
-void APP::SetWindowTitle(wchar_t const* text)
-{
-    if (!TARVOAPP::IsMainThread()) {
-        if (!text) {
-            PostUserMessage(MSG_TITLE, 0, 0);
-            return;
-        }
-        std::wstring copy = text;
-        APPFUNCTION call(this, static_cast<void (APP::*)(wchar_t const*)>(&APP::SetWindowTitle), copy.c_str());
-        call.CallFrom(*this);
-        return;
-    }
-    if (Closing || !IsValid())
-        return;
-    std::wstring title;
-    if (text) {
-        title = text;
-    } else {
-        CURRENTSESSIONPTR session(*this);
-        std::wstring host = session ? session->QueryCurrentHostWide() : std::wstring();
-        std::wstring program = Wide(gTermName);
-        std::wstring options;
-        if (session) {
-            FILENAME file = session->Prof.GetCurrentFilename();
-            if (*file.Buf()) {
-                std::wstring rel = Wide(HELPER::RelOptsPath(*this, file.Buf()).Buf());
-                if (rel.size() > 48)
-                    rel = L"..." + rel.substr(rel.size() - 48);
-                options = L"(" + rel + L")";
-            }
-        }
-        std::wstring connected;
-        if (!host.empty())
-            connected = Wide(OSYS::GetStringFromResource("IDS_CONNECT_TO").Buf()) + L" " + host;
-        std::wstring suffix;
-        if (gUnattended) {
-            std::wstring u = Wide(OSYS::GetStringFromResource("IDS_UNATTENDED").Buf());
-            if (!u.empty())
-                u.back() = L']';
-            suffix = L"[" + u;
-        }
-        std::wstring const custom =
-            session && session->EmuLayer.QueryCustomTitleWide() ? session->EmuLayer.QueryCustomTitleWide() : L"";
-        std::wstring const templ = ProgSettings.data.WindowTitle;
-        if (!templ.empty()) {
-            struct {
-                wchar_t const* Name;
-                std::wstring Value;
-            } const table[] = {
-                {L"%COMPUTERNAME%", Wide(OSYS::ComputerName().Buf())},
-                {L"%VERSION%", Wide(gVersion)},
-                {L"%HOST%", host},
-                {L"%OPTIONS%", options},
-                {L"%QORORHOST%", host.empty() ? program : host},
-                {L"%CONNECTEDTOHOST%", connected},
-                {L"%INSTANCE%", std::to_wstring(InstanceNo)},
-                {L"%CUSTOMTITLE%", custom},
-                {L"%HOSTRAW%", host},
-            };
-            title = templ;
-            for (auto const& row : table)
-                title = ReplaceAll(title, row.Name, row.Value.substr(0, 255));
-            if (!suffix.empty())
-                title += L" " + suffix;
-        } else {
-            title = program + suffix;
-            if (IsMinimized() && !host.empty()) {
-                title = host;
-            } else if (!IsMinimized()) {
-                if (!connected.empty())
-                    title += L" " + connected;
-                if (!options.empty())
-                    title += L" " + options;
-            }
-        }
-    }
-    title = title.substr(0, 511);
-    if (title != LastTitle && SetTextWide(title.c_str()))
-        LastTitle = title;
-}
-
-WINDOW& APP::RestoreMainWin()
-{
-    LOGIT("APP::RestoreMainWin\n");
-    static WINDOW desktop(static_cast<plat::WindowRef>(nullptr));
-    if (!IsValid() || Building[0] || Closing) {
-        LOGIT("APP::RestoreMainWin done\n");
-        return desktop;
-    }
-    if (IsMinimized())
-        Restore();
-    if (!IsVisible())
-        Show(true);
-    BringToForeground();
-    SetWindowTitle(nullptr);
-    LOGIT("APP::RestoreMainWin done\n");
-    return *this;
 }

@@ -3,6 +3,7 @@
 // the hand-over of a tab from another instance and the application events.
 #include "tests/program/shell/appfixture.h"
 
+#include "program/shell/status.h"
 #include "program/shell/tabs.h"
 
 #include "platform/events/windows.h"
@@ -171,7 +172,8 @@ TEST_F(AppTest, TerminalSnapsToWholeCells)
         SIZE const client = app->GetClientSize();
         int const scroll = app->ScrollbarState() == 0 ? 0 : APP::SCROLLWIDTH;
         EXPECT_EQ(client.cx, term.cx + 2 + scroll) << when;
-        EXPECT_EQ(client.cy, term.cy + 2 + app->Tabsbar()->QuerySizeY()) << when;
+        int const status = app->Statusline() ? app->Statusline()->QueryHeight(nullptr, 0) : 0;
+        EXPECT_EQ(client.cy, term.cy + 2 + app->Tabsbar()->QuerySizeY() + status) << when;
         int cols = 0, rows = 0;
         s->Screen.GetWinSize(&cols, &rows);
         EXPECT_EQ(cols * cw, term.cx) << when;
