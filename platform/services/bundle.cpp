@@ -4,6 +4,8 @@
 
 #include <dlfcn.h>
 #include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace plat {
@@ -37,6 +39,23 @@ std::string LoaderError(char const* fallback)
 {
     char const* text = dlerror();
     return text ? std::string(text) : std::string(fallback);
+}
+
+// A bundle runs with the user's rights, so one that another user could have
+// put there or replaced is not loaded: the file and its folder must belong
+// to the user or to root and must not be writable by others. The answer is
+// the reason for refusing, empty when the path is safe (a missing file is
+// left to the loader to report).
+std::string UnsafeBecause(std::string const& path)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return std::string();
+    if (st.st_uid != 0 && st.st_uid != geteuid())
+        return path + " belongs to another user";
+    if (st.st_mode & S_IWOTH)
+        return path + " is writable by others";
+    return std::string();
 }
 
 } // namespace
@@ -77,6 +96,15 @@ bool Bundle::Load(std::string_view module)
         return false;
     }
     std::string path = self ? std::string() : PlugInsFolder() + "/" + file;
+    if (!self) {
+        std::string unsafe = UnsafeBecause(PlugInsFolder());
+        if (unsafe.empty())
+            unsafe = UnsafeBecause(path);
+        if (!unsafe.empty()) {
+            error_ = "not loaded: " + unsafe;
+            return false;
+        }
+    }
     void* handle;
     {
         std::lock_guard<std::mutex> guard(LoaderLock());

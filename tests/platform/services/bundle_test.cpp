@@ -1,8 +1,12 @@
 #include "platform/services/bundle.h"
 
 #include "tests/platform/services/env_guard.h"
+#include "tests/support/testutil.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
 
 // Looked up through "<self>": the test program exports its symbols.
 extern "C" __attribute__((visibility("default"), used)) int svc_self_marker()
@@ -88,6 +92,44 @@ TEST_F(Bundles, SelfIsTheProgramItself)
     plat::Bundle plugin;
     ASSERT_TRUE(plugin.Load("svcplugin.so"));
     EXPECT_EQ(b.Function("svc_plugin_answer"), nullptr);
+}
+
+TEST_F(Bundles, BundlesOthersCouldReplaceAreRefused)
+{
+    // A stage of its own holding a copy of the test bundle.
+    testutil::TempDir stage;
+    std::string const folder = stage.path() + "/lib/qor/PlugIns";
+    std::filesystem::create_directories(folder);
+    std::string const file = folder + "/svcplugin.so";
+    std::filesystem::copy_file(std::string(SVC_TEST_STAGE) + "/lib/qor/PlugIns/svcplugin.so", file);
+    ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(file.c_str(), 0755), 0);
+    env_.Set("QOR_STAGE_DIR", stage.path());
+
+    struct Case {
+        char const* what;
+        mode_t folderMode, fileMode;
+        char const* reason; // null: loads
+    };
+    Case const cases[] = {
+        {"owner-writable", 0755, 0755, nullptr},
+        {"group-writable (a user's private group)", 0775, 0775, nullptr},
+        {"folder writable by anyone", 0777, 0755, "PlugIns is writable by others"},
+        {"folder with the sticky bit, still anyone's", 01777, 0755, "PlugIns is writable by others"},
+        {"bundle writable by anyone", 0755, 0757, "svcplugin.so is writable by others"},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(chmod(folder.c_str(), c.folderMode), 0);
+        ASSERT_EQ(chmod(file.c_str(), c.fileMode), 0);
+        plat::Bundle b;
+        EXPECT_EQ(b.Load("svcplugin.dll"), c.reason == nullptr) << b.Error();
+        if (c.reason) {
+            EXPECT_NE(b.Error().find(c.reason), std::string::npos) << b.Error();
+            EXPECT_FALSE(b.IsLoaded());
+        }
+    }
+    chmod(folder.c_str(), 0755);
 }
 
 } // namespace

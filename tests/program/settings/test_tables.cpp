@@ -216,9 +216,11 @@ TEST_F(DefaultFiles, TheStandardProfileTheProgramShips)
 {
     FAKESESSION session;
     SESSIONPROFILE profile(session);
-    // The defaults, but a new user's sessions speak xterm (what Linux
-    // programs expect of a terminal), not the table's VT220.
+    // The defaults, but a new user's sessions speak xterm in UTF-8 (what
+    // Linux programs expect of a terminal), not the table's VT220 in
+    // code page 1252.
     profile.data.ActiveEmulation = 18;
+    profile.data.CodePage = 1000;
     MakeFolder(Work("Options"));
     ASSERT_EQ(profile.Save("Standard.qor"), 1);
     std::string written = testutil::ReadFile(Work("Options/Standard.qor"));
