@@ -416,6 +416,11 @@ private:
     std::unique_ptr<MEMORYBITMAP> MemoryBitmap;
     std::unique_ptr<WINDC> MemoryDC;
     int FontDescent = 0;
+    // The rows of the cell where the screen draws every underscore itself,
+    // as a full line (MeasureUnderscore); 0 high: the font draws it.
+    int UnderscoreTop = 0;
+    int UnderscoreHeight = 0;
+    void MeasureUnderscore();
     // The cell painter of the paint or batch under way, and its context.
     CELLPAINTER* Painter = nullptr;
     WINDC* PainterDC = nullptr;

@@ -1,7 +1,9 @@
 // The dirty area and its flush, the draw bracket and its throttle, the
-// cursor with its blink timer, the visual bell, and the screen's font.
+// cursor with its blink timer, the visual bell, and the screen's font with
+// the measure of its underscore.
 #include "program/screen/vio.h"
 
+#include "platform/draw/bitmap.h"
 #include "program/screen/termfonts.h"
 #include "program/screen/vioutils.h"
 #include "velmot/core/logit.h"
@@ -11,6 +13,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cwchar>
 #include <time.h>
 
@@ -39,6 +42,7 @@ void VIO::SetCellSize(int width, int height)
     GUARD lock(*this);
     CellWidth = std::max(width, 0);
     CellHeight = std::max(height, 0);
+    UnderscoreTop = UnderscoreHeight = 0; // no font measured for this cell
 }
 
 void VIO::MarkCellsDirty(int x, int y, int columns, int rows, int how)
@@ -307,8 +311,50 @@ void VIO::SetFont(wchar_t const* fontString, signed char flag)
     dc->SelectFont(font);
     dc->GetFontnameW(FontName, int(std::size(FontName)));
     dc->GetFontSize(&CellWidth, &CellHeight, &FontDescent);
+    MeasureUnderscore();
     LOGIT("VIO::SetFont done (font=%ls, width=%d, height= %d)\n", FontName, CellWidth, CellHeight);
     MarkAllDirty(1);
+}
+
+void VIO::MeasureUnderscore()
+{
+    // Many faces set the underscore as a stroke thinner than a pixel on
+    // their descent line, the cell's bottom edge: unhinted, it comes out as
+    // a faint row or, where the rounded cell ends above it, not at all. The
+    // glyph is drawn once, white on black, into a column three cells high
+    // with the baseline of the middle cell; the screen then draws every
+    // underscore itself as a full line of the glyph's thickness where its
+    // ink lies, moved up into the cell when it lies below.
+    UnderscoreTop = UnderscoreHeight = 0;
+    if (!Font || CellWidth <= 0 || CellHeight <= 0)
+        return;
+    int const height = 3 * CellHeight;
+    MEMORYBITMAP column(CellWidth, height);
+    if (!column.GetBitmap())
+        return;
+    {
+        WINDC dc(column, column.GetRect(), true);
+        CELLPAINTER cells(dc, SIZE{CellWidth, height}, 2 * CellHeight - FontDescent);
+        wchar_t const underscore = L'_';
+        cells.Run(0, 0, &underscore, 1, Font, 0xFFFFFF, 0x000000);
+    }
+    // The ink of each row (its strongest pixel), and where the ink's middle
+    // lies, in rows of the middle cell.
+    int coverage = 0;
+    double moment = 0;
+    for (int y = 0; y < height; ++y) {
+        int row = 0;
+        for (int x = 0; x < CellWidth; ++x)
+            row = std::max(row, int(column.GetBitmap()->Pixel(x, y) & 0xFF));
+        coverage += row;
+        moment += (y - CellHeight + 0.5) * row;
+    }
+    if (coverage == 0)
+        return; // nothing drawn: nothing to mend
+    int const thickness = std::clamp((coverage + 127) / 255, 1, std::max(CellHeight / 8, 1));
+    int const top = int(std::lround(moment / coverage - thickness / 2.0));
+    UnderscoreHeight = thickness;
+    UnderscoreTop = std::clamp(top, 0, CellHeight - thickness);
 }
 
 int VIO::GetFont(wchar_t* buffer, int size, signed char* flag)

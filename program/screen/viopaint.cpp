@@ -273,7 +273,7 @@ int VIO::TextToWindow(WINDC& dc, int column, int row, POINT at, VIOCELL const* c
     }
 
     int length = 0;
-    bool allBlank = true;
+    bool allBlank = true, underscores = false;
     for (int i = 0; i < n; ++i) {
         wchar_t c = cells[i].c;
         if ((cells[i].attrib & VIOATTR_FIELD) && !AttrCellsPlain)
@@ -281,6 +281,7 @@ int VIO::TextToWindow(WINDC& dc, int column, int row, POINT at, VIOCELL const* c
         else if (c == 127 || (c == 0 && !(cells[i].attrib & VIOATTR_DOUBLEWIDTH)))
             c = L' ';
         allBlank = allBlank && c == L' ';
+        underscores = underscores || c == L'_';
         buffer[length++] = c;
     }
     bool const blank = allBlank || fore == back;
@@ -295,26 +296,37 @@ int VIO::TextToWindow(WINDC& dc, int column, int row, POINT at, VIOCELL const* c
     RECT const* colouredCursor = cursorHere && Profile.ColorCursor ? &cursor : nullptr;
     COREFONT* const font = own ? Font : dc.hFont;
 
+    RECT const bottomRow{r.left, r.bottom - 1, r.right, r.bottom};
     if (Profile.Transparency > 0)
         cp.ClearRect(r);
     if (graphic) {
         RenderGraphicChars(dc, r, cells, n, cellWidth * scale, cellHeight, lineAttr, fore, back,
                            cursorHere ? CursorX - column : -1, cursorColour);
+        if (underline)
+            cp.FillRect(bottomRow, fore);
     } else if (blank && lineAttr == 0) {
         cp.FillRect(r, back);
         if (colouredCursor)
             cp.FillRect(cursor, cursorColour);
         if (underline)
-            cp.FillRect(RECT{r.left, r.bottom - 1, r.right, r.bottom}, fore);
-    } else if (lineAttr != 0) {
-        RenderLinemodeText(dc, r, buffer, length, lineAttr, fore, back, flags, colouredCursor, cursorColour);
+            cp.FillRect(bottomRow, fore);
     } else {
-        cp.Run(r.left, r.top, buffer, length, font, fore, back, flags, colouredCursor, cursorColour);
+        if (lineAttr != 0)
+            RenderLinemodeText(dc, r, buffer, length, lineAttr, fore, back, flags, colouredCursor, cursorColour);
+        else
+            cp.Run(r.left, r.top, buffer, length, font, fore, back, flags, colouredCursor, cursorColour);
+        // Underscores as full lines where the font's lie, inside the cell
+        // (the font's own may be faint or cut away by the cell's edge).
+        if (underscores && own && UnderscoreHeight > 0 && lineAttr != VIOLINE_DOUBLEHEIGHT_TOP) {
+            bool const tall = lineAttr == VIOLINE_DOUBLEHEIGHT_BOTTOM;
+            int const top = r.top + (tall ? 2 * UnderscoreTop - cellHeight : UnderscoreTop);
+            int const bottom = top + (tall ? 2 : 1) * UnderscoreHeight;
+            int const step = cellWidth * scale;
+            for (int i = 0; i < length; ++i)
+                if (buffer[i] == L'_')
+                    cp.FillRect(RECT{r.left + i * step, top, r.left + (i + 1) * step, bottom}, fore);
+        }
     }
-    if (cursorHere && !Profile.ColorCursor)
-        cp.InvertRect(cursor);
-    if (graphic && underline)
-        cp.FillRect(RECT{r.left, r.bottom - 1, r.right, r.bottom}, fore);
     if ((attrib & VIOATTR_COLSEP) && !(attrib & VIOATTR_FIELD)) {
         int const w = cellWidth < 9 ? 1 : 2;
         int const h = cellHeight < 17 ? 2 : 3;
@@ -322,6 +334,14 @@ int VIO::TextToWindow(WINDC& dc, int column, int row, POINT at, VIOCELL const* c
         for (int x = r.left; x < r.right; x += step)
             cp.FillRect(RECT{x, r.bottom - h, x + w, r.bottom}, fore);
     }
+    // The cursor comes last, over the underline, underscores and separator
+    // marks of its cell: inverted, or, shaped as an underline, in its own
+    // colour over the rows those take (a block in its colour lies behind
+    // the character and its decorations).
+    if (cursorHere && !Profile.ColorCursor)
+        cp.InvertRect(cursor);
+    else if (cursorHere && CursorType != VIOCURSOR_BLOCK)
+        cp.FillRect(cursor, cursorColour);
     return n;
 }
 

@@ -8,6 +8,7 @@
 #include "tests/support/testutil.h"
 
 #include "platform/draw/bitmap.h"
+#include "platform/draw/viewsupport.h"
 #include "program/screen/termfonts.h"
 #include "program/screen/vioutils.h"
 #include "velmot/gui/winfont.h"
@@ -149,6 +150,15 @@ struct SCREENWINDOW {
 
 uint32_t Argb(uint32_t rgb) { return 0xFF000000u | (rgb & 0xFF) << 16 | (rgb & 0xFF00) | (rgb >> 16 & 0xFF); }
 
+// Whether two pixels differ by at most `tolerance` in each channel.
+bool Near(uint32_t a, uint32_t b, int tolerance)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        if (std::abs(int(a >> shift & 0xFF) - int(b >> shift & 0xFF)) > tolerance)
+            return false;
+    return true;
+}
+
 // ---- Fonts ----
 
 TEST(TerminalFont, DefaultOnThisMachineIsDejaVuSansMonoAtTenPoints)
@@ -177,6 +187,45 @@ TEST(TerminalFont, ScreenTakesItsCellFromTheFont)
     EXPECT_EQ(std::wstring(spec), L"DejaVu Sans Mono  " + std::to_wstring(cw) + L" X " + std::to_wstring(ch));
     EXPECT_EQ(flag, 0);
     EXPECT_NE(w.Vio.GetFontHandle(), nullptr);
+}
+
+// Faces that set the underscore on their descent line lose it to the
+// rounded cell at many sizes: at every size of the default family it shows
+// at least half inked, low in the cell, and underscores side by side join.
+TEST(TerminalFont, UnderscoreShowsAtEverySizeOfTheDefaultFamily)
+{
+    wchar_t spec[256] = {}, family[128] = {};
+    TERMFONTS::GetDefaultFont(spec, 256, 10);
+    TERMFONTS::GetNameFromFontstr(spec, family, 128);
+    TERMFONT fonts[64];
+    int const n = TERMFONTS::QueryFixedFonts(fonts, 64, family, 1252, 0);
+    ASSERT_GT(n, 3);
+    for (int i = 0; i < n; ++i) {
+        swprintf(spec, 256, L"%ls  %d X %d", fonts[i].Name, fonts[i].CellWidth, fonts[i].CellHeight);
+        SCREENWINDOW w(4, 1, spec);
+        w.Vio.SetCursorOnOff(0);
+        w.Vio.SetColors(0, 15);
+        w.Put(L"__");
+        auto picture = w.Picture();
+        ASSERT_TRUE(picture);
+        int const ch = w.CellHeight(), cw = w.CellWidth();
+        std::string const where(fonts[i].Name, fonts[i].Name + wcslen(fonts[i].Name));
+        int strongest = 0, lowest = -1;
+        for (int y = 0; y < ch; ++y)
+            for (int x = 0; x < cw; ++x) {
+                int const ink = int(picture->Pixel(x, y) & 0xFF);
+                if (ink >= 128 && ink >= strongest) {
+                    strongest = ink;
+                    lowest = y;
+                }
+            }
+        EXPECT_GE(strongest, 128) << where << " " << cw << "x" << ch;
+        EXPECT_GE(lowest, ch * 3 / 4) << where << " " << cw << "x" << ch;
+        if (lowest >= 0) {
+            EXPECT_EQ(picture->Pixel(cw - 1, lowest) & 0xFF, picture->Pixel(cw, lowest) & 0xFF)
+                << where << " " << cw << "x" << ch << ": the two underscores meet";
+        }
+    }
 }
 
 // ---- Runs ----
@@ -482,6 +531,189 @@ TEST_F(ScreenGolden, VisualBellInvertsForOneFrame)
     auto after = w.Picture();
     ASSERT_TRUE(before && after);
     EXPECT_EQ(before->Pixel(3, 3), after->Pixel(3, 3)) << "the next paint is normal again";
+}
+
+// ---- The cursor's row ----
+
+// A line of program text as an editor colours it: xterm colours on an xterm
+// background, an underlined word that ends in a line character, an
+// underscore, then blanks in the screen's own colours.
+constexpr int kCodeBack = 256 + 236;
+constexpr int kUnderlinedFore = 256 + 40;
+constexpr int kUnderlinedFrom = 10, kUnderlinedTo = 18; // "uint16_t" and U+2502
+constexpr int kUnderscore = 21;                         // in "k_x"
+
+void PutCodeLine(SCREENWINDOW& w, int row)
+{
+    w.Vio.SetCursorPos(0, row);
+    w.Vio.SetColors(kCodeBack, 256 + 34);
+    w.Put(L"constexpr ");
+    w.Vio.SetMode(4);
+    w.Vio.SetColors(kCodeBack, kUnderlinedFore);
+    w.Put(L"uint16_t\u2502");
+    w.Vio.SetMode(0);
+    w.Vio.SetColors(kCodeBack, 7);
+    w.Put(L" k_x = ");
+    w.Vio.SetColors(kCodeBack, 256 + 124);
+    w.Put(L"6;");
+    w.Vio.SetColors(0, 7);
+}
+
+// The pixels of two cell rows that differ, outside the pixel columns from
+// `skipLeft` to `skipRight`; the first one in `first`.
+int RowDifferences(plat::Bitmap const& b, int cellHeight, int rowA, int rowB, int skipLeft, int skipRight,
+                   std::string* first = nullptr)
+{
+    int n = 0;
+    for (int y = 0; y < cellHeight; ++y)
+        for (int x = 0; x < b.Width(); ++x) {
+            if (x >= skipLeft && x < skipRight)
+                continue;
+            if (b.Pixel(x, rowA * cellHeight + y) != b.Pixel(x, rowB * cellHeight + y) && n++ == 0 && first)
+                *first = std::to_string(x) + "," + std::to_string(y);
+        }
+    return n;
+}
+
+// One look of the cursor in the table below.
+struct CURSORCASE {
+    int lineAttr;
+    int column;
+    bool block;
+    int blink; // 0 steady, 1 blinking and shown, 2 blinking and hidden
+    int colour;
+    bool focus;
+};
+
+std::string Describe(CURSORCASE const& c)
+{
+    char text[128];
+    snprintf(text, sizeof text, "line attribute %d, cursor at %d, %s, %s, colour %d, %s", c.lineAttr, c.column,
+             c.block ? "block" : "underline", c.blink == 0 ? "steady" : c.blink == 1 ? "blink shown" : "blink hidden",
+             c.colour, c.focus ? "focused" : "unfocused");
+    return text;
+}
+
+// The cursor changes its own cell and nothing else of its row, whatever its
+// shape, colour, blink phase and the focus, on text, on an underlined word,
+// on an underlined line character and on blanks, on rows of single and
+// double size; it shows over an underline; the underline and the
+// underscore show on the cursor's row as on any other.
+TEST(CursorRow, LooksLikeAnyOtherRowOutsideTheCursorCell)
+{
+    std::vector<CURSORCASE> cases;
+    for (int lineAttr : {0, VIOLINE_DOUBLEWIDTH, VIOLINE_DOUBLEHEIGHT_TOP, VIOLINE_DOUBLEHEIGHT_BOTTOM})
+        for (int column : {3, 12, 18, 30})
+            for (bool block : {true, false})
+                for (int blink : {0, 1, 2})
+                    for (int colour : {0, 10 + 1})
+                        for (bool focus : {true, false})
+                            if (column * (lineAttr ? 2 : 1) < 40)
+                                cases.push_back({lineAttr, column, block, blink, colour, focus});
+    SCREENWINDOW w(40, 3);
+    PutCodeLine(w, 0);
+    PutCodeLine(w, 2);
+    int const ch = w.CellHeight(), cw = w.CellWidth();
+    uint32_t const underline = Argb(w.Vio.GetSysColor(kUnderlinedFore));
+    uint32_t const back = Argb(w.Vio.GetSysColor(kCodeBack));
+    for (CURSORCASE const& c : cases) {
+        w.Vio.Do(VIODO_LINEATTR, 0, c.lineAttr);
+        w.Vio.Do(VIODO_LINEATTR, 2, c.lineAttr);
+        w.Vio.SetCursorType(static_cast<signed char>(c.block), c.blink ? VIOCURSOR_BLINKING : VIOCURSOR_STEADY);
+        w.Vio.Profile.ColorCursor = c.colour;
+        if (c.focus)
+            w.Vio.OnFocusAcquired();
+        else
+            w.Vio.OnFocusLost();
+        w.Vio.SetCursorPos(c.column, 0);
+        w.Vio.BlinkPhase = c.blink != 2;
+        w.Vio.BlinkSkipStart = 0;
+        auto picture = w.Picture();
+        ASSERT_TRUE(picture);
+        std::string const where = Describe(c);
+        int const scale = c.lineAttr ? 2 : 1;
+        // Rows of double size are stretched smoothly: the cursor colour may
+        // reach one pixel beyond its cell, a colour come out a unit off.
+        int const margin = c.lineAttr ? 1 : 0;
+        int const left = c.column * cw * scale - margin, right = left + cw * scale + 2 * margin;
+        std::string first;
+        EXPECT_EQ(RowDifferences(*picture, ch, 0, 2, left, right, &first), 0) << where << ": first at " << first;
+        // In the cursor cell: the cursor, down to its bottom row, or nothing.
+        bool const shown = c.focus && c.blink != 2;
+        int const inCell = RowDifferences(*picture, ch, 0, 2, 0, 0) - RowDifferences(*picture, ch, 0, 2, left, right);
+        EXPECT_EQ(inCell != 0, shown) << where << ": the cursor cell";
+        int bottom = 0;
+        for (int x = left + margin; x < right - margin; ++x)
+            bottom += picture->Pixel(x, ch - 1) != picture->Pixel(x, 3 * ch - 1);
+        if (!(c.block && c.colour)) {
+            EXPECT_EQ(bottom == cw * scale, shown) << where << ": the cursor's bottom row";
+        }
+        if (c.lineAttr == VIOLINE_DOUBLEHEIGHT_TOP)
+            continue; // the bottom halves of the cells are on the next row
+        for (int col = kUnderlinedFrom; col <= kUnderlinedTo && col * scale < 40; ++col) {
+            if (col != c.column) {
+                EXPECT_TRUE(Near(picture->Pixel(col * cw * scale + cw / 2, ch - 1), underline, 2))
+                    << where << ": underline under column " << col;
+            }
+        }
+        if (kUnderscore * scale >= 40)
+            continue;
+        int ink = 0;
+        for (int y = ch / 2; y < ch; ++y)
+            for (int x = kUnderscore * cw * scale; x < (kUnderscore + 1) * cw * scale; ++x)
+                ink += picture->Pixel(x, y) != back;
+        EXPECT_GT(ink, 0) << where << ": the underscore";
+    }
+    w.Vio.OnFocusAcquired();
+}
+
+// Blink ticks and moves of the cursor repaint only cells around it; what the
+// window then shows is what a whole paint gives, no cursor left behind.
+TEST(CursorRow, BlinkAndMovesRepaintOnlyTheCursorCells)
+{
+    SCREENWINDOW w(40, 3);
+    PutCodeLine(w, 0);
+    PutCodeLine(w, 1);
+    w.Vio.SetCursorType(static_cast<signed char>(0), VIOCURSOR_BLINKING);
+    w.Vio.SetCursorPos(4, 0);
+    w.Vio.OnFocusAcquired();
+    w.Vio.BlinkSkipStart = 0;
+    w.Settle();
+    int const ch = w.CellHeight(), cw = w.CellWidth();
+    auto matchesWholePaint = [&](char const* step) {
+        auto shown = plat::GrabViewFromScreen(w.Pane->View());
+        auto whole = w.Pane->Grab();
+        ASSERT_TRUE(shown && whole) << step;
+        ASSERT_EQ(shown->Width(), whole->Width());
+        int off = 0;
+        std::string first;
+        for (int y = 0; y < std::min(shown->Height(), whole->Height()); ++y)
+            for (int x = 0; x < shown->Width(); ++x)
+                if (shown->Pixel(x, y) != whole->Pixel(x, y) && off++ == 0)
+                    first = std::to_string(x) + "," + std::to_string(y);
+        EXPECT_EQ(off, 0) << step << ": the window differs from a whole paint, first at " << first;
+    };
+    matchesWholePaint("at first");
+    RECT const cell{4 * cw, 0, 5 * cw, ch};
+    for (int tick = 0; tick < 4; ++tick) {
+        bool const wasShown = w.Vio.BlinkPhase;
+        w.Vio.OnTimer(257);
+        EXPECT_NE(w.Vio.BlinkPhase, wasShown);
+        ASSERT_TRUE(w.Flush()) << "tick " << tick;
+        for (RECT const& r : w.Pane->LastRegion)
+            EXPECT_EQ(r, cell) << "tick " << tick;
+        matchesWholePaint(wasShown ? "cursor hidden" : "cursor shown");
+    }
+    w.Vio.BlinkPhase = true;
+    w.Vio.SetCursorPos(20, 0);
+    ASSERT_TRUE(w.Flush());
+    matchesWholePaint("moved along the row");
+    w.Vio.SetCursorPos(12, 1);
+    ASSERT_TRUE(w.Flush());
+    matchesWholePaint("moved onto the underlined word of the next row");
+    w.Put(L"XY");
+    ASSERT_TRUE(w.Flush());
+    matchesWholePaint("written over");
 }
 
 // ---- Geometry of graphic characters, exactly ----
