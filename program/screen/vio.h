@@ -407,6 +407,7 @@ private:
     long long LastFlush = 0;
     int BracketDepth = 0;
     bool BracketActive = false;
+    bool FrameFlushPending = false; // timer 259 flushes the dirty area
     bool FlashFlag = false;
     int Visible = -1; // unknown
     bool CursorTimerRunning = false;

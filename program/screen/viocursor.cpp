@@ -31,6 +31,13 @@ long long NowMs()
 // Flush periods inside a draw bracket for the JumpScroll steps 0..3.
 constexpr int kJumpScrollMs[4] = {20, 40, 83, 166};
 
+// A bracket that ends less than a frame after the last flush leaves its
+// area to timer 259: data that the main thread keeps up with closes a
+// bracket after every read, and the window is repainted at most once a
+// frame however often that happens.
+constexpr int kFrameMs = 16;
+constexpr int kTimerFrame = 259;
+
 bool Empty(RECT const& r) { return r.right <= r.left || r.bottom <= r.top; }
 
 } // namespace
@@ -96,7 +103,7 @@ void VIO::MarkDirty(RECT const* rect, int how)
 
 void VIO::FlushIfDue()
 {
-    if (Empty(DirtyRect))
+    if (Empty(DirtyRect) || FrameFlushPending)
         return;
     if (BracketActive && ThrottleMs != 1) {
         // A throttle of 0 or less waits for the end of the bracket.
@@ -137,7 +144,15 @@ void VIO::DrawBracket(bool begin)
     if (--BracketDepth == 0) {
         BracketActive = false;
         UpdateCursor();
-        FlushDirty();
+        if (FrameFlushPending)
+            return; // timer 259 is due within a frame
+        long long const since = NowMs() - LastFlush;
+        if (Empty(DirtyRect) || since < 0 || since >= kFrameMs) {
+            FlushDirty();
+            return;
+        }
+        FrameFlushPending = true;
+        Host->StartTimer(kTimerFrame, kFrameMs - static_cast<int>(since));
     }
 }
 
@@ -219,6 +234,17 @@ void VIO::RefreshTimers()
 
 int VIO::OnTimer(int id)
 {
+    if (id == kTimerFrame) {
+        // The main thread never waits long for a busy screen: the next tick
+        // tries again.
+        GUARD lock(*this, 10);
+        if (!lock.Held())
+            return 1;
+        Host->StopTimer(kTimerFrame);
+        FrameFlushPending = false;
+        FlushDirty();
+        return 1;
+    }
     if (id == 258) {
         Host->StopTimer(258);
         Host->Invalidate(nullptr);

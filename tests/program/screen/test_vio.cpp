@@ -645,9 +645,53 @@ TEST_F(VioDirty, BracketThrottlesAndItsEndFlushes)
     s.Vio.SetDrawBracket(0);
     EXPECT_EQ(s.Host.Invalidations.size(), 1u) << "the inner end does not flush";
     s.Vio.SetDrawBracket(0);
+    // Within a frame of the last flush the flush waits for timer 259.
+    if (s.Host.Timers.count(259))
+        s.Vio.OnTimer(259);
     ASSERT_GE(s.Host.Invalidations.size(), 2u) << "the outer end flushes";
     EXPECT_EQ(Union(), (RECT{0, 0, 4 * 8, 16})) << "text and the cursor shown again";
     s.Vio.SetDrawBracket(0);
+}
+
+TEST_F(VioDirty, BracketEndsRepaintAtMostOnceAFrame)
+{
+    // The first end flushes at once (nothing was flushed for long); an end
+    // right after it leaves its area to timer 259, and writes meanwhile
+    // wait for it too. The screen's clock ticks coarsely (up to 10 ms): a
+    // test thread held up for 5 ms could see a frame pass, and only then
+    // may the second end flush at once.
+    s.Vio.Profile.JumpScroll = 3; // no flush within the brackets (166 ms)
+    s.Vio.conputws(L" ", 1);
+    s.Vio.SetCursorPos(0, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    auto const start = std::chrono::steady_clock::now();
+    s.Vio.SetDrawBracket(1);
+    s.Vio.conputws(L"a", 1);
+    s.Vio.SetDrawBracket(0);
+    size_t const first = s.Host.Invalidations.size();
+    EXPECT_GE(first, 1u);
+    EXPECT_EQ(s.Host.Timers.count(259), 0u);
+    s.Vio.SetDrawBracket(1);
+    s.Vio.conputws(L"b", 1);
+    s.Vio.SetDrawBracket(0);
+    s.Vio.conputws(L"c", 1);
+    if (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(5)) {
+        EXPECT_EQ(s.Host.Invalidations.size(), first) << "no second flush within a frame";
+        ASSERT_EQ(s.Host.Timers.count(259), 1u);
+        EXPECT_GT(s.Host.Timers[259], 0);
+        EXPECT_LE(s.Host.Timers[259], 16);
+    }
+    s.Host.Invalidations.clear();
+    if (s.Host.Timers.count(259))
+        s.Vio.OnTimer(259);
+    EXPECT_EQ(s.Host.Timers.count(259), 0u) << "one shot";
+    RECT const shown = Union();
+    EXPECT_TRUE(shown.left <= 8 && shown.top <= 0 && shown.right >= 4 * 8 && shown.bottom >= 16)
+        << "b, c and the cursor: " << shown.left << "," << shown.top << "," << shown.right << "," << shown.bottom;
+    // Once flushed, writes outside a bracket flush at once again.
+    s.Host.Invalidations.clear();
+    s.Vio.conputws(L"d", 1);
+    EXPECT_FALSE(s.Host.Invalidations.empty());
 }
 
 TEST_F(VioDirty, CursorAndBlinkTimer)
