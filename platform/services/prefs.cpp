@@ -405,6 +405,22 @@ bool SetPref(std::string_view domain, std::string_view key, std::optional<PrefVa
     return true;
 }
 
+namespace {
+
+// Whether every pending change leaves the values read from the file as
+// they are.
+bool SameAsDisk(Domain const& d)
+{
+    for (auto const& [key, value] : d.pending) {
+        auto const it = d.disk.find(key);
+        if (value ? it == d.disk.end() || !(it->second == *value) : it != d.disk.end())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool SynchronizePrefs(std::string_view domain, PrefScope scope)
 {
     std::string path = PrefFilePath(domain, scope);
@@ -427,7 +443,10 @@ bool SynchronizePrefs(std::string_view domain, PrefScope scope)
     if (!d.readable) {
         // Writing now would throw away values we could not read.
         ok = false;
-    } else if (d.pending.empty()) {
+    } else if (d.pending.empty() || (!d.damaged && SameAsDisk(d))) {
+        // Values written again unchanged (the program stores most of its
+        // settings at every start) leave the file alone: no write, no sync.
+        d.pending.clear();
         ok = true;
     } else {
         PrefMap merged = d.disk;

@@ -266,6 +266,35 @@ TEST_F(PrefsStore, KeysDeletionAndScopes)
     EXPECT_FALSE(plat::SetPref(kDomain, "k", Text(), kUser));
 }
 
+TEST_F(PrefsStore, UnchangedValuesLeaveTheFileAlone)
+{
+    ASSERT_TRUE(plat::SetPref(kDomain, "n", std::int32_t{7}, kUser));
+    ASSERT_TRUE(plat::SetPref(kDomain, "t", Text::FromUtf8("same"), kUser));
+    ASSERT_TRUE(plat::SynchronizePrefs(kDomain, kUser));
+    struct stat before;
+    ASSERT_EQ(stat(File().c_str(), &before), 0);
+
+    // The same values again, and the deletion of a key that is not there:
+    // the file is not replaced (a replacement is a new inode).
+    ASSERT_TRUE(plat::SetPref(kDomain, "n", std::int32_t{7}, kUser));
+    ASSERT_TRUE(plat::SetPref(kDomain, "t", Text::FromUtf8("same"), kUser));
+    ASSERT_TRUE(plat::SetPref(kDomain, "absent", std::nullopt, kUser));
+    ASSERT_TRUE(plat::SynchronizePrefs(kDomain, kUser));
+    struct stat after;
+    ASSERT_EQ(stat(File().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+
+    // One changed value among unchanged ones is written, with them.
+    ASSERT_TRUE(plat::SetPref(kDomain, "n", std::int32_t{7}, kUser));
+    ASSERT_TRUE(plat::SetPref(kDomain, "t", Text::FromUtf8("other"), kUser));
+    ASSERT_TRUE(plat::SynchronizePrefs(kDomain, kUser));
+    ASSERT_EQ(stat(File().c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino);
+    plat::ResetPrefsCache();
+    EXPECT_EQ(plat::GetPref(kDomain, "n", kUser), plat::PrefValue(std::int32_t{7}));
+    EXPECT_EQ(plat::GetPref(kDomain, "t", kUser), plat::PrefValue(Text::FromUtf8("other")));
+}
+
 TEST_F(PrefsStore, AScopeThatCannotBeWrittenSaysSo)
 {
     testutil::WriteFile(dir_.path() + "/file", "x");
