@@ -8,6 +8,7 @@
 #include "platform/events/queue.h"
 #include "platform/events/timers.h"
 #include "platform/services/dispatch.h"
+#include "platform/services/folders.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -17,6 +18,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 namespace plat {
 namespace {
@@ -98,12 +102,51 @@ struct AppState {
     int argc = 1;
     char name[4] = "qor";
     char* argv[2] = {name, nullptr};
+    // What Qt was given when the caller's program name would not do; Qt
+    // keeps the vector for the application's lifetime.
+    std::string qtName;
+    std::vector<char*> qtArgv;
+    int qtArgc = 0;
 };
 
 AppState& State()
 {
     static auto* s = new AppState;
     return *s;
+}
+
+// Qt names the program after the last part of argv[0]: its application
+// name, the X11 class of every window and the title of untitled ones. A
+// launcher may hand over a folder there (the program's start passes
+// "<stage>/."), which would name everything ".".
+bool NamesAFolder(const char* arg0)
+{
+    if (!arg0)
+        return true;
+    const char* slash = std::strrchr(arg0, '/');
+    const char* last = slash ? slash + 1 : arg0;
+    return !*last || !std::strcmp(last, ".") || !std::strcmp(last, "..");
+}
+
+// Starts Qt with the executable's own path in place of a folder in argv[0].
+// Qt takes its own options out of the vector it is given; the caller's
+// vector is brought in line, with its argv[0] left as it was.
+QApplication* NewApplication(AppState& st, int* argc, char** argv)
+{
+    const std::string exe = ExecutablePath();
+    if (*argc < 1 || !NamesAFolder(argv[0]) || exe.empty())
+        return new QApplication(*argc, argv);
+    st.qtName = exe;
+    st.qtArgv.assign(argv, argv + *argc);
+    st.qtArgv[0] = st.qtName.data();
+    st.qtArgv.push_back(nullptr);
+    st.qtArgc = *argc;
+    auto* app = new QApplication(st.qtArgc, st.qtArgv.data());
+    for (int i = 1; i < st.qtArgc; ++i)
+        argv[i] = st.qtArgv[static_cast<size_t>(i)];
+    argv[st.qtArgc] = nullptr;
+    *argc = st.qtArgc;
+    return app;
 }
 
 } // namespace
@@ -118,7 +161,7 @@ bool StartApplication(int* argc, char** argv)
             argc = &st.argc;
             argv = st.argv;
         }
-        st.ownApp = new QApplication(*argc, argv);
+        st.ownApp = NewApplication(st, argc, argv);
     } else if (!qobject_cast<QApplication*>(QCoreApplication::instance()) ||
                QCoreApplication::instance()->thread() != QThread::currentThread()) {
         std::fprintf(stderr, "plat: StartApplication needs a QApplication of this thread\n");

@@ -3,6 +3,8 @@
 // xdotool, read back by xcb_key_probe running on Qt's xcb platform; the US
 // layout the server starts with, then a German one set with setxkbmap (the
 // server runs with -noreset, so the layout outlives the setting client).
+// Then alerts that wait for a person, shown by xcb_alert_probe, which must
+// reach the screen painted and answer keys.
 // The server and the probe are always stopped, whatever the test's outcome.
 #include "tests/support/testutil.h"
 #include "tests/support/xserver.h"
@@ -229,6 +231,49 @@ TEST_F(XcbKeys, AGermanLayoutMovesLettersAndTypesItsOwnCharactersWithAltGr)
     EXPECT_EQ(layout, (std::map<std::string, unsigned>{{"3 0", '2'}, {"3 1", '"'}, {"c 0", 0xDF}, {"c 1", '?'},
                                                        {"10 0", 'q'}, {"10 1", 'Q'}, {"15 0", 'z'}, {"15 1", 'Z'},
                                                        {"27 0", 0xF6}, {"27 1", 0xD6}, {"2c 0", 'y'}, {"2c 1", 'Y'}}));
+}
+
+// An alert nobody answers in the program waits for the person: the box
+// must be on the screen, painted (read back from the screen, not from the
+// window), take a key, and the program (whose name Qt gives the windows' X
+// class and untitled titles) is named after its executable although it was
+// started with a folder as argv[0]. Asked from a posted task (as the
+// quit event asks) and from inside a key press (as a menu key equivalent
+// asks); Return picks the default button, Escape the cancel button.
+TEST_F(XcbKeys, AnAlertWaitingForAPersonIsPaintedNamedAndAnswersKeys)
+{
+    const char* bin = std::getenv("QOR_TEST_BIN_DIR");
+    const std::string probe = std::string(bin ? bin : ".") + "/xcb_alert_probe";
+    ASSERT_TRUE(Exists(probe)) << probe;
+    struct Case {
+        const char* mode;
+        const char* key;
+        const char* answer;
+    };
+    for (const Case& c : {Case{"post", "Return", "ANSWER 1"}, Case{"key", "Escape", "ANSWER 2"}}) {
+        SCOPED_TRACE(c.mode);
+        Child alert;
+        ASSERT_TRUE(alert.Start({probe, c.mode}, XEnv("xcb"), true));
+        std::vector<std::string> lines =
+            alert.ReadLines(20000, [](const std::string& l) { return l == "READY"; });
+        ASSERT_FALSE(lines.empty() || lines.back() != "READY") << "the probe did not get ready";
+        EXPECT_EQ(lines.front(), "NAME xcb_alert_probe");
+        if (std::string(c.mode) == "key")
+            Xdotool({"key", "F2"});
+        lines = alert.ReadLines(20000, [](const std::string& l) { return l.rfind("SHOWN ", 0) == 0; });
+        ASSERT_FALSE(lines.empty() || lines.back().rfind("SHOWN ", 0) != 0)
+            << "the box never showed painted on the screen";
+        int lit = 0, width = 0, height = 0;
+        ASSERT_EQ(std::sscanf(lines.back().c_str(), "SHOWN %d %dx%d", &lit, &width, &height), 3);
+        EXPECT_GE(lit, 50);
+        EXPECT_GT(width, 100);
+        EXPECT_GT(height, 50);
+        Xdotool({"key", c.key});
+        lines = alert.ReadLines(10000, [](const std::string& l) { return l.rfind("ANSWER ", 0) == 0; });
+        ASSERT_FALSE(lines.empty()) << "the box did not answer " << c.key;
+        EXPECT_EQ(lines.back(), c.answer);
+        EXPECT_TRUE(alert.WaitExit(5000));
+    }
 }
 
 } // namespace
