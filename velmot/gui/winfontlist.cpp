@@ -9,6 +9,7 @@
 #include "velmot/gui/windraw.h"
 
 #include <cmath>
+#include <cstring>
 #include <cwchar>
 #include <memory>
 
@@ -114,6 +115,7 @@ int WINDOWFONT::FillFontlistFilter(int reason)
     STRING file = FontlistCacheFile();
     STRINGARRAY cached;
     cached.Load(file, true);
+    STRINGARRAY const read = cached;
     if (cached.NumItems() > 0 && cached[0]->Buf()[0] == '#')
         cached.DeleteItem(0);
 
@@ -149,7 +151,11 @@ int WINDOWFONT::FillFontlistFilter(int reason)
     out.AppendItem(STRING(kCacheHeader));
     for (int i = 0; i < FontlistFilter.NumItems(); ++i)
         out.AppendItem(*FontlistFilter[i]);
-    if (!out.Save(file, true))
+    // Most starts find what the file already holds: it is left alone then.
+    bool same = out.NumItems() == read.NumItems();
+    for (int i = 0; same && i < out.NumItems(); ++i)
+        same = strcmp(out[i]->Buf(), read[i]->Buf()) == 0;
+    if (!same && !out.Save(file, true))
         LOGIT("WINDOWFONT::FillFontlistFilter cannot write %s\n", file.Buf());
 
     LOGIT("WINDOWFONT::FillFontlistFilter finished with %d entries in %.2lf sec.\n", FontlistFilter.NumItems(),

@@ -16,6 +16,8 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -339,6 +341,36 @@ TEST_F(FontLists, CacheFileKeepsTheFamiliesThatAreNotFixed)
     EXPECT_EQ(text.rfind("# V1.00", 0), 0u);
     EXPECT_NE(text.find("\nDejaVu Sans Mono\n"), std::string::npos);
     EXPECT_NE(text.find("\nDejaVu Sans\n"), std::string::npos);
+}
+
+// A start that finds what the file holds leaves it alone (it is not
+// written again); a family the file names that is gone makes it rewritten.
+TEST_F(FontLists, CacheFileIsWrittenOnlyWhenItChanges)
+{
+    WINDOWFONT::FillFontlistFilter(1);
+    std::string const file = WINDOWFONT::FontlistCacheFile().Buf();
+    std::string const text = testutil::ReadFile(file);
+    ASSERT_NE(text.find("\nDejaVu Sans\n"), std::string::npos) << text;
+    struct stat st {};
+    auto age = [&] {
+        struct timeval old[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(utimes(file.c_str(), old), 0);
+    };
+    auto modified = [&] { return stat(file.c_str(), &st) == 0 && st.st_mtime != 1000000000; };
+
+    age();
+    ForgetFontLists();
+    WINDOWFONT::FillFontlistFilter(1);
+    EXPECT_FALSE(modified()) << "unchanged content is not written again";
+    EXPECT_EQ(testutil::ReadFile(file), text);
+    EXPECT_GE(WINDOWFONT::FontlistFilter.FindItem("DejaVu Sans"), 0);
+
+    testutil::WriteFile(file, text + "Family Long Gone\n");
+    age();
+    ForgetFontLists();
+    WINDOWFONT::FillFontlistFilter(1);
+    EXPECT_TRUE(modified());
+    EXPECT_EQ(testutil::ReadFile(file), text);
 }
 
 TEST_F(FontLists, UnreadableCacheMeansMeasuring)
