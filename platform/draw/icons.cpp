@@ -4,14 +4,20 @@
 #include "platform/events/bridge_qt.h"
 #include "platform/events/queue.h"
 
+#include <QImageReader>
+
 #include <map>
+#include <string>
 #include <utility>
 
 namespace plat {
 namespace {
 
 struct IconRec {
+    // Decoded on first use: a program registers many more icons than a
+    // window shows at start.
     Image image;
+    std::string path;
     int refs = 0;
     bool registered = false;
     OSType creator = 0;
@@ -56,8 +62,9 @@ IconRef RegisterIconFromFile(OSType creator, OSType type, const std::string& pat
 {
     if (!CheckMainThread("RegisterIconFromFile"))
         return nullptr;
-    Image image = Image::LoadPng(path);
-    if (image.IsNull())
+    // Only the header is read here: a file that is no PNG is refused now,
+    // the pixels are decoded when the icon is first drawn.
+    if (!QImageReader(QString::fromStdString(path), "png").size().isValid())
         return nullptr;
     Registry& r = Icons();
     if (auto old = r.byPair.find({creator, type}); old != r.byPair.end()) {
@@ -69,7 +76,7 @@ IconRef RegisterIconFromFile(OSType creator, OSType type, const std::string& pat
     }
     const uintptr_t id = ++r.next;
     IconRec rec;
-    rec.image = std::move(image);
+    rec.path = path;
     rec.refs = 1;
     rec.registered = true;
     rec.creator = creator;
@@ -138,7 +145,13 @@ bool IsValidIconRef(IconRef icon)
 Image IconImage(IconRef icon)
 {
     IconRec* rec = IsMainThread() ? Find(icon) : nullptr;
-    return rec ? rec->image : Image();
+    if (!rec)
+        return Image();
+    if (!rec->path.empty()) {
+        rec->image = Image::LoadPng(rec->path);
+        rec->path.clear();
+    }
+    return rec->image;
 }
 
 namespace {

@@ -169,4 +169,12 @@ public:
     // 255) of the screen's palette. Added after the screen's own table, so
     // that an emulation plug-in can reach the palette.
     virtual void SetXtermColor(char const* text) = 0;
+    // Init followed by SetFont(fontString, flag), without first loading
+    // the default terminal font that the font replaces at once. Added last,
+    // like SetXtermColor.
+    virtual void InitWithFont(int width, int height, wchar_t const* fontString, signed char flag)
+    {
+        Init(width, height);
+        SetFont(fontString, flag);
+    }
 };

@@ -134,6 +134,16 @@ void VIO::FreeRows()
 
 void VIO::Init(int width, int height)
 {
+    Start(width, height, nullptr, FontFlag);
+}
+
+void VIO::InitWithFont(int width, int height, wchar_t const* fontString, signed char flag)
+{
+    Start(width, height, fontString, flag);
+}
+
+void VIO::Start(int width, int height, wchar_t const* fontString, signed char flag)
+{
     {
         GUARD lock(*this);
         width = std::clamp(width, 1, kMaxWidth);
@@ -152,7 +162,7 @@ void VIO::Init(int width, int height)
             return;
         }
         Running = true;
-        SetFont(nullptr, FontFlag);
+        SetFont(fontString, flag);
         SetScreenAttr(0, 7, -1);
         Do(VIODO_CURSORONOFF, 1, 0);
         InitXtermColors();

@@ -123,6 +123,7 @@ public:
 
     // ---- VIOAPI ----
     void Init(int width, int height) override;
+    void InitWithFont(int width, int height, wchar_t const* fontString, signed char flag) override;
     void Cleanup() override;
     void conputs(char const* text, long length) override;
     void conputws(wchar_t const* text, long length) override;
@@ -331,6 +332,8 @@ public:
 private:
     bool AllocRows(int width, int height);
     void FreeRows();
+    // Init's work, with the font to load (null: the default terminal font).
+    void Start(int width, int height, wchar_t const* fontString, signed char flag);
     void BlankRow(int y, int x1, int x2);
     VIOCELL BlankCell() const;
     // The style part of the cell writer for the current colours and an

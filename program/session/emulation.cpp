@@ -89,8 +89,7 @@ int EMULATION::Initialize()
     SESSIONPROFILEDATA* profile = Link().ProfileData();
     if (vio) {
         if (profile) {
-            vio->Init(profile->WinWidth, profile->WinHeight);
-            vio->SetFont(profile->WinFont, profile->BoldFont);
+            vio->InitWithFont(profile->WinWidth, profile->WinHeight, profile->WinFont, profile->BoldFont);
             vio->Do(VIODO_CURSORSHAPE, profile->BigCursor, profile->CursorBlink);
             vio->SetScreenAttr(profile->ColorBack, profile->ColorFore, -1);
         } else {

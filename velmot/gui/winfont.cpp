@@ -392,7 +392,7 @@ COREFONT* WINDC::LoadFixedFontW(wchar_t const* name, SIZE cell, bool bold, int s
         return nullptr;
     LOGIT("WINDC::LoadFixedFont %ls %d x %d\n", name, cell.cx, cell.cy);
     WSTRINGARRAY list;
-    WINDOWFONT::GetFixedFontlist(list, bold, cp, name);
+    WINDOWFONT::GetFixedFamilyUpTo(list, bold, cp, name, cell);
     WSTRING entry = MatchFixedEntry(list, name, cell);
     WSTRING family(name);
     if (entry.Length() == 0) {
@@ -402,7 +402,7 @@ COREFONT* WINDC::LoadFixedFontW(wchar_t const* name, SIZE cell, bool bold, int s
         family.FromUtf8(substitute.c_str(), int32_t(substitute.size()));
         if (wcsicmp(family.Buf(), name) != 0) {
             WSTRINGARRAY other;
-            WINDOWFONT::GetFixedFontlist(other, bold, cp, family.Buf());
+            WINDOWFONT::GetFixedFamilyUpTo(other, bold, cp, family.Buf(), cell);
             entry = MatchFixedEntry(other, family.Buf(), cell);
         }
     }

@@ -152,6 +152,14 @@ public:
     static bool TryFont(WINDC& dc, int size, UNICODE_CODEPAGE cp, bool bold, WSTRING const& name, SIZE* cell);
     static int FillFontlistFilter(int reason);
     static int GetFixedFontlist(WSTRINGARRAY& out, bool bold, UNICODE_CODEPAGE cp, wchar_t const* preselect);
+    // What loading a fixed font of one family and cell looks at: the list
+    // GetFixedFontlist(out, bold, cp, family) gives, measured only up to the
+    // family's first entry of that cell or of a taller one. The other
+    // families are neither measured nor filtered (a family named in the
+    // cache file is left out, as the full list would); the list kept for
+    // the process is handed out when there is one.
+    static int GetFixedFamilyUpTo(WSTRINGARRAY& out, bool bold, UNICODE_CODEPAGE cp, wchar_t const* family,
+                                  SIZE cell);
     static int HandleStandardFonts(WSTRING* name, int* size, WSTRING const& prefix);
     // The not-fixed-font cache file in the user's preferences folder.
     static STRING FontlistCacheFile();

@@ -9,6 +9,7 @@
 #include "velmot/gui/windraw.h"
 
 #include <cmath>
+#include <cstring>
 #include <cwchar>
 #include <memory>
 
@@ -40,6 +41,31 @@ STRING Utf8(WSTRING const& name)
     STRING s = name.AsUtf8();
     s.CodePage = UNICODE_CPUTF8;
     return s;
+}
+
+// Measures the family at the list's sizes into out, one entry per new
+// cell; with stopAt, only up to the first entry of that cell or of a taller
+// one.
+void MeasureFamily(WINDC& dc, WSTRING const& family, bool bold, UNICODE_CODEPAGE cp, WSTRINGARRAY& out,
+                   SIZE const* stopAt)
+{
+    SIZE last{-1, -1};
+    for (int size = kFirstSize; size <= kLastSize; size = NextSize(size)) {
+        SIZE cell{};
+        if (!WINDOWFONT::TryFont(dc, size, cp, bold, family, &cell))
+            break;
+        // A size that draws the same cell as the one before adds nothing a
+        // terminal could tell apart.
+        if (cell == last)
+            continue;
+        last = cell;
+        WSTRING entry(family);
+        entry.FormatAppend(L"|%d%ls|%d X %d", size, bold ? L"B" : L"", cell.cx, cell.cy);
+        out.AppendItem(entry);
+        LOGIT("WINDOWFONT::GetFixedFontList found fixed font: %s\n", Utf8(entry).Buf());
+        if (stopAt && (cell == *stopAt || cell.cy > stopAt->cy))
+            break;
+    }
 }
 
 } // namespace
@@ -114,6 +140,7 @@ int WINDOWFONT::FillFontlistFilter(int reason)
     STRING file = FontlistCacheFile();
     STRINGARRAY cached;
     cached.Load(file, true);
+    STRINGARRAY const read = cached;
     if (cached.NumItems() > 0 && cached[0]->Buf()[0] == '#')
         cached.DeleteItem(0);
 
@@ -149,7 +176,11 @@ int WINDOWFONT::FillFontlistFilter(int reason)
     out.AppendItem(STRING(kCacheHeader));
     for (int i = 0; i < FontlistFilter.NumItems(); ++i)
         out.AppendItem(*FontlistFilter[i]);
-    if (!out.Save(file, true))
+    // Most starts find what the file already holds: it is left alone then.
+    bool same = out.NumItems() == read.NumItems();
+    for (int i = 0; same && i < out.NumItems(); ++i)
+        same = strcmp(out[i]->Buf(), read[i]->Buf()) == 0;
+    if (!same && !out.Save(file, true))
         LOGIT("WINDOWFONT::FillFontlistFilter cannot write %s\n", file.Buf());
 
     LOGIT("WINDOWFONT::FillFontlistFilter finished with %d entries in %.2lf sec.\n", FontlistFilter.NumItems(),
@@ -196,27 +227,58 @@ int WINDOWFONT::GetFixedFontlist(WSTRINGARRAY& out, bool bold, UNICODE_CODEPAGE 
               familyTimer ? familyTimer->GetDuration() * 1000.0 : 0.0);
         familyTimer = std::make_unique<PERFORMANCETIMER>("GetFixedFontlist family");
         previous = family;
-        SIZE last{-1, -1};
-        for (int size = kFirstSize; size <= kLastSize; size = NextSize(size)) {
-            SIZE cell{};
-            if (!TryFont(dc, size, cp, bold, family, &cell))
-                break;
-            // A size that draws the same cell as the one before adds
-            // nothing a terminal could tell apart.
-            if (cell == last)
-                continue;
-            last = cell;
-            WSTRING entry(family);
-            entry.FormatAppend(L"|%d%ls|%d X %d", size, bold ? L"B" : L"", cell.cx, cell.cy);
-            out.AppendItem(entry);
-            LOGIT("WINDOWFONT::GetFixedFontList found fixed font: %s\n", Utf8(entry).Buf());
-        }
+        MeasureFamily(dc, family, bold, cp, out, nullptr);
     }
     if (!selected)
         stored = out;
     ticks.LogResult();
     total.LogResult();
     LOGIT("WINDOWFONT::GetFixedFontList finished with %d entries\n", out.NumItems());
+    return out.NumItems();
+}
+
+int WINDOWFONT::GetFixedFamilyUpTo(WSTRINGARRAY& out, bool bold, UNICODE_CODEPAGE cp, wchar_t const* family,
+                                   SIZE cell)
+{
+    Check("WINDOWFONT::GetFixedFamilyUpTo");
+    MUTEXLOCK lock(FontlistLock);
+    out.DeleteAllItems();
+    if (!family || !*family)
+        return 0;
+    WSTRINGARRAY const& stored = bold ? FontlistBold : Fontlist;
+    if (stored.NumItems() > 0) {
+        out = stored;
+        return out.NumItems();
+    }
+    // The installed spelling of the family: the list names it so.
+    WSTRINGARRAY families = COREFONT::CopyAvailableFontFamilyNames();
+    int found = -1;
+    for (int i = 0; i < families.NumItems() && found < 0; ++i)
+        if (wcsicmp(families[i]->Buf(), family) == 0)
+            found = i;
+    if (found < 0)
+        return 0;
+    WSTRING const& name = *families[found];
+    STRING utf8 = Utf8(name);
+    if (IsBlacklistedByName(utf8))
+        return 0;
+    MEMORYBITMAP bitmap(500, 100);
+    WINDC dc(bitmap, bitmap.GetRect(), true);
+    // Filtered as FillFontlistFilter would: named in the cache file, or not
+    // fixed-pitch at 10 points.
+    if (FontlistFilter.NumItems() > 0) {
+        if (FontlistFilter.FindItem(utf8.Buf()) >= 0)
+            return 0;
+    } else {
+        STRINGARRAY cached;
+        cached.Load(FontlistCacheFile(), true);
+        if (cached.NumItems() > 0 && cached[0]->Buf()[0] == '#')
+            cached.DeleteItem(0);
+        if (cached.FindItem(utf8.Buf()) >= 0 || !TryFont(dc, 10, UNICODE_CPDEFAULT, false, name, nullptr))
+            return 0;
+    }
+    MeasureFamily(dc, name, bold, cp, out, &cell);
+    LOGIT("WINDOWFONT::GetFixedFamilyUpTo finished with %d entries\n", out.NumItems());
     return out.NumItems();
 }
 

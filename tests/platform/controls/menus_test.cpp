@@ -11,6 +11,7 @@
 #include <QMenuBar>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -302,6 +303,12 @@ TEST_F(MenusTest, IconsLiveWhileReferenced)
     const std::string path = std::string(std::getenv("QOR_STAGE_DIR")) + "/share/qor/Resources/Icons/online.png";
     const OSType creator = FourCC("TEST");
     EXPECT_EQ(RegisterIconFromFile(creator, 1, "/nonexistent.png"), nullptr);
+    // Pixels are decoded on first use, but a file that is no PNG is refused
+    // at once.
+    const std::string text = ::testing::TempDir() + "menus_test_not_a_picture.png";
+    std::ofstream(text) << "not a picture\n";
+    EXPECT_EQ(RegisterIconFromFile(creator, 1, text), nullptr);
+    std::remove(text.c_str());
     IconRef icon = RegisterIconFromFile(creator, 1, path);
     ASSERT_NE(icon, nullptr);
     EXPECT_EQ(IconImage(icon).Width(), 32);

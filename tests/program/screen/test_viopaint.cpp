@@ -189,6 +189,43 @@ TEST(TerminalFont, ScreenTakesItsCellFromTheFont)
     EXPECT_NE(w.Vio.GetFontHandle(), nullptr);
 }
 
+// A session starts its screen in the profile's font: the screen asks for
+// that font only, not for the default font first, and ends up exactly as
+// Init followed by SetFont leaves it.
+TEST(TerminalFont, InitWithFontLoadsOnlyThatFont)
+{
+    struct RECORDINGHOST : VIOHOST {
+        COREFONT* LoadFont(wchar_t const* fontString, signed char*, int codePage) override
+        {
+            Asked.push_back(fontString ? fontString : L"<default>");
+            return LoadTerminalFont(fontString, codePage);
+        }
+        std::vector<std::wstring> Asked;
+    };
+    wchar_t const* const font = L"DejaVu Sans Mono  9 X 17 (11 pt)";
+    RECORDINGHOST direct, twoSteps;
+    VIO started(&direct), reset(&twoSteps);
+    started.InitWithFont(20, 4, font, 0);
+    reset.Init(20, 4);
+    reset.SetFont(font, 0);
+    EXPECT_EQ(direct.Asked, std::vector<std::wstring>{font});
+    EXPECT_EQ(twoSteps.Asked, (std::vector<std::wstring>{L"<default>", font}));
+    int w1 = 0, h1 = 0, w2 = 0, h2 = 0;
+    started.GetFontSize(&w1, &h1);
+    reset.GetFontSize(&w2, &h2);
+    EXPECT_EQ(w1, w2);
+    EXPECT_EQ(h1, h2);
+    EXPECT_GT(h1, 0);
+    wchar_t spec1[128] = {}, spec2[128] = {};
+    started.GetFont(spec1, 128, nullptr);
+    reset.GetFont(spec2, 128, nullptr);
+    EXPECT_STREQ(spec1, spec2);
+    int cw = 0, ch = 0;
+    started.GetWinSize(&cw, &ch);
+    EXPECT_EQ(cw, 20);
+    EXPECT_EQ(ch, 4);
+}
+
 // Faces that set the underscore on their descent line lose it to the
 // rounded cell at many sizes: at every size of the default family it shows
 // at least half inked, low in the cell, and underscores side by side join.

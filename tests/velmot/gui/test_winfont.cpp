@@ -16,6 +16,8 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -339,6 +341,90 @@ TEST_F(FontLists, CacheFileKeepsTheFamiliesThatAreNotFixed)
     EXPECT_EQ(text.rfind("# V1.00", 0), 0u);
     EXPECT_NE(text.find("\nDejaVu Sans Mono\n"), std::string::npos);
     EXPECT_NE(text.find("\nDejaVu Sans\n"), std::string::npos);
+}
+
+// A start that finds what the file holds leaves it alone (it is not
+// written again); a family the file names that is gone makes it rewritten.
+TEST_F(FontLists, CacheFileIsWrittenOnlyWhenItChanges)
+{
+    WINDOWFONT::FillFontlistFilter(1);
+    std::string const file = WINDOWFONT::FontlistCacheFile().Buf();
+    std::string const text = testutil::ReadFile(file);
+    ASSERT_NE(text.find("\nDejaVu Sans\n"), std::string::npos) << text;
+    struct stat st {};
+    auto age = [&] {
+        struct timeval old[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(utimes(file.c_str(), old), 0);
+    };
+    auto modified = [&] { return stat(file.c_str(), &st) == 0 && st.st_mtime != 1000000000; };
+
+    age();
+    ForgetFontLists();
+    WINDOWFONT::FillFontlistFilter(1);
+    EXPECT_FALSE(modified()) << "unchanged content is not written again";
+    EXPECT_EQ(testutil::ReadFile(file), text);
+    EXPECT_GE(WINDOWFONT::FontlistFilter.FindItem("DejaVu Sans"), 0);
+
+    testutil::WriteFile(file, text + "Family Long Gone\n");
+    age();
+    ForgetFontLists();
+    WINDOWFONT::FillFontlistFilter(1);
+    EXPECT_TRUE(modified());
+    EXPECT_EQ(testutil::ReadFile(file), text);
+}
+
+// Loading one font measures its family only up to the wanted cell: the
+// start of the family's full list, up to its first entry of that cell or of
+// a taller one; no other family is measured, nothing is kept or written.
+TEST_F(FontLists, OneFamilyIsMeasuredUpToTheWantedCell)
+{
+    WSTRINGARRAY full;
+    ASSERT_GT(WINDOWFONT::GetFixedFontlist(full, false, 1252, L"DejaVu Sans Mono"), 6);
+    std::vector<std::string> const all = Items(full);
+    ForgetFontLists();
+    unlink(WINDOWFONT::FontlistCacheFile().Buf());
+    auto cellOf = [&](size_t i) {
+        SIZE c{};
+        std::sscanf(all[i].substr(all[i].rfind('|') + 1).c_str(), "%d X %d", &c.cx, &c.cy);
+        return c;
+    };
+    SIZE const third = cellOf(2);
+    struct Case {
+        SIZE cell;
+        size_t count;
+        char const* why;
+    };
+    Case const cases[] = {
+        {third, 3, "exact cell"},
+        {{third.cx + 5, third.cy}, 0, "the height but not the width: up to the first taller entry"},
+        {{1, 1}, 1, "smaller than all: the first entry"},
+        {{100, 1000}, all.size(), "taller than all: the whole family"},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.why);
+        size_t expected = c.count;
+        if (expected == 0) {
+            while (expected < all.size() && cellOf(expected).cy <= c.cell.cy)
+                ++expected;
+            ++expected;
+        }
+        WSTRINGARRAY part;
+        EXPECT_EQ(WINDOWFONT::GetFixedFamilyUpTo(part, false, 1252, L"dejavu sans mono", c.cell), int(expected));
+        EXPECT_EQ(Items(part), std::vector<std::string>(all.begin(), all.begin() + long(expected)));
+    }
+    EXPECT_EQ(WINDOWFONT::Fontlist.NumItems(), 0);
+    EXPECT_EQ(WINDOWFONT::FontlistFilter.NumItems(), 0);
+    EXPECT_NE(access(WINDOWFONT::FontlistCacheFile().Buf(), F_OK), 0) << "the cache file is not written";
+
+    WSTRINGARRAY none;
+    EXPECT_EQ(WINDOWFONT::GetFixedFamilyUpTo(none, false, 1252, L"DejaVu Sans", third), 0) << "not fixed-pitch";
+    EXPECT_EQ(WINDOWFONT::GetFixedFamilyUpTo(none, false, 1252, L"No Such Family", third), 0);
+    testutil::WriteFile(WINDOWFONT::FontlistCacheFile().Buf(), "# header\nDejaVu Sans Mono\n");
+    EXPECT_EQ(WINDOWFONT::GetFixedFamilyUpTo(none, false, 1252, L"DejaVu Sans Mono", third), 0)
+        << "named in the cache file";
+    // A kept list is handed out whole.
+    WINDOWFONT::Fontlist.AppendItem(WSTRING(L"Other|9|5 X 11"));
+    EXPECT_EQ(WINDOWFONT::GetFixedFamilyUpTo(none, false, 1252, L"DejaVu Sans Mono", third), 1);
 }
 
 TEST_F(FontLists, UnreadableCacheMeansMeasuring)
