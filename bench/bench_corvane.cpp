@@ -17,6 +17,7 @@
 // folder QOR_BENCH_STREAMS names, <workload>_<cols>x<rows>.bin; without it
 // the generator is run once into a private folder when QOR_BENCH_GEN names
 // it (python3 gen.py --mb 4).
+#include "bench/support/loopbackhost.h"
 #include "bench/support/ratio.h"
 #include "program/session/sessionrunner.h"
 
@@ -114,23 +115,6 @@ HEADLESSSESSION::OPTIONS Options(int size)
     return o;
 }
 
-// The host: writes the stream into the loopback device's far end.
-void Host(int fd, std::string const& data)
-{
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, std::min<size_t>(data.size() - done, 1 << 16));
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else if (n < 0 && errno == EAGAIN) {
-            pollfd p{fd, POLLOUT, 0};
-            poll(&p, 1, 100);
-        } else if (n < 0 && errno != EINTR) {
-            return;
-        }
-    }
-}
-
 void Road(benchmark::State& state, int workload, int size)
 {
     std::string const& data = Stream(workload, size);
@@ -147,7 +131,7 @@ void Road(benchmark::State& state, int workload, int size)
     SESSION& s = run.Session();
     uint64_t received = s.CommLayer.Counter(0);
     for (auto _ : state) {
-        std::thread host(Host, run.PeerDescriptor(), std::cref(data));
+        std::thread host(benchsupport::WriteAsHost, run.PeerDescriptor(), std::cref(data));
         received += data.size();
         bool const done = run.RunUntil(
             [&] { return s.CommLayer.Counter(0) >= received && s.CommLayer.QueryNumAvail() == 0 && !s.HasVioBracket(); },

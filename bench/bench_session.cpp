@@ -19,6 +19,7 @@
 // Streams: /work/shared/bench/gen.py's scrolling_80x24.bin when
 // QOR_BENCH_STREAMS names its folder, otherwise a stream of the same shape
 // made here.
+#include "bench/support/loopbackhost.h"
 #include "bench/support/ratio.h"
 #include "program/session/sessionrunner.h"
 
@@ -111,23 +112,6 @@ void SetRate(benchmark::State& state, size_t bytes)
         benchmark::Counter(double(bytes) * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
 }
 
-// The host: writes the stream into the loopback device's far end.
-void Host(int fd, std::string const& data)
-{
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, std::min<size_t>(data.size() - done, 1 << 16));
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else if (n < 0 && errno == EAGAIN) {
-            pollfd p{fd, POLLOUT, 0};
-            poll(&p, 1, 100);
-        } else if (n < 0 && errno != EINTR) {
-            return;
-        }
-    }
-}
-
 void BM_Road(benchmark::State& state)
 {
     HEADLESSSESSION::StartPlatform();
@@ -142,7 +126,7 @@ void BM_Road(benchmark::State& state)
     SESSION::ROADSTATS const before = s.RoadStats();
     uint64_t const readerBefore = s.CommLayer.WriterWakeups();
     for (auto _ : state) {
-        std::thread host(Host, run.PeerDescriptor(), std::cref(data));
+        std::thread host(benchsupport::WriteAsHost, run.PeerDescriptor(), std::cref(data));
         received += data.size();
         bool done = run.RunUntil(
             [&] { return s.CommLayer.Counter(0) >= received && s.CommLayer.QueryNumAvail() == 0 && !s.HasVioBracket(); },
