@@ -164,7 +164,7 @@ bool WriteMarker(FILENAME const& folder)
 
 bool PROGRAMSETTINGS::ReadAdminFile(char const* path, ADMINOPTS& into)
 {
-    FILE* f = fopen(path, "r");
+    FILE* f = OPTSBASE::OpenFile(path);
     LOGIT("PROGRAMSETTINGS::LoadAdminOpts fopen(%s)=%p\n", path, static_cast<void*>(f));
     if (!f)
         return false;
@@ -325,7 +325,7 @@ bool PROGRAMSETTINGS::CheckConfigDirectory(char const* folder)
     if (FILENAME(folder, "Options", "Standard.qfg").Exists())
         return true;
     FILENAME older(folder, "Options", "Standard.cfg");
-    if (FILE* f = fopen(older.Buf(), "rb")) {
+    if (FILE* f = OPTSBASE::OpenFile(older.Buf())) {
         char head[8] = {};
         size_t n = fread(head, 1, sizeof head, f);
         fclose(f);

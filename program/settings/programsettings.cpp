@@ -205,11 +205,20 @@ int PROGRAMSETTINGS::Load(char const* name)
     LOGIT("PROGRAMSETTINGS::Load filename CurrentFilename= %s\n", current.Buf());
 
     int result = 0;
-    FILE* f = fopen(current.Buf(), "r");
+    int error = 0;
+    FILE* f = OPTSBASE::OpenFile(current.Buf(), &error);
     if (!f) {
-        LOGIT("PROGRAMSETTINGS::Load failed with= %s\n", OSYS::GetLastErrorString().Buf());
+        LOGIT("PROGRAMSETTINGS::Load failed with= %s\n", OSYS::GetLastErrorString(error).Buf());
+        // A file that is there but cannot be read is left as it is and the
+        // defaults stand in for it: the user is told what, where and why.
+        if (error != ENOENT && strcmp(unreadableReported.Buf(), current.Buf()) != 0) {
+            unreadableReported = current.Buf();
+            STRING message;
+            message.Format(OSYS::GetStringFromResource("IDS_SETTINGS_UNREADABLE", kStrings).Buf(), current.Buf(),
+                           OSYS::GetLastErrorString(error).Buf());
+            app.ErrorMsg(message.Buf());
+        }
     } else {
-        setvbuf(f, nullptr, _IOFBF, 32768);
         std::string first;
         OPTSBASE::ReadLine(f, first);
         if (first.size() > 127)

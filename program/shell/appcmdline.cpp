@@ -196,7 +196,7 @@ void APP::ReadArgumentFiles(std::vector<std::string>& files)
     for (size_t f = 0; f < files.size(); ++f) {
         // Names are relative to the program's folder.
         std::string const path = files[f][0] == '/' ? files[f] : std::string(gHomePath.Buf()) + "/" + files[f];
-        FILE* in = fopen(path.c_str(), "r");
+        FILE* in = OPTSBASE::OpenFile(path.c_str());
         if (!in)
             continue;
         char line[256];

@@ -8,6 +8,7 @@
 #include "program/shell/helper.h"
 #include "program/shell/qor.h"
 
+#include "platform/services/fileio.h"
 #include "platform/services/spawn.h"
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
@@ -327,7 +328,8 @@ void APP::FileError(char const* name)
 {
     int const err = errno;
     STRING text;
-    text.Format(OSYS::GetStringFromResource("IDS_FILE_ERROR").Buf(), name ? name : "", strerror(err), err);
+    text.Format(OSYS::GetStringFromResource("IDS_FILE_ERROR").Buf(), name ? name : "",
+                OSYS::GetLastErrorString(err).Buf(), err == plat::fileio::kNotRegularFile ? 0 : err);
     ErrorMsg(text.Buf());
 }
 

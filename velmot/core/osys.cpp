@@ -8,6 +8,7 @@
 #include "velmot/core/osyssync.h"
 #include "velmot/core/registry.h"
 #include "velmot/core/wstring.h"
+#include "platform/services/fileio.h"
 #include "platform/services/folders.h"
 #include "platform/services/resources.h"
 #include "platform/services/sound.h"
@@ -59,6 +60,8 @@ long long OSYS::RelTime(bool restart)
 STRING OSYS::GetLastErrorString(long code)
 {
     int err = code == -4711 ? errno : static_cast<int>(code);
+    if (err == plat::fileio::kNotRegularFile)
+        return STRING(plat::fileio::ErrorText(err).c_str());
     char buf[512];
     char const* text = strerror_r(err, buf, sizeof buf);
     STRING rc(text);
