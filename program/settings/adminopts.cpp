@@ -435,6 +435,8 @@ int PROGRAMSETTINGS::RelocateDataFolder()
                 appKey.DeleteValue("UserConfigFolder");
             else
                 appKey.Write("UserConfigFolder", chosen.Buf());
+            // The next start, of this instance or another, uses the new folder.
+            appKey.Flush();
         }
     }
     LOGIT("PROGRAMSETTINGS::RelocateDataFolder returns didit= %d\n", didit);
@@ -451,9 +453,8 @@ int PROGRAMSETTINGS::NewUser()
     STRING home = FILENAME(SettingsHomePath()).Buf();
     appKey.Write("%QORFILES%", work.Buf());
     appKey.Write("%QOR%", home.Buf());
-    STRING app = OSYS::GetStringFromResource("IDS_TARVOAPPREGKEY", kStrings);
-    REGISTRY machine(REGISTRY::LOCAL_MACHINE, "Software\\Tarvo\\", app.Buf(), REGISTRY::READWRITE);
-    machine.Write("%QOR%", home.Buf());
+    // The machine-wide store is the administrator's: the program never
+    // writes it, not even when it runs as root.
     LOGIT("PROGRAMSETTINGS::NewUser done, didit= %d\n", 0);
     return 0;
 }

@@ -8,12 +8,15 @@
 #include "velmot/core/logit.h"
 #include "velmot/gui/helpfile.h"
 #include "velmot/core/osys.h"
+#include "velmot/core/registry.h"
 #include "velmot/core/tarvo.h"
 #include "velmot/gui/winicons.h"
 #include "velmot/gui/winmenu.h"
+#include "velmot/gui/wintarvo.h"
 #include "velmot/gui/wintimer.h"
 
 #include "platform/nibs/nib.h"
+#include "platform/services/prefs.h"
 
 #include <algorithm>
 #include <chrono>
@@ -169,7 +172,7 @@ bool QOR::OpenWindow(int argc, char** argv, signed char flag, char const* timer)
         // The table is full: the request is refused, never written past it.
         LOGIT("QOR::OpenWindow refused: %d windows are open\n", Count);
         STRING text = OSYS::GetStringFromResource("IDS_TOOMANYWINDOWS");
-        DARWINDOW::GenericAlert(nullptr, "QOR", text.Buf(), ALERTTYPE_CAUTION, nullptr);
+        WINTARVO::WarningMsgBox(nullptr, "QOR", text.Buf());
         return false;
     }
     std::unique_ptr<PERFORMANCETIMER> perf;
@@ -385,6 +388,21 @@ bool QOR::OnCommand(uint32_t id)
     return false;
 }
 
+bool QOR::SavePreferences()
+{
+    if (REGISTRY::FlushAll())
+        return true;
+    std::string const failure = plat::TakePrefsFailure();
+    LOGIT("QOR::SavePreferences failed: %s\n", failure.c_str());
+    if (!PrefsFailureShown && !failure.empty()) {
+        PrefsFailureShown = true;
+        STRING text;
+        text.Format(OSYS::GetStringFromResource("IDS_PREFS_NOT_WRITTEN").Buf(), failure.c_str());
+        WINTARVO::ErrorMsgBox(nullptr, "QOR", text.Buf());
+    }
+    return false;
+}
+
 // ---------------------------------------------------------------------------
 // The program's main function
 
@@ -397,11 +415,15 @@ int AppMain(int argc, char** argv, char**)
     version.Append(gSubVersion);
     TARVOAPP::LoadLanguageDll(STRING(argc > 0 && argv[0] ? argv[0] : "qor"), STRING("qor"), version);
     TARVOAPP::InitialLogit(OSYS::GetStringFromResource("IDS_TARVOAPPNAME").Buf(), version.Buf(), gCompiled);
+    // The preferences are written once, when the program ends, and only
+    // what changed: not at every value the start stores.
+    REGISTRY::DeferWrites(true);
     int code = 0;
     {
         QOR app(&argc, argv);
         app.Run();
         code = app.ExitCode();
+        app.SavePreferences();
         // Windows closed in the last turns are deleted before the object
         // that owned them goes; their handlers have all returned by now.
         auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(5);

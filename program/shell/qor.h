@@ -67,6 +67,11 @@ public:
     // program's way; tests keep it running).
     void SetQuitWithLastWindow(bool on) { QuitWithLast = on; }
 
+    // Writes the preferences this process changed (the program defers its
+    // writes to the end of its run); a failure is shown once, with the file
+    // and the reason. True when everything was written.
+    bool SavePreferences();
+
 private:
     APP* NewWindow(int argc, char** argv, signed char flag);
     bool OpenWindow(int argc, char** argv, signed char flag, char const* timer);
@@ -86,6 +91,7 @@ private:
     std::vector<APP*> Closing;
     bool QuitWithLast = true;
     bool QuitScheduled = false;
+    bool PrefsFailureShown = false;
     WINDOWFACTORY Factory;
 };
 

@@ -490,12 +490,11 @@ UNIQUEIDSTATE& UniqueIdState()
     return *state;
 }
 
+// The user's own store: the program never writes the machine-wide one, not
+// even when it could (run as root).
 REGISTRY UniqueIdRegistry()
 {
-    DWORD root = REGISTRY::TestAccess(REGISTRY::LOCAL_MACHINE, "Software", "Tarvo", REGISTRY::WRITE)
-                     ? REGISTRY::LOCAL_MACHINE
-                     : REGISTRY::CURRENT_USER;
-    return REGISTRY(root, "Software", "Tarvo", REGISTRY::READWRITE);
+    return REGISTRY(REGISTRY::CURRENT_USER, "Software", "Tarvo", REGISTRY::READWRITE);
 }
 
 // Reads a data value of exactly `size` bytes.
@@ -547,6 +546,8 @@ DWORD OSYS::GetUniqueId()
     st.Last = id;
     reg.Write("UniqueId", &counter, sizeof counter);
     reg.Write("UniqueIdLast", &id, sizeof id);
+    // The other processes read the counter under the same lock.
+    reg.Flush();
     return id;
 }
 
@@ -568,6 +569,7 @@ unsigned long long OSYS::GetUniqueId64()
     st.Last64 = id;
     reg.Write("UniqueId", &counter, sizeof counter);
     reg.Write("UniqueId64Last", &id, sizeof id);
+    reg.Flush();
     return id;
 }
 

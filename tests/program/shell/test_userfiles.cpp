@@ -8,6 +8,7 @@
 
 #include "platform/events/modal.h"
 #include "platform/services/prefs.h"
+#include "velmot/core/registry.h"
 #include "velmot/core/workdir.h"
 #include "velmot/gui/windialog.h"
 
@@ -148,4 +149,34 @@ TEST_F(AppTest, UserFilesThatAreNotRegularFilesNeitherHoldUpNorFeedTheStart)
         Close(app);
         plat::ClearModalResponders();
     }
+}
+
+// The program writes its preferences once, at its end: a write that fails
+// there is shown once, with the file and the reason.
+TEST_F(AppTest, PreferencesThatCannotBeWrittenAreReportedOnce)
+{
+    std::string const blocker = testing::TempDir() + "/prefs-blocker." + std::to_string(getpid());
+    FILE* f = fopen(blocker.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+    std::vector<std::string> said;
+    plat::AddModalResponder(
+        plat::kModalAlert,
+        [&](plat::ModalRequest const& r, plat::ModalAnswer& a) {
+            said.push_back(r.text);
+            a.choice = 1;
+            return true;
+        },
+        -1);
+    plat::SetPrefFolder(plat::PrefScope::CurrentUser, blocker + "/prefs");
+    REGISTRY::DeferWrites(true);
+    REGISTRY reg(REGISTRY::CURRENT_USER, "Software\\Tarvo\\", "QOR6", REGISTRY::READWRITE);
+    EXPECT_TRUE(reg.Write("WindowPositionMain", "1,2,3,4;0"));
+    EXPECT_FALSE(Qor().SavePreferences());
+    EXPECT_FALSE(Qor().SavePreferences());
+    REGISTRY::DeferWrites(false);
+    plat::SetPrefFolder(plat::PrefScope::CurrentUser, "");
+    unlink(blocker.c_str());
+    ASSERT_EQ(said.size(), 1u) << "told once";
+    EXPECT_NE(said[0].find(blocker + "/prefs/com.tarvo.qor6.prefs: Not a directory"), std::string::npos) << said[0];
 }
