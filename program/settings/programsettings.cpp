@@ -188,6 +188,17 @@ int PROGRAMSETTINGS::CreateConfigDirectory(char const* path)
     FILENAME folder(WORKDIR::GetCurrent().Buf(), path);
     if (folder.Exists())
         return 0;
+    // Only the program's own folders are made here, those in its data
+    // folder. The user's folders (downloads, desktop, home) are never made;
+    // a part that writes elsewhere (a log, a transfer) makes its folder when
+    // it first needs it.
+    std::string const work = FILENAME(WORKDIR::GetCurrent()).Buf();
+    std::string const wanted = folder.Buf();
+    if (work.empty() || wanted.compare(0, work.size(), work) != 0 ||
+        (wanted.size() > work.size() && wanted[work.size()] != '/' && work.back() != '/')) {
+        LOGIT("PROGRAMSETTINGS::CreateConfigDirectory leaves %s to the part that uses it\n", wanted.c_str());
+        return 0;
+    }
     bool made = OSYS::CreateDirectoryPath(folder.Buf());
     LOGIT("PROGRAMSETTINGS::CreateConfigDirectory %s made= %d\n", folder.Buf(), made);
     return made ? 1 : 0;

@@ -76,10 +76,12 @@ void Put(char* dst, int size, std::string const& text)
     snprintf(dst, static_cast<size_t>(size), "%s", text.c_str());
 }
 
-// The private folder of hand-over files: the user's runtime folder (0700).
+// The private folder of hand-over files: the program's runtime folder
+// (0700); empty without one.
 std::string HandOverFile(long pid)
 {
-    return plat::FolderPath(plat::Folder::Runtime, true) + std::to_string(pid) + ".txt";
+    std::string const folder = plat::FolderPath(plat::Folder::Runtime, true);
+    return folder.empty() ? std::string() : folder + std::to_string(pid) + ".txt";
 }
 
 } // namespace
@@ -488,6 +490,8 @@ int APP::HandleTabbedArg()
         return 0;
     long const pid = static_cast<long>(getpid());
     std::string const file = HandOverFile(pid);
+    if (file.empty())
+        return 0;
     char run[260] = {};
     char title[256] = {};
     CopyArgString("RUN", run, sizeof run);

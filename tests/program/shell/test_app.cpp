@@ -259,6 +259,9 @@ TEST_F(AppTest, HandOverOfATabFromAnotherInstance)
         char const* why;
     } const refused[] = {
         {4242002, "^SHELL=touch /tmp/never", 0600, "a connect text that runs a program"},
+        {4242006, "^EVENT=8215|0|-c \"touch /tmp/never\"", 0600, "an event that runs a program"},
+        {4242007, "^EVENT=8424", 0600, "an event of the menus"},
+        {4242008, "touch /tmp/never\r", 0600, "a free text, typed into the tab"},
         {4242003, "", 0644, "a file others can read"},
     };
     for (auto const& r : refused) {
