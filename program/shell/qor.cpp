@@ -292,14 +292,14 @@ bool QOR::OnApplicationEvent(EVENTID id, STRINGARRAY* documents, void* parameter
             result = OpenWindow(count, vector, 1, "APPLICATION_OPEN");
         }
         break;
-    case APPLICATION_REOPEN:
-        if (Count > 0) {
-            result = false;
-        } else {
-            int count = MakeTempArgcArgv(&vector, documents, 0);
-            result = OpenWindow(count, vector, 0, "APPLICATION_REOPEN");
-        }
+    case APPLICATION_REOPEN: {
+        // On this desktop a reopen comes only from starting the program
+        // again without documents: that means a new main window, also
+        // beside the ones already open.
+        int count = MakeTempArgcArgv(&vector, documents, 0);
+        result = OpenWindow(count, vector, 0, "APPLICATION_REOPEN");
         break;
+    }
     case APPLICATION_OPENDOC:
     case APPLICATION_OPENURL:
         if (documents && documents->NumItems() > 0) {

@@ -318,6 +318,11 @@ TEST_F(AppTest, ApplicationEvents)
     EXPECT_FALSE(q.OnApplicationEvent(APPLICATION::APPLICATION_OPEN, nullptr, nullptr, nullptr))
         << "open with a window there does nothing";
     EXPECT_EQ(q.WindowCount(), 3);
+    // The program started again without documents: a new main window.
+    STRINGARRAY nothing(4);
+    EXPECT_TRUE(q.OnApplicationEvent(APPLICATION::APPLICATION_REOPEN, &nothing, nullptr, nullptr));
+    ASSERT_EQ(q.WindowCount(), 4);
+    Close(q.Window(3));
 
     // Quit asks the windows in turn; the first that refuses ends it.
     TESTAPP* refusing = static_cast<TESTAPP*>(q.Window(1));
