@@ -126,6 +126,13 @@ int APP::NewSession(char const* profile, char const* keymap, char const* transla
     }
     if (!session->EmuLayer.UpAndRunning())
         session->EmuLayer.SetEmulation(emulation, 0);
+    if (!TabProgram.empty()) {
+        // The profile's device, opened with its settings, gives way, and
+        // what it showed goes with it.
+        session->CommLayer.CloseDevice();
+        session->CommLayer.PurgeLine(0, 0);
+        session->ProcessEvent(8410, 0, nullptr);
+    }
     if (dev >= 0 && dev < 24 && !session->CommLayer.Device())
         session->CommLayer.OpenDevice(dev, options.c_str());
     if (session->CommLayer.Device())

@@ -3,12 +3,14 @@
 // session, the toolbar, the status line and its lights, the title from its
 // template, and the window's helpers.
 #include "tests/program/shell/appfixture.h"
+#include "tests/support/testutil.h"
 
 #include "program/shell/status.h"
 #include "program/shell/toolbar.h"
 
 #include "platform/draw/bitmap.h"
 #include "platform/draw/viewsupport.h"
+#include "platform/events/modal.h"
 #include "platform/events/testinput.h"
 #include "platform/events/windows.h"
 #include "platform/menus/menus.h"
@@ -27,6 +29,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace apptest {
@@ -370,6 +373,36 @@ TEST_F(MainPartsTest, HelpTopicsAndToggles)
     EXPECT_EQ(app->DoCommand(9019, 0, 0), 0) << "the REXX reference answers 0";
     EXPECT_TRUE(app->Events.empty()) << "help topics do not reach the event layer";
 
+    // The Help menu offers only topics with a page, the shortcuts once (the
+    // menu's own item shows them), and the About item names the program.
+    plat::MenuRef help = app->MenuBar()->GetHelpMenu();
+    ASSERT_NE(help, nullptr);
+    std::map<uint32_t, int> offered;
+    int enabledWithoutPage = 0;
+    for (int i = 1; i <= plat::CountMenuItems(help); ++i) {
+        uint32_t const cmd = plat::GetMenuItemCommand(help, i);
+        ++offered[cmd];
+        if (cmd >= 9001 && cmd <= 9055 && cmd != 9009 && app->CommandUnavailable(static_cast<int>(cmd)))
+            ++enabledWithoutPage;
+    }
+    EXPECT_EQ(enabledWithoutPage, 0) << "no help item that opens nothing";
+    EXPECT_EQ(offered[9010], 1) << "Quick Start";
+    EXPECT_EQ(offered[9017], 0) << "the shortcuts are the Help menu's own item";
+    EXPECT_EQ(offered[plat::FourCC("HKEY")], 1);
+    EXPECT_EQ(offered[9009], 1) << "About";
+    std::vector<std::string> said;
+    plat::AddModalResponder(
+        plat::kModalAlert,
+        [&](plat::ModalRequest const& r, plat::ModalAnswer& a) {
+            said.push_back(r.text);
+            a.choice = 1;
+            return true;
+        },
+        -1);
+    EXPECT_TRUE(app->OnCommand(9009));
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_NE(said[0].find("Qor 6.44"), std::string::npos) << said[0];
+
     // A toggle turns its check mark over and hands the new state on.
     bool const before = app->IsMenuChecked(8295);
     app->DoCommand(8295, 0, 0);
@@ -702,6 +735,38 @@ TEST_F(MainPartsTest, EditorCommandsAndPrograms)
     unsetenv("VISUAL");
     unsetenv("EDITOR");
     EXPECT_TRUE(app->EditorCommand(nullptr).empty()) << "the desktop opens no file without one";
+
+    // The user's editor is a terminal program: it runs in a tab of its own.
+    // The menu's "Edit File..." asks for the file first.
+    std::string const script = testing::TempDir() + "/editor." + std::to_string(getpid());
+    FILE* f = fopen(script.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs("#!/bin/sh\necho \"EDITING [$1]\"\nsleep 30\n", f);
+    fclose(f);
+    chmod(script.c_str(), 0755);
+    setenv("VISUAL", script.c_str(), 1);
+    bool inTab = false;
+    EXPECT_EQ(app->EditorCommand("a b.txt", &inTab), (std::vector<std::string>{script, "a b.txt"}));
+    EXPECT_TRUE(inTab);
+    testutil::TempDir files;
+    std::string const chosen = files.file("it's here.txt");
+    testutil::WriteFile(chosen, "text");
+    plat::AddModalResponder(
+        plat::kModalFileOpen,
+        [&](plat::ModalRequest const&, plat::ModalAnswer& a) {
+            a.text = chosen;
+            a.choice = 1;
+            return true;
+        },
+        1);
+    int const tabs = app->GetNumSessions();
+    app->ProcessEvent(8155, 0, nullptr);
+    ASSERT_EQ(app->GetNumSessions(), tabs + 1);
+    // The path may wrap on the screen: its two ends are looked for.
+    SESSION* editing = app->GetCurrentSession();
+    EXPECT_TRUE(Pump([&] { return Shows(*editing, "EDITING [/") && Shows(*editing, "it's here.txt]"); }, 5000));
+    unlink(script.c_str());
+    unsetenv("VISUAL");
     savedVisual.empty() ? unsetenv("VISUAL") : setenv("VISUAL", savedVisual.c_str(), 1);
     savedEditor.empty() ? unsetenv("EDITOR") : setenv("EDITOR", savedEditor.c_str(), 1);
     EXPECT_EQ(std::string(app->ShellExeName().Buf()), "/bin/sh");
