@@ -396,10 +396,14 @@ public:
     wchar_t* AskWide(wchar_t const* title, wchar_t const* prompt, wchar_t* buffer, int size, int hidden,
                      signed char* store);
     char* Ask(char const* title, char const* prompt, char* buffer, int size, int hidden, signed char* store);
+    int AskText(char const* title, char const* prompt, char* buffer, int size, int hidden, signed char* store) override
+    {
+        return Ask(title, prompt, buffer, size, hidden, store) ? 1 : 0;
+    }
     // The buffers hold userSize and passSize bytes.
-    int AskUserPass(char const* title, char* user, int userSize, char* password, int passSize, int* store);
+    int AskUserPass(char const* title, char* user, int userSize, char* password, int passSize, int* store) override;
     int AskPassphrase(char const* title, char const* first, char const* second, char* passphrase, int size,
-                      int* store);
+                      int* store) override;
     char const* ShowRequest(char const* text, char const* label1, char const* label2, char const* label3,
                             char const* label4);
     int ShowMultiRequest(char const* prompt, int count, char const* const* items);
