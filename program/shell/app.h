@@ -21,6 +21,7 @@
 
 #include "program/session/session.h"
 #include "program/settings/adminopts.h"
+#include "program/settings/passwordcache.h"
 #include "program/settings/programsettings.h"
 #include "program/settings/settingshost.h"
 #include "program/settings/settingsipc.h"
@@ -439,6 +440,7 @@ public:
     void MinimizeMainWindow(bool minimize) override;
     bool ChildDialogOpen() override { return ChildDialogs > 0; }
     SCROLLBAR* ScrollBar() override { return &Scrollbar; }
+    PASSWORDCACHEAPI* PasswordCache() override { return &Passwords; }
     void UpdateStatusbar(bool full) override;
     bool HasStatusLine() override;
     void SetLed(int led, bool on, int mode) override;
@@ -547,6 +549,8 @@ private:
     // 4: the settings.
     ADMINOPTS AdminRecord{};
     PROGRAMSETTINGS ProgSettings;
+    // The logins the user keeps (after the settings, whose expiry it reads).
+    PASSWORDCACHE Passwords;
 
     // 5: the session table.
     MUTEXSEM SessionLock;
