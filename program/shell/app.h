@@ -628,6 +628,8 @@ public:
     // A change of the carrier: the tab's lamp, and the window's reaction to
     // a lost connection.
     void ProcessCarrier(int online, int closing) override;
+    // SEAM (appconnect.cpp): SSH connect strings, until dialling is built.
+    int DialConnectString(char const* text) override;
 
     // While set (by a running script), the main window drops the events
     // that are not always allowed.
