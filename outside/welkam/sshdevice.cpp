@@ -6,7 +6,6 @@
 #include "plugins/sdk/emulationapi.h"
 #include "program/settings/programsettings.h"
 
-#include "platform/services/folders.h"
 #include "velmot/core/logit.h"
 #include "velmot/core/osysfile.h"
 
@@ -161,6 +160,31 @@ void PinModule()
     Dl_info info = {};
     if (dladdr(reinterpret_cast<void*>(&PinModule), &info) && info.dli_fname)
         dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
+// The helper: <stage>/bin/vindle, the stage being three folders above this
+// module (<stage>/lib/qor/PlugIns).
+std::string HelperPath()
+{
+    Dl_info info = {};
+    std::string path;
+    if (dladdr(reinterpret_cast<void*>(&HelperPath), &info) && info.dli_fname)
+        path = info.dli_fname;
+    for (int up = 0; up < 4; ++up) {
+        size_t slash = path.rfind('/');
+        path = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+    }
+    return path + "/bin/vindle";
+}
+
+// The user's runtime folder (0700), else /tmp.
+std::string RuntimeFolder()
+{
+    char const* run = getenv("XDG_RUNTIME_DIR");
+    struct stat st;
+    if (run && *run == '/' && strlen(run) < 60 && stat(run, &st) == 0 && S_ISDIR(st.st_mode))
+        return std::string(run) + "/";
+    return "/tmp/";
 }
 
 } // namespace
@@ -755,10 +779,7 @@ signed char SSHDEVICE::Connect(char const* target)
     conn->Login = std::make_unique<SSHLOGIN>(Public, Info, t, port);
 
     // The private folder of the control socket (a socket's path is short).
-    std::string base = plat::FolderPath(plat::Folder::Runtime, true);
-    if (base.empty() || base.size() > 60)
-        base = "/tmp/";
-    std::string templ = base + "welkam-XXXXXX";
+    std::string templ = RuntimeFolder() + "welkam-XXXXXX";
     std::vector<char> folder(templ.begin(), templ.end());
     folder.push_back('\0');
     if (!mkdtemp(folder.data())) {
@@ -775,7 +796,7 @@ signed char SSHDEVICE::Connect(char const* target)
         env = ChildEnvironment({"TERM="}, {"TERM=" + TerminalName()});
     } else {
         SESSIONARGS a;
-        a.Helper = plat::StageRoot() + "/bin/vindle";
+        a.Helper = HelperPath();
         a.ControlPath = conn->ControlPath;
         a.Parms = parms;
         a.Target = t;
