@@ -393,9 +393,12 @@ void DEVICE::ReadLoop()
         int n = Device->NumAvail();
         unsigned long want = static_cast<unsigned long>(std::clamp(n, 1, 8192));
         signed char rc = Device->Read(buf.data(), &want);
-        if (rc == 0 && want > 0) {
+        if (rc == 0 && want > 0 && Counting) {
+            Counted += want;
+        } else if (rc == 0 && want > 0) {
             std::lock_guard<std::mutex> guard(Lock);
             Data.append(buf.data(), want);
+            Counted += want;
         } else if (rc != 0) {
             usleep(20000);
         }
@@ -418,8 +421,7 @@ std::string DEVICE::Received()
 
 size_t DEVICE::ReceivedSize()
 {
-    std::lock_guard<std::mutex> guard(Lock);
-    return Data.size();
+    return Counted.load();
 }
 
 bool DEVICE::WaitFor(std::string const& text, int ms, size_t from)

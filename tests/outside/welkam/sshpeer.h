@@ -150,6 +150,8 @@ public:
     bool WaitOnline(int want, int ms);
     bool Write(std::string const& text);
     void StopReader();
+    // From now on the bytes read are only counted (benchmarks).
+    void CountOnly() { Counting = true; }
 
 private:
     void ReadLoop();
@@ -157,6 +159,8 @@ private:
     QORDEVICE* Device = nullptr;
     std::thread Reader;
     std::atomic<bool> Stop{false};
+    std::atomic<bool> Counting{false};
+    std::atomic<size_t> Counted{0};
     std::mutex Lock;
     std::string Data;
 };
