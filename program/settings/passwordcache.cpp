@@ -141,7 +141,7 @@ public:
 
     bool OnControlEvent(int code, CONTROL const& control, void* data) override
     {
-        if (code == 1281)
+        if (code == CONTROLNOTIFY_SELECTION)
             Update();
         return DIALOG::OnControlEvent(code, control, data);
     }

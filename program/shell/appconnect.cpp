@@ -97,6 +97,8 @@ int APPSESSION::DialConnectString(char const* text)
             Wipe(f);
         return 0;
     }
+    // As a dial begins: a clear screen (session event 8410).
+    ProcessEvent(8410, 0, nullptr);
     if (!CommLayer.Device() || CommLayer.QueryIDFromCurrent() != kSshDevice) {
         if (CommLayer.OpenDevice(kSshDevice, Prof.data.DeviceOpts[kSshDevice]) != 0) {
             for (std::string& f : fields)
