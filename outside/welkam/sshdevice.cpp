@@ -693,33 +693,6 @@ void SSHDEVICE::StatusText(char* buf)
              Chan ? "open" : "none");
 }
 
-std::string SSHDEVICE::TerminalName()
-{
-    EMULATIONAPI* emu = Public ? Public->Emulation : nullptr;
-    if (emu && emu->UpAndRunning()) {
-        char name[256] = {};
-        emu->QueryUnixName(0, name);
-        name[sizeof name - 1] = '\0';
-        if (name[0])
-            return name;
-    }
-    return "xterm-256color";
-}
-
-void SSHDEVICE::WindowSize(int* cols, int* rows)
-{
-    *cols = 80;
-    *rows = 24;
-    EMULATIONAPI* emu = Public ? Public->Emulation : nullptr;
-    int c = 0, r = 0;
-    if (emu)
-        emu->QueryWinSize(&c, &r);
-    if (c > 0 && r > 0) {
-        *cols = c;
-        *rows = r;
-    }
-}
-
 void SSHDEVICE::SetWindowSize()
 {
     if (!Conn || Conn->Pty < 0)
@@ -793,7 +766,7 @@ signed char SSHDEVICE::Connect(char const* target)
     std::vector<std::string> env;
     if (LocalExec) {
         args = {"/bin/sh"};
-        env = ChildEnvironment({"TERM="}, {"TERM=" + TerminalName()});
+        env = ChildEnvironment({"TERM="}, {"TERM=" + TerminalName("xterm-256color")});
     } else {
         SESSIONARGS a;
         a.Helper = HelperPath();
@@ -808,7 +781,7 @@ signed char SSHDEVICE::Connect(char const* target)
             a.KeyFiles.push_back(Info.KeyFile[0] == '/' ? Info.KeyFile : SshFolder() + "/" + Info.KeyFile);
         args = SessionArgs(a);
         env = ChildEnvironment({"TERM=", "SSH_ASKPASS=", "SSH_ASKPASS_REQUIRE=", "TESSARO_ASKPASS_"},
-                               {"TERM=" + TerminalName(), "TESSARO_ASKPASS_FD=3"});
+                               {"TERM=" + TerminalName("xterm-256color"), "TESSARO_ASKPASS_FD=3"});
     }
     std::vector<char*> argv = Pointers(args);
     std::vector<char*> envp = Pointers(env);

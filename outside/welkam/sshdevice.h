@@ -86,8 +86,6 @@ private:
     void SetWindowSize();
     int ExecCommand(std::string const& cmd, char* result, int max);
     std::string SshFolder();
-    std::string TerminalName();
-    void WindowSize(int* cols, int* rows);
 
     std::string Parm = "[9]";
     CALLINFO Info;

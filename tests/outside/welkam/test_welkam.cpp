@@ -111,10 +111,11 @@ TEST_F(Welkam, HostKeyQuestion)
             EXPECT_NE(pub.Asked[0].find("127.0.0.1"), std::string::npos);
         }
         EXPECT_EQ(dev.Dev().QueryOnline(), c.Connects ? 1 : 0);
-        if (!c.Connects)
+        if (!c.Connects) {
             EXPECT_EQ(gServer->KnownHosts(), before);
-        else if (!c.Known)
+        } else if (!c.Known) {
             EXPECT_NE(gServer->KnownHosts().find("127.0.0.1"), std::string::npos);
+        }
     }
 }
 
@@ -314,16 +315,19 @@ TEST(WelkamLogin, PasswordAndKeyboardInteractive)
         SCRIPTEDPUBLIC pub;
         pub.Answers.assign(c.Answers.begin(), c.Answers.end());
         DEVICE dev(pub, "[9]" + std::to_string(server.Port()) + "|" + dir.file("cfg"));
-        if (*c.Callinfo)
+        if (*c.Callinfo) {
             EXPECT_EQ(dev.Command("CALLINFO|tester|" + welkam::EscapeField(c.Callinfo) + "|"), "OK");
+        }
         ASSERT_TRUE(dev.Dev().Connect("127.0.0.1"));
         ASSERT_TRUE(dev.WaitFor(c.Connects ? "WELCOME" : "[SSH] FAIL: ", kWait)) << dev.Received();
-        if (*c.Log)
+        if (*c.Log) {
             EXPECT_EQ(server.Answers(), c.Log);
-        if (*c.Asked)
+        }
+        if (*c.Asked) {
             EXPECT_EQ(pub.Count(c.Asked), 1);
-        else
+        } else {
             EXPECT_TRUE(pub.Asked.empty());
+        }
     }
 }
 
