@@ -198,6 +198,13 @@ struct SHARED {
     int Inside = 0;
     std::vector<int> Retired;
 
+    // A worker left to end by itself may still wake: the descriptor lives
+    // as long as the last holder.
+    ~SHARED()
+    {
+        if (WakeFd >= 0)
+            close(WakeFd);
+    }
     void Wake()
     {
         uint64_t one = 1;
@@ -441,7 +448,6 @@ SSHDEVICE::SSHDEVICE(SUBSYSINITDATA const& init) : QORDEVICE(init), S(std::make_
 SSHDEVICE::~SSHDEVICE()
 {
     Close();
-    CloseFd(S->WakeFd);
     std::fill(Info.Password.begin(), Info.Password.end(), '\0');
 }
 

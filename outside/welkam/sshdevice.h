@@ -31,6 +31,8 @@
 //   "EXECRAW IsConnected <n>"        -> 1 until the command ended and its
 //                                       output was read, then 0
 //   "EXECRAW Close <n>"              -> "##OK##"
+// A channel's commands and the writes while it is open come from one
+// thread (the transfer's).
 #pragma once
 
 #include "outside/welkam/sshtext.h"
