@@ -122,6 +122,10 @@ std::string FolderPath(Folder folder, bool create)
             path = WithoutTrailingSlash(HomeFolder());
         create = false;
     }
+    // ~/.local is the user's too: named, never made, whether or not it is
+    // there.
+    if (folder == Folder::Library)
+        return path + "/";
     if (create && !fileio::MakeFolders(path, mode))
         return std::string();
     if (!create) {
