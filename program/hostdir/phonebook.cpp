@@ -289,6 +289,8 @@ int PHONEBOOK::MakeMenu(MENU const& menu, signed char force, signed char allEntr
     at = at < 0 ? work.GetNumMenuItems() : at + 1;
 
     QuickIcons.clear();
+    if (!PTable.GetTablePtr())
+        return 0;
     int capacity = 0;
     _PHONEBOOK_300** slots = PTable.LockTable(&capacity);
     if (!slots) {
