@@ -175,11 +175,11 @@ void PHONEBOOK::InitPhonebook(char const* file, int capacity)
     ASSERTMSG(file && *file, "file && *file");
     if (!file || !*file)
         return;
-    char const* work = WORKDIR::GetCurrent().Buf();
+    STRING const work = WORKDIR::GetCurrent();
     char const* opts = Owner.PhonebookSettings().OptsPath;
-    File = FILENAME(work, opts, file);
-    FILENAME old(work, opts, "QORHOSTS.INI");
-    FILENAME defaults(work, opts, "DEFHOSTS.INI");
+    File = FILENAME(work.Buf(), opts, file);
+    FILENAME old(work.Buf(), opts, "QORHOSTS.INI");
+    FILENAME defaults(work.Buf(), opts, "DEFHOSTS.INI");
     if (!File.Exists() && old.Exists()) {
         // The directory of an older release becomes this one; the old file
         // stays beside it as ".old".
@@ -196,7 +196,7 @@ void PHONEBOOK::InitPhonebook(char const* file, int capacity)
     } else if (File.Exists() && defaults.Exists()) {
         defaults.DeleteFile();
     }
-    PTable.InitTable(work, File.Buf(), capacity);
+    PTable.InitTable(work.Buf(), File.Buf(), capacity);
     Owner.EnableMenuEntry(kDialNextCommand, 0, false);
     Load(File.Buf(), 0, nullptr);
     PostMenuRebuild();

@@ -34,6 +34,7 @@
 
 class MENU;
 class SESSION;
+class WINDOW;
 class SESSIONHOLD;
 class REMEMBERBUFFER;
 
@@ -84,6 +85,8 @@ public:
     // A user message to the main window (1059 rebuilds its menus).
     virtual void PostMessage(int message, uintptr_t p1, uintptr_t p2) = 0;
     virtual void EnableMenuEntry(int id, int enable, bool alsoInactive) = 0;
+    // A file picker; empty when nothing was chosen.
+    virtual STRING AskFilename(char const* title, char const* start, WINDOW const* owner) = 0;
 };
 
 // What the host-directory window offers the host directory. The window is

@@ -57,6 +57,16 @@ void FAKEHOST::EnableMenuEntry(int id, int enable, bool)
     Lines.push_back("menu " + std::to_string(id) + " " + std::to_string(enable));
 }
 
+STRING FAKEHOST::AskFilename(char const* title, char const* start, WINDOW const*)
+{
+    Lines.push_back(std::string("pick ") + (title ? title : "") + "|" + (start ? start : ""));
+    if (Picks.empty())
+        return STRING();
+    STRING chosen(Picks.front().c_str());
+    Picks.erase(Picks.begin());
+    return chosen;
+}
+
 std::vector<std::string> FAKEHOST::Take(std::string const& prefix)
 {
     std::vector<std::string> out;

@@ -33,6 +33,8 @@ public:
     void SendIpcMessage(uint32_t msg, uint32_t mp1, uint32_t mp2) override;
     void PostMessage(int message, uintptr_t, uintptr_t) override { Messages.push_back(message); }
     void EnableMenuEntry(int id, int enable, bool) override;
+    // Answers with the next of Picks (empty: cancelled).
+    STRING AskFilename(char const* title, char const* start, WINDOW const*) override;
 
     // Lines since the last call; those that start with prefix only.
     std::vector<std::string> Take(std::string const& prefix = "");
@@ -43,6 +45,7 @@ public:
     std::vector<std::string> Lines;
     std::vector<int> Messages;
     std::vector<uint32_t> Notices;
+    std::vector<std::string> Picks;
 };
 
 // A host directory whose clock (statistics, "# LAST WRITTEN") is the
