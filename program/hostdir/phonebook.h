@@ -199,6 +199,9 @@ public:
     // ---- Auto-login and connection data (phonemisc.cpp) ----
     static int WaitSendToAutoLogin(_PHONEBOOK_300 const& entry, SESSION& session, char* out, char** items,
                                    int maxItems);
+    // The same without a session: the compiled list into out (2,048
+    // bytes), split into at most maxItems items; their count.
+    static int CompileWaitSend(_PHONEBOOK_300 const& entry, char* out, char** items, int maxItems);
     void StoreLearnedLogin(char** items, int handle);
     bool PhonebookEntryFromData(SESSION& session, _PHONEBOOK_300* out, char const* destination, int deviceId,
                                 char const* deviceOpts, int emuId, char const* emuOpts, int protocol,

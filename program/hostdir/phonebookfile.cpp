@@ -29,6 +29,7 @@
 #include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 namespace {
 
@@ -54,19 +55,20 @@ std::string Trim(std::string const& s)
 // a last line without a line feed counts too. False at the end.
 bool ReadLine(FILE* f, std::string& line)
 {
-    line.clear();
-    int c;
-    bool any = false;
-    while ((c = getc_unlocked(f)) != EOF) {
-        any = true;
-        if (c == '\n')
-            break;
-        if (line.size() < kMaxLine)
-            line.push_back(static_cast<char>(c));
+    // getline's buffer lives as long as the thread: one allocation for all
+    // lines of all files.
+    thread_local char* buffer = nullptr;
+    thread_local size_t size = 0;
+    ssize_t n = getline(&buffer, &size, f);
+    if (n < 0) {
+        line.clear();
+        return false;
     }
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
-        line.pop_back();
-    return any;
+    size_t length = static_cast<size_t>(n);
+    while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n'))
+        --length;
+    line.assign(buffer, std::min(length, kMaxLine));
+    return true;
 }
 
 // The codec of entry lines: the key table's rows found through a map
@@ -80,6 +82,12 @@ public:
     void Bind(_PHONEBOOK_300* record) { pData = record; }
     void Version(char const* version)
     {
+        // Each file has its own version; none read means "0.00". The
+        // entries of one file ask with the same text.
+        if (Read == version)
+            return;
+        Read = version;
+        DataVersion = "0.00";
         SetDataVersion(version);
         // From 6.23 on texts carry only escapes, and those only with ESC.
         PlainTexts = strcasecmp(GetDataVersion().Buf(), "6.22") > 0;
@@ -95,13 +103,9 @@ public:
             ++kb;
         while (ke > kb && (line[ke - 1] == ' ' || line[ke - 1] == '\t'))
             --ke;
-        std::string key(line, kb, ke - kb);
-        for (char& c : key)
-            c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-        auto it = Rows().find(key);
-        if (it == Rows().end())
+        int const row = RowOf(line.data() + kb, ke - kb);
+        if (row < 0)
             return;
-        int const row = it->second;
         size_t vb = eq + 1, ve = line.size();
         while (vb < ve && (line[vb] == ' ' || line[vb] == '\t'))
             ++vb;
@@ -120,42 +124,82 @@ public:
     }
 
 private:
-    // Keys (lower case) to rows; aliases to their target, retired keys to
-    // nothing.
-    static std::unordered_map<std::string, int> const& Rows()
+    struct KEY {
+        char Name[16]; // lower case
+        size_t Length;
+        int Row;
+    };
+
+    // The row of a key (any letter case; aliases to their target, retired
+    // keys to none): the keys are kept by length and first letter, so a
+    // look-up compares one or two of them.
+    static int RowOf(char const* key, size_t length)
     {
-        static std::unordered_map<std::string, int> const rows = [] {
-            std::unordered_map<std::string, int> m;
+        using BUCKETS = std::vector<std::vector<KEY>>;
+        static BUCKETS const buckets = [] {
+            BUCKETS b(16 * 26);
             int const n = OPTSBASE::CountRows(sPhoneEntryOptlist);
-            for (int i = 0; i < n; ++i) {
-                OPTLIST const& opt = sPhoneEntryOptlist[i];
-                if (opt.Type > OPTTYPE_SECRET)
-                    continue;
-                std::string key = opt.Name;
-                for (char& c : key)
-                    c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-                m.emplace(key, i);
-            }
+            auto add = [&b](char const* name, int row) {
+                KEY entry{};
+                size_t i = 0;
+                for (; name[i] && i < sizeof entry.Name - 1; ++i)
+                    entry.Name[i] = static_cast<char>(tolower(static_cast<unsigned char>(name[i])));
+                entry.Length = i;
+                entry.Row = row;
+                if (i > 0 && entry.Name[0] >= 'a' && entry.Name[0] <= 'z')
+                    b[i * 26 + static_cast<size_t>(entry.Name[0] - 'a')].push_back(entry);
+            };
+            for (int i = 0; i < n; ++i)
+                if (sPhoneEntryOptlist[i].Type <= OPTTYPE_SECRET)
+                    add(sPhoneEntryOptlist[i].Name, i);
             for (int i = 0; i < n; ++i) {
                 OPTLIST const& opt = sPhoneEntryOptlist[i];
                 if (opt.Type != OPTTYPE_ALIAS)
                     continue;
-                std::string from = opt.Name, to = opt.AliasTarget();
-                for (char& c : from)
-                    c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-                for (char& c : to)
-                    c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-                auto target = m.find(to);
-                if (target != m.end())
-                    m.emplace(from, target->second);
+                for (int t = 0; t < n; ++t)
+                    if (sPhoneEntryOptlist[t].Type <= OPTTYPE_SECRET &&
+                        strcasecmp(sPhoneEntryOptlist[t].Name, opt.AliasTarget()) == 0)
+                        add(opt.Name, t);
             }
-            return m;
+            return b;
         }();
-        return rows;
+        char lower[sizeof(KEY::Name)];
+        if (length == 0 || length >= sizeof lower)
+            return -1;
+        for (size_t i = 0; i < length; ++i)
+            lower[i] = key[i] >= 'A' && key[i] <= 'Z' ? static_cast<char>(key[i] + 32) : key[i];
+        if (lower[0] < 'a' || lower[0] > 'z')
+            return -1;
+        for (KEY const& k : buckets[length * 26 + static_cast<size_t>(lower[0] - 'a')])
+            if (memcmp(k.Name, lower, length) == 0)
+                return k.Row;
+        return -1;
     }
 
     bool PlainTexts = true;
+    std::string Read = "\x01";
 };
+
+// Whether a wait/send text is in the form the conversion gives: no "|", no
+// CR without LF and no LF without CR before it, no empty line, no item
+// that begins "W=" or "S=".
+bool NormalWaitSend(char const* text)
+{
+    bool lineStart = true;
+    for (char const* p = text; *p; ++p) {
+        char const c = *p;
+        if (c == '|' || (c == '\r' && p[1] != '\n') || (c == '\n' && (p == text || p[-1] != '\r')))
+            return false;
+        if (lineStart) {
+            if (c == '\r' || ((c == 'W' || c == 'w' || c == 'S' || c == 's') && p[1] == '='))
+                return false;
+            lineStart = false;
+        }
+        if (c == '\n')
+            lineStart = true;
+    }
+    return true;
+}
 
 // A name for the backup of an older file: only the characters a version
 // has, so that a header cannot name a path.
@@ -454,7 +498,9 @@ bool PHONEBOOK::ReadNextEntry(FILE* f, _PHONEBOOK_300* out, char const* version)
     PrepareEntry(out);
     _PHONEBOOK_300 scratch;
     memset(&scratch, 0, sizeof scratch);
-    ENTRYCODEC codec(&scratch);
+    // One codec for the thread, bound to this entry's scratch record.
+    thread_local ENTRYCODEC codec(nullptr);
+    codec.Bind(&scratch);
     codec.Version(version ? version : "");
     std::string line;
     bool done = false;
@@ -548,8 +594,9 @@ int PHONEBOOK::LoadV300(FILE* f, int append, _PHONEBOOK_300** slots, int count, 
     int highest = -1;
     int next = 0;
     int result = 0;
-    _PHONEBOOK_300 entry;
-    while (ReadNextEntry(f, &entry, version)) {
+    // Each entry is read straight into the record its slot gets.
+    auto* entry = static_cast<_PHONEBOOK_300*>(malloc(sizeof(_PHONEBOOK_300)));
+    while (entry && ReadNextEntry(f, entry, version)) {
         while (next < count && slots[next])
             ++next;
         if (next >= count) {
@@ -557,16 +604,16 @@ int PHONEBOOK::LoadV300(FILE* f, int append, _PHONEBOOK_300** slots, int count, 
             result = -1;
             break;
         }
-        auto* copy = static_cast<_PHONEBOOK_300*>(malloc(sizeof entry));
-        if (!copy) {
-            result = -1;
-            break;
-        }
-        *copy = entry;
-        slots[next++] = copy;
-        highest = std::max(highest, entry.section);
+        highest = std::max(highest, entry->section);
+        slots[next++] = entry;
+        entry = static_cast<_PHONEBOOK_300*>(malloc(sizeof(_PHONEBOOK_300)));
     }
-    explicit_bzero(&entry, sizeof entry);
+    if (entry) {
+        explicit_bzero(entry, sizeof *entry);
+        free(entry);
+    } else {
+        result = -1;
+    }
 
     if (s->numsections == 0)
         s->numsections = std::clamp(highest + 1, 0, PHONE_MAXSECTIONS);
@@ -609,7 +656,10 @@ void PHONEBOOK::UpgradeEntry(_PHONEBOOK_300* e)
         e->oldcalls = 0;
         e->oldlastcall = 0;
     }
-    if (!e->optfile[0] || strcasecmp(e->optfile, phonetext::Text("IDS_DEFAULT").Buf()) == 0)
+    // The standard profile's text, looked up once (a look-up reads the
+    // string table).
+    static std::string const standard = phonetext::Text("IDS_DEFAULT").Buf();
+    if (!e->optfile[0] || strcasecmp(e->optfile, standard.c_str()) == 0)
         OPTSBASE::CopyText(e->optfile, sizeof e->optfile, "Standard.qor");
     if (!e->keyboard[0])
         OPTSBASE::CopyText(e->keyboard, sizeof e->keyboard, "Standard.qky");
@@ -628,7 +678,7 @@ void PHONEBOOK::UpgradeEntry(_PHONEBOOK_300* e)
                 session->EmuLayer.MatchParms(e->emu, e->emulationopts, 128, 1, 0);
         }
     }
-    if (e->waitsend[0]) {
+    if (e->waitsend[0] && !NormalWaitSend(e->waitsend)) {
         // One item per line, "Wait=" and "Send=" written out, lines ended by
         // CR LF, no empty lines.
         std::string text;

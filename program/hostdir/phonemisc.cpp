@@ -84,8 +84,12 @@ bool ContainsNoCase(std::string const& text, char const* word)
 // ---------------------------------------------------------------------------
 // Compiling
 
-int PHONEBOOK::WaitSendToAutoLogin(_PHONEBOOK_300 const& entry, SESSION& session, char* out, char** items,
-                                   int maxItems)
+int PHONEBOOK::WaitSendToAutoLogin(_PHONEBOOK_300 const& entry, SESSION&, char* out, char** items, int maxItems)
+{
+    return CompileWaitSend(entry, out, items, maxItems);
+}
+
+int PHONEBOOK::CompileWaitSend(_PHONEBOOK_300 const& entry, char* out, char** items, int maxItems)
 {
     if (!out || !items || maxItems < 1)
         return 0;
@@ -167,7 +171,6 @@ int PHONEBOOK::WaitSendToAutoLogin(_PHONEBOOK_300 const& entry, SESSION& session
     }
     if (n < maxItems)
         items[n] = nullptr;
-    (void)session;
     return n;
 }
 
