@@ -247,6 +247,17 @@ std::string OneLine(char const* text, size_t max)
     return s;
 }
 
+// A value of the structure part as the reader gives it back: the reader
+// trims blanks at the line's ends and one pair of quotes around the value,
+// so a value that would lose either is written between quotes.
+std::string Protected(std::string const& value)
+{
+    bool const blankEnds = !value.empty() && (value.front() == ' ' || value.front() == '\t' ||
+                                              value.back() == ' ' || value.back() == '\t');
+    bool const quoted = value.size() >= 2 && value.front() == '"' && value.back() == '"';
+    return blankEnds || quoted ? "\"" + value + "\"" : value;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -281,15 +292,15 @@ bool PHONEBOOK::FormatFile(char const* path, std::string& out)
     out += line;
     out += "\n// Section#<number>=<name>\n";
     for (int i = 0; i < sections; ++i) {
-        snprintf(line, sizeof line, "Section#%d=%s\n", i, OneLine(s->sections[i], 32).c_str());
+        snprintf(line, sizeof line, "Section#%d=%s\n", i, Protected(OneLine(s->sections[i], 32)).c_str());
         out += line;
     }
     out += "\n// Folder#<handle>=<section>.<parenthandle>|<name>\n";
     int const folders = std::clamp(s->numfolders, 0, PHONE_MAXFOLDERS);
     for (int i = 0; i < folders; ++i) {
         PHONEFOLDER const& f = s->folders[i];
-        snprintf(line, sizeof line, "Folder#%d=%d.%d|%s\n", f.handle, f.section, f.parent, OneLine(f.name, 32).c_str());
-        out += line;
+        snprintf(line, sizeof line, "%d.%d|%s", f.section, f.parent, OneLine(f.name, 32).c_str());
+        out += "Folder#" + std::to_string(f.handle) + "=" + Protected(line) + "\n";
     }
     out += "\n[/STRUCTURE]\n\n\n[DATA]\n";
     _PHONEBOOK_300 scratch;
@@ -631,14 +642,24 @@ int PHONEBOOK::LoadV300(FILE* f, int append, _PHONEBOOK_300** slots, int count, 
     for (int i = 0; i < count; ++i)
         if (slots[i])
             last[slots[i]->handle] = i;
+    std::unordered_set<int> used(folderHandles);
+    for (int i = 0; i < count; ++i)
+        if (slots[i])
+            used.insert(slots[i]->handle);
     int fresh = PTable.GetUniqueId(slots, count);
     for (int i = 0; i < count; ++i) {
         _PHONEBOOK_300* e = slots[i];
         if (!e)
             continue;
         if (e->handle <= 0 || e->handle == PHONE_SECTIONHANDLE || folderHandles.count(e->handle) ||
-            last[e->handle] != i)
-            e->handle = fresh++;
+            last[e->handle] != i) {
+            // The next number in use by nobody (from the first again past
+            // the largest).
+            while (fresh <= 0 || fresh == PHONE_SECTIONHANDLE || used.count(fresh))
+                fresh = fresh == INT_MAX ? PHONE_FIRSTHANDLE : fresh + 1;
+            e->handle = fresh;
+            used.insert(fresh);
+        }
     }
     return result;
 }

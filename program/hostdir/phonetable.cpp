@@ -378,7 +378,7 @@ int PHONEBOOKTABLE::GetUniqueId(_PHONEBOOK_300** slots, int count)
         highest = std::max(highest, s->folders[i].handle);
         used.push_back(s->folders[i].handle);
     }
-    int handle = highest + 1;
+    int handle = highest < INT_MAX ? highest + 1 : PHONE_FIRSTHANDLE;
     if (highest == INT_MAX) {
         // Every number above is taken: the lowest free one from the first.
         std::sort(used.begin(), used.end());

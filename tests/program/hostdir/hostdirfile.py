@@ -324,6 +324,14 @@ def reorg_folders(folders):
 # Writing
 
 
+def protected(value):
+    """A structure value the reader gives back as it is: between quotes
+    when it has blanks at its ends or quotes around it."""
+    blank = value[:1] in (b" ", b"\t") or value[-1:] in (b" ", b"\t")
+    quoted = len(value) >= 2 and value[:1] == b'"' and value[-1:] == b'"'
+    return b'"' + value + b'"' if blank or quoted else value
+
+
 def write_directory(d, capacity, path, stamp):
     out = bytearray()
     t = time.gmtime(stamp)
@@ -334,10 +342,10 @@ def write_directory(d, capacity, path, stamp):
     out += b"NumSections=%d\n" % len(d["sections"])
     out += b"\n// Section#<number>=<name>\n"
     for i, name in enumerate(d["sections"]):
-        out += b"Section#%d=" % i + name + b"\n"
+        out += b"Section#%d=" % i + protected(name) + b"\n"
     out += b"\n// Folder#<handle>=<section>.<parenthandle>|<name>\n"
     for f in d["folders"]:
-        out += b"Folder#%d=%d.%d|" % (f["handle"], f["section"], f["parent"]) + f["name"] + b"\n"
+        out += b"Folder#%d=" % f["handle"] + protected(b"%d.%d|" % (f["section"], f["parent"]) + f["name"]) + b"\n"
     out += b"\n[/STRUCTURE]\n\n\n[DATA]\n"
     entries = sorted(d["entries"], key=sort_key)
     first_slot = capacity - 1 - len(entries)
@@ -548,7 +556,9 @@ def random_int(rnd):
 
 
 def plain_text(rnd, n):
-    return bytes(rnd.choice(b"ABCdef 0123 xyz\"'|=#[]") for _ in range(n)).strip(b" \t")
+    """A name of the structure part: any bytes but line ends and NUL,
+    blanks and quotes at the ends included."""
+    return bytes(rnd.choice(b"ABCdef 0123 xyz\"'|=#[]\t\xe4\xfc") for _ in range(n))
 
 
 def generate(seed, capacity):
@@ -557,8 +567,6 @@ def generate(seed, capacity):
     nsec = rnd.randint(1, 64)
     for i in range(nsec):
         name = plain_text(rnd, rnd.randint(0, 31))
-        if name.startswith(b'"') and name.endswith(b'"'):
-            name = b"x" + name
         d["sections"].append(name[:31] or b"Section %d" % (i + 1))
     handles = set()
 
@@ -571,7 +579,7 @@ def generate(seed, capacity):
 
     for _ in range(rnd.randint(0, 12)):
         parent = rnd.choice([0] + [f["handle"] for f in d["folders"]])
-        name = plain_text(rnd, rnd.randint(1, 31)).replace(b"|", b"!") or b"F"
+        name = plain_text(rnd, rnd.randint(0, 31))
         d["folders"].append({"handle": fresh(), "section": rnd.randrange(nsec), "parent": parent, "name": name})
     reorg_folders(d["folders"])
     count = rnd.randint(0, min(40, capacity - 1))

@@ -237,6 +237,9 @@ TEST_F(PhoneFile, DamagedFiles)
                  "[HOST]\nname=\"e\"\nhandle=1023\n[/HOST]\n",
          "Hosts; a#6002@0/0 b#6001@0/0 c#6003@0/0 d#6004@0/0 e#6005@0/0"},
         {"a structure part that never ends", kHead + "[STRUCTURE]\nNumSections=1\nSection#0=S\n", "S;"},
+        {"the largest handle given twice",
+         kHead + "[HOST]\nname=\"a\"\nhandle=2147483647\n[/HOST]\n[HOST]\nname=\"b\"\nhandle=2147483647\n[/HOST]\n",
+         "Hosts; a#5555@0/0 b#2147483647@0/0"},
     };
     for (CASE const& c : cases) {
         SCOPED_TRACE(c.What);
