@@ -54,12 +54,7 @@ public:
         fprintf(stderr, "warning: %s\n", text);
         return 1;
     }
-    void InfoMsg(char const*) override {}
     void FileError(char const* name) override { fprintf(stderr, "file error: %s\n", name); }
-    void SendIpcMessage(uint32_t, uint32_t, uint32_t) override {}
-    void PostMessage(int, uintptr_t, uintptr_t) override {}
-    void EnableMenuEntry(int, int, bool) override {}
-    STRING AskFilename(char const*, char const*, WINDOW const*) override { return STRING(); }
     ADMINOPTS Record{};
     PROGRAMSETTINGSDATA Settings{};
 };

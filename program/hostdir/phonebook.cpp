@@ -118,6 +118,11 @@ PHONEFILESTAMP PHONEFILESTAMP::OfPath(char const* path)
 // ---------------------------------------------------------------------------
 // Life
 
+STRING PHONEBOOKHOST::AskFilename(char const*, char const*, WINDOW const*)
+{
+    return STRING();
+}
+
 PHONEBOOK::PHONEBOOK(PHONEBOOKHOST& host) : Owner(host), Handler(std::make_unique<PHONEBOOKDIALOGHANDLER>())
 {
     LOGIT("PHONEBOOK::PHONEBOOK\n");
@@ -292,11 +297,9 @@ int PHONEBOOK::MakeMenu(MENU const& menu, signed char force, signed char allEntr
     if (!PTable.GetTablePtr())
         return 0;
     int capacity = 0;
-    _PHONEBOOK_300** slots = PTable.LockTable(&capacity);
-    if (!slots) {
-        Owner.ErrorMsg(phonetext::Text("IDS_PHONE_NOPTABLE").Buf());
+    _PHONEBOOK_300** slots = LockTableOrSay(&capacity);
+    if (!slots)
         return 0;
-    }
     for (int i = 0; i < capacity; ++i)
         if (slots[i])
             slots[i]->menuid = 0;
@@ -410,20 +413,32 @@ bool PHONEBOOK::QueryPositionByName(char const* name, char* out)
 // ---------------------------------------------------------------------------
 // Single keys
 
+int PHONEBOOK::NamedSlot(_PHONEBOOK_300** slots, int capacity, char const* name)
+{
+    WSTRING const wanted(name ? name : "", 1252);
+    for (int i = 0; i < capacity; ++i)
+        if (slots[i] && PHONEBOOKTABLE::NameMatches(slots[i]->name, wanted.Buf()))
+            return i;
+    return -1;
+}
+
+_PHONEBOOK_300** PHONEBOOK::LockTableOrSay(int* capacity)
+{
+    _PHONEBOOK_300** slots = PTable.LockTable(capacity);
+    if (!slots)
+        Owner.ErrorMsg(phonetext::Text("IDS_PHONE_NOPTABLE").Buf());
+    return slots;
+}
+
 int PHONEBOOK::SetOpt(char const* name, char const* line)
 {
-    WSTRING wanted(name ? name : "", 1252);
     int capacity = 0;
-    _PHONEBOOK_300** slots = PTable.LockTable(&capacity);
-    if (!slots) {
-        Owner.ErrorMsg(phonetext::Text("IDS_PHONE_NOPTABLE").Buf());
+    _PHONEBOOK_300** slots = LockTableOrSay(&capacity);
+    if (!slots)
         return 1;
-    }
     int rc = 1;
-    for (int i = 0; i < capacity; ++i) {
+    if (int const i = NamedSlot(slots, capacity, name); i >= 0) {
         _PHONEBOOK_300* e = slots[i];
-        if (!e || !PHONEBOOKTABLE::NameMatches(e->name, wanted.Buf()))
-            continue;
         _PHONEBOOK_300 scratch = *e;
         OPTSBASE opts(&scratch, sPhoneEntryOptlist, -1);
         rc = opts.SetOpt(line, 0);
@@ -437,12 +452,11 @@ int PHONEBOOK::SetOpt(char const* name, char const* line)
             if (taken) {
                 LOGIT("PHONEBOOK::SetOpt refuses the handle %d\n", scratch.handle);
                 rc = 1;
-                break;
             }
         }
-        *e = scratch;
+        if (rc == 0 || scratch.handle == e->handle)
+            *e = scratch;
         explicit_bzero(&scratch, sizeof scratch);
-        break;
     }
     PTable.UnlockTable(slots);
     return rc;
@@ -453,24 +467,17 @@ int PHONEBOOK::GetOpt(char const* name, char const* key, char* out, int max)
     if (!out || max < 1)
         return 1;
     snprintf(out, static_cast<size_t>(max), "%s=<NOT FOUND>", name ? name : "");
-    WSTRING wanted(name ? name : "", 1252);
     int capacity = 0;
-    _PHONEBOOK_300** slots = PTable.LockTable(&capacity);
-    if (!slots) {
-        Owner.ErrorMsg(phonetext::Text("IDS_PHONE_NOPTABLE").Buf());
+    _PHONEBOOK_300** slots = LockTableOrSay(&capacity);
+    if (!slots)
         return 1;
-    }
     int rc = 1;
-    for (int i = 0; i < capacity; ++i) {
-        _PHONEBOOK_300* e = slots[i];
-        if (!e || !PHONEBOOKTABLE::NameMatches(e->name, wanted.Buf()))
-            continue;
+    if (int const i = NamedSlot(slots, capacity, name); i >= 0) {
         snprintf(out, static_cast<size_t>(max), "%s=<NOT FOUND>", key ? key : "");
-        _PHONEBOOK_300 scratch = *e;
+        _PHONEBOOK_300 scratch = *slots[i];
         OPTSBASE opts(&scratch, sPhoneEntryOptlist, -1);
         rc = opts.GetOpt(key, out, max);
         explicit_bzero(&scratch, sizeof scratch);
-        break;
     }
     PTable.UnlockTable(slots);
     return rc;
@@ -590,11 +597,6 @@ int PHONEBOOK::IpcEvent(unsigned long event, unsigned long param)
 
 // ---------------------------------------------------------------------------
 // The window
-
-bool PHONEBOOK::LockFile(FILE* f)
-{
-    return f && flock(fileno(f), LOCK_EX | LOCK_NB) == 0;
-}
 
 bool PHONEBOOK::LoadOpen()
 {

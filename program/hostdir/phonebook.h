@@ -63,7 +63,8 @@ constexpr uint32_t PHONE_END_BACK = 0x4241434B; // 'BACK'
 constexpr uint32_t PHONE_END_DIAL = 0x49443130; // 'ID10'
 
 // What the host directory asks of its main window. The main window
-// implements it; a test implements its own.
+// implements it; the defaults show nothing and tell nobody, so a tool or a
+// test runs a host directory without windows.
 class PHONEBOOKHOST {
 public:
     virtual ~PHONEBOOKHOST() = default;
@@ -75,18 +76,18 @@ public:
     // The main window's current session, held; empty when there is none.
     virtual SESSIONHOLD PhonebookSession() = 0;
     // Boxes.
-    virtual void ErrorMsg(char const* text) = 0;
-    virtual int WarningMsg(char const* text) = 0;
-    virtual void InfoMsg(char const* text) = 0;
+    virtual void ErrorMsg(char const* text) {}
+    virtual int WarningMsg(char const* text) { return 1; }
+    virtual void InfoMsg(char const* text) {}
     // The error box for a failed file operation (the name, errno's text).
-    virtual void FileError(char const* name) = 0;
+    virtual void FileError(char const* name) {}
     // A notice to the other running instances.
-    virtual void SendIpcMessage(uint32_t msg, uint32_t mp1, uint32_t mp2) = 0;
+    virtual void SendIpcMessage(uint32_t msg, uint32_t mp1, uint32_t mp2) {}
     // A user message to the main window (1059 rebuilds its menus).
-    virtual void PostMessage(int message, uintptr_t p1, uintptr_t p2) = 0;
-    virtual void EnableMenuEntry(int id, int enable, bool alsoInactive) = 0;
+    virtual void PostMessage(int message, uintptr_t p1, uintptr_t p2) {}
+    virtual void EnableMenuEntry(int id, int enable, bool alsoInactive) {}
     // A file picker; empty when nothing was chosen.
-    virtual STRING AskFilename(char const* title, char const* start, WINDOW const* owner) = 0;
+    virtual STRING AskFilename(char const* title, char const* start, WINDOW const* owner);
 };
 
 // What the host-directory window offers the host directory. The window is
@@ -220,7 +221,11 @@ private:
     friend class PHONEBOOKTESTACCESS;
     struct FILEREADER;
 
-    bool LockFile(FILE* f);
+    // The table locked, or none with IDS_PHONE_NOPTABLE shown.
+    _PHONEBOOK_300** LockTableOrSay(int* capacity);
+    // The slot of the first entry of that name ("~" marks and letter case
+    // ignored); -1 when none.
+    static int NamedSlot(_PHONEBOOK_300** slots, int capacity, char const* name);
     // Keeps a file that did not load beside it before it is replaced.
     bool KeepUnreadable(std::string const& target);
     void PostMenuRebuild();

@@ -211,20 +211,6 @@ std::string SafeVersion(std::string const& version)
     return out;
 }
 
-// The file a save replaces: a link is followed, so that the link stays.
-std::string SaveTarget(char const* path)
-{
-    struct stat st;
-    if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = realpath(path, nullptr)) {
-            std::string target = real;
-            free(real);
-            return target;
-        }
-    }
-    return path;
-}
-
 // A name of the table row key=value of the structure part, split at "#".
 void SplitKey(std::string const& key, std::string& name, long long& number)
 {
@@ -364,7 +350,7 @@ int PHONEBOOK::Save(char const* path, signed char showErrors, FILE* stream, sign
         Owner.ErrorMsg(phonetext::Text("IDS_PHONE_NOPTABLE").Buf());
         return 1;
     }
-    std::string const target = SaveTarget(path);
+    std::string const target = plat::fileio::LinkTarget(path);
     bool const current = strcmp(path, File.Buf()) == 0;
     bool ok = true;
     int fd = -1;

@@ -272,6 +272,21 @@ bool PHONEBOOKTABLE::NameMatches(wchar_t const* stored, wchar_t const* wanted)
     return FoldName(stored, 65) == FoldName(wanted, SIZE_MAX);
 }
 
+template <class TEST>
+int PHONEBOOKTABLE::FindHandleIf(TEST const& test)
+{
+    int capacity = 0;
+    _PHONEBOOK_300** slots = LockTable(&capacity);
+    if (!slots)
+        return -1;
+    int found = -1;
+    for (int i = 0; i < capacity && found < 0; ++i)
+        if (slots[i] && test(*slots[i]))
+            found = slots[i]->handle;
+    UnlockTable(slots);
+    return found;
+}
+
 int PHONEBOOKTABLE::FindHandleFromName(char const* name)
 {
     if (!name)
@@ -291,53 +306,27 @@ int PHONEBOOKTABLE::FindHandleFromNameWide(wchar_t const* name)
         byHandle = value >= 1 && value <= INT_MAX ? static_cast<int>(value) : -1;
     }
     std::wstring const wanted = FoldName(name, SIZE_MAX);
-    int capacity = 0;
-    _PHONEBOOK_300** slots = LockTable(&capacity);
-    if (!slots)
-        return -1;
-    int found = -1;
-    for (int i = 0; i < capacity && found < 0; ++i) {
-        _PHONEBOOK_300 const* e = slots[i];
-        if (!e)
-            continue;
-        if ((byHandle > 0 && e->handle == byHandle) || FoldName(e->name, 65) == wanted)
-            found = e->handle;
-    }
-    UnlockTable(slots);
-    return found;
+    return FindHandleIf([&](_PHONEBOOK_300 const& e) {
+        return (byHandle > 0 && e.handle == byHandle) || FoldName(e.name, 65) == wanted;
+    });
 }
 
 int PHONEBOOKTABLE::FindHandleFromHotkey(int key)
 {
-    int capacity = 0;
-    _PHONEBOOK_300** slots = LockTable(&capacity);
-    if (!slots)
-        return -1;
-    int found = -1;
-    for (int i = 0; i < capacity && found < 0; ++i)
-        if (slots[i] && slots[i]->ctrlfkey != 0 && slots[i]->ctrlfkey == key)
-            found = slots[i]->handle;
-    UnlockTable(slots);
-    return found;
+    return FindHandleIf([key](_PHONEBOOK_300 const& e) { return e.ctrlfkey != 0 && e.ctrlfkey == key; });
 }
 
 int PHONEBOOKTABLE::FindHandleFromMenuID(int id)
 {
     if (id == 0)
         return -1;
-    int capacity = 0;
-    _PHONEBOOK_300** slots = LockTable(&capacity);
-    if (!slots)
-        return -1;
-    int found = -1;
-    for (int i = 0; i < capacity && found < 0; ++i)
-        if (slots[i] && slots[i]->menuid == id)
-            found = slots[i]->handle;
+    MUTEXLOCK guard(Lock);
+    int found = FindHandleIf([id](_PHONEBOOK_300 const& e) { return e.menuid == id; });
     for (size_t k = 0; k < AllEntriesIds.size() && found < 0; ++k) {
-        if (AllEntriesIds[k].first == id && FindIndexFromHandle(slots, capacity, AllEntriesIds[k].second) >= 0)
-            found = AllEntriesIds[k].second;
+        int const handle = AllEntriesIds[k].second;
+        if (AllEntriesIds[k].first == id && FindHandleIf([handle](_PHONEBOOK_300 const& e) { return e.handle == handle; }) > 0)
+            found = handle;
     }
-    UnlockTable(slots);
     return found;
 }
 

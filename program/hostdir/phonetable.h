@@ -103,6 +103,9 @@ public:
 
 private:
     struct SNAPSHOT;
+    // The handle of the first entry the test takes, under the lock; -1.
+    template <class TEST>
+    int FindHandleIf(TEST const& test);
 
     MUTEXSEM Lock{0, nullptr};
     _PHONEBOOK_300** Slots = nullptr;

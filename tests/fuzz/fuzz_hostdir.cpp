@@ -36,14 +36,6 @@ public:
     ADMINOPTS& Admin() override { return Record; }
     PROGRAMSETTINGSDATA& PhonebookSettings() override { return Settings; }
     SESSIONHOLD PhonebookSession() override { return SESSIONHOLD(); }
-    void ErrorMsg(char const*) override {}
-    int WarningMsg(char const*) override { return 1; }
-    void InfoMsg(char const*) override {}
-    void FileError(char const*) override {}
-    void SendIpcMessage(uint32_t, uint32_t, uint32_t) override {}
-    void PostMessage(int, uintptr_t, uintptr_t) override {}
-    void EnableMenuEntry(int, int, bool) override {}
-    STRING AskFilename(char const*, char const*, WINDOW const*) override { return STRING(); }
     ADMINOPTS Record{};
     PROGRAMSETTINGSDATA Settings{};
 };

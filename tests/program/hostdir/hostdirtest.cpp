@@ -1,6 +1,7 @@
 // The host-directory test helpers.
 #include "tests/program/hostdir/hostdirtest.h"
 
+#include "program/session/sessionrunner.h"
 #include "program/settings/programsettings.h"
 #include "velmot/core/workdir.h"
 
@@ -142,6 +143,11 @@ std::string Dump(PHONEBOOK& book)
     }
     book.Table().UnlockTable(slots);
     return out.str();
+}
+
+void HostdirPlatformTest::SetUpTestSuite()
+{
+    ASSERT_TRUE(HEADLESSSESSION::StartPlatform());
 }
 
 void HostdirTest::SetUp()

@@ -88,4 +88,11 @@ protected:
     std::unique_ptr<TESTBOOK> Book;
 };
 
+// The same with the window system running (offscreen), for menus,
+// dialogs and sessions.
+class HostdirPlatformTest : public HostdirTest {
+protected:
+    static void SetUpTestSuite();
+};
+
 } // namespace hostdirtest

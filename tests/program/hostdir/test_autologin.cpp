@@ -17,10 +17,8 @@ using ::testing::ElementsAreArray;
 
 namespace {
 
-class AutoLogin : public HostdirTest {
+class AutoLogin : public HostdirPlatformTest {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(HEADLESSSESSION::StartPlatform()); }
-
     static _PHONEBOOK_300 LoginEntry(char const* waitsend, char const* user = "joe", char const* password = "s3cret")
     {
         _PHONEBOOK_300 e = Entry(L"Mailbox", 6001);

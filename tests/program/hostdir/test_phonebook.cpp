@@ -24,10 +24,8 @@ using ::testing::HasSubstr;
 
 namespace {
 
-class PhoneBook : public HostdirTest {
+class PhoneBook : public HostdirPlatformTest {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(HEADLESSSESSION::StartPlatform()); }
-
     // The names of the table's entries in slot order.
     std::vector<std::string> Order()
     {
@@ -60,6 +58,20 @@ protected:
         change(*e);
         Book->Table().UnlockItem(e);
     }
+};
+
+// A menu bar whose File menu holds the commands.
+struct MENUBAR {
+    explicit MENUBAR(std::initializer_list<int> commands)
+    {
+        Bar.CreateEmpty();
+        File.CreateEmpty();
+        for (int id : commands)
+            File.InsertItem(id ? ("cmd" + std::to_string(id)).c_str() : nullptr, id, File.GetNumMenuItems());
+        Bar.InsertSubMenu("File", File, 0);
+    }
+    MENU Bar;
+    MENU File;
 };
 
 // The texts of a menu's items, "-" for a separator, "id:text".
@@ -125,16 +137,9 @@ TEST_F(PhoneBook, SameNamedQuickAccessEntries)
 TEST_F(PhoneBook, QuickAccessItemsOfTheConnectMenu)
 {
     Init(20);
-    MENU bar;
-    bar.CreateEmpty();
-    MENU file;
-    file.CreateEmpty();
-    int pos = 0;
-    for (int id : {8380, 8381, 8383, 8200, 8382})
-        file.InsertItem(("cmd" + std::to_string(id)).c_str(), id, pos++);
-    file.InsertItem(nullptr, 0, pos++);
-    file.InsertItem("cmd8899", 8899, pos++);
-    bar.InsertSubMenu("File", file, 0);
+    MENUBAR menus{8380, 8381, 8383, 8200, 8382, 0, 8899};
+    MENU& bar = menus.Bar;
+    MENU& file = menus.File;
 
     for (wchar_t const* n : {L"Mail~box", L"A&B", L"Zulu", L"Not quick", L"Echo"})
         Store(n);
@@ -183,13 +188,8 @@ TEST_F(PhoneBook, AllEntriesMenu)
         e.qaccess = 1;
     });
     Book->Sort();
-    MENU bar;
-    bar.CreateEmpty();
-    MENU file;
-    file.CreateEmpty();
-    file.InsertItem("connect", 8381, 0);
-    bar.InsertSubMenu("File", file, 0);
-    Book->MakeMenu(bar, 1, 0, 0);
+    MENUBAR menus{8381};
+    Book->MakeMenu(menus.Bar, 1, 0, 0);
 
     MENU all;
     all.CreateEmpty();
@@ -418,12 +418,8 @@ TEST_F(PhoneBook, ScriptThreadsDuringSortAndMenus)
         Store((L"host " + std::to_wstring(i)).c_str());
     for (int i = 0; i < 200; i += 7)
         Set((L"host " + std::to_wstring(i)).c_str(), [](_PHONEBOOK_300& e) { e.qaccess = 1; });
-    MENU bar;
-    bar.CreateEmpty();
-    MENU fileMenu;
-    fileMenu.CreateEmpty();
-    fileMenu.InsertItem("connect", 8381, 0);
-    bar.InsertSubMenu("File", fileMenu, 0);
+    MENUBAR menus{8381};
+    MENU& bar = menus.Bar;
 
     std::atomic<bool> stop{false};
     std::atomic<int> failures{0};

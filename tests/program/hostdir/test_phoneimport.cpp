@@ -96,9 +96,8 @@ void ChooseFormat(CONTROLPARENT p, int index)
     Settle();
 }
 
-class PhoneImport : public HostdirTest {
+class PhoneImport : public HostdirPlatformTest {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(HEADLESSSESSION::StartPlatform()); }
     void SetUp() override
     {
         HostdirTest::SetUp();
