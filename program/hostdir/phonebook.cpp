@@ -123,6 +123,19 @@ STRING PHONEBOOKHOST::AskFilename(char const*, char const*, WINDOW const*)
     return STRING();
 }
 
+STANDALONEPHONEBOOKHOST::STANDALONEPHONEBOOKHOST()
+{
+    PROGRAMSETTINGS::AdminDefaults(AdminRecord);
+    char const* const names[] = {"Hosts", "Work", "Private", "Bulletin boards", "Internet", "Other"};
+    for (int i = 0; i < 6; ++i)
+        OPTSBASE::CopyText(Settings.BookSections[i], sizeof Settings.BookSections[i], names[i]);
+}
+
+SESSIONHOLD STANDALONEPHONEBOOKHOST::PhonebookSession()
+{
+    return SESSIONHOLD();
+}
+
 PHONEBOOK::PHONEBOOK(PHONEBOOKHOST& host) : Owner(host), Handler(std::make_unique<PHONEBOOKDIALOGHANDLER>())
 {
     LOGIT("PHONEBOOK::PHONEBOOK\n");

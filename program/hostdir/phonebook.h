@@ -90,6 +90,20 @@ public:
     virtual STRING AskFilename(char const* title, char const* start, WINDOW const* owner);
 };
 
+// A host of its own for a host directory without a main window (tools,
+// tests, benchmarks): the administrator's defaults, program settings with
+// the default section names, no session.
+class STANDALONEPHONEBOOKHOST : public PHONEBOOKHOST {
+public:
+    STANDALONEPHONEBOOKHOST();
+    ADMINOPTS& Admin() override { return AdminRecord; }
+    PROGRAMSETTINGSDATA& PhonebookSettings() override { return Settings; }
+    SESSIONHOLD PhonebookSession() override;
+
+    ADMINOPTS AdminRecord{};
+    PROGRAMSETTINGSDATA Settings{};
+};
+
 // What the host-directory window offers the host directory. The window is
 // its own work: until it is built, this neutral handler runs nothing.
 class PHONEBOOKDIALOGHANDLER {

@@ -26,20 +26,6 @@ bool NoQuestions(char const*, char const*)
     abort();
 }
 
-class HOST : public PHONEBOOKHOST {
-public:
-    HOST()
-    {
-        PROGRAMSETTINGS::AdminDefaults(Record);
-        snprintf(Settings.BookSections[0], 32, "Hosts");
-    }
-    ADMINOPTS& Admin() override { return Record; }
-    PROGRAMSETTINGSDATA& PhonebookSettings() override { return Settings; }
-    SESSIONHOLD PhonebookSession() override { return SESSIONHOLD(); }
-    ADMINOPTS Record{};
-    PROGRAMSETTINGSDATA Settings{};
-};
-
 class BOOK : public PHONEBOOK {
 public:
     using PHONEBOOK::PHONEBOOK;
@@ -97,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
         return true;
     }();
     (void)once;
-    HOST host;
+    STANDALONEPHONEBOOKHOST host;
     std::string const file = Folder() + "/in.qorini";
     std::string const out = Folder() + "/out.qorini";
     unlink(file.c_str());

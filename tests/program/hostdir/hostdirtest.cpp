@@ -40,14 +40,6 @@ std::string Wide(wchar_t const* p, size_t max)
 
 } // namespace
 
-FAKEHOST::FAKEHOST()
-{
-    PROGRAMSETTINGS::AdminDefaults(AdminRecord);
-    char const* names[] = {"Hosts", "Work", "Private", "Bulletin boards", "Internet", "Other"};
-    for (int i = 0; i < 6; ++i)
-        snprintf(Settings.BookSections[i], 32, "%s", names[i]);
-}
-
 void FAKEHOST::SendIpcMessage(uint32_t, uint32_t mp1, uint32_t)
 {
     Notices.push_back(mp1);

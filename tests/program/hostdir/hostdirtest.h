@@ -16,11 +16,8 @@
 
 namespace hostdirtest {
 
-class FAKEHOST : public PHONEBOOKHOST {
+class FAKEHOST : public STANDALONEPHONEBOOKHOST {
 public:
-    FAKEHOST();
-    ADMINOPTS& Admin() override { return AdminRecord; }
-    PROGRAMSETTINGSDATA& PhonebookSettings() override { return Settings; }
     SESSIONHOLD PhonebookSession() override { return SESSIONHOLD(Session); }
     void ErrorMsg(char const* text) override { Lines.push_back(std::string("error ") + text); }
     int WarningMsg(char const* text) override
@@ -39,8 +36,6 @@ public:
     // Lines since the last call; those that start with prefix only.
     std::vector<std::string> Take(std::string const& prefix = "");
 
-    ADMINOPTS AdminRecord{};
-    PROGRAMSETTINGSDATA Settings{};
     SESSION* Session = nullptr;
     std::vector<std::string> Lines;
     std::vector<int> Messages;
