@@ -32,11 +32,17 @@ locale_t FoldLocale()
     return loc;
 }
 
-bool ObtainWithRetries(MUTEXSEM& lock)
+// Each try polls the lock for 200 ms (trying it every millisecond keeps
+// the lock visible to the thread checkers, which do not follow a wait with
+// a time-out), then sleeps 200 ms.
+bool ObtainWithRetries(std::recursive_mutex& lock)
 {
     for (int i = 0; i < kLockTries; ++i) {
-        if (lock.Obtain(kLockWaitMs))
-            return true;
+        for (int ms = 0; ms <= kLockWaitMs; ++ms) {
+            if (lock.try_lock())
+                return true;
+            usleep(1000);
+        }
         usleep(kLockWaitMs * 1000);
     }
     LOGIT("PHONEBOOKTABLE: lock not available (ptable)\n");
@@ -87,7 +93,7 @@ bool PHONEBOOKTABLE::InitTable(char const* folder, char const* file, int capacit
         AssertMsg(0, "FALSE", __FILE__, __LINE__, "Could not alloc host directory memory");
         return false;
     }
-    MUTEXLOCK guard(Lock);
+    std::lock_guard<std::recursive_mutex> guard(Lock);
     Slots = static_cast<_PHONEBOOK_300**>(block);
     Structure = reinterpret_cast<PHONESTRUCTURE*>(static_cast<char*>(block) +
                                                   static_cast<size_t>(capacity) * sizeof(_PHONEBOOK_300*));
@@ -107,7 +113,7 @@ _PHONEBOOK_300** PHONEBOOKTABLE::LockTable(int* capacity)
     if (!ObtainWithRetries(Lock))
         return nullptr;
     if (!Slots) {
-        Lock.Release();
+        Lock.unlock();
         return nullptr;
     }
     if (capacity)
@@ -117,13 +123,13 @@ _PHONEBOOK_300** PHONEBOOKTABLE::LockTable(int* capacity)
 
 bool PHONEBOOKTABLE::UnlockTable(_PHONEBOOK_300**)
 {
-    Lock.Release();
+    Lock.unlock();
     return true;
 }
 
 bool PHONEBOOKTABLE::UnlockItem(_PHONEBOOK_300*)
 {
-    Lock.Release();
+    Lock.unlock();
     return true;
 }
 
@@ -135,7 +141,7 @@ PHONESTRUCTURE* PHONEBOOKTABLE::LockStructure()
 
 bool PHONEBOOKTABLE::UnLockStructure(PHONESTRUCTURE*)
 {
-    Lock.Release();
+    Lock.unlock();
     return true;
 }
 
@@ -320,7 +326,7 @@ int PHONEBOOKTABLE::FindHandleFromMenuID(int id)
 {
     if (id == 0)
         return -1;
-    MUTEXLOCK guard(Lock);
+    std::lock_guard<std::recursive_mutex> guard(Lock);
     int found = FindHandleIf([id](_PHONEBOOK_300 const& e) { return e.menuid == id; });
     for (size_t k = 0; k < AllEntriesIds.size() && found < 0; ++k) {
         int const handle = AllEntriesIds[k].second;
@@ -332,13 +338,13 @@ int PHONEBOOKTABLE::FindHandleFromMenuID(int id)
 
 void PHONEBOOKTABLE::ClearAllEntriesIds()
 {
-    MUTEXLOCK guard(Lock);
+    std::lock_guard<std::recursive_mutex> guard(Lock);
     AllEntriesIds.clear();
 }
 
 void PHONEBOOKTABLE::AddAllEntriesId(int id, int handle)
 {
-    MUTEXLOCK guard(Lock);
+    std::lock_guard<std::recursive_mutex> guard(Lock);
     AllEntriesIds.emplace_back(id, handle);
 }
 
@@ -391,7 +397,7 @@ void PHONEBOOKTABLE::CleanupStructure(PHONESTRUCTURE* block)
 {
     if (!block)
         return;
-    MUTEXLOCK guard(Lock);
+    std::lock_guard<std::recursive_mutex> guard(Lock);
     memset(block, 0, sizeof *block);
     if (block == Structure)
         FolderPaths.assign(PHONE_MAXFOLDERS, std::string());
@@ -401,7 +407,7 @@ void PHONEBOOKTABLE::CleanupTable()
 {
     if (!Slots)
         return;
-    MUTEXLOCK guard(Lock);
+    std::lock_guard<std::recursive_mutex> guard(Lock);
     DeleteAllEntries(Slots, NumSlots);
     CleanupStructure(Structure);
     free(Slots);

@@ -12,17 +12,16 @@
 // Folder paths are kept in a side table beside the structure block, indexed
 // like the folder records.
 //
-// Locking: LockTable, LockItem and LockStructure hand the held lock to the
-// caller; every other operation takes it for its own run. A lock that cannot
-// be had within six tries of 200 ms answers "none" (with the assertion
-// report "ptable").
+// Locking: LockTable, LockItem and LockStructure hand the held lock (a
+// recursive one) to the caller; every other operation takes it for its own
+// run. A lock that cannot be had within six tries of 200 ms answers "none"
+// (logged as "ptable").
 #pragma once
 
 #include "program/hostdir/phonerecord.h"
 
-#include "velmot/core/osyssync.h"
-
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -107,7 +106,7 @@ private:
     template <class TEST>
     int FindHandleIf(TEST const& test);
 
-    MUTEXSEM Lock{0, nullptr};
+    std::recursive_mutex Lock;
     _PHONEBOOK_300** Slots = nullptr;
     PHONESTRUCTURE* Structure = nullptr;
     int NumSlots = 0;
