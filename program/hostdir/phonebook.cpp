@@ -392,6 +392,10 @@ int PHONEBOOK::MakeMenuWithAllEntriesPerSection(MENU& menu, int section, int& ne
                 text.push_back(e->name[k]);
         int id = e->handle;
         if (nextId != 0) {
+            // No id past the range that dials (a table larger than an
+            // administrator allows could reach it).
+            if (nextId > PHONE_MENUID_LAST)
+                break;
             id = nextId++;
             PTable.AddAllEntriesId(id, e->handle);
         }
