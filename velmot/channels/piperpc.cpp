@@ -218,6 +218,12 @@ bool PIPERPC::IsRpcConnected()
     return Device && Device->IsConnected();
 }
 
+STRING PIPERPC::GetDeviceInfo(char const* key)
+{
+    std::shared_lock<std::shared_mutex> lock(DeviceLock);
+    return Device ? Device->GetInfo(key) : STRING("");
+}
+
 bool PIPERPC::RpcConnect(char const* target, unsigned mode)
 {
     if (hThreadReader) {
@@ -237,10 +243,14 @@ bool PIPERPC::RpcConnect(char const* target, unsigned mode)
     ReaderDone.Reset();
     ConnectEvent.Reset();
     if (!IsServer) {
-        char const* address = TargetAddress(Target);
+        // A TCP target with a port alone means this machine.
+        std::string address = TargetAddress(Target);
+        if (StartsWith(Target, "TCP:") && !address.empty() &&
+            address.find_first_not_of("0123456789") == std::string::npos)
+            address = "127.0.0.1:" + address;
         bool connected = false;
         for (int i = 0; i < kConnectTries && !connected; ++i) {
-            connected = device->MakeCall(address);
+            connected = device->MakeCall(address.c_str());
             if (!connected && i + 1 < kConnectTries)
                 OSYS::Sleep(kConnectPauseMs);
         }

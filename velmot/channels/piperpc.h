@@ -16,7 +16,7 @@
 //
 // Targets: "TCP:[address:]port", "PIPE:name", or a pipe name alone. A TCP
 // server listens on 127.0.0.1 unless the target names an address ("*" for
-// any). Mode 0 connects to a server (ten tries, half a second apart), mode 1
+// any); a client given a port alone calls 127.0.0.1. Mode 0 connects to a server (ten tries, half a second apart), mode 1
 // serves one connection after the other, mode 2 serves one connection.
 #pragma once
 
@@ -84,6 +84,9 @@ public:
 
     bool IsRpcConnected();
     BASEIO* CreateDevice(char const* target);
+    // The channel's answer to a text query ("ACCEPTPORT" of a server on
+    // TCP port 0); empty without a channel.
+    STRING GetDeviceInfo(char const* key);
 
     PIPERPCCALLBACK pfnCallback = nullptr;
     void* pUserData = nullptr;
