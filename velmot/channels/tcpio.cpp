@@ -221,7 +221,13 @@ bool TCPIPIO::Connect(TCPRESOLVED const& where, unsigned dropsAtStart)
         }
         char numeric[256];
         NumericAddress(address, numeric, sizeof numeric);
-        SetPeerIp((std::string(where.Name) + " (" + numeric + ")").c_str());
+        // The name shown is that of the address that answered.
+        char name[256];
+        snprintf(name, sizeof name, "%s", where.Name);
+        if (i > 0 && ResolvePeerOnCall &&
+            getnameinfo(address, where.AddressLengths[i], name, sizeof name, nullptr, 0, NI_NAMEREQD) != 0)
+            snprintf(name, sizeof name, "<unknown>");
+        SetPeerIp((std::string(name) + " (" + numeric + ")").c_str());
         Socket.Set(fd);
         AcceptedFrom = -1;
         SetLastError(0, "");

@@ -3,6 +3,7 @@
 // that closes or resets, a sink that never reads, shared listening sockets.
 #include "velmot/channels/tcpio.h"
 
+#include "tests/support/testutil.h"
 #include "tests/velmot/channels/channeltest.h"
 #include "tests/velmot/core/assertrecorder.h"
 #include "velmot/core/osys.h"
@@ -17,6 +18,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using chtest::NowMs;
 using chtest::SOCAT;
@@ -292,4 +294,21 @@ TEST(TcpIo, TextQuery)
     // logged.
     EXPECT_EQ(io->GetInfo("NOSUCHKEY"), "");
     EXPECT_EQ(recorder.Count(), 0u);
+}
+
+// Broadcasts and name resolution run in a network (and mount) namespace of
+// their own, where nothing can leave the machine: see netns_suite.cpp.
+TEST(Netns, SuiteInANamespaceOfItsOwn)
+{
+    std::vector<std::string> argv = {"/usr/bin/unshare", "--net", "--mount"};
+    if (geteuid() != 0)
+        argv.push_back("--map-root-user");
+    argv.push_back("--");
+    argv.push_back(QOR_NETNS_SUITE);
+    setenv("QOR_NETNS_CHILD", "1", 1);
+    std::string out;
+    int const rc = testutil::RunProgram(argv, &out);
+    unsetenv("QOR_NETNS_CHILD");
+    EXPECT_EQ(rc, 0) << out;
+    EXPECT_NE(out.find("[  PASSED  ]"), std::string::npos) << out;
 }
