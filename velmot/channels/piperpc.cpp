@@ -45,71 +45,95 @@ char const* TargetAddress(char const* target)
 // ---------------------------------------------------------------------------
 // PIPERPCTHREADS
 
-bool PIPERPCTHREADS::StartThread(THREADFUNCTION fn, MSGWORD p1, MSGWORD p2, void const* tag)
+PIPERPCTHREADS::~PIPERPCTHREADS()
 {
-    // The lock is held across the start, so a handler can't mark itself
-    // done before it is recorded.
-    MUTEXLOCK lock(Lock);
-    ENTRY* slot = nullptr;
-    for (ENTRY& e : Entries) {
-        if (e.Thread && e.Done) {
-            OSYS::WaitThread(e.Thread, -1); // it has finished its work
-            e = ENTRY();
-        }
-        if (!slot && !e.Thread)
-            slot = &e;
+    WaitForAll();
+    std::unique_lock<std::mutex> lock(Lock);
+    Stopping = true;
+    JobCame.notify_all();
+    lock.unlock();
+    for (WORKER& w : Workers) {
+        if (w.Thread)
+            OSYS::WaitThread(w.Thread, -1);
     }
-    if (!slot)
+}
+
+bool PIPERPCTHREADS::StartThread(JOB job, void* arg)
+{
+    std::lock_guard<std::mutex> lock(Lock);
+    WORKER* idle = nullptr;
+    WORKER* empty = nullptr;
+    for (WORKER& w : Workers) {
+        if (w.Thread && !w.Job && !idle)
+            idle = &w;
+        if (!w.Thread && !empty)
+            empty = &w;
+    }
+    if (idle) {
+        idle->Job = job;
+        idle->Arg = arg;
+        JobCame.notify_all();
+        return true;
+    }
+    if (!empty)
         return false;
-    MSGWORD thread = OSYS::CreateThreadWithParm(fn, p1, p2);
-    if (!thread)
+    // The job is in place before the thread starts: it runs it first.
+    empty->Job = job;
+    empty->Arg = arg;
+    empty->Thread = OSYS::CreateThreadWithParm(&WorkerMain, reinterpret_cast<MSGWORD>(this),
+                                               static_cast<MSGWORD>(empty - Workers));
+    if (!empty->Thread) {
+        empty->Job = nullptr;
         return false;
-    slot->Thread = thread;
-    slot->Tag = tag;
-    slot->Done = false;
+    }
     return true;
 }
 
-void PIPERPCTHREADS::MarkAsDone(void const* tag)
+unsigned long PIPERPCTHREADS::WorkerMain(MSGWORD parm)
 {
-    MUTEXLOCK lock(Lock);
-    for (ENTRY& e : Entries) {
-        if (e.Thread && e.Tag == tag && !e.Done) {
-            e.Done = true;
+    OSYS::InitThread();
+    auto const* block = reinterpret_cast<THREADPARM2 const*>(parm);
+    reinterpret_cast<PIPERPCTHREADS*>(block->Parm1)->Work(static_cast<int>(block->Parm2));
+    return 0;
+}
+
+void PIPERPCTHREADS::Work(int index)
+{
+    WORKER& me = Workers[index];
+    std::unique_lock<std::mutex> lock(Lock);
+    for (;;) {
+        JobCame.wait(lock, [&] { return me.Job || Stopping; });
+        if (!me.Job)
             return;
-        }
+        JOB const job = me.Job;
+        void* const arg = me.Arg;
+        lock.unlock();
+        job(arg);
+        lock.lock();
+        me.Job = nullptr;
+        me.Arg = nullptr;
+        JobDone.notify_all();
     }
-    AssertMsg(0, "ok", kSource, __LINE__, "PIPERPCTHREADS::MarkAsDone", true);
 }
 
 void PIPERPCTHREADS::WaitForAll()
 {
-    Lock.Obtain(-1);
-    for (ENTRY& e : Entries) {
-        MSGWORD const thread = e.Thread;
-        if (!thread)
-            continue;
-        if (!e.Done) {
-            // The handler marks itself done under the lock: it is let go.
-            Lock.Release();
-            if (!OSYS::WaitThread(thread, -1))
-                LOGIT("PIPERPCTHREADS::WaitForAll failed on %d with %s\n", static_cast<int>(&e - Entries),
-                      strerror(errno));
-            Lock.Obtain(-1);
-        } else {
-            OSYS::WaitThread(thread, -1);
+    std::unique_lock<std::mutex> lock(Lock);
+    JobDone.wait(lock, [&] {
+        for (WORKER const& w : Workers) {
+            if (w.Job)
+                return false;
         }
-        e = ENTRY();
-    }
-    Lock.Release();
+        return true;
+    });
 }
 
 int PIPERPCTHREADS::Running()
 {
-    MUTEXLOCK lock(Lock);
+    std::lock_guard<std::mutex> lock(Lock);
     int n = 0;
-    for (ENTRY const& e : Entries)
-        n += e.Thread && !e.Done;
+    for (WORKER const& w : Workers)
+        n += w.Job != nullptr;
     return n;
 }
 
@@ -427,7 +451,7 @@ void PIPERPC::TakeFrame(std::string const& data)
         return;
     }
     auto* call = new INCOMING{this, frame};
-    if (!Threads.StartThread(&HandlerLauncher, reinterpret_cast<MSGWORD>(call), 0, call)) {
+    if (!Threads.StartThread(&RunCall, call)) {
         LOGIT("PIPERPC::PipeReader %s refuses %s [%u]: %d calls run\n", Name.Buf(), frame.Command.Buf(), frame.Id,
               MAXHANDLERS);
         if (frame.Type == '+') {
@@ -449,10 +473,9 @@ void PIPERPC::LinkLost()
     }
 }
 
-unsigned long PIPERPC::HandlerLauncher(MSGWORD parm)
+void PIPERPC::RunCall(void* parm)
 {
-    OSYS::InitThread();
-    auto* call = reinterpret_cast<INCOMING*>(reinterpret_cast<THREADPARM2*>(parm)->Parm1);
+    auto* call = static_cast<INCOMING*>(parm);
     PIPERPC* self = call->Self;
     FRAME const& frame = call->Frame;
     HASH const args = DecodePayload(frame.Payload);
@@ -463,9 +486,7 @@ unsigned long PIPERPC::HandlerLauncher(MSGWORD parm)
     self->HandleRpcCommand(frame.Command, args, &result);
     if (frame.Type == '+' && !self->WriteFrame(BuildFrame('=', frame.Id, nullptr, result)))
         LOGIT("PIPERPC::Handler %s can't send the reply to [%u]\n", self->Name.Buf(), frame.Id);
-    self->Threads.MarkAsDone(call);
     delete call;
-    return 0;
 }
 
 void PIPERPC::HandleRpcCommand(char const* command, HASH const& args, HASH* result)

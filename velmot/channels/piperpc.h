@@ -31,32 +31,41 @@
 
 using PIPERPCCALLBACK = void (*)(char const* command, HASH const& args, HASH* result, void* user);
 
-// The handler threads of one PIPERPC.
+// The handler threads of one PIPERPC: at most MAXTHREADS, each running
+// one call at a time. A thread that has finished its call waits for the
+// next one (starting a thread costs more than most calls).
 class VELMOT_EXPORT PIPERPCTHREADS {
 public:
     static constexpr int MAXTHREADS = 16;
+    using JOB = void (*)(void* arg);
 
     PIPERPCTHREADS() = default;
-    ~PIPERPCTHREADS() { WaitForAll(); }
+    // Waits for the calls that run, then ends every thread.
+    ~PIPERPCTHREADS();
     PIPERPCTHREADS(PIPERPCTHREADS const&) = delete;
     PIPERPCTHREADS& operator=(PIPERPCTHREADS const&) = delete;
 
-    // Starts fn(p1, p2) and records it under the tag; false (nothing
-    // started) while MAXTHREADS recorded threads still run.
-    bool StartThread(THREADFUNCTION fn, MSGWORD p1, MSGWORD p2, void const* tag);
-    void MarkAsDone(void const* tag);
-    // Waits for every recorded thread.
+    // Runs job(arg) on a thread of its own; false (nothing started) while
+    // MAXTHREADS calls run.
+    bool StartThread(JOB job, void* arg);
+    // Waits until no call runs.
     void WaitForAll();
     int Running();
 
 private:
-    struct ENTRY {
+    struct WORKER {
         MSGWORD Thread = 0;
-        void const* Tag = nullptr;
-        bool Done = false;
+        JOB Job = nullptr;
+        void* Arg = nullptr;
     };
-    MUTEXSEM Lock;
-    ENTRY Entries[MAXTHREADS];
+    static unsigned long WorkerMain(MSGWORD parm);
+    void Work(int index);
+
+    std::mutex Lock;
+    std::condition_variable JobCame;
+    std::condition_variable JobDone;
+    WORKER Workers[MAXTHREADS];
+    bool Stopping = false;
 };
 
 class VELMOT_EXPORT PIPERPC {
@@ -118,7 +127,7 @@ private:
     };
 
     static unsigned long ReaderLauncher(MSGWORD self);
-    static unsigned long HandlerLauncher(MSGWORD parm);
+    static void RunCall(void* call);
     void PipeReader();
     bool AcceptStep();
     void ReadFrames();

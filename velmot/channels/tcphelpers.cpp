@@ -57,9 +57,7 @@ long long NowMs()
     return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-// Splits a destination into host and port texts (the port "23" when none
-// is given).
-void SplitDestination(char const* dest, std::string& host, std::string& port)
+void SplitDestinationText(char const* dest, std::string& host, std::string& port)
 {
     std::string t = dest ? dest : "";
     size_t i = t.find_first_not_of(" \t*#");
@@ -218,6 +216,14 @@ char const* TCP::FindColonForPort(char const* text)
     return strchr(text, ':');
 }
 
+void TCP::SplitDestination(char const* dest, STRING& host, STRING& port)
+{
+    std::string h, p;
+    SplitDestinationText(dest, h, p);
+    host = STRING(h.c_str());
+    port = STRING(p.c_str());
+}
+
 bool TCP::DestinationToHostAndPort(char const* dest, int defaultPort, STRING& host, STRING& port)
 {
     char const* text = dest ? dest : "";
@@ -237,7 +243,7 @@ TCPRESOLVED* TCP::ResolvEx(char const* dest, char* name, int nameLen, int* port,
                            int errorLen, signed char noIpToName)
 {
     std::string host, service;
-    SplitDestination(dest, host, service);
+    SplitDestinationText(dest, host, service);
     bool const numeric = !HasLetter(host);
     int a, b, c, d;
     char rest;

@@ -39,6 +39,9 @@ public:
     // Splits at the port colon (host without its brackets): true. Without
     // one: host = the whole text, port = defaultPort, false.
     static bool DestinationToHostAndPort(char const* dest, int defaultPort, STRING& host, STRING& port);
+    // The host and port texts ResolvEx resolves for a destination (port
+    // "23" when none is given).
+    static void SplitDestination(char const* dest, STRING& host, STRING& port);
 
     // Resolves a destination (see above). name receives the display name
     // (the reverse lookup of the first address, "<unknown>" without one;
