@@ -115,6 +115,11 @@ BASEIO::~BASEIO()
     {
         std::unique_lock<std::mutex> gate(GateLock);
         GateClosed = true;
+    }
+    RingBuffer.Halt(true);
+    Interrupt();
+    {
+        std::unique_lock<std::mutex> gate(GateLock);
         GateIdle.wait(gate, [this] { return ActiveCalls == 0; });
     }
     if (WakeFd >= 0)

@@ -120,8 +120,9 @@ PIPEIO::~PIPEIO()
 {
     LOGIT("PIPEIO::~PIPEIO\n");
     PIPEIO::DropCall();
-    semAcceptDone.Wait(-1);
+    // Dead first: an AcceptCall that starts now can't clear the interrupt.
     KillDaemon(1);
+    semAcceptDone.Wait(-1);
     // What a call racing with the destructor set up before it returned.
     PIPEIO::DropCall();
 }
