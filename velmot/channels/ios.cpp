@@ -11,19 +11,13 @@
 #include <ctime>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr char const* kSource = "ios";
-
-long long NowMs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 bool IsStopByte(char c, char const* set)
 {
@@ -44,6 +38,18 @@ int StopIndex(char const* p, int n, char const* set)
 }
 
 } // namespace
+
+long long BASEIO::NowMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+int BASEIO::WaitFailure(int result)
+{
+    return result == 0 ? ETIMEDOUT : result == -2 ? ECANCELED : errno;
+}
 
 // ---------------------------------------------------------------------------
 // CHANNELFD
@@ -228,6 +234,31 @@ void BASEIO::SetDataFunction(BASEIODATAFUNCTION fn, void* context)
         StartDaemon();
         ConstructorDone.Post();
     }
+}
+
+int BASEIO::CountReadable(CHANNELFD const& slot, int errorCode, char const* errorFormat)
+{
+    CHANNELFD::REF fd = slot.Acquire();
+    if (!fd)
+        return 0;
+    int n = 0;
+    if (ioctl(*fd, FIONREAD, &n) != 0) {
+        int const err = errno;
+        char text[320];
+        char buf[256];
+        snprintf(text, sizeof text, errorFormat, strerror_r(err, buf, sizeof buf));
+        SetLastError(errorCode ? errorCode : err, text);
+        return 0;
+    }
+    return n;
+}
+
+STRING BASEIO::UnknownInfoKey(char const* key)
+{
+    STRING info;
+    info.Format("*%s*", key ? key : "");
+    AssertMsg(0, "FALSE", kSource, __LINE__, info, true);
+    return STRING("");
 }
 
 bool BASEIO::HasDataFunction()

@@ -143,6 +143,9 @@ public:
     void BackgroundDaemon();
     static unsigned long BackgroundDaemonLauncher(MSGWORD self);
 
+    // A monotonic clock in milliseconds, for deadlines.
+    static long long NowMs();
+
 protected:
     // Marks a blocking call for the destructor: it waits until every call
     // that entered has left. A call made on a dead channel does not enter.
@@ -163,12 +166,22 @@ protected:
     // (-1: without limit) or the channel is interrupted. 1 ready (the poll
     // result in *revents), 0 time-out, -1 failed (errno), -2 interrupted.
     int WaitFd(int fd, short events, int timeoutMs, short* revents = nullptr);
+    // The error number for a WaitFd result other than 1: ETIMEDOUT,
+    // ECANCELED (interrupted) or errno.
+    static int WaitFailure(int result);
     // Interrupts every WaitFd of the channel now and from now on, until
     // ClearInterrupt; DropCall, KillDaemon and the destructor use it.
     void Interrupt();
     void ClearInterrupt();
 
     bool HasDataFunction();
+    // Bytes ready on a descriptor of the slot (FIONREAD), 0 without one. A
+    // failed query sets the channel's error: code errorCode (0: the system's
+    // error number), text errorFormat filled with the system's text.
+    int CountReadable(CHANNELFD const& slot, int errorCode, char const* errorFormat);
+    // The answer to a GetInfo key the channel does not know: empty, and
+    // the key is logged (keys may come from scripts: never a question).
+    static STRING UnknownInfoKey(char const* key);
 
     // The channel's error, kept under InfoLock: any thread may set it.
     void SetLastError(int code, char const* text);

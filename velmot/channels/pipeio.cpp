@@ -14,7 +14,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,13 +23,6 @@ constexpr char const* kSource = "pipeio";
 constexpr char kGreeting[] = "CONNECT\n"; // 8 bytes on the wire, no zero
 constexpr int kGreetingLen = 8;
 constexpr int kWriteWaitMs = 2500;
-
-long long NowMs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 // A folder we own that no one else may enter (lstat: a link is no folder).
 bool IsPrivateFolder(char const* path)
@@ -233,8 +225,8 @@ bool PIPEIO::AcceptCall()
     } else {
         // The caller holds the downstream FIFO open for reading before it
         // greets; a caller that does not is given HandshakeTimeout.
-        long long const deadline = NowMs() + HandshakeTimeout;
-        while ((out = OpenFifo(down, O_WRONLY)) < 0 && errno == ENXIO && NowMs() < deadline) {
+        long long const deadline = BASEIO::NowMs() + HandshakeTimeout;
+        while ((out = OpenFifo(down, O_WRONLY)) < 0 && errno == ENXIO && BASEIO::NowMs() < deadline) {
             short revents = 0;
             int w = WaitFd(in, 0, 10, &revents);
             if (w == -2 || (w == 1 && (revents & (POLLHUP | POLLERR)))) {
@@ -253,7 +245,7 @@ bool PIPEIO::AcceptCall()
                 if (n > 0) {
                     got += static_cast<int>(n);
                 } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-                    int const left = static_cast<int>(deadline - NowMs());
+                    int const left = static_cast<int>(deadline - BASEIO::NowMs());
                     if (left <= 0 || WaitFd(in, POLLIN, left) != 1)
                         break;
                 } else {
@@ -401,7 +393,7 @@ bool PIPEIO::DevWrite(char const* data, int len)
         while (sent < len) {
             int r = WaitFd(*out, POLLOUT, kWriteWaitMs);
             if (r != 1) {
-                failure = r == 0 ? ETIMEDOUT : r == -2 ? ECANCELED : errno;
+                failure = WaitFailure(r);
                 break;
             }
             ssize_t n = WriteNoSignal(*out, data + sent, static_cast<size_t>(len - sent));
@@ -429,16 +421,7 @@ bool PIPEIO::DevWrite(char const* data, int len)
 
 int PIPEIO::DevGetNumAvail()
 {
-    CHANNELFD::REF in = hPipeIn.Acquire();
-    if (!in)
-        return 0;
-    int n = 0;
-    if (ioctl(*in, FIONREAD, &n) != 0) {
-        int const err = errno;
-        SetLastError(err, Message("Problem with devgetnumavail (ioctl failed: %s)", strerror(err)));
-        return 0;
-    }
-    return n;
+    return CountReadable(hPipeIn, 0, "Problem with devgetnumavail (ioctl failed: %s)");
 }
 
 STRING PIPEIO::GetInfo(char const* key)
@@ -461,8 +444,5 @@ STRING PIPEIO::GetInfo(char const* key)
         return STRING("<unknown>");
     if (k == "DEVICENAME")
         return STRING("PIPE");
-    STRING info;
-    info.Format("*%s*", key ? key : "");
-    AssertMsg(0, "FALSE", kSource, __LINE__, info, true);
-    return STRING("");
+    return UnknownInfoKey(key);
 }

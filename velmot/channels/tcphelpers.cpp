@@ -1,6 +1,7 @@
 // TCP: the static socket helpers of the channels.
 #include "velmot/channels/tcphelpers.h"
 
+#include "velmot/channels/ios.h"
 #include "velmot/channels/tcpio.h"
 
 #include "velmot/core/logit.h"
@@ -50,13 +51,6 @@ bool HasLetter(std::string const& s)
     return false;
 }
 
-long long NowMs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 void SplitDestinationText(char const* dest, std::string& host, std::string& port)
 {
     std::string t = dest ? dest : "";
@@ -100,7 +94,7 @@ int PortOf(sockaddr const* sa)
 bool WaitUntil(int fd, short events, long long deadline)
 {
     for (;;) {
-        long long const left = deadline - NowMs();
+        long long const left = deadline - BASEIO::NowMs();
         if (left <= 0)
             return false;
         pollfd p{fd, events, 0};
@@ -400,10 +394,10 @@ int TCP::Select(int socket, signed char* readable, signed char* writable, signed
     if (writable)
         *writable = 0;
     pollfd p{socket, static_cast<short>((wantRead ? POLLIN : 0) | (wantWrite ? POLLOUT : 0) | POLLPRI), 0};
-    long long const deadline = timeoutMs < 0 ? 0 : NowMs() + timeoutMs;
+    long long const deadline = timeoutMs < 0 ? 0 : BASEIO::NowMs() + timeoutMs;
     int r;
     for (;;) {
-        int wait = timeoutMs < 0 ? -1 : static_cast<int>(std::max(0LL, deadline - NowMs()));
+        int wait = timeoutMs < 0 ? -1 : static_cast<int>(std::max(0LL, deadline - BASEIO::NowMs()));
         r = poll(&p, 1, wait);
         if (r >= 0 || errno != EINTR)
             break;
@@ -515,12 +509,12 @@ bool TCP::ReadLine(TCPIPIO& io, char* buf, int size, int timeoutMs)
     if (!complete && n == size - 1) {
         // The rest of an over-long line is dropped, so that it can't pass
         // for a line of its own.
-        long long const deadline = NowMs() + std::max(timeoutMs, 0);
+        long long const deadline = BASEIO::NowMs() + std::max(timeoutMs, 0);
         long dropped = 0;
         char rest[256];
         for (;;) {
             int m = sizeof rest;
-            int const left = timeoutMs < 0 ? -1 : static_cast<int>(std::max(0LL, deadline - NowMs()));
+            int const left = timeoutMs < 0 ? -1 : static_cast<int>(std::max(0LL, deadline - BASEIO::NowMs()));
             if (!io.Read(rest, &m, left, "\n"))
                 break;
             dropped += m;
@@ -564,7 +558,7 @@ bool TCP::SocksConnect(int socket, char const* host, int port, char* error, int 
     in_addr address{};
     if (inet_pton(AF_INET, ip.Buf(), &address) == 1)
         memcpy(request + 4, &address.s_addr, 4);
-    long long const deadline = NowMs() + kSocksTimeoutMs;
+    long long const deadline = BASEIO::NowMs() + kSocksTimeoutMs;
     size_t sent = 0;
     while (sent < sizeof request) {
         ssize_t n = send(socket, request + sent, sizeof request - sent, MSG_NOSIGNAL);

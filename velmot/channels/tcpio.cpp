@@ -15,7 +15,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,16 +25,9 @@ constexpr int kDefaultTimeoutMs = 60000;
 // DevWrite looks at the connection again at least this often.
 constexpr int kWritePassMs = 2500;
 
-long long NowMs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 int RemainingMs(long long deadline)
 {
-    return static_cast<int>(std::max(0LL, deadline - NowMs()));
+    return static_cast<int>(std::max(0LL, deadline - BASEIO::NowMs()));
 }
 
 bool WouldBlock(int err)
@@ -129,9 +121,10 @@ int TCPIPIO::Send(int socket, char const* data, int len)
 // ---------------------------------------------------------------------------
 // Calling out
 
-bool TCPIPIO::MakeCall(char const* destination)
+// A call is made on a live channel without a connection; anything else is
+// the caller's mistake.
+bool TCPIPIO::ReadyForCall(CALLSCOPE const& call)
 {
-    CALLSCOPE call(*this);
     if (!call.Entered() || IsDead) {
         AssertMsg(0, "!this->IsDead", kSource, __LINE__, nullptr, false);
         return false;
@@ -140,6 +133,14 @@ bool TCPIPIO::MakeCall(char const* destination)
         AssertMsg(0, "!this->DevIsConnected()", kSource, __LINE__, nullptr, false);
         return false;
     }
+    return true;
+}
+
+bool TCPIPIO::MakeCall(char const* destination)
+{
+    CALLSCOPE call(*this);
+    if (!ReadyForCall(call))
+        return false;
     LOGIT("TCPIPIO::MakeCall %s\n", destination ? destination : "<null>");
     ClearInterrupt();
     unsigned const drops = Drops.load();
@@ -170,7 +171,7 @@ bool TCPIPIO::MakeCall(char const* destination)
 // answers becomes the connection.
 bool TCPIPIO::Connect(TCPRESOLVED const& where, unsigned dropsAtStart)
 {
-    long long const deadline = NowMs() + (ConnectTimeout < 0 ? kDefaultTimeoutMs : ConnectTimeout);
+    long long const deadline = BASEIO::NowMs() + (ConnectTimeout < 0 ? kDefaultTimeoutMs : ConnectTimeout);
     STRING failure;
     int code = TCPERR_NORESPONSE;
     for (int i = 0; i < where.Count; ++i) {
@@ -215,7 +216,7 @@ bool TCPIPIO::Connect(TCPRESOLVED const& where, unsigned dropsAtStart)
         if (!connected) {
             ::close(fd);
             code = TCPERR_NORESPONSE;
-            if (interrupted || NowMs() >= deadline)
+            if (interrupted || BASEIO::NowMs() >= deadline)
                 break;
             continue;
         }
@@ -336,14 +337,8 @@ bool TCPIPIO::PrepareAcceptCall()
 bool TCPIPIO::AcceptCall()
 {
     CALLSCOPE call(*this);
-    if (!call.Entered() || IsDead) {
-        AssertMsg(0, "!this->IsDead", kSource, __LINE__, nullptr, false);
+    if (!ReadyForCall(call))
         return false;
-    }
-    if (DevIsConnected()) {
-        AssertMsg(0, "!this->DevIsConnected()", kSource, __LINE__, nullptr, false);
-        return false;
-    }
     LOGIT("TCPIPIO::AcceptCall on %s\n", OurId.Buf());
     semAcceptDone.Reset();
     ClearInterrupt();
@@ -373,12 +368,8 @@ bool TCPIPIO::AcceptCall()
         int const err = errno;
         if (WouldBlock(err) || err == ECONNABORTED) {
             int r = WaitFd(listener, POLLIN, -1);
-            if (r == -2) {
-                failure = ECANCELED;
-                break;
-            }
             if (r < 0) {
-                failure = errno;
+                failure = WaitFailure(r);
                 break;
             }
         } else if (err == ENOTSOCK || err == EBADF || err == EINVAL) {
@@ -463,7 +454,7 @@ bool TCPIPIO::DevRead(char* buf, int* len, int timeoutMs)
     if (!socket)
         return false;
     int const fd = *socket;
-    long long const deadline = timeoutMs < 0 ? 0 : NowMs() + timeoutMs;
+    long long const deadline = timeoutMs < 0 ? 0 : BASEIO::NowMs() + timeoutMs;
     int lost = 0;
     int failedWait = 0;
     for (;;) {
@@ -514,12 +505,12 @@ bool TCPIPIO::DevWrite(char const* data, int len)
     int failure = 0;
     {
         MUTEXLOCK lock(WriteLock);
-        long long lastProgress = NowMs();
+        long long lastProgress = BASEIO::NowMs();
         while (sent < len) {
             int n = Send(fd, data + sent, len - sent);
             if (n > 0) {
                 sent += n;
-                lastProgress = NowMs();
+                lastProgress = BASEIO::NowMs();
                 continue;
             }
             if (n < 0 && !WouldBlock(errno)) {
@@ -527,18 +518,14 @@ bool TCPIPIO::DevWrite(char const* data, int len)
                 break;
             }
             // No room: wait, but not longer than the peer may stall.
-            int const left = static_cast<int>(lastProgress + limit - NowMs());
+            int const left = static_cast<int>(lastProgress + limit - BASEIO::NowMs());
             if (left <= 0) {
                 failure = ETIMEDOUT;
                 break;
             }
             int r = WaitFd(fd, POLLOUT, std::min(left, kWritePassMs));
-            if (r == -2) {
-                failure = ECANCELED;
-                break;
-            }
             if (r < 0) {
-                failure = errno;
+                failure = WaitFailure(r);
                 break;
             }
         }
@@ -557,15 +544,7 @@ bool TCPIPIO::DevWrite(char const* data, int len)
 
 int TCPIPIO::DevGetNumAvail()
 {
-    CHANNELFD::REF socket = Socket.Acquire();
-    if (!socket)
-        return 0;
-    int n = 0;
-    if (ioctl(*socket, FIONREAD, &n) != 0) {
-        SetLastError(TCPERR_IOCTL, TCP::GetLastErrorString(-9999));
-        return 0;
-    }
-    return n;
+    return CountReadable(Socket, TCPERR_IOCTL, "%s");
 }
 
 void TCPIPIO::LogData(char const* label, char const* data, int len)
@@ -635,9 +614,5 @@ STRING TCPIPIO::GetInfo(char const* key)
         return ErrorTableClass(gTcpErrors, ARRAYMAX(gTcpErrors), LastError);
     if (k == "WSALASTERRORSTRING")
         return GetLastErrorString();
-    // Keys may come from scripts: reported to the log, never asked.
-    STRING info;
-    info.Format("*%s*", key ? key : "");
-    AssertMsg(0, "FALSE", kSource, __LINE__, info, true);
-    return STRING("");
+    return UnknownInfoKey(key);
 }

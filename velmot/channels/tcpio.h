@@ -86,6 +86,7 @@ protected:
 
 private:
     static bool HoldAcceptSocket(int socket);
+    bool ReadyForCall(CALLSCOPE const& call);
     void SetPeerIp(char const* text);
     bool Connect(TCPRESOLVED const& where, unsigned dropsAtStart);
     bool SecretNextCommand = false; // WriteCommand: the next line answers a "334"

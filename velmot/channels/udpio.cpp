@@ -14,7 +14,6 @@
 #include <netdb.h>
 #include <poll.h>
 #include <string>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -266,15 +265,7 @@ int UDPIO::DevGetNumAvail()
         if (Pending.Length() > 0)
             return Pending.Length();
     }
-    CHANNELFD::REF socket = Socket.Acquire();
-    if (!socket)
-        return 0;
-    int n = 0;
-    if (ioctl(*socket, FIONREAD, &n) != 0) {
-        SetLastError(TCPERR_IOCTL, TCP::GetLastErrorString(-9999));
-        return 0;
-    }
-    return n;
+    return CountReadable(Socket, TCPERR_IOCTL, "%s");
 }
 
 bool UDPIO::DropCall()
@@ -315,8 +306,5 @@ STRING UDPIO::GetInfo(char const* key)
         return STRING("UDP");
     if (k == "BANDWIDTH")
         return STRING("1000000");
-    STRING info;
-    info.Format("*%s*", key ? key : "");
-    AssertMsg(0, "FALSE", kSource, __LINE__, info, true);
-    return STRING("");
+    return UnknownInfoKey(key);
 }

@@ -1,6 +1,8 @@
 // Peers and small helpers of the channel tests.
 #include "tests/velmot/channels/channeltest.h"
 
+#include "velmot/channels/ios.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -45,6 +47,38 @@ double ThreadCpuMs()
     return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
 }
 
+pid_t Spawn(std::vector<std::string> argv, int in, int out, int err, bool ownGroup)
+{
+    std::vector<char*> raw;
+    for (std::string& a : argv)
+        raw.push_back(a.data());
+    raw.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (in >= 0)
+        posix_spawn_file_actions_adddup2(&actions, in, 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (out >= 0)
+        posix_spawn_file_actions_adddup2(&actions, out, 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    if (err >= 0)
+        posix_spawn_file_actions_adddup2(&actions, err, 2);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    if (ownGroup) {
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attr, 0);
+    }
+    pid_t pid = -1;
+    if (posix_spawn(&pid, raw[0], &actions, &attr, raw.data(), environ) != 0)
+        pid = -1;
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
 SOCAT::SOCAT(std::vector<std::string> const& args)
 {
     int pipeFds[2];
@@ -52,50 +86,18 @@ SOCAT::SOCAT(std::vector<std::string> const& args)
         throw std::runtime_error("pipe2");
     std::vector<std::string> argv = {"/usr/bin/socat", "-d", "-d"};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> raw;
-    for (std::string& a : argv)
-        raw.push_back(a.data());
-    raw.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     // A group of its own: the programs socat starts end with it.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attr, 0);
-    int rc = posix_spawn(&pid_, raw[0], &actions, &attr, raw.data(), environ);
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = Spawn(argv, -1, -1, pipeFds[1], true);
     close(pipeFds[1]);
     err_ = pipeFds[0];
-    if (rc != 0) {
-        pid_ = -1;
+    if (pid_ < 0)
         throw std::runtime_error("socat can't start");
-    }
     // "... N listening on AF=2 127.0.0.1:39217"
-    std::string text;
-    long long const end = NowMs() + 10000;
-    while (port_ < 0 && NowMs() < end) {
-        pollfd p{err_, POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0)
-            continue;
-        char buf[512];
-        ssize_t n = read(err_, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        text.append(buf, static_cast<size_t>(n));
-        size_t at = text.find("listening on");
-        size_t eol = at == std::string::npos ? at : text.find('\n', at);
-        if (eol != std::string::npos) {
-            std::string line = text.substr(at, eol - at);
-            port_ = atoi(line.c_str() + line.rfind(':') + 1);
-        }
-    }
+    std::string const line = ReadUntilLine(err_, "listening on", 10000);
+    if (!line.empty())
+        port_ = atoi(line.c_str() + line.rfind(':') + 1);
     if (port_ <= 0)
-        throw std::runtime_error("socat did not listen: " + text);
+        throw std::runtime_error("socat did not listen");
     fcntl(err_, F_SETFL, O_NONBLOCK);
 }
 
@@ -131,24 +133,34 @@ bool SOCAT::WaitExit(int timeoutMs)
     return false;
 }
 
+namespace {
+
+socklen_t Loopback(bool ipv6, int port, sockaddr_storage* ss)
+{
+    *ss = sockaddr_storage{};
+    if (ipv6) {
+        auto* sa = reinterpret_cast<sockaddr_in6*>(ss);
+        sa->sin6_family = AF_INET6;
+        sa->sin6_addr = in6addr_loopback;
+        sa->sin6_port = htons(static_cast<uint16_t>(port));
+        return sizeof *sa;
+    }
+    auto* sa = reinterpret_cast<sockaddr_in*>(ss);
+    sa->sin_family = AF_INET;
+    sa->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa->sin_port = htons(static_cast<uint16_t>(port));
+    return sizeof *sa;
+}
+
+} // namespace
+
 int ListenTcp(bool ipv6, int backlog, int* port)
 {
     int fd = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_storage ss{};
-    socklen_t len;
-    if (ipv6) {
-        auto* sa = reinterpret_cast<sockaddr_in6*>(&ss);
-        sa->sin6_family = AF_INET6;
-        sa->sin6_addr = in6addr_loopback;
-        len = sizeof *sa;
-    } else {
-        auto* sa = reinterpret_cast<sockaddr_in*>(&ss);
-        sa->sin_family = AF_INET;
-        sa->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        len = sizeof *sa;
-    }
+    sockaddr_storage ss;
+    socklen_t len = Loopback(ipv6, 0, &ss);
     if (bind(fd, reinterpret_cast<sockaddr*>(&ss), len) != 0 || listen(fd, backlog) != 0) {
         close(fd);
         return -1;
@@ -159,29 +171,64 @@ int ListenTcp(bool ipv6, int backlog, int* port)
     return fd;
 }
 
+int FreeTcpPort()
+{
+    int port = 0;
+    close(ListenTcp(false, 1, &port));
+    return port;
+}
+
 int ConnectTcp(bool ipv6, int port)
 {
     int fd = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_storage ss{};
-    socklen_t len;
-    if (ipv6) {
-        auto* sa = reinterpret_cast<sockaddr_in6*>(&ss);
-        sa->sin6_family = AF_INET6;
-        sa->sin6_addr = in6addr_loopback;
-        sa->sin6_port = htons(static_cast<uint16_t>(port));
-        len = sizeof *sa;
-    } else {
-        auto* sa = reinterpret_cast<sockaddr_in*>(&ss);
-        sa->sin_family = AF_INET;
-        sa->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        sa->sin_port = htons(static_cast<uint16_t>(port));
-        len = sizeof *sa;
-    }
+    sockaddr_storage ss;
+    socklen_t const len = Loopback(ipv6, port, &ss);
     if (connect(fd, reinterpret_cast<sockaddr*>(&ss), len) != 0) {
         close(fd);
         return -1;
     }
     return fd;
+}
+
+DEADLISTENER::DEADLISTENER()
+{
+    listener_ = ListenTcp(false, 0, &port_);
+    for (int i = 0; i < 3; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_storage ss;
+        socklen_t const len = Loopback(false, port_, &ss);
+        connect(fd, reinterpret_cast<sockaddr*>(&ss), len);
+        fillers_.push_back(fd);
+    }
+}
+
+DEADLISTENER::~DEADLISTENER()
+{
+    for (int fd : fillers_)
+        close(fd);
+    close(listener_);
+}
+
+std::string ReadUntilLine(int fd, char const* marker, int timeoutMs)
+{
+    std::string text;
+    long long const end = NowMs() + timeoutMs;
+    while (NowMs() < end) {
+        for (size_t start = 0, eol; (eol = text.find('\n', start)) != std::string::npos; start = eol + 1) {
+            std::string line = text.substr(start, eol - start);
+            if (line.find(marker) != std::string::npos)
+                return line;
+        }
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0)
+            continue;
+        char buf[512];
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        text.append(buf, static_cast<size_t>(n));
+    }
+    return std::string();
 }
 
 std::string ReadSome(int fd, size_t n, int timeoutMs)
@@ -224,6 +271,25 @@ std::string Pattern(size_t n, unsigned seed)
         x = x * 1664525u + 1013904223u;
         out[i] = static_cast<char>(x >> 24);
     }
+    return out;
+}
+
+} // namespace chtest
+
+namespace chtest {
+
+std::string ReadExactly(BASEIO& io, size_t n, int timeoutMs)
+{
+    std::string out(n, '\0');
+    size_t got = 0;
+    long long const end = NowMs() + timeoutMs;
+    while (got < n && NowMs() < end) {
+        int len = static_cast<int>(n - got);
+        if (!io.Read(out.data() + got, &len, 1000, nullptr) && !io.IsConnected())
+            break;
+        got += static_cast<size_t>(len);
+    }
+    out.resize(got);
     return out;
 }
 

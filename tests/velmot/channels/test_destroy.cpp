@@ -10,16 +10,12 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <netinet/in.h>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 using chtest::NowMs;
 using chtest::WaitUntil;
@@ -42,18 +38,11 @@ void DestroyWhileInside(std::unique_ptr<BASEIO> io, std::function<bool(BASEIO&)>
     EXPECT_EQ(result, 0);
 }
 
-int FreePort()
-{
-    int port = 0;
-    close(chtest::ListenTcp(false, 1, &port));
-    return port;
-}
-
 } // namespace
 
 TEST(Destroy, TcpInAcceptCall)
 {
-    auto io = std::make_unique<TCPIPIO>((std::to_string(FreePort()) + "[127.0.0.1]").c_str(), "", "");
+    auto io = std::make_unique<TCPIPIO>((std::to_string(chtest::FreeTcpPort()) + "[127.0.0.1]").c_str(), "", "");
     DestroyWhileInside(std::move(io), [](BASEIO& c) { return c.AcceptCall(); });
 }
 
@@ -76,25 +65,11 @@ TEST(Destroy, TcpInReadWithoutTimeOut)
 
 TEST(Destroy, TcpInConnect)
 {
-    int port = 0;
-    int listener = chtest::ListenTcp(false, 0, &port);
-    std::vector<int> fillers;
-    for (int i = 0; i < 3; ++i) {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(static_cast<uint16_t>(port));
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        fillers.push_back(fd);
-    }
+    chtest::DEADLISTENER dead;
     auto io = std::make_unique<TCPIPIO>("0", "", "");
     io->ResolvePeerOnCall = 0;
-    std::string const dest = "127.0.0.1:" + std::to_string(port);
+    std::string const dest = "127.0.0.1:" + std::to_string(dead.Port());
     DestroyWhileInside(std::move(io), [dest](BASEIO& c) { return c.MakeCall(dest.c_str()); });
-    for (int fd : fillers)
-        close(fd);
-    close(listener);
 }
 
 TEST(Destroy, PipeInAcceptCall)

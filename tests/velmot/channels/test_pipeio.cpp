@@ -44,21 +44,6 @@ protected:
     std::string Saved;
 };
 
-std::string ReadExactly(BASEIO& io, size_t n)
-{
-    std::string out(n, '\0');
-    size_t got = 0;
-    long long const end = NowMs() + 10000;
-    while (got < n && NowMs() < end) {
-        int len = static_cast<int>(n - got);
-        if (!io.Read(out.data() + got, &len, 1000, nullptr) && !io.IsConnected())
-            break;
-        got += static_cast<size_t>(len);
-    }
-    out.resize(got);
-    return out;
-}
-
 mode_t ModeOf(std::string const& path)
 {
     struct stat st;
@@ -110,10 +95,10 @@ TEST_F(PipeIo, ConnectsAndCarriesBytesBothWays)
     std::string const toServer = chtest::Pattern(200000, 1);
     std::string const toClient = chtest::Pattern(70000, 2);
     std::thread writer([&] { EXPECT_TRUE(client.Write(toServer.data(), static_cast<int>(toServer.size()))); });
-    EXPECT_TRUE(ReadExactly(server, toServer.size()) == toServer);
+    EXPECT_TRUE(chtest::ReadExactly(server, toServer.size(), 10000) == toServer);
     writer.join();
     std::thread back([&] { EXPECT_TRUE(server.Write(toClient.data(), static_cast<int>(toClient.size()))); });
-    EXPECT_TRUE(ReadExactly(client, toClient.size()) == toClient);
+    EXPECT_TRUE(chtest::ReadExactly(client, toClient.size(), 10000) == toClient);
     back.join();
     EXPECT_GE(atoi(server.GetInfo("IDLE_TIME")), 0);
 

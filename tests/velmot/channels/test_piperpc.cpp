@@ -18,7 +18,6 @@
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
-#include <spawn.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -26,8 +25,6 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 using chtest::NowMs;
 using chtest::WaitUntil;
@@ -72,11 +69,8 @@ void Serve(char const* command, HASH const& args, HASH* result, void* user)
 // The targets of the two transports; each test gets its own port or name.
 std::vector<std::string> Targets()
 {
-    int port = 0;
-    int fd = chtest::ListenTcp(false, 1, &port);
-    close(fd);
     static int n = 0;
-    return {"TCP:" + std::to_string(port), "PIPE:rpc" + std::to_string(++n)};
+    return {"TCP:" + std::to_string(chtest::FreeTcpPort()), "PIPE:rpc" + std::to_string(++n)};
 }
 
 // A server and a client of this process on one target.
@@ -105,16 +99,7 @@ public:
         pipe2(out, O_CLOEXEC);
         std::vector<std::string> argv = {QOR_RPC_PEER};
         argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char*> raw;
-        for (std::string& a : argv)
-            raw.push_back(a.data());
-        raw.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn(&Pid, raw[0], &actions, nullptr, raw.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
+        Pid = chtest::Spawn(argv, in[0], out[1], -1, false);
         close(in[0]);
         close(out[1]);
         Stdin = in[1];
@@ -130,22 +115,7 @@ public:
         close(Stdout);
     }
     // The first line the peer prints.
-    std::string Line(int timeoutMs)
-    {
-        std::string text;
-        long long const end = NowMs() + timeoutMs;
-        while (text.find('\n') == std::string::npos && NowMs() < end) {
-            pollfd p{Stdout, POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0)
-                continue;
-            char buf[256];
-            ssize_t n = read(Stdout, buf, sizeof buf);
-            if (n <= 0)
-                break;
-            text.append(buf, static_cast<size_t>(n));
-        }
-        return text.substr(0, text.find('\n'));
-    }
+    std::string Line(int timeoutMs) { return chtest::ReadUntilLine(Stdout, "", timeoutMs); }
     bool WaitExit(int timeoutMs, int* status = nullptr)
     {
         long long const end = NowMs() + timeoutMs;
@@ -355,11 +325,7 @@ TEST(PipeRpc, ServerOnPortZeroListensOnLoopback)
 TEST(PipeRpc, MalformedFramesAreDropped)
 {
     testutil::ASSERTRECORDER recorder;
-    int const port = [] {
-        int p = 0;
-        close(chtest::ListenTcp(false, 1, &p));
-        return p;
-    }();
+    int const port = chtest::FreeTcpPort();
     PIPERPC server("server");
     SERVICE service;
     server.pfnCallback = &Serve;

@@ -33,30 +33,6 @@ std::unique_ptr<TCPIPIO> Channel(char const* ourId = "0")
     return io;
 }
 
-std::string ReadExactly(BASEIO& io, size_t n, int timeoutMs)
-{
-    std::string out(n, '\0');
-    size_t got = 0;
-    long long const end = NowMs() + timeoutMs;
-    while (got < n && NowMs() < end) {
-        int len = static_cast<int>(n - got);
-        if (!io.Read(out.data() + got, &len, 1000, nullptr) && !io.IsConnected())
-            break;
-        got += static_cast<size_t>(len);
-    }
-    out.resize(got);
-    return out;
-}
-
-// A port nobody listens on.
-int ClosedPort()
-{
-    int port = 0;
-    int fd = chtest::ListenTcp(false, 1, &port);
-    close(fd);
-    return port;
-}
-
 } // namespace
 
 TEST(TcpIo, EchoOverBothFamilies)
@@ -82,7 +58,7 @@ TEST(TcpIo, EchoOverBothFamilies)
         std::string const data = chtest::Pattern(300000, 5);
         std::string got;
         std::thread writer([&] { EXPECT_TRUE(io->Write(data.data(), static_cast<int>(data.size()))); });
-        got = ReadExactly(*io, data.size(), 20000);
+        got = chtest::ReadExactly(*io, data.size(), 20000);
         writer.join();
         EXPECT_TRUE(got == data) << got.size() << " of " << data.size() << " bytes came back";
         EXPECT_GE(atoi(io->GetInfo("IDLE_TIME")), 0);
@@ -95,7 +71,7 @@ TEST(TcpIo, EchoOverBothFamilies)
 TEST(TcpIo, RefusedPort)
 {
     auto io = Channel();
-    EXPECT_FALSE(io->MakeCall(("127.0.0.1:" + std::to_string(ClosedPort())).c_str()));
+    EXPECT_FALSE(io->MakeCall(("127.0.0.1:" + std::to_string(chtest::FreeTcpPort())).c_str()));
     EXPECT_EQ(io->GetInfo("LASTERROR"), "4096");
     EXPECT_EQ(io->GetInfo("LASTERRORSTRING"), "No response. (Connection refused)");
     EXPECT_EQ(io->GetInfo("LASTERRORCLASS"), "400");
@@ -106,20 +82,8 @@ TEST(TcpIo, RefusedPort)
 // time-out, or at once when another thread drops the call.
 TEST(TcpIo, UnansweredConnectEndsAtTimeOutOrDrop)
 {
-    int port = 0;
-    int listener = chtest::ListenTcp(false, 0, &port);
-    ASSERT_GE(listener, 0);
-    std::vector<int> fillers;
-    for (int i = 0; i < 3; ++i) {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(static_cast<uint16_t>(port));
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        fillers.push_back(fd);
-    }
-    std::string const dest = "127.0.0.1:" + std::to_string(port);
+    chtest::DEADLISTENER dead;
+    std::string const dest = "127.0.0.1:" + std::to_string(dead.Port());
     {
         auto io = Channel();
         io->ConnectTimeout = 300;
@@ -142,9 +106,6 @@ TEST(TcpIo, UnansweredConnectEndsAtTimeOutOrDrop)
         EXPECT_EQ(result, 0);
         EXPECT_EQ(io->GetInfo("ONLINE"), "0");
     }
-    for (int fd : fillers)
-        close(fd);
-    close(listener);
 }
 
 // A peer that closes, and one that resets: the next read or write fails,
@@ -212,7 +173,7 @@ TEST(TcpIo, OwnIdForms)
 // the others; the last one closes it.
 TEST(TcpIo, ListeningSocketsAreShared)
 {
-    int const port = ClosedPort();
+    int const port = chtest::FreeTcpPort();
     std::string const id = std::to_string(port) + "[127.0.0.1]";
     auto a = Channel(id.c_str());
     auto b = Channel(id.c_str());
@@ -236,7 +197,7 @@ TEST(TcpIo, ListeningSocketsAreShared)
         EXPECT_EQ(accepted, 1);
         EXPECT_NE(std::string(io->GetInfo("PEERIP")).find("127.0.0.1"), std::string::npos);
         ASSERT_TRUE(chtest::WriteAll(peer, "ping"));
-        EXPECT_EQ(ReadExactly(*io, 4, 5000), "ping");
+        EXPECT_EQ(chtest::ReadExactly(*io, 4, 5000), "ping");
         close(peer);
         io->DropCall();
     }
