@@ -183,8 +183,14 @@ bool PIPERPC::ParseFrame(char const* data, int len, FRAME* frame)
         size_t const blank = rest.find(' ');
         command = rest.substr(0, blank);
         rest = blank == std::string::npos ? std::string() : rest.substr(blank + 1);
+        // A command name is a word: no blank, no control byte (a zero byte
+        // would cut it short).
         if (command.empty())
             return false;
+        for (unsigned char c : command) {
+            if (c < 0x20)
+                return false;
+        }
     }
     // The payload is Base64 in lines: nothing else belongs there.
     for (unsigned char c : rest) {
@@ -518,7 +524,10 @@ bool PIPERPC::RpcCall(char const* command, HASH const& args, HASH* result, signe
         return false;
     }
     char const* cmd = command ? command : "";
-    if (!*cmd || strpbrk(cmd, " \x02\x03")) {
+    bool word = *cmd != 0;
+    for (char const* p = cmd; *p; ++p)
+        word = word && static_cast<unsigned char>(*p) > 0x20;
+    if (!word) {
         LOGIT("PIPERPC::RpcCall %s refuses the command name \"%s\"\n", Name.Buf(), cmd);
         return false;
     }

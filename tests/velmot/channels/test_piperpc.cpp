@@ -192,7 +192,7 @@ TEST(PipeRpc, FramesAreByteExact)
          {std::string(), kStx, "x+[1] c " + kEtx, kStx + "*[1] c " + kEtx, kStx + "+1] c " + kEtx,
           kStx + "+[] c " + kEtx, kStx + "+[1a] c " + kEtx, kStx + "+[99999999999] c " + kEtx,
           kStx + "+[1]c" + kEtx, kStx + "+[1]  " + kEtx, kStx + "+[1] c @@" + kEtx, kStx + "=[1]" + kEtx,
-          kStx + "+[1] c YQ==" + std::string(1, '\0') + kEtx}) {
+          kStx + "+[1] c YQ==" + std::string(1, '\0') + kEtx, kStx + "+[1] c" + std::string(1, '\0') + "d " + kEtx}) {
         SCOPED_TRACE(testing::PrintToString(bad));
         EXPECT_FALSE(PIPERPC::ParseFrame(bad.data(), static_cast<int>(bad.size()), &parsed));
     }
