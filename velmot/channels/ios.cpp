@@ -21,20 +21,7 @@ constexpr char const* kSource = "ios";
 
 bool IsStopByte(char c, char const* set)
 {
-    return set && *set && memchr(set, c, strlen(set)) != nullptr;
-}
-
-// The first stop byte among the n bytes at p, or n when there is none.
-int StopIndex(char const* p, int n, char const* set)
-{
-    if (!set || !*set)
-        return n;
-    size_t const setLen = strlen(set);
-    for (int i = 0; i < n; ++i) {
-        if (memchr(set, p[i], setLen))
-            return i;
-    }
-    return n;
+    return RINGBUFFER::FindStop(&c, 1, set) == 0;
 }
 
 } // namespace
@@ -383,7 +370,7 @@ bool BASEIO::Feed(char c)
 int BASEIO::TakePushBack(char* buf, int want, char const* readUntil)
 {
     int n = std::min(want, PushBack.Length());
-    int const stop = StopIndex(PushBack.Buffer, n, readUntil);
+    int const stop = RINGBUFFER::FindStop(PushBack.Buffer, n, readUntil);
     if (stop < n)
         n = stop + 1;
     memcpy(buf, PushBack.Buffer, static_cast<size_t>(n));
@@ -398,7 +385,7 @@ int BASEIO::ReadDeviceDirect(char* buf, int want, int timeoutMs, char const* rea
     int n = std::min({want, 2 * BASEIO_DEVICEREAD, RingBuffer.GetSize()});
     if (n <= 0 || !DevRead(buf, &n, timeoutMs) || n <= 0)
         return 0;
-    int const stop = StopIndex(buf, n, readUntil);
+    int const stop = RINGBUFFER::FindStop(buf, n, readUntil);
     if (stop < n - 1) {
         RingBuffer.Write(buf + stop + 1, n - stop - 1);
         n = stop + 1;

@@ -12,18 +12,6 @@ namespace {
 
 constexpr char const* kSource = "ringbuffers";
 
-// The first stop byte among the n bytes at p, or n when there is none. The
-// set is the bytes of a text, so it never holds a zero byte and a zero byte
-// in the data is plain data.
-int StopIndex(char const* p, int n, char const* set, size_t setLen)
-{
-    for (int i = 0; i < n; ++i) {
-        if (memchr(set, p[i], setLen))
-            return i;
-    }
-    return n;
-}
-
 } // namespace
 
 RINGBUFFER::RINGBUFFER(int size)
@@ -114,11 +102,9 @@ bool RINGBUFFER::Read(char* buf, int* len, int timeoutMs, char const* readUntil)
     if (n <= 0)
         return false;
     CopyOut(ReadPos, buf, n);
-    if (readUntil && *readUntil) {
-        int stop = StopIndex(buf, n, readUntil, strlen(readUntil));
-        if (stop < n)
-            n = stop + 1;
-    }
+    int const stop = FindStop(buf, n, readUntil);
+    if (stop < n)
+        n = stop + 1;
     ReadPos += n;
     if (ReadPos == WritePos)
         ReadPos = WritePos = 0;
@@ -169,6 +155,20 @@ void RINGBUFFER::Halt(bool on)
     ++Generation;
     DataCond.notify_all();
     RoomCond.notify_all();
+}
+
+// The set is the bytes of a text, so it never holds a zero byte: a zero
+// byte in the data is plain data.
+int RINGBUFFER::FindStop(char const* p, int n, char const* set)
+{
+    if (!set || !*set)
+        return n;
+    size_t const setLen = strlen(set);
+    for (int i = 0; i < n; ++i) {
+        if (memchr(set, p[i], setLen))
+            return i;
+    }
+    return n;
 }
 
 uint64_t RINGBUFFER::WaitCount() const

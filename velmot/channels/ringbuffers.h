@@ -57,6 +57,10 @@ public:
     // (for the benchmarks' wake-up counts).
     uint64_t WaitCount() const;
 
+    // The index of the first of the n bytes at p that is in the stop set
+    // (the bytes of the text `set`), n when there is none.
+    static int FindStop(char const* p, int n, char const* set);
+
 private:
     // Copies between the storage and a flat buffer at a logical position,
     // in at most two blocks. Called with Lock held.
