@@ -599,11 +599,11 @@ bool TCP::SocksConnect(int socket, char const* host, int port, char* error, int 
     return false;
 }
 
-bool TCP::HostPortFromSocks(char const* spec, char* host, int hostLen, unsigned short* port, int defaultPort)
+bool TCP::HostPortFromSocks(char const* setting, char* host, int hostLen, unsigned short* port, int defaultPort)
 {
     if (defaultPort == -1)
         defaultPort = 1080;
-    std::string text = spec ? spec : "";
+    std::string text = setting ? setting : "";
     if (text.empty() || text == "*")
         return false;
     size_t const at = text.find('@');

@@ -80,7 +80,7 @@ public:
     static bool WriteCommand(TCPIPIO& io, char const* command, char* reply, int replySize, int timeoutMs);
     // SOCKS 4 connect through a proxy the socket is connected to.
     static bool SocksConnect(int socket, char const* host, int port, char* error, int errorLen);
-    static bool HostPortFromSocks(char const* spec, char* host, int hostLen, unsigned short* port, int defaultPort);
+    static bool HostPortFromSocks(char const* setting, char* host, int hostLen, unsigned short* port, int defaultPort);
 };
 
 // Error codes of the TCP and UDP channels.

@@ -153,7 +153,7 @@ TEST(TcpHelpers, ErrorTables)
 TEST(TcpHelpers, SocksProxySettings)
 {
     struct CASE {
-        char const* spec;
+        char const* setting;
         int defaultPort;
         bool ok;
         char const* host;
@@ -162,10 +162,10 @@ TEST(TcpHelpers, SocksProxySettings)
     for (CASE const& c : {CASE{"*", -1, false, "", 0}, CASE{"", -1, false, "", 0},
                           CASE{"user@proxy", -1, true, "proxy", 1080}, CASE{"proxy:3128", -1, true, "proxy", 3128},
                           CASE{"user:pw@[::1]:1081", 9, true, "::1", 1081}, CASE{"proxy", 9, true, "proxy", 9}}) {
-        SCOPED_TRACE(c.spec);
+        SCOPED_TRACE(c.setting);
         char host[64] = "";
         unsigned short port = 0;
-        EXPECT_EQ(TCP::HostPortFromSocks(c.spec, host, sizeof host, &port, c.defaultPort), c.ok);
+        EXPECT_EQ(TCP::HostPortFromSocks(c.setting, host, sizeof host, &port, c.defaultPort), c.ok);
         if (c.ok) {
             EXPECT_STREQ(host, c.host);
             EXPECT_EQ(port, c.port);
