@@ -433,9 +433,11 @@ bool BASEIO::Read(char* buf, int* len, int timeoutMs, char const* readUntil)
             break;
         if (timeoutMs >= 0 && NowMs() - start >= timeoutMs)
             break;
-        if (RingBuffer.GetNumAvail() + DevGetNumAvail() > 0 || PushBack.Length() > 0)
+        // Bytes waiting, or a connection that may bring more: go on. (The
+        // device's own count is asked only when it is not connected.)
+        if (PushBack.Length() > 0 || RingBuffer.GetNumAvail() > 0 || DevIsConnected())
             continue;
-        if (!IsConnected())
+        if (DevGetNumAvail() <= 0 && !IsConnected())
             break;
     }
     *len = got;
