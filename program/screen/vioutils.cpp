@@ -3,6 +3,7 @@
 #include "program/screen/vioutils.h"
 
 #include "program/screen/vio.h"
+#include "program/screen/scrollback.h"
 #include "velmot/core/osys.h"
 
 #include <algorithm>
@@ -296,7 +297,61 @@ uint32_t VIO::GetBackgroundColorRGB(signed char withAlpha)
     return rgb;
 }
 
-// ---- VIO: reading cells ----
+// ---- VIO: the text of cells ----
+
+void VIO::AppendCellText(VIOCELL cell, std::u32string& out) const
+{
+    if (vioutils::IsWideRight(cell))
+        return;
+    if (VIOCHARS::IsExtended(cell))
+        Chars.AppendText(cell, out);
+    else
+        out.push_back(cell.c ? char32_t(cell.c) : U' ');
+}
+
+char32_t VIO::CellChar(VIOCELL cell) const
+{
+    if (VIOCHARS::IsExtended(cell))
+        return Chars.Base(cell);
+    return cell.c;
+}
+
+uint64_t VIO::TextCode(std::u32string_view text)
+{
+    GUARD lock(*this);
+    if (Chars.SweepDue())
+        SweepChars();
+    return Chars.Intern(text);
+}
+
+void VIO::SweepChars()
+{
+    GUARD lock(*this);
+    std::vector<uint64_t> live(VIOCHARS::kCapacity / 64);
+    for (int y = 0; RowTable && y < ScreenHeight; ++y)
+        for (int x = 0; x < ScreenWidth; ++x)
+            VIOCHARS::Mark(live, RowTable[y].Cells[x]);
+    if (Scrollback)
+        Scrollback->MarkChars(live);
+    Chars.Sweep(live);
+}
+
+int VIO::GetText(std::u32string& out, int count, int x, int y, signed char* wrapped)
+{
+    GUARD lock(*this);
+    if (wrapped)
+        *wrapped = 0;
+    if (x < 0 || y < 0 || !RowTable || y >= ScreenHeight || x >= ScreenWidth || count <= 0)
+        return 0;
+    int const total = ScreenWidth * ScreenHeight;
+    int const start = y * ScreenWidth + x;
+    int const end = int(std::min<long long>(total, (long long)start + count));
+    for (int pos = start; pos < end; ++pos)
+        AppendCellText(RowTable[pos / ScreenWidth].Cells[pos % ScreenWidth], out);
+    if (wrapped)
+        *wrapped = (RowTable[(end - 1) / ScreenWidth].Cells[(end - 1) % ScreenWidth].attrib & VIOATTR_WRAPPED) ? 1 : 0;
+    return end - start;
+}
 
 void VIO::GetString(wchar_t* buffer, int* length, int x, int y, signed char* wrapped)
 {
@@ -309,17 +364,25 @@ void VIO::GetString(wchar_t* buffer, int* length, int x, int y, signed char* wra
             *wrapped = 0;
         return;
     }
+    // The buffer holds *length characters: a cell whose character comes
+    // with marks may not fit whole at its end, and is then left out with
+    // the cells after it.
+    int const room = std::max(*length, 0);
     int const total = ScreenWidth * ScreenHeight;
     int pos = y * ScreenWidth + x;
-    int const end = std::min(total, pos + std::max(*length, 0));
+    int const end = std::min(total, pos + room);
     int stored = 0;
     bool lastWrapped = false;
+    std::u32string text;
     for (; pos < end; ++pos) {
         VIOCELL const cell = RowTable[pos / ScreenWidth].Cells[pos % ScreenWidth];
+        text.clear();
+        AppendCellText(cell, text);
+        if (stored + int(text.size()) > room)
+            break;
+        for (char32_t c : text)
+            buffer[stored++] = wchar_t(c);
         lastWrapped = cell.attrib & VIOATTR_WRAPPED;
-        if (vioutils::IsWideRight(cell))
-            continue;
-        buffer[stored++] = cell.c ? wchar_t(cell.c) : L' ';
     }
     *length = stored;
     if (wrapped)
@@ -334,12 +397,32 @@ void VIO::GetString(char* buffer, int* length, int x, int y, int codePage, signe
         *length = 0;
         return;
     }
-    std::vector<wchar_t> wide(static_cast<size_t>(*length));
-    GetString(wide.data(), length, x, y, wrapped);
-    for (int i = 0; i < *length; ++i) {
-        char const b = Uni->ToForcedCodepageChar(wide[size_t(i)], codePage);
-        buffer[i] = b ? b : ' ';
+    // One byte per character: its marks are left out (a code page has no
+    // room for them), a character beyond U+FFFF is converted as U+FFFD.
+    GUARD lock(*this);
+    if (x < 0 || y < 0 || !RowTable || y >= ScreenHeight || x >= ScreenWidth) {
+        *length = 0;
+        if (wrapped)
+            *wrapped = 0;
+        return;
     }
+    int const total = ScreenWidth * ScreenHeight;
+    int pos = y * ScreenWidth + x;
+    int const end = std::min(total, pos + *length);
+    int stored = 0;
+    bool lastWrapped = false;
+    for (; pos < end; ++pos) {
+        VIOCELL const cell = RowTable[pos / ScreenWidth].Cells[pos % ScreenWidth];
+        lastWrapped = cell.attrib & VIOATTR_WRAPPED;
+        if (vioutils::IsWideRight(cell))
+            continue;
+        char32_t const c = cell.c ? CellChar(cell) : U' ';
+        char const b = Uni->ToForcedCodepageChar(c < 0x10000 ? wchar_t(c) : wchar_t(0xFFFD), codePage);
+        buffer[stored++] = b ? b : ' ';
+    }
+    *length = stored;
+    if (wrapped)
+        *wrapped = lastWrapped ? 1 : 0;
 }
 
 void VIO::GetCells(VIOCELL* buffer, int* count, int x, int y)
