@@ -258,8 +258,11 @@ public:
     // A run on a row of double width or height (line attribute 3, 4 or 6):
     // drawn at its normal size and stretched into the row (`run` is its
     // rectangle there, the cursor rectangle too).
+    // A cell with a character and its marks comes as `cluster` (text then
+    // holds its first character).
     void RenderLinemodeText(WINDC& dc, RECT const& run, wchar_t const* text, int length, int lineAttr, uint32_t fore,
-                            uint32_t back, uint32_t flags, RECT const* cursor, uint32_t cursorColour);
+                            uint32_t back, uint32_t flags, RECT const* cursor, uint32_t cursorColour,
+                            std::u32string_view cluster = {});
     // Sets the cell size directly (SetFont does it from the font).
     void SetCellSize(int width, int height);
     RECT DirtyArea() const { return DirtyRect; }

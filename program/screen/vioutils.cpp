@@ -251,7 +251,11 @@ void VIO::AttribToColors(int attrib, int fore, int back, uint32_t* foreRGB, uint
     int const backIn = back;
     bool const plainField = (attrib & VIOATTR_FIELD) && !AttrCellsPlain;
     if (!plainField) {
-        if (attrib & VIOATTR_BRIGHT) {
+        // Bold on the profile's text colour keeps that colour and stands
+        // out by the bold face: the colour 8 numbers away may be lighter
+        // than the text (grey for the default dark blue on white), and
+        // under a reversed screen it would become a grey background.
+        if ((attrib & VIOATTR_BRIGHT) && fore != Profile.ColorFore) {
             if (fore >= 0 && fore < 16)
                 fore ^= 8;
             else if (fore >= 16 && fore < 256)

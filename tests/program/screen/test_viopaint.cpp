@@ -278,9 +278,10 @@ TEST(ScreenPaint, ALineInOneColourIsOneRunCursorIncluded)
     for (auto const& r : w.Vio.Runs)
         if (r.row == 0)
             row0.push_back(r.cells);
-    // The text up to the wide character, the wide character alone, its right
-    // half (skipped: one cell), and the rest of the row in one run.
-    EXPECT_EQ(row0, (std::vector<int>{40, 1, 1, 38}));
+    // The text up to the wide character, the wide character alone with its
+    // right half (two cells: the glyph is drawn whole), and the rest of the
+    // row in one run.
+    EXPECT_EQ(row0, (std::vector<int>{40, 2, 38}));
     // Rows that are blank in one colour are one run each.
     int row1 = 0;
     for (auto const& r : w.Vio.Runs)
