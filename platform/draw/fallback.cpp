@@ -152,6 +152,12 @@ std::string FallbackFamily(const FontImpl& font, char32_t ch, bool colour, bool*
     return ListFor(family, font.bold, font.italic, colour).Find(ch, colour, isColour);
 }
 
+std::string Font::FallbackFamily(char32_t ch, bool colour) const
+{
+    bool isColour = false;
+    return plat::FallbackFamily(Impl(), ch, colour, &isColour);
+}
+
 const FallbackGlyph* FontImpl::Fallback(char32_t ch, int cells, bool colour, int cellWidth, int cellHeight,
                                         int baseline) const
 {

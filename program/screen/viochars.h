@@ -14,10 +14,11 @@
 // Entries are shared by equal texts and never counted: after as many new
 // texts as half the entries that lived on the last sweep (4096 at least),
 // the screen marks the entries that its rows and its scroll-back still
-// refer to and the table frees the others. New entries take the free numbers in turn from where the last one
-// was taken, so a number freed is handed out again only after every other
-// free number: cells that a plug-in or an emulation keeps aside for a
-// while (an alternate screen's saved rows) keep their text.
+// refer to and the table frees the others. A freed entry keeps its text
+// until its number is taken again, and new entries take the free numbers in
+// turn from where the last one was taken: cells that a plug-in or an
+// emulation keeps aside for a while (an alternate screen's saved rows) keep
+// their text until some hundred thousand new texts later.
 //
 // Threads: the table has its own lock, taken last (after the screen's and
 // the scroll-back's) and never held while another is taken.
@@ -64,7 +65,8 @@ public:
     // Whether enough new texts came since the last sweep that a sweep is
     // worth its walk over the screen and the scroll-back.
     bool SweepDue() const;
-    // Frees every entry whose bit in `live` (kCapacity bits) is clear.
+    // Frees every entry whose bit in `live` (kCapacity bits) is clear (its
+    // text stays readable until the number is taken again).
     void Sweep(std::vector<uint64_t> const& live);
     // Marks a cell's reference in a bitmap of kCapacity bits.
     static void Mark(std::vector<uint64_t>& live, VIOCELL c)
@@ -80,7 +82,9 @@ public:
 
 private:
     mutable std::mutex Lock;
-    std::vector<std::u32string> Slots; // by number; empty: free
+    std::vector<std::u32string> Slots; // by number; empty: never used
+    std::vector<bool> Free;            // by number: free to be taken
+    size_t Live = 0;                   // entries not free
     std::unordered_map<std::u32string, uint32_t> ByText;
     uint32_t Next = 0;         // where the search for a free number starts
     size_t Made = 0;           // new texts since the last sweep

@@ -248,21 +248,26 @@ void VIO::SetXtermColor(char const* text)
 
 void VIO::AttribToColors(int attrib, int fore, int back, uint32_t* foreRGB, uint32_t* backRGB)
 {
-    int const backIn = back;
     bool const plainField = (attrib & VIOATTR_FIELD) && !AttrCellsPlain;
+    // Text hidden by blinking or by the invisible attribute takes the
+    // background the cell shows, after every swap: a hidden cell of an
+    // inverse cell or of a reversed screen is blank in that cell's
+    // background, not a box of the background it would have without them.
+    bool hidden = false;
     if (!plainField) {
-        // Bold on the profile's text colour keeps that colour and stands
-        // out by the bold face: the colour 8 numbers away may be lighter
-        // than the text (grey for the default dark blue on white), and
-        // under a reversed screen it would become a grey background.
-        if ((attrib & VIOATTR_BRIGHT) && fore != Profile.ColorFore) {
-            if (fore >= 0 && fore < 16)
-                fore ^= 8;
-            else if (fore >= 16 && fore < 256)
-                fore -= 8;
+        if (attrib & VIOATTR_BRIGHT) {
+            // Bold on the profile's text colour keeps that colour and stands
+            // out by the bold face: the colour 8 numbers away may be lighter
+            // than the text (grey for the default dark blue on white), and
+            // under a reversed screen it would become a grey background.
+            if (fore != Profile.ColorFore) {
+                if (fore >= 0 && fore < 16)
+                    fore ^= 8;
+                else if (fore >= 16 && fore < 256)
+                    fore -= 8;
+            }
         }
-        if ((attrib & VIOATTR_BLINK) && BlinkPhase)
-            fore = back;
+        hidden = ((attrib & VIOATTR_BLINK) && BlinkPhase) || (attrib & VIOATTR_INVISIBLE);
         int const mark = Profile.ColorMark;
         bool const highlight = attrib & VIOATTR_HIGHLIGHT;
         bool const inverse = attrib & VIOATTR_INVERSE;
@@ -274,8 +279,6 @@ void VIO::AttribToColors(int attrib, int fore, int back, uint32_t* foreRGB, uint
                 fore = back == 15 ? 0 : 15;
         }
     }
-    if (!plainField && (attrib & VIOATTR_INVISIBLE))
-        fore = back = backIn;
     if (Inverse)
         std::swap(fore, back);
     uint32_t f = GetSysColor(fore), b = GetSysColor(back);
@@ -283,6 +286,8 @@ void VIO::AttribToColors(int attrib, int fore, int back, uint32_t* foreRGB, uint
         f = vioutils::Halftone(f, false);
         b = vioutils::Halftone(b, true);
     }
+    if (hidden)
+        f = b;
     if (foreRGB)
         *foreRGB = f;
     if (backRGB)
