@@ -423,8 +423,12 @@ void CellPainter::Impl::Compose(const CellRun& run, const CellStretch* stretch)
             }
             const GlyphMask* m = nullptr;
             const FallbackGlyph* fb = font ? Face(*font, ch, wide) : nullptr;
-            if (!fb && font)
+            if (!fb && font) {
                 m = font->Mask(ch);
+                // A character no installed face has shows as U+FFFD.
+                if (!m && !font->Glyph(ch))
+                    m = font->Mask(U'\xFFFD');
+            }
             if (m && m->width > 0)
                 AddMask(s, w, h, *m, i * advance - x0 + m->left, baseline + m->top);
             else if (fb && fb->colour)
@@ -532,7 +536,7 @@ void CellPainter::Impl::DrawGlyphRun(const CellRun& run, const CellStretch* stre
                 const QPointF pen = QPointF(run.x + double(i) * advance, run.y) + fb->origin;
                 one.setRawData(&index, &pen, 1);
                 p.drawGlyphRun(QPointF(0, 0), one);
-            } else if (uint32_t g = font->Glyph(ch)) {
+            } else if (uint32_t g = font->Glyph(ch) ? font->Glyph(ch) : font->Glyph(U'\xFFFD')) {
                 c.glyphs.push_back(g);
                 c.positions.push_back(at);
             }

@@ -94,38 +94,33 @@ const FALLBACKLIST& ListFor(const std::string& family, bool bold, bool italic, b
 }
 
 // Where a glyph of a face goes in `cells` cells: its pixel size (the font's,
-// or less where the glyph would not fit), and its pen position from the
-// cells' top-left corner.
+// or less where its ink would not fit; a colour glyph, a picture, grows or
+// shrinks to fill them), and its pen position from the cells' top-left
+// corner.
 struct Placement {
     double pixelSize = 0;
     QPointF origin;
 };
 
-Placement Fit(QRawFont& raw, uint32_t glyph, int pixelSize, int boxWidth, int cellHeight, int baseline)
+Placement Fit(QRawFont& raw, uint32_t glyph, int pixelSize, int boxWidth, int cellHeight, int baseline, bool fill)
 {
     Placement p;
     p.pixelSize = pixelSize;
     raw.setPixelSize(pixelSize);
-    double advance = raw.advancesForGlyphIndexes(QList<quint32>{glyph}).value(0).x();
     QRectF ink = raw.boundingRect(glyph);
     double scale = 1;
-    if (advance > boxWidth && advance > 0)
-        scale = double(boxWidth) / advance;
-    if (ink.width() * scale > boxWidth && ink.width() > 0)
-        scale = double(boxWidth) / ink.width();
-    if (ink.height() * scale > cellHeight && ink.height() > 0)
-        scale = std::min(scale, double(cellHeight) / ink.height());
-    if (scale < 1) {
+    if (ink.width() > 0 && ink.height() > 0) {
+        double const fits = std::min(double(boxWidth) / ink.width(), double(cellHeight) / ink.height());
+        scale = fill ? fits : std::min(1.0, fits);
+    }
+    if (scale != 1) {
         p.pixelSize = std::max(1.0, pixelSize * scale);
         raw.setPixelSize(p.pixelSize);
-        advance = raw.advancesForGlyphIndexes(QList<quint32>{glyph}).value(0).x();
         ink = raw.boundingRect(glyph);
     }
-    // Centred in its cells, on the cells' baseline unless its ink would
+    // The ink centred in its cells, on the cells' baseline unless it would
     // leave the cell there.
-    double x = (boxWidth - advance) / 2;
-    if (x + ink.left() < 0)
-        x = -ink.left();
+    double const x = (boxWidth - ink.width()) / 2 - ink.left();
     double y = baseline;
     if (y + ink.top() < 0)
         y = -ink.top();
@@ -187,7 +182,7 @@ const FallbackGlyph* FontImpl::Fallback(char32_t ch, int cells, bool colour, int
     QList<quint32> glyphs = raw.isValid() ? raw.glyphIndexesForString(text) : QList<quint32>();
     if (glyphs.isEmpty() || glyphs[0] == 0)
         return &g;
-    const Placement place = Fit(raw, glyphs[0], pixelSize, boxWidth, cellHeight, baseline);
+    const Placement place = Fit(raw, glyphs[0], pixelSize, boxWidth, cellHeight, baseline, g.colour);
     g.font = face;
     g.font.setPixelSize(std::max(1, int(std::lround(place.pixelSize))));
     g.origin = place.origin;
