@@ -26,29 +26,12 @@ constexpr int kPieceWidth = 2048;
 // Glyphs are not expected to be taller or wider than this.
 constexpr int kMaxMaskSide = 512;
 
-GlyphMask RenderMask(const QRawFont& raw, uint32_t glyph)
+} // namespace
+
+GlyphMask InkMask(const QImage& img, int left, int top)
 {
     GlyphMask m;
-    const QRectF box = raw.boundingRect(glyph);
-    const int left = int(std::floor(box.left())) - 2, top = int(std::floor(box.top())) - 2;
-    const int width = std::min(int(std::ceil(box.right())) + 2 - left, kMaxMaskSide);
-    const int height = std::min(int(std::ceil(box.bottom())) + 2 - top, kMaxMaskSide);
-    if (width <= 0 || height <= 0)
-        return m;
-    QImage img(width, height, QImage::Format_ARGB32_Premultiplied);
-    img.fill(Qt::transparent);
-    {
-        QPainter p(&img);
-        p.setRenderHint(QPainter::TextAntialiasing, true);
-        p.setPen(Qt::white);
-        QGlyphRun run;
-        run.setRawFont(raw);
-        quint32 index = glyph;
-        QPointF origin(-left, -top);
-        run.setRawData(&index, &origin, 1);
-        p.drawGlyphRun(QPointF(0, 0), run);
-    }
-    // Keep only the inked box.
+    const int width = img.width(), height = img.height();
     int x0 = width, x1 = 0, y0 = height, y1 = 0;
     for (int y = 0; y < height; ++y) {
         const auto* row = reinterpret_cast<const uint32_t*>(img.constScanLine(y));
@@ -74,6 +57,35 @@ GlyphMask RenderMask(const QRawFont& raw, uint32_t glyph)
             m.alpha[size_t(y) * size_t(m.stride) + size_t(x)] = uint8_t(row[x0 + x] >> 24);
     }
     return m;
+}
+
+QImage GlyphImage(const QRawFont& raw, uint32_t glyph, int width, int height, QPointF origin)
+{
+    QImage img(width, height, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::TextAntialiasing, true);
+    p.setPen(Qt::white);
+    QGlyphRun run;
+    run.setRawFont(raw);
+    quint32 index = glyph;
+    run.setRawData(&index, &origin, 1);
+    p.drawGlyphRun(QPointF(0, 0), run);
+    return img;
+}
+
+namespace {
+
+GlyphMask RenderMask(const QRawFont& raw, uint32_t glyph)
+{
+    GlyphMask m;
+    const QRectF box = raw.boundingRect(glyph);
+    const int left = int(std::floor(box.left())) - 2, top = int(std::floor(box.top())) - 2;
+    const int width = std::min(int(std::ceil(box.right())) + 2 - left, kMaxMaskSide);
+    const int height = std::min(int(std::ceil(box.bottom())) + 2 - top, kMaxMaskSide);
+    if (width <= 0 || height <= 0)
+        return m;
+    return InkMask(GlyphImage(raw, glyph, width, height, QPointF(-left, -top)), left, top);
 }
 
 uint32_t Premultiplied(const Color& c) { return qPremultiply(ToQColor(c).rgba()); }

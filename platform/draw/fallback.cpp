@@ -4,8 +4,6 @@
 // that face fitted into its cells.
 #include "platform/draw/qtdraw_p.h"
 
-#include <QGlyphRun>
-
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
@@ -192,48 +190,12 @@ const FallbackGlyph* FontImpl::Fallback(char32_t ch, int cells, bool colour, int
 
     // The glyph drawn once into its cells, white: its coverage, or its
     // colours for a colour face.
-    QImage image(boxWidth, cellHeight, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    {
-        QPainter p(&image);
-        p.setRenderHint(QPainter::TextAntialiasing, true);
-        p.setPen(Qt::white);
-        QGlyphRun run;
-        run.setRawFont(raw);
-        quint32 index = glyphs[0];
-        QPointF at = place.origin;
-        run.setRawData(&index, &at, 1);
-        p.drawGlyphRun(QPointF(0, 0), run);
-    }
+    QImage image = GlyphImage(raw, glyphs[0], boxWidth, cellHeight, place.origin);
     if (g.colour) {
         g.image = image;
         return &g;
     }
-    int x0 = boxWidth, x1 = 0, y0 = cellHeight, y1 = 0;
-    for (int y = 0; y < cellHeight; ++y) {
-        const auto* row = reinterpret_cast<const uint32_t*>(image.constScanLine(y));
-        for (int x = 0; x < boxWidth; ++x)
-            if (row[x] >> 24) {
-                x0 = std::min(x0, x);
-                x1 = std::max(x1, x + 1);
-                y0 = std::min(y0, y);
-                y1 = std::max(y1, y + 1);
-            }
-    }
-    if (x0 >= x1)
-        return &g;
-    GlyphMask& m = g.mask;
-    m.left = x0;
-    m.top = y0 - baseline;
-    m.width = x1 - x0;
-    m.height = y1 - y0;
-    m.stride = (m.width + 15) / 16 * 16;
-    m.alpha.assign(size_t(m.stride) * size_t(m.height), 0);
-    for (int y = 0; y < m.height; ++y) {
-        const auto* row = reinterpret_cast<const uint32_t*>(image.constScanLine(y0 + y));
-        for (int x = 0; x < m.width; ++x)
-            m.alpha[size_t(y) * size_t(m.stride) + size_t(x)] = uint8_t(row[x0 + x] >> 24);
-    }
+    g.mask = InkMask(image, 0, -baseline);
     return &g;
 }
 

@@ -52,6 +52,13 @@ struct GlyphMask {
     std::vector<uint8_t> alpha;
 };
 
+// A glyph drawn in white on a transparent image of the size given, its pen
+// at `origin` (a colour glyph in its own colours).
+QImage GlyphImage(const QRawFont& raw, uint32_t glyph, int width, int height, QPointF origin);
+// The coverage of a white drawing (its alpha) cut to its inked box, placed
+// at (left, top) plus the box's offset in the image.
+GlyphMask InkMask(const QImage& image, int left, int top);
+
 // Whether the painter draws on a raster image at one device pixel per
 // painter unit (views and bitmaps, not print pages or scaled screens).
 bool IsRasterAtUnitScale(QPainter& painter);

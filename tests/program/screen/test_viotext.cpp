@@ -53,8 +53,20 @@ int Colourfulness(uint32_t p)
 
 void Review(plat::Bitmap const& b, std::string const& name)
 {
-    if (char const* dir = std::getenv("QOR_REVIEW_DIR"))
+    char const* dir = std::getenv("QOR_REVIEW_DIR");
+    if (dir && !name.empty())
         b.SavePng(std::string(dir) + "/" + name + ".png");
+}
+
+// What the window shows once the screen's changes are painted (saved for
+// review under the name).
+std::unique_ptr<plat::Bitmap> Shown(SCREENWINDOW& w, std::string const& name)
+{
+    EXPECT_TRUE(w.Flush());
+    auto picture = w.Picture();
+    if (picture)
+        Review(*picture, name);
+    return picture;
 }
 
 // The screen's own background pixel (black on the test profile).
@@ -70,10 +82,8 @@ TEST(TextPaint, WideCharactersAreDrawnWholeFromTheFallbackFace)
     SCREENWINDOW w(8, 1);
     int const cw = w.CellWidth(), ch = w.CellHeight();
     w.Put(L"a\u4E2Db");
-    ASSERT_TRUE(w.Flush());
-    auto picture = w.Picture();
+    auto picture = Shown(w, "wide");
     ASSERT_TRUE(picture);
-    Review(*picture, "wide");
     uint32_t const back = Background(w);
     // Both halves of the character have ink; none of it leaves its cells.
     EXPECT_FALSE(InkIn(*picture, cw, 0, 2 * cw, ch, back).Empty()) << "left half";
@@ -129,10 +139,8 @@ TEST(TextPaint, GlyphsTooLargeForTheirCellsAreScaledIntoThem)
     SCREENWINDOW w(8, 1);
     int const cw = w.CellWidth(), ch = w.CellHeight();
     w.Put(L"\U0001D400x\U0001F600y");
-    ASSERT_TRUE(w.Flush());
-    auto picture = w.Picture();
+    auto picture = Shown(w, "scaled");
     ASSERT_TRUE(picture);
-    Review(*picture, "scaled");
     uint32_t const back = Background(w);
     // Each character's ink stays in its own cells: the neighbours' cells
     // hold only their own letters, which the font draws inside its cell.
@@ -145,8 +153,7 @@ TEST(TextPaint, GlyphsTooLargeForTheirCellsAreScaledIntoThem)
     INK const y = InkIn(*picture, 4 * cw, 0, 5 * cw, ch, back);
     SCREENWINDOW plain(8, 1);
     plain.Put(L" x  y");
-    ASSERT_TRUE(plain.Flush());
-    auto reference = plain.Picture();
+    auto reference = Shown(plain, "");
     ASSERT_TRUE(reference);
     INK const rx = InkIn(*reference, cw, 0, 2 * cw, ch, back);
     INK const ry = InkIn(*reference, 4 * cw, 0, 5 * cw, ch, back);
@@ -164,14 +171,11 @@ TEST(TextPaint, MarksAreDrawnOverTheirCharacter)
     SCREENWINDOW w(6, 1);
     int const cw = w.CellWidth(), ch = w.CellHeight();
     w.Put(L"o\u0301xo\u0323x");
-    ASSERT_TRUE(w.Flush());
-    auto marked = w.Picture();
+    auto marked = Shown(w, "marks");
     SCREENWINDOW plain(6, 1);
     plain.Put(L"oxox");
-    ASSERT_TRUE(plain.Flush());
-    auto reference = plain.Picture();
+    auto reference = Shown(plain, "");
     ASSERT_TRUE(marked && reference);
-    Review(*marked, "marks");
     uint32_t const back = Background(w);
     INK const acute = InkIn(*marked, 0, 0, cw, ch, back), o = InkIn(*reference, 0, 0, cw, ch, back);
     INK const dot = InkIn(*marked, 2 * cw, 0, 3 * cw, ch, back);
@@ -204,10 +208,8 @@ TEST(TextPaint, BoldStandsOutOnTheDefaultColours)
     w.Vio.SetMode(1);
     w.Put(L"HELLO");
     w.Vio.SetMode(0);
-    ASSERT_TRUE(w.Flush());
-    auto picture = w.Picture();
+    auto picture = Shown(w, "bold");
     ASSERT_TRUE(picture);
-    Review(*picture, "bold");
     // Darkness summed over the text: bold has more of it, and its darkest
     // pixel is at least as dark as the plain text's (not a lighter colour).
     auto darkness = [&](int row, int* darkest) {
@@ -243,16 +245,12 @@ TEST(TextPaint, ReversedScreenDrawsBoldAndBlinkingCellsLikeTheOthers)
     w.Vio.SetMode(0);
     w.Vio.SetCursorPos(11, 0);
     w.Vio.BlinkPhase = false;
-    ASSERT_TRUE(w.Flush());
-    auto shown = w.Picture();
+    auto shown = Shown(w, "reversed");
     ASSERT_TRUE(shown);
-    Review(*shown, "reversed");
     w.Vio.BlinkPhase = true;
     w.Vio.MarkCellsDirty(0, 0, 12, 1, 2);
-    ASSERT_TRUE(w.Flush());
-    auto hidden = w.Picture();
+    auto hidden = Shown(w, "reversed-blink");
     ASSERT_TRUE(hidden);
-    Review(*hidden, "reversed-blink");
     // The reversed screen's background: the text colour.
     uint32_t const back = shown->Pixel(2 * cw + 1, 1);
     uint32_t fore = 0;
