@@ -433,13 +433,17 @@ void CellPainter::Impl::Compose(const CellRun& run, const CellStretch* stretch)
                 clusterHere = true;
                 continue;
             }
+            // The font's own glyph first (the common case); a fallback or
+            // colour face's where the font lacks it or colour is wanted; a
+            // character no installed face has shows as U+FFFD.
             const GlyphMask* m = nullptr;
-            const FallbackGlyph* fb = font ? Face(*font, ch, wide) : nullptr;
-            if (!fb && font) {
+            const FallbackGlyph* fb = nullptr;
+            if (font && !WantsColour(ch, wide))
                 m = font->Mask(ch);
-                // A character no installed face has shows as U+FFFD.
-                if (!m && !font->Glyph(ch))
-                    m = font->Mask(U'\xFFFD');
+            if (font && !m) {
+                fb = Face(*font, ch, wide);
+                if (!fb)
+                    m = font->Glyph(ch) ? font->Mask(ch) : font->Mask(U'\xFFFD');
             }
             if (m && m->width > 0)
                 AddMask(s, w, h, *m, i * advance - x0 + m->left, baseline + m->top);

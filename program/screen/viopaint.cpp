@@ -306,7 +306,7 @@ int VIO::TextToWindow(WINDC& dc, int column, int row, POINT at, VIOCELL const* c
     bool const blank = (allBlank && cluster.empty()) || fore == back;
 
     bool const cursorHere = own && !CursorHidden && CursorState == 1 && row == CursorY && CursorX >= column &&
-                            CursorX < column + n &&
+                            CursorX < column + consumed &&
                             (CursorStyle != VIOCURSOR_BLINKING || BlinkPhase || BlinkSkipStart != 0);
     RECT const cursor = GetCursorRect(0, 1);
     uint32_t const cursorColour = Profile.ColorCursor ? GetSysColor(Profile.ColorCursor - 1) : 0;
