@@ -129,6 +129,17 @@ TEST(TextPaint, WideCharactersAreDrawnWholeFromTheFallbackFace)
         for (int x = 0; x < drawn.right - drawn.left; ++x)
             off += !Near(picture->Pixel(drawn.left + x, drawn.top + y), own->Pixel(reference.left + x, reference.top + y), 8);
     EXPECT_EQ(off, 0);
+
+    // The cursor on the right half of the character shows there.
+    w.Vio.SetCursorType(static_cast<signed char>(1), VIOCURSOR_STEADY);
+    w.Vio.SetCursorPos(2, 0);
+    auto cursor = Shown(w, "");
+    ASSERT_TRUE(cursor);
+    int changed = 0;
+    for (int y = 0; y < ch; ++y)
+        for (int x = 2 * cw; x < 3 * cw; ++x)
+            changed += cursor->Pixel(x, y) != picture->Pixel(x, y);
+    EXPECT_GT(changed, cw * ch / 2);
 }
 
 TEST(TextPaint, GlyphsTooLargeForTheirCellsAreScaledIntoThem)
