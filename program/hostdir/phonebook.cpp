@@ -151,10 +151,8 @@ void PHONEBOOK::Cleanup()
 {
     if (Handler && Handler->IsRunning())
         Handler->Kill();
-    if (HeldFile) {
-        fclose(HeldFile);
-        HeldFile = nullptr;
-    }
+    if (FILE* held = HeldFile.exchange(nullptr))
+        fclose(held);
     PTable.CancelCopy(2);
     PTable.CleanupTable();
 }
@@ -644,27 +642,23 @@ void PHONEBOOK::Dialog()
     if (!Handler->Run(session.Get(), readOnly)) {
         // No window to end it: nothing changed.
         PTable.CancelCopy(2);
-        if (HeldFile) {
-            fclose(HeldFile);
-            HeldFile = nullptr;
-        }
+        if (FILE* held = HeldFile.exchange(nullptr))
+            fclose(held);
     }
 }
 
 void PHONEBOOK::OnDialogEnd(SESSION* session, uint32_t code, signed char readOnly)
 {
     LOGIT("PHONEBOOK::OnDialogEnd %08x, read-only %d\n", code, readOnly);
-    ASSERTMSG(readOnly || HeldFile, "readonly || this->fPhonebookFile");
-    bool const canWrite = !readOnly && HeldFile;
+    ASSERTMSG(readOnly || HeldFile.load(), "readonly || this->fPhonebookFile");
+    bool const canWrite = !readOnly && HeldFile.load();
     if (code == PHONE_END_OKAY && !canWrite)
         code = PHONE_END_BACK;
     bool saved = true;
     if ((code == PHONE_END_OKAY || code == PHONE_END_DIAL) && canWrite)
-        saved = Save(File.Buf(), 1, HeldFile, 1, 1) == 0;
-    if (HeldFile) {
-        fclose(HeldFile);
-        HeldFile = nullptr;
-    }
+        saved = Save(File.Buf(), 1, HeldFile.load(), 1, 1) == 0;
+    if (FILE* held = HeldFile.exchange(nullptr))
+        fclose(held);
     if (code != PHONE_END_BACK) {
         PTable.CancelCopy(2);
         if (!readOnly && saved)

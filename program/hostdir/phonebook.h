@@ -25,6 +25,7 @@
 #include "velmot/core/registry.h"
 #include "velmot/core/strings.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -251,15 +252,16 @@ private:
     std::unique_ptr<PHONEBOOKDIALOGHANDLER> Handler;
     bool MenuRefresh = true;
     FILENAME File;
-    // The file as this instance last read or wrote it, and as it last saw
-    // it in its change checks.
+    // The file as this instance last read or wrote it (under the table
+    // lock), and as it last saw it in its change checks (main thread).
     PHONEFILESTAMP Recorded;
     PHONEFILESTAMP LastSeen;
-    // The file the window holds locked from Dialog to OnDialogEnd.
-    FILE* HeldFile = nullptr;
+    // The file the window holds locked from Dialog to OnDialogEnd (set on
+    // the main thread, asked by a script thread's save too).
+    std::atomic<FILE*> HeldFile{nullptr};
     // The file named by File did not load (unreadable, not ours, too many
     // entries): it is kept aside before the next save replaces it.
-    bool LoadFailed = false;
+    std::atomic<bool> LoadFailed{false};
     struct QUICKICON {
         int MenuId;
         int Icon;

@@ -380,15 +380,17 @@ int PHONEBOOK::Save(char const* path, signed char showErrors, FILE* stream, sign
         }
         return 1;
     }
+    // What was written is recorded under the table lock: a script thread's
+    // save and the main thread's change check meet here.
     PHONEFILESTAMP const stamp = PHONEFILESTAMP::OfPath(target.c_str());
     if (PHONESTRUCTURE* s = PTable.LockStructure()) {
         OPTSBASE::CopyText(s->path, sizeof s->path, path);
         s->modtime = stamp.Seconds;
+        if (current) {
+            Recorded = stamp;
+            LoadFailed = false;
+        }
         PTable.UnLockStructure(s);
-    }
-    if (current) {
-        Recorded = stamp;
-        LoadFailed = false;
     }
     LOGIT("PHONEBOOK::Save done, %zu bytes\n", content.size());
     return 0;
