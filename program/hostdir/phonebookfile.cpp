@@ -112,6 +112,9 @@ public:
         while (ve > vb && (line[ve - 1] == ' ' || line[ve - 1] == '\t'))
             --ve;
         OPTLIST const& opt = pOptlist[row];
+        if ((opt.Type == OPTTYPE_INT || opt.Type == OPTTYPE_FLAG) && opt.Size == 4 &&
+            StorePlainNumber(line.data() + vb, ve - vb, static_cast<char*>(pData) + opt.Offset))
+            return;
         if (opt.Type == OPTTYPE_STR && PlainTexts && ve - vb >= 2 && line[vb] == '"' && line[ve - 1] == '"' &&
             !memchr(line.data() + vb, 27, ve - vb)) {
             char* field = static_cast<char*>(pData) + opt.Offset;
@@ -124,6 +127,26 @@ public:
     }
 
 private:
+    // A value that is an optional minus and at most nine digits, stored as
+    // the codec stores it (the rows' other forms, "yes", "maybe" and
+    // numbers that need saturating, go through the codec).
+    static bool StorePlainNumber(char const* text, size_t length, char* field)
+    {
+        size_t i = length > 0 && text[0] == '-' ? 1 : 0;
+        if (length == i || length - i > 9)
+            return false;
+        int32_t value = 0;
+        for (size_t k = i; k < length; ++k) {
+            if (text[k] < '0' || text[k] > '9')
+                return false;
+            value = value * 10 + (text[k] - '0');
+        }
+        if (i)
+            value = -value;
+        memcpy(field, &value, sizeof value);
+        return true;
+    }
+
     struct KEY {
         char Name[16]; // lower case
         size_t Length;
@@ -504,9 +527,10 @@ bool PHONEBOOK::ReadNextEntry(FILE* f, _PHONEBOOK_300* out, char const* version)
     std::string line;
     bool done = false;
     while (ReadLine(f, line)) {
-        if (line == "[/DATA]")
+        bool const marker = !line.empty() && line[0] == '[';
+        if (marker && line == "[/DATA]")
             break;
-        if (line == "[/HOST]" || line == "[ENDENTRY]") {
+        if (marker && (line == "[/HOST]" || line == "[ENDENTRY]")) {
             // The field keeps what the password left of the filler: clear
             // it, so that equal entries are equal in memory.
             size_t const n = strnlen(scratch.password, sizeof scratch.password);
@@ -515,8 +539,7 @@ bool PHONEBOOK::ReadNextEntry(FILE* f, _PHONEBOOK_300* out, char const* version)
             done = true;
             break;
         }
-        if (line.empty() || line[0] == '#' || line[0] == '[' || StartsWith(line, "//") ||
-            line.find('=') == std::string::npos)
+        if (line.empty() || marker || line[0] == '#' || StartsWith(line, "//"))
             continue;
         codec.Apply(line);
     }
