@@ -217,7 +217,8 @@ int PHONEAUTOLOGIN::Watch(SESSION& session, int ch)
         Pending.clear();
         return 0;
     }
-    if (ch >= 0)
+    // A NUL (line padding) would end the recent text: it is not kept.
+    if (ch > 0)
         Recent.AddValue(ch > 255 ? '?' : ch);
     if (InWatch)
         return 0;

@@ -99,7 +99,7 @@ TEST_F(AutoLogin, StepsRepliesAndTheLoginScript)
     EXPECT_EQ(s.AutoLogin.Arm(s, e), 6);
     EXPECT_TRUE(s.ReceiveTriggersActive());
 
-    ASSERT_TRUE(run.Feed("Welcome\r\nlog"));
+    ASSERT_TRUE(run.Feed(std::string("Welcome\r\n\0log", 13)));
     ASSERT_TRUE(run.WaitIdle());
     EXPECT_EQ(s.AutoLogin.PendingReplies(), 0u);
     ASSERT_TRUE(run.Feed("in:"));
