@@ -1,6 +1,7 @@
 #include "platform/services/fileio.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -93,19 +94,6 @@ bool ReadBounded(std::string const& path, std::size_t maxBytes, std::string& out
     return true;
 }
 
-std::string SaveTarget(std::string const& path)
-{
-    struct stat st;
-    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = realpath(path.c_str(), nullptr)) {
-            std::string target = real;
-            free(real);
-            return target;
-        }
-    }
-    return path;
-}
-
 bool MakeFolders(std::string const& path, mode_t mode)
 {
     if (path.empty())
@@ -137,6 +125,19 @@ std::string FileOf(std::string const& path)
 {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string LinkTarget(std::string const& path)
+{
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = realpath(path.c_str(), nullptr)) {
+            std::string target = real;
+            free(real);
+            return target;
+        }
+    }
+    return path;
 }
 
 std::string TempPrefix(std::string const& path)
@@ -184,6 +185,7 @@ bool WriteAtomic(std::string const& path, std::string const& content, mode_t mod
         unlink(name.data());
         if (error)
             *error = code;
+        errno = code;
         return false;
     }
     if (error)

@@ -34,10 +34,6 @@ FILE* OpenRegularStream(std::string const& path, std::size_t maxBytes, int* erro
 bool ReadBounded(std::string const& path, std::size_t maxBytes, std::string& out,
                  int* error = nullptr);
 
-// The file a save of path replaces: a symbolic link is followed to the file
-// it names, so that the link stays a link; any other path is itself.
-std::string SaveTarget(std::string const& path);
-
 // Makes the folder and its missing parents; the last one gets mode, the
 // parents 0755. True when the folder exists afterwards.
 bool MakeFolders(std::string const& path, mode_t mode);
@@ -48,8 +44,12 @@ bool MakeFolders(std::string const& path, mode_t mode);
 // path. The temporary file is named "." + file name + ".tmp" + six random
 // characters, so that a writer holding the file's lock may remove ones left
 // by a crash. On failure *error holds the errno of the step that failed
-// (ENOSPC for a full file system).
+// (ENOSPC for a full file system), and errno holds it too.
 bool WriteAtomic(std::string const& path, std::string const& content, mode_t mode, int* error = nullptr);
+
+// The file a replacement of path replaces: the target of a symbolic link
+// (so that the link stays a link), else path itself.
+std::string LinkTarget(std::string const& path);
 
 // The prefix of the temporary files WriteAtomic makes for path.
 std::string TempPrefix(std::string const& path);

@@ -466,7 +466,7 @@ bool SynchronizePrefs(std::string_view domain, PrefScope scope)
         }
         // A file kept as a link (a folder of dotfiles) stays a link: the
         // file it names is replaced.
-        std::string const target = fileio::SaveTarget(path);
+        std::string const target = fileio::LinkTarget(path);
         RemoveStaleTemps(target);
         if (d.damaged) {
             std::string bad = target + ".bad";

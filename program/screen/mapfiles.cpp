@@ -22,7 +22,7 @@ bool ReadFile(char const* path, std::string* out, int* error)
 bool WriteFile(char const* path, std::string const& content)
 {
     // A link stays a link: the file it names is replaced.
-    std::string const target = plat::fileio::SaveTarget(path);
+    std::string const target = plat::fileio::LinkTarget(path);
     struct stat st;
     mode_t mode = 0644;
     if (stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))

@@ -354,7 +354,7 @@ int OPTSBASE::SaveFile(char const* path, char const* header)
     bool secret = false;
     for (int i = 0; i < OptlistMax; ++i)
         secret = secret || pOptlist[i].Type == OPTTYPE_SECRET;
-    std::string target = plat::fileio::SaveTarget(path);
+    std::string target = plat::fileio::LinkTarget(path);
     int err = 0;
     if (!plat::fileio::WriteAtomic(target, content, ModeFor(target, secret), &err)) {
         LOGIT("OPTSBASE::SaveFile failed for %s: %s\n", target.c_str(), strerror(err));
