@@ -393,15 +393,8 @@ TEST_F(MainPartsTest, HelpTopicsAndToggles)
     EXPECT_EQ(offered[9017], 0) << "the shortcuts are the Help menu's own item";
     EXPECT_EQ(offered[plat::FourCC("HKEY")], 1);
     EXPECT_EQ(offered[9009], 1) << "About";
-    std::vector<std::string> said;
-    plat::AddModalResponder(
-        plat::kModalAlert,
-        [&](plat::ModalRequest const& r, plat::ModalAnswer& a) {
-            said.push_back(r.text);
-            a.choice = 1;
-            return true;
-        },
-        -1);
+    ALERTS alerts(1);
+    std::vector<std::string> const& said = alerts.Texts;
     EXPECT_TRUE(app->OnCommand(9009));
     ASSERT_EQ(said.size(), 1u);
     EXPECT_NE(said[0].find("Qor 6.44"), std::string::npos) << said[0];

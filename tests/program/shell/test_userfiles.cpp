@@ -111,15 +111,8 @@ TEST_F(AppTest, UserFilesThatAreNotRegularFilesNeitherHoldUpNorFeedTheStart)
     };
     for (STANDINS::KIND kind : {STANDINS::KIND::FIFO, STANDINS::KIND::ZERO}) {
         SCOPED_TRACE(kind == STANDINS::KIND::FIFO ? "FIFOs" : "links to /dev/zero");
-        std::vector<std::string> said;
-        plat::AddModalResponder(
-            plat::kModalAlert,
-            [&](plat::ModalRequest const& r, plat::ModalAnswer& a) {
-                said.push_back(r.text);
-                a.choice = 1;
-                return true;
-            },
-            -1);
+        ALERTS alerts(1);
+        std::vector<std::string> const& said = alerts.Texts;
         // The tip of the day of a start that finds no preferences goes at once.
         plat::AddModalResponder(
             plat::kModalWindow,
@@ -159,15 +152,8 @@ TEST_F(AppTest, PreferencesThatCannotBeWrittenAreReportedOnce)
     FILE* f = fopen(blocker.c_str(), "w");
     ASSERT_NE(f, nullptr);
     fclose(f);
-    std::vector<std::string> said;
-    plat::AddModalResponder(
-        plat::kModalAlert,
-        [&](plat::ModalRequest const& r, plat::ModalAnswer& a) {
-            said.push_back(r.text);
-            a.choice = 1;
-            return true;
-        },
-        -1);
+    ALERTS alerts(1);
+    std::vector<std::string> const& said = alerts.Texts;
     plat::SetPrefFolder(plat::PrefScope::CurrentUser, blocker + "/prefs");
     REGISTRY::DeferWrites(true);
     REGISTRY reg(REGISTRY::CURRENT_USER, "Software\\Tarvo\\", "QOR6", REGISTRY::READWRITE);

@@ -101,15 +101,8 @@ TEST_F(HelpTest, WithoutAnOpenerAPlainMessageSaysWhatIsMissing)
     char const* path = std::getenv("PATH");
     std::string const saved = path ? path : "";
     setenv("PATH", empty.path().c_str(), 1);
-    std::vector<std::string> said;
-    plat::AddModalResponder(
-        plat::kModalAlert,
-        [&](plat::ModalRequest const& r, plat::ModalAnswer& a) {
-            said.push_back(r.text);
-            a.choice = 1;
-            return true;
-        },
-        -1);
+    AlertAnswers alerts(1, -1);
+    std::vector<std::string> const& said = alerts.texts;
     EXPECT_EQ(help->Display("HLP_QUICKSTART"), 1);
     EXPECT_EQ(help->Contents(true), 1);
     setenv("PATH", saved.c_str(), 1);
