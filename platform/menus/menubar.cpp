@@ -247,6 +247,20 @@ uint32_t PunctuationKey(uint32_t c)
     }
 }
 
+// The key-record modifiers (kMod*) of an item's own kMenu*Modifier bits,
+// Command aside.
+uint32_t OwnModifiers(uint32_t m)
+{
+    uint32_t own = 0;
+    if (m & kMenuShiftModifier)
+        own |= kModShift;
+    if (m & kMenuOptionModifier)
+        own |= kModOption;
+    if (m & kMenuControlModifier)
+        own |= kModControl;
+    return own;
+}
+
 bool ItemKeyMatches(const MenuItem& item, const KeyRecord& key, bool commandOnly)
 {
     if (!item.key || (item.attributes & kMenuItemAttrSeparator) || item.submenu)
@@ -255,7 +269,11 @@ bool ItemKeyMatches(const MenuItem& item, const KeyRecord& key, bool commandOnly
     if (commandOnly && !command && !(item.modifiers & kMenuMatchedWithoutCommand))
         return false;
     const uint32_t have = key.modifiers & (kModCommand | kModShift | kModOption | kModControl);
-    const std::vector<uint32_t> chords = MenuShortcutChords(item.modifiers);
+    std::vector<uint32_t> chords = MenuShortcutChords(item.modifiers);
+    // A shortcut that is only shown is still matched where the caller asks
+    // for every shortcut, with the modifiers it has.
+    if (chords.empty())
+        chords.push_back(OwnModifiers(item.modifiers));
     if (std::find(chords.begin(), chords.end(), have) == chords.end())
         return false;
     if (item.attributes & kMenuItemAttrUseVirtualKey)
@@ -469,13 +487,7 @@ Status SendMenuCommand(WindowRef window, MenuRef menu, int item)
 
 std::vector<uint32_t> MenuShortcutChords(uint32_t m)
 {
-    uint32_t own = 0;
-    if (m & kMenuShiftModifier)
-        own |= kModShift;
-    if (m & kMenuOptionModifier)
-        own |= kModOption;
-    if (m & kMenuControlModifier)
-        own |= kModControl;
+    uint32_t const own = menus::OwnModifiers(m);
     if (m & kMenuNoCommandModifier)
         return (m & kMenuMatchedWithoutCommand) ? std::vector<uint32_t>{own} : std::vector<uint32_t>{};
     // Ctrl+Shift stands for Command where the shortcut leaves both free.
@@ -492,15 +504,7 @@ std::string MenuItemShortcutText(MenuRef menu, int item)
     // The chord a menu shows: the first one, or the item's own modifiers for
     // a shortcut that is only shown.
     std::vector<uint32_t> const chords = MenuShortcutChords(it->modifiers);
-    uint32_t chord = chords.empty() ? 0 : chords.front();
-    if (chords.empty()) {
-        if (it->modifiers & kMenuShiftModifier)
-            chord |= kModShift;
-        if (it->modifiers & kMenuOptionModifier)
-            chord |= kModOption;
-        if (it->modifiers & kMenuControlModifier)
-            chord |= kModControl;
-    }
+    uint32_t const chord = chords.empty() ? menus::OwnModifiers(it->modifiers) : chords.front();
     std::string s;
     if (chord & kModCommand)
         s += "Super+";
