@@ -238,7 +238,7 @@ TEST_F(NewUser, AKeyMapEntryComesBeforeTheShortcut)
     Output({"xdotool", "windowactivate", "--sync", window});
     Focus(window);
     Key("ctrl+shift+t");
-    EXPECT_TRUE(WaitFor([&] { return testutil::ReadFile(mapped) == "mapped42\n"; }, 10000));
+    EXPECT_TRUE(WaitFor([&] { return testutil::ReadFile(mapped) == "mapped42\n"; }, 20000));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(Children(qor).size(), 1u) << "no tab opened";
 }
