@@ -3,6 +3,7 @@
 #include "outside/corvane/vtemulation.h"
 
 #include "plugins/sdk/emulationapi.h"
+#include "velmot/core/unicode.h"
 
 #include <algorithm>
 #include <cstring>
@@ -30,6 +31,11 @@ void VTEMULATION::Begin(int width, int height)
     } else {
         CodePage = Vio->GetCodepage();
         Utf8 = CodePage == UNICODE_CPUTF8;
+    }
+    if (!Utf8 && CodePage != HighCharsPage) {
+        for (int i = 0; i < 128; ++i)
+            HighChars[i] = Uni->FromCodepage(char(0x80 + i), CodePage);
+        HighCharsPage = CodePage;
     }
 }
 

@@ -379,6 +379,16 @@ public:
     // The session's clock (milliseconds); tests replace it.
     virtual long long NowMs();
 
+    // What text may hold on the received-data road's fast way (ProcessSer).
+    struct TEXTRULES {
+        uint8_t const* Inward;    // the receive table, or one that keeps every character
+        uint8_t const* Translate; // the receive table when one applies, else null
+        uint8_t const* Plain;     // the same, but null when it keeps printable 7-bit characters as they are
+        bool KeepsPrintable;      // the table keeps every printable 7-bit character printable
+        bool Utf8;                // bytes from 0x80 up are UTF-8
+        bool High;                // characters from 0xA0 up stay (the high bit is not stripped)
+    };
+
 protected:
     // One session event's payload, owned by the session from its posting
     // until its handling (or the session's end).
@@ -410,6 +420,11 @@ private:
     // beyond the first come before the device's; *decoded tells which.
     int NextChar(bool* decoded);
     void PushBack(int c, bool decoded);
+    // The fast way for an emulation that takes runs: c and what follows it
+    // in the communication layer's read buffer, text and whole sequences,
+    // into the received-character buffer up to stop characters. The
+    // characters taken (0: c must go the slow way).
+    int TakeRuns(int c, TEXTRULES const& rules, bool ctrlChars, int stop);
     void KeyPiece();
     void EchoKey(wchar_t key);
     int JumpBudget();
