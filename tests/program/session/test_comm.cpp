@@ -33,12 +33,19 @@ long long MsSince(Clock::time_point start)
 
 void WriteAllFd(int fd, std::string const& data)
 {
+    // Bounded: a reader that stopped taking must not keep the writer (and
+    // the join that waits for it) waiting.
+    auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     size_t done = 0;
     while (done < data.size()) {
         ssize_t n = write(fd, data.data() + done, data.size() - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            if (std::chrono::steady_clock::now() >= until) {
+                ADD_FAILURE() << "the reader stopped taking: " << data.size() - done << " bytes not written";
+                return;
+            }
             pollfd p = {fd, POLLOUT, 0};
             poll(&p, 1, 100);
         } else {
