@@ -126,15 +126,16 @@ inline bool IsGraphic(unsigned char b)
     return b >= 0xA0 || (b >= 0x20 && b != 0x7F && b < 0x80);
 }
 
-// How many of the first n bytes at p (at most 64) may belong to an escape
-// or control sequence the fast way takes whole: the printable 7-bit
-// characters, and ESC unless it is shown as a caret pair (withEsc false).
-// A longer sequence is taken in pieces.
+// How many of the first n bytes at p (at most 32, enough for the longest
+// common control sequence) may belong to an escape or control sequence the
+// fast way takes whole: the printable 7-bit characters, and ESC unless it
+// is shown as a caret pair (withEsc false). A longer sequence is taken in
+// pieces.
 int SequenceBytes(uint8_t const* p, int n, bool withEsc)
 {
     int i = 0;
     __m128i const escape = _mm_set1_epi8(withEsc ? 27 : 32);
-    for (; i + 16 <= n && i < 64; i += 16) {
+    for (; i + 16 <= n && i < 32; i += 16) {
         __m128i const v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(p + i));
         __m128i const t = _mm_sub_epi8(v, _mm_set1_epi8(32));
         __m128i const printable = _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(94)), t);
@@ -143,9 +144,9 @@ int SequenceBytes(uint8_t const* p, int n, bool withEsc)
         if (mask != 0xFFFF)
             return i + __builtin_ctz(~mask);
     }
-    if (i >= 64)
+    if (i >= 32)
         return i;
-    while (i < n && (static_cast<unsigned>(p[i] - 32) < 95u || (withEsc && p[i] == 27)))
+    while (i < n && i < 32 && (static_cast<unsigned>(p[i] - 32) < 95u || (withEsc && p[i] == 27)))
         ++i;
     return i;
 }
@@ -627,14 +628,25 @@ int SESSION::TakeRuns(int c, TEXTRULES const& rules, bool ctrlChars, int stop)
     int i = used;
     while (i < n && count < stop) {
         if (SequenceState == 0) {
-            // Graphic characters in the ground state: text, unchecked.
-            int written = 0;
-            int const k = GroundText(p + i, n - i, ComBuf + count, stop - count, rules, &written);
-            if (k > 0) {
-                i += k;
-                count += written;
-                continue;
+            // Graphic characters in the ground state: text, unchecked. A
+            // few plain ones between two sequences are taken here.
+            int const shortRun = std::min({n - i, stop - count, 8});
+            int k = 0;
+            while (k < shortRun && IsPlainPrintable(p[i + k], rules.Inward)) {
+                ComBuf[count + k] = static_cast<wchar_t>(rules.Plain ? rules.Plain[p[i + k]] : p[i + k]);
+                ++k;
             }
+            i += k;
+            count += k;
+            if (k > 0 && k < 8)
+                continue;
+            // Longer text, and characters from 0xA0 up.
+            int written = 0;
+            int const taken = GroundText(p + i, n - i, ComBuf + count, stop - count, rules, &written);
+            i += taken;
+            count += written;
+            if (k + taken > 0)
+                continue;
         }
         // A sequence (or what the emulation makes of ESC and printable
         // characters outside the ground state): one check for the lot.
