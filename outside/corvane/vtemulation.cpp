@@ -166,8 +166,13 @@ int VTEMULATION::IsSequence(int* state, char c)
 
 int VTEMULATION::SequenceRun(int* state, char const* text, int len)
 {
-    if (!state || !text || len <= 0)
+    if (!state)
         return 0;
+    if (!text || len <= 0) {
+        // The check starts again where the parser stands.
+        *state = (*state & ~0x0F) | State;
+        return 0;
+    }
     auto const* t = reinterpret_cast<unsigned char const*>(text);
     int const word = *state;
     vt::STATE s = vt::STATE(word & 0x0F);

@@ -26,7 +26,9 @@ enum : unsigned long {
     // The emulation offers QOREMULATION::SequenceRun (slot 33), and in its
     // ground state (the 24 state bits it owns all 0) a graphic character
     // (not below 32, not 127, not 128 to 159) is text and leaves the state
-    // at 0. The host calls SequenceRun only for emulations that report it.
+    // at 0. The host calls SequenceRun only for emulations that report it,
+    // and need not check text nobody asks about: SequenceRun with no text
+    // tells it the state the emulation's parser is in.
     EMUFLAG_SEQUENCERUN = 1024,
 };
 

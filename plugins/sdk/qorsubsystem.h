@@ -131,9 +131,12 @@ public:
     // the answer IsSequence would give text[0], checked (and the state
     // moved on) as IsSequence does one by one; their number, positive for
     // text, negative for characters of sequences, at least 1 when len > 0.
-    // The host calls it only when GetFlags reports EMUFLAG_SEQUENCERUN
-    // (bundles built before it have no such slot); the base body asks
-    // IsSequence.
+    // With no text (len 0) it sets *state to the state the emulation's own
+    // parser is in, for a caller that did not check the text the emulation
+    // was given meanwhile, and returns 0. The host calls it only when
+    // GetFlags reports EMUFLAG_SEQUENCERUN (bundles built before it have no
+    // such slot); the base body asks IsSequence (and leaves the state as
+    // it is for no text).
     virtual int SequenceRun(int* state, char const* text, int len);       // 33
 
 protected:

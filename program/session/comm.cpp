@@ -47,10 +47,6 @@ std::string RexxQuoted(char const* text)
     return out;
 }
 
-// The longest a FeedData held back at the pipe's limit sleeps before it
-// looks at the fill again (it is woken as soon as there is room).
-constexpr int kSpaceWaitMs = 50;
-
 std::string Upper(STRING const& text)
 {
     std::string out = text.Buf();
@@ -207,7 +203,8 @@ void COMM::CloseDevice()
     std::shared_ptr<READER> reader = std::move(Reader);
     Stopping.store(true);
     // A FeedData held back at the pipe's limit gives up at once.
-    SemiPipe.Space.Post();
+    SemiPipe.space.fetch_add(1, std::memory_order_seq_cst);
+    SemiPipe.space.notify_all();
     StopEvent.Post();
     GoEvent.Post();
     if (reader) {
@@ -376,13 +373,12 @@ void COMM::WaitForSpace(int low)
     // to the mark (DropFront wakes it) or the device closes: it never
     // spins, and a reading side that keeps taking pays one wake-up per
     // half pipe. Announce first, look after: a taker moving `out` on
-    // either sees the mark or is seen. The wait is bounded only as a
-    // safeguard; the fill is looked at again after each.
+    // either sees the mark (and moves `space` on) or is seen.
     while (PipeFill() > low && !Stopping.load()) {
-        SemiPipe.Space.Reset();
+        uint32_t const seen = SemiPipe.space.load(std::memory_order_seq_cst);
         SemiPipe.lowwater.store(low, std::memory_order_seq_cst);
         if (PipeFill() > low && !Stopping.load())
-            SemiPipe.Space.Wait(kSpaceWaitMs);
+            SemiPipe.space.wait(seen, std::memory_order_seq_cst);
         SemiPipe.lowwater.store(-1, std::memory_order_relaxed);
     }
 }
@@ -507,7 +503,8 @@ void COMM::DropFront(uint32_t out, int n)
     if (low >= 0 && static_cast<int>(SemiPipe.in.load(std::memory_order_acquire) - now) <= low &&
         SemiPipe.lowwater.compare_exchange_strong(low, -1)) {
         SemiPipe.wakeups.fetch_add(1, std::memory_order_relaxed);
-        SemiPipe.Space.Post();
+        SemiPipe.space.fetch_add(1, std::memory_order_seq_cst);
+        SemiPipe.space.notify_one();
     }
 }
 

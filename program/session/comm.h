@@ -240,9 +240,11 @@ private:
         std::deque<MARKER> markers;
         std::atomic<int> markercount{0};
         // A held-back FeedData that sleeps wants the fill at most lowwater
-        // (-1: none does); a taker that gets it there posts Space.
+        // (-1: none does); a taker that gets it there moves space on and
+        // wakes it (a futex: one system call, and none while nobody
+        // sleeps).
         alignas(64) std::atomic<int> lowwater{-1};
-        EVENTSEM Space;
+        std::atomic<uint32_t> space{0};
         std::atomic<uint64_t> wakeups{0};
         // Takers waiting for data (they wait on Data, posted by a writer
         // that sees them).

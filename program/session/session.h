@@ -387,6 +387,7 @@ public:
         bool KeepsPrintable;      // the table keeps every printable 7-bit character printable
         bool Utf8;                // bytes from 0x80 up are UTF-8
         bool High;                // characters from 0xA0 up stay (the high bit is not stripped)
+        bool Unchecked;           // nothing needs to know which characters belong to sequences
     };
 
 protected:
@@ -553,6 +554,10 @@ private:
     // 13: the state word of the emulation's sequence check, the session
     // number, the hold flag, focus and scroll-bar times, the bell limiter.
     int SequenceState = 0;
+    // The road stopped checking sequences (nothing needed their bounds):
+    // SequenceState is taken from the emulation's parser before the next
+    // check.
+    bool SequenceUntracked = false;
     int Number = 0;
     std::atomic<bool> Hold{false};
     long long FocusTime = 0;

@@ -126,29 +126,36 @@ inline bool IsGraphic(unsigned char b)
     return b >= 0xA0 || (b >= 0x20 && b != 0x7F && b < 0x80);
 }
 
-// How many of the first n bytes at p (at most 32, enough for the longest
-// common control sequence) may belong to an escape or control sequence the
-// fast way takes whole: the printable 7-bit characters, and ESC unless it
-// is shown as a caret pair (withEsc false). A longer sequence is taken in
-// pieces.
-int SequenceBytes(uint8_t const* p, int n, bool withEsc)
+// How many of the first n bytes at p (at most max) are printable 7-bit
+// characters, or ESC unless it is shown as a caret pair (withEsc false):
+// what may belong to an escape or control sequence the fast way takes
+// whole. Sixteen at a time.
+int CalmBytes(uint8_t const* p, int n, bool withEsc, int max)
 {
     int i = 0;
     __m128i const escape = _mm_set1_epi8(withEsc ? 27 : 32);
-    for (; i + 16 <= n && i < 32; i += 16) {
+    for (; i + 16 <= n && i < max; i += 16) {
         __m128i const v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(p + i));
         __m128i const t = _mm_sub_epi8(v, _mm_set1_epi8(32));
         __m128i const printable = _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(94)), t);
         __m128i const esc = _mm_cmpeq_epi8(v, escape);
         unsigned const mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(printable, esc)));
         if (mask != 0xFFFF)
-            return i + __builtin_ctz(~mask);
+            return std::min(i + __builtin_ctz(~mask), max);
     }
-    if (i >= 32)
-        return i;
-    while (i < n && i < 32 && (static_cast<unsigned>(p[i] - 32) < 95u || (withEsc && p[i] == 27)))
+    while (i < n && i < max && (static_cast<unsigned>(p[i] - 32) < 95u || (withEsc && p[i] == 27)))
         ++i;
-    return i;
+    return std::min(i, max);
+}
+
+// The bytes a sequence is looked at in, at most: enough for the longest
+// common control sequence; a longer one is taken in pieces.
+constexpr int kSequenceWindow = 32;
+
+// Whether the receive table keeps every character as it is.
+bool KeepsAllAsIs(uint8_t const* inward)
+{
+    return memcmp(inward, kSame.data(), 256) == 0;
 }
 
 // Text in the ground state at the start of the n bytes at p: printable
@@ -376,7 +383,23 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
     // A table that keeps the printable 7-bit characters as they are need
     // not be looked at for them.
     uint8_t const* const plainTable = translate && !KeepsPlainAsIs(inward) ? inward : nullptr;
-    TEXTRULES const rules{inward, translate ? inward : nullptr, plainTable, keepsPrintable, utf8, !stripHigh};
+    // Which received characters belong to sequences matters only to a
+    // receive table that changes some (they are kept from it) and to the
+    // scripts' triggers. While neither looks, an emulation that takes runs
+    // parses its sequences once, in its own output, and the road does not
+    // check them; when they look again, the check starts from the state the
+    // emulation's parser is in.
+    bool const unchecked = runs && !triggers && (!translate || KeepsAllAsIs(inward));
+    if (unchecked) {
+        SequenceUntracked = true;
+    } else if (SequenceUntracked) {
+        int word = 0;
+        if (runs)
+            EmuLayer.SequenceRunLow(&word, nullptr, 0);
+        SequenceState = (SequenceState & static_cast<int>(0xFF000000u)) | (word & 0x00FFFFFF);
+        SequenceUntracked = false;
+    }
+    TEXTRULES const rules{inward, translate ? inward : nullptr, plainTable, keepsPrintable, utf8, !stripHigh, unchecked};
 
     bool decoded = false;
     int c = NextChar(&decoded);
@@ -501,9 +524,10 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
         // The check takes bytes: a wide character goes as a byte that is
         // text everywhere (its low byte could be ESC or CAN).
         char const checked = static_cast<char>(c > 0xFF ? 0xFF : c);
-        bool const inSequence = runs && SequenceState == 0 && IsGraphic(static_cast<unsigned char>(checked))
-                                    ? false
-                                    : EmuLayer.Sequence(&SequenceState, checked);
+        bool const inSequence =
+            unchecked || (runs && SequenceState == 0 && IsGraphic(static_cast<unsigned char>(checked)))
+                ? false
+                : EmuLayer.Sequence(&SequenceState, checked);
         if (!inSequence && translate && c < 256)
             c = TranslateIn(c);
 
@@ -592,9 +616,10 @@ int SESSION::TakeRuns(int c, TEXTRULES const& rules, bool ctrlChars, int stop)
     uint8_t const* more = nullptr;
     int const avail = CommLayer.PeekRun(&more, COMM::ThreadTag());
     int used = 0; // of the bytes at more
-    if (SequenceState == 0 && IsPlainPrintable(c, rules.Inward)) {
+    bool const ground = rules.Unchecked || SequenceState == 0;
+    if (ground && (IsPlainPrintable(c, rules.Inward) || (rules.Unchecked && c == 27))) {
         ComBuf[count++] = static_cast<wchar_t>(rules.Plain ? rules.Plain[c] : c);
-    } else if (SequenceState == 0 && c >= 0xA0) {
+    } else if (ground && c >= 0xA0) {
         // A character from 0xA0 up: a UTF-8 sequence is whole only with the
         // bytes behind it.
         uint8_t head[4] = {static_cast<uint8_t>(c)};
@@ -607,7 +632,7 @@ int SESSION::TakeRuns(int c, TEXTRULES const& rules, bool ctrlChars, int stop)
             return 0;
         count += written;
         used = k - 1;
-    } else if (static_cast<unsigned>(c - 32) < 95u || c == 27) {
+    } else if (!rules.Unchecked && (static_cast<unsigned>(c - 32) < 95u || c == 27)) {
         char const ch = static_cast<char>(c);
         int const before = SequenceState;
         int const k = EmuLayer.SequenceRunLow(&SequenceState, &ch, 1);
@@ -627,6 +652,23 @@ int SESSION::TakeRuns(int c, TEXTRULES const& rules, bool ctrlChars, int stop)
     int const n = avail;
     int i = used;
     while (i < n && count < stop) {
+        if (rules.Unchecked) {
+            // Text and sequences alike, as they came (the table keeps them).
+            int const k = std::min(CalmBytes(p + i, n - i, !ctrlChars, n - i), stop - count);
+            if (k > 0) {
+                ShowRun(ComBuf + count, p + i, k, nullptr);
+                i += k;
+                count += k;
+                continue;
+            }
+            int written = 0;
+            int const taken = GroundText(p + i, n - i, ComBuf + count, stop - count, rules, &written);
+            if (taken == 0)
+                break;
+            i += taken;
+            count += written;
+            continue;
+        }
         if (SequenceState == 0) {
             // Graphic characters in the ground state: text, unchecked. A
             // few plain ones between two sequences are taken here.
@@ -650,7 +692,7 @@ int SESSION::TakeRuns(int c, TEXTRULES const& rules, bool ctrlChars, int stop)
         }
         // A sequence (or what the emulation makes of ESC and printable
         // characters outside the ground state): one check for the lot.
-        int const window = std::min(SequenceBytes(p + i, n - i, !ctrlChars), stop - count);
+        int const window = std::min(CalmBytes(p + i, n - i, !ctrlChars, kSequenceWindow), stop - count);
         if (window == 0)
             break;
         int const before = SequenceState;
