@@ -180,21 +180,20 @@ int GroundText(uint8_t const* p, int n, wchar_t* out, int room, SESSION::TEXTRUL
         uint32_t u = b;
         int len = 1;
         if (r.Utf8) {
-            // A whole, well-formed sequence, decoded as the slow way's
-            // decoder steps decode it.
+            // A whole sequence of a lead byte and its continuation bytes,
+            // decoded as the slow way's decoder decodes it.
             if (b < 0xC2 || b > 0xF4)
                 break;
             len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
             if (i + len > n)
                 break;
-            UNICODE_UTF8STATE st{};
-            wchar_t one = 0;
-            int step = 0;
-            for (int j = 0; j < len && step == 0; ++j)
-                step = UNICODE::Utf8Step(p[i + j], st, &one);
-            if (step != 1)
+            uint32_t value = b & (len == 2 ? 0x1Fu : len == 3 ? 0x0Fu : 0x07u);
+            int j = 1;
+            for (; j < len && (p[i + j] & 0xC0) == 0x80; ++j)
+                value = value << 6 | (p[i + j] & 0x3Fu);
+            if (j < len)
                 break;
-            u = static_cast<uint32_t>(one);
+            u = static_cast<uint32_t>(UNICODE::Utf8Finish(value, len));
         }
         if (u < 0xA0)
             break;
