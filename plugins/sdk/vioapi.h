@@ -20,7 +20,11 @@ class COREFONT;
 
 // One screen position: 8 bytes, little-endian.
 //   bytes 0-1  c        UTF-16 code unit (0 = never written, 0xFFF8 = right
-//                       half of a double-width character)
+//                       half of a double-width character; 0xD800..0xDFFF
+//                       refers, with extattr bits 0x04..0x80, to the
+//                       screen's table of characters beyond U+FFFF and
+//                       characters with combining marks: copy such a cell
+//                       whole, and read its text with GetString)
 //   bytes 2-3  attrib   VIOATTR_* bits
 //   byte  4    extattr  VIOEXT_* bits
 //   bytes 5-7  fore, back: two 12-bit colour numbers,
@@ -180,9 +184,10 @@ public:
     // Writes a run of characters (code points, no controls) into row y from
     // column x on, in the attribute (VIOATTR_*) and colour numbers given,
     // as the text writer stores characters (a double-width one takes two
-    // cells). The cursor and the current attribute and colours stay;
-    // nothing wraps or scrolls: the run ends where the row does (a
-    // double-width character that would not fit whole is left out).
-    // Returns the characters written. Added last, like InitWithFont.
+    // cells, a combining mark goes with the character before it). The
+    // cursor and the current attribute and colours stay; nothing wraps or
+    // scrolls: the run ends where the row does (a double-width character
+    // that would not fit whole is left out). Returns the characters taken.
+    // Added last, like InitWithFont.
     virtual int WriteCells(int x, int y, wchar_t const* text, int count, int attrib, int fore, int back) = 0;
 };
