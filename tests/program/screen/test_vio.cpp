@@ -227,6 +227,8 @@ TEST(VioCells, WriteCellsFillsOneRowInItsOwnStyle)
         {"cut at the row's end", 6, 0, L"abcdefgh", 4, "      abcd", ""},
         {"a wide character and what no longer fits", 7, 0, L"\u4E2Dxy", 2, "       \u4E2Dx", ""},
         {"a wide character in the last column", 9, 0, L"\u4E2D", 0, "", ""},
+        {"a mark goes with the character before it", 0, 1, L"e\u0301x\u0302", 4, "", "e\u0301x\u0302"},
+        {"a character beyond U+FFFF", 0, 1, L"\U0001F600z", 2, "", "\U0001F600z"},
         {"outside the screen", 0, 3, L"abc", 0, "", ""},
         {"left of the screen", -1, 0, L"abc", 0, "", ""},
         {"nothing", 0, 0, L"", 0, "", ""},
