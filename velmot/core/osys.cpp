@@ -508,9 +508,13 @@ bool ReadData(REGISTRY& reg, char const* name, T* value)
 
 // Holds the cross-process lock for one update; without the lock (a broken
 // runtime folder) the update still runs and is unique within this process.
+// The wait has no time-out: a holder keeps the lock only for one update of
+// the store (a dead one loses it), while a process that polled for it could
+// be passed over for seconds by others that take it back to back, and an
+// update without it hands out ids twice.
 class UNIQUEIDLOCK {
 public:
-    explicit UNIQUEIDLOCK(GLOBALMUTEX& m) : Mux(m), Locked(m.Obtain(5000)) {}
+    explicit UNIQUEIDLOCK(GLOBALMUTEX& m) : Mux(m), Locked(m.Obtain(-1)) {}
     ~UNIQUEIDLOCK()
     {
         if (Locked)
