@@ -9,6 +9,7 @@
 #include "velmot/core/registry.h"
 #include "velmot/core/wstring.h"
 #include "platform/services/folders.h"
+#include "platform/services/prefs.h"
 #include "platform/services/resources.h"
 #include "platform/services/sound.h"
 
@@ -506,6 +507,29 @@ bool ReadData(REGISTRY& reg, char const* name, T* value)
     return true;
 }
 
+// Stores the counter and the last id handed out with one synchronisation of
+// the store (each synchronisation flushes the file and its folder to disk,
+// and the others wait for it).
+template <typename T>
+void WriteCounterAndLast(REGISTRY& reg, DWORD counter, char const* lastName, T last)
+{
+    STRING domain, prefix;
+    plat::PrefScope scope;
+    if (!reg.GetPrefsMapping(&domain, &scope, &prefix))
+        return;
+    auto key = [&](char const* name) {
+        return prefix.IsEmpty() ? std::string(name) : std::string(prefix.Buf()) + ":" + name;
+    };
+    auto bytes = [](void const* data, size_t size) {
+        auto const* p = static_cast<uint8_t const*>(data);
+        return plat::PrefValue(plat::Bytes(p, p + size));
+    };
+    std::string_view const name(domain.Buf(), static_cast<size_t>(domain.Length()));
+    plat::SetPref(name, key("UniqueId"), bytes(&counter, sizeof counter), scope);
+    plat::SetPref(name, key(lastName), bytes(&last, sizeof last), scope);
+    plat::SynchronizePrefs(name, scope);
+}
+
 // Holds the cross-process lock for one update; without the lock (a broken
 // runtime folder) the update still runs and is unique within this process.
 // The wait has no time-out: a holder keeps the lock only for one update of
@@ -546,8 +570,7 @@ DWORD OSYS::GetUniqueId()
         id = now + counter;
     }
     st.Last = id;
-    reg.Write("UniqueId", &counter, sizeof counter);
-    reg.Write("UniqueIdLast", &id, sizeof id);
+    WriteCounterAndLast(reg, counter, "UniqueIdLast", id);
     return id;
 }
 
@@ -567,8 +590,7 @@ unsigned long long OSYS::GetUniqueId64()
     unsigned long long id = now > last ? now : last + 1;
     DWORD counter = static_cast<DWORD>(id & 0xFFFF);
     st.Last64 = id;
-    reg.Write("UniqueId", &counter, sizeof counter);
-    reg.Write("UniqueId64Last", &id, sizeof id);
+    WriteCounterAndLast(reg, counter, "UniqueId64Last", id);
     return id;
 }
 
