@@ -92,6 +92,12 @@ public:
         return true;
     }
 
+    // The process id while it runs (-1 when none).
+    pid_t Pid() const { return pid_; }
+    // The wait status of a child that ended (after Running or WaitExit
+    // said so).
+    int ExitStatus() const { return exitStatus_; }
+
     // Waits up to `ms` for the child to end on its own.
     bool WaitExit(int ms)
     {

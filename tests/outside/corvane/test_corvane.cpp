@@ -166,6 +166,18 @@ TEST_F(Corvane, KeysByTerminal)
         {18, "", Key(0x1B), "\x1b"},
         {18, "", Key(0, AL, 0, 'x'), "\x1bx"},
         {18, "", Key(0, AL | CT, 0, 'c'), "\x1b\x03"},
+        // Control with Alt as the keyboard layer gives it: the control
+        // character made already (Control+Alt+A, +8, +/).
+        {18, "", Key(0, AL | CT, 0, 0x01), "\x1b\x01"},
+        {18, "", Key(0, AL | CT, 0, 0x7f), "\x1b\x7f"},
+        {18, "", Key(0, AL | CT, 0, 0x1f), "\x1b\x1f"},
+        // The keypad without Num Lock: its cursor keys follow the cursor
+        // key mode, not the keypad mode; the middle key is xterm's Begin.
+        {18, "", Key(0x0C, 0, 0x4c), "\x1b[E"},
+        {18, "\\e[?1h", Key(0x0C, 0, 0x4c), "\x1bOE"},
+        {18, "\\e=", Key(0x24, 0, 0x47), "\x1b[H"},
+        {18, "\\e[?1h\\e=", Key(0x24, 0, 0x47), "\x1bOH"},
+        {18, "\\e=", Key(0x2D, 0, 0x52), "\x1b[2~"},
         {18, "\\e=", Key(0, 0, 0x4f, '1'), "\x1bOq"},
         {18, "\\e=", Key(0x0D, 0, 0x5a), "\x1bOM"},
         {1, "", Key(0x08), "\b"},
