@@ -89,6 +89,7 @@ public:
     static constexpr int MSG_EVENT = 1047;
     static constexpr int MSG_TRANSFERPROGRESS = 1055;
     static constexpr int MSG_PLUGINSCHANGED = 1057;
+    static constexpr int MSG_TITLE = 1043;
 
     // Window timers.
     static constexpr int TIMER_PRINTER = 1;    // 500 ms: printer time-out check (event 8820)
@@ -278,6 +279,7 @@ public:
     void StartWindowTimer(int id, int ms) override;
     void StopWindowTimer(int id) override;
     void InvalidateWindow() override;
+    void CustomTitleChanged() override;
     int InstanceNumber() override;
     WINDOW* MainWindow() override;
     APP* Application() override;
@@ -425,6 +427,7 @@ private:
     std::atomic<bool> Retired{false};
     bool Painting = false;
     std::atomic<bool> ComDataPending{false};
+    std::atomic<bool> TitlePending{false};
     bool ComDataHaveVioBracket = false;
     bool ComDataRunning = false;
     // 3: the line-end translator of received data.

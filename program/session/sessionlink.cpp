@@ -37,6 +37,8 @@ void SESSIONLINK::Notify(char const* text, int)
 
 void SESSIONLINK::ComDataNotification(bool) {}
 
+void SESSIONLINK::CustomTitleChanged() {}
+
 bool SESSIONLINK::IsBackgroundTab()
 {
     return false;

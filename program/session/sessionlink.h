@@ -86,6 +86,9 @@ public:
     virtual void HexDump(char const* data, int len);
     // Repaints the whole session window.
     virtual void InvalidateWindow();
+    // The emulation's custom title (the host's title) changed: the tab and
+    // the window title follow it (any thread).
+    virtual void CustomTitleChanged();
     // The main window and the application.
     virtual void ErrorMsg(char const* text);
     virtual void WarningMessage(char const* text);

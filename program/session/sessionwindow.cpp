@@ -684,6 +684,11 @@ bool SESSION::OnUserMessage(int msg, MSGWORD p1, MSGWORD p2)
     case MSG_FLASH:
         Screen.FlashWindow();
         return true;
+    case MSG_TITLE:
+        TitlePending = false;
+        UpdateTabTitle();
+        UpdateWindowTitle(nullptr);
+        return true;
     case MSG_EVENT:
         HandleEventMessage(p1, p2);
         return true;

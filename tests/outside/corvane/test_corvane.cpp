@@ -273,6 +273,9 @@ TEST_F(Corvane, TitleAndPalette)
     // A title past the string bound is dropped whole.
     t.Put("\\e]2;" + std::string(5000, 'x') + "\\a");
     EXPECT_STREQ(t.S().EmuLayer.QueryCustomTitleWide(), L"\u00e4 second");
+    // Title reports stay off, as in xterm's defaults.
+    t.Put("\\e[21t\\e[20t");
+    EXPECT_EQ(t.Sent(), "");
 
     VIO& screen = t.S().Screen;
     uint32_t const original = screen.GetXtermColor(17);

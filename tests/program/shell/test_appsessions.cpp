@@ -1,0 +1,51 @@
+// Main windows offscreen with sessions on the local shell: what the host
+// tells the window (its title) and how a tab follows its program's end.
+#include "tests/program/shell/appfixture.h"
+
+#include "program/shell/tabs.h"
+
+#include <string>
+
+using namespace apptest;
+
+namespace {
+
+std::wstring TabName(APP& app, int idx)
+{
+    return app.Tabsbar()->GetNameWide(idx).Buf();
+}
+
+std::wstring WindowTitle(APP& app)
+{
+    return app.GetTextWide().Buf();
+}
+
+} // namespace
+
+TEST_F(AppTest, HostTitleNamesTheTabAndTheWindow)
+{
+    TESTAPP* app = Open();
+    ASSERT_NE(app, nullptr);
+    app->ProcessEvent(8421, 0, nullptr);
+    ASSERT_EQ(app->GetNumSessions(), 2);
+    SESSION* first = app->GetSessionPtr(0);
+    SESSION* second = app->GetSessionPtr(1);
+    std::wstring const plain = WindowTitle(*app);
+    EXPECT_EQ(plain.rfind(L"QOR/", 0), 0u) << "no title yet: the program's own";
+
+    // OSC 2 and OSC 0 name the tab of their session; the window shows the
+    // current session's title before its own.
+    ASSERT_TRUE(Run(*second, "printf '\\033]2;%s\\007' \"build $((6*7))\"; echo ti$((1+1))tle", "ti2tle"));
+    EXPECT_TRUE(Pump([&] { return TabName(*app, 1) == L"build 42"; }, 5000)) << TabName(*app, 1).size();
+    EXPECT_TRUE(Pump([&] { return WindowTitle(*app) == L"build 42 - " + plain; }, 5000));
+    ASSERT_TRUE(Run(*first, "printf '\\033]0;%s\\033\\\\' \"edit $((6*7))\"; echo ti$((2+1))tle", "ti3tle"));
+    EXPECT_TRUE(Pump([&] { return TabName(*app, 0) == L"edit 42"; }, 5000));
+    EXPECT_EQ(TabName(*app, 1), L"build 42") << "each tab keeps its own";
+    app->SwitchSession(0);
+    EXPECT_TRUE(Pump([&] { return WindowTitle(*app) == L"edit 42 - " + plain; }, 5000));
+
+    // An empty title gives the tab its plain name back.
+    ASSERT_TRUE(Run(*first, "printf '\\033]2;\\007'; echo ti$((4+1))tle", "ti5tle"));
+    EXPECT_TRUE(Pump([&] { return TabName(*app, 0) == L"Terminal"; }, 5000));
+    EXPECT_TRUE(Pump([&] { return WindowTitle(*app) == plain; }, 5000));
+}
