@@ -33,7 +33,12 @@ public:
     // Writes all of data, waiting at most timeout_ms for room; false on
     // error.
     bool WriteAll(int fd, char const* data, long len, int timeout_ms);
-    bool AtEnd() const { return Eof; }
+    // Whether a Read has seen the end of the stream (any thread).
+    bool AtEnd()
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        return Eof;
+    }
 
 private:
     std::mutex Lock;

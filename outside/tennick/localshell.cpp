@@ -208,7 +208,12 @@ int LOCALSHELL::QueryOnline()
 {
     if (Child <= 0)
         return 0;
-    return Reap(false) ? 0 : 1;
+    if (Reap(false))
+        return 0;
+    // The terminal's far side is closed (the program ended, or left its
+    // terminal behind): the connection is over, even before the process
+    // has been reaped.
+    return Gate.AtEnd() ? 0 : 1;
 }
 
 int LOCALSHELL::QuerySpeed()

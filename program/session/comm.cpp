@@ -300,7 +300,13 @@ void COMM::ComBackgroundDaemon(READER& reader)
             backoff = 0;
         } else {
             // A failed read, or the end of the stream: the line is quiet
-            // until the device closes. Wait, never spin.
+            // until the device closes. Wait, never spin. The session looks
+            // at the carrier at once when it happens first.
+            if (rc != 0 && backoff == 0) {
+                std::lock_guard<std::mutex> guard(reader.Lock);
+                if (reader.Comm)
+                    reader.Comm->Session.DeviceEndNotification();
+            }
             backoff = backoff ? std::min(backoff * 2, 250) : 10;
             reader.Stop.Wait(backoff);
         }

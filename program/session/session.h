@@ -90,6 +90,9 @@ public:
     static constexpr int MSG_TRANSFERPROGRESS = 1055;
     static constexpr int MSG_PLUGINSCHANGED = 1057;
     static constexpr int MSG_TITLE = 1043;
+    // The device of a local program: connected while the program runs.
+    static constexpr int kDeviceLocalShell = 11;
+    static constexpr int MSG_DEVICEEND = 1045;
 
     // Window timers.
     static constexpr int TIMER_PRINTER = 1;    // 500 ms: printer time-out check (event 8820)
@@ -168,6 +171,7 @@ public:
 
     // ---- Received data (sessiondata.cpp) ----
     void ComDataNotification(bool force) override;
+    void DeviceEndNotification() override;
     void ComDataProcess();
     int ProcessSer(int* ddeFound, int* rexxFound);
     bool IsIncomingDataForFiletransfer();
@@ -340,6 +344,13 @@ public:
     // Dialling: a connect text, a host-directory entry by name.
     virtual int DialConnectString(char const* text);
     virtual int DialByName(char const* name);
+    // Connect Again (event 8383) on a session that is offline: a device
+    // that needs no host (the local shell) opens again, which starts its
+    // program anew; 1 when it did. Dialling the last host of the host
+    // directory comes with dialling, which overrides this.
+    virtual int DialByReconnect();
+    // Whether Connect Again can do something now.
+    virtual bool CanReconnect();
     // The session log and the data trace: flushing and following names.
     virtual void FlushLogFiles() {}
     virtual void TraceTracker(int ascii, int binary, int dump, int force) {}
@@ -428,6 +439,7 @@ private:
     bool Painting = false;
     std::atomic<bool> ComDataPending{false};
     std::atomic<bool> TitlePending{false};
+    std::atomic<bool> DeviceEndPending{false};
     bool ComDataHaveVioBracket = false;
     bool ComDataRunning = false;
     // 3: the line-end translator of received data.

@@ -39,6 +39,8 @@ void SESSIONLINK::ComDataNotification(bool) {}
 
 void SESSIONLINK::CustomTitleChanged() {}
 
+void SESSIONLINK::DeviceEndNotification() {}
+
 bool SESSIONLINK::IsBackgroundTab()
 {
     return false;

@@ -684,6 +684,17 @@ bool SESSION::OnUserMessage(int msg, MSGWORD p1, MSGWORD p2)
     case MSG_FLASH:
         Screen.FlashWindow();
         return true;
+    case MSG_DEVICEEND:
+        // After the data that came before the end: while passes over it
+        // are still queued, this comes again behind them.
+        if (ComDataPending.load() && CommLayer.QueryNumAvail() > 0) {
+            PostUserMessage(MSG_DEVICEEND, 0, 0);
+            return true;
+        }
+        DeviceEndPending = false;
+        if (CommLayer.Device())
+            ProcessCarrier(CommLayer.QueryOnline(), 0);
+        return true;
     case MSG_TITLE:
         TitlePending = false;
         UpdateTabTitle();

@@ -49,3 +49,42 @@ TEST_F(AppTest, HostTitleNamesTheTabAndTheWindow)
     EXPECT_TRUE(Pump([&] { return TabName(*app, 0) == L"Terminal"; }, 5000));
     EXPECT_TRUE(Pump([&] { return WindowTitle(*app) == plain; }, 5000));
 }
+
+TEST_F(AppTest, AnEndedShellSaysSoAndConnectingAgainStartsANewOne)
+{
+    TESTAPP* app = Open();
+    ASSERT_NE(app, nullptr);
+    app->ProcessEvent(8421, 0, nullptr);
+    ASSERT_EQ(app->GetNumSessions(), 2);
+    SESSION* first = app->GetSessionPtr(0);
+    SESSION* second = app->GetSessionPtr(1);
+    app->Settings().data.DisconCloseTab = 0;
+    app->Settings().data.DisconCloseWin = 0;
+    auto online = [&](int idx) { return (app->Tabsbar()->Info(idx).Flags & TABS_TABINFO::ONLINE) != 0; };
+    ASSERT_TRUE(Pump([&] { return online(0) && online(1); }, 5000));
+
+    // The settings keep the tab: it says that its program ended.
+    app->SwitchSession(0);
+    app->UpdateToolbarAndMenu(true);
+    EXPECT_FALSE(app->IsMenuEntryEnabled(8383)) << "nothing to connect again while the shell runs";
+    Type(*first, L"exit\r");
+    ASSERT_TRUE(Pump([&] { return !online(0); }, 10000));
+    EXPECT_TRUE(Pump([&] { return Shows(*first, "[The program has ended."); }, 5000));
+    EXPECT_EQ(app->GetNumSessions(), 2);
+    app->UpdateToolbarAndMenu(true);
+    EXPECT_TRUE(app->IsMenuEntryEnabled(8383));
+
+    // Connect Again starts a new shell in the tab.
+    app->ProcessEvent(8383, 0, nullptr);
+    ASSERT_TRUE(Pump([&] { return online(0); }, 5000));
+    EXPECT_TRUE(Run(*first, "echo again$((1+1))", "again2"));
+
+    // Reconnect Offline Tabs starts every ended one, and only those.
+    Type(*first, L"exit\r");
+    Type(*second, L"exit\r");
+    ASSERT_TRUE(Pump([&] { return !online(0) && !online(1); }, 10000));
+    app->ProcessEvent(8426, 0, nullptr);
+    ASSERT_TRUE(Pump([&] { return online(0) && online(1); }, 5000));
+    EXPECT_TRUE(Run(*first, "echo one$((1+1))", "one2"));
+    EXPECT_TRUE(Run(*second, "echo two$((1+1))", "two2"));
+}
