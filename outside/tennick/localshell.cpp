@@ -231,9 +231,9 @@ void LOCALSHELL::StatusText(char* buf)
 
 int LOCALSHELL::Write(char const* data, long len)
 {
-    if (!Gate.Attached() || !data || len <= 0)
+    if (!data || len <= 0)
         return 0;
-    return Gate.WriteAll(Gate.Fd(), data, len, 5000) ? 1 : 0;
+    return Gate.Write(data, len, 5000) ? 1 : 0;
 }
 
 signed char LOCALSHELL::Read(char* buf, unsigned long* len)

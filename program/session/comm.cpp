@@ -7,6 +7,7 @@
 #include "plugins/sdk/emulationapi.h"
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
+#include "velmot/core/tarvo.h"
 #include "velmot/core/wstring.h"
 #include "velmot/gui/winkeys.h"
 
@@ -192,6 +193,7 @@ int COMM::OpenDevice(int devid, char const* devparm)
     } else {
         Reader = reader;
     }
+    Writer.Start(CurDevice);
 
     if (devid == 1)
         Reset(0);
@@ -222,6 +224,11 @@ void COMM::CloseDevice()
         reader->Go.Post();
     }
     CurDevice->Close();
+    // The device's Close released a Write that waited; a writer that is
+    // still inside keeps the device.
+    bool const writerEnded = Writer.Stop(ReaderStopLimit);
+    if (!writerEnded)
+        PinObject(CurDevice);
     if (reader) {
         if (reader->Ended.Wait(ReaderStopLimit)) {
             OSYS::WaitThread(reader->Thread, -1);
@@ -869,8 +876,12 @@ void COMM::WriteData(char const* data, long len)
     int hooked = n;
     Session.CallHook(4, buf, &hooked);
     n = std::clamp(hooked, 0, static_cast<int>(len));
-    if (n > 0)
-        CurDevice->Write(buf, n);
+    if (n > 0) {
+        if (Writer.Running())
+            Writer.Put(buf, static_cast<size_t>(n), !TARVOAPP::IsMainThread());
+        else
+            CurDevice->Write(buf, n);
+    }
     SetSuppressAsyncChangeTracking(0);
     SetActivity();
     Counters[transfer ? 3 : 1].fetch_add(static_cast<uint32_t>(n), std::memory_order_relaxed);

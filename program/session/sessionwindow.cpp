@@ -692,8 +692,13 @@ bool SESSION::OnUserMessage(int msg, MSGWORD p1, MSGWORD p2)
             return true;
         }
         DeviceEndPending = false;
-        if (CommLayer.Device())
-            ProcessCarrier(CommLayer.QueryOnline(), 0);
+        if (CommLayer.Device()) {
+            int const online = CommLayer.QueryOnline();
+            // What waits to be written will never be read.
+            if (online == 0)
+                CommLayer.DropOutput();
+            ProcessCarrier(online, 0);
+        }
         return true;
     case MSG_TITLE:
         TitlePending = false;

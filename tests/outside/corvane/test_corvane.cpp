@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sys/resource.h>
 #include <string>
 
 using namespace vttest;
@@ -113,6 +114,46 @@ TEST_F(Corvane, AnswersToTheHost)
         t.Put(c.asked);
         EXPECT_EQ(t.Sent(c.answer), c.answer) << c.emulation << " " << c.asked;
     }
+}
+
+// A host that asks for device attributes faster than it reads the answers
+// (here: never) holds nothing up: the answers wait in a bounded queue, the
+// rest is dropped, the screen goes on; once the host has ended, what waits
+// is dropped and nothing spins.
+TEST_F(Corvane, AHostThatAsksWithoutReadingHoldsNothingUp)
+{
+    testutil::TempDir dir;
+    std::string const script = dir.file("flood.py");
+    testutil::WriteFile(script, "import os, time, tty\n"
+                                "tty.setraw(0)\n"
+                                "for _ in range(800):\n"
+                                "    os.write(1, b'\\x1b[c' * 250)\n"
+                                "os.write(1, b'\\r\\nflood done\\r\\n')\n"
+                                "time.sleep(2)\n");
+    std::string const parm = "[11]python3 " + script;
+    HEADLESSSESSION run({.Device = 11, .DeviceParm = parm.c_str(), .Emulation = 18});
+    ASSERT_TRUE(run.IsOpen());
+    COMM& comm = run.Session().CommLayer;
+    auto shown = [&] {
+        for (int y = 0; y < 24; ++y)
+            if (run.Row(y).find("flood done") != std::string::npos)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(run.RunUntil(shown, 30000)) << "the screen did not get past the requests";
+    EXPECT_GT(comm.OutputDropped(), 0u) << "200,000 answers do not all fit";
+    EXPECT_LE(comm.OutputPending(), COMMWRITER::LIMIT);
+
+    ASSERT_TRUE(run.RunUntil([&] { return comm.QueryOnline() == 0 && comm.OutputPending() == 0; }, 15000))
+        << "the answers still wait after the host ended";
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    run.RunUntil([] { return false; }, 1000);
+    getrusage(RUSAGE_SELF, &after);
+    auto ms = [](rusage const& r) {
+        return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000LL + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000;
+    };
+    EXPECT_LT(ms(after) - ms(before), 500) << "CPU time in a quiet second after the hang-up";
 }
 
 TEST_F(Corvane, AnswerbackOnlyWhenTheProfileAllowsIt)

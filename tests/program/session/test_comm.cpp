@@ -47,8 +47,10 @@ void WriteAllFd(int fd, std::string const& data)
     }
 }
 
+// A device command, once what was written has reached the device.
 std::string Command(COMM& comm, char const* cmd)
 {
+    comm.WaitWritten(5000);
     char answer[4096] = {};
     comm.HandleDeviceCommand(cmd, answer, sizeof answer, nullptr);
     return answer;
@@ -356,7 +358,7 @@ TEST_F(CommTest, OpenCloseAndDeviceCommands)
 
         // Opening while open closes first: one reader thread at a time.
         EXPECT_EQ(comm.OpenDevice(5, "[5]echo"), 0);
-        EXPECT_EQ(Threads(), threads + 1);
+        EXPECT_EQ(Threads(), threads + 2) << "a reader and a writer";
         comm.PrintString("hi");
         EXPECT_EQ(ReadUntil(comm, "hi", 3000), "hi") << "echoed back";
 
@@ -378,7 +380,7 @@ TEST_F(CommTest, OpenCloseAndDeviceCommands)
         EXPECT_EQ(comm.Device(), nullptr);
         EXPECT_EQ(comm.QueryIDFromCurrent(), -1);
     }
-    EXPECT_TRUE(WaitFor([&] { return Threads() == threads; }, 3000)) << "no reader thread left";
+    EXPECT_TRUE(WaitFor([&] { return Threads() == threads; }, 3000)) << "no reader or writer thread left";
     EXPECT_EQ(OpenDescriptors(), fds) << "no descriptor left";
 }
 
@@ -620,7 +622,7 @@ TEST_F(CommTest, AFailedOpenDropsTheDeviceButTheModemCountsAsOpen)
         COMM comm(Session);
         EXPECT_EQ(comm.OpenDevice(c.id, nullptr), 5) << "the device's failure code" << c.mode;
         EXPECT_EQ(comm.Device() != nullptr, c.open) << c.mode;
-        EXPECT_EQ(Threads(), threads + (c.open ? 1 : 0)) << "a reader thread only for an open device";
+        EXPECT_EQ(Threads(), threads + (c.open ? 2 : 0)) << "a reader and a writer thread only for an open device";
         ASSERT_FALSE(Session.Scripts.empty());
         EXPECT_EQ(Session.Scripts.back().rfind(c.open ? "DEVOPEN" : "DEVCLOSE", 0), 0u) << Session.Scripts.back();
         if (c.open) {
