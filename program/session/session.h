@@ -207,6 +207,13 @@ public:
     bool OnHelp() override;
     bool OnMouseEvent(int message, int x, int y, int flags) override;
     bool OnFilesDropped(int count, STRINGARRAY const& files) override;
+    // A file name as one word for a POSIX shell: unchanged when no shell
+    // treats any of its characters specially, else in single quotes, or in
+    // the $'...' form (bash, zsh, ksh) when it holds control characters,
+    // which are then escapes; never with a raw control character.
+    static std::string ShellQuoted(std::string const& name);
+    // The name with each control character as '?'.
+    static std::string WithoutControls(std::string const& name);
     bool OnUserMessage(int msg, MSGWORD p1, MSGWORD p2) override;
     void SetBackgroundTab(bool background);
     bool IsBackgroundTab() override { return Background.load(); }

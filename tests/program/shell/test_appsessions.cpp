@@ -4,7 +4,13 @@
 
 #include "program/shell/tabs.h"
 
+#include "platform/controls/drops.h"
+#include "tests/support/testutil.h"
+
+#include <cctype>
+#include <cstdio>
 #include <string>
+#include <unistd.h>
 
 using namespace apptest;
 
@@ -87,4 +93,26 @@ TEST_F(AppTest, AnEndedShellSaysSoAndConnectingAgainStartsANewOne)
     ASSERT_TRUE(Pump([&] { return online(0) && online(1); }, 5000));
     EXPECT_TRUE(Run(*first, "echo one$((1+1))", "one2"));
     EXPECT_TRUE(Run(*second, "echo two$((1+1))", "two2"));
+}
+
+// A file whose name holds a line feed, dropped on a shell: its name stays
+// one word, and what follows the line feed does not run.
+TEST_F(AppTest, ADroppedFileNameRunsNothing)
+{
+    TESTAPP* app = Open();
+    ASSERT_NE(app, nullptr);
+    SESSION* s = app->GetCurrentSession();
+    ASSERT_TRUE(Run(*s, "echo re$((1+1))ady", "re2ady"));
+    testutil::TempDir dir;
+    std::string url = "file://";
+    // No blank in it, so that even double quotes would not have kept it in.
+    for (char c : dir.path() + "/x\ntouch${IFS}" + dir.path() + "/PWNED") {
+        char hex[4];
+        snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+        url += isalnum(static_cast<unsigned char>(c)) || c == '/' ? std::string(1, c) : std::string(hex);
+    }
+    Type(*s, L"printf '[%s]\\n' ");
+    ASSERT_EQ(plat::SimulateDrop(s->GetControlRef(), {url}, {20, 20}), plat::kNoErr);
+    ASSERT_TRUE(Run(*s, "; echo do$((1+1))ne", "do2ne"));
+    EXPECT_NE(access(dir.file("PWNED").c_str(), F_OK), 0) << "a command in the file's name ran";
 }
