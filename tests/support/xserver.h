@@ -173,8 +173,10 @@ private:
 class XServer {
 public:
     // Picks a display number nobody uses and waits until the server takes
-    // connections; false when no server could be started.
-    bool Start(const std::string& xvfb, const std::string& xauth, const std::string& folder);
+    // connections; false when no server could be started. `screen` is
+    // Xvfb's width x height x depth.
+    bool Start(const std::string& xvfb, const std::string& xauth, const std::string& folder,
+               const std::string& screen = "1024x768x24");
     const std::string& Display() const { return display_; }
     const std::string& AuthFile() const { return authFile_; }
     // This process's environment for a program on the server, with the Qt

@@ -87,7 +87,8 @@ bool DESKTOP::Start()
         mkdir(d.c_str(), 0700);
     testutil::WriteFile(Dir.file("recorder.py"), kRecorder);
     ShowTips(false);
-    return Server.Start(xvfb, xauth, Dir.path());
+    // Room for a window of 45 rows.
+    return Server.Start(xvfb, xauth, Dir.path(), "1600x1200x24");
 }
 
 void DESKTOP::ShowTips(bool show) const
