@@ -673,6 +673,20 @@ TEST_F(EventCore, SigtermAndSighupBecomeATerminateEvent)
     }
 }
 
+// Whether the child ends within ms (its wait status in *status); one that
+// does not is killed.
+bool EndsWithin(pid_t pid, int ms, int* status)
+{
+    for (int i = 0; i < ms / 10; ++i) {
+        if (waitpid(pid, status, WNOHANG) == pid)
+            return true;
+        usleep(10 * 1000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, status, 0);
+    return false;
+}
+
 // A program whose main thread is stuck cannot answer the terminate event;
 // a second SIGTERM must still end it. Without a running core the first one
 // does. Each case runs in a child process.
@@ -706,24 +720,15 @@ TEST(Termination, SigtermStillEndsAProgramThatCannotAnswer)
         ASSERT_EQ(read(ready[0], &b, 1), 1);
         close(ready[0]);
         int status = 0;
-        pid_t done = 0;
-        for (int n = 1; n <= c.signalsToEnd && done == 0; ++n) {
+        for (int n = 1; n <= c.signalsToEnd; ++n) {
             if (n > 1) {
                 usleep(300 * 1000);
                 ASSERT_EQ(waitpid(pid, &status, WNOHANG), 0) << "ended by an earlier SIGTERM";
             }
             kill(pid, SIGTERM);
         }
-        for (int i = 0; i < 500 && done == 0; ++i) {
-            done = waitpid(pid, &status, WNOHANG);
-            if (done == 0)
-                usleep(10 * 1000);
-        }
-        if (done == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
+        if (!EndsWithin(pid, 5000, &status))
             FAIL() << "SIGTERM did not end the child";
-        }
         EXPECT_TRUE(WIFSIGNALED(status));
         EXPECT_EQ(WTERMSIG(status), SIGTERM);
     }
@@ -764,17 +769,8 @@ TEST(Termination, RepeatedSignalsWhileEndingAreIgnored)
     usleep(100 * 1000);
     kill(pid, SIGTERM);
     int status = 0;
-    pid_t done = 0;
-    for (int i = 0; i < 500 && done == 0; ++i) {
-        done = waitpid(pid, &status, WNOHANG);
-        if (done == 0)
-            usleep(10 * 1000);
-    }
-    if (done == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
+    if (!EndsWithin(pid, 5000, &status))
         FAIL() << "the child did not end";
-    }
     ASSERT_TRUE(WIFEXITED(status)) << "ended by a repeated signal";
     EXPECT_EQ(WEXITSTATUS(status), 7);
 }

@@ -26,14 +26,21 @@ std::wstring WindowTitle(APP& app)
     return app.GetTextWide().Buf();
 }
 
+// A window with two tabs on the shell.
+TESTAPP* OpenTwoTabs(AppTest& test)
+{
+    TESTAPP* app = test.Open();
+    if (app)
+        app->ProcessEvent(8421, 0, nullptr);
+    return app && app->GetNumSessions() == 2 ? app : nullptr;
+}
+
 } // namespace
 
 TEST_F(AppTest, HostTitleNamesTheTabAndTheWindow)
 {
-    TESTAPP* app = Open();
+    TESTAPP* app = OpenTwoTabs(*this);
     ASSERT_NE(app, nullptr);
-    app->ProcessEvent(8421, 0, nullptr);
-    ASSERT_EQ(app->GetNumSessions(), 2);
     SESSION* first = app->GetSessionPtr(0);
     SESSION* second = app->GetSessionPtr(1);
     std::wstring const plain = WindowTitle(*app);
@@ -58,10 +65,8 @@ TEST_F(AppTest, HostTitleNamesTheTabAndTheWindow)
 
 TEST_F(AppTest, AnEndedShellSaysSoAndConnectingAgainStartsANewOne)
 {
-    TESTAPP* app = Open();
+    TESTAPP* app = OpenTwoTabs(*this);
     ASSERT_NE(app, nullptr);
-    app->ProcessEvent(8421, 0, nullptr);
-    ASSERT_EQ(app->GetNumSessions(), 2);
     SESSION* first = app->GetSessionPtr(0);
     SESSION* second = app->GetSessionPtr(1);
     app->Settings().data.DisconCloseTab = 0;
