@@ -56,11 +56,17 @@ bool COMMWRITER::Put(char const* data, size_t len, bool wait)
 {
     if (!State || !data || len == 0)
         return false;
+    // A write longer than the queue can take goes in pieces as room comes.
+    if (wait && len > LIMIT) {
+        for (size_t done = 0; done < len; done += LIMIT)
+            if (!Put(data + done, std::min(LIMIT, len - done), true))
+                return false;
+        return true;
+    }
     STATE& s = *State;
     std::unique_lock<std::mutex> lock(s.Lock);
     if (s.Waiting() + len > LIMIT) {
-        // A write longer than the queue can take goes in pieces as room
-        // comes; a waiting thread ends with the device.
+        // A waiting thread ends with the device.
         if (!wait || len > LIMIT ||
             !s.Changed.wait_for(lock, std::chrono::seconds(60),
                                 [&] { return s.Stop || s.Waiting() + len <= LIMIT; }) ||

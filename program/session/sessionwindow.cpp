@@ -760,8 +760,10 @@ bool SESSION::OnUserMessage(int msg, MSGWORD p1, MSGWORD p2)
         return true;
     case MSG_DEVICEEND:
         // After the data that came before the end: while passes over it
-        // are still queued, this comes again behind them.
-        if (ComDataPending.load() && CommLayer.QueryNumAvail() > 0) {
+        // are still queued, this comes again behind them (not while the
+        // screen is held or a transfer takes the data: no pass would run).
+        if (ComDataPending.load() && CommLayer.QueryNumAvail() > 0 && !Hold.load() &&
+            !IsIncomingDataForFiletransfer()) {
             PostUserMessage(MSG_DEVICEEND, 0, 0);
             return true;
         }
