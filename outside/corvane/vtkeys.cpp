@@ -18,6 +18,7 @@ constexpr uint32_t KEYFLAG_RELEASED = 0x100;
 enum : uint16_t {
     VK_BACK = 0x08,
     VK_TAB = 0x09,
+    VK_CLEAR = 0x0C,
     VK_RETURN = 0x0D,
     VK_ESCAPE = 0x1B,
     VK_PRIOR = 0x21,
@@ -134,6 +135,12 @@ int VTEMULATION::ProcessKey(KEYBOARDEVENT const& event)
     case VK_LEFT:
         SendCursorKey('D', mods);
         return 1;
+    case VK_CLEAR:
+        // The keypad's middle key without Num Lock (xterm's KP_Begin).
+        if (!xterm)
+            return 0;
+        SendCursorKey('E', mods);
+        return 1;
     case VK_HOME:
         if (xterm || ansi)
             SendCursorKey('H', mods);
@@ -201,10 +208,13 @@ int VTEMULATION::ProcessKey(KEYBOARDEVENT const& event)
         return 1;
     }
     // Alt with a character: ESC and the character (with control, the
-    // control character).
+    // control character, as xterm sends it with metaSendsEscape).
+    bool const typed = (event.Flags & KEYFLAG_CHAR) != 0;
     uint32_t ch = event.UniChar ? event.UniChar : event.Char;
-    if (alt && ch > 0 && ch < 0x110000) {
-        if (ctrl) {
+    if (alt && typed && ch < 0x110000 && (ch > 0 || ctrl)) {
+        // The keyboard layer makes the control character of Control with
+        // a letter, a digit from 2 to 8 or one of @ [ \ ] ^ _ ` / ? itself.
+        if (ctrl && ch >= 0x20 && ch != 0x7F) {
             uint32_t const upper = ch >= 'a' && ch <= 'z' ? ch - 32 : ch;
             if (upper < '@' || upper > '_')
                 return 0;

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sys/resource.h>
 #include <string>
 
 using namespace vttest;
@@ -115,6 +116,46 @@ TEST_F(Corvane, AnswersToTheHost)
     }
 }
 
+// A host that asks for device attributes faster than it reads the answers
+// (here: never) holds nothing up: the answers wait in a bounded queue, the
+// rest is dropped, the screen goes on; once the host has ended, what waits
+// is dropped and nothing spins.
+TEST_F(Corvane, AHostThatAsksWithoutReadingHoldsNothingUp)
+{
+    testutil::TempDir dir;
+    std::string const script = dir.file("flood.py");
+    testutil::WriteFile(script, "import os, time, tty\n"
+                                "tty.setraw(0)\n"
+                                "for _ in range(800):\n"
+                                "    os.write(1, b'\\x1b[c' * 250)\n"
+                                "os.write(1, b'\\r\\nflood done\\r\\n')\n"
+                                "time.sleep(2)\n");
+    std::string const parm = "[11]python3 " + script;
+    HEADLESSSESSION run({.Device = 11, .DeviceParm = parm.c_str(), .Emulation = 18});
+    ASSERT_TRUE(run.IsOpen());
+    COMM& comm = run.Session().CommLayer;
+    auto shown = [&] {
+        for (int y = 0; y < 24; ++y)
+            if (run.Row(y).find("flood done") != std::string::npos)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(run.RunUntil(shown, 30000)) << "the screen did not get past the requests";
+    EXPECT_GT(comm.OutputDropped(), 0u) << "200,000 answers do not all fit";
+    EXPECT_LE(comm.OutputPending(), COMMWRITER::LIMIT);
+
+    ASSERT_TRUE(run.RunUntil([&] { return comm.QueryOnline() == 0 && comm.OutputPending() == 0; }, 15000))
+        << "the answers still wait after the host ended";
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    run.RunUntil([] { return false; }, 1000);
+    getrusage(RUSAGE_SELF, &after);
+    auto ms = [](rusage const& r) {
+        return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000LL + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000;
+    };
+    EXPECT_LT(ms(after) - ms(before), 500) << "CPU time in a quiet second after the hang-up";
+}
+
 TEST_F(Corvane, AnswerbackOnlyWhenTheProfileAllowsIt)
 {
     TERMINAL t;
@@ -166,6 +207,18 @@ TEST_F(Corvane, KeysByTerminal)
         {18, "", Key(0x1B), "\x1b"},
         {18, "", Key(0, AL, 0, 'x'), "\x1bx"},
         {18, "", Key(0, AL | CT, 0, 'c'), "\x1b\x03"},
+        // Control with Alt as the keyboard layer gives it: the control
+        // character made already (Control+Alt+A, +8, +/).
+        {18, "", Key(0, AL | CT, 0, 0x01), "\x1b\x01"},
+        {18, "", Key(0, AL | CT, 0, 0x7f), "\x1b\x7f"},
+        {18, "", Key(0, AL | CT, 0, 0x1f), "\x1b\x1f"},
+        // The keypad without Num Lock: its cursor keys follow the cursor
+        // key mode, not the keypad mode; the middle key is xterm's Begin.
+        {18, "", Key(0x0C, 0, 0x4c), "\x1b[E"},
+        {18, "\\e[?1h", Key(0x0C, 0, 0x4c), "\x1bOE"},
+        {18, "\\e=", Key(0x24, 0, 0x47), "\x1b[H"},
+        {18, "\\e[?1h\\e=", Key(0x24, 0, 0x47), "\x1bOH"},
+        {18, "\\e=", Key(0x2D, 0, 0x52), "\x1b[2~"},
         {18, "\\e=", Key(0, 0, 0x4f, '1'), "\x1bOq"},
         {18, "\\e=", Key(0x0D, 0, 0x5a), "\x1bOM"},
         {1, "", Key(0x08), "\b"},
@@ -261,6 +314,9 @@ TEST_F(Corvane, TitleAndPalette)
     // A title past the string bound is dropped whole.
     t.Put("\\e]2;" + std::string(5000, 'x') + "\\a");
     EXPECT_STREQ(t.S().EmuLayer.QueryCustomTitleWide(), L"\u00e4 second");
+    // Title reports stay off, as in xterm's defaults.
+    t.Put("\\e[21t\\e[20t");
+    EXPECT_EQ(t.Sent(), "");
 
     VIO& screen = t.S().Screen;
     uint32_t const original = screen.GetXtermColor(17);
