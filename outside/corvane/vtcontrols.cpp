@@ -1,6 +1,6 @@
 // The control functions: C0 controls, escape sequences, control sequences
-// (each listed once in a table with its mnemonic), SGR, modes, reports,
-// operating system commands and the printer controller.
+// (each listed once in a table with its mnemonic), SGR, modes, operating
+// system commands, device control strings and the printer controller.
 #include "outside/corvane/vtemulation.h"
 #include "outside/corvane/vtpalette.h"
 
@@ -23,11 +23,12 @@ enum FN : uint8_t {
     FN_ICH, FN_CUU, FN_CUD, FN_CUF, FN_CUB, FN_CNL, FN_CPL, FN_CHA, FN_CUP, FN_CHT, FN_ED, FN_DECSED, FN_EL,
     FN_DECSEL, FN_IL, FN_DL, FN_DCH, FN_SU, FN_SD, FN_ECH, FN_CBT, FN_HPA, FN_HPR, FN_REP, FN_DA1, FN_DA2, FN_VPA,
     FN_VPR, FN_TBC, FN_SM, FN_DECSET, FN_MC, FN_RM, FN_DECRST, FN_SGR, FN_DSR, FN_DECSTR, FN_DECSCA, FN_DECSTBM,
-    FN_SCOSC, FN_SCORC, FN_ANSISM, FN_ANSIRM,
+    FN_SCOSC, FN_SCORC, FN_ANSISM, FN_ANSIRM, FN_DA3, FN_DECDSR, FN_DECRQM, FN_DECRQMP, FN_DECSCL, FN_DECSCUSR,
+    FN_DECRQPSR, FN_DECRQCRA, FN_DECSCPP,
     // Escape sequences.
     FN_DECSC, FN_DECRC, FN_IND, FN_NEL, FN_HTS, FN_RI, FN_SS2, FN_SS3, FN_DECID, FN_RIS, FN_DECKPAM, FN_DECKPNM,
-    FN_LS2, FN_LS3, FN_DECDHLTOP, FN_DECDHLBOTTOM, FN_DECSWL, FN_DECDWL, FN_DECALN, FN_SCS0, FN_SCS1, FN_SCS2,
-    FN_SCS3,
+    FN_LS2, FN_LS3, FN_LS1R, FN_LS2R, FN_LS3R, FN_DECDHLTOP, FN_DECDHLBOTTOM, FN_DECSWL, FN_DECDWL, FN_DECALN,
+    FN_S7C1T, FN_S8C1T, FN_SCS0, FN_SCS1, FN_SCS2, FN_SCS3, FN_SCS1A, FN_SCS2A, FN_SCS3A,
 };
 
 // One control function: private marker, intermediate, final character,
@@ -69,6 +70,7 @@ constexpr CONTROL kCsi[] = {
     {0, 0, 'b', FN_REP, "REP repeat (8.3.103)"},
     {0, 0, 'c', FN_DA1, "DA device attributes (8.3.24)"},
     {'>', 0, 'c', FN_DA2, "DA2 secondary device attributes (DEC)"},
+    {'=', 0, 'c', FN_DA3, "DA3 tertiary device attributes (DEC)"},
     {0, 0, 'd', FN_VPA, "VPA line position absolute (8.3.158)"},
     {0, 0, 'e', FN_VPR, "VPR line position forward (8.3.160)"},
     {0, 0, 'f', FN_CUP, "HVP character and line position (8.3.63)"},
@@ -82,11 +84,19 @@ constexpr CONTROL kCsi[] = {
     {'=', 0, 'l', FN_ANSIRM, "reset display mode (ANSI.SYS)"},
     {0, 0, 'm', FN_SGR, "SGR select graphic rendition (8.3.117)"},
     {0, 0, 'n', FN_DSR, "DSR device status report (8.3.35)"},
+    {'?', 0, 'n', FN_DECDSR, "DSR device status report, DEC private (DEC)"},
     {0, '!', 'p', FN_DECSTR, "DECSTR soft terminal reset (DEC)"},
+    {0, '"', 'p', FN_DECSCL, "DECSCL select conformance level (DEC)"},
+    {0, '$', 'p', FN_DECRQM, "DECRQM request mode (DEC)"},
+    {'?', '$', 'p', FN_DECRQMP, "DECRQM request private mode (DEC)"},
+    {0, ' ', 'q', FN_DECSCUSR, "DECSCUSR set cursor style (DEC, xterm)"},
     {0, '"', 'q', FN_DECSCA, "DECSCA select character protection attribute (DEC)"},
     {0, 0, 'r', FN_DECSTBM, "DECSTBM set top and bottom margins (DEC)"},
     {0, 0, 's', FN_SCOSC, "SCOSC save cursor (ANSI.SYS, xterm)"},
     {0, 0, 'u', FN_SCORC, "SCORC restore cursor (ANSI.SYS, xterm)"},
+    {0, '$', 'w', FN_DECRQPSR, "DECRQPSR request presentation state report (DEC)"},
+    {0, '*', 'y', FN_DECRQCRA, "DECRQCRA request checksum of rectangular area (DEC)"},
+    {0, '$', '|', FN_DECSCPP, "DECSCPP select columns per page (DEC)"},
 };
 
 // Escape sequences (ESC ...).
@@ -105,6 +115,11 @@ constexpr CONTROL kEsc[] = {
     {0, 0, 'c', FN_RIS, "RIS reset to initial state (8.3.105)"},
     {0, 0, 'n', FN_LS2, "LS2 locking shift two (8.3.78)"},
     {0, 0, 'o', FN_LS3, "LS3 locking shift three (8.3.80)"},
+    {0, 0, '~', FN_LS1R, "LS1R locking shift one right (8.3.77)"},
+    {0, 0, '}', FN_LS2R, "LS2R locking shift two right (8.3.79)"},
+    {0, 0, '|', FN_LS3R, "LS3R locking shift three right (8.3.81)"},
+    {0, ' ', 'F', FN_S7C1T, "S7C1T send 7-bit controls (DEC)"},
+    {0, ' ', 'G', FN_S8C1T, "S8C1T send 8-bit controls (DEC)"},
     {0, '#', '3', FN_DECDHLTOP, "DECDHL double height line, top half (DEC)"},
     {0, '#', '4', FN_DECDHLBOTTOM, "DECDHL double height line, bottom half (DEC)"},
     {0, '#', '5', FN_DECSWL, "DECSWL single width line (DEC)"},
@@ -114,6 +129,9 @@ constexpr CONTROL kEsc[] = {
     {0, ')', 0, FN_SCS1, "SCS designate G1 (ISO 2022)"},
     {0, '*', 0, FN_SCS2, "SCS designate G2 (ISO 2022)"},
     {0, '+', 0, FN_SCS3, "SCS designate G3 (ISO 2022)"},
+    {0, '-', 0, FN_SCS1A, "SCS designate G1, 96 characters (ISO 2022)"},
+    {0, '.', 0, FN_SCS2A, "SCS designate G2, 96 characters (ISO 2022)"},
+    {0, '/', 0, FN_SCS3A, "SCS designate G3, 96 characters (ISO 2022)"},
 };
 
 // Where the rows of each final character begin in a table sorted by final
@@ -154,13 +172,14 @@ FN FindCsi(vt::SEQUENCE const& seq, uint32_t final)
     return FN_NONE;
 }
 
-// Looks an escape sequence up. A designation (ESC ( x) matches on its
-// intermediate alone (Final 0).
+// Looks an escape sequence up. A designation (ESC ( x, ESC ( % x) matches
+// on its first intermediate alone (Final 0).
 FN FindEsc(vt::SEQUENCE const& seq, uint32_t final)
 {
-    if (seq.InterCount > 1)
-        return FN_NONE;
     char const inter = seq.InterCount > 0 ? seq.Inter[0] : 0;
+    bool const designation = inter >= '(' && inter <= '/' && inter != ',';
+    if (seq.InterCount > (designation ? 2 : 1))
+        return FN_NONE;
     for (CONTROL const& c : kEsc) {
         if ((c.Final == char(final) || (c.Final == 0 && inter != 0)) && c.Leader == seq.Leader && c.Inter == inter)
             return c.Fn;
@@ -210,10 +229,8 @@ void VTEMULATION::Execute(uint32_t c)
         if (Public)
             Public->Bell();
         break;
-    case 0x08: // BS: never back over the start of the row
-        if (X > 0)
-            --X;
-        WrapPending = false;
+    case 0x08: // BS: back over the start of the row only in reverse wrap-around
+        CursorBack(1);
         break;
     case 0x09: // HT
         Tab(1);
@@ -271,21 +288,17 @@ void VTEMULATION::Execute(uint32_t c)
 // ---------------------------------------------------------------------------
 // Escape sequences
 
-void VTEMULATION::Designate(int g, uint32_t final)
+void VTEMULATION::Designate(int g, char inter, uint32_t final, bool set96)
 {
-    switch (final) {
-    case 'B':
-        G[g] = CS_ASCII;
-        break;
-    case '0':
-        G[g] = CS_DECGRAPHICS;
-        break;
-    case 'A':
-        G[g] = CS_UK;
-        break;
-    default:
-        break; // other sets are not held: the designation is ignored
-    }
+    CHARSET set = set96 ? vt::Charset96ByDesignation(char(final)) : vt::CharsetByDesignation(inter, char(final));
+    // A final that names no set leaves the G-set as it is; the sets of a
+    // later terminal, and the national sets while national replacement is
+    // off, give ASCII, as xterm has it.
+    if (set == vt::CS_COUNT)
+        return;
+    if (set == vt::CS_REFUSED || (vt::IsNationalSet(set) && !Nrcs))
+        set = vt::CS_ASCII;
+    G[g] = set;
 }
 
 void VTEMULATION::EscDispatch(uint32_t final)
@@ -327,7 +340,7 @@ void VTEMULATION::EscDispatch(uint32_t final)
         SingleShift = 3;
         break;
     case FN_DECID:
-        Answer(Dialect.PrimaryDA);
+        DeviceAttributes(0);
         break;
     case FN_RIS:
         Reset(true);
@@ -337,6 +350,22 @@ void VTEMULATION::EscDispatch(uint32_t final)
         break;
     case FN_LS3:
         GL = 3;
+        break;
+    case FN_LS1R:
+        GR = 1;
+        break;
+    case FN_LS2R:
+        GR = 2;
+        break;
+    case FN_LS3R:
+        GR = 3;
+        break;
+    case FN_S7C1T:
+        C1Out = false;
+        break;
+    case FN_S8C1T:
+        // A VT100 (level 1) sends 7-bit controls only.
+        C1Out = Level > 1;
         break;
     case FN_DECDHLTOP:
         SetLineAttr(Y, VIOLINE_DOUBLEHEIGHT_TOP);
@@ -357,7 +386,13 @@ void VTEMULATION::EscDispatch(uint32_t final)
     case FN_SCS1:
     case FN_SCS2:
     case FN_SCS3:
-        Designate(fn - FN_SCS0, final);
+        Designate(fn - FN_SCS0, Seq.InterCount > 1 ? Seq.Inter[1] : 0, final, false);
+        break;
+    case FN_SCS1A:
+    case FN_SCS2A:
+    case FN_SCS3A:
+        if (Seq.InterCount == 1)
+            Designate(fn - FN_SCS1A + 1, 0, final, true);
         break;
     default:
         break;
@@ -386,7 +421,7 @@ void VTEMULATION::CsiDispatch(uint32_t final)
         MoveTo(X + p1, Y);
         break;
     case FN_CUB:
-        MoveTo(X - p1, Y);
+        CursorBack(p1);
         break;
     case FN_CNL:
         MoveTo(0, std::min(Y + p1, Y <= Bottom ? Bottom : H - 1));
@@ -456,11 +491,15 @@ void VTEMULATION::CsiDispatch(uint32_t final)
     }
     case FN_DA1:
         if (s.Raw(0) == 0)
-            Answer(Dialect.PrimaryDA);
+            DeviceAttributes(0);
         break;
     case FN_DA2:
-        if (s.Raw(0) == 0 && Dialect.SecondaryDA)
-            Answer(Dialect.SecondaryDA);
+        if (s.Raw(0) == 0)
+            DeviceAttributes('>');
+        break;
+    case FN_DA3:
+        if (s.Raw(0) == 0)
+            DeviceAttributes('=');
         break;
     case FN_TBC:
         if (s.Raw(0) == 0 && X < W)
@@ -494,10 +533,41 @@ void VTEMULATION::CsiDispatch(uint32_t final)
         Sgr();
         break;
     case FN_DSR:
+    case FN_DECDSR:
         DeviceStatus();
         break;
     case FN_DECSTR:
         Reset(false);
+        break;
+    case FN_DECSCL: {
+        // The level (61 to 64) and, from level 2 on, 7-bit (1) or 8-bit
+        // (0, 2) answers; a soft reset comes with it.
+        int const level = s.Raw(0) - 60;
+        if (!DecReports() || level < 1 || level > DefaultLevel())
+            break;
+        Reset(false);
+        Level = level;
+        C1Out = level > 1 && s.Raw(1) != 1;
+        break;
+    }
+    case FN_DECRQM:
+    case FN_DECRQMP:
+        ModeRequest(fn == FN_DECRQMP);
+        break;
+    case FN_DECSCUSR:
+        if (s.Raw(0) <= 6)
+            SetCursorStyle(s.Raw(0));
+        break;
+    case FN_DECRQPSR:
+        PresentationState();
+        break;
+    case FN_DECRQCRA:
+        RectangleChecksum();
+        break;
+    case FN_DECSCPP:
+        // 80 columns unless 132 are asked for.
+        if (DecReports())
+            SetColumns(s.Raw(0) == 132 ? 132 : 80);
         break;
     case FN_DECSCA:
         if (s.Raw(0) == 1)
@@ -527,10 +597,43 @@ void VTEMULATION::CsiDispatch(uint32_t final)
     }
 }
 
+void VTEMULATION::SetCursorStyle(int style)
+{
+    // 0 asks for a blinking block, as 1 does.
+    CursorStyle = style == 0 ? 1 : style;
+    CursorBlinks = CursorStyle % 2 == 1;
+    ApplyCursorStyle();
+}
+
+void VTEMULATION::ApplyCursorStyle()
+{
+    if (!Vio)
+        return;
+    SESSIONPROFILE const* profile = Public ? Public->Profile : nullptr;
+    int const blink = CursorBlinks ? VIOCURSOR_BLINKING : VIOCURSOR_STEADY;
+    if (CursorStyle == 0) {
+        // The profile's shape; its blinking unless mode 12 changed it.
+        bool const block = !profile || profile->data.BigCursor;
+        int const style = profile && (profile->data.CursorBlink == VIOCURSOR_BLINKING) == CursorBlinks
+                              ? profile->data.CursorBlink
+                              : blink;
+        Vio->Do(VIODO_CURSORSHAPE, block ? 1 : 0, style);
+    } else if (CursorStyle >= 5) {
+        Vio->Do(VIODO_SETCURSORTYPE, VIOCURSOR_BAR, -1);
+        Vio->Do(VIODO_CURSORSHAPE, -1, blink);
+    } else {
+        Vio->Do(VIODO_CURSORSHAPE, CursorStyle <= 2 ? 1 : 0, blink);
+    }
+}
+
 void VTEMULATION::SetModes(bool on)
 {
     for (int i = 0; i < Seq.Count; ++i) {
         switch (Seq.Param[i]) {
+        case 2: // KAM: the keyboard is locked
+            if (DecReports())
+                KeyboardLocked = on;
+            break;
         case 4: // IRM
             InsertMode = on;
             break;
@@ -550,13 +653,24 @@ void VTEMULATION::SetPrivateModes(bool on)
         case 1: // DECCKM
             CursorKeysApp = on;
             break;
-        case 3: // DECCOLM: the width stays (the user sizes the window), but
-                // the screen is cleared and the margins reset as the mode
-                // switch does on a terminal, which programs rely on.
-            Top = 0;
-            Bottom = H - 1;
-            EraseInDisplay(2, false);
-            MoveTo(0, 0);
+        case 2: // DECANM: reset enters VT52 mode (ESC < leaves it)
+            if (!on && DecReports()) {
+                FlushBatch();
+                Vt52 = true;
+                Vt52State = 0;
+                Vt52Graphics = false;
+            }
+            break;
+        case 3: // DECCOLM, only while mode 40 allows it: 132 or 80
+                // columns, the screen cleared and the margins reset.
+            if (AllowColumns) {
+                SetColumns(on ? 132 : 80);
+                Columns132 = on;
+                Top = 0;
+                Bottom = H - 1;
+                EraseInDisplay(2, false);
+                MoveTo(0, 0);
+            }
             break;
         case 5: // DECSCNM
             if (ReverseScreen != on) {
@@ -582,6 +696,28 @@ void VTEMULATION::SetPrivateModes(bool on)
             break;
         case 1006:
             MouseSgr = on;
+            break;
+        case 12: // blinking cursor
+            if (CursorBlinks != on) {
+                CursorBlinks = on;
+                ApplyCursorStyle();
+            }
+            break;
+        case 40: // allow DECCOLM
+            AllowColumns = on;
+            break;
+        case 42: // DECNRCM
+            if (DecReports())
+                Nrcs = on;
+            break;
+        case 45: // reverse wrap-around
+            ReverseWrap = on;
+            break;
+        case 66: // DECNKM
+            KeypadApp = on;
+            break;
+        case 67: // DECBKM: Backspace sends BS
+            BackspaceBS = on;
             break;
         case 25: // DECTCEM
             if (CursorVisible != on) {
@@ -610,7 +746,9 @@ void VTEMULATION::SetPrivateModes(bool on)
                     SaveCursor();
                     SwitchScreen(true, true);
                 }
-            } else if (Alternate) {
+            } else {
+                // The cursor is restored even when the alternate screen was
+                // never entered.
                 SwitchScreen(false, false);
                 RestoreCursor();
             }
@@ -619,40 +757,9 @@ void VTEMULATION::SetPrivateModes(bool on)
             BracketedPaste = on;
             break;
         default:
-            break; // 12 (blinking cursor) and others: the profile decides
+            break;
         }
     }
-}
-
-void VTEMULATION::DeviceStatus()
-{
-    if (Seq.Leader)
-        return;
-    switch (Seq.Raw(0)) {
-    case 5:
-        Answer("\x1b[0n");
-        break;
-    case 6: {
-        char report[32];
-        int const row = OriginMode ? Y - Top + 1 : Y + 1;
-        snprintf(report, sizeof report, "\x1b[%d;%dR", row, X + 1);
-        Answer(report);
-        break;
-    }
-    default:
-        break;
-    }
-}
-
-void VTEMULATION::Answer(char const* text)
-{
-    if (!Public || !text)
-        return;
-    wchar_t wide[64];
-    int n = 0;
-    for (; text[n] && n < 63; ++n)
-        wide[n] = wchar_t(static_cast<unsigned char>(text[n]));
-    Public->FeedKeys(wide, n, 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -886,7 +993,7 @@ void VTEMULATION::OscDispatch()
             Public->Emulation->SetCustomTitleWide(text.c_str());
         break;
     case 4: {
-        // Pairs of index and colour; a query ("?") is not answered.
+        // Pairs of index and colour; a query ("?") is answered.
         std::string narrow;
         for (wchar_t c : text)
             narrow += c < 0x80 ? char(c) : '?';
@@ -901,11 +1008,31 @@ void VTEMULATION::OscDispatch()
             std::string const index = narrow.substr(at, semi - at);
             std::string const spec = narrow.substr(semi + 1, end - semi - 1);
             // The screen reads "#rrggbb" as a form of "rgb:".
-            if (spec != "?")
+            if (spec == "?")
+                ColourQuery(4, std::wstring(index.begin(), index.end()));
+            else if (!spec.empty())
                 Vio->SetXtermColor(("4;" + index + ";" + (spec[0] == '#' ? "rgb:" : "") + spec).c_str());
             at = end + 1;
         }
         RepaintAll = true;
+        break;
+    }
+    case 10:
+    case 11:
+    case 12: {
+        // The text, background and cursor colours, one after another from
+        // the command's own: only asked for here (they are the profile's).
+        int which = command;
+        size_t at = 0;
+        while (at <= text.size() && which <= 12) {
+            size_t end = text.find(L';', at);
+            if (end == std::wstring::npos)
+                end = text.size();
+            if (text.compare(at, end - at, L"?") == 0)
+                ColourQuery(which, std::wstring());
+            ++which;
+            at = end + 1;
+        }
         break;
     }
     case 104: {
@@ -932,6 +1059,20 @@ void VTEMULATION::OscDispatch()
     default:
         break;
     }
+}
+
+// ---------------------------------------------------------------------------
+// Device control strings
+
+void VTEMULATION::DcsDispatch()
+{
+    int const length = OscLen;
+    OscLen = 0;
+    if (OscOverflow || !DecReports() || DcsSeq.Broken)
+        return;
+    char const inter = DcsSeq.InterCount == 1 ? DcsSeq.Inter[0] : 0;
+    if (DcsSeq.Leader == 0 && inter == '$' && DcsFinal == 'q' && DcsSeq.Count == 0)
+        StatusString(std::wstring(Osc, size_t(length)));
 }
 
 void VTEMULATION::ResetPalette(int index)

@@ -10,16 +10,6 @@
 
 namespace {
 
-// DEC Special Graphics for 0x5F to 0x7E: blank, diamond, checker board,
-// the control pictures HT FF CR LF, degree, plus-minus, NL, VT, the box
-// corners and lines, scan lines 1, 3, 7 and 9, tees, less/greater or
-// equal, pi, not equal, pound, centred dot.
-constexpr uint16_t kDecGraphics[32] = {
-    0x0020, 0x25C6, 0x2592, 0x2409, 0x240C, 0x240D, 0x240A, 0x00B0, 0x00B1, 0x2424, 0x240B,
-    0x2518, 0x2510, 0x250C, 0x2514, 0x253C, 0x23BA, 0x23BB, 0x2500, 0x23BC, 0x23BD, 0x251C,
-    0x2524, 0x2534, 0x252C, 0x2502, 0x2264, 0x2265, 0x03C0, 0x2260, 0x00A3, 0x00B7,
-};
-
 // Marks that combine with the character before them (general combining
 // diacritics, zero-width spaces and joiners, variation selectors). A cell
 // holds one code unit, so they are dropped rather than taking a column of
@@ -97,7 +87,9 @@ int VTEMULATION::Open(char const* parm)
     if (parm && *parm)
         Parm = parm;
     C1Controls = HasOption(Parm, "{c1}");
-    BackspaceBS = HasOption(Parm, "{bs}") ? true : HasOption(Parm, "{del}") ? false : Dialect.BackspaceIsBS;
+    DefaultBackspaceBS = HasOption(Parm, "{bs}") ? true : HasOption(Parm, "{del}") ? false : Dialect.BackspaceIsBS;
+    BackspaceBS = DefaultBackspaceBS;
+    Level = DefaultLevel();
     Vio = Public ? Public->Vio : nullptr;
     if (!Vio)
         return 0;
@@ -115,6 +107,9 @@ int VTEMULATION::Open(char const* parm)
     VioX = X;
     VioY = Y;
     ClampCursor();
+    Vt52 = false;
+    Vt52State = 0;
+    C1Out = false;
     Reset(false);
     Vio->ReleaseVioScreen(0);
     return 0;
@@ -137,6 +132,10 @@ int VTEMULATION::Close()
             Vio->SetInverse(0);
         if (!CursorVisible)
             Vio->SetCursorOnOff(1);
+        if (CursorStyle != 0) {
+            CursorStyle = 0;
+            ApplyCursorStyle();
+        }
         Vio->SetMode(0);
         PlaceCursor();
     }
@@ -156,6 +155,15 @@ int VTEMULATION::IsSequence(int* state, char c)
     if (!state)
         return 0;
     int const word = *state;
+    if (Vt52) {
+        // VT52 sequences: ESC and one character, ESC Y and two more. Bits 4
+        // and 5 say where in one this is: 1 after ESC, 2 and 3 waiting for
+        // the row and the column of ESC Y.
+        int const at = (word >> 4) & 3;
+        int const next = at == 0 ? (c == 0x1B ? 1 : 0) : at == 1 ? (c == 'Y' ? 2 : 0) : at == 2 ? 3 : 0;
+        *state = (word & ~0x30) | (next << 4);
+        return at != 0 || next != 0 ? 1 : 0;
+    }
     vt::STATE before = vt::STATE(word & 0x0F);
     if (before >= vt::STATECOUNT)
         before = vt::GROUND;
@@ -241,7 +249,12 @@ void VTEMULATION::Parse(wchar_t const* text, long len)
             continue;
         }
         uint32_t const c = uint32_t(text[i]);
-        if (State == vt::GROUND) {
+        if (Vt52 && (Vt52State != 0 || c == 0x1B || c < 0x20 || c == 0x7F || IsC1(c))) {
+            Vt52Step(c);
+            ++i;
+            continue;
+        }
+        if (State == vt::GROUND || Vt52) {
             if (c >= 0x20 && c != 0x7F && !IsC1(c)) {
                 long j = i + 1;
                 while (j < len) {
@@ -254,7 +267,7 @@ void VTEMULATION::Parse(wchar_t const* text, long len)
                 i = j;
                 continue;
             }
-            if (c == 0x1B) {
+            if (c == 0x1B && !Vt52) {
                 long const n = FastSequence(text + i, len - i);
                 if (n > 0) {
                     i += n;
@@ -302,9 +315,14 @@ void VTEMULATION::Step(uint32_t c)
     uint8_t const cell = vt::Table.At(State, c);
     vt::ACTION const action = vt::TRANSITIONS::Action(cell);
     vt::STATE const next = vt::TRANSITIONS::Next(cell);
-    // An operating system command ends with ST (ESC \) or any other ESC.
-    if (State == vt::OSCSTRING && next == vt::ESCAPE)
+    // An operating system command or a device control string ends with ST
+    // (ESC \) or any other ESC.
+    if (State == vt::OSCSTRING && next == vt::ESCAPE) {
+        OscBell = false;
         OscDispatch();
+    } else if (State == vt::DCSPASS && next == vt::ESCAPE) {
+        DcsDispatch();
+    }
     State = next;
     Act(action, c);
 }
@@ -344,13 +362,22 @@ void VTEMULATION::Act(vt::ACTION action, uint32_t c)
         OscOverflow = false;
         break;
     case vt::OSCPUT:
+    case vt::DCSPUT:
         if (OscLen < vt::kMaxString)
             Osc[OscLen++] = wchar_t(c);
         else
             OscOverflow = true;
         break;
     case vt::OSCEND:
+        OscBell = true;
         OscDispatch();
+        break;
+    case vt::DCSHOOK:
+        Seq.End();
+        DcsSeq = Seq;
+        DcsFinal = c;
+        OscLen = 0;
+        OscOverflow = false;
         break;
     case vt::NONE:
     case vt::STRINGABORT:
@@ -363,21 +390,11 @@ uint32_t VTEMULATION::Translate(uint32_t c)
 {
     if (!Utf8 && c >= 0x80 && c < 0x100)
         c = uint32_t(Uni->FromCodepage(char(c), CodePage));
+    if (Vt52)
+        return Vt52Graphics ? vt::MapVt52Graphics(c) : c;
     int const g = SingleShift ? SingleShift : GL;
     SingleShift = 0;
-    switch (G[g]) {
-    case CS_DECGRAPHICS:
-        if (c >= 0x5F && c <= 0x7E)
-            c = kDecGraphics[c - 0x5F];
-        break;
-    case CS_UK:
-        if (c == '#')
-            c = 0xA3;
-        break;
-    case CS_ASCII:
-        break;
-    }
-    return c;
+    return vt::MapCharset(G[g], c);
 }
 
 // ---------------------------------------------------------------------------
@@ -397,7 +414,7 @@ void VTEMULATION::PrintRun(wchar_t const* text, long n)
 {
     long i = 0;
     while (i < n) {
-        bool const plain = G[GL] == CS_ASCII && SingleShift == 0;
+        bool const plain = G[GL] == vt::CS_ASCII && SingleShift == 0 && !(Vt52 && Vt52Graphics);
         if (plain && !WrapPending && !InsertMode && StyleSynced) {
             // The common case: characters of one cell each, copied into the
             // batch up to the cell before the last column.

@@ -20,13 +20,15 @@
 //
 // Files: vtemulation.cpp (the plug-in operations, the parse loop, text),
 // vtscreen.cpp (cursor, scrolling, erasing, the alternate screen),
-// vtcontrols.cpp (the control functions, SGR, modes, reports), vtkeys.cpp
-// (keys, mouse, paste).
+// vtcontrols.cpp (the control functions, SGR, modes), vtreports.cpp (what
+// the terminal answers), vt52.cpp (VT52 mode), vtkeys.cpp (keys, mouse,
+// paste); vtcharsets.cpp holds the character sets.
 //
 // Threads: the session's main thread (the host calls every operation
 // there).
 #pragma once
 
+#include "outside/corvane/vtcharsets.h"
 #include "outside/corvane/vtdialect.h"
 #include "outside/corvane/vtparser.h"
 #include "plugins/sdk/qorsubsystem.h"
@@ -79,16 +81,16 @@ public:
     };
 
 private:
-    // Character sets a G-set can hold.
-    enum CHARSET : uint8_t { CS_ASCII, CS_DECGRAPHICS, CS_UK };
+    using CHARSET = vt::CHARSET;
 
     // What DECSC saves and DECRC restores.
     struct SAVED {
         int X = 0, Y = 0;
         bool WrapPending = false;
         PEN Pen;
-        CHARSET G[4] = {CS_ASCII, CS_ASCII, CS_ASCII, CS_ASCII};
+        CHARSET G[4] = {vt::CS_ASCII, vt::CS_ASCII, vt::CS_ASCII, vt::CS_ASCII};
         int GL = 0;
+        int GR = 2;
         bool OriginMode = false;
     };
 
@@ -99,6 +101,9 @@ private:
     long FastSequence(wchar_t const* text, long len);
     // One character through the table (outside the ground fast path).
     void Step(uint32_t c);
+    // One character in VT52 mode, which has its own short sequences.
+    void Vt52Step(uint32_t c);
+    void Vt52Escape(uint32_t final);
     void Act(vt::ACTION action, uint32_t c);
     bool IsC1(uint32_t c) const;
     // A received character as Unicode: bytes of an 8-bit code page are
@@ -136,6 +141,8 @@ private:
     void ClampCursor();
     void MoveTo(int x, int y);      // absolute, clipped to the screen
     void MoveToOrigin(int x, int y); // relative to the origin under DECOM
+    // BS and CUB: n columns back, with reverse wrap-around when it is on.
+    void CursorBack(int n);
     void CarriageReturn();
     void LineFeed();                // IND: down, scrolling at the bottom margin
     void ReverseLineFeed();         // RI: up, scrolling at the top margin
@@ -171,12 +178,44 @@ private:
     void EscDispatch(uint32_t final);
     void CsiDispatch(uint32_t final);
     void OscDispatch();
+    void DcsDispatch();
     void Sgr();
     void SetModes(bool on);
     void SetPrivateModes(bool on);
+    // SCS: G-set g takes the set the designation names (set96: ESC - F and
+    // the like).
+    void Designate(int g, char inter, uint32_t final, bool set96);
+    // DECCOLM and DECSCPP: the screen becomes 132 or 80 columns wide.
+    void SetColumns(int columns);
+    // DECSCUSR: 0 the profile's shape, 1 to 6 block, underline and bar,
+    // each blinking and steady; sent to the screen.
+    void SetCursorStyle(int style);
+    void ApplyCursorStyle();
+
+    // ---- Reports (vtreports.cpp) ----
+    void DeviceAttributes(char kind);  // 0 primary, '>' secondary, '=' tertiary
     void DeviceStatus();
-    void Answer(char const* text);
-    void Designate(int g, uint32_t final);
+    void ModeRequest(bool dec);        // DECRQM
+    // The state of a mode as DECRPM reports it: 0 unknown, 1 set, 2 reset,
+    // 3 permanently set, 4 permanently reset.
+    int ModeState(bool dec, int mode) const;
+    void StatusString(std::wstring const& request); // DECRQSS
+    void RectangleChecksum();          // DECRQCRA
+    void PresentationState();          // DECRQPSR: DECCIR, DECTABSR
+    // OSC 4, 10, 11 and 12 asking "?": answers with the colours.
+    void ColourQuery(int command, std::wstring const& text);
+    // The SGR parameters of the pen, as DECRQSS answers them.
+    std::string SgrReport() const;
+    // Sends an answer to the host, its C1 introducers as ESC and a
+    // character or, after S8C1T, as one byte.
+    void Answer(std::string const& text);
+    void AnswerCsi(std::string const& body) { Answer(Csi() + body); }
+    std::string Csi() const { return C1Out ? "\x9b" : "\x1b["; }
+    std::string Dcs() const { return C1Out ? "\x90" : "\x1bP"; }
+    std::string St() const { return C1Out ? "\x9c" : "\x1b\\"; }
+    // The DEC reports (DECRQM, DECRQSS, DECRQCRA and the like) belong to the
+    // VT family, not to the ANSI terminal.
+    bool DecReports() const { return Dialect.Level != vt::LEVEL::ANSI; }
     void PrinterController(bool on);
     // While the printer controller is on: takes text for the printer up to
     // and including CSI 4 i; the characters taken.
@@ -202,9 +241,13 @@ private:
     VIOAPI* Vio = nullptr;
     UNICODE const* Uni;
 
+    // The VT level (1 VT100 to 4 VT420) the terminal conforms to (DECSCL).
+    int DefaultLevel() const;
+
     // Options of the parameter string.
     bool C1Controls = false;   // "{c1}": 8-bit C1 codes are controls
-    bool BackspaceBS = false;  // "{bs}" / "{del}"
+    bool BackspaceBS = false;  // "{bs}" / "{del}", then DECBKM
+    bool DefaultBackspaceBS = false; // what the options chose
 
     // Screen and cursor.
     int W = 80, H = 24;
@@ -239,11 +282,27 @@ private:
     int OscLen = 0;
     bool OscOverflow = false;
 
+    // The device control string under way: its parameters, intermediates
+    // and final character (its text gathers in Osc).
+    vt::SEQUENCE DcsSeq{};
+    uint32_t DcsFinal = 0;
+    bool OscBell = false;  // the last OSC ended with BEL (answers end the same way)
+
     // Rendition, character sets, modes.
     PEN Pen;
-    CHARSET G[4] = {CS_ASCII, CS_ASCII, CS_ASCII, CS_ASCII};
+    CHARSET G[4] = {vt::CS_ASCII, vt::CS_ASCII, vt::CS_ASCII, vt::CS_ASCII};
     int GL = 0;            // G-set invoked into GL (SI: 0, SO: 1, LS2, LS3)
+    int GR = 2;            // G-set invoked into GR (LS1R, LS2R, LS3R)
     int SingleShift = 0;   // 2 or 3 for the next character only
+    bool Nrcs = false;     // DECNRCM: national replacement sets may be designated
+    int Level = 4;         // DECSCL
+    bool C1Out = false;    // S8C1T: answers use 8-bit C1 introducers
+    // VT52 mode (DECANM reset): its graphics, and the sequence under way
+    // (1 after ESC, 2 and 3 waiting for the row and column of ESC Y).
+    bool Vt52 = false;
+    bool Vt52Graphics = false;
+    uint8_t Vt52State = 0;
+    int Vt52Row = 0;
     uint32_t LastChar = ' '; // for REP
     bool AutoWrap = true;   // DECAWM
     bool OriginMode = false; // DECOM
@@ -254,6 +313,12 @@ private:
     bool CursorVisible = true; // DECTCEM
     bool ReverseScreen = false; // DECSCNM
     bool BracketedPaste = false;
+    bool AllowColumns = false;  // mode 40: DECCOLM may switch the width
+    bool Columns132 = false;    // DECCOLM
+    bool ReverseWrap = false;   // mode 45: BS at the left edge goes up a row
+    bool KeyboardLocked = false; // KAM
+    int CursorStyle = 0;        // DECSCUSR, 0 the profile's
+    bool CursorBlinks = false;  // mode 12 (set from the profile and DECSCUSR)
     int MouseMode = 0;       // 0, 9 (X10), 1000, 1002, 1003
     bool MouseSgr = false;   // 1006
     int MouseButtons = 0;    // buttons held, for motion reports

@@ -60,7 +60,9 @@ void VTEMULATION::SendKey(char const* text)
 void VTEMULATION::SendCursorKey(char final, int modifiers)
 {
     char buf[16];
-    if (modifiers > 1)
+    if (Vt52)
+        snprintf(buf, sizeof buf, "\x1b%c", final);
+    else if (modifiers > 1)
         snprintf(buf, sizeof buf, "\x1b[1;%d%c", modifiers, final);
     else if (CursorKeysApp && Dialect.Level != vt::LEVEL::ANSI)
         snprintf(buf, sizeof buf, "\x1bO%c", final);
@@ -85,7 +87,9 @@ void VTEMULATION::SendFunctionKey(int n, int modifiers)
     if (n <= 4) {
         // PF1 to PF4 of the VT100 keypad.
         char buf[16];
-        if (modifiers > 1)
+        if (Vt52)
+            snprintf(buf, sizeof buf, "\x1b%c", 'P' + n - 1);
+        else if (modifiers > 1)
             snprintf(buf, sizeof buf, "\x1b[1;%d%c", modifiers, 'P' + n - 1);
         else
             snprintf(buf, sizeof buf, "\x1bO%c", 'P' + n - 1);
@@ -102,6 +106,8 @@ int VTEMULATION::ProcessKey(KEYBOARDEVENT const& event)
 {
     if ((event.Flags & KEYFLAG_RELEASED) || !Public)
         return 0;
+    if (KeyboardLocked)
+        return 1; // KAM: the host locked the keyboard; keys are swallowed
     bool const shift = (event.Modifiers & KEYMOD_SHIFT) != 0;
     bool const alt = (event.Modifiers & KEYMOD_OPTION) != 0;
     bool const ctrl = (event.Modifiers & KEYMOD_CONTROL) != 0;
@@ -115,7 +121,7 @@ int VTEMULATION::ProcessKey(KEYBOARDEVENT const& event)
     if (KeypadApp && !ansi && (event.Keycode == 0 || event.Keycode == VK_RETURN)) {
         for (KEYPADKEY const& k : kKeypad) {
             if (k.Scan == event.Scancode) {
-                char buf[4] = {'\x1b', 'O', k.Application, 0};
+                char buf[4] = {'\x1b', Vt52 ? '?' : 'O', k.Application, 0};
                 SendKey(buf);
                 return 1;
             }

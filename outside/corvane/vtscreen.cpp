@@ -3,6 +3,7 @@
 #include "outside/corvane/vtemulation.h"
 
 #include "plugins/sdk/emulationapi.h"
+#include "program/settings/sessionprofile.h"
 
 #include <algorithm>
 #include <cstring>
@@ -44,7 +45,7 @@ void VTEMULATION::Resize(int width, int height)
     size_t const old = TabStops.size();
     TabStops.resize(static_cast<size_t>(W), 0);
     for (size_t x = old; x < TabStops.size(); ++x)
-        TabStops[x] = x % 8 == 0 && x > 0;
+        TabStops[x] = x % 8 == 0;
     WrapPending = false;
     // The screen re-wrapped its text: the cursor is where it put it.
     Vio->GetCursorPos(&X, &Y);
@@ -78,6 +79,29 @@ void VTEMULATION::MoveToOrigin(int x, int y)
     if (OriginMode)
         y = std::clamp(y + Top, Top, Bottom);
     MoveTo(x, y);
+}
+
+void VTEMULATION::CursorBack(int n)
+{
+    if (!ReverseWrap || !AutoWrap) {
+        MoveTo(X - n, Y);
+        return;
+    }
+    // Reverse wrap-around: past the start of a row to the end of the one
+    // above, from the top margin to the bottom one; a pending wrap takes
+    // the first step.
+    if (WrapPending) {
+        WrapPending = false;
+        --n;
+    }
+    for (; n > 0; --n) {
+        if (X > 0) {
+            --X;
+            continue;
+        }
+        Y = Y == Top ? Bottom : Y == 0 ? H - 1 : Y - 1;
+        X = RowWidth(Y) - 1;
+    }
 }
 
 void VTEMULATION::CarriageReturn()
@@ -426,24 +450,33 @@ void VTEMULATION::BackTab(int count)
 
 void VTEMULATION::ResetTabs()
 {
+    // Every eighth column from the first, as xterm sets them (the one in
+    // the first column only shows in the tab stop report).
     TabStops.assign(static_cast<size_t>(W), 0);
-    for (int x = 8; x < W; x += 8)
+    for (int x = 0; x < W; x += 8)
         TabStops[size_t(x)] = 1;
 }
 
 void VTEMULATION::Reset(bool hard)
 {
     FlushBatch();
+    // The soft reset (DECSTR, and DECSCL with it), as xterm has it: modes
+    // back to their power-on values, the margins, the rendition, the
+    // character sets and the saved cursor; the line feed mode, reverse
+    // video, the mouse, paste and national replacement modes stay.
     InsertMode = false;
     OriginMode = false;
     AutoWrap = true;
     CursorKeysApp = false;
     KeypadApp = false;
+    KeyboardLocked = false;
+    ReverseWrap = false;
     Top = 0;
     Bottom = H - 1;
     Pen = PEN{};
-    std::fill(G, G + 4, CS_ASCII);
+    std::fill(G, G + 4, vt::CS_ASCII);
     GL = 0;
+    GR = 2;
     SingleShift = 0;
     Saved[0] = Saved[1] = SAVED{};
     WrapPending = false;
@@ -452,9 +485,23 @@ void VTEMULATION::Reset(bool hard)
         CursorVisible = true;
         Vio->SetCursorOnOff(1);
     }
+    SESSIONPROFILE const* profile = Public ? Public->Profile : nullptr;
+    CursorStyle = 0;
+    CursorBlinks = profile && profile->data.CursorBlink == VIOCURSOR_BLINKING;
+    ApplyCursorStyle();
     if (!hard)
         return;
+    // The full reset (RIS) also returns to ANSI mode with 7-bit answers
+    // (the conformance level stays, as xterm keeps it), and clears the
+    // screen, tab stops, screens, palette and every other mode.
+    C1Out = false;
+    Vt52 = false;
+    Vt52Graphics = false;
+    Vt52State = 0;
+    Nrcs = false;
     NewLineMode = false;
+    Columns132 = false;
+    BackspaceBS = DefaultBackspaceBS;
     if (ReverseScreen) {
         ReverseScreen = false;
         Vio->SetInverse(0);
@@ -476,6 +523,51 @@ void VTEMULATION::Reset(bool hard)
     EraseStyle();
     Vio->Erase(0, 0, W * H, 1, ' ');
     MoveTo(0, 0);
+}
+
+void VTEMULATION::SetColumns(int columns)
+{
+    Columns132 = columns == 132;
+    if (!Public || !Public->Emulation || columns == W)
+        return;
+    FlushBatch();
+    // A terminal switching its width cuts or pads its rows; the session's
+    // resize would re-wrap them (and push rows into the scroll-back). So
+    // the screen is blanked for the resize and its rows put back after it.
+    int const oldW = W, oldH = H, oldX = X, oldY = Y;
+    std::vector<VIOCELL> cells(size_t(oldW) * size_t(oldH));
+    int count = oldW * oldH;
+    Vio->GetCells(cells.data(), &count, 0, 0);
+    std::vector<uint8_t> const attrs = LineAttrs;
+    VIOCELL blank{};
+    blank.c = ' ';
+    blank.fore = uint32_t(ProfileColor(0)) & 0xFFF;
+    blank.back = uint32_t(ProfileColor(1)) & 0xFFF;
+    for (int y = 0; y < oldH; ++y)
+        for (int x = 0; x < oldW; ++x)
+            *Vio->AccessVioCell(x, y, 1) = blank;
+    Public->Emulation->SwitchSize(columns, -1);
+    int width = 0, height = 0;
+    Vio->GetWinSize(&width, &height);
+    if (width <= 0 || height <= 0)
+        return;
+    Resize(width, height);
+    int const cols = std::min(oldW, W);
+    for (int y = 0; y < std::min(oldH, H); ++y) {
+        for (int x = 0; x < cols; ++x) {
+            VIOCELL cell = cells[size_t(y) * size_t(oldW) + size_t(x)];
+            cell.attrib &= uint16_t(~VIOATTR_WRAPPED);
+            // A double-width character cut in two goes whole.
+            if (x == cols - 1 && cols < oldW && (cell.attrib & VIOATTR_DOUBLEWIDTH))
+                cell = blank;
+            *Vio->AccessVioCell(x, y, 1) = cell;
+        }
+        if (y < int(attrs.size()) && attrs[size_t(y)])
+            SetLineAttr(y, attrs[size_t(y)]);
+    }
+    MoveTo(oldX, oldY);
+    RepaintAll = true;
+    ApplyCursorStyle();
 }
 
 void VTEMULATION::PlaceCursor()

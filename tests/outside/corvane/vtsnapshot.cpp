@@ -103,72 +103,6 @@ int RunProcess(std::vector<std::string> const& argv, std::string* out, int timeo
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// An SGR parameter list applied to a cell's colours and attributes, as
-// tmux writes them into a capture.
-void ApplySgr(std::vector<int> const& p, CELL& pen)
-{
-    if (p.empty()) {
-        pen = CELL{};
-        return;
-    }
-    for (size_t i = 0; i < p.size(); ++i) {
-        int const v = p[i];
-        switch (v) {
-        case 0:
-            pen = CELL{};
-            break;
-        case 1:
-            pen.Attr |= ATTR_BOLD;
-            break;
-        case 2:
-            pen.Attr |= ATTR_DIM;
-            break;
-        case 4:
-            pen.Attr |= ATTR_UNDERLINE;
-            break;
-        case 5:
-            pen.Attr |= ATTR_BLINK;
-            break;
-        case 7:
-            pen.Attr |= ATTR_INVERSE;
-            break;
-        case 8:
-            pen.Attr |= ATTR_INVISIBLE;
-            break;
-        case 38:
-        case 48: {
-            int colour = -1;
-            if (i + 2 < p.size() && p[i + 1] == 5) {
-                colour = p[i + 2];
-                i += 2;
-            } else if (i + 4 < p.size() && p[i + 1] == 2) {
-                colour = NearestIndex(p[i + 2], p[i + 3], p[i + 4]);
-                i += 4;
-            }
-            if (colour >= 0)
-                (v == 38 ? pen.Fore : pen.Back) = colour;
-            break;
-        }
-        case 39:
-            pen.Fore = 7;
-            break;
-        case 49:
-            pen.Back = 0;
-            break;
-        default:
-            if (v >= 30 && v <= 37)
-                pen.Fore = v - 30;
-            else if (v >= 40 && v <= 47)
-                pen.Back = v - 40;
-            else if (v >= 90 && v <= 97)
-                pen.Fore = v - 90 + 8;
-            else if (v >= 100 && v <= 107)
-                pen.Back = v - 100 + 8;
-            break;
-        }
-    }
-}
-
 // DEC Special Graphics, 0x60 to 0x7E, as xterm shows them.
 constexpr uint32_t kDecGraphics[31] = {
     0x25C6, 0x2592, 0x2409, 0x240C, 0x240D, 0x240A, 0x00B0, 0x00B1, 0x2424, 0x240B, 0x2518,
@@ -342,6 +276,70 @@ SNAPSHOT FromLibvterm(std::string const& bytes, int width, int height)
 int NearestIndex(int r, int g, int b)
 {
     return vt::NearestPaletteIndex(r, g, b);
+}
+
+void ApplySgr(std::vector<int> const& p, CELL& pen)
+{
+    if (p.empty()) {
+        pen = CELL{};
+        return;
+    }
+    for (size_t i = 0; i < p.size(); ++i) {
+        int const v = p[i];
+        switch (v) {
+        case 0:
+            pen = CELL{};
+            break;
+        case 1:
+            pen.Attr |= ATTR_BOLD;
+            break;
+        case 2:
+            pen.Attr |= ATTR_DIM;
+            break;
+        case 4:
+            pen.Attr |= ATTR_UNDERLINE;
+            break;
+        case 5:
+            pen.Attr |= ATTR_BLINK;
+            break;
+        case 7:
+            pen.Attr |= ATTR_INVERSE;
+            break;
+        case 8:
+            pen.Attr |= ATTR_INVISIBLE;
+            break;
+        case 38:
+        case 48: {
+            int colour = -1;
+            if (i + 2 < p.size() && p[i + 1] == 5) {
+                colour = p[i + 2];
+                i += 2;
+            } else if (i + 4 < p.size() && p[i + 1] == 2) {
+                colour = NearestIndex(p[i + 2], p[i + 3], p[i + 4]);
+                i += 4;
+            }
+            if (colour >= 0)
+                (v == 38 ? pen.Fore : pen.Back) = colour;
+            break;
+        }
+        case 39:
+            pen.Fore = 7;
+            break;
+        case 49:
+            pen.Back = 0;
+            break;
+        default:
+            if (v >= 30 && v <= 37)
+                pen.Fore = v - 30;
+            else if (v >= 40 && v <= 47)
+                pen.Back = v - 40;
+            else if (v >= 90 && v <= 97)
+                pen.Fore = v - 90 + 8;
+            else if (v >= 100 && v <= 107)
+                pen.Back = v - 100 + 8;
+            break;
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -133,6 +133,10 @@ private:
 // emulation's, so direct colours compare by what the cell can hold).
 int NearestIndex(int r, int g, int b);
 
+// An SGR parameter list applied to a cell's colours and attributes, as
+// tmux and xterm write them into a capture or print.
+void ApplySgr(std::vector<int> const& p, CELL& pen);
+
 // A C-style escaped text ("\x1b[1m", "\r\n") as bytes.
 std::string Unescape(std::string const& text);
 // Bytes as readable text (controls as \xNN).
