@@ -156,13 +156,23 @@ int VTEMULATION::IsSequence(int* state, char c)
         return 0;
     int const word = *state;
     if (Vt52) {
-        // VT52 sequences: ESC and one character, ESC Y and two more. Bits 4
-        // and 5 say where in one this is: 1 after ESC, 2 and 3 waiting for
-        // the row and the column of ESC Y.
-        int const at = (word >> 4) & 3;
-        int const next = at == 0 ? (c == 0x1B ? 1 : 0) : at == 1 ? (c == 'Y' ? 2 : 0) : at == 2 ? 3 : 0;
-        *state = (word & ~0x30) | (next << 4);
-        return at != 0 || next != 0 ? 1 : 0;
+        // VT52 sequences: ESC and one character, ESC Y and two more. The
+        // state after ESC is the table's; the two positions of ESC Y take
+        // the values past the table's states. CAN and SUB end the
+        // sequence here, so that a check never stays inside one.
+        constexpr int kRow = vt::STATECOUNT, kColumn = vt::STATECOUNT + 1;
+        static_assert(kColumn < 16, "the VT52 states fit the four bits of the table's");
+        int const at = word & 0x0F;
+        bool const cancel = c == 0x18 || c == 0x1A;
+        int next = vt::GROUND;
+        if (c == 0x1B)
+            next = vt::ESCAPE;
+        else if (at == vt::ESCAPE && c == 'Y')
+            next = kRow;
+        else if (at == kRow && !cancel)
+            next = kColumn;
+        *state = (word & ~0x0F) | next;
+        return at != vt::GROUND || next != vt::GROUND ? 1 : 0;
     }
     vt::STATE before = vt::STATE(word & 0x0F);
     if (before >= vt::STATECOUNT)

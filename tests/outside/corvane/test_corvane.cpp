@@ -94,19 +94,25 @@ TEST_F(Corvane, AnswersToTheHost)
         char const* asked;
         char const* answer;
     } const cases[] = {
-        {18, "\\e[c", "\x1b[?62;22c"},
-        {18, "\\e[0c", "\x1b[?62;22c"},
-        {18, "\\eZ", "\x1b[?62;22c"},
-        {18, "\\e[>c", "\x1b[>1;10;0c"},
+        {18, "\\e[c", "\x1b[?64;1;2;6;9;15;17;18;21;22;28c"},
+        {18, "\\e[0c", "\x1b[?64;1;2;6;9;15;17;18;21;22;28c"},
+        {18, "\\eZ", "\x1b[?64;1;2;6;9;15;17;18;21;22;28c"},
+        {18, "\\e[>c", "\x1b[>41;379;0c"},
         {18, "\\e[5n", "\x1b[0n"},
         {18, "\\e[3;7H\\e[6n", "\x1b[3;7R"},
         {18, "\\e[5;10r\\e[?6h\\e[2;3H\\e[6n", "\x1b[2;3R"},
-        {18, "\\e[1c\\e[?6n\\e[99n", ""},
+        {18, "\\e[1c\\e[99n\\e[?99n", ""},
+        // Those xterm answers otherwise (test_vtreference has xterm's).
+        {18, "\\e[?15n\\e[?53n\\e[?55n", "\x1b[?10n\x1b[?50n\x1b[?50n"},
+        {18, "\\e[3$p\\e[12$p\\e[?4$p\\e[?1005$p", "\x1b[3;4$y\x1b[12;3$y\x1b[?4;4$y\x1b[?1005;0$y"},
         {3, "\\e[c", "\x1b[?62;1;2;6;7;8;9c"},
+        {3, "\\e[=c\\e[5$p\\eP$qs\\e\\\\", "\x1bP0$r\x1b\\"},
         {2, "\\e[c", "\x1b[?6c"},
         {5, "\\e[c\\e[>c", "\x1b[?1;2c"},
-        {19, "\\e[c", "\x1b[?62;22c"},
+        {19, "\\e[c", "\x1b[?64;1;2;6;9;15;17;18;21;22;28c"},
         {1, "\\e[24;80H\\e[6n", "\x1b[24;80R"},
+        // The ANSI terminal has none of the DEC reports.
+        {1, "\\e[?6n\\e[?1$p\\eP$qm\\e\\\\\\e[1;1;1;1;1;1*y\\e]4;1;?\\a", ""},
     };
     for (auto const& c : cases) {
         TERMINAL t(c.emulation);
@@ -273,6 +279,147 @@ TEST_F(Corvane, TitleAndPalette)
     t.Put("\\e]104\\a");
     EXPECT_NE(screen.GetXtermColor(200), 0x302010u);
     EXPECT_EQ(t.Row(0), "") << "no string reaches the screen";
+}
+
+TEST_F(Corvane, ColourQueries)
+{
+    TERMINAL t;
+    VIO& screen = t.S().Screen;
+    auto spec = [](uint32_t bgr) {
+        char text[32];
+        snprintf(text, sizeof text, "rgb:%04x/%04x/%04x", (bgr & 0xFF) * 0x101, ((bgr >> 8) & 0xFF) * 0x101,
+                 ((bgr >> 16) & 0xFF) * 0x101);
+        return std::string(text);
+    };
+    // The profile's text and background colours, the cursor's (the text
+    // colour without a cursor colour of its own), and palette entries; the
+    // answer ends as the question did.
+    t.S().Prof.data.ColorCursor = 0;
+    std::string const expect = "\x1b]10;" + spec(screen.GetSysColor(7)) + "\a\x1b]11;" + spec(screen.GetSysColor(0)) +
+                               "\a\x1b]12;" + spec(screen.GetSysColor(7)) + "\x1b\\\x1b]4;3;" +
+                               spec(screen.GetSysColor(3)) + "\x1b\\\x1b]4;200;" + spec(screen.GetXtermColor(200)) +
+                               "\x1b\\";
+    t.Put("\\e]10;?;?\\a\\e]12;?\\e\\\\\\e]4;3;?;200;?\\e\\\\");
+    EXPECT_EQ(t.Sent(expect), expect);
+    t.S().Prof.data.ColorCursor = 5; // colour 4
+    t.Put("\\e]4;200;rgb:01/02/03\\a\\e]4;200;?\\a\\e]12;?\\a\\e]4;256;?\\a\\e]4;x;?\\a\\e]10;red\\a");
+    std::string const changed = "\x1b]4;200;rgb:0101/0202/0303\a\x1b]12;" + spec(screen.GetSysColor(4)) + "\a";
+    EXPECT_EQ(t.Sent(changed), changed) << "no answer past the palette, to a bad index, or to a colour set";
+}
+
+TEST_F(Corvane, CursorStyles)
+{
+    TERMINAL t;
+    t.S().Prof.data.BigCursor = 0;
+    t.S().Prof.data.CursorBlink = 0;
+    VIO& screen = t.S().Screen;
+    struct {
+        char const* set;
+        int raw;
+        char const* report;
+    } const cases[] = {
+        {"\\e[2 q", VIOCURSOR_BLOCK, "2"},   {"\\e[3 q", VIOCURSOR_UNDERLINE, "3"}, {"\\e[6 q", VIOCURSOR_BAR, "6"},
+        {"\\e[0 q", VIOCURSOR_BLOCK, "1"},   {"\\e[5 q", VIOCURSOR_BAR, "5"},        {"\\e[9 q", VIOCURSOR_BAR, "5"},
+        {"\\e[!p", VIOCURSOR_UNDERLINE, "4"}, // the soft reset goes back to the profile's shape
+    };
+    for (auto const& c : cases) {
+        t.Put(std::string(c.set) + "\\eP$q q\\e\\\\");
+        EXPECT_EQ(screen.GetCursorType(), c.raw) << c.set;
+        std::string const report = std::string("\x1bP1$r") + c.report + " q\x1b\\";
+        EXPECT_EQ(t.Sent(report), report) << c.set;
+    }
+    // Leaving the emulation gives the next one the profile's shape.
+    t.Put("\\e[5 q");
+    t.S().EmuLayer.SetEmulation(0, 1);
+    EXPECT_EQ(screen.GetCursorType(), VIOCURSOR_UNDERLINE);
+}
+
+TEST_F(Corvane, ColumnSwitches)
+{
+    TERMINAL t;
+    int width = 0, height = 0;
+    auto size = [&] {
+        t.S().Screen.GetWinSize(&width, &height);
+        return width;
+    };
+    t.Put("first row\\r\\nsecond\\e[?3h");
+    EXPECT_EQ(size(), 80) << "DECCOLM needs mode 40";
+    EXPECT_EQ(t.Row(0), "first row");
+    t.Put("\\e[?40h\\e[3;10r\\e[?3h\\e[?3$p");
+    EXPECT_EQ(size(), 132);
+    EXPECT_EQ(height, 24);
+    EXPECT_EQ(t.Row(0), "") << "DECCOLM clears the screen";
+    EXPECT_EQ(t.Sent("\x1b[?3;1$y"), "\x1b[?3;1$y");
+    t.Put("\\e[24;1Hafter\\n");
+    EXPECT_EQ(t.Row(22), "after") << "the margins were reset: a line feed at the bottom scrolls";
+    // DECSCPP keeps the rows, cut at the new width, and no row goes to
+    // the scroll-back.
+    int const filled = t.S().Scrollback.QueryFilled();
+    t.Put("\\e[H\\e[2J" + std::string(130, 'x') + "\\e[2;1Hrow two\\e[2;120H\\e[80$|");
+    EXPECT_EQ(size(), 80);
+    EXPECT_EQ(t.Row(0), std::string(80, 'x'));
+    EXPECT_EQ(t.Row(1), "row two");
+    EXPECT_EQ(t.Cursor(), std::make_pair(79, 1)) << "the cursor stays in its row, in the last column";
+    EXPECT_EQ(t.S().Scrollback.QueryFilled(), filled + 24) << "only the erase of the screen reached the scroll-back";
+    t.Put("\\e[132$|");
+    EXPECT_EQ(size(), 132);
+    EXPECT_EQ(t.Row(0), std::string(80, 'x')) << "widening pads the rows";
+}
+
+TEST_F(Corvane, KeysInModes)
+{
+    struct {
+        char const* modes;
+        KEYBOARDEVENT key;
+        char const* sent;
+    } const cases[] = {
+        {"\\e[?2l", Key(0x26), "\x1b" "A"},
+        {"\\e[?2l\\e[?1h", Key(0x25), "\x1b" "D"},
+        {"\\e[?2l", Key(0x70), "\x1b" "P"},
+        {"\\e[?2l\\e=", Key(0, 0, 0x4f, '1'), "\x1b?q"},
+        {"\\e[?2l\\e<", Key(0x26), "\x1b[A"},
+        {"\\e[?66h", Key(0, 0, 0x4f, '1'), "\x1bOq"},
+        {"\\e[?67h", Key(0x08), "\b"},
+        {"\\e[?67h\\e[?67l", Key(0x08), "\x7f"},
+    };
+    for (auto const& c : cases) {
+        TERMINAL t;
+        t.Put(c.modes);
+        EXPECT_EQ(t.S().EmuLayer.ProcessKey(c.key), 1) << c.modes;
+        EXPECT_EQ(t.Sent(c.sent), c.sent) << c.modes;
+    }
+    // KAM locks the keyboard: keys are taken and nothing is sent.
+    TERMINAL t;
+    t.Put("\\e[2h");
+    EXPECT_EQ(t.S().EmuLayer.ProcessKey(Key(0x26)), 1);
+    EXPECT_EQ(t.S().EmuLayer.ProcessKey(Key(0, 0, 0, 'a')), 1);
+    EXPECT_EQ(t.Sent(), "");
+    t.Put("\\e[2l");
+    EXPECT_EQ(t.S().EmuLayer.ProcessKey(Key(0x26)), 1);
+    EXPECT_EQ(t.Sent("\x1b[A"), "\x1b[A");
+    // RIS gives Backspace back to the option.
+    t.Put("\\e[?67h\\ec");
+    t.S().EmuLayer.ProcessKey(Key(0x08));
+    EXPECT_EQ(t.Sent("\x7f"), "\x7f");
+}
+
+TEST_F(Corvane, SequenceCheckInVt52Mode)
+{
+    // The host's check of received text knows VT52's sequences: ESC Y takes
+    // two more characters, whatever they are.
+    TERMINAL t;
+    t.Put("\\e[?2l");
+    std::string const text = "a\x1bY  b\x1b" "Ac";
+    std::string in;
+    int state = 0;
+    for (char c : text)
+        in += t.S().EmuLayer.IsSequence(&state, c, 0) ? '1' : '0';
+    EXPECT_EQ(in, "011110110");
+    t.Put("\\e<");
+    in.clear();
+    for (char c : std::string("\x1bY  b"))
+        in += t.S().EmuLayer.IsSequence(&state, c, 0) ? '1' : '0';
+    EXPECT_EQ(in, "11000") << "in ANSI mode ESC Y is a sequence of its own";
 }
 
 TEST_F(Corvane, NamesAndFlags)
