@@ -24,9 +24,10 @@ enum FN : uint8_t {
     FN_DECSEL, FN_IL, FN_DL, FN_DCH, FN_SU, FN_SD, FN_ECH, FN_CBT, FN_HPA, FN_HPR, FN_REP, FN_DA1, FN_DA2, FN_VPA,
     FN_VPR, FN_TBC, FN_SM, FN_DECSET, FN_MC, FN_RM, FN_DECRST, FN_SGR, FN_DSR, FN_DECSTR, FN_DECSCA, FN_DECSTBM,
     FN_SCOSC, FN_SCORC, FN_ANSISM, FN_ANSIRM, FN_DA3, FN_DECDSR, FN_DECRQM, FN_DECRQMP, FN_DECSCL, FN_DECSCUSR,
-    FN_DECRQPSR, FN_DECRQCRA, FN_DECSCPP,
+    FN_DECRQPSR, FN_DECRQCRA, FN_DECSCPP, FN_DECCARA, FN_DECRARA, FN_DECCRA, FN_DECFRA, FN_DECSACE, FN_DECERA,
+    FN_DECSERA, FN_DECIC, FN_DECDC, FN_SL, FN_SR,
     // Escape sequences.
-    FN_DECSC, FN_DECRC, FN_IND, FN_NEL, FN_HTS, FN_RI, FN_SS2, FN_SS3, FN_DECID, FN_RIS, FN_DECKPAM, FN_DECKPNM,
+    FN_DECSC, FN_DECRC, FN_DECBI, FN_DECFI, FN_IND, FN_NEL, FN_HTS, FN_RI, FN_SS2, FN_SS3, FN_DECID, FN_RIS, FN_DECKPAM, FN_DECKPNM,
     FN_LS2, FN_LS3, FN_LS1R, FN_LS2R, FN_LS3R, FN_DECDHLTOP, FN_DECDHLBOTTOM, FN_DECSWL, FN_DECDWL, FN_DECALN,
     FN_S7C1T, FN_S8C1T, FN_SCS0, FN_SCS1, FN_SCS2, FN_SCS3, FN_SCS1A, FN_SCS2A, FN_SCS3A,
 };
@@ -45,7 +46,9 @@ struct CONTROL {
 // '@' to '~'; a private marker or an intermediate must match too.
 constexpr CONTROL kCsi[] = {
     {0, 0, '@', FN_ICH, "ICH insert characters (ECMA-48 8.3.64)"},
+    {0, ' ', '@', FN_SL, "SL scroll left (8.3.121)"},
     {0, 0, 'A', FN_CUU, "CUU cursor up (8.3.22)"},
+    {0, ' ', 'A', FN_SR, "SR scroll right (8.3.135)"},
     {0, 0, 'B', FN_CUD, "CUD cursor down (8.3.19)"},
     {0, 0, 'C', FN_CUF, "CUF cursor forward (8.3.20)"},
     {0, 0, 'D', FN_CUB, "CUB cursor backward (8.3.18)"},
@@ -92,17 +95,28 @@ constexpr CONTROL kCsi[] = {
     {0, ' ', 'q', FN_DECSCUSR, "DECSCUSR set cursor style (DEC, xterm)"},
     {0, '"', 'q', FN_DECSCA, "DECSCA select character protection attribute (DEC)"},
     {0, 0, 'r', FN_DECSTBM, "DECSTBM set top and bottom margins (DEC)"},
+    {0, '$', 'r', FN_DECCARA, "DECCARA change attributes in rectangular area (DEC)"},
     {0, 0, 's', FN_SCOSC, "SCOSC save cursor (ANSI.SYS, xterm)"},
+    {0, '$', 't', FN_DECRARA, "DECRARA reverse attributes in rectangular area (DEC)"},
     {0, 0, 'u', FN_SCORC, "SCORC restore cursor (ANSI.SYS, xterm)"},
+    {0, '$', 'v', FN_DECCRA, "DECCRA copy rectangular area (DEC)"},
     {0, '$', 'w', FN_DECRQPSR, "DECRQPSR request presentation state report (DEC)"},
+    {0, '$', 'x', FN_DECFRA, "DECFRA fill rectangular area (DEC)"},
+    {0, '*', 'x', FN_DECSACE, "DECSACE select attribute change extent (DEC)"},
     {0, '*', 'y', FN_DECRQCRA, "DECRQCRA request checksum of rectangular area (DEC)"},
+    {0, '$', 'z', FN_DECERA, "DECERA erase rectangular area (DEC)"},
+    {0, '$', '{', FN_DECSERA, "DECSERA selective erase rectangular area (DEC)"},
     {0, '$', '|', FN_DECSCPP, "DECSCPP select columns per page (DEC)"},
+    {0, '\'', '}', FN_DECIC, "DECIC insert column (DEC)"},
+    {0, '\'', '~', FN_DECDC, "DECDC delete column (DEC)"},
 };
 
 // Escape sequences (ESC ...).
 constexpr CONTROL kEsc[] = {
     {0, 0, '7', FN_DECSC, "DECSC save cursor (DEC)"},
     {0, 0, '8', FN_DECRC, "DECRC restore cursor (DEC)"},
+    {0, 0, '6', FN_DECBI, "DECBI back index (DEC)"},
+    {0, 0, '9', FN_DECFI, "DECFI forward index (DEC)"},
     {0, 0, '=', FN_DECKPAM, "DECKPAM keypad application mode (DEC)"},
     {0, 0, '>', FN_DECKPNM, "DECKPNM keypad numeric mode (DEC)"},
     {0, 0, 'D', FN_IND, "IND index (ECMA-48 8.3.67, withdrawn; DEC)"},
@@ -310,6 +324,14 @@ void VTEMULATION::EscDispatch(uint32_t final)
         break;
     case FN_DECRC:
         RestoreCursor();
+        break;
+    case FN_DECBI:
+        if (DecReports())
+            BackIndex();
+        break;
+    case FN_DECFI:
+        if (DecReports())
+            ForwardIndex();
         break;
     case FN_DECKPAM:
         KeypadApp = true;
@@ -568,6 +590,47 @@ void VTEMULATION::CsiDispatch(uint32_t final)
         // 80 columns unless 132 are asked for.
         if (DecReports())
             SetColumns(s.Raw(0) == 132 ? 132 : 80);
+        break;
+    case FN_DECFRA: {
+        // Any graphic character a cell holds, taken as it is (not through
+        // the character sets, as xterm has it).
+        uint32_t const c = uint32_t(s.Raw(0));
+        bool const graphic = (c >= 0x20 && c < 0x7F) || (c >= 0xA0 && (c < 0xD800 || c > 0xDFFF) && c < VIOCHAR_RIGHTHALF);
+        if (Level < 4 || !graphic || CellWidth(c) != 1)
+            break;
+        RECTANGLE const r = RectangleAt(1);
+        if (!r.Empty())
+            FillRectangle(r, c);
+        break;
+    }
+    case FN_DECERA:
+    case FN_DECSERA:
+        if (Level >= 4)
+            EraseRectangle(RectangleAt(0), fn == FN_DECSERA);
+        break;
+    case FN_DECCRA:
+        if (Level >= 4)
+            CopyRectangle();
+        break;
+    case FN_DECCARA:
+    case FN_DECRARA:
+        if (Level >= 4)
+            ChangeRenditions(fn == FN_DECRARA);
+        break;
+    case FN_DECSACE:
+        if (Level >= 4)
+            RectangleExtent = s.Raw(0) == 2;
+        break;
+    case FN_DECIC:
+    case FN_DECDC:
+        if (Level >= 4 && CursorInMargins())
+            ShiftColumns(X, p1, fn == FN_DECIC);
+        break;
+    case FN_SL:
+    case FN_SR:
+        // The scrolling region's rows, while the cursor is inside it.
+        if (DecReports() && CursorInMargins())
+            ShiftColumns(LeftMargin(), p1, fn == FN_SR);
         break;
     case FN_DECSCA:
         if (s.Raw(0) == 1)

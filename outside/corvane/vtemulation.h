@@ -192,6 +192,28 @@ private:
     void SetCursorStyle(int style);
     void ApplyCursorStyle();
 
+    // ---- Rectangles and columns (vtrects.cpp) ----
+    struct RECTANGLE {
+        int Top = 0, Left = 0, Bottom = -1, Right = -1;
+        bool Empty() const { return Top > Bottom || Left > Right; }
+    };
+    // The rectangle of four parameters from `first` on (top, left,
+    // bottom, right), clipped; relative to the origin under DECOM.
+    RECTANGLE RectangleAt(int first) const;
+    void FillRectangle(RECTANGLE const& r, uint32_t c);         // DECFRA
+    void EraseRectangle(RECTANGLE const& r, bool selective);    // DECERA, DECSERA
+    void CopyRectangle();                                       // DECCRA
+    void ChangeRenditions(bool reverse);                        // DECCARA, DECRARA
+    // Moves the columns from `at` to the right margin n columns right or
+    // left on the rows of the scrolling region (DECIC, DECDC, SL, SR).
+    void ShiftColumns(int at, int n, bool right);
+    bool CursorInMargins() const;
+    void BackIndex();    // DECBI
+    void ForwardIndex(); // DECFI
+    // The left and right margins (the screen's edges while DECLRMM is off).
+    int LeftMargin() const { return 0; }
+    int RightMargin() const { return W - 1; }
+
     // ---- Reports (vtreports.cpp) ----
     void DeviceAttributes(char kind);  // 0 primary, '>' secondary, '=' tertiary
     void DeviceStatus();
@@ -318,6 +340,7 @@ private:
     bool ReverseWrap = false;   // mode 45: BS at the left edge goes up a row
     bool KeyboardLocked = false; // KAM
     int CursorStyle = 0;        // DECSCUSR, 0 the profile's
+    bool RectangleExtent = false; // DECSACE 2: renditions change in a rectangle, not a stream
     bool CursorBlinks = false;  // mode 12 (set from the profile and DECSCUSR)
     int MouseMode = 0;       // 0, 9 (X10), 1000, 1002, 1003
     bool MouseSgr = false;   // 1006

@@ -495,6 +495,7 @@ void VTEMULATION::Reset(bool hard)
     // (the conformance level stays, as xterm keeps it), and clears the
     // screen, tab stops, screens, palette and every other mode.
     C1Out = false;
+    RectangleExtent = false;
     Vt52 = false;
     Vt52Graphics = false;
     Vt52State = 0;

@@ -506,6 +506,27 @@ std::vector<XCASE> const& XtermCases()
                                      "\\e[1;130HY"},
         {"DECCOLM back to 80", "hello\\e[?40h\\e[?3h\\e[?3lX" + Modes(true, {3}) + Status({"$|"})},
         {"DECSCPP keeps the screen", "ab\\e[132$|" + Status({"$|"}) + "c\\e[1;120Hd\\e[80$|" + Status({"$|"})},
+        // Rectangular areas and columns.
+        {"DECFRA fills with the rendition",
+         "\\e#8\\e[4;31;44m\\e[88;2;2;3;5$x\\e[m\\e(0\\e[113;4;2;4;4$x\\e(B\\e[42;10;70;12;200$x"
+         "\\e[10;1;1;2;2$x\\e[127;1;1;2;2$x\\e[150;1;1;2;2$x\\e[233;14;3;14;4$x\\e[1;1;1;24;80*y"},
+        {"DECERA and DECSERA", "\\e#8\\e[44m\\e[2;2;3;4$z\\e[m\\e[5;1H\\e[1\"qPROT\\e[0\"q\\e[5;1;6;10${"
+                               "\\e[8;5;7;2$z\\e[1;1;1;24;80*y"},
+        {"DECCRA copies, overlapping too",
+         "ABCDEF\\r\\nGHIJKL\\r\\n\\e[1;31mMNOPQR\\e[m\\e[1;1;3;3;1;2;2;1$v\\e[1;4;2;6;1;3;5;1$v"
+         "\\e[1;1;3;6;1;23;78;1$v"},
+        {"DECCARA and DECRARA in a rectangle",
+         "\\e#8\\e[2*x\\e[2;2;4;10;1;4$r\\e[3;3;5;12;7$t\\e[6;1;6;5;1;5$r\\e[6;1;6;5;0$r\\e[7;1;7;5;1;4;8$r"
+         "\\e[7;1;7;5;22;28$r\\e[8;1;8;5;1;4;5;7$t\\e[8;2;8;3;0$t"},
+        {"DECCARA as a stream", "\\e#8\\e[2;70;4;10;1;4$r\\e[2*x\\e[1*x\\e[6;70;7;5;7$r\\e[9;10;9;5;1$r"},
+        {"rectangles under origin mode", "\\e#8\\e[5;10r\\e[?6h\\e[1;1;2;5;7$r\\e[48;1;1;20;3$x\\e[3;1;3;3$z"
+                                         "\\e[?6l\\e[r"},
+        {"insert and delete columns", Fill() + "\\e[5;10r\\e[7;20H\\e['}\\e[3'}\\e[8;5H\\e[2'~\\e[2;5H\\e['}"
+                                                 "\\e[9;79H\\e[9'}\\e[r"},
+        {"shift left and right", Fill() + "\\e[5;10r\\e[20;1H\\e[3 @\\e[6;9H\\e[3 @\\e[2 A\\e[r\\e[1;1r\\e[2 A"
+                                                "\\e[r\\e[12;1H\\e[200 @"},
+        {"back and forward index", Fill() + "\\e[5;10r\\e[7;1H\\e6\\e6\\e[7;80H\\e9\\e9\\e[7;40H\\e6\\e9\\e[6n"
+                                              "\\e[2;1H\\e6\\e[r"},
         // Other modes.
         {"reverse wrap-around", "abc\\r\\ndef\\r\\n\\e[?45h\\b\\bX\\e[3;1H\\bY\\e[4;1H\\e[?7l\\bZ\\e[?7h"
                                 "\\e[6n\\e[5;10r\\e[5;1H\\b\\e[6n\\e[r\\e[1;1H\\bQ\\e[6n\\e[2;80Hx\\e[6n\\b\\b\\e[6n"

@@ -169,6 +169,10 @@ SNAPSHOT XTERM::ParsePrint(std::string const& print, int width, int height)
             s.At(x, y) = cell;
         }
         ++x;
+        // xterm writes the rendition before every cell that has one, but
+        // not always a reset before a plain cell after it: a rendition
+        // holds for one character.
+        pen = CELL{};
     }
     return s;
 }

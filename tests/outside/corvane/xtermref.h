@@ -51,7 +51,8 @@ public:
     // Runs every input in an xterm of that size, a few at a time.
     std::vector<RESULT> RunAll(std::vector<INPUT> const& inputs);
 
-    // A print of xterm's screen as a snapshot of this size.
+    // A print of xterm's screen as a snapshot of this size. Each cell with
+    // a rendition comes after an SGR of its own; the others are plain.
     static SNAPSHOT ParsePrint(std::string const& print, int width, int height);
 
 private:
