@@ -25,7 +25,8 @@ enum FN : uint8_t {
     FN_VPR, FN_TBC, FN_SM, FN_DECSET, FN_MC, FN_RM, FN_DECRST, FN_SGR, FN_DSR, FN_DECSTR, FN_DECSCA, FN_DECSTBM,
     FN_SCOSC, FN_SCORC, FN_ANSISM, FN_ANSIRM, FN_DA3, FN_DECDSR, FN_DECRQM, FN_DECRQMP, FN_DECSCL, FN_DECSCUSR,
     FN_DECRQPSR, FN_DECRQCRA, FN_DECSCPP, FN_DECCARA, FN_DECRARA, FN_DECCRA, FN_DECFRA, FN_DECSACE, FN_DECERA,
-    FN_DECSERA, FN_DECIC, FN_DECDC, FN_SL, FN_SR,
+    FN_DECSERA, FN_DECIC, FN_DECDC, FN_SL, FN_SR, FN_XTSAVE, FN_XTRESTORE, FN_XTPUSHSGR, FN_XTPOPSGR,
+    FN_DECREQTPARM,
     // Escape sequences.
     FN_DECSC, FN_DECRC, FN_DECBI, FN_DECFI, FN_IND, FN_NEL, FN_HTS, FN_RI, FN_SS2, FN_SS3, FN_DECID, FN_RIS, FN_DECKPAM, FN_DECKPNM,
     FN_LS2, FN_LS3, FN_LS1R, FN_LS2R, FN_LS3R, FN_DECDHLTOP, FN_DECDHLBOTTOM, FN_DECSWL, FN_DECDWL, FN_DECALN,
@@ -95,18 +96,23 @@ constexpr CONTROL kCsi[] = {
     {0, ' ', 'q', FN_DECSCUSR, "DECSCUSR set cursor style (DEC, xterm)"},
     {0, '"', 'q', FN_DECSCA, "DECSCA select character protection attribute (DEC)"},
     {0, 0, 'r', FN_DECSTBM, "DECSTBM set top and bottom margins (DEC)"},
+    {'?', 0, 'r', FN_XTRESTORE, "XTRESTORE restore private modes (xterm)"},
     {0, '$', 'r', FN_DECCARA, "DECCARA change attributes in rectangular area (DEC)"},
     {0, 0, 's', FN_SCOSC, "SCOSC save cursor (ANSI.SYS, xterm)"},
+    {'?', 0, 's', FN_XTSAVE, "XTSAVE save private modes (xterm)"},
     {0, '$', 't', FN_DECRARA, "DECRARA reverse attributes in rectangular area (DEC)"},
     {0, 0, 'u', FN_SCORC, "SCORC restore cursor (ANSI.SYS, xterm)"},
     {0, '$', 'v', FN_DECCRA, "DECCRA copy rectangular area (DEC)"},
     {0, '$', 'w', FN_DECRQPSR, "DECRQPSR request presentation state report (DEC)"},
+    {0, 0, 'x', FN_DECREQTPARM, "DECREQTPARM request terminal parameters (DEC)"},
     {0, '$', 'x', FN_DECFRA, "DECFRA fill rectangular area (DEC)"},
     {0, '*', 'x', FN_DECSACE, "DECSACE select attribute change extent (DEC)"},
     {0, '*', 'y', FN_DECRQCRA, "DECRQCRA request checksum of rectangular area (DEC)"},
     {0, '$', 'z', FN_DECERA, "DECERA erase rectangular area (DEC)"},
+    {0, '#', '{', FN_XTPUSHSGR, "XTPUSHSGR push renditions (xterm)"},
     {0, '$', '{', FN_DECSERA, "DECSERA selective erase rectangular area (DEC)"},
     {0, '$', '|', FN_DECSCPP, "DECSCPP select columns per page (DEC)"},
+    {0, '#', '}', FN_XTPOPSGR, "XTPOPSGR pop renditions (xterm)"},
     {0, '\'', '}', FN_DECIC, "DECIC insert column (DEC)"},
     {0, '\'', '~', FN_DECDC, "DECDC delete column (DEC)"},
 };
@@ -626,6 +632,23 @@ void VTEMULATION::CsiDispatch(uint32_t final)
         if (Level >= 4 && CursorInMargins())
             ShiftColumns(X, p1, fn == FN_DECIC);
         break;
+    case FN_XTSAVE:
+    case FN_XTRESTORE:
+        if (DecReports())
+            SavePrivateModes(fn == FN_XTRESTORE);
+        break;
+    case FN_XTPUSHSGR:
+        PushSgr();
+        break;
+    case FN_XTPOPSGR:
+        PopSgr();
+        break;
+    case FN_DECREQTPARM:
+        // A VT100's line settings: no parity, 8 bits, 38400 baud both ways,
+        // clock multiplier 1, no flags; unasked (0) or asked (1) reports.
+        if ((Dialect.Level == vt::LEVEL::VT100 || Dialect.Level == vt::LEVEL::VT102) && s.Raw(0) <= 1)
+            AnswerCsi(std::to_string(s.Raw(0) + 2) + ";1;1;128;128;1;0x");
+        break;
     case FN_SL:
     case FN_SR:
         // The scrolling region's rows, while the cursor is inside it.
@@ -711,117 +734,144 @@ void VTEMULATION::SetModes(bool on)
 
 void VTEMULATION::SetPrivateModes(bool on)
 {
+    for (int i = 0; i < Seq.Count; ++i)
+        SetPrivateMode(Seq.Param[i], on);
+}
+
+void VTEMULATION::SavePrivateModes(bool restore)
+{
+    // XTSAVE and XTRESTORE: one saved value per mode, for the modes this
+    // terminal keeps; a mode never saved is left as it is.
     for (int i = 0; i < Seq.Count; ++i) {
-        switch (Seq.Param[i]) {
-        case 1: // DECCKM
-            CursorKeysApp = on;
-            break;
-        case 2: // DECANM: reset enters VT52 mode (ESC < leaves it)
-            if (!on && DecReports()) {
-                FlushBatch();
-                Vt52 = true;
-                Vt52State = 0;
-                Vt52Graphics = false;
-            }
-            break;
-        case 3: // DECCOLM, only while mode 40 allows it: 132 or 80
-                // columns, the screen cleared and the margins reset.
-            if (AllowColumns) {
-                SetColumns(on ? 132 : 80);
-                Columns132 = on;
-                Top = 0;
-                Bottom = H - 1;
-                EraseInDisplay(2, false);
-                MoveTo(0, 0);
-            }
-            break;
-        case 5: // DECSCNM
-            if (ReverseScreen != on) {
-                ReverseScreen = on;
-                Vio->SetInverse(on ? 1 : 0);
-            }
-            break;
-        case 6: // DECOM
-            OriginMode = on;
-            MoveToOrigin(0, 0);
-            break;
-        case 7: // DECAWM
-            AutoWrap = on;
-            if (!on)
-                WrapPending = false;
-            break;
-        case 9: // X10 mouse
-        case 1000:
-        case 1002:
-        case 1003:
-            MouseMode = on ? Seq.Param[i] : 0;
-            MouseButtons = 0;
-            break;
-        case 1006:
-            MouseSgr = on;
-            break;
-        case 12: // blinking cursor
-            if (CursorBlinks != on) {
-                CursorBlinks = on;
-                ApplyCursorStyle();
-            }
-            break;
-        case 40: // allow DECCOLM
-            AllowColumns = on;
-            break;
-        case 42: // DECNRCM
-            if (DecReports())
-                Nrcs = on;
-            break;
-        case 45: // reverse wrap-around
-            ReverseWrap = on;
-            break;
-        case 66: // DECNKM
-            KeypadApp = on;
-            break;
-        case 67: // DECBKM: Backspace sends BS
-            BackspaceBS = on;
-            break;
-        case 25: // DECTCEM
-            if (CursorVisible != on) {
-                CursorVisible = on;
-                FlushBatch();
-                Vio->SetCursorOnOff(on ? 1 : 0);
-            }
-            break;
-        case 47:
-            SwitchScreen(on, false);
-            break;
-        case 1047:
-            if (!on && Alternate)
-                EraseCells(0, 0, W * H);
-            SwitchScreen(on, false);
-            break;
-        case 1048:
-            if (on)
-                SaveCursor();
-            else
-                RestoreCursor();
-            break;
-        case 1049:
-            if (on) {
-                if (!Alternate) {
-                    SaveCursor();
-                    SwitchScreen(true, true);
-                }
-            } else {
-                // The cursor is restored even when the alternate screen was
-                // never entered.
-                SwitchScreen(false, false);
-                RestoreCursor();
-            }
-            break;
-        case 2004:
-            BracketedPaste = on;
-            break;
-        default:
-            break;
+        int const mode = Seq.Param[i];
+        auto saved = std::find_if(SavedModes.begin(), SavedModes.end(),
+                                  [&](std::pair<int, bool> const& m) { return m.first == mode; });
+        if (restore) {
+            if (saved != SavedModes.end())
+                SetPrivateMode(mode, saved->second);
+            continue;
         }
+        int const state = ModeState(true, mode);
+        if (state != 1 && state != 2)
+            continue;
+        if (saved != SavedModes.end())
+            saved->second = state == 1;
+        else if (SavedModes.size() < 64)
+            SavedModes.emplace_back(mode, state == 1);
+    }
+}
+
+void VTEMULATION::SetPrivateMode(int mode, bool on)
+{
+    switch (mode) {
+    case 1: // DECCKM
+        CursorKeysApp = on;
+        break;
+    case 2: // DECANM: reset enters VT52 mode (ESC < leaves it)
+        if (!on && DecReports()) {
+            FlushBatch();
+            Vt52 = true;
+            Vt52State = 0;
+            Vt52Graphics = false;
+        }
+        break;
+    case 3: // DECCOLM, only while mode 40 allows it: 132 or 80
+            // columns, the screen cleared and the margins reset.
+        if (AllowColumns) {
+            SetColumns(on ? 132 : 80);
+            Columns132 = on;
+            Top = 0;
+            Bottom = H - 1;
+            EraseInDisplay(2, false);
+            MoveTo(0, 0);
+        }
+        break;
+    case 5: // DECSCNM
+        if (ReverseScreen != on) {
+            ReverseScreen = on;
+            Vio->SetInverse(on ? 1 : 0);
+        }
+        break;
+    case 6: // DECOM
+        OriginMode = on;
+        MoveToOrigin(0, 0);
+        break;
+    case 7: // DECAWM
+        AutoWrap = on;
+        if (!on)
+            WrapPending = false;
+        break;
+    case 9: // X10 mouse
+    case 1000:
+    case 1002:
+    case 1003:
+        MouseMode = on ? mode : 0;
+        MouseButtons = 0;
+        break;
+    case 1006:
+        MouseSgr = on;
+        break;
+    case 12: // blinking cursor
+        if (CursorBlinks != on) {
+            CursorBlinks = on;
+            ApplyCursorStyle();
+        }
+        break;
+    case 40: // allow DECCOLM
+        AllowColumns = on;
+        break;
+    case 42: // DECNRCM
+        if (DecReports())
+            Nrcs = on;
+        break;
+    case 45: // reverse wrap-around
+        ReverseWrap = on;
+        break;
+    case 66: // DECNKM
+        KeypadApp = on;
+        break;
+    case 67: // DECBKM: Backspace sends BS
+        BackspaceBS = on;
+        break;
+    case 25: // DECTCEM
+        if (CursorVisible != on) {
+            CursorVisible = on;
+            FlushBatch();
+            Vio->SetCursorOnOff(on ? 1 : 0);
+        }
+        break;
+    case 47:
+        SwitchScreen(on, false);
+        break;
+    case 1047:
+        if (!on && Alternate)
+            EraseCells(0, 0, W * H);
+        SwitchScreen(on, false);
+        break;
+    case 1048:
+        if (on)
+            SaveCursor();
+        else
+            RestoreCursor();
+        break;
+    case 1049:
+        if (on) {
+            if (!Alternate) {
+                SaveCursor();
+                SwitchScreen(true, true);
+            }
+        } else {
+            // The cursor is restored even when the alternate screen was
+            // never entered.
+            SwitchScreen(false, false);
+            RestoreCursor();
+        }
+        break;
+    case 2004:
+        BracketedPaste = on;
+        break;
+    default:
+        break;
     }
 }
 
@@ -966,6 +1016,53 @@ void VTEMULATION::Sgr()
             break;
         }
     }
+    StyleSynced = false;
+}
+
+void VTEMULATION::PushSgr()
+{
+    // The renditions named (bold 1, faint 2, italic 3, underline 4 and
+    // 21, blink 5, inverse 7, hidden 8; 30 the text colour, 31 the
+    // background), all of them when none is; at most ten on the stack.
+    if (SgrStack.size() >= 10)
+        SgrStack.erase(SgrStack.begin());
+    PUSHED p;
+    p.Pen = Pen;
+    if (Seq.Count == 0) {
+        p.Attr = 0xFFFF;
+        p.Fore = p.Back = true;
+    }
+    struct {
+        int Code;
+        uint16_t Bit;
+    } const named[] = {
+        {1, PEN_BOLD}, {2, PEN_DIM}, {3, PEN_ITALIC}, {4, PEN_UNDERLINE}, {21, PEN_UNDERLINE},
+        {5, PEN_BLINK}, {7, PEN_INVERSE}, {8, PEN_INVISIBLE},
+    };
+    for (int i = 0; i < Seq.Count; ++i) {
+        int const code = Seq.Param[i];
+        for (auto const& n : named)
+            if (n.Code == code)
+                p.Attr |= n.Bit;
+        p.Fore = p.Fore || code == 30;
+        p.Back = p.Back || code == 31;
+    }
+    // Character protection belongs to DECSCA, not to the renditions.
+    p.Attr &= uint16_t(~PEN_PROTECTED);
+    SgrStack.push_back(p);
+}
+
+void VTEMULATION::PopSgr()
+{
+    if (SgrStack.empty())
+        return;
+    PUSHED const p = SgrStack.back();
+    SgrStack.pop_back();
+    Pen.Attr = uint16_t((Pen.Attr & ~p.Attr) | (p.Pen.Attr & p.Attr));
+    if (p.Fore)
+        Pen.Fore = p.Pen.Fore;
+    if (p.Back)
+        Pen.Back = p.Pen.Back;
     StyleSynced = false;
 }
 

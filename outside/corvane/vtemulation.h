@@ -182,6 +182,10 @@ private:
     void Sgr();
     void SetModes(bool on);
     void SetPrivateModes(bool on);
+    void SetPrivateMode(int mode, bool on);
+    void SavePrivateModes(bool restore); // XTSAVE, XTRESTORE
+    void PushSgr();                      // XTPUSHSGR
+    void PopSgr();                       // XTPOPSGR
     // SCS: G-set g takes the set the designation names (set96: ESC - F and
     // the like).
     void Designate(int g, char inter, uint32_t final, bool set96);
@@ -341,6 +345,14 @@ private:
     bool KeyboardLocked = false; // KAM
     int CursorStyle = 0;        // DECSCUSR, 0 the profile's
     bool RectangleExtent = false; // DECSACE 2: renditions change in a rectangle, not a stream
+    std::vector<std::pair<int, bool>> SavedModes; // XTSAVE
+    // XTPUSHSGR: a pen and what of it was pushed (rendition bits, colours).
+    struct PUSHED {
+        PEN Pen;
+        uint16_t Attr = 0;
+        bool Fore = false, Back = false;
+    };
+    std::vector<PUSHED> SgrStack;
     bool CursorBlinks = false;  // mode 12 (set from the profile and DECSCUSR)
     int MouseMode = 0;       // 0, 9 (X10), 1000, 1002, 1003
     bool MouseSgr = false;   // 1006

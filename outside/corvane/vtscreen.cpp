@@ -496,6 +496,8 @@ void VTEMULATION::Reset(bool hard)
     // screen, tab stops, screens, palette and every other mode.
     C1Out = false;
     RectangleExtent = false;
+    SavedModes.clear();
+    SgrStack.clear();
     Vt52 = false;
     Vt52Graphics = false;
     Vt52State = 0;

@@ -527,6 +527,13 @@ std::vector<XCASE> const& XtermCases()
                                                 "\\e[r\\e[12;1H\\e[200 @"},
         {"back and forward index", Fill() + "\\e[5;10r\\e[7;1H\\e6\\e6\\e[7;80H\\e9\\e9\\e[7;40H\\e6\\e9\\e[6n"
                                               "\\e[2;1H\\e6\\e[r"},
+        {"saved and restored private modes",
+         "\\e[?1;7;2004;1049s\\e[?1h\\e[?7l\\e[?2004h" + Modes(true, {1, 7}) + "\\e[?1;7;2004r" +
+             Modes(true, {1, 7, 2004}) + "\\e[?6r" + Modes(true, {6}) + "\\e[?7l\\e[?7s\\e[?7h\\e[?7r" +
+             Modes(true, {7}) + "\\e[?7h"},
+        {"pushed and popped renditions",
+         "\\e[4;32m\\e[#{\\e[1;7;45m\\e[#}" + Status({"m"}) + "a\\e[4m\\e[1#{\\e[m\\e[#}" + Status({"m"}) +
+             "b\\e[#}\\e[#}" + Status({"m"}) + "\\e[33;44m\\e[30;2#{\\e[m\\e[#}" + Status({"m"}) + "c"},
         // Other modes.
         {"reverse wrap-around", "abc\\r\\ndef\\r\\n\\e[?45h\\b\\bX\\e[3;1H\\bY\\e[4;1H\\e[?7l\\bZ\\e[?7h"
                                 "\\e[6n\\e[5;10r\\e[5;1H\\b\\e[6n\\e[r\\e[1;1H\\bQ\\e[6n\\e[2;80Hx\\e[6n\\b\\b\\e[6n"
