@@ -83,6 +83,7 @@ constexpr CONTROL kCsi[] = {
     {'?', 0, 'h', FN_DECSET, "DECSET set private mode (DEC, xterm)"},
     {'=', 0, 'h', FN_ANSISM, "set display mode (ANSI.SYS)"},
     {0, 0, 'i', FN_MC, "MC media copy (8.3.82)"},
+    {'?', 0, 'i', FN_MC, "MC media copy, DEC private (DEC)"},
     {0, 0, 'l', FN_RM, "RM reset mode (8.3.106)"},
     {'?', 0, 'l', FN_DECRST, "DECRST reset private mode (DEC, xterm)"},
     {'=', 0, 'l', FN_ANSIRM, "reset display mode (ANSI.SYS)"},
@@ -258,6 +259,10 @@ void VTEMULATION::Execute(uint32_t c)
     case 0x0A: // LF, VT, FF
     case 0x0B:
     case 0x0C: {
+        if (AutoPrint) {
+            FlushBatch();
+            PrintRows(Y, Y, false);
+        }
         // The screen scrolls by itself only the whole screen, and blanks the
         // new row in its current rendition: a line feed it can do the same
         // way goes with the batch.
@@ -554,8 +559,7 @@ void VTEMULATION::CsiDispatch(uint32_t final)
             AutoWrap = fn == FN_ANSISM;
         break;
     case FN_MC:
-        if (s.Raw(0) == 5)
-            PrinterController(true);
+        MediaCopy();
         break;
     case FN_SGR:
         Sgr();
@@ -816,6 +820,12 @@ void VTEMULATION::SetPrivateMode(int mode, bool on)
             CursorBlinks = on;
             ApplyCursorStyle();
         }
+        break;
+    case 18: // DECPFF
+        PrintFormFeed = on;
+        break;
+    case 19: // DECPEX
+        PrintFullScreen = on;
         break;
     case 40: // allow DECCOLM
         AllowColumns = on;
@@ -1256,6 +1266,71 @@ void VTEMULATION::ResetPalette(int index)
 
 // ---------------------------------------------------------------------------
 // Printer controller
+
+void VTEMULATION::MediaCopy()
+{
+    int const what = Seq.Raw(0);
+    if (Seq.Leader == 0) {
+        if (what == 5) {
+            PrinterController(true);
+        } else if (what == 0 && DecReports()) {
+            // The screen, or under DECPEX reset the scrolling region.
+            PrintRows(PrintFullScreen ? 0 : Top, PrintFullScreen ? H - 1 : Bottom, PrintFormFeed);
+        }
+        return;
+    }
+    if (Seq.Leader != '?' || !DecReports())
+        return;
+    switch (what) {
+    case 1: // the cursor's row
+        PrintRows(Y, Y, false);
+        break;
+    case 4:
+    case 5: // auto print
+        AutoPrint = what == 5;
+        break;
+    case 10:
+    case 11: // the whole screen, whatever DECPEX says
+        PrintRows(0, H - 1, PrintFormFeed);
+        break;
+    default:
+        break;
+    }
+}
+
+void VTEMULATION::PrintRows(int first, int last, bool formFeed)
+{
+    if (!Public || !Public->Emulation || !Vio)
+        return;
+    FlushBatch();
+    // A print job of its own, unless the printer controller has one open.
+    bool const own = !Printing;
+    void* const job = own ? Public->Emulation->PrinterControl(5, 0) : PrintJob;
+    if (!job)
+        return;
+    void* const saved = PrintJob;
+    PrintJob = job;
+    std::vector<VIOCELL> cells(size_t(std::max(W, 1)));
+    for (int y = std::max(first, 0); y <= last && y < H; ++y) {
+        int count = W;
+        Vio->GetCells(cells.data(), &count, 0, y);
+        std::wstring row;
+        for (int x = 0; x < count; ++x) {
+            uint16_t const c = cells[size_t(x)].c;
+            if (c != VIOCHAR_RIGHTHALF)
+                row += c == 0 ? L' ' : wchar_t(c);
+        }
+        while (!row.empty() && row.back() == L' ')
+            row.pop_back();
+        row += L"\r\n";
+        PrinterPut(row.data(), long(row.size()));
+    }
+    if (formFeed)
+        PrinterPut(L"\f", 1);
+    PrintJob = saved;
+    if (own)
+        Public->Emulation->PrinterControl(4, 0);
+}
 
 void VTEMULATION::PrinterController(bool on)
 {

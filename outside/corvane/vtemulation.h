@@ -247,6 +247,10 @@ private:
     // and including CSI 4 i; the characters taken.
     long PrinterTake(wchar_t const* text, long n);
     void PrinterPut(wchar_t const* text, long n);
+    // MC: the rows from first to last to the printer, as text, with a form
+    // feed after them under DECPFF.
+    void PrintRows(int first, int last, bool formFeed);
+    void MediaCopy();
     void ResetPalette(int index);
     uint16_t VioAttrib() const;
     int VioFore() const;
@@ -366,5 +370,8 @@ private:
     // Printer controller: text goes to this print job instead of the screen.
     void* PrintJob = nullptr;
     bool Printing = false;
+    bool AutoPrint = false;      // each row goes to the printer as the cursor leaves it
+    bool PrintFormFeed = false;  // DECPFF: a form feed after a printed screen
+    bool PrintFullScreen = false; // DECPEX: print the screen, not the scrolling region
     std::string PrintMatch; // the part of "ESC [ 4 i" seen while printing
 };

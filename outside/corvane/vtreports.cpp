@@ -183,6 +183,10 @@ int VTEMULATION::ModeState(bool dec, int mode) const
         SESSIONPROFILE const* profile = Public ? Public->Profile : nullptr;
         return is(profile && profile->data.CursorBlink == VIOCURSOR_BLINKING);
     }
+    case 18:
+        return is(PrintFormFeed);
+    case 19:
+        return is(PrintFullScreen);
     case 25:
         return is(CursorVisible);
     case 40:

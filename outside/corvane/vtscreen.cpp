@@ -139,6 +139,8 @@ void VTEMULATION::NextLine()
 void VTEMULATION::WrapToNextLine()
 {
     FlushBatch();
+    if (AutoPrint)
+        PrintRows(Y, Y, false);
     Vio->Do(VIODO_SETWRAPPED, W - 1, Y);
     X = 0;
     LineFeed();
@@ -498,6 +500,7 @@ void VTEMULATION::Reset(bool hard)
     RectangleExtent = false;
     SavedModes.clear();
     SgrStack.clear();
+    AutoPrint = PrintFormFeed = PrintFullScreen = false;
     Vt52 = false;
     Vt52Graphics = false;
     Vt52State = 0;

@@ -629,3 +629,46 @@ TEST(CorvanePrinter, ControllerTakesTheTextBetweenOnAndOff)
     EXPECT_EQ(printed.back(), "printerclose 1");
     sessiontest::ForgetDictionary();
 }
+
+TEST(CorvanePrinter, MediaCopyPrintsRowsAsText)
+{
+    sessiontest::ForgetDictionary();
+    sessiontest::STAGE stage{{{QOR_CORVANE_SO, "corvane.so"}}};
+    PRINTSESSION s;
+    ASSERT_EQ(s.Layer->SetEmulation(18, 0), 1);
+    s.Take();
+    // What reached the printer, job by job.
+    auto jobs = [&] {
+        std::vector<std::string> out;
+        for (std::string const& line : s.Take()) {
+            if (line.rfind("printeropen", 0) == 0)
+                out.emplace_back();
+            else if (line.rfind("printerwrite ", 0) == 0 && !out.empty())
+                out.back() += line.substr(line.find(' ', 13) + 1);
+        }
+        return out;
+    };
+    auto put = [&](std::wstring const& text) { s.Layer->conputws(text.c_str(), long(text.size())); };
+    put(L"top \x1b[1mrow\x1b[m   \r\n\u00e4\u00df\x1b[3;1Hthird\x1b[2;20r\x1b[2;1H");
+    // The screen (under DECPEX reset: the scrolling region), the cursor's
+    // row, and the whole screen whatever the region.
+    put(L"\x1b[i\x1b[?1i\x1b[?19h\x1b[?18h\x1b[i");
+    std::vector<std::string> printed = jobs();
+    ASSERT_EQ(printed.size(), 3u);
+    // Text in the session's code page (1252 here).
+    std::string region = "\xe4\xdf\r\nthird\r\n";
+    for (int i = 0; i < 17; ++i)
+        region += "\r\n";
+    EXPECT_EQ(printed[0], region) << "rows 2 to 20, blanks at the end cut";
+    EXPECT_EQ(printed[1], "\xe4\xdf\r\n");
+    EXPECT_EQ(printed[2].substr(0, 13), "top row\r\n\xe4\xdf\r\n");
+    EXPECT_EQ(printed[2].back(), '\f') << "DECPFF ends the screen with a form feed";
+    // Auto print: each row as the cursor leaves it by a line feed or a wrap.
+    put(L"\x1b[r\x1b[H\x1b[2J\x1b[?5ione\ntwo\r\n" + std::wstring(85, L'x') + L"\x1b[?4i\nnot printed\n");
+    printed = jobs();
+    ASSERT_EQ(printed.size(), 3u);
+    EXPECT_EQ(printed[0], "one\r\n");
+    EXPECT_EQ(printed[1], "   two\r\n");
+    EXPECT_EQ(printed[2], std::string(80, 'x') + "\r\n");
+    sessiontest::ForgetDictionary();
+}

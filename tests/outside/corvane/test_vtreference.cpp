@@ -377,8 +377,8 @@ std::string Status(std::vector<std::string> const& requests)
 }
 
 // The DEC private modes both terminals keep.
-std::vector<int> const kDecModes = {1, 2, 3, 5, 6, 7, 8, 9, 12, 25, 40, 42, 45, 47, 66, 67, 1000, 1002, 1003, 1006,
-                                    1047, 1048, 1049, 2004};
+std::vector<int> const kDecModes = {1, 2, 3, 5, 6, 7, 8, 9, 12, 18, 19, 25, 40, 42, 45, 47, 66, 67, 1000, 1002, 1003,
+                                    1006, 1047, 1048, 1049, 2004};
 // Status strings of settings, and two that neither terminal has.
 std::vector<std::string> const kSettings = {"m", "\"p", " q", "\"q", "r", "s", "t", "$|", "*|", "$}", "x"};
 
@@ -408,7 +408,8 @@ std::vector<XCASE> const& XtermCases()
         {"ANSI mode requests", Modes(false, {1, 2, 4, 5, 6, 7, 8, 9, 10, 11, 13, 14, 15, 16, 17, 18, 19, 20, 21, 99})},
         {"DEC mode requests at power-on", Modes(true, kDecModes)},
         {"DEC mode requests after setting them",
-         "\\e[?1h\\e[?5h\\e[?6h\\e[?7l\\e[?9h\\e[?12h\\e[?25l\\e[?40h\\e[?42h\\e[?45h\\e[?66h\\e[?67h\\e[?1006h"
+         "\\e[?1h\\e[?5h\\e[?6h\\e[?7l\\e[?9h\\e[?12h\\e[?18h\\e[?19h\\e[?25l\\e[?40h\\e[?42h\\e[?45h\\e[?66h"
+         "\\e[?67h\\e[?1006h"
          "\\e[?2004h" + Modes(true, kDecModes) + "\\e[2h\\e[4h\\e[20h" + Modes(false, {2, 4, 20}) + "\\e[2l\\e[20l"},
         {"mouse modes replace each other",
          "\\e[?1000h" + Modes(true, {9, 1000}) + "\\e[?1002h" + Modes(true, {1000, 1002}) + "\\e[?1003h" +
