@@ -266,8 +266,8 @@ void VTEMULATION::Execute(uint32_t c)
         // The screen scrolls by itself only the whole screen, and blanks the
         // new row in its current rendition: a line feed it can do the same
         // way goes with the batch.
-        bool const full = Top == 0 && Bottom == H - 1;
-        bool const move = Y != Bottom && Y < H - 1 && !AnyLineAttr;
+        bool const full = Top == 0 && Bottom == H - 1 && FullWidth();
+        bool const move = Y != Bottom && Y < H - 1 && !AnyLineAttr && (FullWidth() || !NewLineMode);
         bool scroll = Y == H - 1 && full && !AnyLineAttr;
         if (scroll && !StyleSynced) {
             FlushBatch();
@@ -294,6 +294,10 @@ void VTEMULATION::Execute(uint32_t c)
         break;
     }
     case 0x0D: // CR, with the screen's line-end mark
+        if (!FullWidth()) {
+            CarriageReturn(); // to the left margin, which the screen does not know
+            break;
+        }
         BatchAt();
         AppendBatch(L'\r');
         X = EndX = 0;
@@ -451,29 +455,30 @@ void VTEMULATION::CsiDispatch(uint32_t final)
         MoveTo(X, std::min(Y + p1, Y <= Bottom ? Bottom : H - 1));
         break;
     case FN_CUF:
-        MoveTo(X + p1, Y);
+    case FN_HPR:
+        // The right margin stops a cursor that stands left of it.
+        MoveTo(std::min(X + p1, LineEnd() - 1), Y);
         break;
     case FN_CUB:
         CursorBack(p1);
         break;
     case FN_CNL:
-        MoveTo(0, std::min(Y + p1, Y <= Bottom ? Bottom : H - 1));
+        MoveTo(X, std::min(Y + p1, Y <= Bottom ? Bottom : H - 1));
+        CarriageReturn();
         break;
     case FN_CPL:
-        MoveTo(0, std::max(Y - p1, Y >= Top ? Top : 0));
+        MoveTo(X, std::max(Y - p1, Y >= Top ? Top : 0));
+        CarriageReturn();
         break;
     case FN_CHA:
     case FN_HPA:
-        MoveTo(p1 - 1, Y);
-        break;
-    case FN_HPR:
-        MoveTo(X + p1, Y);
+        MoveTo(OriginColumn(p1 - 1), Y);
         break;
     case FN_CUP:
         MoveToOrigin(s.Get(1, 1) - 1, p1 - 1);
         break;
     case FN_VPA:
-        MoveToOrigin(X, p1 - 1);
+        MoveTo(X, OriginRow(p1 - 1));
         break;
     case FN_VPR:
         MoveTo(X, Y + p1);
@@ -677,7 +682,11 @@ void VTEMULATION::CsiDispatch(uint32_t final)
         break;
     }
     case FN_SCOSC:
-        SaveCursor();
+        // DECSLRM while the left and right margins are on.
+        if (LeftRightMode)
+            SetLeftRightMargins();
+        else
+            SaveCursor();
         break;
     case FN_SCORC:
         RestoreCursor();
@@ -786,6 +795,8 @@ void VTEMULATION::SetPrivateMode(int mode, bool on)
             Columns132 = on;
             Top = 0;
             Bottom = H - 1;
+            Left = 0;
+            Right = W - 1;
             EraseInDisplay(2, false);
             MoveTo(0, 0);
         }
@@ -826,6 +837,13 @@ void VTEMULATION::SetPrivateMode(int mode, bool on)
         break;
     case 19: // DECPEX
         PrintFullScreen = on;
+        break;
+    case 69: // DECLRMM: the margins go back to the screen's edges
+        if (DecReports()) {
+            LeftRightMode = on;
+            Left = 0;
+            Right = W - 1;
+        }
         break;
     case 40: // allow DECCOLM
         AllowColumns = on;

@@ -429,7 +429,7 @@ void VTEMULATION::PrintRun(wchar_t const* text, long n)
             // The common case: characters of one cell each, copied into the
             // batch up to the cell before the last column.
             BatchAt();
-            long const room = std::min<long>(n - i, std::min(RowWidth(Y) - 1 - X, kBatch - BatchLen));
+            long const room = std::min<long>(n - i, std::min(LineEnd() - 1 - X, kBatch - BatchLen));
             long k = 0;
             wchar_t* out = Batch + BatchLen;
             while (k < room) {
@@ -462,21 +462,22 @@ void VTEMULATION::PrintChar(uint32_t u)
     if (w == 0)
         return;
     LastChar = u;
-    int rw = RowWidth(Y);
+    // The row ends at the right margin, or at the screen's edge from past it.
+    int rw = LineEnd();
     if (WrapPending) {
         WrapPending = false;
         if (AutoWrap) {
             WrapToNextLine();
-            rw = RowWidth(Y);
+            rw = LineEnd();
         }
     }
     if (X + w > rw) {
         // A double-width character that does not fit in the last column.
-        if (w > rw)
+        if (w > rw - (X <= RightMargin() ? LeftMargin() : 0))
             return;
         if (AutoWrap) {
             WrapToNextLine();
-            rw = RowWidth(Y);
+            rw = LineEnd();
         } else {
             X = rw - w;
         }

@@ -34,6 +34,7 @@
 #include "plugins/sdk/qorsubsystem.h"
 #include "plugins/sdk/vioapi.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -141,6 +142,8 @@ private:
     void ClampCursor();
     void MoveTo(int x, int y);      // absolute, clipped to the screen
     void MoveToOrigin(int x, int y); // relative to the origin under DECOM
+    int OriginRow(int y) const;      // a row from the origin's, clipped to the region
+    int OriginColumn(int x) const;   // a column from the origin's, clipped to the margins
     // BS and CUB: n columns back, with reverse wrap-around when it is on.
     void CursorBack(int n);
     void CarriageReturn();
@@ -149,6 +152,8 @@ private:
     void NextLine();                // NEL
     void WrapToNextLine();          // the pending wrap of a full row
     void ScrollUp(int top, int bottom, int n);
+    // Scrolls rows top to bottom between the left and right margins.
+    void ScrollColumns(int top, int bottom, int n, bool up);
     void ScrollDown(int top, int bottom, int n);
     void InsertLines(int n);
     void DeleteLines(int n);
@@ -215,8 +220,14 @@ private:
     void BackIndex();    // DECBI
     void ForwardIndex(); // DECFI
     // The left and right margins (the screen's edges while DECLRMM is off).
-    int LeftMargin() const { return 0; }
-    int RightMargin() const { return W - 1; }
+    int LeftMargin() const { return LeftRightMode ? Left : 0; }
+    int RightMargin() const { return LeftRightMode ? Right : W - 1; }
+    bool FullWidth() const { return LeftMargin() == 0 && RightMargin() == W - 1; }
+    bool InsideColumns() const { return X >= LeftMargin() && X <= RightMargin(); }
+    // The column after the last one text reaches from the cursor: the right
+    // margin's, or the row's end when the cursor is past the margin.
+    int LineEnd() const { return X <= RightMargin() ? std::min(RightMargin() + 1, RowWidth(Y)) : RowWidth(Y); }
+    void SetLeftRightMargins(); // DECSLRM
 
     // ---- Reports (vtreports.cpp) ----
     void DeviceAttributes(char kind);  // 0 primary, '>' secondary, '=' tertiary
@@ -284,6 +295,8 @@ private:
     int X = 0, Y = 0;
     bool WrapPending = false;  // the last column was written; the next character wraps
     int Top = 0, Bottom = 23;  // scrolling region
+    bool LeftRightMode = false; // DECLRMM: the left and right margins hold
+    int Left = 0, Right = 79;  // left and right margins (under DECLRMM)
     std::vector<uint8_t> LineAttrs; // VIOLINE_* per row
     bool AnyLineAttr = false;
     std::vector<uint8_t> TabStops;  // 1 at a stop, per column

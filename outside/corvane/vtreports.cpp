@@ -85,7 +85,7 @@ void VTEMULATION::DeviceAttributes(char kind)
 void VTEMULATION::DeviceStatus()
 {
     int const row = OriginMode ? Y - Top + 1 : Y + 1;
-    int const column = X + 1;
+    int const column = OriginMode ? X - LeftMargin() + 1 : X + 1;
     if (Seq.Leader == 0) {
         if (Seq.Raw(0) == 5)
             AnswerCsi("0n");
@@ -201,6 +201,8 @@ int VTEMULATION::ModeState(bool dec, int mode) const
         return is(Alternate);
     case 1048: // saving the cursor is no state: reported set, as xterm does
         return 1;
+    case 69:
+        return is(LeftRightMode);
     case 66:
         return is(KeypadApp);
     case 67:
@@ -282,7 +284,7 @@ void VTEMULATION::StatusString(std::wstring const& request)
     } else if (req == "r") {
         report = Number(Top + 1) + ";" + Number(Bottom + 1) + "r";
     } else if (req == "s" && Level >= 4) {
-        report = "1;" + Number(W) + "s";
+        report = Number(LeftMargin() + 1) + ";" + Number(RightMargin() + 1) + "s";
     } else if (req == "t") {
         report = Number(H) + "t";
     } else if (req == "$|") {
@@ -304,15 +306,10 @@ void VTEMULATION::RectangleChecksum()
     if (!DecReports() || Level < 4)
         return;
     FlushBatch();
-    vt::SEQUENCE const& s = Seq;
-    int const id = s.Raw(0);
-    // The rectangle (top, left, bottom, right, from 1), relative to the
-    // origin and inside the margins under DECOM.
-    int const top0 = OriginMode ? Top : 0, bottom0 = OriginMode ? Bottom : H - 1;
-    int const top = std::min(top0 + s.Get(2, 1) - 1, bottom0 + 1);
-    int const left = s.Get(3, 1) - 1;
-    int const bottom = std::min(top0 + s.Get(4, bottom0 - top0 + 1) - 1, bottom0);
-    int const right = std::min(s.Get(5, W) - 1, W - 1);
+    int const id = Seq.Raw(0);
+    // The rectangle after the id and the page.
+    RECTANGLE const r = RectangleAt(2);
+    int const top = r.Top, left = r.Left, bottom = r.Bottom, right = r.Right;
     // Each cell counts its character's low eight bits (a hidden character
     // counts as a blank, the right half of a double-width character as
     // 0xFF) and the VT100 renditions; blank cells in the default colours

@@ -40,6 +40,8 @@ void VTEMULATION::Resize(int width, int height)
     H = std::max(height, 1);
     Top = 0;
     Bottom = H - 1;
+    Left = 0;
+    Right = W - 1;
     LineAttrs.assign(static_cast<size_t>(H), 0);
     AnyLineAttr = false;
     size_t const old = TabStops.size();
@@ -74,17 +76,38 @@ void VTEMULATION::MoveTo(int x, int y)
     WrapPending = false;
 }
 
+int VTEMULATION::OriginRow(int y) const
+{
+    return OriginMode ? std::clamp(y + Top, Top, Bottom) : y;
+}
+
+int VTEMULATION::OriginColumn(int x) const
+{
+    return OriginMode ? std::clamp(x + LeftMargin(), LeftMargin(), RightMargin()) : x;
+}
+
 void VTEMULATION::MoveToOrigin(int x, int y)
 {
-    if (OriginMode)
-        y = std::clamp(y + Top, Top, Bottom);
-    MoveTo(x, y);
+    MoveTo(OriginColumn(x), OriginRow(y));
+}
+
+void VTEMULATION::SetLeftRightMargins()
+{
+    int const left = Seq.Get(0, 1) - 1;
+    int const right = std::min(Seq.Get(1, W), W) - 1;
+    if (left < right) {
+        Left = left;
+        Right = right;
+        MoveToOrigin(0, 0);
+    }
 }
 
 void VTEMULATION::CursorBack(int n)
 {
+    // The left margin stops the cursor that stands right of it.
+    int const left = X >= LeftMargin() ? LeftMargin() : 0;
     if (!ReverseWrap || !AutoWrap) {
-        MoveTo(X - n, Y);
+        MoveTo(std::max(X - n, left), Y);
         return;
     }
     // Reverse wrap-around: past the start of a row to the end of the one
@@ -95,38 +118,45 @@ void VTEMULATION::CursorBack(int n)
         --n;
     }
     for (; n > 0; --n) {
-        if (X > 0) {
+        if (X > left) {
             --X;
             continue;
         }
         Y = Y == Top ? Bottom : Y == 0 ? H - 1 : Y - 1;
-        X = RowWidth(Y) - 1;
+        X = std::min(RightMargin(), RowWidth(Y) - 1);
     }
 }
 
 void VTEMULATION::CarriageReturn()
 {
-    X = 0;
+    // To the left margin, or the row's start from left of it.
+    X = X >= LeftMargin() ? LeftMargin() : 0;
     WrapPending = false;
 }
 
 void VTEMULATION::LineFeed()
 {
+    // At the bottom margin the region scrolls, unless the cursor stands
+    // outside the left and right margins (then nothing happens).
     WrapPending = false;
-    if (Y == Bottom)
-        ScrollUp(Top, Bottom, 1);
-    else if (Y < H - 1)
+    if (Y == Bottom) {
+        if (InsideColumns())
+            ScrollUp(Top, Bottom, 1);
+    } else if (Y < H - 1) {
         ++Y;
+    }
     X = std::min(X, RowWidth(Y) - 1);
 }
 
 void VTEMULATION::ReverseLineFeed()
 {
     WrapPending = false;
-    if (Y == Top)
-        ScrollDown(Top, Bottom, 1);
-    else if (Y > 0)
+    if (Y == Top) {
+        if (InsideColumns())
+            ScrollDown(Top, Bottom, 1);
+    } else if (Y > 0) {
         --Y;
+    }
     X = std::min(X, RowWidth(Y) - 1);
 }
 
@@ -141,9 +171,29 @@ void VTEMULATION::WrapToNextLine()
     FlushBatch();
     if (AutoPrint)
         PrintRows(Y, Y, false);
-    Vio->Do(VIODO_SETWRAPPED, W - 1, Y);
-    X = 0;
+    // The wrapped mark joins whole rows only.
+    if (FullWidth())
+        Vio->Do(VIODO_SETWRAPPED, W - 1, Y);
+    X = LeftMargin();
     LineFeed();
+}
+
+void VTEMULATION::ScrollColumns(int top, int bottom, int n, bool up)
+{
+    // The rectangle between the left and right margins: its rows move,
+    // the rest of the screen stays; nothing reaches the scroll-back.
+    int const left = LeftMargin(), count = RightMargin() - left + 1;
+    if (up) {
+        for (int y = top; y + n <= bottom; ++y)
+            Vio->MoveArea(left, y + n, left, y, count);
+        for (int y = bottom - n + 1; y <= bottom; ++y)
+            EraseCells(left, y, count);
+    } else {
+        for (int y = bottom; y - n >= top; --y)
+            Vio->MoveArea(left, y - n, left, y, count);
+        for (int y = top; y < top + n; ++y)
+            EraseCells(left, y, count);
+    }
 }
 
 void VTEMULATION::ScrollUp(int top, int bottom, int n)
@@ -152,6 +202,10 @@ void VTEMULATION::ScrollUp(int top, int bottom, int n)
     if (n <= 0)
         return;
     EraseStyle();
+    if (!FullWidth()) {
+        ScrollColumns(top, bottom, n, true);
+        return;
+    }
     if (top == 0) {
         // Rows leaving the top of the screen go to the scroll-back (the
         // screen leaves out those of the alternate screen).
@@ -181,6 +235,10 @@ void VTEMULATION::ScrollDown(int top, int bottom, int n)
     if (n <= 0)
         return;
     EraseStyle();
+    if (!FullWidth()) {
+        ScrollColumns(top, bottom, n, false);
+        return;
+    }
     Vio->ScrollArea(0, top, W - 1, bottom, n, VIOSCROLL_DOWN);
     if (AnyLineAttr) {
         auto first = LineAttrs.begin() + top;
@@ -192,7 +250,7 @@ void VTEMULATION::ScrollDown(int top, int bottom, int n)
 
 void VTEMULATION::InsertLines(int n)
 {
-    if (Y < Top || Y > Bottom)
+    if (Y < Top || Y > Bottom || !InsideColumns())
         return;
     FlushBatch();
     ScrollDown(Y, Bottom, n);
@@ -201,11 +259,16 @@ void VTEMULATION::InsertLines(int n)
 
 void VTEMULATION::DeleteLines(int n)
 {
-    if (Y < Top || Y > Bottom)
+    if (Y < Top || Y > Bottom || !InsideColumns())
         return;
     FlushBatch();
     n = std::min(n, Bottom - Y + 1);
     EraseStyle();
+    if (!FullWidth()) {
+        ScrollColumns(Y, Bottom, n, true);
+        CarriageReturn();
+        return;
+    }
     // Deleted lines never reach the scroll-back, even at the top.
     for (int y = Y; y + n <= Bottom; ++y)
         Vio->MoveArea(0, y + n, 0, y, W);
@@ -223,8 +286,11 @@ void VTEMULATION::DeleteLines(int n)
 
 void VTEMULATION::InsertChars(int n)
 {
+    // Up to the right margin; nothing from outside the margins.
+    if (!InsideColumns())
+        return;
     FlushBatch();
-    int const rw = RowWidth(Y);
+    int const rw = LineEnd();
     n = std::min(n, rw - X);
     if (n <= 0)
         return;
@@ -236,8 +302,10 @@ void VTEMULATION::InsertChars(int n)
 
 void VTEMULATION::DeleteChars(int n)
 {
+    if (!InsideColumns())
+        return;
     FlushBatch();
-    int const rw = RowWidth(Y);
+    int const rw = LineEnd();
     n = std::min(n, rw - X);
     if (n <= 0)
         return;
@@ -431,7 +499,8 @@ void VTEMULATION::RestoreCursor()
 
 void VTEMULATION::Tab(int count)
 {
-    int const rw = RowWidth(Y);
+    // A tab stops at the right margin from inside the margins.
+    int const rw = LineEnd();
     while (count-- > 0 && X < rw - 1) {
         ++X;
         while (X < rw - 1 && !TabStops[size_t(X)])
@@ -442,6 +511,7 @@ void VTEMULATION::Tab(int count)
 
 void VTEMULATION::BackTab(int count)
 {
+    // Not held by the left margin, as in xterm.
     while (count-- > 0 && X > 0) {
         --X;
         while (X > 0 && !TabStops[size_t(X)])
@@ -475,6 +545,9 @@ void VTEMULATION::Reset(bool hard)
     ReverseWrap = false;
     Top = 0;
     Bottom = H - 1;
+    LeftRightMode = false;
+    Left = 0;
+    Right = W - 1;
     Pen = PEN{};
     std::fill(G, G + 4, vt::CS_ASCII);
     GL = 0;

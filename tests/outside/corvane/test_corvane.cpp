@@ -464,6 +464,7 @@ TEST_F(Corvane, WhatReachesTheScrollback)
         {"erased lines and parts", "abc\\e[K\\e[2K\\e[J\\e[1J\\e[10X", 0},
         {"the whole screen erased, all its rows", "text\\e[2J", 24},
         {"the alternate screen", "\\e[?1049htext\\e[2J\\e[24;1H\\n\\n\\e[?1049l", 0},
+        {"lines leaving the top between left and right margins", "\\e[?69h\\e[10;20s\\e[24;15Ha\\nb\\n", 0},
     };
     for (auto const& c : cases) {
         TERMINAL t;

@@ -535,6 +535,30 @@ std::vector<XCASE> const& XtermCases()
         {"pushed and popped renditions",
          "\\e[4;32m\\e[#{\\e[1;7;45m\\e[#}" + Status({"m"}) + "a\\e[4m\\e[1#{\\e[m\\e[#}" + Status({"m"}) +
              "b\\e[#}\\e[#}" + Status({"m"}) + "\\e[33;44m\\e[30;2#{\\e[m\\e[#}" + Status({"m"}) + "c"},
+        // Left and right margins.
+        {"DECSLRM needs DECLRMM", "\\e[5;5H\\e[10;20sX\\e[u\\e[?69h\\e[10;20sY\\e[6n" + Status({"s"}) + Modes(true, {69}) +
+                                       "\\e[?69l" + Status({"s"}) + "\\e[?69h\\e[20;10s" + Status({"s"}) + "\\e[5;5HZ\\e[s\\e[u"},
+        {"text wraps at the right margin", "\\e#8\\e[?69h\\e[10;20s\\e[1;15H0123456789ABCDEF\\e[3;30Hxyz" +
+                                               Repeat("0123456789", 6) + "\\e[6;15H\\e[?7l0123456789\\e[?7h"},
+        {"CR, BS, tabs and cursor moves with margins",
+         "\\e#8\\e[?69h\\e[10;20s\\e[1;5Hab\\rX\\e[2;15Hcd\\rY\\e[3;12H\\t*\\t+\\e[4;15H\\e[30C!\\e[5;25H\\e[30C?"
+         "\\e[6;15H\\e[30D<\\e[7;5H\\e[30D>\\e[8;10H\\b^\\e[9;15H\\e[Z_\\e[10;25H\\e[2E=\\e[14;15H\\e[F~"},
+        {"scrolling inside the margins",
+         Fill() + "\\e[?69h\\e[10;20s\\e[3;6r\\e[6;15H\\n\\n\\e[6;5H\\n\\e[3;15H\\eM\\e[3;25H\\eM\\e[2S\\e[T"
+                  "\\e[r\\e[24;15H\\n\\e[6n"},
+        {"lines and characters inside the margins",
+         Fill() + "\\e[?69h\\e[10;20s\\e[2;5H\\e[L\\e[4;15H\\e[2L\\e[8;15H\\e[M\\e[10;15H\\e[3@\\e[11;15H\\e[2P"
+                  "\\e[12;5H\\e[2P\\e[13;18H\\e[4hxyzw\\e[4l\\e[14;15H\\e[30X\\e[15;15H\\e[K\\e[6n"},
+        {"origin mode with margins",
+         "\\e[?69h\\e[10;20s\\e[5;10r\\e[?6h\\e[3G*\\e[2;4H+\\e[6n\\e[99;99H#\\e[6n\\e[2d@\\e[?6l\\e[6;1H\\e[3G-"
+         "\\e[?6h\\e[1;1;1;3;7$r\\e[1;1;1;1;1;3*y\\e[?6l"},
+        {"column functions inside the margins",
+         Fill() + "\\e[?69h\\e[10;20s\\e[3;6r\\e[4;12H\\e[2'}\\e[5;12H\\e['~\\e[4;10H\\e6\\e[5;20H\\e9\\e[4;5H\\e[2'}"
+                  "\\e[4;15H\\e[ @\\e[2 A\\e[r"},
+        {"reverse wrap-around with margins", "\\e#8\\e[?69h\\e[10;20s\\e[3;10H\\e[?45h\\bX\\e[1;10H\\bY\\e[?45l"},
+        {"margins reset by DECSTR and DECCOLM",
+         "\\e[?69h\\e[10;20s\\e[!p" + Modes(true, {69}) + Status({"s"}) + "\\e[?69h\\e[10;20s\\e[?40h\\e[?3l" +
+             Status({"s"}) + Modes(true, {69})},
         // Other modes.
         {"reverse wrap-around", "abc\\r\\ndef\\r\\n\\e[?45h\\b\\bX\\e[3;1H\\bY\\e[4;1H\\e[?7l\\bZ\\e[?7h"
                                 "\\e[6n\\e[5;10r\\e[5;1H\\b\\e[6n\\e[r\\e[1;1H\\bQ\\e[6n\\e[2;80Hx\\e[6n\\b\\b\\e[6n"
