@@ -226,7 +226,10 @@ private:
     bool InsideColumns() const { return X >= LeftMargin() && X <= RightMargin(); }
     // The column after the last one text reaches from the cursor: the right
     // margin's, or the row's end when the cursor is past the margin.
-    int LineEnd() const { return X <= RightMargin() ? std::min(RightMargin() + 1, RowWidth(Y)) : RowWidth(Y); }
+    int LineEnd() const
+    {
+        return !LeftRightMode || X > Right ? RowWidth(Y) : std::min(Right + 1, RowWidth(Y));
+    }
     void SetLeftRightMargins(); // DECSLRM
 
     // ---- Reports (vtreports.cpp) ----
