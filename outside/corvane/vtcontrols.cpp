@@ -26,7 +26,7 @@ enum FN : uint8_t {
     FN_SCOSC, FN_SCORC, FN_ANSISM, FN_ANSIRM, FN_DA3, FN_DECDSR, FN_DECRQM, FN_DECRQMP, FN_DECSCL, FN_DECSCUSR,
     FN_DECRQPSR, FN_DECRQCRA, FN_DECSCPP, FN_DECCARA, FN_DECRARA, FN_DECCRA, FN_DECFRA, FN_DECSACE, FN_DECERA,
     FN_DECSERA, FN_DECIC, FN_DECDC, FN_SL, FN_SR, FN_XTSAVE, FN_XTRESTORE, FN_XTPUSHSGR, FN_XTPOPSGR,
-    FN_DECREQTPARM,
+    FN_DECREQTPARM, FN_XTWINOPS,
     // Escape sequences.
     FN_DECSC, FN_DECRC, FN_DECBI, FN_DECFI, FN_IND, FN_NEL, FN_HTS, FN_RI, FN_SS2, FN_SS3, FN_DECID, FN_RIS, FN_DECKPAM, FN_DECKPNM,
     FN_LS2, FN_LS3, FN_LS1R, FN_LS2R, FN_LS3R, FN_DECDHLTOP, FN_DECDHLBOTTOM, FN_DECSWL, FN_DECDWL, FN_DECALN,
@@ -101,6 +101,7 @@ constexpr CONTROL kCsi[] = {
     {0, '$', 'r', FN_DECCARA, "DECCARA change attributes in rectangular area (DEC)"},
     {0, 0, 's', FN_SCOSC, "SCOSC save cursor (ANSI.SYS, xterm)"},
     {'?', 0, 's', FN_XTSAVE, "XTSAVE save private modes (xterm)"},
+    {0, 0, 't', FN_XTWINOPS, "XTWINOPS window operations (xterm): the title stack only"},
     {0, '$', 't', FN_DECRARA, "DECRARA reverse attributes in rectangular area (DEC)"},
     {0, 0, 'u', FN_SCORC, "SCORC restore cursor (ANSI.SYS, xterm)"},
     {0, '$', 'v', FN_DECCRA, "DECCRA copy rectangular area (DEC)"},
@@ -646,6 +647,22 @@ void VTEMULATION::CsiDispatch(uint32_t final)
         if (DecReports())
             SavePrivateModes(fn == FN_XTRESTORE);
         break;
+    case FN_XTWINOPS:
+        // Of xterm's window operations only those its defaults allow and
+        // this terminal can do: saving (22) and restoring (23) the title.
+        // The others move, size or report the window.
+        if (DecReports() && Public && Public->Emulation && (s.Raw(0) == 22 || s.Raw(0) == 23) && s.Raw(1) != 1) {
+            if (s.Raw(0) == 22) {
+                if (Titles.size() >= 10)
+                    Titles.erase(Titles.begin());
+                wchar_t const* title = Public->Emulation->QueryCustomTitleWide();
+                Titles.emplace_back(title ? title : L"");
+            } else if (!Titles.empty()) {
+                Public->Emulation->SetCustomTitleWide(Titles.back().c_str());
+                Titles.pop_back();
+            }
+        }
+        break;
     case FN_XTPUSHSGR:
         PushSgr();
         break;
@@ -823,8 +840,14 @@ void VTEMULATION::SetPrivateMode(int mode, bool on)
         MouseMode = on ? mode : 0;
         MouseButtons = 0;
         break;
+    case 1005:
     case 1006:
-        MouseSgr = on;
+    case 1015:
+        // One encoding at a time: setting one ends another.
+        MouseEncoding = on ? mode : (MouseEncoding == mode ? 0 : MouseEncoding);
+        break;
+    case 1004:
+        FocusReports = on;
         break;
     case 12: // blinking cursor
         if (CursorBlinks != on) {
@@ -838,8 +861,8 @@ void VTEMULATION::SetPrivateMode(int mode, bool on)
     case 19: // DECPEX
         PrintFullScreen = on;
         break;
-    case 69: // DECLRMM: the margins go back to the screen's edges
-        if (DecReports()) {
+    case 69: // DECLRMM, a VT420's (level 4): the margins go back to the screen's edges
+        if (DecReports() && Level >= 4) {
             LeftRightMode = on;
             Left = 0;
             Right = W - 1;

@@ -146,6 +146,7 @@ int VTEMULATION::Close()
         PrinterController(false);
     MouseMode = 0;
     BracketedPaste = false;
+    FocusReports = false;
     Vio = nullptr;
     return 0;
 }

@@ -373,9 +373,11 @@ private:
         bool Fore = false, Back = false;
     };
     std::vector<PUSHED> SgrStack;
+    std::vector<std::wstring> Titles; // the title stack (CSI 22 t, CSI 23 t)
     bool CursorBlinks = false;  // mode 12 (set from the profile and DECSCUSR)
     int MouseMode = 0;       // 0, 9 (X10), 1000, 1002, 1003
-    bool MouseSgr = false;   // 1006
+    int MouseEncoding = 0;   // 1005 (UTF-8), 1006 (SGR) or 1015 (urxvt); 0 the old one
+    bool FocusReports = false; // 1004
     int MouseButtons = 0;    // buttons held, for motion reports
     SAVED Saved[2];          // main and alternate screen
     bool Alternate = false;

@@ -202,13 +202,17 @@ int VTEMULATION::ModeState(bool dec, int mode) const
     case 1048: // saving the cursor is no state: reported set, as xterm does
         return 1;
     case 69:
-        return is(LeftRightMode);
+        return Level >= 4 ? is(LeftRightMode) : 0;
     case 66:
         return is(KeypadApp);
     case 67:
         return is(BackspaceBS);
+    case 1005:
     case 1006:
-        return is(MouseSgr);
+    case 1015:
+        return is(MouseEncoding == mode);
+    case 1004:
+        return is(FocusReports);
     case 2004:
         return is(BracketedPaste);
     default:

@@ -587,7 +587,8 @@ void VTEMULATION::Reset(bool hard)
     }
     BracketedPaste = false;
     MouseMode = 0;
-    MouseSgr = false;
+    MouseEncoding = 0;
+    FocusReports = false;
     MouseButtons = 0;
     if (Alternate)
         SwitchScreen(false, false);

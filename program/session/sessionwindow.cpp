@@ -99,6 +99,8 @@ bool SESSION::OnFocusAcquired()
     HasFocusNow.store(true);
     if (Screen.IsUpAndRunning())
         Screen.OnFocusAcquired();
+    // An emulation may report the focus to the host.
+    EmuLayer.HandleTerminalEvent(EMULATION_EVENT_FOCUSIN);
     return true;
 }
 
@@ -107,6 +109,7 @@ bool SESSION::OnFocusLost()
     HasFocusNow.store(false);
     if (Screen.IsUpAndRunning())
         Screen.OnFocusLost();
+    EmuLayer.HandleTerminalEvent(EMULATION_EVENT_FOCUSOUT);
     return true;
 }
 

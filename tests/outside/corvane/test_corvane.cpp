@@ -104,7 +104,7 @@ TEST_F(Corvane, AnswersToTheHost)
         {18, "\\e[1c\\e[99n\\e[?99n", ""},
         // Those xterm answers otherwise (test_vtreference has xterm's).
         {18, "\\e[?15n\\e[?53n\\e[?55n", "\x1b[?10n\x1b[?50n\x1b[?50n"},
-        {18, "\\e[3$p\\e[12$p\\e[?4$p\\e[?1005$p", "\x1b[3;4$y\x1b[12;3$y\x1b[?4;4$y\x1b[?1005;0$y"},
+        {18, "\\e[3$p\\e[12$p\\e[?4$p\\e[?1016$p", "\x1b[3;4$y\x1b[12;3$y\x1b[?4;4$y\x1b[?1016;0$y"},
         {3, "\\e[c", "\x1b[?62;1;2;6;7;8;9c"},
         {3, "\\e[=c\\e[5$p\\eP$qs\\e\\\\", "\x1bP0$r\x1b\\"},
         {2, "\\e[c", "\x1b[?6c"},
@@ -238,11 +238,43 @@ TEST_F(Corvane, MouseReports)
     EXPECT_EQ(t.Sent("\x1b[<35;10;10M"), "\x1b[<35;10;10M");
     t.Put("\\e[?1003l");
     EXPECT_EQ(e.HandleMouseEvent(4, 2, 0, 0), 0);
-    // The old encoding cannot carry positions past 223.
+    // The old encoding cannot carry positions past 223; UTF-8 (1005)
+    // carries them up to 2015, urxvt's (1015) in decimal. One encoding
+    // holds at a time.
     TERMINAL wide(18, 1000, 300, 24);
     wide.Put("\\e[?1000h");
     wide.S().EmuLayer.HandleMouseEvent(250, 1, 0, 0);
     EXPECT_EQ(wide.Sent(), "");
+    wide.Put("\\e[?1005h");
+    wide.S().EmuLayer.HandleMouseEvent(250, 1, 0, 0);
+    EXPECT_EQ(wide.Sent("\x1b[M \xc4\x9b\""), "\x1b[M \xc4\x9b\"");
+    wide.Put("\\e[?1015h\\e[?1006l");
+    wide.S().EmuLayer.HandleMouseEvent(250, 1, 0, 0);
+    wide.S().EmuLayer.HandleMouseEvent(250, 1, 0, 1);
+    EXPECT_EQ(wide.Sent("\x1b[32;251;2M\x1b[35;251;2M"), "\x1b[32;251;2M\x1b[35;251;2M");
+}
+
+TEST_F(Corvane, FocusReportsAndTitleStack)
+{
+    TERMINAL t;
+    t.S().OnFocusLost();
+    t.S().OnFocusAcquired();
+    EXPECT_EQ(t.Sent(), "") << "no focus reports without mode 1004";
+    t.Put("\\e[?1004h");
+    t.S().OnFocusLost();
+    t.S().OnFocusAcquired();
+    EXPECT_EQ(t.Sent("\x1b[O\x1b[I"), "\x1b[O\x1b[I");
+    // CSI 22 t and CSI 23 t keep the titles a program changes.
+    t.Put("\\e]2;shell\\a\\e[22;0t\\e]2;editor\\a\\e[22;2t\\e]2;help\\a");
+    EXPECT_STREQ(t.S().EmuLayer.QueryCustomTitleWide(), L"help");
+    t.Put("\\e[23;2t");
+    EXPECT_STREQ(t.S().EmuLayer.QueryCustomTitleWide(), L"editor");
+    t.Put("\\e[23;0t\\e[23t\\e[8;50;100t\\e[18t");
+    EXPECT_STREQ(t.S().EmuLayer.QueryCustomTitleWide(), L"shell") << "a pop of an empty stack changes nothing";
+    int w = 0, h = 0;
+    t.S().Screen.GetWinSize(&w, &h);
+    EXPECT_EQ(w, 80) << "no window operation resizes";
+    EXPECT_EQ(t.Sent(), "") << "nor reports";
 }
 
 TEST_F(Corvane, BracketedPaste)

@@ -377,8 +377,8 @@ std::string Status(std::vector<std::string> const& requests)
 }
 
 // The DEC private modes both terminals keep.
-std::vector<int> const kDecModes = {1, 2, 3, 5, 6, 7, 8, 9, 12, 18, 19, 25, 40, 42, 45, 47, 66, 67, 1000, 1002, 1003,
-                                    1006, 1047, 1048, 1049, 2004};
+std::vector<int> const kDecModes = {1,  2,  3,  5,  6,    7,    8,    9,    12,   18,   19,   25,   40,   42,   45,
+                                    47, 66, 67, 69, 1000, 1002, 1003, 1004, 1005, 1006, 1015, 1047, 1048, 1049, 2004};
 // Status strings of settings, and two that neither terminal has.
 std::vector<std::string> const kSettings = {"m", "\"p", " q", "\"q", "r", "s", "t", "$|", "*|", "$}", "x"};
 
@@ -409,11 +409,12 @@ std::vector<XCASE> const& XtermCases()
         {"DEC mode requests at power-on", Modes(true, kDecModes)},
         {"DEC mode requests after setting them",
          "\\e[?1h\\e[?5h\\e[?6h\\e[?7l\\e[?9h\\e[?12h\\e[?18h\\e[?19h\\e[?25l\\e[?40h\\e[?42h\\e[?45h\\e[?66h"
-         "\\e[?67h\\e[?1006h"
+         "\\e[?67h\\e[?69h\\e[?1004h\\e[?1006h"
          "\\e[?2004h" + Modes(true, kDecModes) + "\\e[2h\\e[4h\\e[20h" + Modes(false, {2, 4, 20}) + "\\e[2l\\e[20l"},
         {"mouse modes replace each other",
          "\\e[?1000h" + Modes(true, {9, 1000}) + "\\e[?1002h" + Modes(true, {1000, 1002}) + "\\e[?1003h" +
-             Modes(true, {1002, 1003}) + "\\e[?1003l" + Modes(true, {1003})},
+             Modes(true, {1002, 1003}) + "\\e[?1003l" + Modes(true, {1003}) + "\\e[?1005h\\e[?1006h" +
+             Modes(true, {1005, 1006}) + "\\e[?1015h" + Modes(true, {1006, 1015}) + "\\e[?1006l" + Modes(true, {1015})},
         {"alternate screen modes", "a\\e[?1049h" + Modes(true, {47, 1047, 1049}) + "b\\e[?1049l" +
                                        Modes(true, {47, 1047, 1049}) + "\\e[?47hc" + Modes(true, {47, 1049}) + "\\e[?47l"},
         // Status strings.
