@@ -319,13 +319,7 @@ INSTANTIATE_TEST_SUITE_P(Sessions, Recorded, ::testing::Range<size_t>(0, Recordi
                          [](::testing::TestParamInfo<size_t> const& info) { return Recordings()[info.param].Name; });
 
 INSTANTIATE_TEST_SUITE_P(Corpus, Reference, ::testing::Range<size_t>(0, Cases().size()),
-                         [](::testing::TestParamInfo<size_t> const& info) {
-                             std::string name = Cases()[info.param].Name;
-                             for (char& ch : name)
-                                 if (!isalnum(static_cast<unsigned char>(ch)))
-                                     ch = '_';
-                             return name;
-                         });
+                         [](::testing::TestParamInfo<size_t> const& info) { return TestName(Cases()[info.param].Name); });
 
 // ---------------------------------------------------------------------------
 // Answers and screens next to xterm. Each case's answers (up to the cursor
@@ -649,10 +643,4 @@ TEST_P(XtermReference, AnswersAndScreenAgree)
 }
 
 INSTANTIATE_TEST_SUITE_P(Xterm, XtermReference, ::testing::Range<size_t>(0, XtermCases().size()),
-                         [](::testing::TestParamInfo<size_t> const& info) {
-                             std::string name = XtermCases()[info.param].Name;
-                             for (char& ch : name)
-                                 if (!isalnum(static_cast<unsigned char>(ch)))
-                                     ch = '_';
-                             return name;
-                         });
+                         [](::testing::TestParamInfo<size_t> const& info) { return TestName(XtermCases()[info.param].Name); });

@@ -197,10 +197,4 @@ TEST_P(Vttest, ScreensAgreeWithTmux)
 }
 
 INSTANTIATE_TEST_SUITE_P(Menus, Vttest, ::testing::Range<size_t>(0, Scripts().size()),
-                         [](::testing::TestParamInfo<size_t> const& info) {
-                             std::string name = Scripts()[info.param].Name;
-                             for (char& ch : name)
-                                 if (!isalnum(static_cast<unsigned char>(ch)))
-                                     ch = '_';
-                             return name;
-                         });
+                         [](::testing::TestParamInfo<size_t> const& info) { return TestName(Scripts()[info.param].Name); });

@@ -278,6 +278,45 @@ int NearestIndex(int r, int g, int b)
     return vt::NearestPaletteIndex(r, g, b);
 }
 
+size_t ApplyCsi(std::string const& text, size_t at, CELL& pen)
+{
+    std::vector<int> params;
+    int value = 0;
+    bool any = false;
+    size_t j = at;
+    while (j < text.size() && ((text[j] >= '0' && text[j] <= '9') || text[j] == ';' || text[j] == ':')) {
+        // A direct colour's empty colour space ("38:2::r:g:b") is left out.
+        if (text[j] == ':' && j + 1 < text.size() && text[j + 1] == ':') {
+            ++j;
+            continue;
+        }
+        if (text[j] == ';' || text[j] == ':') {
+            params.push_back(value);
+            value = 0;
+            any = false;
+        } else {
+            value = value * 10 + (text[j] - '0');
+            any = true;
+        }
+        ++j;
+    }
+    if (any || !params.empty())
+        params.push_back(value);
+    if (j < text.size() && text[j] == 'm')
+        ApplySgr(params, pen);
+    return j + 1;
+}
+
+uint32_t DecodeUtf8(std::string const& text, size_t& at)
+{
+    unsigned char const c = static_cast<unsigned char>(text[at++]);
+    int const more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    uint32_t u = more ? c & (0x3F >> more) : c;
+    for (int k = 0; k < more && at < text.size(); ++k, ++at)
+        u = u << 6 | (static_cast<unsigned char>(text[at]) & 0x3F);
+    return u;
+}
+
 void ApplySgr(std::vector<int> const& p, CELL& pen)
 {
     if (p.empty()) {
@@ -418,26 +457,7 @@ SNAPSHOT TMUX::Parse(std::string capture, int width, int height)
             // An SGR (or another sequence, skipped).
             size_t j = i + 1;
             if (j < text.size() && text[j] == '[') {
-                ++j;
-                std::vector<int> params;
-                int value = 0;
-                bool any = false;
-                while (j < text.size() && ((text[j] >= '0' && text[j] <= '9') || text[j] == ';' || text[j] == ':')) {
-                    if (text[j] == ';' || text[j] == ':') {
-                        params.push_back(value);
-                        value = 0;
-                        any = false;
-                    } else {
-                        value = value * 10 + (text[j] - '0');
-                        any = true;
-                    }
-                    ++j;
-                }
-                if (any || !params.empty())
-                    params.push_back(value);
-                if (j < text.size() && text[j] == 'm')
-                    ApplySgr(params, pen);
-                i = j + 1;
+                i = ApplyCsi(text, j + 1, pen);
             } else if (j < text.size() && (text[j] == '(' || text[j] == ')')) {
                 i = j + 2;
             } else {
@@ -445,14 +465,7 @@ SNAPSHOT TMUX::Parse(std::string capture, int width, int height)
             }
             continue;
         }
-        // One UTF-8 character.
-        uint32_t u = c;
-        int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-        if (more)
-            u = c & (0x3F >> more);
-        ++i;
-        for (int k = 0; k < more && i < text.size(); ++k, ++i)
-            u = u << 6 | (static_cast<unsigned char>(text[i]) & 0x3F);
+        uint32_t u = DecodeUtf8(text, i);
         if (graphics && u >= 0x60 && u <= 0x7E)
             u = kDecGraphics[u - 0x60];
         if (x < width) {
@@ -523,6 +536,14 @@ std::vector<SNAPSHOT> TMUX::RunAll(std::vector<INPUT> const& inputs)
 }
 
 // ---------------------------------------------------------------------------
+
+std::string TestName(std::string name)
+{
+    for (char& ch : name)
+        if (!isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    return name;
+}
 
 std::string Unescape(std::string const& text)
 {

@@ -125,44 +125,13 @@ SNAPSHOT XTERM::ParsePrint(std::string const& print, int width, int height)
                 continue;
             }
             if (j < print.size() && print[j] == '[') {
-                ++j;
-                std::vector<int> params;
-                int value = 0;
-                bool any = false;
-                while (j < print.size() && ((print[j] >= '0' && print[j] <= '9') || print[j] == ';' || print[j] == ':')) {
-                    // A direct colour's empty colour space ("38:2::r:g:b")
-                    // is left out.
-                    if (print[j] == ':' && j + 1 < print.size() && print[j + 1] == ':') {
-                        ++j;
-                        continue;
-                    }
-                    if (print[j] == ';' || print[j] == ':') {
-                        params.push_back(value);
-                        value = 0;
-                        any = false;
-                    } else {
-                        value = value * 10 + (print[j] - '0');
-                        any = true;
-                    }
-                    ++j;
-                }
-                if (any || !params.empty())
-                    params.push_back(value);
-                if (j < print.size() && print[j] == 'm')
-                    ApplySgr(params, pen);
-                i = j + 1;
+                i = ApplyCsi(print, j + 1, pen);
                 continue;
             }
             i = j + 1;
             continue;
         }
-        uint32_t u = c;
-        int const more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-        if (more)
-            u = c & (0x3F >> more);
-        ++i;
-        for (int k = 0; k < more && i < print.size(); ++k, ++i)
-            u = u << 6 | (static_cast<unsigned char>(print[i]) & 0x3F);
+        uint32_t const u = DecodeUtf8(print, i);
         if (x < width) {
             CELL cell = pen;
             cell.Ch = u == 0xFFFF ? kRightHalf : u;
