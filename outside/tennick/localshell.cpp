@@ -77,34 +77,6 @@ std::vector<std::string> LOCALSHELL::SplitCommand(char const* text)
     return words;
 }
 
-std::string LOCALSHELL::TerminalName()
-{
-    EMULATIONAPI* emu = Public ? Public->Emulation : nullptr;
-    if (emu && emu->UpAndRunning()) {
-        char name[256] = {};
-        emu->QueryUnixName(0, name);
-        name[sizeof name - 1] = '\0';
-        if (name[0])
-            return name;
-    }
-    return "xterm-256color";
-}
-
-void LOCALSHELL::WindowSize(int* cols, int* rows)
-{
-    *cols = 80;
-    *rows = 24;
-    EMULATIONAPI* emu = Public ? Public->Emulation : nullptr;
-    if (emu) {
-        int c = 0, r = 0;
-        emu->QueryWinSize(&c, &r);
-        if (c > 0 && r > 0) {
-            *cols = c;
-            *rows = r;
-        }
-    }
-}
-
 signed char LOCALSHELL::Open(char const* parm)
 {
     Close();
@@ -120,7 +92,7 @@ signed char LOCALSHELL::Open(char const* parm)
     for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    std::string term = "TERM=" + TerminalName();
+    std::string term = "TERM=" + TerminalName("xterm-256color");
     std::vector<char*> envp;
     for (char** e = environ; e && *e; ++e) {
         if (strncmp(*e, "TERM=", 5) != 0)

@@ -31,8 +31,6 @@ public:
 
 private:
     bool Reap(bool wait);
-    void WindowSize(int* cols, int* rows);
-    std::string TerminalName();
 
     pid_t Child = -1;
     int ExitStatus = -1;

@@ -20,7 +20,7 @@ class EMULATIONAPI;
 class FILETRANSFERAPI;
 class FILETRANSFERFILEIO;
 class OPTSBASE;
-class PASSWORDCACHE;
+class PASSWORDCACHEAPI;
 class SESSIONAPI;
 class SESSIONPROFILE;
 class VIOAPI;
@@ -30,6 +30,9 @@ struct CONTROLPARENT;
 struct OPTLIST;
 struct PROGRAMSETTINGSDATA;
 struct VIOCELL;
+
+// The room of the text buffers of the login requests.
+constexpr int QORPUBLIC_FIELD = 256;
 
 class QORPUBLIC {
 public:
@@ -51,6 +54,8 @@ public:
     virtual int WatchLearn(char direction, wchar_t ch) = 0;                // 15
     virtual int WatchWait(wchar_t ch) = 0;                                 // 16
     virtual int Ask(char const* title, char const* text, char* buf, int max, int flags, signed char* result) = 0; // 17
+    // The user, password and pass phrase buffers of 18 and 19 hold
+    // QORPUBLIC_FIELD characters; *flags is the "keep it" box, in and out.
     virtual int AskUserPass(char const* title, char* user, char* pass, int* flags) = 0; // 18
     virtual int AskPassphrase(char const* title, char const* text, char const* keyfile, char* pass,
                               int* flags) = 0;                             // 19
@@ -84,7 +89,7 @@ public:
     FILETRANSFERFILEIO* TransferFileIo = nullptr;
     EMULATIONAPI* Emulation = nullptr;
     FILETRANSFERAPI* Transfer = nullptr;
-    PASSWORDCACHE* PasswordCache = nullptr;
+    PASSWORDCACHEAPI* PasswordCache = nullptr;
     OPTSBASE* AtCmdOpts = nullptr;        // only for the modem device (id 1)
     OPTLIST const* AtCmdOptlist = nullptr; // only for the modem device (id 1)
     COLORREF* SysColors = nullptr;

@@ -15,6 +15,8 @@
 // plug-in is hidden.
 #pragma once
 
+#include <string>
+
 #include "plugins/sdk/qorpublic.h"
 
 class CONTROL;
@@ -100,6 +102,13 @@ public:
     virtual signed char AbortConnect();                                    // 31
     virtual signed char CanAccept();                                       // 32
     virtual signed char TrackChanges();                                    // 33
+
+protected:
+    // What a device on a terminal tells the remote side (no slots): the
+    // session emulation's terminal type name (its first; the fallback
+    // while none runs) and its size (80 x 24 while it tells none).
+    std::string TerminalName(char const* fallback);
+    void WindowSize(int* cols, int* rows);
 };
 
 // A terminal emulation (slots 13 to 32).

@@ -190,8 +190,7 @@ int HOSTPUBLIC::StartProgram(char const* program, char const* args, char const* 
 
 int HOSTPUBLIC::WarningMsg(char const* text)
 {
-    Link.WarningMessage(text);
-    return 0;
+    return Link.WarningMessage(text);
 }
 
 void HOSTPUBLIC::DestroyIntroWin()

@@ -350,11 +350,29 @@ void SESSION::ErrorMsg(char const* text)
         Host.ErrorMsg(text);
 }
 
-void SESSION::WarningMessage(char const* text)
+int SESSION::WarningMessage(char const* text)
 {
     LOGIT("SESSION::WarningMessage %s\n", text ? text : "<NULL>");
-    if (!Host.Unattended())
-        Host.WarningMsg(text);
+    return Host.Unattended() ? 1 : Host.WarningMsg(text);
+}
+
+// The requests plug-ins make (QORPUBLIC): the user and password buffers of
+// AskUserPass and the pass phrase buffer hold QORPUBLIC_FIELD characters.
+int SESSION::Ask(char const* title, char const* text, char* buf, int max, int flags, signed char* result)
+{
+    return Host.Unattended() ? 0 : Host.AskText(title, text, buf, max, flags, result);
+}
+
+int SESSION::AskUserPass(char const* title, char* user, char* pass, int* flags)
+{
+    if (Host.Unattended())
+        return 0;
+    return Host.AskUserPass(title, user, QORPUBLIC_FIELD, pass, QORPUBLIC_FIELD, flags);
+}
+
+int SESSION::AskPassphrase(char const* title, char const* text, char const* keyfile, char* pass, int* flags)
+{
+    return Host.Unattended() ? 0 : Host.AskPassphrase(title, text, keyfile, pass, QORPUBLIC_FIELD, flags);
 }
 
 bool SESSION::Unattended()
@@ -427,7 +445,7 @@ APP* SESSION::Application()
     return Host.Application();
 }
 
-PASSWORDCACHE* SESSION::PasswordCache()
+PASSWORDCACHEAPI* SESSION::PasswordCache()
 {
     return Host.PasswordCache();
 }

@@ -266,7 +266,10 @@ public:
     PROGRAMSETTINGSDATA* SettingsData() override { return &Settings.data; }
     void ResetScreenMode() override;
     void ErrorMsg(char const* text) override;
-    void WarningMessage(char const* text) override;
+    int WarningMessage(char const* text) override;
+    int Ask(char const* title, char const* text, char* buf, int max, int flags, signed char* result) override;
+    int AskUserPass(char const* title, char* user, char* pass, int* flags) override;
+    int AskPassphrase(char const* title, char const* text, char const* keyfile, char* pass, int* flags) override;
     bool Unattended() override;
     void SendMainWindowEvent(int event) override;
     void PostMainWindowMessage(int message, uintptr_t p1, uintptr_t p2) override;
@@ -281,7 +284,7 @@ public:
     int InstanceNumber() override;
     WINDOW* MainWindow() override;
     APP* Application() override;
-    PASSWORDCACHE* PasswordCache() override;
+    PASSWORDCACHEAPI* PasswordCache() override;
     char const* WorkFolder() override;
     char const* HomeFolder() override;
     int SetLedMode(int mode) override;

@@ -23,7 +23,7 @@ class SESSION;
 class WINDOW;
 class APP;
 class SCROLLBAR;
-class PASSWORDCACHE;
+class PASSWORDCACHEAPI;
 class MENU;
 struct KEYBOARDEVENT;
 
@@ -86,7 +86,7 @@ public:
     virtual bool ChildDialogOpen() { return false; }
     // The main window's scroll bar (null: none).
     virtual SCROLLBAR* ScrollBar() { return nullptr; }
-    virtual PASSWORDCACHE* PasswordCache() { return nullptr; }
+    virtual PASSWORDCACHEAPI* PasswordCache() { return nullptr; }
     virtual bool HasThumbnails() { return false; }
     virtual void SetThumbnailDirty(SESSION&) {}
 
@@ -114,6 +114,22 @@ public:
     virtual int WarningMsg(char const* text) { return 1; }
     virtual void InfoMsg(char const* text) {}
     virtual bool YesNoRequest(char const* caption, char const* text) { return true; }
+    // Text, user and password, and pass phrase requests (the main window's
+    // Ask, AskUserPass, AskPassphrase): non-zero when answered; *store is
+    // the "keep it" box, in and out. Any thread.
+    virtual int AskText(char const* title, char const* prompt, char* buffer, int size, int hidden, signed char* store)
+    {
+        return 0;
+    }
+    virtual int AskUserPass(char const* title, char* user, int userSize, char* password, int passSize, int* store)
+    {
+        return 0;
+    }
+    virtual int AskPassphrase(char const* title, char const* first, char const* second, char* passphrase, int size,
+                              int* store)
+    {
+        return 0;
+    }
     virtual bool AreYouSureRequest(char const* text) { return true; }
     // The file pickers: a title (a line break starts the filter list), the
     // start folder or proposed name, and the owner (null: the main

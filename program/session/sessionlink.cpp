@@ -172,9 +172,10 @@ void SESSIONLINK::ErrorMsg(char const* text)
     LOGIT("SESSIONLINK::ErrorMsg %s\n", text ? text : "<NULL>");
 }
 
-void SESSIONLINK::WarningMessage(char const* text)
+int SESSIONLINK::WarningMessage(char const* text)
 {
     LOGIT("SESSIONLINK::WarningMessage %s\n", text ? text : "<NULL>");
+    return 1;
 }
 
 bool SESSIONLINK::Unattended()
@@ -290,7 +291,7 @@ PROGRAMSETTINGSDATA* SESSIONLINK::ProgramSettings()
     return SettingsData();
 }
 
-PASSWORDCACHE* SESSIONLINK::PasswordCache()
+PASSWORDCACHEAPI* SESSIONLINK::PasswordCache()
 {
     return nullptr;
 }

@@ -88,7 +88,8 @@ public:
     virtual void InvalidateWindow();
     // The main window and the application.
     virtual void ErrorMsg(char const* text);
-    virtual void WarningMessage(char const* text);
+    // A text starting with "?" is a yes/no question: 1 for yes.
+    virtual int WarningMessage(char const* text);
     virtual bool Unattended();
     virtual void SendMainWindowEvent(int event);
     virtual void PostMainWindowMessage(int message, uintptr_t p1, uintptr_t p2);
@@ -130,7 +131,7 @@ public:
     virtual char const* HomeFolder();
     // SettingsData unless the session says otherwise.
     virtual PROGRAMSETTINGSDATA* ProgramSettings();
-    virtual PASSWORDCACHE* PasswordCache();
+    virtual PASSWORDCACHEAPI* PasswordCache();
     // The rows of the AT-command profile (SESSIONPROFILE::AtCmdOptlist).
     virtual OPTLIST const* AtCmdOptlist();
     virtual COLORREF* SysColors();

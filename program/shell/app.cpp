@@ -90,7 +90,7 @@ APP::APP(int argc, char** argv, signed char flag)
              "QorMainWindow"),
       MainMenu(static_cast<DARWINDOW const&>(*this)), Scrollbar(GetClientParent(), kScrollbarId, 1, 0, 0, SCROLLWIDTH, 64),
       LastKeyTime(0), LastActivityNotice(0),
-      ProgSettings(*this), SessionLock(0, nullptr)
+      ProgSettings(*this), Passwords(*this, &ProgSettings.data, gHomePath.Buf()), SessionLock(0, nullptr)
 {
     LOGIT("APP::APP (flag %d)\n", flag);
     long long const now = static_cast<long long>(OSYS::GetLTime());

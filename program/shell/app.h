@@ -21,6 +21,7 @@
 
 #include "program/session/session.h"
 #include "program/settings/adminopts.h"
+#include "program/settings/passwordcache.h"
 #include "program/settings/programsettings.h"
 #include "program/settings/settingshost.h"
 #include "program/settings/settingsipc.h"
@@ -396,10 +397,14 @@ public:
     wchar_t* AskWide(wchar_t const* title, wchar_t const* prompt, wchar_t* buffer, int size, int hidden,
                      signed char* store);
     char* Ask(char const* title, char const* prompt, char* buffer, int size, int hidden, signed char* store);
+    int AskText(char const* title, char const* prompt, char* buffer, int size, int hidden, signed char* store) override
+    {
+        return Ask(title, prompt, buffer, size, hidden, store) ? 1 : 0;
+    }
     // The buffers hold userSize and passSize bytes.
-    int AskUserPass(char const* title, char* user, int userSize, char* password, int passSize, int* store);
+    int AskUserPass(char const* title, char* user, int userSize, char* password, int passSize, int* store) override;
     int AskPassphrase(char const* title, char const* first, char const* second, char* passphrase, int size,
-                      int* store);
+                      int* store) override;
     char const* ShowRequest(char const* text, char const* label1, char const* label2, char const* label3,
                             char const* label4);
     int ShowMultiRequest(char const* prompt, int count, char const* const* items);
@@ -435,6 +440,7 @@ public:
     void MinimizeMainWindow(bool minimize) override;
     bool ChildDialogOpen() override { return ChildDialogs > 0; }
     SCROLLBAR* ScrollBar() override { return &Scrollbar; }
+    PASSWORDCACHEAPI* PasswordCache() override { return &Passwords; }
     void UpdateStatusbar(bool full) override;
     bool HasStatusLine() override;
     void SetLed(int led, bool on, int mode) override;
@@ -543,6 +549,8 @@ private:
     // 4: the settings.
     ADMINOPTS AdminRecord{};
     PROGRAMSETTINGS ProgSettings;
+    // The logins the user keeps (after the settings, whose expiry it reads).
+    PASSWORDCACHE Passwords;
 
     // 5: the session table.
     MUTEXSEM SessionLock;
@@ -620,6 +628,8 @@ public:
     // A change of the carrier: the tab's lamp, and the window's reaction to
     // a lost connection.
     void ProcessCarrier(int online, int closing) override;
+    // SEAM (appconnect.cpp): SSH connect strings, until dialling is built.
+    int DialConnectString(char const* text) override;
 
     // While set (by a running script), the main window drops the events
     // that are not always allowed.

@@ -132,7 +132,9 @@ char const* APP::GetArgValue(char const* name, int* index)
         value = nullptr;
     if (value && index)
         *index = at;
-    LOGIT("GetArgValue(\"%s\") returned %s\n", name ? name : "", value ? value : "<NULL>");
+    LOGIT("GetArgValue(\"%s\") returned %s\n", name ? name : "",
+          value ? HELPER::RedactLogin((std::string("/") + name + ":" + value).c_str()).c_str() + strlen(name) + 2
+                : "<NULL>");
     return value;
 }
 
@@ -255,7 +257,8 @@ int APP::InitCommandlineArgs(int argc, char** argv)
     ReadArgumentFiles(files);
     LOGIT("APP::InitArgs command line with %d arguments for this window\n", static_cast<int>(ArgList.size()));
     for (size_t i = 0; i < ArgList.size(); ++i)
-        LOGIT("APP::InitArgs command line argument %d: %s\n", static_cast<int>(i), ArgList[i].c_str());
+        LOGIT("APP::InitArgs command line argument %d: %s\n", static_cast<int>(i),
+              HELPER::RedactLogin(ArgList[i].c_str()).c_str());
 
     ApplyStartupSwitches();
     bool const workGiven = GetArgValue("WORKDIR") || GetArgValue("WD");
@@ -530,7 +533,7 @@ void APP::NoteUnavailableSwitches()
         std::vector<char const*> Switches;
         char const* What;
     } const parts[] = {
-        {{"CONNECT", "CALL", "P", "RLOGIN", "SSH", "SSHKEY", "TELNET", "TN3270"}, "connecting to hosts"},
+        {{"CONNECT", "CALL", "P", "RLOGIN", "TELNET", "TN3270"}, "connecting to hosts"},
         {{"RUN", "S", "RUNARG"}, "scripts"},
         {{"PF"}, "the host directory"},
         {{"KEY", "TT"}, "key maps and translation tables"},
@@ -542,7 +545,7 @@ void APP::NoteUnavailableSwitches()
             // The bare forms of the connect switches.
             for (std::string const& a : ArgList) {
                 bool const url = StartsWithNoCase(a, "telnet://") || StartsWithNoCase(a, "tn3270://") ||
-                                 StartsWithNoCase(a, "ssh://") || StartsWithNoCase(a, "-telnet");
+                                 StartsWithNoCase(a, "-telnet");
                 given = given || (url && strcmp(name, "TELNET") == 0);
             }
             if (!given)

@@ -290,7 +290,7 @@ int APP::InitFinal()
         }
         if (!(scriptGiven && scriptValid))
             StartupScriptText[0] = 0;
-        LOGIT("APP::InitFinal post EVC_DOSTRING %s\n", ConnectText);
+        LOGIT("APP::InitFinal post EVC_DOSTRING %s\n", HELPER::RedactLogin(ConnectText).c_str());
         LOGIT("APP::InitFinal (startup script is %s)\n", StartupScriptText);
         session->PostEvent(8860, 0, ConnectText);
     } else if (scriptValid && StartupScriptText[0] && session) {

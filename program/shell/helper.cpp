@@ -718,3 +718,24 @@ void HELPER::PushFnctDiscardDialog(void*, CONTROLID id, CONTROLPARENT parent, ST
     if (auto* callbacks = dynamic_cast<WINDOWCALLBACKS*>(DARWINDOW::GetThisFromWindowRef(holder.GetWindow())))
         callbacks->OnPushbutton(id);
 }
+
+std::string HELPER::RedactLogin(char const* text)
+{
+    std::string t = text ? text : "";
+    size_t start = std::string::npos;
+    for (char const* head : {"SSH!", "/SSH:", "-SSH:", "SSH:"}) {
+        char const* found = strcasestr(t.c_str(), head);
+        if (found) {
+            start = static_cast<size_t>(found - t.c_str()) + strlen(head);
+            break;
+        }
+    }
+    size_t const at = start == std::string::npos ? std::string::npos : t.find('@', start);
+    if (at == std::string::npos)
+        return t;
+    size_t const colon = t.find(':', start);
+    if (colon == std::string::npos || colon > at)
+        return t;
+    size_t const end = std::min(at, t.find(':', colon + 1));
+    return t.substr(0, colon + 1) + "****" + t.substr(end);
+}

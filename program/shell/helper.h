@@ -68,6 +68,10 @@ public:
     // Expands the caret notation in place; never writes more than size
     // characters (terminator included). The new length, which counts the
     // NUL characters "^@" and "^(00)" put into the text.
+    // A command-line argument or connect string for the log: the password
+    // of an SSH login ("/SSH:user:password@host", "SSH!user:password@host")
+    // written as "****".
+    static std::string RedactLogin(char const* text);
     static int MakeCtrl(SESSION& session, wchar_t* text, int size);
     static int MakeCtrl(SESSION& session, char* text, int size);
     static int MakeCtrl(CTRLSOURCE& source, wchar_t* text, int size);

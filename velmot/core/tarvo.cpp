@@ -6,6 +6,7 @@
 #include "velmot/core/osys.h"
 #include "velmot/core/osysfile.h"
 #include "velmot/core/stringarray.h"
+#include "velmot/core/wstring.h"
 #include "platform/services/folders.h"
 
 #include <cctype>
@@ -482,6 +483,12 @@ bool TARVOAPP::LoadLanguageDll(STRING const&, STRING const& appname, STRING cons
     gApplicationName = name;
     gApplicationVersion = version;
     return true;
+}
+
+void TARVOAPP::SetApplicationName(char const* name, char const* version)
+{
+    gApplicationName = STRING(WSTRING(name ? name : "", 1252).Buf(), UNICODE_CPSYSTEM);
+    gApplicationVersion = STRING(WSTRING(version ? version : "", 1252).Buf(), UNICODE_CPSYSTEM);
 }
 
 void TARVOAPP::SetCompanyName(char const* name)

@@ -56,6 +56,8 @@ public:
     static bool LoadLanguageDll(STRING const& programpath, STRING const& appname, STRING const& version,
                                 char const* nameoverride = nullptr);
     static void SetCompanyName(char const* name);
+    // The application's name and version (texts in code page 1252).
+    static void SetApplicationName(char const* name, char const* version);
     static int GetLocale();
     static bool IsLocaleGerman();
     static STRING& GetGlobalWorkDir();

@@ -119,9 +119,10 @@ void FAKESESSION::ErrorMsg(char const* text)
     Errors.emplace_back(text ? text : "");
 }
 
-void FAKESESSION::WarningMessage(char const* text)
+int FAKESESSION::WarningMessage(char const* text)
 {
     Warnings.emplace_back(text ? text : "");
+    return 1;
 }
 
 void FAKESESSION::RunEventScript(char const* args)

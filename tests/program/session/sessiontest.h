@@ -60,7 +60,7 @@ public:
     void ComDataNotification(bool force) override;
     bool IsTransferActive() override { return Transfer.load(); }
     void ErrorMsg(char const* text) override;
-    void WarningMessage(char const* text) override;
+    int WarningMessage(char const* text) override;
     void RunEventScript(char const* args) override;
     int CallHook(int hook, void* a, void* b) override;
     EMULATIONAPI* Emulation() override { return Emu; }

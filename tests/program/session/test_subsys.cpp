@@ -470,7 +470,7 @@ public:
     {
         return Note(std::string("start ") + program + " " + args + " " + std::to_string(flags)), 44;
     }
-    void WarningMessage(char const* text) override { Note(std::string("warning ") + text); }
+    int WarningMessage(char const* text) override { return Note(std::string("warning ") + text), 47; }
     void DestroyIntroWin() override { Note("intro"); }
     int PushFnctSelectFile(void*, CONTROLID id, CONTROLPARENT, STRING*) override
     {
@@ -516,7 +516,7 @@ TEST(HostServices, EveryOperationReachesItsTarget)
         {"userpass Login", [&] { return pub->AskUserPass("Login", buf, buf, nullptr); }, 42},
         {"passphrase Key id_rsa", [&] { return pub->AskPassphrase("Key", "text", "id_rsa", buf, nullptr); }, 43},
         {"start prog -a 2", [&] { return pub->StartProgram("prog", "-a", "/", 2); }, 44},
-        {"warning careful", [&] { return pub->WarningMsg("careful"); }, 0},
+        {"warning ?careful", [&] { return pub->WarningMsg("?careful"); }, 47},
         {"intro", [&] { return pub->DestroyIntroWin(), 0L; }, 0},
         {"selectfile 7", [&] { return pub->PushFnctSelectFile(nullptr, CONTROLID{0, 7}, CONTROLPARENT{}, nullptr); }, 45},
         {"selectfolder 8",

@@ -3,6 +3,7 @@
 #include "tests/program/shell/appfixture.h"
 
 #include "program/settings/workfolder.h"
+#include "program/shell/helper.h"
 
 #include "tests/support/testutil.h"
 
@@ -193,4 +194,24 @@ TEST_F(AppTest, SwitchesOfMissingPartsAreAnswered)
     TESTAPP* plain = Open("/Q");
     ASSERT_NE(plain, nullptr);
     EXPECT_TRUE(plain->UnavailableSwitches().empty());
+}
+
+TEST_F(AppTest, SshSwitchesOpenAnSshSession)
+{
+    // Port 1 on this machine takes no connection: the session tells so.
+    for (char const* args : {"/Q /SSH:bob:pa^(3A)ss%25x@127.0.0.1:1", "/Q ssh://alice@127.0.0.1:1/",
+                             "/Q /SSHKEY:id_none /SSH:carol@127.0.0.1:1"}) {
+        SCOPED_TRACE(args);
+        TESTAPP* app = Open(args);
+        ASSERT_NE(app, nullptr);
+        EXPECT_TRUE(app->UnavailableSwitches().empty());
+        SESSION* s = app->GetCurrentSession();
+        ASSERT_NE(s, nullptr);
+        EXPECT_TRUE(Pump([&] { return s->CommLayer.QueryIDFromCurrent() == 9; }, 10000));
+        EXPECT_TRUE(Pump([&] { return Shows(*s, "[SSH] FAIL: "); }, 20000));
+        EXPECT_EQ(s->CommLayer.QueryOnline(), 0);
+    }
+    EXPECT_EQ(HELPER::RedactLogin("/SSH:bob:secret@host"), "/SSH:bob:****@host");
+    EXPECT_EQ(HELPER::RedactLogin("^CONNECT=SSH!bob:secret:id_rsa@host:22"), "^CONNECT=SSH!bob:****:id_rsa@host:22");
+    EXPECT_EQ(HELPER::RedactLogin("/SSH:bob@host:22"), "/SSH:bob@host:22");
 }
