@@ -17,6 +17,13 @@ Choices made here:
   Unassigned code points take the defaults of EastAsianWidth.txt (wide only
   in the ideograph blocks and planes), because python's database answers F
   for every unassigned code point.
+- Cell widths (0, 1 or 2 cells) follow the C library's wcwidth, which the
+  programs on the host count columns with: marks (Mn, Me) and format
+  characters (Cf) take none, except the soft hyphen and the prepended
+  concatenation marks; so do the conjoining Hangul vowels and finals
+  (U+1160..U+11FF, U+D7B0..U+D7FF) and U+200B. Wide are the W and F
+  characters above and the two blocks that glibc counts wide besides
+  (U+3248..U+324F, U+4DC0..U+4DFF). Everything else takes one cell.
 """
 import codecs
 import sys
@@ -82,6 +89,49 @@ def wide_ranges():
     return ranges
 
 
+# Cf characters that are drawn (a glibc exception besides the soft hyphen).
+PREPENDED_MARKS = [(0x0600, 0x0605), (0x06DD, 0x06DD), (0x070F, 0x070F), (0x0890, 0x0891),
+                   (0x08E2, 0x08E2), (0x110BD, 0x110BD), (0x110CD, 0x110CD)]
+ZERO_EXTRA = [(0x1160, 0x11FF), (0xD7B0, 0xD7FF), (0x200B, 0x200B)]
+WIDE_EXTRA = [(0x3248, 0x324F), (0x4DC0, 0x4DFF)]
+
+
+def within(cp, ranges):
+    return any(first <= cp <= last for first, last in ranges)
+
+
+def cell_width(cp):
+    if 0xD800 <= cp <= 0xDFFF:
+        return 1
+    cat = unicodedata.category(chr(cp))
+    if within(cp, ZERO_EXTRA):
+        return 0
+    if cat in ("Mn", "Me") or (cat == "Cf" and cp != 0xAD and not within(cp, PREPENDED_MARKS)):
+        return 0
+    if is_wide(cp) or within(cp, WIDE_EXTRA):
+        return 2
+    return 1
+
+
+def width_tables():
+    # Two stages: a block number per 256 code points, and the distinct
+    # blocks, four widths of two bits to a byte.
+    blocks = []
+    index = {}
+    stage1 = []
+    for hi in range(0x110000 >> 8):
+        packed = bytearray(64)
+        for lo in range(256):
+            packed[lo >> 2] |= cell_width((hi << 8) | lo) << ((lo & 3) * 2)
+        key = bytes(packed)
+        if key not in index:
+            index[key] = len(blocks)
+            blocks.append(key)
+        stage1.append(index[key])
+    assert len(blocks) < 256
+    return stage1, blocks
+
+
 def main():
     out = []
     w = out.append
@@ -111,6 +161,18 @@ def main():
         w("    {0x%05X, 0x%05X}," % (first, last))
     w("};")
     w("int const kUnicodeWideRangeCount = %d;" % len(ranges))
+    w("")
+    stage1, blocks = width_tables()
+    w("// Cell widths (0, 1, 2) as the C library's wcwidth counts them: a block")
+    w("// number per 256 code points, and the blocks, two bits per code point.")
+    w("uint8_t const kUnicodeWidthIndex[0x110000 >> 8] = {")
+    for row in range(0, len(stage1), 32):
+        w("    %s," % ", ".join(str(v) for v in stage1[row:row + 32]))
+    w("};")
+    w("uint8_t const kUnicodeWidthBlocks[][64] = {")
+    for b in blocks:
+        w("    {%s}," % ", ".join("0x%02X" % v for v in b))
+    w("};")
     w("")
     sys.stdout.write("\n".join(out))
 

@@ -10,31 +10,6 @@
 
 namespace {
 
-// Marks that combine with the character before them (general combining
-// diacritics, zero-width spaces and joiners, variation selectors). A cell
-// holds one code unit, so they are dropped rather than taking a column of
-// their own and shifting the rest of the line.
-struct RANGE {
-    uint32_t First, Last;
-};
-constexpr RANGE kCombining[] = {
-    {0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05BD}, {0x0610, 0x061A}, {0x064B, 0x065F},
-    {0x0E31, 0x0E31}, {0x0E34, 0x0E3A}, {0x0E47, 0x0E4E}, {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF},
-    {0x200B, 0x200F}, {0x2028, 0x202E}, {0x2060, 0x2064}, {0x20D0, 0x20FF}, {0xFE00, 0xFE0F},
-    {0xFE20, 0xFE2F}, {0xFEFF, 0xFEFF}, {0xE0100, 0xE01EF},
-};
-
-bool IsCombining(uint32_t u)
-{
-    for (RANGE const& r : kCombining) {
-        if (u < r.First)
-            return false;
-        if (u <= r.Last)
-            return true;
-    }
-    return false;
-}
-
 // Option words of the parameter string, as "{word}".
 bool HasOption(std::string const& parm, char const* word)
 {
@@ -413,12 +388,9 @@ uint32_t VTEMULATION::Translate(uint32_t c)
 
 int VTEMULATION::CellWidth(uint32_t u) const
 {
-    if (u < 0x300 || (u >= 0x2100 && u < 0x3000))
-        return 1;
-    if (IsCombining(u))
-        return 0;
-    // The screen's own rule for which characters take two cells.
-    return u >= 0x3000 && Uni->IsDoubleWidthCJK_Full(wchar_t(u)) ? 2 : 1;
+    // The screen's own rule (and the host's C library's): marks take no
+    // cell, wide characters two.
+    return UNICODE::CellWidth(u);
 }
 
 void VTEMULATION::PrintRun(wchar_t const* text, long n)
@@ -460,8 +432,20 @@ void VTEMULATION::PrintRun(wchar_t const* text, long n)
 void VTEMULATION::PrintChar(uint32_t u)
 {
     int const w = u < 0x300 ? 1 : CellWidth(u);
-    if (w == 0)
+    if (w == 0) {
+        // A combining mark goes with the character written last: in the
+        // batch when that one is, else in its cell (the last column while a
+        // wrap is pending). With nothing before it, it is dropped.
+        if (BatchLen > 0 && X == EndX && Y == EndY)
+            AppendBatch(wchar_t(u));
+        else if (WrapPending || X > 0) {
+            FlushBatch();
+            Vio->WriteWideByte(wchar_t(u), 1, WrapPending ? X : X - 1, Y, -1);
+            wchar_t const one = wchar_t(u);
+            Log(&one, 1);
+        }
         return;
+    }
     LastChar = u;
     // The row ends at the right margin, or at the screen's edge from past it.
     int rw = LineEnd();

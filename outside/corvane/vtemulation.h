@@ -116,7 +116,7 @@ private:
     void PrintRun(wchar_t const* text, long n);
     void PrintChar(uint32_t u);
     // Cells a character takes on the screen: 0 for marks that combine with
-    // the character before (dropped: a cell holds one code unit), 2 for the
+    // the character before (the screen keeps them with its cell), 2 for the
     // double-width characters the screen treats so.
     int CellWidth(uint32_t u) const;
     // Makes the batch go on at the cursor: a batch that ends elsewhere is

@@ -26,29 +26,12 @@ constexpr int kPieceWidth = 2048;
 // Glyphs are not expected to be taller or wider than this.
 constexpr int kMaxMaskSide = 512;
 
-GlyphMask RenderMask(const QRawFont& raw, uint32_t glyph)
+} // namespace
+
+GlyphMask InkMask(const QImage& img, int left, int top)
 {
     GlyphMask m;
-    const QRectF box = raw.boundingRect(glyph);
-    const int left = int(std::floor(box.left())) - 2, top = int(std::floor(box.top())) - 2;
-    const int width = std::min(int(std::ceil(box.right())) + 2 - left, kMaxMaskSide);
-    const int height = std::min(int(std::ceil(box.bottom())) + 2 - top, kMaxMaskSide);
-    if (width <= 0 || height <= 0)
-        return m;
-    QImage img(width, height, QImage::Format_ARGB32_Premultiplied);
-    img.fill(Qt::transparent);
-    {
-        QPainter p(&img);
-        p.setRenderHint(QPainter::TextAntialiasing, true);
-        p.setPen(Qt::white);
-        QGlyphRun run;
-        run.setRawFont(raw);
-        quint32 index = glyph;
-        QPointF origin(-left, -top);
-        run.setRawData(&index, &origin, 1);
-        p.drawGlyphRun(QPointF(0, 0), run);
-    }
-    // Keep only the inked box.
+    const int width = img.width(), height = img.height();
     int x0 = width, x1 = 0, y0 = height, y1 = 0;
     for (int y = 0; y < height; ++y) {
         const auto* row = reinterpret_cast<const uint32_t*>(img.constScanLine(y));
@@ -74,6 +57,35 @@ GlyphMask RenderMask(const QRawFont& raw, uint32_t glyph)
             m.alpha[size_t(y) * size_t(m.stride) + size_t(x)] = uint8_t(row[x0 + x] >> 24);
     }
     return m;
+}
+
+QImage GlyphImage(const QRawFont& raw, uint32_t glyph, int width, int height, QPointF origin)
+{
+    QImage img(width, height, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::TextAntialiasing, true);
+    p.setPen(Qt::white);
+    QGlyphRun run;
+    run.setRawFont(raw);
+    quint32 index = glyph;
+    run.setRawData(&index, &origin, 1);
+    p.drawGlyphRun(QPointF(0, 0), run);
+    return img;
+}
+
+namespace {
+
+GlyphMask RenderMask(const QRawFont& raw, uint32_t glyph)
+{
+    GlyphMask m;
+    const QRectF box = raw.boundingRect(glyph);
+    const int left = int(std::floor(box.left())) - 2, top = int(std::floor(box.top())) - 2;
+    const int width = std::min(int(std::ceil(box.right())) + 2 - left, kMaxMaskSide);
+    const int height = std::min(int(std::ceil(box.bottom())) + 2 - top, kMaxMaskSide);
+    if (width <= 0 || height <= 0)
+        return m;
+    return InkMask(GlyphImage(raw, glyph, width, height, QPointF(-left, -top)), left, top);
 }
 
 uint32_t Premultiplied(const Color& c) { return qPremultiply(ToQColor(c).rgba()); }
@@ -143,7 +155,9 @@ struct Scratch {
     int height = 0;
     // The box of coverage bytes that may not be 0, from the piece's origin.
     int dirtyLeft = 0, dirtyRight = 0, dirtyRows = 0;
-    std::vector<size_t> fallback; // cells drawn by a fallback face
+    // Cells drawn over the composed piece: colour glyphs, and the text of a
+    // cell with marks.
+    std::vector<std::pair<int, const FallbackGlyph*>> colour;
 
     uint8_t* Row(int y) { return coverage.data() + size_t(y) * kCoverageStride + kMarginLeft; }
 
@@ -226,11 +240,6 @@ void MapRow(uint32_t* __restrict d, const uint8_t* __restrict cov, int w, const 
 }
 
 bool IsBlank(char32_t ch) { return ch == 0 || ch == U' '; }
-
-QString CharText(char32_t ch)
-{
-    return ToQString(std::u32string_view(&ch, 1));
-}
 
 } // namespace
 
@@ -332,6 +341,54 @@ struct CellPainter::Impl {
 
     void Compose(const CellRun& run, const CellStretch* stretch);
     void DrawGlyphRun(const CellRun& run, const CellStretch* stretch);
+
+    // The fallback glyph a character is drawn with: a colour one where
+    // colour is wanted and a colour face has it, else one from a fallback
+    // face when the font lacks the character; null when the font draws it
+    // (or nothing can).
+    const FallbackGlyph* Face(const FontImpl& font, char32_t ch, bool wide) const
+    {
+        const int cells = wide ? 2 : 1;
+        if (WantsColour(ch, wide)) {
+            const FallbackGlyph* fb = font.Fallback(ch, cells, true, cellWidth, cellHeight, baseline);
+            if (fb->found && fb->colour)
+                return fb;
+        }
+        if (font.Glyph(ch))
+            return nullptr;
+        const FallbackGlyph* fb = font.Fallback(ch, cells, false, cellWidth, cellHeight, baseline);
+        return fb->found ? fb : nullptr;
+    }
+
+    // The face and pen position (from the cell's top-left corner) of a
+    // character with its marks: the face its first character is drawn
+    // with, in colour when a variation selector asks for it.
+    struct ClusterFace {
+        QFont font;
+        QPointF origin;
+    };
+    ClusterFace FaceOfCluster(const FontImpl& font, std::u32string_view cluster, bool wide, int base) const
+    {
+        const char32_t first = cluster.empty() ? U' ' : cluster[0];
+        const bool text = cluster.find(U'\xFE0E') != std::u32string_view::npos;
+        const bool emoji = cluster.find(U'\xFE0F') != std::u32string_view::npos;
+        const int cells = wide ? 2 : 1;
+        if (!text && (emoji || WantsColour(first, wide))) {
+            const FallbackGlyph* fb = font.Fallback(first, cells, true, cellWidth, cellHeight, baseline);
+            if (fb->found && fb->colour)
+                return {fb->font, fb->origin};
+        }
+        if (!font.Glyph(first)) {
+            const FallbackGlyph* fb = font.Fallback(first, cells, false, cellWidth, cellHeight, baseline);
+            if (fb->found) {
+                // Marks the face lacks may come from another.
+                QFont merged = fb->font;
+                merged.setStyleStrategy(QFont::PreferDefault);
+                return {merged, fb->origin};
+            }
+        }
+        return {font.font, QPointF(0, base)};
+    }
 };
 
 // Composes the run piece by piece in the scratch image and blits each
@@ -339,7 +396,8 @@ struct CellPainter::Impl {
 void CellPainter::Impl::Compose(const CellRun& run, const CellStretch* stretch)
 {
     const FontImpl* font = run.font ? &run.font->Impl() : nullptr;
-    const int advance = (run.flags & kCellWide) ? 2 * cellWidth : cellWidth;
+    const bool wide = run.flags & kCellWide;
+    const int advance = wide ? 2 * cellWidth : cellWidth;
     const int n = int(run.cells.size());
     const int width = n * advance, h = cellHeight;
     Scratch& s = ScratchFor(h);
@@ -365,21 +423,39 @@ void CellPainter::Impl::Compose(const CellRun& run, const CellStretch* stretch)
         // Cells whose glyphs may reach into the piece: its own and one on
         // each side.
         const int first = std::max(0, x0 / advance - 1), last = std::min(n, (x0 + w) / advance + 2);
-        s.fallback.clear();
+        s.colour.clear();
+        bool clusterHere = false;
         for (int i = first; i < last; ++i) {
             const char32_t ch = run.cells[size_t(i)];
             if (IsBlank(ch))
                 continue;
-            const GlyphMask* m = font ? font->Mask(ch) : nullptr;
-            if (!m)
-                s.fallback.push_back(size_t(i));
-            else if (m->width > 0)
+            if (!run.cluster.empty()) {
+                clusterHere = true;
+                continue;
+            }
+            // The font's own glyph first (the common case); a fallback or
+            // colour face's where the font lacks it or colour is wanted; a
+            // character no installed face has shows as U+FFFD.
+            const GlyphMask* m = nullptr;
+            const FallbackGlyph* fb = nullptr;
+            if (font && !WantsColour(ch, wide))
+                m = font->Mask(ch);
+            if (font && !m) {
+                fb = Face(*font, ch, wide);
+                if (!fb)
+                    m = font->Glyph(ch) ? font->Mask(ch) : font->Mask(U'\xFFFD');
+            }
+            if (m && m->width > 0)
                 AddMask(s, w, h, *m, i * advance - x0 + m->left, baseline + m->top);
+            else if (fb && fb->colour)
+                s.colour.emplace_back(i, fb);
+            else if (fb && fb->mask.width > 0)
+                AddMask(s, w, h, fb->mask, i * advance - x0 + fb->mask.left, baseline + fb->mask.top);
         }
         // A flipped user space wants the piece upside down on the surface:
-        // rows are written in reverse, unless a fallback face must draw
-        // into the upright piece first (then it is turned afterwards).
-        const bool fallback = !s.fallback.empty() && font;
+        // rows are written in reverse, unless something must be drawn into
+        // the upright piece first (then it is turned afterwards).
+        const bool fallback = (!s.colour.empty() || clusterHere) && font;
         const bool reverse = flip && !fallback;
         uchar* bits = s.image.bits();
         const qsizetype bpl = s.image.bytesPerLine();
@@ -395,11 +471,16 @@ void CellPainter::Impl::Compose(const CellRun& run, const CellStretch* stretch)
         if (fallback) {
             QPainter p(&s.image);
             p.setClipRect(QRect(0, 0, w, h));
-            p.setRenderHint(QPainter::TextAntialiasing, true);
-            p.setPen(ToQColor(run.fore));
-            p.setFont(font->font);
-            for (size_t i : s.fallback)
-                p.drawText(QPointF(double(int(i) * advance - x0), double(baseline)), CharText(run.cells[i]));
+            p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+            for (const auto& [i, fb] : s.colour)
+                p.drawImage(QPoint(i * advance - x0, 0), fb->image);
+            if (clusterHere) {
+                p.setRenderHint(QPainter::TextAntialiasing, true);
+                p.setPen(ToQColor(run.fore));
+                const ClusterFace face = FaceOfCluster(*font, run.cluster, wide, baseline);
+                p.setFont(face.font);
+                p.drawText(QPointF(face.origin.x() - x0, face.origin.y()), ToQString(run.cluster));
+            }
             p.end();
             bits = s.image.bits();
         }
@@ -453,17 +534,27 @@ void CellPainter::Impl::DrawGlyphRun(const CellRun& run, const CellStretch* stre
     if (font) {
         c.glyphs.clear();
         c.positions.clear();
-        for (size_t i = 0; i < run.cells.size(); ++i) {
+        const bool wide = run.flags & kCellWide;
+        if (!run.cluster.empty()) {
+            const ClusterFace face = FaceOfCluster(*font, run.cluster, wide, baseline);
+            p.setFont(face.font);
+            p.drawText(QPointF(run.x, run.y) + face.origin, ToQString(run.cluster));
+        }
+        for (size_t i = 0; i < run.cells.size() && run.cluster.empty(); ++i) {
             const char32_t ch = run.cells[i];
             if (IsBlank(ch))
                 continue;
             const QPointF at(run.x + double(i) * advance, run.y + baseline);
-            if (uint32_t g = font->Glyph(ch)) {
+            if (const FallbackGlyph* fb = Face(*font, ch, wide)) {
+                QGlyphRun one;
+                one.setRawFont(fb->raw);
+                quint32 index = fb->glyph;
+                const QPointF pen = QPointF(run.x + double(i) * advance, run.y) + fb->origin;
+                one.setRawData(&index, &pen, 1);
+                p.drawGlyphRun(QPointF(0, 0), one);
+            } else if (uint32_t g = font->Glyph(ch) ? font->Glyph(ch) : font->Glyph(U'\xFFFD')) {
                 c.glyphs.push_back(g);
                 c.positions.push_back(at);
-            } else {
-                p.setFont(font->font);
-                p.drawText(at, CharText(ch));
             }
         }
         if (!c.glyphs.empty()) {

@@ -44,8 +44,15 @@ struct CellRun {
     int x = 0; // left edge of the first cell
     int y = 0; // top edge of the row
     // One character per cell (two cells with kCellWide). 0 and spaces draw
-    // no glyph; characters the font lacks come from a fallback face.
+    // no glyph; characters the font lacks come from the face that
+    // fontconfig's fallback order gives, fitted into their cells; wide
+    // characters of the symbol blocks (emoji) come from a colour face where
+    // one has them.
     std::u32string_view cells;
+    // When not empty: the run's one cell shows this text, a character with
+    // its combining marks (joiners, variation selectors), laid out as one;
+    // cells then holds its first character.
+    std::u32string_view cluster;
     Color fore;
     Color back;
     uint32_t flags = 0;

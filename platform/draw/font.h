@@ -84,6 +84,12 @@ public:
     // surrogate pair gives its glyph at the first unit and 0 at the second.
     std::vector<uint32_t> GlyphsForCharacters(std::u16string_view text) const;
 
+    // The family that cell painting draws a character from when this font
+    // lacks it (with `colour`, a colour face first): the first face in
+    // fontconfig's fallback order for this font that has it; empty when no
+    // installed face has it.
+    std::string FallbackFamily(char32_t ch, bool colour = false) const;
+
     FontImpl& Impl() const { return *impl_; }
 
 private:

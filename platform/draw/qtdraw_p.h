@@ -14,6 +14,7 @@
 #include <QPen>
 #include <QPointF>
 #include <QRawFont>
+#include <QSize>
 #include <QString>
 #include <QTransform>
 
@@ -51,12 +52,49 @@ struct GlyphMask {
     std::vector<uint8_t> alpha;
 };
 
+// A glyph drawn in white on a transparent image of the size given, its pen
+// at `origin` (a colour glyph in its own colours).
+QImage GlyphImage(const QRawFont& raw, uint32_t glyph, int width, int height, QPointF origin);
+// The coverage of a white drawing (its alpha) cut to its inked box, placed
+// at (left, top) plus the box's offset in the image.
+GlyphMask InkMask(const QImage& image, int left, int top);
+
 // Whether the painter draws on a raster image at one device pixel per
 // painter unit (views and bitmaps, not print pages or scaled screens).
 bool IsRasterAtUnitScale(QPainter& painter);
 // Whether the transform maps whole pixels onto whole pixels one to one:
 // a translation by whole pixels, at most with a vertical flip.
 bool IsPixelAligned(const QTransform& m);
+
+// A character the font lacks (or one shown in colour), from the face that
+// fontconfig's fallback order gives, fitted into its cells (cells.cpp,
+// fallback.cpp): its coverage as a mask (left and top from the cells'
+// top-left corner on the baseline, like a glyph's), or, from a colour face,
+// its picture the size of the cells. found is false when no installed face
+// has the character.
+struct FallbackGlyph {
+    bool found = false;
+    bool colour = false;
+    GlyphMask mask;
+    QImage image;
+    // The face at the size that fits, and the pen position from the cells'
+    // top-left corner, for drawing the character (or it with its marks) as
+    // text; the face and glyph for drawing it as a glyph.
+    QFont font;
+    QPointF origin;
+    QRawFont raw;
+    quint32 glyph = 0;
+};
+
+// Whether a character is shown in colour when a colour face has it: the
+// wide characters of the symbol blocks (emoji by default).
+bool WantsColour(char32_t ch, bool wide);
+
+struct FontImpl;
+// The family fontconfig's fallback order for the font gives first among the
+// faces that have the character (a colour face first when colour is
+// wanted); empty when none has it.
+std::string FallbackFamily(const FontImpl& font, char32_t ch, bool colour, bool* isColour);
 
 struct FontImpl {
     std::string requested;
@@ -90,6 +128,15 @@ struct FontImpl {
     // The mask of the character's glyph in the primary face; null when the
     // face has none (a fallback face must draw it).
     const GlyphMask* Mask(char32_t ch) const;
+
+    // Characters from fallback faces, fitted into `cells` cells of the
+    // size given, kept per character (bounded); the cells' size is that of
+    // the last call (a new size starts over).
+    const FallbackGlyph* Fallback(char32_t ch, int cells, bool colour, int cellWidth, int cellHeight,
+                                  int baseline) const;
+    mutable std::unordered_map<uint64_t, FallbackGlyph> fallbackGlyphs;
+    mutable QSize fallbackCell;
+    mutable int fallbackBaseline = 0;
 };
 
 struct ImageImpl {

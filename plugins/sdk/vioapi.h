@@ -20,7 +20,11 @@ class COREFONT;
 
 // One screen position: 8 bytes, little-endian.
 //   bytes 0-1  c        UTF-16 code unit (0 = never written, 0xFFF8 = right
-//                       half of a double-width character)
+//                       half of a double-width character; 0xD800..0xDFFF
+//                       refers, with extattr bits 0x04..0x80, to the
+//                       screen's table of characters beyond U+FFFF and
+//                       characters with combining marks: copy such a cell
+//                       whole, and read its text with GetString)
 //   bytes 2-3  attrib   VIOATTR_* bits
 //   byte  4    extattr  VIOEXT_* bits
 //   bytes 5-7  fore, back: two 12-bit colour numbers,

@@ -57,6 +57,7 @@ constexpr int kHeader = 8;
 constexpr uint8_t PACK_WIDE = 0x01;
 constexpr uint8_t PACK_DIM = 0x02;
 constexpr uint8_t PACK_OWN = 0x04; // an allocation of its own, not in a chunk
+constexpr uint8_t PACK_EXT = 0x08; // some cell refers to the screen's table of characters
 constexpr int kMaxLength = 0xFFFF;
 
 // The cell's bits above the character (attribute, extra bits, colours);
@@ -340,8 +341,13 @@ uint8_t* Pack(VIOCELL const* cells, int length, bool dim, std::vector<uint64_t>&
     std::memcpy(data + kHeader, runs.data(), runs.size() * 8);
     uint8_t* chars = data + kHeader + runs.size() * 8;
     if (wide) {
-        for (int i = 0; i < stored; ++i)
+        bool extended = false;
+        for (int i = 0; i < stored; ++i) {
             Put16(chars + size_t(i) * 2, cells[i].c);
+            extended = extended || VIOCHARS::IsExtended(cells[i]);
+        }
+        if (extended)
+            data[6] |= PACK_EXT;
     } else {
         LowBytes(cells, stored, chars);
     }
@@ -354,6 +360,28 @@ uint16_t LastAttrib(uint8_t const* data)
     int runs = Get16(data + 4);
     uint64_t run = vioutils::Load(data + kHeader + size_t(runs - 1) * 8);
     return uint16_t(run >> 16);
+}
+
+// The text of cells: right halves of double-width characters left out, a
+// blank for a cell never written, characters with their marks (from the
+// screen's table; U+FFFD without a screen).
+void AppendCells(VIOCELL const* cells, int n, VIOCHARS const* chars, std::u32string& out)
+{
+    for (int i = 0; i < n; ++i) {
+        VIOCELL const c = cells[i];
+        if (vioutils::IsWideRight(c))
+            continue;
+        if (VIOCHARS::IsExtended(c) && chars)
+            chars->AppendText(c, out);
+        else
+            out.push_back(VIOCHARS::IsExtended(c) ? U'\xFFFD' : c.c ? char32_t(c.c) : U' ');
+    }
+}
+
+void TrimLine(std::u32string& text)
+{
+    while (!text.empty() && (text.back() == U' ' || text.back() == U'\t'))
+        text.pop_back();
 }
 
 // Expands the first `count` cells of a packed row.
@@ -595,10 +623,54 @@ int SCROLLBACKBUFFER::UnpackLine(int line, wchar_t* out, int max)
     int const n = std::min(max - 1, PackedLength(data));
     std::vector<VIOCELL> cells(size_t(std::max(n, 0)));
     Unpack(data, cells.data(), n);
-    for (int i = 0; i < n; ++i)
-        out[i] = cells[size_t(i)].c;
-    out[n] = 0;
+    // The cells' codes; a cell that refers to the screen's table gives its
+    // text, when all of it fits.
+    VIOCHARS const* chars = Screen ? &Screen->Chars : nullptr;
+    std::u32string text;
+    int stored = 0;
+    for (int i = 0; i < n; ++i) {
+        VIOCELL const c = cells[size_t(i)];
+        text.clear();
+        if (VIOCHARS::IsExtended(c))
+            AppendCells(&c, 1, chars, text);
+        else
+            text.push_back(c.c);
+        if (stored + int(text.size()) > max - 1)
+            break;
+        for (char32_t ch : text)
+            out[stored++] = wchar_t(ch);
+    }
+    out[stored] = 0;
+    return stored;
+}
+
+int SCROLLBACKBUFFER::GetLineText(int line, std::u32string& out)
+{
+    GUARD lock(*this);
+    if (!Lines || line < 0 || line >= NumLines)
+        return 0;
+    uint8_t const* data = Lines[line].Data;
+    int const n = PackedLength(data);
+    std::vector<VIOCELL> cells(static_cast<size_t>(n));
+    Unpack(data, cells.data(), n);
+    AppendCells(cells.data(), n, Screen ? &Screen->Chars : nullptr, out);
     return n;
+}
+
+void SCROLLBACKBUFFER::MarkChars(std::vector<uint64_t>& live)
+{
+    GUARD lock(*this);
+    std::vector<VIOCELL> cells;
+    for (int i = 0; Lines && i < NumLines; ++i) {
+        uint8_t const* data = Lines[i].Data;
+        if (!(data[6] & PACK_EXT))
+            continue;
+        int const n = PackedLength(data);
+        cells.resize(size_t(n));
+        Unpack(data, cells.data(), n);
+        for (VIOCELL const& c : cells)
+            VIOCHARS::Mark(live, c);
+    }
 }
 
 int SCROLLBACKBUFFER::LineLength(int line)
@@ -666,26 +738,6 @@ size_t SCROLLBACKBUFFER::LineBytes(int line)
     return PackedSize(Lines[line].Data);
 }
 
-namespace {
-
-// One saved line: the characters of the cells (right halves of
-// double-width characters left out), trailing blanks and tabs trimmed.
-std::u32string LineText(VIOCELL const* cells, int n)
-{
-    std::u32string text;
-    text.reserve(size_t(n));
-    for (int i = 0; i < n; ++i) {
-        if (vioutils::IsWideRight(cells[i]))
-            continue;
-        text.push_back(cells[i].c ? cells[i].c : U' ');
-    }
-    while (!text.empty() && (text.back() == U' ' || text.back() == U'\t'))
-        text.pop_back();
-    return text;
-}
-
-} // namespace
-
 void SCROLLBACKBUFFER::SaveScrollbackDataToDestination(int dest)
 {
     if (!Lines)
@@ -696,26 +748,27 @@ void SCROLLBACKBUFFER::SaveScrollbackDataToDestination(int dest)
     {
         GUARD lock(*this);
         texts.reserve(size_t(NumLines));
+        VIOCHARS const* chars = Screen ? &Screen->Chars : nullptr;
         std::vector<VIOCELL> cells;
         for (int i = 0; i < NumLines; ++i) {
             int const len = PackedLength(Lines[i].Data);
             cells.resize(size_t(len));
             Unpack(Lines[i].Data, cells.data(), len);
-            texts.push_back(LineText(cells.data(), len));
+            texts.emplace_back();
+            AppendCells(cells.data(), len, chars, texts.back());
+            TrimLine(texts.back());
         }
     }
     if (Screen) {
         int width = 0, height = 0;
         Screen->GetWinSize(&width, &height);
-        std::vector<VIOCELL> row(size_t(std::max(width, 1)));
         for (int y = 0; y < height; ++y) {
-            int count = width;
-            Screen->GetCells(row.data(), &count, 0, y);
-            texts.push_back(LineText(row.data(), count));
+            texts.emplace_back();
+            Screen->GetText(texts.back(), width, 0, y, nullptr);
+            TrimLine(texts.back());
         }
     }
 
-    UNICODE const* uni = UNICODE::GetInstance();
     if (dest == 2) {
         // The clipboard gets the text itself, in UTF-8, so that no character
         // is lost to a code page; no file is written for it.
@@ -736,11 +789,15 @@ void SCROLLBACKBUFFER::SaveScrollbackDataToDestination(int dest)
         Host->FileError(path.c_str());
         return;
     }
+    // The file is UTF-8, as text files are here: no character is lost to a
+    // code page.
     std::string bytes;
     for (auto const& t : texts) {
         bytes.assign(1, '\n');
-        for (char32_t c : t)
-            bytes.push_back(uni->ToForcedCodepageChar(wchar_t(c), 1252));
+        for (char32_t c : t) {
+            char buf[4];
+            bytes.append(buf, size_t(UNICODE::Utf8Encode(wchar_t(c), buf)));
+        }
         std::fwrite(bytes.data(), 1, bytes.size(), f);
     }
     // A full disk shows in the stream's error flag or at the close: either

@@ -105,8 +105,16 @@ public:
     // Copies up to max cells of a stored line as they are drawn (dimmed
     // history, the link highlight); the count copied.
     int UnpackLine(int line, VIOCELL* out, int max);
-    // Copies up to max - 1 characters of a stored line and a zero.
+    // Copies up to max - 1 characters of a stored line and a zero: the
+    // cells' codes, the text of a cell that refers to the screen's table of
+    // characters (as long as all of it fits).
     int UnpackLine(int line, wchar_t* out, int max);
+    // Appends the text of a stored line (right halves left out, characters
+    // with their marks); the line's cell count.
+    int GetLineText(int line, std::u32string& out);
+    // Marks in a bitmap (VIOCHARS::kCapacity bits) the entries of the
+    // screen's table of characters that stored lines refer to.
+    void MarkChars(std::vector<uint64_t>& live);
     // The cell count of a stored line (0 for none).
     int LineLength(int line);
     int QueryFilled() const { return NumLines; }
@@ -114,6 +122,7 @@ public:
     void SetScrollbars(SCROLLBAR& bar, int page);
     void ClearAll();
     // 0 the scroll-back file, 1 that file in the editor, 2 the clipboard.
+    // The file is written in UTF-8.
     void SaveScrollbackDataToDestination(int dest);
     // The link highlight of the viewer: columns from .. to (inclusive) of
     // line get the link bit when unpacked; line -1 clears it.

@@ -21,6 +21,7 @@
 #pragma once
 
 #include "plugins/sdk/vioapi.h"
+#include "program/screen/viochars.h"
 #include "velmot/core/osyssync.h"
 #include "velmot/core/strings.h"
 #include "velmot/core/unicode.h"
@@ -29,6 +30,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 
 class WINDC;
 class CELLPAINTER;
@@ -198,6 +201,29 @@ public:
     void SetScrollback(SCROLLBACKBUFFER* scrollback) { Scrollback = scrollback; }
     SCROLLBACKBUFFER* GetScrollback() const { return Scrollback; }
 
+    // ---- Text of cells (vioutils.cpp) ----
+    // Characters beyond U+FFFF and characters with combining marks, which
+    // cells refer to (viochars.h); the scroll-back reads its rows' text
+    // through it.
+    VIOCHARS Chars;
+    // Appends the text a cell shows: nothing for the right half of a
+    // double-width character, a blank for a cell never written, the
+    // character with its marks for a cell that refers to the table.
+    void AppendCellText(VIOCELL cell, std::u32string& out) const;
+    // The character a cell shows, without its marks.
+    char32_t CellChar(VIOCELL cell) const;
+    // The text of `count` cells from (x, y) in linear order, stopping at the
+    // end of the screen, appended to `out`; *wrapped (may be null) tells
+    // whether the last cell read has the wrapped mark. The cells read.
+    int GetText(std::u32string& out, int count, int x, int y, signed char* wrapped);
+    // The cell bits for a text (a character and its marks): itself when it
+    // is one character of the Basic Multilingual Plane, else a reference to
+    // the table (swept first when a sweep is due).
+    uint64_t TextCode(std::u32string_view text);
+    // Frees the table's entries that no cell of the screen or the
+    // scroll-back refers to.
+    void SweepChars();
+
     // ---- Writing (viowrite.cpp) ----
     // The cell writer: stores c (converted from the screen code page unless
     // wide) at a linear cell index with the current colours.
@@ -232,8 +258,11 @@ public:
     // A run on a row of double width or height (line attribute 3, 4 or 6):
     // drawn at its normal size and stretched into the row (`run` is its
     // rectangle there, the cursor rectangle too).
+    // A cell with a character and its marks comes as `cluster` (text then
+    // holds its first character).
     void RenderLinemodeText(WINDC& dc, RECT const& run, wchar_t const* text, int length, int lineAttr, uint32_t fore,
-                            uint32_t back, uint32_t flags, RECT const* cursor, uint32_t cursorColour);
+                            uint32_t back, uint32_t flags, RECT const* cursor, uint32_t cursorColour,
+                            std::u32string_view cluster = {});
     // Sets the cell size directly (SetFont does it from the font).
     void SetCellSize(int width, int height);
     RECT DirtyArea() const { return DirtyRect; }
@@ -340,12 +369,23 @@ private:
     // attribute: the cell without its character, profile colours applied.
     VIOCELL StyleCell(int attrib) const;
     VIOCELL* LinearCell(int index) const;
-    // Stores one cell (character, style, double-width bit) at a linear
-    // index and repairs a double-width pair it breaks.
-    void WriteCell(int index, uint16_t c, VIOCELL style, bool wide, RECT& dirty);
+    // Stores one cell (character as cell bits, style, double-width bit) at
+    // a linear index and repairs a double-width pair it breaks.
+    void WriteCell(int index, uint64_t code, VIOCELL style, bool wide, RECT& dirty);
     // The cell at index held `old` and now holds `now`: the other half of a
     // double-width pair that lost its partner becomes a blank.
     void BreakPair(int index, uint64_t old, uint64_t now, RECT& dirty);
+    // The cell bits of a character (U+FFFD for one that is not a character)
+    // and the cells it takes; 0 cells for a combining mark.
+    uint64_t CharCode(uint32_t c, int* cells);
+    // Adds a combining mark to the character of the cell at a linear index
+    // (its left half when the cell is a right half). A cell that holds the
+    // longest text already, or a full table, drops the mark.
+    void AddMark(int index, uint32_t mark, RECT& dirty);
+    // The linear index of the cell written last before (x, y): the cell to
+    // the left, or the last one of the row above when that row wraps into
+    // this one; -1 when there is none.
+    int CellBefore(int x, int y) const;
     // Writes printable text at the cursor up to the first control
     // character; the number of characters taken.
     long PutPrintable(wchar_t const* text, long n, RECT& dirty);
@@ -415,6 +455,8 @@ private:
     int Visible = -1; // unknown
     bool CursorTimerRunning = false;
     COREFONT* Font = nullptr;
+    // The bold face of the font, for bold text (null: the font itself).
+    COREFONT* BoldFont = nullptr;
     signed char FontFlag = 0;
     wchar_t FontName[128] = {};
     std::unique_ptr<MEMORYBITMAP> MemoryBitmap;

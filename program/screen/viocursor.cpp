@@ -311,6 +311,8 @@ WINDC* VIO::ScreenDC()
 
 void VIO::ReleaseFont()
 {
+    delete BoldFont;
+    BoldFont = nullptr;
     if (!Font)
         return;
     if (MemoryDC && MemoryDC->hFont == Font)
@@ -335,6 +337,16 @@ void VIO::SetFont(wchar_t const* fontString, signed char flag)
     if (!font)
         return;
     Font = font;
+    // Bold text is drawn in the bold face of the same family and size, so
+    // that it stands out on every colour (a bold font is its own).
+    if (!font->Bold && font->FontRef) {
+        auto* bold = new COREFONT(font->Name.Buf(), font->Size, true, font->Italic, font->Fixed, font->Smoothing,
+                                  font->CodePage);
+        if (bold->FontRef)
+            BoldFont = bold;
+        else
+            delete bold;
+    }
     WINDC* dc = ScreenDC();
     dc->SelectFont(font);
     dc->GetFontnameW(FontName, int(std::size(FontName)));

@@ -229,23 +229,42 @@ int VIO::TextToWindow(WINDC& dc, int column, int row, POINT at, VIOCELL const* c
     }
     count = std::min(count, std::max(endColumn - column, 1));
 
-    // The run: cells that look alike.
+    // The run: cells that look alike. The bits by which a cell refers to
+    // the table of characters are no part of its look; a character with
+    // marks is a run of its own, laid out as one.
+    constexpr uint64_t kLook = ~(uint64_t{0xFC} << 16);
     VIOCELL const first = cells[0];
-    uint64_t const style = Bits(first) >> 16;
+    uint64_t const style = (Bits(first) >> 16) & kLook;
     bool const graphic = IsGraphicChar(first.c);
     auto selected = [&](int col) { return markFrom >= 0 && col >= markFrom && col <= markTo; };
     bool const inSelection = selected(column);
+    std::u32string cluster;
+    if (VIOCHARS::IsExtended(first)) {
+        Chars.AppendText(first, cluster);
+        if (cluster.size() < 2)
+            cluster.clear();
+    }
     int n = 1;
-    if (!(first.attrib & VIOATTR_DOUBLEWIDTH)) {
+    if (!(first.attrib & VIOATTR_DOUBLEWIDTH) && cluster.empty()) {
+        std::u32string text;
         while (n < count) {
             VIOCELL const c = cells[n];
-            if ((Bits(c) >> 16) != style || IsGraphicChar(c.c) != graphic || selected(column + n) != inSelection)
+            if (((Bits(c) >> 16) & kLook) != style || IsGraphicChar(c.c) != graphic || selected(column + n) != inSelection)
                 break;
+            if (VIOCHARS::IsExtended(c)) {
+                text.clear();
+                Chars.AppendText(c, text);
+                if (text.size() > 1)
+                    break;
+            }
             ++n;
         }
     }
+    // A double-width character takes its right half with it.
+    int const consumed = n + ((first.attrib & VIOATTR_DOUBLEWIDTH) && !vioutils::IsWideRight(first) && count > 1 &&
+                              vioutils::IsWideRight(cells[1]) ? 1 : 0);
     if (mode == MODE_COUNT)
-        return n;
+        return consumed;
     int const lineAttr = row >= 0 && row < ScreenHeight ? RowTable[row].LineAttr : 0;
     int const scale = lineAttr ? 2 : 1;
     bool const rightHalf = vioutils::IsWideRight(first);
@@ -254,10 +273,10 @@ int VIO::TextToWindow(WINDC& dc, int column, int row, POINT at, VIOCELL const* c
     RECT const r{at.x * scale, at.y, at.x * scale + pixelWidth, at.y + cellHeight};
     if (mode == MODE_MARK) {
         MarkDirty(&r, 1);
-        return n;
+        return consumed;
     }
     if (!Painter || PainterDC != &dc)
-        return n; // drawing goes through a cell painter (MemToScreen makes one)
+        return consumed; // drawing goes through a cell painter (MemToScreen makes one)
     CELLPAINTER& cp = *Painter;
 
     int attrib = first.attrib;
@@ -275,7 +294,7 @@ int VIO::TextToWindow(WINDC& dc, int column, int row, POINT at, VIOCELL const* c
     int length = 0;
     bool allBlank = true, underscores = false;
     for (int i = 0; i < n; ++i) {
-        wchar_t c = cells[i].c;
+        wchar_t c = VIOCHARS::IsExtended(cells[i]) ? wchar_t(Chars.Base(cells[i])) : wchar_t(cells[i].c);
         if ((cells[i].attrib & VIOATTR_FIELD) && !AttrCellsPlain)
             c = 0x2248;
         else if (c == 127 || (c == 0 && !(cells[i].attrib & VIOATTR_DOUBLEWIDTH)))
@@ -284,17 +303,20 @@ int VIO::TextToWindow(WINDC& dc, int column, int row, POINT at, VIOCELL const* c
         underscores = underscores || c == L'_';
         buffer[length++] = c;
     }
-    bool const blank = allBlank || fore == back;
+    bool const blank = (allBlank && cluster.empty()) || fore == back;
 
     bool const cursorHere = own && !CursorHidden && CursorState == 1 && row == CursorY && CursorX >= column &&
-                            CursorX < column + n &&
+                            CursorX < column + consumed &&
                             (CursorStyle != VIOCURSOR_BLINKING || BlinkPhase || BlinkSkipStart != 0);
     RECT const cursor = GetCursorRect(0, 1);
     uint32_t const cursorColour = Profile.ColorCursor ? GetSysColor(Profile.ColorCursor - 1) : 0;
     bool const underline = ((attrib & VIOATTR_UNDERLINE) && !(attrib & VIOATTR_FIELD)) || (first.extattr & VIOEXT_LINK);
     uint32_t const flags = (underline ? CELLPAINTER::UNDERLINE : 0) | (wide ? CELLPAINTER::WIDE : 0);
     RECT const* colouredCursor = cursorHere && Profile.ColorCursor ? &cursor : nullptr;
-    COREFONT* const font = own ? Font : dc.hFont;
+    // Bold text in the bold face of the font (the field attribute cell of
+    // block mode shows its raw colours only).
+    bool const bold = (attrib & VIOATTR_BRIGHT) && !(attrib & VIOATTR_FIELD) && BoldFont;
+    COREFONT* const font = own ? (bold ? BoldFont : Font) : dc.hFont;
 
     RECT const bottomRow{r.left, r.bottom - 1, r.right, r.bottom};
     if (Profile.Transparency > 0)
@@ -312,7 +334,10 @@ int VIO::TextToWindow(WINDC& dc, int column, int row, POINT at, VIOCELL const* c
             cp.FillRect(bottomRow, fore);
     } else {
         if (lineAttr != 0)
-            RenderLinemodeText(dc, r, buffer, length, lineAttr, fore, back, flags, colouredCursor, cursorColour);
+            RenderLinemodeText(dc, r, buffer, length, lineAttr, fore, back, flags, colouredCursor, cursorColour,
+                               cluster);
+        else if (!cluster.empty())
+            cp.RunCluster(r.left, r.top, cluster, font, fore, back, flags, colouredCursor, cursorColour);
         else
             cp.Run(r.left, r.top, buffer, length, font, fore, back, flags, colouredCursor, cursorColour);
         // Underscores as full lines where the font's lie, inside the cell
@@ -342,11 +367,12 @@ int VIO::TextToWindow(WINDC& dc, int column, int row, POINT at, VIOCELL const* c
         cp.InvertRect(cursor);
     else if (cursorHere && CursorType != VIOCURSOR_BLOCK)
         cp.FillRect(cursor, cursorColour);
-    return n;
+    return consumed;
 }
 
 void VIO::RenderLinemodeText(WINDC& dc, RECT const& run, wchar_t const* text, int length, int lineAttr,
-                             uint32_t fore, uint32_t back, uint32_t flags, RECT const* cursor, uint32_t cursorColour)
+                             uint32_t fore, uint32_t back, uint32_t flags, RECT const* cursor, uint32_t cursorColour,
+                             std::u32string_view cluster)
 {
     // The run at its normal size, stretched into the row: twice as wide,
     // and for the halves of double height each half twice as high. The
@@ -365,8 +391,12 @@ void VIO::RenderLinemodeText(WINDC& dc, RECT const& run, wchar_t const* text, in
         normal.right = normal.left + (cursor->right - cursor->left) / 2;
     }
     COREFONT* const font = &dc == OwnDC || &dc == MemoryDC.get() ? Font : dc.hFont;
-    Painter->RunStretched(run.left, run.top, text, length, font, fore, back, flags, how, cursor ? &normal : nullptr,
-                          cursorColour);
+    if (!cluster.empty())
+        Painter->RunCluster(run.left, run.top, cluster, font, fore, back, flags, cursor ? &normal : nullptr,
+                            cursorColour, how);
+    else
+        Painter->RunStretched(run.left, run.top, text, length, font, fore, back, flags, how,
+                              cursor ? &normal : nullptr, cursorColour);
 }
 
 // ---- The off-screen bitmap ----

@@ -3,6 +3,7 @@
 #include "program/screen/vioutils.h"
 
 #include "program/screen/vio.h"
+#include "program/screen/scrollback.h"
 #include "velmot/core/osys.h"
 
 #include <algorithm>
@@ -247,17 +248,26 @@ void VIO::SetXtermColor(char const* text)
 
 void VIO::AttribToColors(int attrib, int fore, int back, uint32_t* foreRGB, uint32_t* backRGB)
 {
-    int const backIn = back;
     bool const plainField = (attrib & VIOATTR_FIELD) && !AttrCellsPlain;
+    // Text hidden by blinking or by the invisible attribute takes the
+    // background the cell shows, after every swap: a hidden cell of an
+    // inverse cell or of a reversed screen is blank in that cell's
+    // background, not a box of the background it would have without them.
+    bool hidden = false;
     if (!plainField) {
         if (attrib & VIOATTR_BRIGHT) {
-            if (fore >= 0 && fore < 16)
-                fore ^= 8;
-            else if (fore >= 16 && fore < 256)
-                fore -= 8;
+            // Bold on the profile's text colour keeps that colour and stands
+            // out by the bold face: the colour 8 numbers away may be lighter
+            // than the text (grey for the default dark blue on white), and
+            // under a reversed screen it would become a grey background.
+            if (fore != Profile.ColorFore) {
+                if (fore >= 0 && fore < 16)
+                    fore ^= 8;
+                else if (fore >= 16 && fore < 256)
+                    fore -= 8;
+            }
         }
-        if ((attrib & VIOATTR_BLINK) && BlinkPhase)
-            fore = back;
+        hidden = ((attrib & VIOATTR_BLINK) && BlinkPhase) || (attrib & VIOATTR_INVISIBLE);
         int const mark = Profile.ColorMark;
         bool const highlight = attrib & VIOATTR_HIGHLIGHT;
         bool const inverse = attrib & VIOATTR_INVERSE;
@@ -269,8 +279,6 @@ void VIO::AttribToColors(int attrib, int fore, int back, uint32_t* foreRGB, uint
                 fore = back == 15 ? 0 : 15;
         }
     }
-    if (!plainField && (attrib & VIOATTR_INVISIBLE))
-        fore = back = backIn;
     if (Inverse)
         std::swap(fore, back);
     uint32_t f = GetSysColor(fore), b = GetSysColor(back);
@@ -278,6 +286,8 @@ void VIO::AttribToColors(int attrib, int fore, int back, uint32_t* foreRGB, uint
         f = vioutils::Halftone(f, false);
         b = vioutils::Halftone(b, true);
     }
+    if (hidden)
+        f = b;
     if (foreRGB)
         *foreRGB = f;
     if (backRGB)
@@ -296,7 +306,61 @@ uint32_t VIO::GetBackgroundColorRGB(signed char withAlpha)
     return rgb;
 }
 
-// ---- VIO: reading cells ----
+// ---- VIO: the text of cells ----
+
+void VIO::AppendCellText(VIOCELL cell, std::u32string& out) const
+{
+    if (vioutils::IsWideRight(cell))
+        return;
+    if (VIOCHARS::IsExtended(cell))
+        Chars.AppendText(cell, out);
+    else
+        out.push_back(cell.c ? char32_t(cell.c) : U' ');
+}
+
+char32_t VIO::CellChar(VIOCELL cell) const
+{
+    if (VIOCHARS::IsExtended(cell))
+        return Chars.Base(cell);
+    return cell.c;
+}
+
+uint64_t VIO::TextCode(std::u32string_view text)
+{
+    GUARD lock(*this);
+    if (Chars.SweepDue())
+        SweepChars();
+    return Chars.Intern(text);
+}
+
+void VIO::SweepChars()
+{
+    GUARD lock(*this);
+    std::vector<uint64_t> live(VIOCHARS::kCapacity / 64);
+    for (int y = 0; RowTable && y < ScreenHeight; ++y)
+        for (int x = 0; x < ScreenWidth; ++x)
+            VIOCHARS::Mark(live, RowTable[y].Cells[x]);
+    if (Scrollback)
+        Scrollback->MarkChars(live);
+    Chars.Sweep(live);
+}
+
+int VIO::GetText(std::u32string& out, int count, int x, int y, signed char* wrapped)
+{
+    GUARD lock(*this);
+    if (wrapped)
+        *wrapped = 0;
+    if (x < 0 || y < 0 || !RowTable || y >= ScreenHeight || x >= ScreenWidth || count <= 0)
+        return 0;
+    int const total = ScreenWidth * ScreenHeight;
+    int const start = y * ScreenWidth + x;
+    int const end = int(std::min<long long>(total, (long long)start + count));
+    for (int pos = start; pos < end; ++pos)
+        AppendCellText(RowTable[pos / ScreenWidth].Cells[pos % ScreenWidth], out);
+    if (wrapped)
+        *wrapped = (RowTable[(end - 1) / ScreenWidth].Cells[(end - 1) % ScreenWidth].attrib & VIOATTR_WRAPPED) ? 1 : 0;
+    return end - start;
+}
 
 void VIO::GetString(wchar_t* buffer, int* length, int x, int y, signed char* wrapped)
 {
@@ -309,17 +373,25 @@ void VIO::GetString(wchar_t* buffer, int* length, int x, int y, signed char* wra
             *wrapped = 0;
         return;
     }
+    // The buffer holds *length characters: a cell whose character comes
+    // with marks may not fit whole at its end, and is then left out with
+    // the cells after it.
+    int const room = std::max(*length, 0);
     int const total = ScreenWidth * ScreenHeight;
     int pos = y * ScreenWidth + x;
-    int const end = std::min(total, pos + std::max(*length, 0));
+    int const end = std::min(total, pos + room);
     int stored = 0;
     bool lastWrapped = false;
+    std::u32string text;
     for (; pos < end; ++pos) {
         VIOCELL const cell = RowTable[pos / ScreenWidth].Cells[pos % ScreenWidth];
+        text.clear();
+        AppendCellText(cell, text);
+        if (stored + int(text.size()) > room)
+            break;
+        for (char32_t c : text)
+            buffer[stored++] = wchar_t(c);
         lastWrapped = cell.attrib & VIOATTR_WRAPPED;
-        if (vioutils::IsWideRight(cell))
-            continue;
-        buffer[stored++] = cell.c ? wchar_t(cell.c) : L' ';
     }
     *length = stored;
     if (wrapped)
@@ -334,12 +406,32 @@ void VIO::GetString(char* buffer, int* length, int x, int y, int codePage, signe
         *length = 0;
         return;
     }
-    std::vector<wchar_t> wide(static_cast<size_t>(*length));
-    GetString(wide.data(), length, x, y, wrapped);
-    for (int i = 0; i < *length; ++i) {
-        char const b = Uni->ToForcedCodepageChar(wide[size_t(i)], codePage);
-        buffer[i] = b ? b : ' ';
+    // One byte per character: its marks are left out (a code page has no
+    // room for them), a character beyond U+FFFF is converted as U+FFFD.
+    GUARD lock(*this);
+    if (x < 0 || y < 0 || !RowTable || y >= ScreenHeight || x >= ScreenWidth) {
+        *length = 0;
+        if (wrapped)
+            *wrapped = 0;
+        return;
     }
+    int const total = ScreenWidth * ScreenHeight;
+    int pos = y * ScreenWidth + x;
+    int const end = std::min(total, pos + *length);
+    int stored = 0;
+    bool lastWrapped = false;
+    for (; pos < end; ++pos) {
+        VIOCELL const cell = RowTable[pos / ScreenWidth].Cells[pos % ScreenWidth];
+        lastWrapped = cell.attrib & VIOATTR_WRAPPED;
+        if (vioutils::IsWideRight(cell))
+            continue;
+        char32_t const c = cell.c ? CellChar(cell) : U' ';
+        char const b = Uni->ToForcedCodepageChar(c < 0x10000 ? wchar_t(c) : wchar_t(0xFFFD), codePage);
+        buffer[stored++] = b ? b : ' ';
+    }
+    *length = stored;
+    if (wrapped)
+        *wrapped = lastWrapped ? 1 : 0;
 }
 
 void VIO::GetCells(VIOCELL* buffer, int* count, int x, int y)

@@ -104,22 +104,21 @@ void VIO::BreakPair(int index, uint64_t old, uint64_t now, RECT& dirty)
         other = index - 1;
     if (other >= 0) {
         VIOCELL* cell = LinearCell(other);
-        cell->c = 32;
-        cell->attrib &= uint16_t(~VIOATTR_DOUBLEWIDTH);
+        uint64_t const bits = Load(cell) & ~VIOCHARS::kCodeMask & ~kWideBit;
+        Store(cell, bits | 32);
         AddBox(dirty, other % ScreenWidth, other / ScreenWidth, 1);
     }
     if (((old | now) & kFieldBit) && Inherit)
         InheritPending = true;
 }
 
-void VIO::WriteCell(int index, uint16_t c, VIOCELL style, bool wide, RECT& dirty)
+void VIO::WriteCell(int index, uint64_t code, VIOCELL style, bool wide, RECT& dirty)
 {
     VIOCELL* cell = LinearCell(index);
-    style.c = c;
     if (wide)
         style.attrib |= VIOATTR_DOUBLEWIDTH;
     uint64_t const old = Load(cell);
-    uint64_t const now = Bits(style);
+    uint64_t const now = Bits(style) | code;
     Store(cell, now);
     AddBox(dirty, index % ScreenWidth, index / ScreenWidth, 1);
     if ((old | now) & (kWideBit | kFieldBit))
@@ -128,17 +127,67 @@ void VIO::WriteCell(int index, uint16_t c, VIOCELL style, bool wide, RECT& dirty
         SomethingBlinks = true;
 }
 
+uint64_t VIO::CharCode(uint32_t c, int* cells)
+{
+    if (c < 0x300) {
+        *cells = 1;
+        return c;
+    }
+    // A lone surrogate or a value beyond Unicode is not a character.
+    if (c > 0x10FFFF || (c & 0xFFFFF800) == 0xD800) {
+        *cells = 1;
+        return 0xFFFD;
+    }
+    *cells = UNICODE::CellWidth(c);
+    if (c < 0x10000 || *cells == 0)
+        return c;
+    char32_t const one = c;
+    return TextCode(std::u32string_view(&one, 1));
+}
+
+int VIO::CellBefore(int x, int y) const
+{
+    if (x > 0)
+        return y * ScreenWidth + x - 1;
+    if (y > 0 && (RowTable[y - 1].Cells[ScreenWidth - 1].attrib & VIOATTR_WRAPPED))
+        return y * ScreenWidth - 1;
+    return -1;
+}
+
+void VIO::AddMark(int index, uint32_t mark, RECT& dirty)
+{
+    if (index < 0 || index >= ScreenWidth * ScreenHeight)
+        return;
+    VIOCELL* cell = LinearCell(index);
+    if (vioutils::IsWideRight(*cell) && index > 0) {
+        --index;
+        cell = LinearCell(index);
+    }
+    std::u32string text;
+    AppendCellText(*cell, text);
+    if (text.empty() || text.size() >= VIOCHARS::kMaxLength)
+        return;
+    text.push_back(char32_t(mark));
+    uint64_t const code = TextCode(text);
+    if (!VIOCHARS::IsExtended(code))
+        return; // the table is full: the character stays as it was
+    Store(cell, (Load(cell) & ~VIOCHARS::kCodeMask) | code);
+    AddBox(dirty, index % ScreenWidth, index / ScreenWidth, 1);
+}
+
 void VIO::CharToMem(wchar_t c, int index, int attrib, bool wide)
 {
     GUARD lock(*this);
     if (!RowTable || index < 0 || index >= ScreenWidth * ScreenHeight)
         return;
-    uint32_t u = wide ? uint32_t(c) : uint32_t(ByteToChar(char(c & 0xFF)));
-    bool const doubleWidth = u > 0x2FFF && Uni->IsDoubleWidthCJK_Full(wchar_t(u));
-    if (u > 0xFFFF)
-        u = 0xFFFD; // a cell holds one UTF-16 unit
+    uint32_t const u = wide ? uint32_t(c) : uint32_t(ByteToChar(char(c & 0xFF)));
+    int cells = 1;
+    uint64_t const code = CharCode(u, &cells);
     RECT dirty{};
-    WriteCell(index, uint16_t(u), StyleCell(attrib), doubleWidth, dirty);
+    if (cells == 0)
+        AddMark(index, u, dirty); // a mark goes with the character of the cell
+    else
+        WriteCell(index, code, StyleCell(attrib), cells == 2, dirty);
     MarkCellBox(dirty);
     RunPendingInherit();
 }
@@ -153,17 +202,22 @@ int VIO::TextToMem(wchar_t const* text, int length, int x, int y)
     VIOCELL const style = StyleCell(CurAttrib);
     RECT dirty{};
     int extra = 0;
-    for (int i = 0; i < length && pos < total; ++i, ++pos) {
-        uint32_t u = uint32_t(text[i]);
-        bool const doubleWidth = u > 0x2FFF && Uni->IsDoubleWidthCJK_Full(text[i]);
-        if (u > 0xFFFF)
-            u = 0xFFFD;
-        WriteCell(int(pos), uint16_t(u), style, doubleWidth, dirty);
-        if (doubleWidth && pos + 1 < total) {
+    for (int i = 0; i < length && pos < total; ++i) {
+        int cells = 1;
+        uint64_t const code = CharCode(uint32_t(text[i]), &cells);
+        if (cells == 0) {
+            // A mark goes with the character before it.
+            if (pos > 0)
+                AddMark(int(pos - 1), uint32_t(text[i]), dirty);
+            continue;
+        }
+        WriteCell(int(pos), code, style, cells == 2, dirty);
+        if (cells == 2 && pos + 1 < total) {
             ++pos;
             ++extra;
             WriteCell(int(pos), VIOCHAR_RIGHTHALF, style, true, dirty);
         }
+        ++pos;
     }
     MarkCellBox(dirty);
     RunPendingInherit();
@@ -198,10 +252,14 @@ long VIO::PutPrintable(wchar_t const* text, long n, RECT& dirty)
     long i = 0;
     for (; i < n; ++i) {
         // Plain text to the end of the row: one load and one store a cell.
+        // Characters of one cell each stay here; marks, wide characters,
+        // those beyond U+FFFF and controls take the way below.
         for (long end = std::min<long>(n, i + (width - x)); i < end; ++i) {
             uint32_t const c = uint32_t(text[i]);
-            if (c - 32 >= 0x3000 - 32)
-                break;
+            if (c - 32 >= 0x300 - 32) [[unlikely]] {
+                if (c < 32 || c > 0xFFFF || (c & 0xF800) == 0xD800 || UNICODE::CellWidth(c) != 1)
+                    break;
+            }
             uint64_t const old = Load(row + x);
             Store(row + x, style | c);
             if (old & (kWideBit | kFieldBit)) [[unlikely]]
@@ -215,37 +273,34 @@ long VIO::PutPrintable(wchar_t const* text, long n, RECT& dirty)
         }
         if (i == n)
             break;
-        uint32_t c = uint32_t(text[i]);
+        uint32_t const c = uint32_t(text[i]);
         if (IsControl(c))
             break;
-        if (c < 0x3000) [[likely]] {
-            uint64_t const old = Load(row + x);
-            Store(row + x, style | c);
-            if (old & (kWideBit | kFieldBit)) [[unlikely]]
-                BreakPair(y * width + x, old, style | c, dirty);
-            ++x;
-        } else {
-            bool const doubleWidth = Uni->IsDoubleWidthCJK_Full(wchar_t(c));
-            if (c > 0xFFFF)
-                c = 0xFFFD; // a cell holds one UTF-16 unit
-            uint64_t const left = (doubleWidth ? wideStyle : style) | c;
-            uint64_t old = Load(row + x);
-            Store(row + x, left);
+        int cells = 1;
+        uint64_t const code = CharCode(c, &cells);
+        if (cells == 0) {
+            // A combining mark: it goes with the character written last.
+            AddMark(CellBefore(x, y), c, dirty);
+            continue;
+        }
+        bool const doubleWidth = cells == 2;
+        uint64_t const left = (doubleWidth ? wideStyle : style) | code;
+        uint64_t old = Load(row + x);
+        Store(row + x, left);
+        if (old & (kWideBit | kFieldBit))
+            BreakPair(y * width + x, old, left, dirty);
+        ++x;
+        if (doubleWidth) {
+            uint64_t const right = wideStyle | VIOCHAR_RIGHTHALF;
+            // The right half of a character in the last column goes to
+            // the first cell of the next row.
+            if (x == width)
+                nextRow();
+            old = Load(row + x);
+            Store(row + x, right);
             if (old & (kWideBit | kFieldBit))
-                BreakPair(y * width + x, old, left, dirty);
+                BreakPair(y * width + x, old, right, dirty);
             ++x;
-            if (doubleWidth) {
-                uint64_t const right = wideStyle | VIOCHAR_RIGHTHALF;
-                // The right half of a character in the last column goes to
-                // the first cell of the next row.
-                if (x == width)
-                    nextRow();
-                old = Load(row + x);
-                Store(row + x, right);
-                if (old & (kWideBit | kFieldBit))
-                    BreakPair(y * width + x, old, right, dirty);
-                ++x;
-            }
         }
         if (x == width)
             nextRow();
@@ -373,14 +428,17 @@ void VIO::WriteWideByte(wchar_t c, int count, int x, int y, int attrib)
     int const start = y * ScreenWidth + x;
     if (count < 0 || count > total - start)
         count = total - start;
-    uint32_t u = uint32_t(c);
-    bool const doubleWidth = u > 0x2FFF && Uni->IsDoubleWidthCJK_Full(c);
-    if (u > 0xFFFF)
-        u = 0xFFFD;
-    VIOCELL const style = StyleCell(attrib == -1 ? CurAttrib.load() : attrib);
+    int cells = 1;
+    uint64_t const code = CharCode(uint32_t(c), &cells);
     RECT dirty{};
-    for (int i = 0; i < count; ++i)
-        WriteCell(start + i, uint16_t(u), style, doubleWidth, dirty);
+    if (cells == 0) {
+        // A combining mark goes with the character in the cell.
+        AddMark(start, uint32_t(c), dirty);
+    } else {
+        VIOCELL const style = StyleCell(attrib == -1 ? CurAttrib.load() : attrib);
+        for (int i = 0; i < count; ++i)
+            WriteCell(start + i, code, style, cells == 2, dirty);
+    }
     MarkCellBox(dirty);
     RunPendingInherit();
 }

@@ -309,11 +309,11 @@ void SESSION::SaveScreen(char const* destination)
     int cols = 0, rows = 0;
     EmuLayer.QueryWinSize(&cols, &rows);
     for (int y = 0; y < rows; ++y) {
-        std::vector<wchar_t> buf(static_cast<size_t>(cols) + 1);
-        int len = cols;
-        bool wrapped = false;
-        QueryString(buf.data(), &len, 0, y, &wrapped);
-        std::wstring row(buf.data(), static_cast<size_t>(std::max(len, 0)));
+        // The row's whole text: characters with their marks, those beyond
+        // U+FFFF.
+        std::u32string text;
+        Screen.GetText(text, cols, 0, y, nullptr);
+        std::wstring row(text.begin(), text.end());
         if (printer) {
             while (row.size() > 1 && row.back() == L' ')
                 row.pop_back();

@@ -202,14 +202,12 @@ std::string ScreenRowText(VIO& screen, int y)
 {
     int width = 0, height = 0;
     screen.GetWinSize(&width, &height);
-    std::vector<wchar_t> text(static_cast<size_t>(width) + 1);
-    int len = width;
-    signed char wrapped = 0;
-    screen.GetString(text.data(), &len, 0, y, &wrapped);
+    std::u32string text;
+    screen.GetText(text, width, 0, y, nullptr);
     std::string out;
     char buf[4];
-    for (int i = 0; i < len; ++i)
-        out.append(buf, static_cast<size_t>(UNICODE::Utf8Encode(text[static_cast<size_t>(i)], buf)));
+    for (char32_t c : text)
+        out.append(buf, static_cast<size_t>(UNICODE::Utf8Encode(wchar_t(c), buf)));
     while (!out.empty() && out.back() == ' ')
         out.pop_back();
     return out;

@@ -47,13 +47,14 @@ private:
 };
 
 // Characters that matter to the screen: controls, blanks, plain text,
-// double-width, the right-half code, graphic characters, surrogates and
-// characters beyond the Basic Multilingual Plane.
+// double-width, the right-half code, graphic characters, surrogates,
+// characters beyond the Basic Multilingual Plane and combining marks.
 wchar_t Char(READER& r)
 {
     static wchar_t const kChars[] = {8, 9, 10, 13, 0, 27, 32, 'a', 'Z', '~', 127, 0xE4, 0x20AC, 0x4E2D, 0x3000,
                                      0xAC00, 0xFFF8, 0xFFFD, 0xD800, 0x2550, 0x2554, 0x2591, 0x25B2, 0xE003,
-                                     0x1F600, 0x20000};
+                                     0x1F600, 0x20000, 0x0301, 0x0323, 0x200D, 0xFE0F, 0xE0100, 0x1D400,
+                                     0x231A};
     uint8_t const b = r.Byte();
     if (b < 128)
         return kChars[b % (sizeof kChars / sizeof kChars[0])];
@@ -214,7 +215,13 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
             if (lines > 0) {
                 int const line = r.Byte() % lines;
                 sb.UnpackLine(line, cells, 64);
+                wchar_t text[64];
+                Check(sb.UnpackLine(line, text, 64) <= 63);
             }
+            std::u32string all;
+            vio.GetText(all, r.Byte() % 200, r.Coord(width), r.Coord(height), &wrapped);
+            if (r.Byte() % 8 == 0)
+                vio.SweepChars();
             break;
         }
         }

@@ -15,6 +15,7 @@
 #pragma once
 
 #include "velmot/core/strings.h"
+#include "velmot/core/unicode_tables.h"
 #include "velmot/core/vtypes.h"
 
 #include <cstddef>
@@ -133,6 +134,11 @@ public:
 
     bool IsRightToLeft_Full(wchar_t c) const;
     bool IsDoubleWidthCJK_Full(wchar_t c) const;
+    // The cells a character takes on a terminal screen, as the C library's
+    // wcwidth counts them: 0 (combining marks, joiners, variation
+    // selectors), 1 or 2. Controls and values that are not characters
+    // count 1; the caller handles them.
+    static int CellWidth(uint32_t c) { return UnicodeCellWidth(c); }
 
     // Descriptors and the reverse index (item number per code point).
     UNICODE_PAGEDESCRIPTOR Pages[UNICODE_PAGES] = {};

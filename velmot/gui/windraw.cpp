@@ -875,7 +875,7 @@ CELLPAINTER::~CELLPAINTER()
 }
 
 int CELLPAINTER::Draw(int x, int y, wchar_t const* text, int n, COREFONT* font, COLORREF fore, COLORREF back,
-                      uint32_t flags, RECT const* cursor, COLORREF cursorColour, int how)
+                      uint32_t flags, RECT const* cursor, COLORREF cursorColour, int how, std::u32string_view cluster)
 {
     if (!fCells || !text || n <= 0 || Cell.cx <= 0 || Cell.cy <= 0)
         return 0;
@@ -883,6 +883,7 @@ int CELLPAINTER::Draw(int x, int y, wchar_t const* text, int n, COREFONT* font, 
     for (int i = 0; i < n; ++i)
         Text[size_t(i)] = char32_t(text[i]);
     plat::CellRun run;
+    run.cluster = cluster;
     run.font = font ? font->FontRef.get() : nullptr;
     run.x = x;
     run.y = y;
@@ -914,6 +915,20 @@ int CELLPAINTER::Run(int x, int y, wchar_t const* text, int n, COREFONT* font, C
 {
     Check("CELLPAINTER::Run");
     return Draw(x, y, text, n, font, fore, back, flags, cursor, cursorColour, 0);
+}
+
+int CELLPAINTER::RunCluster(int x, int y, std::u32string_view text, COREFONT* font, COLORREF fore, COLORREF back,
+                            uint32_t flags, RECT const* cursor, COLORREF cursorColour, int how)
+{
+    Check("CELLPAINTER::RunCluster");
+    if (text.empty())
+        return 0;
+    if (how != 0 && how != DOUBLEWIDTH && how != DOUBLEHEIGHTTOP && how != DOUBLEHEIGHTBOTTOM) {
+        AssertMsg(0, "how", __FILE__, __LINE__);
+        return 0;
+    }
+    wchar_t const first = wchar_t(text[0]);
+    return Draw(x, y, &first, 1, font, fore, back, flags, cursor, cursorColour, how, text);
 }
 
 int CELLPAINTER::RunStretched(int x, int y, wchar_t const* text, int n, COREFONT* font, COLORREF fore,

@@ -296,6 +296,11 @@ public:
     // DOUBLEHEIGHTBOTTOM).
     int RunStretched(int x, int y, wchar_t const* text, int n, COREFONT* font, COLORREF fore, COLORREF back,
                      uint32_t flags, int how, RECT const* cursor = nullptr, COLORREF cursorColour = 0);
+    // One cell (two with WIDE) that shows a character with its combining
+    // marks, `text` (the character first), laid out as one; `how` 0 draws
+    // it as Run does, else stretched as RunStretched does.
+    int RunCluster(int x, int y, std::u32string_view text, COREFONT* font, COLORREF fore, COLORREF back,
+                   uint32_t flags = 0, RECT const* cursor = nullptr, COLORREF cursorColour = 0, int how = 0);
 
     // Rectangles: FillRect blends like WINDC::FillRect, ClearRect makes the
     // pixels transparent, InvertRect inverts them (a cursor over text).
@@ -305,7 +310,7 @@ public:
 
 private:
     int Draw(int x, int y, wchar_t const* text, int n, COREFONT* font, COLORREF fore, COLORREF back, uint32_t flags,
-             RECT const* cursor, COLORREF cursorColour, int how);
+             RECT const* cursor, COLORREF cursorColour, int how, std::u32string_view cluster = {});
 
     WINDC& Dc;
     SIZE Cell;

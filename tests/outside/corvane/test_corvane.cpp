@@ -542,6 +542,25 @@ TEST_F(Corvane, DoubleWidthLines)
         EXPECT_EQ(t.S().Screen.LineAttr(y), VIOLINE_NORMAL) << y;
 }
 
+TEST_F(Corvane, MarksStayWithTheirCharacter)
+{
+    // Code page 1000 is UTF-8. A mark joins the character before it in
+    // every way that character reached the screen: in a run, alone after a
+    // cursor move, in the last column with the wrap pending.
+    TERMINAL t;
+    t.Put("e\xcc\x81x \xf0\x9f\x98\x80\xe2\x80\x8d\xf0\x9f\x98\x80y");
+    EXPECT_EQ(t.Row(0), "e\xcc\x81x \xf0\x9f\x98\x80\xe2\x80\x8d\xf0\x9f\x98\x80y");
+    EXPECT_EQ(t.Cursor(), std::make_pair(8, 0)) << "the mark and the joiner take no cell";
+    t.Put("\e[2;5Hq\e[2;6H\xcc\x88");
+    EXPECT_EQ(t.Row(1), "    q\xcc\x88");
+    t.Put("\e[3;80Hz\xcc\xa3");
+    EXPECT_EQ(t.Row(2), std::string(79, ' ') + "z\xcc\xa3");
+    t.Put("k");
+    EXPECT_EQ(t.Row(3), "k") << "the pending wrap still comes";
+    t.Put("\e[5;1H\xcc\x81m");
+    EXPECT_EQ(t.Row(4), "m") << "a mark with nothing before it is dropped";
+}
+
 TEST_F(Corvane, ProtectedCellsSurviveSelectiveErase)
 {
     TERMINAL t;

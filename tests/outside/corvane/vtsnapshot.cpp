@@ -201,7 +201,7 @@ SNAPSHOT FromSession(HEADLESSSESSION& run)
         for (int x = 0; x < count; ++x) {
             VIOCELL const& c = row[size_t(x)];
             CELL& cell = s.At(x, y);
-            cell.Ch = c.c == 0 ? ' ' : c.c == VIOCHAR_RIGHTHALF ? kRightHalf : c.c;
+            cell.Ch = c.c == 0 ? ' ' : c.c == VIOCHAR_RIGHTHALF ? kRightHalf : screen.CellChar(c);
             cell.Fore = colour(int(c.fore));
             cell.Back = colour(int(c.back));
             uint16_t a = 0;

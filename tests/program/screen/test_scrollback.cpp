@@ -301,16 +301,18 @@ TEST(Scrollback, SavingWritesLinesThenTheScreen)
     // An empty buffer still writes the screen rows.
     s.Scrollback.SaveScrollbackDataToDestination(0);
     EXPECT_EQ(testutil::ReadFile(dir.file("scroll.txt")), "\n\n");
-    std::wstring const t = L"one \t\r\n\u20AC\u4E2Dx\r\nlast";
+    // The file is UTF-8: characters beyond U+FFFF and marks are kept, in
+    // the stored lines and on the screen.
+    std::wstring const t = L"one \t\r\n\u20AC\u4E2Dx\U0001F600e\u0301\r\nlast\U0001D400";
     s.Vio.conputws(t.c_str(), long(t.size()));
     s.Scrollback.SaveScrollbackDataToDestination(0);
-    EXPECT_EQ(testutil::ReadFile(dir.file("scroll.txt")), "\none\n\x80?x\nlast");
+    EXPECT_EQ(testutil::ReadFile(dir.file("scroll.txt")), "\none\n\u20AC\u4E2Dx\U0001F600e\u0301\nlast\U0001D400");
     s.Scrollback.SaveScrollbackDataToDestination(1);
     EXPECT_EQ(s.SbHost.Edited, (std::vector<std::string>{dir.file("scroll.txt")}));
     // The clipboard gets every character, and no file is touched for it.
     std::remove(dir.file("scroll.txt").c_str());
     s.Scrollback.SaveScrollbackDataToDestination(2);
-    EXPECT_EQ(s.SbHost.Clipboard, "\none\n\u20AC\u4E2Dx\nlast");
+    EXPECT_EQ(s.SbHost.Clipboard, "\none\n\u20AC\u4E2Dx\U0001F600e\u0301\nlast\U0001D400");
     EXPECT_EQ(s.SbHost.ClipboardCodePage, UNICODE_CPUTF8);
     EXPECT_TRUE(testutil::ReadFile(dir.file("scroll.txt")).empty());
     // A file that cannot be opened is reported by name.

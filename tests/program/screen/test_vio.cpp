@@ -281,9 +281,16 @@ TEST(VioColours, AttribToColorsAppliesTheRulesInOrder)
         {"mark colour", VIOATTR_HIGHLIGHT, 3, 4, 2 + 1, false, false, false, sys(3), sys(2)},
         {"mark colour equal to fore", VIOATTR_HIGHLIGHT, 2, 4, 2 + 1, false, false, false, sys(15), sys(2)},
         {"mark colour 15 equal to fore", VIOATTR_HIGHLIGHT, 15, 4, 15 + 1, false, false, false, sys(0), sys(15)},
-        {"invisible takes the back passed in", VIOATTR_INVISIBLE | VIOATTR_INVERSE, 3, 4, 0, false, false, false,
-         sys(4), sys(4)},
+        {"bright on the profile's text colour keeps it", VIOATTR_BRIGHT, 7, 0, 0, false, false, false, sys(7),
+         sys(0)},
+        {"invisible", VIOATTR_INVISIBLE, 3, 4, 0, false, false, false, sys(4), sys(4)},
+        // Hidden text takes the background the cell shows, after the swaps.
+        {"invisible on an inverse cell", VIOATTR_INVISIBLE | VIOATTR_INVERSE, 3, 4, 0, false, false, false, sys(3),
+         sys(3)},
+        {"invisible on a reversed screen", VIOATTR_INVISIBLE, 3, 4, 0, false, true, false, sys(3), sys(3)},
         {"blink in its hidden phase", VIOATTR_BLINK, 3, 4, 0, false, false, true, sys(4), sys(4)},
+        {"blink hidden on a reversed screen", VIOATTR_BLINK, 3, 4, 0, false, true, true, sys(3), sys(3)},
+        {"bright on a reversed screen", VIOATTR_BRIGHT, 7, 0, 0, false, true, false, sys(0), sys(7)},
         {"blink in its shown phase", VIOATTR_BLINK, 3, 4, 0, false, false, false, sys(3), sys(4)},
         {"screen inverse last", VIOATTR_INVERSE, 3, 4, 0, false, true, false, sys(3), sys(4)},
         {"field cell: no attribute applies", VIOATTR_FIELD | VIOATTR_BRIGHT | VIOATTR_INVERSE, 3, 4, 0, false, true,
@@ -473,6 +480,83 @@ TEST(VioRead, GetStringSkipsRightHalvesAndReportsTheWrap)
     count = 4;
     s.Vio.GetCells(nullptr, &count, 0, 0);
     EXPECT_EQ(count, 0);
+}
+
+TEST(VioRead, CharactersWithMarksAndBeyondTheBmpAreReadWhole)
+{
+    SCREEN s(6, 2);
+    std::wstring const t = L"e\u0301\U0001F600x\U0001D400";
+    s.Vio.conputws(t.c_str(), long(t.size()));
+    wchar_t buf[32] = {};
+    signed char wrapped = -1;
+    // The wide form gives every character within its buffer; a cell whose
+    // text does not fit whole is left out with the rest.
+    struct {
+        int room;
+        std::wstring text;
+    } const cases[] = {
+        {6, L"e\u0301\U0001F600x\U0001D400 "}, {2, L"e\u0301"}, {1, L""}, {3, L"e\u0301\U0001F600"},
+    };
+    for (auto const& c : cases) {
+        int length = c.room;
+        s.Vio.GetString(buf, &length, 0, 0, &wrapped);
+        EXPECT_EQ(std::wstring(buf, size_t(length)), c.text) << c.room;
+    }
+    std::u32string all;
+    EXPECT_EQ(s.Vio.GetText(all, 12, 0, 0, &wrapped), 12);
+    EXPECT_EQ(all, U"e\u0301\U0001F600x\U0001D400" + std::u32string(7, U' '));
+    // The 8-bit form gives one byte a character, without the marks.
+    char bytes[8] = {};
+    int length = 6;
+    s.Vio.GetString(bytes, &length, 0, 0, 1252, &wrapped);
+    ASSERT_EQ(length, 5);
+    EXPECT_EQ(std::string(bytes, 1), "e");
+    EXPECT_EQ(std::string(bytes + 2, 1), "x");
+}
+
+TEST(VioChars, UnreferencedEntriesAreSweptAndReferencedOnesKept)
+{
+    // A stream of distinct characters beyond U+FFFF through a small screen
+    // with a scroll-back: the table stays bounded by what the rows refer
+    // to, and every row still reads what was written.
+    SCREEN s(12, 2, 100);
+    auto lineOf = [](uint32_t first) {
+        std::u32string text;
+        for (uint32_t k = first; k < first + 5; ++k)
+            text.push_back(char32_t(0x20000 + k));
+        return text;
+    };
+    for (uint32_t k = 0; k < 30000; k += 5) {
+        std::u32string const text = lineOf(k) + U"\r\n";
+        std::wstring const wide(text.begin(), text.end());
+        s.Vio.conputws(wide.c_str(), long(wide.size()));
+    }
+    EXPECT_LE(s.Vio.Chars.Count(), 12000u) << "swept along the way";
+    int const stored = s.Scrollback.QueryFilled();
+    ASSERT_GE(stored, 90);
+    EXPECT_EQ(viotest::RowText(s.Vio, 0), viotest::Utf8(lineOf(29995)));
+    EXPECT_EQ(viotest::ScrollbackText(s.Scrollback, 0), viotest::Utf8(lineOf(29995 - 5 * stored)));
+    EXPECT_EQ(viotest::ScrollbackText(s.Scrollback, stored - 1), viotest::Utf8(lineOf(29990)));
+    // Cells kept aside (as an emulation keeps its other screen) still read
+    // their text after a sweep has freed their entries.
+    VIOCELL kept[10];
+    int count = 10;
+    s.Vio.GetCells(kept, &count, 0, 0);
+    s.Vio.Erase(0, 0, -1, 1, ' ');
+    s.Scrollback.ClearAll();
+    s.Vio.SweepChars();
+    EXPECT_EQ(s.Vio.Chars.Count(), 0u);
+    std::u32string text;
+    s.Vio.AppendCellText(kept[2], text);
+    EXPECT_EQ(text, lineOf(29995).substr(1, 1));
+    // Once in use again, the same text takes the same entry.
+    std::wstring const again(1, wchar_t(0x20000 + 29996));
+    s.Vio.SetCursorPos(0, 0);
+    s.Vio.conputws(again.c_str(), 1);
+    VIOCELL cell{};
+    count = 1;
+    s.Vio.GetCells(&cell, &count, 0, 0);
+    EXPECT_EQ(vioutils::Bits(cell) & VIOCHARS::kCodeMask, vioutils::Bits(kept[2]) & VIOCHARS::kCodeMask);
 }
 
 // ---- Selection and links ----

@@ -3,6 +3,7 @@
 // thumbnail bitmap, and the terminal font of this machine. Golden pictures
 // under golden/ (QOR_UPDATE_GOLDEN=1 rewrites them for review).
 #include "tests/program/screen/fakehost.h"
+#include "tests/program/screen/screenwindow.h"
 #include "tests/velmot/core/assertrecorder.h"
 #include "tests/velmot/gui/guitest.h"
 #include "tests/support/testutil.h"
@@ -28,136 +29,7 @@
 namespace {
 
 using guitest::PANEWINDOW;
-
-// Loads the terminal font the way the session does: the description text,
-// or the default terminal font for the size.
-COREFONT* LoadTerminalFont(wchar_t const* fontString, int codePage)
-{
-    wchar_t spec[256] = {};
-    if (fontString)
-        std::wcsncpy(spec, fontString, 255);
-    else
-        TERMFONTS::GetDefaultFont(spec, 256, 10);
-    wchar_t name[128];
-    TERMFONTS::GetNameFromFontstr(spec, name, 128);
-    int w = 0, h = 0;
-    TERMFONTS::GetSizeFromFontstr(spec, &w, &h);
-    WINDC dc(nullptr, RECT{}, false);
-    return dc.LoadFixedFontW(name, SIZE{w, h}, false, 1, codePage);
-}
-
-// The session window of the tests: a pane that the screen paints.
-class PAINTHOST : public VIOHOST {
-public:
-    explicit PAINTHOST(PANEWINDOW& pane) : Pane(pane) {}
-    void Invalidate(RECT const* rect) override
-    {
-        ++Invalidations;
-        Last = rect ? *rect : RECT{0, 0, -1, -1};
-        Pane.Invalidate(rect);
-    }
-    void RedrawNow() override { Pane.Render(); }
-    SIZE ClientSize() override { return Pane.GetSize(); }
-    bool HasFocus() override { return Focus; }
-    COREFONT* LoadFont(wchar_t const* fontString, signed char*, int codePage) override
-    {
-        return LoadTerminalFont(fontString ? fontString : FontString, codePage);
-    }
-    PANEWINDOW& Pane;
-    wchar_t const* FontString = nullptr;
-    bool Focus = true;
-    int Invalidations = 0;
-    RECT Last{};
-};
-
-// A screen that counts the runs it draws.
-class COUNTINGVIO : public VIO {
-public:
-    using VIO::VIO;
-    int TextToWindow(WINDC& dc, int column, int row, POINT at, VIOCELL const* cells, int count, int endColumn,
-                     int mode, int markFrom, int markTo, wchar_t* buffer) override
-    {
-        int const n = VIO::TextToWindow(dc, column, row, at, cells, count, endColumn, mode, markFrom, markTo, buffer);
-        if (mode == MODE_DRAW)
-            Runs.push_back({column, row, n});
-        return n;
-    }
-    struct RUN {
-        int column, row, cells;
-    };
-    std::vector<RUN> Runs;
-};
-
-// A pane, a host and a screen of cols x rows cells in the given font.
-struct SCREENWINDOW {
-    std::unique_ptr<PANEWINDOW> Pane;
-    std::unique_ptr<PAINTHOST> Host;
-    COUNTINGVIO Vio;
-    SCREENWINDOW(int cols, int rows, wchar_t const* font = nullptr)
-    {
-        // The font decides the cell: a first screen measures it.
-        PANEWINDOW probe(10, 10);
-        PAINTHOST probeHost(probe);
-        probeHost.FontString = font;
-        VIO measure(&probeHost);
-        measure.Init(1, 1);
-        int cw = 0, ch = 0;
-        measure.GetFontSize(&cw, &ch);
-        Pane = std::make_unique<PANEWINDOW>(cols * cw, rows * ch);
-        Host = std::make_unique<PAINTHOST>(*Pane);
-        Host->FontString = font;
-        Vio.SetHost(Host.get());
-        Vio.Init(cols, rows);
-        Vio.Settings.CursorBlinkDelay = 0;
-        Vio.SetCursorType(static_cast<signed char>(1), VIOCURSOR_STEADY);
-        Pane->OnPaint = [this](PAINTSTRUCT& ps) { Vio.OnPaint(ps); };
-        // Painting starts once the window system has shown the window.
-        guitest::RunUntil([this] { return Pane->Paints > 0; });
-    }
-    // Lets the window system deliver the paint of what was invalidated;
-    // false when none came.
-    bool Flush(int ms = 2000)
-    {
-        int const before = Pane->Paints;
-        return guitest::RunUntil([&] { return Pane->Paints > before; }, ms);
-    }
-    // Paints whatever is still waiting, so that the next paint holds only
-    // what comes after.
-    void Settle()
-    {
-        for (int i = 0; i < 5 && Flush(100); ++i) {
-        }
-    }
-    void Put(std::wstring const& text) { Vio.conputws(text.c_str(), long(text.size())); }
-    std::unique_ptr<plat::Bitmap> Picture()
-    {
-        Vio.Runs.clear();
-        return Pane->Grab();
-    }
-    int CellWidth()
-    {
-        int w = 0;
-        Vio.GetFontSize(&w, nullptr);
-        return w;
-    }
-    int CellHeight()
-    {
-        int h = 0;
-        Vio.GetFontSize(nullptr, &h);
-        return h;
-    }
-};
-
-uint32_t Argb(uint32_t rgb) { return 0xFF000000u | (rgb & 0xFF) << 16 | (rgb & 0xFF00) | (rgb >> 16 & 0xFF); }
-
-// Whether two pixels differ by at most `tolerance` in each channel.
-bool Near(uint32_t a, uint32_t b, int tolerance)
-{
-    for (int shift = 0; shift < 32; shift += 8)
-        if (std::abs(int(a >> shift & 0xFF) - int(b >> shift & 0xFF)) > tolerance)
-            return false;
-    return true;
-}
+using namespace screenwindow;
 
 // ---- Fonts ----
 
@@ -278,9 +150,10 @@ TEST(ScreenPaint, ALineInOneColourIsOneRunCursorIncluded)
     for (auto const& r : w.Vio.Runs)
         if (r.row == 0)
             row0.push_back(r.cells);
-    // The text up to the wide character, the wide character alone, its right
-    // half (skipped: one cell), and the rest of the row in one run.
-    EXPECT_EQ(row0, (std::vector<int>{40, 1, 1, 38}));
+    // The text up to the wide character, the wide character alone with its
+    // right half (two cells: the glyph is drawn whole), and the rest of the
+    // row in one run.
+    EXPECT_EQ(row0, (std::vector<int>{40, 2, 38}));
     // Rows that are blank in one colour are one run each.
     int row1 = 0;
     for (auto const& r : w.Vio.Runs)

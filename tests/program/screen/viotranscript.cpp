@@ -36,14 +36,8 @@ std::wstring Wide(std::string const& utf8)
 
 namespace {
 
-std::string CellsText(VIOCELL const* cells, int n)
+std::string Trimmed(std::u32string text)
 {
-    std::u32string text;
-    for (int i = 0; i < n; ++i) {
-        if ((cells[i].attrib & VIOATTR_DOUBLEWIDTH) && cells[i].c == VIOCHAR_RIGHTHALF)
-            continue;
-        text.push_back(cells[i].c ? char32_t(cells[i].c) : U' ');
-    }
     while (!text.empty() && text.back() == U' ')
         text.pop_back();
     return Utf8(text);
@@ -55,18 +49,16 @@ std::string RowText(VIO& vio, int y)
 {
     int width = 0;
     vio.GetWinSize(&width, nullptr);
-    std::vector<VIOCELL> cells(size_t(std::max(width, 1)));
-    int count = width;
-    vio.GetCells(cells.data(), &count, 0, y);
-    return CellsText(cells.data(), count);
+    std::u32string text;
+    vio.GetText(text, width, 0, y, nullptr);
+    return Trimmed(text);
 }
 
 std::string ScrollbackText(SCROLLBACKBUFFER& sb, int line)
 {
-    int const n = sb.LineLength(line);
-    std::vector<VIOCELL> cells(size_t(std::max(n, 1)));
-    int const got = sb.UnpackLine(line, cells.data(), n);
-    return CellsText(cells.data(), got);
+    std::u32string text;
+    sb.GetLineText(line, text);
+    return Trimmed(text);
 }
 
 bool FeedFile(VIO& vio, std::string const& path, size_t piece)
@@ -146,6 +138,7 @@ std::vector<std::string> Words(std::string const& line, std::string* error)
             case 'b': text.push_back(U'\b'); break;
             case 'x': text.push_back(hex(2)); break;
             case 'u': text.push_back(hex(4)); break;
+            case 'U': text.push_back(hex(6)); break;
             default: text.push_back(char32_t(static_cast<unsigned char>(e))); break;
             }
         }

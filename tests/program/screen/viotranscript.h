@@ -3,7 +3,7 @@
 // command or expectation per line.
 //
 //   INIT 80x24 sb=1000      a new screen (and scroll-back of that capacity)
-//   PUT "text\r\n"          conputws; escapes \r \n \t \b \\ \" \xHH \uHHHH
+//   PUT "text\r\n"          conputws; escapes \r \n \t \b \\ \" \xHH \uHHHH \UHHHHHH
 //   PUTS "bytes"            conputs (8-bit text in the screen's code page)
 //   REPEAT n "text %d\r\n"  PUT n times, %d the repetition's number
 //   CODEPAGE cp             SetCodepage

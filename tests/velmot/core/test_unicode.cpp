@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cwchar>
+
 #include <map>
 #include <sstream>
 #include <string>
@@ -288,6 +291,39 @@ TEST(UnicodePages, LineGraphicsAndDosTables)
             EXPECT_EQ(b, STRING::DosToAnsi[b]);
         }
     }
+}
+
+TEST(UnicodeClasses, CellWidthMatchesTheCLibrary)
+{
+    // The programs on the host count columns with the C library's wcwidth;
+    // the screen must count the same, or their cursor and the screen's part.
+    // Every code point that wcwidth answers for is compared.
+    char const* previous = std::setlocale(LC_CTYPE, nullptr);
+    std::string const saved = previous ? previous : "C";
+    ASSERT_NE(nullptr, std::setlocale(LC_CTYPE, "C.UTF-8"));
+    int mismatches = 0, compared = 0;
+    for (uint32_t c = 0x20; c <= 0x10FFFF; ++c) {
+        int const want = ::wcwidth(wchar_t(c));
+        if (want < 0)
+            continue;
+        ++compared;
+        if (UNICODE::CellWidth(c) != want && ++mismatches < 10)
+            ADD_FAILURE() << std::hex << "U+" << c << " wcwidth " << want << ", ours " << UNICODE::CellWidth(c);
+    }
+    std::setlocale(LC_CTYPE, saved.c_str());
+    EXPECT_EQ(0, mismatches);
+    EXPECT_GT(compared, 200000);
+
+    struct {
+        uint32_t c;
+        int width;
+    } const cases[] = {
+        {'a', 1},     {0x00AD, 1},  {0x0301, 0},  {0x200D, 0},   {0xFE0F, 0},   {0xE0100, 0}, {0x1160, 0},
+        {0x231A, 2},  {0x2705, 2},  {0x4E2D, 2},  {0x1F600, 2},  {0x1F3FB, 2},  {0x20000, 2}, {0x1D400, 1},
+        {0x2500, 1},  {0xFF61, 1},  {0xD800, 1},  {0x110000, 1}, {0xFFFFFFFF, 1},
+    };
+    for (auto const& k : cases)
+        EXPECT_EQ(k.width, UNICODE::CellWidth(k.c)) << std::hex << "U+" << k.c;
 }
 
 TEST(UnicodeClasses, DoubleWidthMatchesEastAsianWidth)
