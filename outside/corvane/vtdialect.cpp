@@ -1,5 +1,7 @@
 #include "outside/corvane/vtdialect.h"
 
+#include "plugins/sdk/subsysapi.h"
+
 #include <cstring>
 
 namespace vt {
@@ -61,6 +63,18 @@ int IntroduceDialects(DIALECT const* list, int count, char* names, int* ids)
         ids[i] = list[i].Id;
     }
     return count;
+}
+
+int IntroduceBundle(int version, DIALECT const* list, int count, char* names, int* ids)
+{
+    if (version != SS_INTERFACEVERSION || !names || !ids)
+        return 0;
+    return IntroduceDialects(list, count, names, ids);
+}
+
+DIALECT const* DialectOf(DIALECT const* list, int count, int sub)
+{
+    return sub >= 0 && sub < count ? &list[sub] : nullptr;
 }
 
 } // namespace vt

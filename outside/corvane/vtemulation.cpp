@@ -136,17 +136,15 @@ int VTEMULATION::IsSequence(int* state, char c)
         // state after ESC is the table's; the two positions of ESC Y take
         // the values past the table's states. CAN and SUB end the
         // sequence here, so that a check never stays inside one.
-        constexpr int kRow = vt::STATECOUNT, kColumn = vt::STATECOUNT + 1;
-        static_assert(kColumn < 16, "the VT52 states fit the four bits of the table's");
         int const at = word & 0x0F;
         bool const cancel = c == 0x18 || c == 0x1A;
         int next = vt::GROUND;
         if (c == 0x1B)
             next = vt::ESCAPE;
         else if (at == vt::ESCAPE && c == 'Y')
-            next = kRow;
-        else if (at == kRow && !cancel)
-            next = kColumn;
+            next = kVt52Row;
+        else if (at == kVt52Row && !cancel)
+            next = kVt52Column;
         *state = (word & ~0x0F) | next;
         return at != vt::GROUND || next != vt::GROUND ? 1 : 0;
     }
@@ -156,6 +154,69 @@ int VTEMULATION::IsSequence(int* state, char c)
     vt::STATE const after = vt::Step(before, static_cast<unsigned char>(c), C1Controls);
     *state = (word & ~0x0F) | after;
     return vt::InSequence(before, after) ? 1 : 0;
+}
+
+int VTEMULATION::SequenceRun(int* state, char const* text, int len)
+{
+    if (!state)
+        return 0;
+    if (!text || len <= 0) {
+        // The check starts again where the parser stands.
+        int const at = Vt52 ? (Vt52State == 0   ? int(vt::GROUND)
+                               : Vt52State == 1 ? int(vt::ESCAPE)
+                                                : Vt52State == 2 ? kVt52Row : kVt52Column)
+                            : int(State);
+        *state = (*state & ~0x0F) | at;
+        return 0;
+    }
+    if (Vt52) {
+        // The VT52's sequences are short: character by character.
+        int const first = IsSequence(state, text[0]);
+        int n = 1;
+        while (n < len) {
+            int const before = *state;
+            if (IsSequence(state, text[n]) != first) {
+                *state = before;
+                break;
+            }
+            ++n;
+        }
+        return first ? -n : n;
+    }
+    auto const* t = reinterpret_cast<unsigned char const*>(text);
+    int const word = *state;
+    vt::STATE s = vt::STATE(word & 0x0F);
+    if (s >= vt::STATECOUNT)
+        s = vt::GROUND;
+    int n = 0;
+    int sequence = -1; // the answer of the run, once its first character is seen
+    while (n < len) {
+        // The common control sequence, whole: ESC [ (or the rest of one
+        // begun before), parameter and intermediate bytes, the final byte,
+        // as the table takes them.
+        bool const csi = s == vt::CSIENTRY || s == vt::CSIPARAM || s == vt::CSIINTER || s == vt::CSIIGNORE;
+        if (sequence != 0 && (csi || (s == vt::GROUND && t[n] == 0x1B && n + 2 < len && t[n + 1] == '['))) {
+            int i = csi ? n : n + 2;
+            while (i < len && t[i] >= 0x20 && t[i] <= 0x3F)
+                ++i;
+            if (i < len && t[i] >= 0x40 && t[i] <= 0x7E) {
+                sequence = 1;
+                s = vt::GROUND;
+                n = i + 1;
+                continue;
+            }
+        }
+        vt::STATE const next = vt::Step(s, t[n], C1Controls);
+        int const in = vt::InSequence(s, next) ? 1 : 0;
+        if (sequence < 0)
+            sequence = in;
+        else if (in != sequence)
+            break;
+        s = next;
+        ++n;
+    }
+    *state = (word & ~0x0F) | s;
+    return sequence ? -n : n;
 }
 
 int VTEMULATION::QueryUnixName(int n, char* dst)
@@ -174,12 +235,14 @@ int VTEMULATION::QueryUnixName(int n, char* dst)
 
 unsigned long VTEMULATION::GetFlags(unsigned long mask)
 {
-    unsigned long flags = 0;
+    // Printable characters never open a sequence in the ground state (the
+    // table's state 0).
+    unsigned long flags = EMUFLAG_SEQUENCERUN;
     if (Dialect.Level == vt::LEVEL::ANSI) {
         // Code page 437 bytes are never UTF-8.
-        flags = EMUFLAG_NOUNICODE;
+        flags |= EMUFLAG_NOUNICODE;
     } else if (Vio && Vio->GetCodepage() == UNICODE_CPUTF8) {
-        flags = EMUFLAG_UTF8KEYS | EMUFLAG_UTF8CONVERSION;
+        flags |= EMUFLAG_UTF8KEYS | EMUFLAG_UTF8CONVERSION;
     }
     return mask & flags;
 }
@@ -372,15 +435,20 @@ void VTEMULATION::Act(vt::ACTION action, uint32_t c)
     }
 }
 
-uint32_t VTEMULATION::Translate(uint32_t c)
+uint32_t VTEMULATION::Graphic(uint32_t c, CHARSET set) const
 {
     if (!Utf8 && c >= 0x80 && c < 0x100)
-        c = uint32_t(Uni->FromCodepage(char(c), CodePage));
+        c = HighChars[c - 0x80];
     if (Vt52)
         return Vt52Graphics ? vt::MapVt52Graphics(c) : c;
+    return vt::MapCharset(set, c);
+}
+
+uint32_t VTEMULATION::Translate(uint32_t c)
+{
     int const g = SingleShift ? SingleShift : GL;
     SingleShift = 0;
-    return vt::MapCharset(G[g], c);
+    return Graphic(c, G[g]);
 }
 
 // ---------------------------------------------------------------------------
@@ -397,36 +465,64 @@ void VTEMULATION::PrintRun(wchar_t const* text, long n)
 {
     long i = 0;
     while (i < n) {
-        bool const plain = G[GL] == vt::CS_ASCII && SingleShift == 0 && !(Vt52 && Vt52Graphics);
-        if (plain && !WrapPending && !InsertMode && StyleSynced) {
-            // The common case: characters of one cell each, copied into the
-            // batch up to the cell before the last column.
-            BatchAt();
-            long const room = std::min<long>(n - i, std::min(LineEnd() - 1 - X, kBatch - BatchLen));
-            long k = 0;
-            wchar_t* out = Batch + BatchLen;
-            while (k < room) {
-                uint32_t const c = uint32_t(text[i + k]);
-                if (c >= 0x300 || (c >= 0x80 && !Utf8))
-                    break;
-                out[k++] = wchar_t(c);
+        // A pending wrap, insert mode and a single shift take a character
+        // the careful way.
+        if (!WrapPending && !InsertMode && SingleShift == 0) {
+            if (!StyleSynced) {
+                FlushBatch();
+                SyncStyle();
             }
+            long const k = BatchText(text + i, n - i);
             if (k > 0) {
-                BatchLen += int(k);
-                X += int(k);
-                EndX += int(k);
-                LastChar = uint32_t(text[i + k - 1]);
                 i += k;
                 continue;
             }
-            if (room == 0 && BatchLen == kBatch) {
+            if (BatchLen == kBatch) {
                 FlushBatch();
                 continue;
             }
         }
-        uint32_t const c = uint32_t(text[i++]);
-        PrintChar(plain && c < 0x80 ? c : Translate(c));
+        PrintChar(Translate(uint32_t(text[i++])));
     }
+}
+
+long VTEMULATION::BatchText(wchar_t const* text, long n)
+{
+    BatchAt();
+    // The row's last column (the right margin's, or the screen's from past
+    // it) is written in place (PrintChar): the batch ends before it.
+    int const last = LineEnd() - 1;
+    CHARSET const set = G[GL];
+    bool const mapped = set != vt::CS_ASCII || (Vt52 && Vt52Graphics);
+    wchar_t* const out = Batch + BatchLen;
+    int const space = kBatch - BatchLen;
+    int x = X, m = 0;
+    long k = 0;
+    for (; k < n && m < space; ++k) {
+        uint32_t u = uint32_t(text[k]);
+        int w = 1;
+        if (u >= 0x80 || mapped) {
+            u = Graphic(u, set);
+            if (u >= 0x300) {
+                w = CellWidth(u);
+                // A mark that combines with the character before goes with
+                // it (the screen puts it there); it takes no cell.
+                if (w == 0) {
+                    out[m++] = wchar_t(u);
+                    continue;
+                }
+            }
+        }
+        if (x + w > last)
+            break;
+        out[m++] = wchar_t(u);
+        x += w;
+        LastChar = u;
+    }
+    BatchLen += m;
+    EndX += x - X;
+    X = x;
+    return k;
 }
 
 void VTEMULATION::PrintChar(uint32_t u)
@@ -490,13 +586,8 @@ void VTEMULATION::PrintChar(uint32_t u)
     FlushBatch();
     if (!StyleSynced)
         SyncStyle();
-    Vio->WriteWideByte(wchar_t(u), 1, X, Y, -1);
-    if (w == 2) {
-        VIOCELL* right = Vio->AccessVioCell(X + 1, Y, 1);
-        *right = *Vio->AccessVioCell(X, Y, 0);
-        right->c = VIOCHAR_RIGHTHALF;
-    }
     wchar_t const one = wchar_t(u);
+    Vio->WriteCells(X, Y, &one, 1, Style.Attrib, Style.Fore, Style.Back);
     Log(&one, 1);
     X = rw - 1;
     if (Dialect.Level == vt::LEVEL::ANSI) {
@@ -525,6 +616,8 @@ void VTEMULATION::AppendBatch(wchar_t c)
         BatchX = EndX;
         BatchY = EndY;
     }
+    if (c < 0x20)
+        BatchControls = true;
     Batch[BatchLen++] = c;
 }
 
@@ -532,10 +625,9 @@ void VTEMULATION::FlushBatch()
 {
     if (BatchLen == 0)
         return;
-    if (BatchLen == 1 && Batch[0] >= 0x20 && CellWidth(uint32_t(Batch[0])) == 1) {
-        // One character (a cursor addressed write, a cell of its own
-        // rendition) goes to its cell; the screen's cursor stays.
-        Vio->WriteWideByte(Batch[0], 1, BatchX, BatchY, -1);
+    if (!BatchControls) {
+        // Text alone goes to its cells; the screen's cursor stays.
+        Vio->WriteCells(BatchX, BatchY, Batch, BatchLen, Style.Attrib, Style.Fore, Style.Back);
     } else {
         if (VioX != BatchX || VioY != BatchY)
             Vio->SetCursorPos(BatchX, BatchY);
@@ -545,6 +637,7 @@ void VTEMULATION::FlushBatch()
     }
     Log(Batch, BatchLen);
     BatchLen = 0;
+    BatchControls = false;
 }
 
 void VTEMULATION::SyncVioCursor()
@@ -558,16 +651,18 @@ void VTEMULATION::SyncVioCursor()
 
 void VTEMULATION::SyncStyle()
 {
-    Vio->Do(VIODO_ATTRIB, VioAttrib(), 0);
-    Vio->Do(VIODO_COLORS, VioFore(), VioBack());
+    Style = {VioAttrib(), VioFore(), VioBack()};
+    Vio->Do(VIODO_ATTRIB, Style.Attrib, 0);
+    Vio->Do(VIODO_COLORS, Style.Fore, Style.Back);
     StyleSynced = true;
 }
 
 void VTEMULATION::EraseStyle()
 {
     FlushBatch();
+    Style = {0, VioFore(), VioBack()};
     Vio->Do(VIODO_ATTRIB, 0, 0);
-    Vio->Do(VIODO_COLORS, VioFore(), VioBack());
+    Vio->Do(VIODO_COLORS, Style.Fore, Style.Back);
     StyleSynced = VioAttrib() == 0;
 }
 

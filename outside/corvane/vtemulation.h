@@ -41,7 +41,7 @@
 
 class UNICODE;
 
-class VTEMULATION final : public QOREMULATION {
+class VTEMULATION : public QOREMULATION {
 public:
     VTEMULATION(SUBSYSINITDATA const& init, vt::DIALECT const& dialect);
     ~VTEMULATION() override;
@@ -62,6 +62,7 @@ public:
     int FeedSymbolicKey(char const* name) override;
     int HandleTerminalEvent(int event) override;
     int HandleMouseEvent(int col, int row, int button, int up) override;
+    int SequenceRun(int* state, char const* text, int len) override;
 
     // Rendition bits of the pen.
     static constexpr uint16_t PEN_BOLD = 0x001;
@@ -110,10 +111,15 @@ private:
     // A received character as Unicode: bytes of an 8-bit code page are
     // converted, the G-sets and single shifts applied.
     uint32_t Translate(uint32_t c);
+    // The same for the character set of GL, without single shifts.
+    uint32_t Graphic(uint32_t c, CHARSET set) const;
 
     // ---- Text (vtemulation.cpp) ----
     // Writes a run of graphic characters at the cursor.
     void PrintRun(wchar_t const* text, long n);
+    // Takes characters of one or two cells into the batch while they end
+    // before the row's last column; the characters taken.
+    long BatchText(wchar_t const* text, long n);
     void PrintChar(uint32_t u);
     // Cells a character takes on the screen: 0 for marks that combine with
     // the character before (the screen keeps them with its cell), 2 for the
@@ -311,13 +317,23 @@ private:
     int CodePage = 1252;       // of received bytes; UNICODE_CPUTF8 when decoded already
     bool Utf8 = false;
 
+    // The attribute and colours the screen was last given (SyncStyle,
+    // EraseStyle): the style of the batch.
+    struct STYLE {
+        int Attrib = 0, Fore = -1, Back = -1;
+    } Style;
+    // Code points of the bytes 0x80 to 0xFF in CodePage.
+    wchar_t HighChars[128] = {};
+    int HighCharsPage = -1;
+
     // Pending text for the screen and its log, to be written from
-    // (BatchX, BatchY); the screen's cursor ends at (EndX, EndY). A single
-    // character is written in place, longer batches at the screen's
-    // cursor.
+    // (BatchX, BatchY); the screen's cursor ends at (EndX, EndY). Text
+    // alone goes to its cells; a batch with line controls is written at
+    // the screen's cursor.
     static constexpr int kBatch = 1024;
     wchar_t Batch[kBatch];
     int BatchLen = 0;
+    bool BatchControls = false;
     int BatchX = 0, BatchY = 0;
     int EndX = 0, EndY = 0;
 
@@ -348,6 +364,10 @@ private:
     bool Vt52 = false;
     bool Vt52Graphics = false;
     uint8_t Vt52State = 0;
+    // The sequence check's states for the two positions of ESC Y, past the
+    // table's own.
+    static constexpr int kVt52Row = vt::STATECOUNT, kVt52Column = vt::STATECOUNT + 1;
+    static_assert(kVt52Column < 16, "the VT52 states fit the four bits of the table's");
     int Vt52Row = 0;
     uint32_t LastChar = ' '; // for REP
     bool AutoWrap = true;   // DECAWM

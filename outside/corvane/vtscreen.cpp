@@ -4,6 +4,7 @@
 
 #include "plugins/sdk/emulationapi.h"
 #include "program/settings/sessionprofile.h"
+#include "velmot/core/unicode.h"
 
 #include <algorithm>
 #include <cstring>
@@ -31,6 +32,11 @@ void VTEMULATION::Begin(int width, int height)
     } else {
         CodePage = Vio->GetCodepage();
         Utf8 = CodePage == UNICODE_CPUTF8;
+    }
+    if (!Utf8 && CodePage != HighCharsPage) {
+        for (int i = 0; i < 128; ++i)
+            HighChars[i] = Uni->FromCodepage(char(0x80 + i), CodePage);
+        HighCharsPage = CodePage;
     }
 }
 

@@ -447,6 +447,16 @@ TEST_F(Corvane, SequenceCheckInVt52Mode)
     for (char c : text)
         in += t.S().EmuLayer.IsSequence(&state, c, 0) ? '1' : '0';
     EXPECT_EQ(in, "011110110");
+    // The run check answers the same, a run at a time.
+    std::string runs;
+    state = 0;
+    for (size_t at = 0; at < text.size();) {
+        int const k = t.S().EmuLayer.SequenceRun(&state, text.data() + at, int(text.size() - at));
+        ASSERT_NE(k, 0);
+        runs.append(size_t(k < 0 ? -k : k), k < 0 ? '1' : '0');
+        at += size_t(k < 0 ? -k : k);
+    }
+    EXPECT_EQ(runs, "011110110");
     t.Put("\\e<");
     in.clear();
     for (char c : std::string("\x1bY  b"))
@@ -635,6 +645,106 @@ TEST_F(Corvane, SplitWritesGiveTheSameScreen)
         }
         EXPECT_EQ(Compare(pieces.Screen(), whole.Screen(), ALL), "") << name;
     }
+}
+
+// ---------------------------------------------------------------------------
+// The received-data road's two ways: the emulation as it is checks whole
+// runs of received characters (EMUFLAG_SEQUENCERUN), and none at all while
+// nothing needs to know; the same engine in a bundle without the run check
+// is asked one character at a time. The same random streams, cut anywhere,
+// must give the same screens, cells, scroll-back and answers. A receive
+// table that changes printable characters goes on and off between pieces,
+// so a character counted to the wrong side of a sequence shows (characters
+// of sequences are never translated), also where the road takes up the
+// check again in the middle of a sequence.
+
+namespace {
+
+// Pieces of a stream: text in several scripts, line controls, the common
+// sequences, sequences cut or broken, strings, C1 controls and bad UTF-8.
+std::string RandomStream(std::mt19937& rng, size_t size)
+{
+    static char const* const pieces[] = {
+        "plain text ", "m1H", "x", "\r\n", "\r", "\n", "\t", "\b", "\x07",
+        "\x1b[31m", "\x1b[1;4;38;5;196;48;2;10;20;30m", "\x1b[0m", "\x1b[m", "\x1b[12;40H", "\x1b[H", "\x1b[2J",
+        "\x1b[K", "\x1b[1;3r", "\x1b[r", "\x1b[?25l", "\x1b[?25h", "\x1b[4h", "\x1b[4l", "\x1b[5@", "\x1b[3P",
+        "\x1b[2 q", "\x1b[>c", "\x1b[6n", "\x1b[?1049h", "\x1b[?1049l", "\x1b" "7", "\x1b" "8", "\x1b" "D",
+        "\x1b" "M", "\x1b(0lqqk\x1b(B", "\x1b)0\x0e" "abc\x0f", "\x1b" "N" "a", "\x1b#8", "\x1b#6",
+        "\x1b]0;a title\x07", "\x1b]2;\xc3\xa9t\xc3\xa9\x1b\\", "\x1bP1$r\x1b\\", "\x1b_apc\x1b\\",
+        "\x1b[", "\x1b", "\x1b[12", ";34", "H", "\x1b[1\x18" "after CAN", "\x1b[2\x1a" "after SUB",
+        "\x1b[\x7f" "5m", "\x1b[1\r" "m",
+        "\xc3\xa9\xc3\xa0", "\xce\xb1\xce\xb2", "\xe2\x94\x80\xe2\x94\x82", "\xe4\xb8\xad\xe6\x96\x87",
+        "\xf0\x9f\x98\x80", "e\xcc\x81", "\xc2\x9b" "1m", "\xc2\x85", "\xc3", "\xe2\x82", "\xff", "\x80",
+        "\xa0\xe9", "\x9b" "2m", "\x7f",
+    };
+    std::string out;
+    while (out.size() < size) {
+        out += pieces[rng() % (sizeof pieces / sizeof pieces[0])];
+        if (rng() % 7 == 0)
+            out += std::string(1 + rng() % 90, char('a' + rng() % 26));
+    }
+    return out + "\x18\x1b[0mend";
+}
+
+// The screen, the scroll-back's text and what went back to the host.
+struct OUTCOME {
+    SNAPSHOT Screen;
+    std::vector<std::string> Scrollback;
+    std::string Sent;
+};
+
+OUTCOME RunStream(std::string const& bundle, std::string const& stream, int codePage, uint32_t seed)
+{
+    sessiontest::ForgetDictionary();
+    sessiontest::STAGE stage{{{bundle, "corvane.so"}, {sessiontest::TennickBundle(), "tennick.so"}}};
+    std::mt19937 rng(seed);
+    HEADLESSSESSION run({.Emulation = 18, .Columns = 40, .Rows = 12, .JumpScroll = int(rng() % 4),
+                         .CodePage = codePage});
+    EXPECT_TRUE(run.IsOpen());
+    SESSION& s = run.Session();
+    s.Translation.Reset();
+    for (int c : std::initializer_list<int>{'m', '1', 'H', ';', '[', 'a', 't', 0xE9, 0xA0})
+        s.Translation.Inward[c] = uint8_t(c == 'm' ? 'M' : c == ';' ? ',' : c == 0xE9 ? 'E' : c + 1);
+    s.Translation.Valid = 1;
+    s.Prof.data.DoTrans = 1;
+    for (size_t at = 0; at < stream.size();) {
+        size_t const n = std::min<size_t>(1 + rng() % 300, stream.size() - at);
+        EXPECT_TRUE(run.Feed(stream.data() + at, n));
+        at += n;
+        if (rng() % 3 == 0)
+            EXPECT_TRUE(run.WaitIdle());
+        if (rng() % 4 == 0)
+            s.Prof.data.DoTrans = !s.Prof.data.DoTrans;
+    }
+    EXPECT_TRUE(run.WaitIdle());
+    OUTCOME out{FromSession(run), {}, run.Sent()};
+    for (int i = 0; i < s.Scrollback.QueryFilled(); ++i) {
+        wchar_t line[256] = {};
+        s.Scrollback.UnpackLine(i, line, 256);
+        WSTRING wide(line);
+        out.Scrollback.push_back(STRING(wide, UNICODE_CPUTF8).Buf());
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(Corvane, RunsAndCharacterChecksGiveTheSameScreens)
+{
+    std::mt19937 rng(2718);
+    for (int round = 0; round < 6; ++round) {
+        int const codePage = round % 2 ? 1252 : 1000;
+        SCOPED_TRACE("round " + std::to_string(round) + ", code page " + std::to_string(codePage));
+        std::string const stream = RandomStream(rng, 12000);
+        uint32_t const seed = rng();
+        OUTCOME const runs = RunStream(QOR_CORVANE_SO, stream, codePage, seed);
+        OUTCOME const chars = RunStream(QOR_CORVANECHAR_SO, stream, codePage, seed);
+        EXPECT_EQ(Compare(runs.Screen, chars.Screen, ALL), "");
+        EXPECT_EQ(runs.Scrollback, chars.Scrollback);
+        EXPECT_EQ(runs.Sent, chars.Sent);
+        EXPECT_GT(runs.Scrollback.size(), 0u);
+    }
+    sessiontest::ForgetDictionary();
 }
 
 // ---------------------------------------------------------------------------
