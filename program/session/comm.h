@@ -184,9 +184,6 @@ private:
     // result is the number of entries, and *marker the marker that ended
     // them (0 when none did).
     int TakeEntries(uint8_t* bytes, int max, uint32_t* marker);
-    // Under the takers' lock: a batch of taken entries was taken, and left
-    // left in the pipe.
-    void NotePace(int taken, int left);
     // Under the takers' lock: the entries before out + n are gone.
     void DropFront(uint32_t out, int n);
     // A held-back FeedData waits until the fill is down to low (or the
@@ -247,22 +244,17 @@ private:
         FASTMUTEX Producer;
         alignas(64) std::atomic<uint32_t> out{0}; // entries taken
         FASTMUTEX Consumer;
-        // The takers' pace: nanoseconds a character between the last two
-        // batches when the first did not leave the pipe empty (0 unknown);
-        // the last batch's time (ns), size and the fill it left.
-        std::atomic<long long> pace{0};
-        long long lasttake = 0;
-        int lasttaken = 0;
-        int lastleft = 0;
         // The markers among the entries held, oldest first (their count is
         // published before the entry itself).
         alignas(64) std::mutex MarkerLock;
         std::deque<MARKER> markers;
         std::atomic<int> markercount{0};
         // A held-back FeedData that sleeps wants the fill at most lowwater
-        // (-1: none does); a taker that gets it there posts Space.
+        // (-1: none does); a taker that gets it there moves space on and
+        // wakes it (a futex: one system call, and none while nobody
+        // sleeps).
         alignas(64) std::atomic<int> lowwater{-1};
-        EVENTSEM Space;
+        std::atomic<uint32_t> space{0};
         std::atomic<uint64_t> wakeups{0};
         // Takers waiting for data (they wait on Data, posted by a writer
         // that sees them).

@@ -225,6 +225,35 @@ int EMULATION::IsSequence(int* state, char c, int)
     return result ? 1 : 0;
 }
 
+int EMULATION::SequenceRun(int* state, char const* text, int len)
+{
+    if (!text || len <= 0)
+        return 0;
+    int const before = state ? *state : 0;
+    int word = before;
+    int n = 0;
+    if ((word & static_cast<int>(0xFF000000u)) == 0 && RunsChecked())
+        n = SequenceRunLow(&word, text, len);
+    if (n == 0) {
+        word = before;
+        // Character by character, each looked at on a copy of the state
+        // first: the run ends before the first one whose answer differs.
+        bool const sequence = Sequence(&word, text[0]);
+        n = 1;
+        while (n < len) {
+            int next = word;
+            if (Sequence(&next, text[n]) != sequence)
+                break;
+            word = next;
+            ++n;
+        }
+        n = sequence ? -n : n;
+    }
+    if (state)
+        *state = word;
+    return n;
+}
+
 int EMULATION::SetEmulation(int id, signed char force)
 {
     LOGIT("EMULATION::SetEmulation= %d %d\n", id, force);

@@ -407,6 +407,17 @@ public:
     // The session's clock (milliseconds); tests replace it.
     virtual long long NowMs();
 
+    // What text may hold on the received-data road's fast way (ProcessSer).
+    struct TEXTRULES {
+        uint8_t const* Inward;    // the receive table, or one that keeps every character
+        uint8_t const* Translate; // the receive table when one applies, else null
+        uint8_t const* Plain;     // the same, but null when it keeps printable 7-bit characters as they are
+        bool KeepsPrintable;      // the table keeps every printable 7-bit character printable
+        bool Utf8;                // bytes from 0x80 up are UTF-8
+        bool High;                // characters from 0xA0 up stay (the high bit is not stripped)
+        bool Unchecked;           // nothing needs to know which characters belong to sequences
+    };
+
 protected:
     // One session event's payload, owned by the session from its posting
     // until its handling (or the session's end).
@@ -438,6 +449,11 @@ private:
     // beyond the first come before the device's; *decoded tells which.
     int NextChar(bool* decoded);
     void PushBack(int c, bool decoded);
+    // The fast way for an emulation that takes runs: c and what follows it
+    // in the communication layer's read buffer, text and whole sequences,
+    // into the received-character buffer up to stop characters. The
+    // characters taken (0: c must go the slow way).
+    int TakeRuns(int c, TEXTRULES const& rules, bool ctrlChars, int stop);
     void KeyPiece();
     void EchoKey(wchar_t key);
     int JumpBudget();
@@ -572,6 +588,10 @@ private:
     // 13: the state word of the emulation's sequence check, the session
     // number, the hold flag, focus and scroll-bar times, the bell limiter.
     int SequenceState = 0;
+    // The road stopped checking sequences (nothing needed their bounds):
+    // SequenceState is taken from the emulation's parser before the next
+    // check.
+    bool SequenceUntracked = false;
     int Number = 0;
     std::atomic<bool> Hold{false};
     long long FocusTime = 0;

@@ -100,6 +100,8 @@ bool SESSION::OnFocusAcquired()
     HasFocusNow.store(true);
     if (Screen.IsUpAndRunning())
         Screen.OnFocusAcquired();
+    // An emulation may report the focus to the host.
+    EmuLayer.HandleTerminalEvent(EMULATION_EVENT_FOCUSIN);
     return true;
 }
 
@@ -108,6 +110,7 @@ bool SESSION::OnFocusLost()
     HasFocusNow.store(false);
     if (Screen.IsUpAndRunning())
         Screen.OnFocusLost();
+    EmuLayer.HandleTerminalEvent(EMULATION_EVENT_FOCUSOUT);
     return true;
 }
 

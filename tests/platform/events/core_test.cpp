@@ -7,6 +7,7 @@
 #include "platform/events/target.h"
 #include "platform/events/timers.h"
 #include "tests/platform/events/stress_util.h"
+#include "tests/support/workers.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -340,6 +341,7 @@ TEST_F(EventCore, PostsFromEightThreadsKeepEachSendersOrder)
     TargetRef t = CreateTarget(TargetKind::Window, ApplicationTarget());
     stress::Result r = stress::Run(t, 8, 8 * 2000, 1 << 30, [] { RunModalLoop(1); }, [] { QuitModalLoop(1); });
     EXPECT_FALSE(r.watchdogFired);
+    EXPECT_FALSE(r.sendersStuck);
     EXPECT_EQ(r.received, 8 * 2000);
     EXPECT_EQ(r.orderErrors, 0);
     EXPECT_EQ(r.sendErrors, 0);
@@ -356,15 +358,15 @@ TEST_F(EventCore, SendFromWorkerRunsOnMainThreadAndReturnsItsAnswer)
     });
     Status status = 0;
     uintptr_t answer = 0;
-    std::thread worker([&] {
+    testutil::WORKER worker([&] {
         EventPtr e = Event::Create(kClassTest, 1);
         e->SetWord(kParamSeen, 21);
-        status = SendEvent(*e, t);
+        status = SendEvent(*e, t, 0, testutil::kWorkerSendMs);
         answer = e->GetWord(kParamSeen);
         QuitMainLoop();
     });
     RunLoopBounded();
-    worker.join();
+    EXPECT_TRUE(worker.Join());
     EXPECT_EQ(ranOn, std::this_thread::get_id());
     EXPECT_EQ(status, -42);
     EXPECT_EQ(answer, 42u);
@@ -386,15 +388,15 @@ TEST_F(EventCore, WaitingSendersAreAlwaysReleased)
     // Gone while queued, nobody handles it, and a time-out.
     std::atomic<int> queued{0};
     Status goneWhileQueued = 0, nobody = 0, timedOut = 0;
-    std::thread a([&] {
+    testutil::WORKER a([&] {
         EventPtr ev = Event::Create(kClassTest, 1);
         queued++;
-        goneWhileQueued = SendEvent(*ev, t);
+        goneWhileQueued = SendEvent(*ev, t, 0, testutil::kWorkerSendMs);
     });
-    std::thread b([&] {
+    testutil::WORKER b([&] {
         EventPtr ev = Event::Create(kClassTest, 1);
         queued++;
-        nobody = SendEvent(*ev, unhandled);
+        nobody = SendEvent(*ev, unhandled, 0, testutil::kWorkerSendMs);
     });
     std::thread c([&] {
         EventPtr ev = Event::Create(kClassTest, 1);
@@ -402,12 +404,11 @@ TEST_F(EventCore, WaitingSendersAreAlwaysReleased)
     });
     c.join(); // nobody serves the queue yet: it must give up on its own
     EXPECT_EQ(timedOut, kErrTimedOut);
-    while (PendingCount() < 2)
-        std::this_thread::yield();
+    EXPECT_TRUE(testutil::WaitUntil([] { return PendingCount() >= 2; }));
     DestroyTarget(t);
     DispatchPending(100);
-    a.join();
-    b.join();
+    EXPECT_TRUE(a.Join());
+    EXPECT_TRUE(b.Join());
     EXPECT_EQ(goneWhileQueued, kErrTargetGone);
     EXPECT_EQ(nobody, kErrEventNotHandled);
 }
@@ -419,13 +420,12 @@ TEST_F(EventCore, ShutdownReleasesSendersStillQueued)
     Status task = 0;
     std::thread worker([&] {
         EventPtr e = Event::Create(kClassTest, 1);
-        s = SendEvent(*e, t);
+        s = SendEvent(*e, t, 0, testutil::kWorkerSendMs);
     });
-    std::thread worker2([&] { task = RunTaskAndWait([] {}); });
-    while (PendingCount() < 2)
-        std::this_thread::yield();
+    std::thread worker2([&] { task = RunTaskAndWait([] {}, testutil::kWorkerSendMs); });
+    EXPECT_TRUE(testutil::WaitUntil([] { return PendingCount() >= 2; }));
     ShutdownEventCore();
-    worker.join();
+    worker.join(); // the shut-down releases both (or their time-outs do)
     worker2.join();
     EXPECT_EQ(s, kErrQueueClosed);
     EXPECT_EQ(task, kErrQueueClosed);

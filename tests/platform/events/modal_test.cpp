@@ -4,6 +4,7 @@
 #include "platform/events/modal.h"
 #include "platform/services/dispatch.h"
 #include "tests/platform/events/qt_fixture.h"
+#include "tests/support/workers.h"
 
 #include <gmock/gmock.h>
 
@@ -12,6 +13,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 using namespace plat;
@@ -37,15 +39,15 @@ TEST_F(LoopTest, SendFromAWorkerRunsOnTheMainThreadAndReturnsTheAnswer)
     });
     Status status = -1;
     uintptr_t answer = 0;
-    std::thread worker([&] {
+    testutil::WORKER worker([&] {
         EventPtr e = Event::Create(kClassTest, 1);
         e->SetWord(kParamAnswer, 41);
-        status = SendEvent(*e, WindowTarget(w));
+        status = SendEvent(*e, WindowTarget(w), 0, testutil::kWorkerSendMs);
         answer = e->GetWord(kParamAnswer);
         QuitMainLoop();
     });
     RunLoopBounded();
-    worker.join();
+    EXPECT_TRUE(worker.Join());
     EXPECT_EQ(ranOn, std::this_thread::get_id());
     EXPECT_EQ(status, kNoErr);
     EXPECT_EQ(answer, 42u);
@@ -63,27 +65,26 @@ TEST_F(LoopTest, SendToAWindowDisposedBeforeDeliveryIsReleased)
     std::atomic<bool> queued{false};
     Status status = kNoErr;
     uintptr_t answer = 99;
-    std::thread worker([&] {
+    testutil::WORKER worker([&] {
         EventPtr e = Event::Create(kClassTest, 1);
         queued = true;
-        status = SendEvent(*e, target);
+        status = SendEvent(*e, target, 0, testutil::kWorkerSendMs);
         answer = e->GetWord(kParamAnswer);
     });
     // The send waits in the queue; the window goes first.
-    while (PendingCount() == 0)
-        std::this_thread::yield();
+    EXPECT_TRUE(testutil::WaitUntil([] { return PendingCount() > 0; }));
     DisposeWindow(w);
     ProcessPendingEvents(100);
-    worker.join();
+    EXPECT_TRUE(worker.Join());
     EXPECT_FALSE(ran);
     EXPECT_EQ(status, kErrTargetGone);
     EXPECT_EQ(answer, 0u); // no answer word: the toolkit reads 0
 
     // Already gone: answered at once.
-    std::thread([&] {
+    testutil::WORKER([&] {
         EventPtr e = Event::Create(kClassTest, 1);
-        status = SendEvent(*e, target);
-    }).join();
+        status = SendEvent(*e, target, 0, testutil::kWorkerSendMs);
+    }).Join();
     EXPECT_EQ(status, kErrTargetGone);
 }
 
@@ -99,18 +100,19 @@ TEST_F(LoopTest, SendsAreServedWhileAWindowRunsItsModalLoop)
                   QApplication::activeModalWidget() == bridge::WidgetOfWindow(dialog);
         return kNoErr;
     });
-    std::thread worker;
+    std::unique_ptr<testutil::WORKER> worker;
     AddModalResponder(kModalWindow, [&](const ModalRequest& req, ModalAnswer&) {
         EXPECT_EQ(req.window, dialog);
-        worker = std::thread([&] {
+        worker = std::make_unique<testutil::WORKER>([&] {
             EventPtr e = Event::Create(kClassTest, 1);
-            EXPECT_EQ(SendEvent(*e, WindowTarget(main)), kNoErr);
+            EXPECT_EQ(SendEvent(*e, WindowTarget(main), 0, testutil::kWorkerSendMs), kNoErr);
             PostTask([dialog] { QuitAppModalLoopForWindow(dialog); });
         });
         return true;
     });
     EXPECT_EQ(RunAppModalLoopForWindow(dialog), kNoErr);
-    worker.join();
+    ASSERT_TRUE(worker);
+    EXPECT_TRUE(worker->Join());
     EXPECT_TRUE(inModal);
     // The window and its modality go with the loop.
     EXPECT_FALSE(IsWindowVisible(dialog));
@@ -192,7 +194,7 @@ TEST_F(LoopTest, AlertFromAWorkerIsShownOnTheMainThreadAndAnswered)
         return true;
     });
     int result = 0;
-    std::thread worker([&] {
+    testutil::WORKER worker([&] {
         AlertSpec spec;
         spec.type = kAlertCaution;
         spec.title = "Assertion";
@@ -203,7 +205,7 @@ TEST_F(LoopTest, AlertFromAWorkerIsShownOnTheMainThreadAndAnswered)
         QuitMainLoop();
     });
     RunLoopBounded();
-    worker.join();
+    EXPECT_TRUE(worker.Join());
     EXPECT_TRUE(onMain);
     EXPECT_EQ(result, 3);
     EXPECT_THAT(shown, ElementsAre("Continue", "Stop", "Debug", "Assertion", "x != 0\nat file.cpp 12"));
@@ -235,12 +237,12 @@ TEST_F(LoopTest, WorkerSendsAreServedInsideAnAlertsOwnLoop)
         ++handled;
         return kNoErr;
     });
-    std::thread worker;
+    std::unique_ptr<testutil::WORKER> worker;
     AddModalResponder(kModalAlert, [&](const ModalRequest&, ModalAnswer& answer) {
         // Run a worker's send to completion while the alert is up.
-        worker = std::thread([&] {
+        worker = std::make_unique<testutil::WORKER>([&] {
             EventPtr e = Event::Create(kClassTest, 1);
-            SendEvent(*e, WindowTarget(w));
+            SendEvent(*e, WindowTarget(w), 0, testutil::kWorkerSendMs);
         });
         const uint64_t deadline = NowMs() + 5000;
         while (handled == 0 && NowMs() < deadline)
@@ -250,7 +252,8 @@ TEST_F(LoopTest, WorkerSendsAreServedInsideAnAlertsOwnLoop)
     });
     AlertSpec spec;
     EXPECT_EQ(RunAlert(spec), 1);
-    worker.join();
+    ASSERT_TRUE(worker);
+    EXPECT_TRUE(worker->Join());
     EXPECT_EQ(handled, 1);
 }
 

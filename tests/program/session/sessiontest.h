@@ -162,6 +162,7 @@ public:
     int SendUtf8Keys() override { return 0; }
     int NoUnicode() override { return 0; }
     int NoTranslateDatastream() override { return 0; }
+    int SequenceRun(int*, char const*, int len) override { return len; }
     unsigned long Flags = 0;
 };
 

@@ -35,12 +35,19 @@ long long MsSince(Clock::time_point start)
 
 void WriteAllFd(int fd, std::string const& data)
 {
+    // Bounded: a reader that stopped taking must not keep the writer (and
+    // the join that waits for it) waiting.
+    auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     size_t done = 0;
     while (done < data.size()) {
         ssize_t n = write(fd, data.data() + done, data.size() - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            if (std::chrono::steady_clock::now() >= until) {
+                ADD_FAILURE() << "the reader stopped taking: " << data.size() - done << " bytes not written";
+                return;
+            }
             pollfd p = {fd, POLLOUT, 0};
             poll(&p, 1, 100);
         } else {
@@ -122,7 +129,11 @@ TEST_F(CommTest, ThePipeHoldsTheReaderBackAtItsLimit)
         std::string data = Pattern(c.sent);
         std::thread writer([&] { WriteAllFd(peer, data); });
         EXPECT_TRUE(WaitFor([&] { return comm.PipeFill() == c.held; }, 5000)) << comm.PipeFill();
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // Held back, the reader sleeps: it burns no processor time while
+        // nobody takes.
+        double const cpu = CpuSeconds();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_LT(CpuSeconds() - cpu, 0.1) << "the held-back reader does not spin";
         EXPECT_EQ(comm.PipeFill(), c.held) << "the reader stays held back";
         std::string got;
         auto start = Clock::now();
@@ -695,8 +706,8 @@ TEST_F(CommTest, StressEveryByteOnceInOrder)
     // pipe runs empty while a batch is being copied in). QOR_STRESS_MB sizes
     // it (small by default; 100 under ThreadSanitizer by hand). A paced
     // reader stops for a moment after every few kilobytes, as a main
-    // thread that draws what it reads does: the held-back feeder then naps
-    // instead of spinning. Where the feeding thread writes both, each
+    // thread that draws what it reads does: the held-back feeder sleeps
+    // until it is woken. Where the feeding thread writes both, each
     // marker must come out exactly between the bytes it was fed between.
     char const* env = getenv("QOR_STRESS_MB");
     size_t total = static_cast<size_t>(env ? atoi(env) : 4) << 20;

@@ -205,7 +205,7 @@ TEST_F(LifeTest, AThreadThatHoldsTheSessionKeepsItAlive)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         hold->PostEvent(9000, 0, "late"); // still valid: held
     });
-    ASSERT_TRUE(WaitFor([&] { return holding.load(); }, 2000));
+    EXPECT_TRUE(WaitFor([&] { return holding.load(); }, 2000));
     SESSION::Retire(s);
     Spin(50);
     EXPECT_FALSE(Gone.load());
@@ -223,7 +223,7 @@ TEST_F(LifeTest, WaitingForTheForegroundEndsWithTheSession)
         signed char cancel = 0;
         result = S->WaitForSessionForeground(&cancel);
     });
-    ASSERT_TRUE(Pump([&] { return !Host.Take("blink").empty(); }));
+    EXPECT_TRUE(Pump([&] { return !Host.Take("blink").empty(); }));
     Host.Current = true;
     waiter.join();
     EXPECT_EQ(result.load(), 1);
