@@ -10,6 +10,10 @@ struct KEYBOARDEVENT;
 enum EMULATION_EVENT : int {
     EMULATION_EVENT_PASTEBEGIN = 1,
     EMULATION_EVENT_PASTEEND = 2,
+    // The session's window took or lost the keyboard focus (added after
+    // the others, for terminals that report focus to the host).
+    EMULATION_EVENT_FOCUSIN = 3,
+    EMULATION_EVENT_FOCUSOUT = 4,
 };
 
 // Capability bits of an emulation (QOREMULATION::GetFlags).

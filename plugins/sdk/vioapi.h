@@ -99,6 +99,7 @@ enum VIODO : int {
 // Raw cursor types.
 constexpr int VIOCURSOR_BLOCK = 8;
 constexpr int VIOCURSOR_UNDERLINE = 1;
+constexpr int VIOCURSOR_BAR = 2; // a thin bar at the cell's left edge; added after the others
 // Cursor styles.
 constexpr int VIOCURSOR_STEADY = 0;
 constexpr int VIOCURSOR_BLINKING = 1;

@@ -7,6 +7,7 @@
 #include "plugins/sdk/emulationapi.h"
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
+#include "velmot/core/tarvo.h"
 #include "velmot/core/wstring.h"
 #include "velmot/gui/winkeys.h"
 
@@ -179,6 +180,7 @@ int COMM::OpenDevice(int devid, char const* devparm)
     } else {
         Reader = reader;
     }
+    Writer.Start(CurDevice);
 
     if (devid == 1)
         Reset(0);
@@ -212,6 +214,11 @@ void COMM::CloseDevice()
         reader->Go.Post();
     }
     CurDevice->Close();
+    // The device's Close released a Write that waited; a writer that is
+    // still inside keeps the device.
+    bool const writerEnded = Writer.Stop(ReaderStopLimit);
+    if (!writerEnded)
+        PinObject(CurDevice);
     if (reader) {
         if (reader->Ended.Wait(ReaderStopLimit)) {
             OSYS::WaitThread(reader->Thread, -1);
@@ -290,7 +297,13 @@ void COMM::ComBackgroundDaemon(READER& reader)
             backoff = 0;
         } else {
             // A failed read, or the end of the stream: the line is quiet
-            // until the device closes. Wait, never spin.
+            // until the device closes. Wait, never spin. The session looks
+            // at the carrier at once when it happens first.
+            if (rc != 0 && backoff == 0) {
+                std::lock_guard<std::mutex> guard(reader.Lock);
+                if (reader.Comm)
+                    reader.Comm->Session.DeviceEndNotification();
+            }
             backoff = backoff ? std::min(backoff * 2, 250) : 10;
             reader.Stop.Wait(backoff);
         }
@@ -795,8 +808,12 @@ void COMM::WriteData(char const* data, long len)
     int hooked = n;
     Session.CallHook(4, buf, &hooked);
     n = std::clamp(hooked, 0, static_cast<int>(len));
-    if (n > 0)
-        CurDevice->Write(buf, n);
+    if (n > 0) {
+        if (Writer.Running())
+            Writer.Put(buf, static_cast<size_t>(n), !TARVOAPP::IsMainThread());
+        else
+            CurDevice->Write(buf, n);
+    }
     SetSuppressAsyncChangeTracking(0);
     SetActivity();
     Counters[transfer ? 3 : 1].fetch_add(static_cast<uint32_t>(n), std::memory_order_relaxed);

@@ -7,7 +7,9 @@
 // runs), wakes the session for every batch and is held back while the pipe
 // is full; the reading thread takes the characters one by one with an unget
 // stack in front. On the way out come the send translation, the optional
-// software even parity, the output hook, the trace and the counters.
+// software even parity, the output hook, the trace and the counters; then
+// the bytes wait in the write queue (COMMWRITER), whose thread hands them to
+// the device, so no write ever holds up the main thread.
 //
 // The pipe keeps an entry as one byte: a received byte is itself, and a
 // marker (an entry above 255) holds a slot whose value waits in a side
@@ -28,6 +30,7 @@
 #pragma once
 
 #include "plugins/sdk/commapi.h"
+#include "program/session/commwriter.h"
 #include "program/session/subsys.h"
 
 #include "velmot/core/osyssync.h"
@@ -114,6 +117,13 @@ public:
     // How long CloseDevice waits for the reader thread before it gives the
     // thread up (the device's Close did not release its Read).
     void SetReaderStopLimit(int ms) { ReaderStopLimit = ms; }
+    // The write queue: bytes that wait for the device, bytes dropped (the
+    // main thread found no room), waiting until all went out (tests), and
+    // dropping what waits (the far end hung up).
+    size_t OutputPending() { return Writer.Pending(); }
+    uint64_t OutputDropped() { return Writer.Dropped(); }
+    bool WaitWritten(int ms) { return Writer.WaitWritten(ms); }
+    void DropOutput() { Writer.Drop(); }
 
     // The next character for this thread, as WaitChar gives it. Inline for
     // the received-data road: a character left in the read buffer of the
@@ -263,6 +273,7 @@ private:
     std::shared_ptr<READER> Reader;
     std::atomic<bool> Stopping{false}; // CloseDevice runs: a held-back FeedData gives up
     int ReaderStopLimit = 5000;
+    COMMWRITER Writer;
     std::atomic<uint32_t> Counters[4] = {};
     alignas(64) std::atomic<long long> LastActivity{0};
 };

@@ -676,8 +676,19 @@ void* EMULATION::PrinterControl(int fnc, int arg)
 
 void EMULATION::SetCustomTitleWide(wchar_t const* title)
 {
-    swprintf(CustomTitle, 256, L"%ls", title ? title : L"");
+    wchar_t before[256];
+    wcscpy(before, CustomTitle);
+    // At most 255 characters; control characters become blanks, as a
+    // title is one line of text.
+    size_t n = 0;
+    for (; title && title[n] && n < 255; ++n) {
+        wchar_t const c = title[n];
+        CustomTitle[n] = c < 0x20 || (c >= 0x7F && c < 0xA0) ? L' ' : c;
+    }
+    CustomTitle[n] = 0;
     LOGIT("EMULATION::SetCustomTitleWide %ls\n", CustomTitle);
+    if (wcscmp(before, CustomTitle) != 0)
+        Link().CustomTitleChanged();
 }
 
 wchar_t const* EMULATION::QueryCustomTitleWide()

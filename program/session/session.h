@@ -91,6 +91,10 @@ public:
     static constexpr int MSG_EVENT = 1047;
     static constexpr int MSG_TRANSFERPROGRESS = 1055;
     static constexpr int MSG_PLUGINSCHANGED = 1057;
+    static constexpr int MSG_TITLE = 1043;
+    // The device of a local program: connected while the program runs.
+    static constexpr int kDeviceLocalShell = 11;
+    static constexpr int MSG_DEVICEEND = 1045;
 
     // Window timers.
     static constexpr int TIMER_PRINTER = 1;    // 500 ms: printer time-out check (event 8820)
@@ -169,6 +173,7 @@ public:
 
     // ---- Received data (sessiondata.cpp) ----
     void ComDataNotification(bool force) override;
+    void DeviceEndNotification() override;
     void ComDataProcess();
     int ProcessSer(int* ddeFound, int* rexxFound);
     bool IsIncomingDataForFiletransfer();
@@ -204,6 +209,13 @@ public:
     bool OnHelp() override;
     bool OnMouseEvent(int message, int x, int y, int flags) override;
     bool OnFilesDropped(int count, STRINGARRAY const& files) override;
+    // A file name as one word for a POSIX shell: unchanged when no shell
+    // treats any of its characters specially, else in single quotes, or in
+    // the $'...' form (bash, zsh, ksh) when it holds control characters,
+    // which are then escapes; never with a raw control character.
+    static std::string ShellQuoted(std::string const& name);
+    // The name with each control character as '?'.
+    static std::string WithoutControls(std::string const& name);
     bool OnUserMessage(int msg, MSGWORD p1, MSGWORD p2) override;
     void SetBackgroundTab(bool background);
     bool IsBackgroundTab() override { return Background.load(); }
@@ -283,6 +295,7 @@ public:
     void StartWindowTimer(int id, int ms) override;
     void StopWindowTimer(int id) override;
     void InvalidateWindow() override;
+    void CustomTitleChanged() override;
     int InstanceNumber() override;
     WINDOW* MainWindow() override;
     APP* Application() override;
@@ -346,6 +359,13 @@ public:
     // Dialling: a connect text, a host-directory entry by name.
     virtual int DialConnectString(char const* text);
     virtual int DialByName(char const* name);
+    // Connect Again (event 8383) on a session that is offline: a device
+    // that needs no host (the local shell) opens again, which starts its
+    // program anew; 1 when it did. Dialling the last host of the host
+    // directory comes with dialling, which overrides this.
+    virtual int DialByReconnect();
+    // Whether Connect Again can do something now.
+    virtual bool CanReconnect();
     // The session log and the data trace: flushing and following names.
     virtual void FlushLogFiles() {}
     virtual void TraceTracker(int ascii, int binary, int dump, int force) {}
@@ -449,6 +469,8 @@ private:
     std::atomic<bool> Retired{false};
     bool Painting = false;
     std::atomic<bool> ComDataPending{false};
+    std::atomic<bool> TitlePending{false};
+    std::atomic<bool> DeviceEndPending{false};
     bool ComDataHaveVioBracket = false;
     bool ComDataRunning = false;
     // 3: the line-end translator of received data.

@@ -222,6 +222,12 @@ void SESSION::ComDataNotification(bool force)
     PostUserMessage(MSG_COMDATA, 0, 0);
 }
 
+void SESSION::DeviceEndNotification()
+{
+    if (!DeviceEndPending.exchange(true))
+        PostUserMessage(MSG_DEVICEEND, 0, 0);
+}
+
 bool SESSION::IsIncomingDataForFiletransfer()
 {
     return IsTransferActive() && (TransferSuppressesOutput() || Dialling || Connecting);

@@ -139,6 +139,47 @@ TEST_F(LoopTest, AModalLoopWithoutResponderEndsInTestMode)
     SetTestMode(true, 5000);
 }
 
+// A program that ends declines its modals: the ones up (here an alert
+// inside a modal window's run) end as cancelled, new ones at once.
+TEST_F(LoopTest, DeclinedModalsEndAsCancelledAndNewOnesAtOnce)
+{
+    SetTestMode(false); // nothing but the declining ends them
+    WindowRef dialog = MakeWindow(200, 100, false);
+    int inner = 0;
+    AddModalResponder(kModalWindow, [&](const ModalRequest&, ModalAnswer&) {
+        PostTask([&] {
+            InstallLoopTimer(50, 0, [](LoopTimerRef) { DeclineModals(); });
+            AlertSpec spec;
+            spec.buttons = {"Yes", "No"};
+            inner = RunAlert(spec);
+        });
+        return true;
+    });
+    // Should the declining fail, the test ends them itself.
+    LoopTimerRef guard = InstallLoopTimer(5000, 0, [dialog](LoopTimerRef) {
+        ADD_FAILURE() << "the modals were still up";
+        if (QWidget* w = QApplication::activeModalWidget())
+            w->close();
+        QuitAppModalLoopForWindow(dialog);
+    });
+    EXPECT_EQ(RunAppModalLoopForWindow(dialog), kNoErr);
+    EXPECT_EQ(inner, 2) << "the alert ended with its cancel button";
+    EXPECT_TRUE(ModalsDeclined());
+
+    AddModalResponder(kModalAlert, [](const ModalRequest&, ModalAnswer& a) {
+        a.choice = 1;
+        return true;
+    });
+    AlertSpec spec;
+    spec.buttons = {"Yes", "No"};
+    EXPECT_EQ(RunAlert(spec), 2) << "a new alert is cancelled at once";
+    EXPECT_EQ(RunAppModalLoopForWindow(MakeWindow(200, 100, false)), kNoErr) << "a new modal run ends at once";
+    RemoveLoopTimer(guard);
+    ClearModalResponders();
+    DeclineModals(false);
+    SetTestMode(true, 5000);
+}
+
 TEST_F(LoopTest, AlertFromAWorkerIsShownOnTheMainThreadAndAnswered)
 {
     std::vector<std::string> shown;

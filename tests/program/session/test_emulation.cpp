@@ -335,13 +335,19 @@ TEST_F(EmulationTest, UnixNameComesFromTheProfileThePlugInOrIsDumb)
     EXPECT_STREQ(name, "test1-2") << "only the first name is the profile's";
 }
 
-TEST_F(EmulationTest, CustomTitleIsCutTo255Characters)
+TEST_F(EmulationTest, CustomTitleIsOneLineOfAtMost255Characters)
 {
     std::wstring longTitle(300, L't');
     Emu().SetCustomTitleWide(longTitle.c_str());
     EXPECT_EQ(wcslen(Emu().QueryCustomTitleWide()), 255u);
     Emu().SetCustomTitleWide(L"host");
     EXPECT_STREQ(Emu().QueryCustomTitleWide(), L"host");
+    Emu().SetCustomTitleWide(L"a\nb\x1b[2J\x9b");
+    EXPECT_STREQ(Emu().QueryCustomTitleWide(), L"a b [2J ");
+    // The session hears of each change once, and of no non-change.
+    EXPECT_EQ(S.TitleChanges, 3);
+    Emu().SetCustomTitleWide(L"a b [2J ");
+    EXPECT_EQ(S.TitleChanges, 3);
 }
 
 TEST_F(EmulationTest, CustomEventsWithoutAResultBufferGetOne)

@@ -362,3 +362,14 @@ TEST_F(LifeTest, TheTabShowsTheCustomTitleOrTheHost)
     S->UpdateTabTitle();
     EXPECT_THAT(Host.Take("tab"), ElementsAre("tab host", "tab custom", "tab host"));
 }
+
+// The end of the program is seen when the device's reader sees it, not at
+// the next one-second tick (which is stopped here).
+TEST_F(LifeTest, TheProgramsEndIsSeenWhenTheReaderSeesIt)
+{
+    ASSERT_TRUE(Open(11, 0, "[11]/bin/sh -c 'sleep 0.3; exit 3'"));
+    S->StopTimer(SESSION::TIMER_SECOND);
+    EXPECT_EQ(S->CommLayer.QueryOnline(), 1);
+    EXPECT_TRUE(Pump([&] { return !S->Carriers.empty() && S->Carriers.back() == 0; }, 5000));
+    EXPECT_EQ(S->CommLayer.QueryOnline(), 0);
+}
