@@ -29,6 +29,9 @@ namespace {
 
 enum STATE { FREE = 0, OPEN = 1, CLOSED = 2, OPENING = 3 };
 
+// The program settings' standard printer font.
+constexpr char kStandardFont[] = "Courier New";
+
 std::string Field(std::string const& text, int index)
 {
     size_t pos = 0;
@@ -206,7 +209,10 @@ PRINTER* PRINTQUEUE::CreatePrinter(wchar_t const* title, signed char raw, int co
         int size = 10;
         bool bold = false, italic = false;
         ParseFont(s.PrinterFont, &font, &size, &bold, &italic);
-        printer->SetFont(font.c_str(), size, bold, italic, true, PageOf(codePage));
+        // A page without a font prints nothing: an empty or unknown name
+        // takes the program's standard printer font.
+        if (font.empty() || !printer->SetFont(font.c_str(), size, bold, italic, true, PageOf(codePage)))
+            printer->SetFont(kStandardFont, size, bold, italic, true, PageOf(codePage));
         std::wstring header = s.PrintHeader;
         std::wstring const tag = L"%CONNECTEDTO%";
         for (size_t at = header.find(tag); at != std::wstring::npos; at = header.find(tag, at))

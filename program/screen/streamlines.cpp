@@ -92,7 +92,7 @@ size_t LineCells(char const* text, size_t len, size_t pos, LAYOUT const& layout,
     out.clear();
     return Walk(text, len, pos, layout, [&](STEP const& s, size_t i, int col) {
         out.push_back(CELL{s.Char, static_cast<uint32_t>(i - pos), static_cast<uint8_t>(s.Bytes),
-                           static_cast<uint8_t>(std::min(col, 255)), static_cast<uint8_t>(s.Width)});
+                           static_cast<uint8_t>(s.Width), static_cast<uint16_t>(std::min(col, 65535))});
     });
 }
 

@@ -30,8 +30,8 @@ struct CELL {
     uint32_t Char;   // the character (a TAB is 9, an undecodable byte U+FFFD)
     uint32_t Offset; // its first byte, from the line's start
     uint8_t Bytes;
-    uint8_t Column;  // its first column
     uint8_t Width;   // 0 to 2 columns; a TAB 8
+    uint16_t Column; // its first column
 };
 
 // The start of the line after the one starting at pos (len when it is the

@@ -153,6 +153,22 @@ bool LOGFILE::Rewind(size_t n)
     return ok;
 }
 
+bool LOGFILE::Cut()
+{
+    if (Fd < 0 || Err != 0)
+        return false;
+    // Rewind keeps the write position at or after the buffer's start.
+    BufLen = std::min(BufLen, static_cast<size_t>(Pos - BufStart));
+    if (FileEnd > Pos) {
+        if (ftruncate(Fd, static_cast<off_t>(Pos)) != 0) {
+            Fail(errno);
+            return false;
+        }
+        FileEnd = Pos;
+    }
+    return true;
+}
+
 bool LOGFILE::Flush()
 {
     if (Fd < 0)

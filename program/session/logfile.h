@@ -45,6 +45,9 @@ public:
     bool Write(std::string const& text) { return Write(text.data(), text.size()); }
     // Moves the write position back by n bytes (not before 0).
     bool Rewind(size_t n);
+    // Cuts the file at the write position (what a backspace took back in
+    // UTF-8, where a shorter character would leave part of a longer one).
+    bool Cut();
     // Writes the buffer out; true when nothing was lost.
     bool Flush();
     // Something was written since the last flush.

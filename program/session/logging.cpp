@@ -347,7 +347,7 @@ bool LOGGING::PutCapture(LOGFILE& file, CAPTURESTATE& st, char const* p, size_t 
                     k = st.Tail.size() - j;
                 }
                 k = std::min<size_t>(k, static_cast<size_t>(st.LineBytes));
-                if (!file.Rewind(k))
+                if (!file.Rewind(k) || (utf8 && !file.Cut()))
                     return false;
                 st.LineBytes -= static_cast<int64_t>(k);
                 st.Tail.resize(st.Tail.size() - std::min(k, st.Tail.size()));

@@ -13,7 +13,8 @@
 // is replaced without asking; a switch by the host (DC2) or an unattended
 // one appends instead), an empty file is deleted on close only when this
 // session created it, and a received backspace takes back only what this
-// session wrote since the last line start.
+// session wrote since the last line start (in UTF-8 a whole character, and
+// the file ends there, so no part of a longer character stays behind).
 //
 // A write that fails (disk full, any error) closes that file and tells the
 // user once (the status line shows "IDS_LOGFILEERROR"); logging is tried
