@@ -689,8 +689,19 @@ bool BROWSESTREAM::OnMouseEvent(int message, int x, int y, int flags)
         ClampPositions();
         uint64_t const at = PositionAt(x, y);
         if (SelStart < SelEnd && Host.ViewerKeyState(16)) {
-            if (at < SelStart)
-                Anchor = std::max(Anchor, EndPos);
+            // The selection grows from its far end: its start when the click
+            // lies after it, its last character when before (a copy forgets
+            // the anchor, the selection still shows where it was).
+            if (at < SelStart) {
+                uint64_t last = SelEnd - 1;
+                if (cptext::IsUtf8(Buffer.CodePage()))
+                    while (last > SelStart &&
+                           (static_cast<unsigned char>(Buffer.Data()[last - Buffer.Base()]) & 0xC0) == 0x80)
+                        --last;
+                Anchor = last;
+            } else {
+                Anchor = SelStart;
+            }
             EndPos = at;
             Extended = true;
         } else {
@@ -753,6 +764,40 @@ bool BROWSESTREAM::OnFocusAcquired()
 
 // ---------------------------------------------------------------------------
 // Copy and find
+
+std::string BROWSESTREAM::RowText(int y)
+{
+    MUTEXLOCK lock(Buffer.Lock());
+    ClampPositions();
+    if (y < 0 || y >= Rows)
+        return std::string();
+    uint64_t pos = TopPos;
+    for (int i = 0; i < y && pos < Buffer.End(); ++i)
+        pos = NextLineAbs(pos);
+    if (pos >= Buffer.End())
+        return std::string();
+    uint64_t const base = Buffer.Base();
+    char const* text = Buffer.Data();
+    std::vector<streamlines::CELL> cells;
+    streamlines::LineCells(text, Buffer.Length(), static_cast<size_t>(pos - base), CurrentLayout(), cells);
+    int const cp = Buffer.CodePage();
+    bool const utf8 = cptext::IsUtf8(cp);
+    std::string out;
+    for (streamlines::CELL const& c : cells) {
+        if (c.Char == 9) {
+            out.append(static_cast<size_t>(streamlines::TABWIDTH), ' ');
+        } else if (utf8 || c.Char < 0x80) {
+            out.append(text + (pos - base) + c.Offset, c.Bytes);
+        } else {
+            wchar_t const wide = UNICODE::GetInstance()->FromCodepage(static_cast<char>(c.Char), cp);
+            char bytes[4];
+            out.append(bytes, static_cast<size_t>(UNICODE::Utf8Encode(wide, bytes)));
+        }
+    }
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return out;
+}
 
 std::string BROWSESTREAM::SelectedBytes()
 {
