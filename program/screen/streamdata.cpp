@@ -155,6 +155,26 @@ void STREAMDATA::PutBuf(wchar_t const* text, long length)
     int markLen = -1;
     for (long i = 0; i < length; ++i) {
         auto const c = static_cast<uint32_t>(text[i]);
+        if (c - 32u < 0x60u && !(marks && AtLineStart)) {
+            // A run of plain ASCII is the same in every code page: copied in
+            // one pass, dropping the oldest quarter as often as needed.
+            for (;;) {
+                if (WritePos >= end)
+                    DropQuarter();
+                char* w = WritePos;
+                char* const stop = w + std::min<long>(end - w, length - i);
+                long k = i;
+                while (w < stop && static_cast<uint32_t>(text[k]) - 32u < 0x60u)
+                    *w++ = static_cast<char>(text[k++]);
+                Column += static_cast<int32_t>(k - i);
+                WritePos = w;
+                i = k;
+                if (i >= length || static_cast<uint32_t>(text[i]) - 32u >= 0x60u)
+                    break;
+            }
+            --i;
+            continue;
+        }
         char bytes[4];
         int n = 1;
         if (c < 0x80)

@@ -84,7 +84,36 @@ size_t Walk(char const* text, size_t len, size_t pos, LAYOUT const& layout, VISI
 
 size_t NextLine(char const* text, size_t len, size_t pos, LAYOUT const& layout)
 {
-    return Walk(text, len, pos, layout, [](STEP const&, size_t, int) {});
+    // Most lines are bytes of one column each up to a CR: those are passed
+    // in one tight loop; a line with a TAB, an LF or (in UTF-8) a character
+    // beyond ASCII takes the walk.
+    size_t const limit = std::min<size_t>(static_cast<size_t>(std::max(1, layout.Columns)), MAXLINEBYTES);
+    size_t const stop = std::min(len, pos + limit);
+    size_t i = pos;
+    if (layout.Utf8) {
+        while (i < stop && static_cast<unsigned char>(text[i]) - 14u < 0x72u)
+            ++i;
+    } else {
+        while (i < stop && (static_cast<unsigned char>(text[i]) >= 14 || (text[i] != 9 && text[i] != 10 && text[i] != 13)))
+            ++i;
+    }
+    bool plain = i == stop;
+    if (!plain && text[i] == 13) {
+        ++i;
+        plain = true;
+    } else if (plain && i < len && i - pos == limit) {
+        // A full line: a CR right after it (LFs between) ends it too.
+        size_t j = i;
+        while (j < len && text[j] == 10)
+            ++j;
+        if (j < len && text[j] == 13)
+            i = j + 1;
+    }
+    if (!plain || i == pos)
+        return Walk(text, len, pos, layout, [](STEP const&, size_t, int) {});
+    while (i < len && text[i] == 10)
+        ++i;
+    return i;
 }
 
 size_t LineCells(char const* text, size_t len, size_t pos, LAYOUT const& layout, std::vector<CELL>& out)

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -321,6 +322,29 @@ TEST(CaptureLines, DisplayLinesOfTheText)
     V const parts = Lines(long_, {2000, false});
     ASSERT_EQ(parts.size(), 3u);
     EXPECT_EQ(parts[0].size(), streamlines::MAXLINEBYTES);
+}
+
+TEST(CaptureLines, TheQuickWalkAgreesWithTheFullOne)
+{
+    // Texts of plain bytes, TABs, line ends, controls and UTF-8, walked at
+    // widths around their line lengths and past the byte cap.
+    std::mt19937 random(5123);
+    std::vector<std::string> const pieces = {"a", "bc", "\t", "\r", "\n", "\r\n", "\x01", "\xC3\xA9", "\xE4\xB8\xAD", "\xC3",
+                                             std::string(40, 'x'), std::string(1100, 'y')};
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        while (text.size() < 3000)
+            text += pieces[random() % pieces.size()];
+        streamlines::LAYOUT const layout{static_cast<int>(random() % 2 ? random() % 50 + 1 : random() % 1200 + 1),
+                                         random() % 2 == 0};
+        std::vector<streamlines::CELL> cells;
+        for (size_t pos = 0; pos < text.size();) {
+            size_t const next = streamlines::LineCells(text.data(), text.size(), pos, layout, cells);
+            ASSERT_EQ(streamlines::NextLine(text.data(), text.size(), pos, layout), next)
+                << "round " << round << " at " << pos << ", " << layout.Columns << " columns";
+            pos = next;
+        }
+    }
 }
 
 TEST(CaptureLines, TheIndexFollowsAppendsAndDrops)
