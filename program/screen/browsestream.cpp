@@ -471,22 +471,12 @@ void BROWSESTREAM::HandleSignal(int code, uintptr_t)
             ShowPage(false);
         return;
     }
-    case STREAMDATA::SIG_LOADED:
-        if (!Ready)
-            return;
-        {
-            MUTEXLOCK lock(Buffer.Lock());
-            UpdateIndex();
-            ClampPositions();
-            RecomputeLastPage();
-        }
-        ShowPage(true);
-        return;
     case STREAMDATA::SIG_TOFRONT:
         if (Frame.IsMinimized())
             Frame.Restore();
         Frame.BringToForeground();
         return;
+    case STREAMDATA::SIG_LOADED:
     case STREAMDATA::SIG_MOVED:
         if (!Ready)
             return;
