@@ -156,6 +156,8 @@ TEST_F(LogTest, TheNameFollowsTheDateButNotTheMinute)
     S->Logging.SetFileLogging(0);
     EXPECT_EQ(File("log-01-10.txt"), "ab");
     EXPECT_EQ(File("log-02-11.txt"), "c");
+    // The notation refers to this test's clock, gone after it.
+    S->Ctrl = nullptr;
 }
 
 TEST_F(LogTest, FilesArePrivateAndFoldersMadePrivate)
