@@ -30,10 +30,20 @@ public:
     // With ignoreWake the wake pipe is not watched (a test device that
     // misbehaves on purpose).
     int Read(char* buf, unsigned long* len, bool ignoreWake = false);
-    // Writes all of data, waiting at most timeout_ms for room; false on
-    // error.
-    bool WriteAll(int fd, char const* data, long len, int timeout_ms);
-    bool AtEnd() const { return Eof; }
+    // Writes all of data to the attached descriptor, waiting at most
+    // timeout_ms for room; false on an error, at the end of the stream (the
+    // far side hung up: POLLHUP, EIO) and when Detach comes meanwhile, which
+    // closes the descriptor only once the writer has left.
+    bool Write(char const* data, long len, int timeout_ms);
+    // The same on a descriptor of the device's own (wake: a descriptor
+    // whose input ends the wait, -1 for none).
+    static bool WriteAll(int fd, char const* data, long len, int timeout_ms, int wake = -1);
+    // Whether a Read has seen the end of the stream (any thread).
+    bool AtEnd()
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        return Eof;
+    }
 
 private:
     std::mutex Lock;

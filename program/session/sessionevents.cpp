@@ -34,7 +34,7 @@ constexpr PENDINGRANGE kPending[] = {
     {8293, 8293},                                           // chat line
     {8350, 8352}, {8355, 8375},                             // clipboard
     // Dialling requests; by menu id: every id the host directory hands out.
-    {8381, 8381}, {8383, 8383}, {8865, 8865}, {PHONE_MENUID_QUICK, PHONE_MENUID_LAST},
+    {8381, 8381}, {8865, 8865}, {PHONE_MENUID_QUICK, PHONE_MENUID_LAST},
     {8470, 8471},                                           // learning
     {8475, 8475}, {8817, 8817},                             // automatic login, IEMSI
     {8478, 8479},                                           // snippets, split chat
@@ -305,6 +305,8 @@ int SESSION::ProcessEvent(int event, int arg, char const* text)
     case 8353:
         Scrollback.SaveScrollbackDataToDestination(2);
         return 1;
+    case 8383:
+        return DialByReconnect();
     case 8382:
         if (Dialling)
             return Placeholder(event, arg, text);

@@ -103,6 +103,9 @@ public:
     // The caret notation of the test, when it sets one.
     int MakeCtrl(char* text, int size) override { return Ctrl ? Ctrl(text, size) : SESSION::MakeCtrl(text, size); }
     std::function<int(char*, int)> Ctrl;
+    // The carrier changes the session was told of.
+    void ProcessCarrier(int online, int force) override { Carriers.push_back(online); }
+    std::vector<int> Carriers;
 
     std::set<int> Keys;
     long long Clock = -1;
