@@ -112,8 +112,6 @@ void TTY::FlushRun()
     // The run stops short of the last column (see conputs), so the screen
     // never wraps or scrolls on its own while writing it.
     Vio->conputws(Run.data(), static_cast<long>(Run.size()));
-    if (Public)
-        Public->LogWide(Run.data(), static_cast<int>(Run.size()));
     Run.clear();
 }
 
@@ -190,8 +188,6 @@ int TTY::conputs(wchar_t const* text, long len)
                 // wrap by itself; the wrap waits for the next character.
                 FlushRun();
                 Vio->WriteWideByte(c, 1, X, Y, -1);
-                if (Public)
-                    Public->LogWide(&c, 1);
                 X = Width;
                 PlaceCursor();
             }
@@ -224,6 +220,10 @@ int TTY::conputs(wchar_t const* text, long len)
     FlushRun();
     // Only a scroll changed cells behind the screen's back.
     Vio->ReleaseVioScreen(Scrolled ? 1 : 0);
+    // The session log gets the text as it came, line ends, backspaces and
+    // the host's log switches (DC2, DC4) included: one call for the block.
+    if (Public && len > 0)
+        Public->LogWide(text, static_cast<int>(len));
     return 0;
 }
 

@@ -554,6 +554,25 @@ int COMM::PipeMaxFill()
     return SemiPipe.maxfill.load(std::memory_order_relaxed);
 }
 
+namespace {
+thread_local int tSecretDepth = 0;
+} // namespace
+
+COMM::SECRETSCOPE::SECRETSCOPE()
+{
+    ++tSecretDepth;
+}
+
+COMM::SECRETSCOPE::~SECRETSCOPE()
+{
+    --tSecretDepth;
+}
+
+bool COMM::InSecretScope()
+{
+    return tSecretDepth > 0;
+}
+
 void COMM::TraceBytes(char direction, uint32_t value)
 {
     LOGIT("%c%02X ", direction, value);
@@ -800,8 +819,9 @@ void COMM::WriteData(char const* data, long len)
                 buf[i] = EvenParity7(static_cast<unsigned char>(buf[i]));
         }
     }
-    Session.Trace('O', buf, n);
-    if (LOGIF(128, nullptr) && (!transfer || LOGIF(4, nullptr))) {
+    bool const secret = InSecretScope();
+    Session.Trace(secret ? 'S' : 'O', buf, n);
+    if (!secret && LOGIF(128, nullptr) && (!transfer || LOGIF(4, nullptr))) {
         for (int i = 0; i < n; ++i)
             TraceBytes('o', static_cast<unsigned char>(buf[i]));
     }

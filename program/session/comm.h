@@ -46,6 +46,18 @@ class QORDEVICE;
 
 class COMM : public SUBSYSLAYER<COMMAPI> {
 public:
+    // While one lives on a thread, the bytes that thread writes come from a
+    // stored secret (an automatic login's password): the data trace gets
+    // them as TRACE::SECRET and the debug log's byte trace leaves them out.
+    class SECRETSCOPE {
+    public:
+        SECRETSCOPE();
+        ~SECRETSCOPE();
+        SECRETSCOPE(SECRETSCOPE const&) = delete;
+        SECRETSCOPE& operator=(SECRETSCOPE const&) = delete;
+    };
+    static bool InSecretScope();
+
     static constexpr int PIPESIZE = 32768;
     static constexpr int READBUFSIZE = 1024;
     static constexpr int UNGETSIZE = 1024;

@@ -303,6 +303,25 @@ SESSIONHOLD APP::PhonebookSession()
 }
 
 // ---------------------------------------------------------------------------
+// What the print queue asks of the window
+
+std::string APP::AskPrintFile(char const* proposal)
+{
+    return AskSaveAsFilename(OSYS::GetStringFromResource("IDS_SELECTPRINTFILE").Buf(), proposal, nullptr).Buf();
+}
+
+std::string APP::PrintWorkFolder()
+{
+    return WORKDIR::GetCurrent().Buf();
+}
+
+std::string APP::PrintCaptureFolder()
+{
+    FILENAME folder(WORKDIR::GetCurrent().Buf(), ProgSettings.data.CapturePath);
+    return folder.Buf();
+}
+
+// ---------------------------------------------------------------------------
 // What the program settings ask of the window
 
 void APP::PostApplySettings()

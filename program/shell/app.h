@@ -19,6 +19,7 @@
 // broadcasts, IsCurrentSession).
 #pragma once
 
+#include "program/screen/printqueue.h"
 #include "program/hostdir/phonebook.h"
 #include "program/session/session.h"
 #include "program/settings/adminopts.h"
@@ -175,7 +176,8 @@ enum class PARTKIND { TOOLBAR, USERBAR, CHATBAR, STATUSLINE };
 // ---------------------------------------------------------------------------
 // The main window
 
-class APP : public WINDOW, public SESSIONHOST, public SETTINGSHOST, public PHONEBOOKHOST {
+class APP : public WINDOW, public SESSIONHOST, public SETTINGSHOST, public PRINTQUEUEHOST,
+            public PHONEBOOKHOST {
 public:
     // User messages of the main window.
     static constexpr int MSG_TABSBAR = 1028;
@@ -365,7 +367,7 @@ public:
     STRING ShellExeName();
     // The program and arguments EditFile starts for the file (null: none).
     std::vector<std::string> EditorCommand(char const* file);
-    void EditFile(char const* file);
+    void EditFile(char const* file) override;
     bool CheckOnce(char const* name);
     static bool ExtInList(char const* file, char const* list);
     int QueryNumQORs(int what);
@@ -398,6 +400,7 @@ public:
     // The chosen files (at most 255, followed by a null); null when none
     // were chosen or `start` is null. Valid until the next call.
     char** AskFilenames(char const* title, char const* start, WINDOW const& owner);
+    std::vector<std::string> AskFilenames(char const* title, char const* start) override;
     wchar_t* AskWide(wchar_t const* title, wchar_t const* prompt, wchar_t* buffer, int size, int hidden,
                      signed char* store);
     char* Ask(char const* title, char const* prompt, char* buffer, int size, int hidden, signed char* store);
@@ -453,6 +456,17 @@ public:
     MENU* MenuBar() override { return MainMenu.GetMenuRef() ? &MainMenu : nullptr; }
     std::wstring CurrentHostName(SESSION& session) override;
     bool Unattended() override { return gUnattended != 0; }
+    ADMINOPTS const* AdminOptions() override { return &AdminRecord; }
+    PRINTQUEUE* PrintQueue() override { return &PrintJobs; }
+
+    // ---- PRINTQUEUEHOST (app.cpp) ----
+    PROGRAMSETTINGSDATA const& PrintSettings() override { return ProgSettings.data; }
+    void PrintErrorMsg(char const* text) override { ErrorMsg(text); }
+    bool PrintNotifyOff() override { return TestArg("NOPRINTNOTIFY") != 0; }
+    bool PrintUnattended() override { return gUnattended != 0; }
+    std::string AskPrintFile(char const* proposal) override;
+    std::string PrintWorkFolder() override;
+    std::string PrintCaptureFolder() override;
 
     // ---- SETTINGSHOST ----
     ADMINOPTS& Admin() override { return AdminRecord; }
@@ -563,6 +577,8 @@ private:
     // The logins the user keeps (after the settings, whose expiry it reads).
     PASSWORDCACHE Passwords;
     std::unique_ptr<PHONEBOOK> Phonebook;
+    // The window's print jobs (the sessions' jobs end before it goes).
+    PRINTQUEUE PrintJobs{*this};
 
     // 5: the session table.
     MUTEXSEM SessionLock;

@@ -198,6 +198,7 @@ int APP::ProcessEvent(int event, int parm, char const* text)
                               OSYS::GetStringFromResource("IDS_TARVOAPPREGKEY"), parm == 0);
         return 1;
     case 8820:
+        PrintJobs.QueueTick();
         UpdateToolbarAndMenu(false);
         DeleteDeadSessions();
         return 1;

@@ -144,6 +144,38 @@ void RECORDINGHOST::SetSessionTabTraffic(SESSION&, int on, int lines)
     Lines.push_back("traffic " + std::to_string(on) + " " + std::to_string(lines));
 }
 
+void RECORDINGHOST::FileError(char const* path)
+{
+    Lines.push_back(std::string("fileerror ") + (path ? path : "") + ": " + strerror(errno));
+}
+
+std::vector<std::string> RECORDINGHOST::AskFilenames(char const* title, char const*)
+{
+    Lines.push_back(std::string("pick ") + (title ? title : ""));
+    std::vector<std::string> out;
+    while (!Picks.empty()) {
+        out.push_back(Picks.front());
+        Picks.pop_front();
+    }
+    return out;
+}
+
+STRING RECORDINGHOST::AskFilename(char const* title, char const*, WINDOW const*)
+{
+    Lines.push_back(std::string("pick ") + (title ? title : ""));
+    std::string answer;
+    if (!Picks.empty()) {
+        answer = Picks.front();
+        Picks.pop_front();
+    }
+    return STRING(answer.c_str());
+}
+
+STRING RECORDINGHOST::AskSaveAsFilename(char const* title, char const* proposal, WINDOW const* owner)
+{
+    return AskFilename(title, proposal, owner);
+}
+
 std::vector<std::string> RECORDINGHOST::Take(std::string const& prefix)
 {
     std::vector<std::string> out, rest;
