@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
@@ -62,6 +63,44 @@ std::string Sha256Fingerprint(X509* cert)
         out += hex[md[i] & 15];
     }
     return out;
+}
+
+// A socket BIO whose writes never raise SIGPIPE: OpenSSL's own writes
+// with write(), and a server that has gone would end the program. The rest
+// (reads, controls, the descriptor) is the plain socket BIO's.
+int NoSignalWrite(BIO* bio, char const* data, int len)
+{
+    int fd = -1;
+    BIO_get_fd(bio, &fd);
+    BIO_clear_retry_flags(bio);
+    if (fd < 0 || len <= 0)
+        return 0;
+    ssize_t n;
+    do {
+        n = send(fd, data, static_cast<size_t>(len), MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        BIO_set_retry_write(bio);
+    return static_cast<int>(n);
+}
+
+BIO_METHOD const* NoSignalSocketMethod()
+{
+    static BIO_METHOD* const method = [] {
+        BIO_METHOD const* base = BIO_s_socket();
+        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
+                                     "socket without SIGPIPE");
+        if (!m)
+            return m;
+        BIO_meth_set_write(m, NoSignalWrite);
+        BIO_meth_set_read(m, BIO_meth_get_read(base));
+        BIO_meth_set_puts(m, BIO_meth_get_puts(base));
+        BIO_meth_set_ctrl(m, BIO_meth_get_ctrl(base));
+        BIO_meth_set_create(m, BIO_meth_get_create(base));
+        BIO_meth_set_destroy(m, BIO_meth_get_destroy(base));
+        return m;
+    }();
+    return method;
 }
 
 } // namespace
@@ -168,8 +207,12 @@ bool TELNETIO::StartTls(std::string const& host, int timeoutMs, CERTCHECK* check
     SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
     SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     ssl = SSL_new(ctx);
-    if (!ssl || SSL_set_fd(ssl, fd) != 1)
+    BIO_METHOD const* method = NoSignalSocketMethod();
+    BIO* bio = ssl && method ? BIO_new(method) : nullptr;
+    if (!bio)
         return fail("TLS: " + OpenSslError(0));
+    BIO_set_fd(bio, fd, BIO_NOCLOSE);
+    SSL_set_bio(ssl, bio, bio);
     X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
     if (IsAddress(host)) {
         X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());
