@@ -1,6 +1,8 @@
 #include "platform/services/fileio.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -80,6 +82,19 @@ std::string FileOf(std::string const& path)
 {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string LinkTarget(std::string const& path)
+{
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = realpath(path.c_str(), nullptr)) {
+            std::string target = real;
+            free(real);
+            return target;
+        }
+    }
+    return path;
 }
 
 std::string TempPrefix(std::string const& path)

@@ -25,6 +25,10 @@ bool MakeFolders(std::string const& path, mode_t mode);
 // by a crash.
 bool WriteAtomic(std::string const& path, std::string const& content, mode_t mode);
 
+// The file a replacement of path replaces: the target of a symbolic link
+// (so that the link stays a link), else path itself.
+std::string LinkTarget(std::string const& path);
+
 // The prefix of the temporary files WriteAtomic makes for path.
 std::string TempPrefix(std::string const& path);
 

@@ -150,6 +150,11 @@ void SESSION::TermInit2(char const* keyMapFile, char const* translationFile)
     LOGIT("SESSION::TermInit2 done\n");
 }
 
+int SESSION::WatchAutoLogin(wchar_t ch)
+{
+    return AutoLogin.Watch(*this, static_cast<int>(ch));
+}
+
 void SESSION::TermCleanup()
 {
     LOGIT("SESSION::TermCleanup (this= %p)\n", static_cast<void*>(this));
@@ -159,6 +164,8 @@ void SESSION::TermCleanup()
     StopTimer(TIMER_SENDKEYS);
     StopTimer(TIMER_COMDATA);
     StopTimer(TIMER_ACCEPTCALLS);
+    DialQueue.Clear();
+    AutoLogin.Watch(*this, -1);
     ProcessCarrier(0, 1);
     if (IsScriptRunning())
         ProcessEvent(8140, 0, nullptr);

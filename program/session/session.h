@@ -31,6 +31,8 @@
 #include "program/screen/termfonts.h"
 #include "program/screen/translate.h"
 #include "program/screen/vio.h"
+#include "program/hostdir/phonemisc.h"
+#include "program/hostdir/phonequeue.h"
 #include "program/session/comm.h"
 #include "program/session/emulation.h"
 #include "program/session/sessionhost.h"
@@ -324,7 +326,10 @@ public:
     // Whether any of the checks of received characters (scripts, watch,
     // automatic start, automatic login) is active; asked once per pass, so
     // a session without them pays nothing per character.
-    virtual bool ReceiveTriggersActive() { return false; }
+    virtual bool ReceiveTriggersActive() { return AutoLogin.Active(); }
+    // The automatic login's look at a received character (-2 none, -1
+    // reset): the host entry's wait/send list (PHONEAUTOLOGIN).
+    int WatchAutoLogin(wchar_t ch) override;
     // A transfer's suppression of screen output (4.121's
     // NoSuppressScreenOutput answered false).
     virtual bool TransferSuppressesOutput() { return true; }
@@ -536,6 +541,10 @@ public:
     SCROLLBACKBUFFER Scrollback;
     KEYMAPPER Keymap{KeyLink};
     TRANSLATE Translation{KeyLink};
+    // The host entries to dial, and the automatic login of the entry that
+    // connected (the dialling arms it).
+    PHONEQUEUE DialQueue;
+    PHONEAUTOLOGIN AutoLogin;
 
 private:
     // 13: the state word of the emulation's sequence check, the session

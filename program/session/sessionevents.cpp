@@ -3,6 +3,7 @@
 // its table, the routes of the events that later parts take care of, and
 // the two operations that apply the profile to the members (TrackChanges,
 // RemakeAll).
+#include "program/hostdir/phonebook.h"
 #include "program/session/session.h"
 
 #include "velmot/core/workdir.h"
@@ -33,7 +34,8 @@ constexpr PENDINGRANGE kPending[] = {
     {8230, 8288},                                           // profile dialog
     {8293, 8293},                                           // chat line
     {8350, 8352}, {8355, 8375},                             // clipboard
-    {8381, 8381}, {8383, 8383}, {8865, 8865}, {10000, 10999}, // dialling requests
+    // Dialling requests; by menu id: every id the host directory hands out.
+    {8381, 8381}, {8383, 8383}, {8865, 8865}, {PHONE_MENUID_QUICK, PHONE_MENUID_LAST},
     {8390, 8396},                                           // capture buffer
     {8455, 8457},                                           // printer log
     {8470, 8471},                                           // learning

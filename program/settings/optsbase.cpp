@@ -57,20 +57,6 @@ mode_t ModeFor(std::string const& path, bool secret)
     return secret ? 0600 : 0644;
 }
 
-// The file a save replaces: a link is followed, so that the link stays.
-std::string SaveTarget(char const* path)
-{
-    struct stat st;
-    if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = realpath(path, nullptr)) {
-            std::string target = real;
-            free(real);
-            return target;
-        }
-    }
-    return path;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -355,7 +341,7 @@ int OPTSBASE::SaveFile(char const* path, char const* header)
     bool secret = false;
     for (int i = 0; i < OptlistMax; ++i)
         secret = secret || pOptlist[i].Type == OPTTYPE_SECRET;
-    std::string target = SaveTarget(path);
+    std::string target = plat::fileio::LinkTarget(path);
     if (!plat::fileio::WriteAtomic(target, content, ModeFor(target, secret))) {
         int err = errno;
         LOGIT("OPTSBASE::SaveFile failed for %s: %s\n", target.c_str(), strerror(err));

@@ -99,6 +99,7 @@ APP::APP(int argc, char** argv, signed char flag)
     TimeStamp = OSYS::RelTime();
     Scrollbar.Show(false);
     PROGRAMSETTINGS::AdminDefaults(AdminRecord);
+    Phonebook = std::make_unique<PHONEBOOK>(*this);
 
     gPreFlight.Phase2();
     // The network needs no start-up here.
@@ -118,6 +119,8 @@ APP::APP(int argc, char** argv, signed char flag)
             IpcEvent(static_cast<int>(mp1 & 0xFFFF), mp2);
         else if ((mp1 & 0xFFFF0000u) == PROGRAMSETTINGS_IPCGROUP)
             ProgSettings.IpcEvent(mp1 & 0xFFFF, mp2);
+        else if ((mp1 & 0xFFFF0000u) == PHONE_IPC_CATEGORY)
+            Phonebook->IpcEvent(mp1 & 0xFFFF, mp2);
     });
     VASSERT(pIpc != nullptr, "this->pIpc", nullptr);
 
@@ -211,6 +214,7 @@ void APP::CleanupAll()
     }
     DestroyWindowParts();
     Show(false);
+    Phonebook->Cleanup();
     DeleteDeadSessions();
     // A session a thread still holds cannot go now; it goes with the
     // window, which is its parent.
@@ -290,6 +294,12 @@ std::wstring APP::CurrentHostName(SESSION&)
 {
     // The host directory's current entry arrives with the host directory.
     return std::wstring();
+}
+
+SESSIONHOLD APP::PhonebookSession()
+{
+    CURRENTSESSIONPTR session(*this);
+    return SESSIONHOLD(session.Get());
 }
 
 // ---------------------------------------------------------------------------

@@ -19,6 +19,7 @@
 // broadcasts, IsCurrentSession).
 #pragma once
 
+#include "program/hostdir/phonebook.h"
 #include "program/session/session.h"
 #include "program/settings/adminopts.h"
 #include "program/settings/passwordcache.h"
@@ -174,7 +175,7 @@ enum class PARTKIND { TOOLBAR, USERBAR, CHATBAR, STATUSLINE };
 // ---------------------------------------------------------------------------
 // The main window
 
-class APP : public WINDOW, public SESSIONHOST, public SETTINGSHOST {
+class APP : public WINDOW, public SESSIONHOST, public SETTINGSHOST, public PHONEBOOKHOST {
 public:
     // User messages of the main window.
     static constexpr int MSG_TABSBAR = 1028;
@@ -459,6 +460,13 @@ public:
     int WorkdirNotFound(char const* folder, char const* version, bool allowRelocate) override;
     bool YesNoRequest(char const* text) override { return YesNoRequest(nullptr, text); }
 
+    // ---- PHONEBOOKHOST (the other operations are SESSIONHOST's and
+    // SETTINGSHOST's) ----
+    PROGRAMSETTINGSDATA& PhonebookSettings() override { return ProgSettings.data; }
+    SESSIONHOLD PhonebookSession() override;
+    // The window's host directory.
+    PHONEBOOK& Hostdir() { return *Phonebook; }
+
     // The window's temporary files (deleted with the window).
     STRINGARRAY& TempFiles() { return TemporaryFiles; }
 
@@ -546,11 +554,12 @@ private:
     long long LastKeyTime;
     long long LastActivityNotice;
 
-    // 4: the settings.
+    // 4: the settings and the host directory.
     ADMINOPTS AdminRecord{};
     PROGRAMSETTINGS ProgSettings;
     // The logins the user keeps (after the settings, whose expiry it reads).
     PASSWORDCACHE Passwords;
+    std::unique_ptr<PHONEBOOK> Phonebook;
 
     // 5: the session table.
     MUTEXSEM SessionLock;

@@ -535,7 +535,6 @@ void APP::NoteUnavailableSwitches()
     } const parts[] = {
         {{"CONNECT", "CALL", "P", "RLOGIN", "TELNET", "TN3270"}, "connecting to hosts"},
         {{"RUN", "S", "RUNARG"}, "scripts"},
-        {{"PF"}, "the host directory"},
         {{"KEY", "TT"}, "key maps and translation tables"},
     };
     Unavailable.clear();

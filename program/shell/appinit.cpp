@@ -145,8 +145,10 @@ int APP::InitOptsAndIo()
             }
         }
     }
-    // The host directory ("PF" or the program setting) opens with the
-    // host directory's own work.
+    // The host directory: the "PF" switch or the administrator's file, as
+    // many entries as the administrator allows.
+    char const* hosts = GetArgValue("PF");
+    Phonebook->InitPhonebook(hosts && *hosts ? hosts : AdminRecord.HostDirectoryFile, AdminRecord.HostDirectoryMax);
     LOGIT("APP::InitOptsAndIo done, rc= %d\n", newUser);
     return newUser;
 }

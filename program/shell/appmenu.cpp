@@ -122,6 +122,9 @@ constexpr UNAVAILABLE kUnavailable[] = {
     {8380, 8380, NEED::NOTHING, "the host directory is not built"},
     {8381, 8381, NEED::ROUTE, "dialling is not built"},
     {8383, 8383, NEED::ROUTE, "dialling is not built"},
+    // The quick-access items of the host directory dial by menu id; they are
+    // enabled as they are made.
+    {PHONE_MENUID_QUICK, PHONE_MENUID_LAST, NEED::ROUTE, "dialling is not built"},
     {8390, 8396, NEED::ROUTE, "the capture buffer is not built"},
     {8440, 8440, NEED::NOTHING, "the session thumbnails are not built"},
     {8455, 8457, NEED::ROUTE, "the printer log is not built"},
@@ -182,6 +185,8 @@ char const* APP::CommandUnavailable(int cmd)
 void APP::ApplyUnavailable()
 {
     for (UNAVAILABLE const& u : kUnavailable) {
+        if (u.First == PHONE_MENUID_QUICK)
+            continue;
         for (int cmd = u.First; cmd <= u.Last; ++cmd) {
             if (u.Need == NEED::HELPPAGE && cmd != 9001 && !FindHelpTopic(cmd))
                 continue;
@@ -324,8 +329,17 @@ int APP::MakeMenu(MENU const& menu, bool force)
     CURRENTSESSIONPTR session(*this);
     if (session && session->CommLayer.Device())
         session->CommLayer.MakeMenu(menu, force ? 1 : 0);
-    // The transfer, script and host-directory parts of the menus come with
-    // their own parts.
+    // The host directory's quick-access entries, each enabled when the
+    // session can dial it.
+    if (Phonebook->MakeMenu(menu, force ? 1 : 0, 0, 0)) {
+        for (int id = PHONE_MENUID_QUICK + 1; id < PHONE_MENUID_ALLENTRIES; ++id) {
+            plat::MenuRef holder = nullptr;
+            if (menu.GetMenuAndIndexFromID(static_cast<uint32_t>(id), &holder) < 0)
+                break;
+            EnableMenuEntry(id, 1, true);
+        }
+    }
+    // The transfer and script parts of the menus come with their own parts.
     LOGIT("APP::MakeMenu done\n");
     return 1;
 }

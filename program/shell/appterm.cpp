@@ -203,6 +203,7 @@ int APP::ProcessEvent(int event, int parm, char const* text)
         return 1;
     case 8825:
         HELPER::CurDateTime(1);
+        Phonebook->TrackChanges();
         UpdateStatusbar(false);
         UpdateToolbarAndMenu(false);
         IdleLock();

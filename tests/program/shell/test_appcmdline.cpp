@@ -183,14 +183,14 @@ TEST(StartupPosition, Rules)
 
 TEST_F(AppTest, SwitchesOfMissingPartsAreAnswered)
 {
-    TESTAPP* app = Open("/Q /TELNET:host /PF:book /O:Standard.qor");
+    TESTAPP* app = Open("/Q /TELNET:host /RUN:script /O:Standard.qor");
     ASSERT_NE(app, nullptr);
     EXPECT_EQ(app->NorunCode(), 0) << "the window runs all the same";
     ASSERT_EQ(app->UnavailableSwitches().size(), 2u);
     EXPECT_NE(app->UnavailableSwitches()[0].find("/TELNET is not available yet"), std::string::npos);
-    EXPECT_NE(app->UnavailableSwitches()[1].find("/PF is not available yet"), std::string::npos);
+    EXPECT_NE(app->UnavailableSwitches()[1].find("/RUN is not available yet"), std::string::npos);
     SESSION* s = app->GetCurrentSession();
-    EXPECT_TRUE(Pump([&] { return Shows(*s, "/PF is not available yet"); }, 5000)) << "the tab says so";
+    EXPECT_TRUE(Pump([&] { return Shows(*s, "/RUN is not available yet"); }, 5000)) << "the tab says so";
     TESTAPP* plain = Open("/Q");
     ASSERT_NE(plain, nullptr);
     EXPECT_TRUE(plain->UnavailableSwitches().empty());
