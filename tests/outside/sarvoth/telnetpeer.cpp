@@ -263,7 +263,14 @@ TLSSERVER::TLSSERVER(CERTS const& certs, std::string const& kind, int connection
 TELNETD::TELNETD()
 {
     std::string const login = Folder.file("login.sh");
-    testutil::WriteFile(login, "#!/bin/sh\necho \"T=$TERM S=$(stty size)\"\nexec cat -v\n");
+    // A line "size" asks for the size again; any other line goes through
+    // cat -v.
+    testutil::WriteFile(login, "#!/bin/sh\n"
+                               "echo \"T=$TERM S=$(stty size)\"\n"
+                               "while IFS= read -r line; do\n"
+                               "  if [ \"$line\" = size ]; then echo \"S=$(stty size)\"\n"
+                               "  else printf '%s\\n' \"$line\" | cat -v; fi\n"
+                               "done\n");
     chmod(login.c_str(), 0700);
     for (int attempt = 0; attempt < 3 && !Running(); ++attempt) {
         PortNo = FreePort();

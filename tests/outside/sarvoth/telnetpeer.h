@@ -97,7 +97,8 @@ private:
 
 // inetutils telnetd on 127.0.0.1:port for one connection, started through
 // socat (EXEC, nofork), logging in with a script that prints
-// "T=$TERM S=<stty size>" and then runs "cat -v".
+// "T=$TERM S=<stty size>" and then passes each line through "cat -v", but
+// for a line "size", which prints "S=<stty size>" again.
 class TELNETD {
 public:
     TELNETD();
