@@ -56,17 +56,18 @@ std::string TextFile()
         if (char const* dir = std::getenv("QOR_BENCH_STREAMS"))
             return std::string(dir) + "/scrolling_80x24.bin";
         if (char const* gen = std::getenv("QOR_BENCH_GEN")) {
+            std::string const out = Folder();
             pid_t const pid = fork();
             if (pid == 0) {
                 int const null = open("/dev/null", O_WRONLY);
                 dup2(null, 1);
                 execlp("python3", "python3", gen, "--only", "scrolling", "--sizes", "80x24", "--mb", "64", "--out",
-                       Folder().c_str(), static_cast<char*>(nullptr));
+                       out.c_str(), static_cast<char*>(nullptr));
                 _exit(127);
             }
             int status = 0;
             if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0)
-                return Folder() + "/scrolling_80x24.bin";
+                return out + "/scrolling_80x24.bin";
         }
         std::mt19937 rng(64);
         std::string out, line;
@@ -185,6 +186,10 @@ double CpuSeconds()
 void Road(benchmark::State& state, int device, std::string const& file)
 {
     std::string const& data = Contents(file);
+    if (data.empty()) {
+        state.SkipWithError("no stream");
+        return;
+    }
     HEADLESSSESSION::StartPlatform();
     double cpu = 0;
     for (auto _ : state) {
