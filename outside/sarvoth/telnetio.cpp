@@ -126,25 +126,36 @@ void TELNETIO::Prepare()
     TCP::SetKeepAlive(*socket, 1);
 }
 
+namespace {
+
+// What an SSL_read or SSL_write that gave n means for the channel: n bytes,
+// -1 with EAGAIN when TLS waits for the socket, 0 at the peer's orderly end
+// (reads), else -1 with failErrno.
+int Outcome(SSL* ssl, int n, char const* what, int failErrno)
+{
+    if (n > 0)
+        return n;
+    int const e = SSL_get_error(ssl, n);
+    if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
+        errno = EAGAIN;
+        return -1;
+    }
+    if (e == SSL_ERROR_ZERO_RETURN && failErrno == ECONNRESET)
+        return 0;
+    LOGIT("TELNETIO::%s %s\n", what, OpenSslError(e).c_str());
+    errno = failErrno;
+    return -1;
+}
+
+} // namespace
+
 int TELNETIO::Recv(int socket, char* buf, int len)
 {
     std::lock_guard<std::mutex> guard(SslLock);
     if (!Ssl)
         return TCPIPIO::Recv(socket, buf, len);
     ERR_clear_error();
-    int const n = SSL_read(Ssl, buf, len);
-    if (n > 0)
-        return n;
-    int const e = SSL_get_error(Ssl, n);
-    if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-        errno = EAGAIN;
-        return -1;
-    }
-    if (e == SSL_ERROR_ZERO_RETURN)
-        return 0;
-    LOGIT("TELNETIO::Recv %s\n", OpenSslError(e).c_str());
-    errno = ECONNRESET;
-    return -1;
+    return Outcome(Ssl, SSL_read(Ssl, buf, len), "Recv", ECONNRESET);
 }
 
 int TELNETIO::Send(int socket, char const* data, int len)
@@ -153,17 +164,7 @@ int TELNETIO::Send(int socket, char const* data, int len)
     if (!Ssl)
         return TCPIPIO::Send(socket, data, len);
     ERR_clear_error();
-    int const n = SSL_write(Ssl, data, len);
-    if (n > 0)
-        return n;
-    int const e = SSL_get_error(Ssl, n);
-    if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-        errno = EAGAIN;
-        return -1;
-    }
-    LOGIT("TELNETIO::Send %s\n", OpenSslError(e).c_str());
-    errno = EPIPE;
-    return -1;
+    return Outcome(Ssl, SSL_write(Ssl, data, len), "Send", EPIPE);
 }
 
 bool TELNETIO::HasBuffered()

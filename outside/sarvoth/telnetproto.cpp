@@ -379,42 +379,32 @@ void TELNETPROTOCOL::Negotiate(STATE verb, uint8_t option, std::string& replies)
     }
 }
 
-void TELNETPROTOCOL::AskHim(uint8_t option, std::string& replies)
+void TELNETPROTOCOL::Ask(Q& q, bool& opposite, uint8_t verb, uint8_t option, std::string& replies)
 {
-    OPTION& o = Options[option];
-    switch (o.Him) {
+    switch (q) {
     case Q::NO:
-        o.Him = Q::WANTYES;
-        Send(replies, DO, option);
+        q = Q::WANTYES;
+        Send(replies, verb, option);
         break;
     case Q::YES:
         break;
     case Q::WANTNO:
-        o.HimOpposite = true;
+        opposite = true;
         break;
     case Q::WANTYES:
-        o.HimOpposite = false;
+        opposite = false;
         break;
     }
 }
 
+void TELNETPROTOCOL::AskHim(uint8_t option, std::string& replies)
+{
+    Ask(Options[option].Him, Options[option].HimOpposite, DO, option, replies);
+}
+
 void TELNETPROTOCOL::AskUs(uint8_t option, std::string& replies)
 {
-    OPTION& o = Options[option];
-    switch (o.Us) {
-    case Q::NO:
-        o.Us = Q::WANTYES;
-        Send(replies, WILL, option);
-        break;
-    case Q::YES:
-        break;
-    case Q::WANTNO:
-        o.UsOpposite = true;
-        break;
-    case Q::WANTYES:
-        o.UsOpposite = false;
-        break;
-    }
+    Ask(Options[option].Us, Options[option].UsOpposite, WILL, option, replies);
 }
 
 void TELNETPROTOCOL::Enabled(uint8_t option, bool us, std::string& replies)

@@ -119,6 +119,7 @@ private:
     // (WILL) an option.
     void AskHim(uint8_t option, std::string& replies);
     void AskUs(uint8_t option, std::string& replies);
+    static void Ask(Q& q, bool& opposite, uint8_t verb, uint8_t option, std::string& replies);
     void Enabled(uint8_t option, bool us, std::string& replies);
     void Subnegotiation(std::string& replies);
     void TerminalType(std::string& replies);
