@@ -205,7 +205,7 @@ TEST_F(AppTest, TelnetSwitchesOpenATelnetSession)
 {
     // A listener of the test's own on 127.0.0.1: each form of the switch
     // reaches it through the Telnet device.
-    int const listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int const listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     ASSERT_GE(listener, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
