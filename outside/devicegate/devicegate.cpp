@@ -275,10 +275,32 @@ int DEVICEGATE::Wait(int fd)
     return result;
 }
 
-bool DEVICEGATE::WriteAll(int fd, char const* data, long len, int timeout_ms)
+bool DEVICEGATE::Write(char const* data, long len, int timeout_ms)
+{
+    int fd, wake;
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        if (Fd_.load() < 0 || Closing || Eof.load())
+            return false;
+        fd = Fd_.load();
+        wake = Wake[0];
+        ++Inside;
+    }
+    bool const ok = WriteAll(fd, data, len, timeout_ms, wake);
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        if (--Inside == 0)
+            ClosePending();
+    }
+    Idle.notify_all();
+    return ok;
+}
+
+bool DEVICEGATE::WriteAll(int fd, char const* data, long len, int timeout_ms, int wake)
 {
     NOPIPESIGNAL quiet;
     long done = 0;
+    auto const end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (done < len) {
         ssize_t n = write(fd, data + done, static_cast<size_t>(len - done));
         if (n > 0) {
@@ -287,14 +309,21 @@ bool DEVICEGATE::WriteAll(int fd, char const* data, long len, int timeout_ms)
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && errno == EAGAIN) {
-            pollfd p = {fd, POLLOUT, 0};
-            if (poll(&p, 1, timeout_ms) <= 0)
-                return false;
-            continue;
+        if (!(n < 0 && errno == EAGAIN)) {
+            quiet.Raised = n < 0 && errno == EPIPE;
+            return false; // EIO, EPIPE: the far side is gone
         }
-        quiet.Raised = n < 0 && errno == EPIPE;
-        return false;
+        auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd p[2] = {{fd, POLLOUT, 0}, {wake, POLLIN, 0}};
+        int const r = poll(p, wake >= 0 ? 2 : 1, static_cast<int>(left.count()));
+        if (r < 0 && errno == EINTR)
+            continue;
+        // A hang-up would make every write fail with EAGAIN again: the loop
+        // ends instead of spinning.
+        if (r <= 0 || (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) || (wake >= 0 && p[1].revents))
+            return false;
     }
     return true;
 }

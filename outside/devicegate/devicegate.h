@@ -62,9 +62,15 @@ public:
     int Wait(int fd);
     // Ends a Wait or a descriptor-less Read's wait without closing.
     void Nudge();
-    // Writes all of data, waiting at most timeout_ms for room; false on
-    // error. A reader that has gone gives an error, never SIGPIPE.
-    bool WriteAll(int fd, char const* data, long len, int timeout_ms);
+    // Writes all of data to the attached descriptor, waiting at most
+    // timeout_ms for room; false on an error, at the end of the stream (the
+    // far side hung up: POLLHUP, EIO) and when Detach comes meanwhile, which
+    // closes the descriptor only once the writer has left.
+    bool Write(char const* data, long len, int timeout_ms);
+    // The same on a descriptor of the device's own (wake: a descriptor
+    // whose input ends the wait, -1 for none). A reader that has gone gives
+    // an error, never SIGPIPE.
+    static bool WriteAll(int fd, char const* data, long len, int timeout_ms, int wake = -1);
     bool AtEnd() const { return Eof.load(); }
 
 private:

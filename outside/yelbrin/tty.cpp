@@ -1,5 +1,6 @@
 #include "outside/yelbrin/tty.h"
 
+#include "plugins/sdk/emulationapi.h"
 #include "plugins/sdk/vioapi.h"
 #include "velmot/core/unicode.h"
 #include "velmot/gui/winkeys.h"
@@ -30,7 +31,8 @@ bool Printable(wchar_t c)
 
 TTY::TTY(SUBSYSINITDATA const& init) : QOREMULATION(init)
 {
-    EmulationFlags = 0;
+    // Nothing is ever a sequence: the host checks whole runs at once.
+    EmulationFlags = EMUFLAG_SEQUENCERUN;
 }
 
 TTY::~TTY() = default;
@@ -83,6 +85,11 @@ int TTY::Close()
 int TTY::IsSequence(int*, char)
 {
     return 0;
+}
+
+int TTY::SequenceRun(int*, char const*, int len)
+{
+    return len > 0 ? len : 0;
 }
 
 int TTY::QueryUnixName(int n, char* dst)

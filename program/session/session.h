@@ -91,6 +91,10 @@ public:
     static constexpr int MSG_EVENT = 1047;
     static constexpr int MSG_TRANSFERPROGRESS = 1055;
     static constexpr int MSG_PLUGINSCHANGED = 1057;
+    static constexpr int MSG_TITLE = 1043;
+    // The device of a local program: connected while the program runs.
+    static constexpr int kDeviceLocalShell = 11;
+    static constexpr int MSG_DEVICEEND = 1045;
 
     // Window timers.
     static constexpr int TIMER_PRINTER = 1;    // 500 ms: printer time-out check (event 8820)
@@ -169,6 +173,7 @@ public:
 
     // ---- Received data (sessiondata.cpp) ----
     void ComDataNotification(bool force) override;
+    void DeviceEndNotification() override;
     void ComDataProcess();
     int ProcessSer(int* ddeFound, int* rexxFound);
     bool IsIncomingDataForFiletransfer();
@@ -204,6 +209,13 @@ public:
     bool OnHelp() override;
     bool OnMouseEvent(int message, int x, int y, int flags) override;
     bool OnFilesDropped(int count, STRINGARRAY const& files) override;
+    // A file name as one word for a POSIX shell: unchanged when no shell
+    // treats any of its characters specially, else in single quotes, or in
+    // the $'...' form (bash, zsh, ksh) when it holds control characters,
+    // which are then escapes; never with a raw control character.
+    static std::string ShellQuoted(std::string const& name);
+    // The name with each control character as '?'.
+    static std::string WithoutControls(std::string const& name);
     bool OnUserMessage(int msg, MSGWORD p1, MSGWORD p2) override;
     void SetBackgroundTab(bool background);
     bool IsBackgroundTab() override { return Background.load(); }
@@ -283,6 +295,7 @@ public:
     void StartWindowTimer(int id, int ms) override;
     void StopWindowTimer(int id) override;
     void InvalidateWindow() override;
+    void CustomTitleChanged() override;
     int InstanceNumber() override;
     WINDOW* MainWindow() override;
     APP* Application() override;
@@ -346,6 +359,13 @@ public:
     // Dialling: a connect text, a host-directory entry by name.
     virtual int DialConnectString(char const* text);
     virtual int DialByName(char const* name);
+    // Connect Again (event 8383) on a session that is offline: a device
+    // that needs no host (the local shell) opens again, which starts its
+    // program anew; 1 when it did. Dialling the last host of the host
+    // directory comes with dialling, which overrides this.
+    virtual int DialByReconnect();
+    // Whether Connect Again can do something now.
+    virtual bool CanReconnect();
     // The session log and the data trace: flushing and following names.
     virtual void FlushLogFiles() {}
     virtual void TraceTracker(int ascii, int binary, int dump, int force) {}
@@ -387,6 +407,17 @@ public:
     // The session's clock (milliseconds); tests replace it.
     virtual long long NowMs();
 
+    // What text may hold on the received-data road's fast way (ProcessSer).
+    struct TEXTRULES {
+        uint8_t const* Inward;    // the receive table, or one that keeps every character
+        uint8_t const* Translate; // the receive table when one applies, else null
+        uint8_t const* Plain;     // the same, but null when it keeps printable 7-bit characters as they are
+        bool KeepsPrintable;      // the table keeps every printable 7-bit character printable
+        bool Utf8;                // bytes from 0x80 up are UTF-8
+        bool High;                // characters from 0xA0 up stay (the high bit is not stripped)
+        bool Unchecked;           // nothing needs to know which characters belong to sequences
+    };
+
 protected:
     // One session event's payload, owned by the session from its posting
     // until its handling (or the session's end).
@@ -418,6 +449,11 @@ private:
     // beyond the first come before the device's; *decoded tells which.
     int NextChar(bool* decoded);
     void PushBack(int c, bool decoded);
+    // The fast way for an emulation that takes runs: c and what follows it
+    // in the communication layer's read buffer, text and whole sequences,
+    // into the received-character buffer up to stop characters. The
+    // characters taken (0: c must go the slow way).
+    int TakeRuns(int c, TEXTRULES const& rules, bool ctrlChars, int stop);
     void KeyPiece();
     void EchoKey(wchar_t key);
     int JumpBudget();
@@ -433,6 +469,8 @@ private:
     std::atomic<bool> Retired{false};
     bool Painting = false;
     std::atomic<bool> ComDataPending{false};
+    std::atomic<bool> TitlePending{false};
+    std::atomic<bool> DeviceEndPending{false};
     bool ComDataHaveVioBracket = false;
     bool ComDataRunning = false;
     // 3: the line-end translator of received data.
@@ -550,6 +588,10 @@ private:
     // 13: the state word of the emulation's sequence check, the session
     // number, the hold flag, focus and scroll-bar times, the bell limiter.
     int SequenceState = 0;
+    // The road stopped checking sequences (nothing needed their bounds):
+    // SequenceState is taken from the emulation's parser before the next
+    // check.
+    bool SequenceUntracked = false;
     int Number = 0;
     std::atomic<bool> Hold{false};
     long long FocusTime = 0;

@@ -35,7 +35,7 @@ constexpr PENDINGRANGE kPending[] = {
     {8293, 8293},                                           // chat line
     {8350, 8352}, {8355, 8375},                             // clipboard
     // Dialling requests; by menu id: every id the host directory hands out.
-    {8381, 8381}, {8383, 8383}, {8865, 8865}, {PHONE_MENUID_QUICK, PHONE_MENUID_LAST},
+    {8381, 8381}, {8865, 8865}, {PHONE_MENUID_QUICK, PHONE_MENUID_LAST},
     {8390, 8396},                                           // capture buffer
     {8455, 8457},                                           // printer log
     {8470, 8471},                                           // learning
@@ -292,6 +292,8 @@ int SESSION::ProcessEvent(int event, int arg, char const* text)
     case 8353:
         Scrollback.SaveScrollbackDataToDestination(2);
         return 1;
+    case 8383:
+        return DialByReconnect();
     case 8382:
         if (Dialling)
             return Placeholder(event, arg, text);

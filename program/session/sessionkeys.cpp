@@ -336,6 +336,26 @@ int SESSION::DialConnectString(char const* text)
     return Placeholder(8381, 0, text);
 }
 
+int SESSION::DialByReconnect()
+{
+    if (!CanReconnect())
+        return 0;
+    int const dev = Prof.data.ActiveDevice;
+    LOGIT("SESSION::DialByReconnect opens device %d again\n", dev);
+    CommLayer.OpenDevice(dev, Prof.data.DeviceOpts[dev]);
+    if (!CommLayer.Device())
+        return 0;
+    ProcessCarrier(CommLayer.QueryOnline(), 0);
+    return 1;
+}
+
+bool SESSION::CanReconnect()
+{
+    int const dev = Prof.data.ActiveDevice;
+    int const online = CommLayer.Device() ? CommLayer.QueryOnline() : 0;
+    return dev == kDeviceLocalShell && online == 0 && !IsTransferActive();
+}
+
 int SESSION::DialByName(char const* name)
 {
     LOGIT("SESSION::DialByName: not available in this build\n");

@@ -361,7 +361,13 @@ void APPSESSION::ProcessCarrier(int online, int closing)
     if (Carrier)
         OnlineTimer.Reset();
     OnlineTimer.Run(Carrier ? 1 : 0);
-    if (!Carrier && !closing && !IsTransferActive())
-        Owner.OnSessionDisconnect(this);
+    if (!Carrier && !closing && !IsTransferActive() && !Owner.OnSessionDisconnect(this)) {
+        // The tab stays: it says so, below what the host wrote last.
+        bool const program = Prof.data.ActiveDevice == kDeviceLocalShell;
+        std::string text = "\r\n";
+        text += OSYS::GetStringFromResource(program ? "IDS_PROGRAM_ENDED" : "IDS_CONNECTION_ENDED").Buf();
+        text += "\r\n";
+        EmuLayer.InfoOut(text.c_str());
+    }
     Owner.PostUserMessage(APP::MSG_TITLE, 0, 0);
 }

@@ -286,6 +286,9 @@ public:
     void AllSessions_PostUserMessage(int msg, MSGWORD p1, MSGWORD p2);
     void AllSessions_PostEvent(int event, short parm, char const* text, int mode);
     int AllSessions_CanQuit();
+    // Closes the window asking no session (the program ends on a signal):
+    // its teardown hangs every session up and keeps what closing keeps.
+    void CloseWithoutQuestions();
     void AllSessions_PostKeys(WSTRING const& keys);
     int OnSessionDisconnect(SESSION* session);
     int NewInstance(char const* profile, char const* entry, char const* extra);

@@ -121,7 +121,6 @@ constexpr UNAVAILABLE kUnavailable[] = {
     {8355, 8375, NEED::ROUTE, "sending the clipboard is not built"},
     {8380, 8380, NEED::NOTHING, "the host directory is not built"},
     {8381, 8381, NEED::ROUTE, "dialling is not built"},
-    {8383, 8383, NEED::ROUTE, "dialling is not built"},
     // The quick-access items of the host directory dial by menu id; they are
     // enabled as they are made.
     {PHONE_MENUID_QUICK, PHONE_MENUID_LAST, NEED::ROUTE, "dialling is not built"},
@@ -534,7 +533,7 @@ void APP::UpdateToolbarAndMenu(bool full)
     if (changed(Cache.Connection, connection)) {
         bool const up = online == 1 || online == -1;
         EnableMenuEntry(8382, up, true);
-        EnableMenuEntry(8383, online == 0 && !session->QueryCurrentHostWide().empty(), true);
+        EnableMenuEntry(8383, session->CanReconnect(), true);
         EnableMenuEntry(8200, 0, true);
         for (int id : kDeviceCommands)
             EnableMenuEntry(id, up, true);

@@ -216,12 +216,7 @@ int APP::ProcessEvent(int event, int parm, char const* text)
     case 8899: {
         if (session && !AllSessions_CanQuit())
             return 1;
-        if (!Closing) {
-            // The window leaves the application's table; it is deleted once
-            // its handlers have returned.
-            DARWINDOW::DeliverMessage(true, nullptr, nullptr, APPLICATION_MESSAGE, QOREVENT_CLOSEWINDOW,
-                                      reinterpret_cast<MSGWORD>(this), 0);
-        }
+        CloseWithoutQuestions();
         if (text)
             *const_cast<signed char*>(reinterpret_cast<signed char const*>(text)) = 1;
         return 1;
@@ -229,6 +224,16 @@ int APP::ProcessEvent(int event, int parm, char const* text)
     default:
         return rc;
     }
+}
+
+void APP::CloseWithoutQuestions()
+{
+    if (Closing)
+        return;
+    // The window leaves the application's table; it is deleted once its
+    // handlers have returned.
+    DARWINDOW::DeliverMessage(true, nullptr, nullptr, APPLICATION_MESSAGE, QOREVENT_CLOSEWINDOW,
+                              reinterpret_cast<MSGWORD>(this), 0);
 }
 
 void APP::IdleLock()

@@ -125,5 +125,7 @@ TEST_F(TtyTest, KeysAndTerminalName)
     EXPECT_STREQ(name, "dumb");
     int state = 0;
     EXPECT_FALSE(S.Layer->IsSequence(&state, 27, 0));
-    EXPECT_EQ(S.Layer->CheckFlag(~0ul), 0);
+    // Nothing is a sequence: whole runs are checked at once.
+    EXPECT_EQ(S.Layer->SequenceRun(&state, "\x1b[1m", 4), 4);
+    EXPECT_EQ(S.Layer->CheckFlag(~0ul & ~static_cast<unsigned long>(EMUFLAG_SEQUENCERUN)), 0);
 }

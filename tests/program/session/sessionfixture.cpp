@@ -282,12 +282,15 @@ void SessionTest::Inject(std::string const& bytes)
 {
     ASSERT_GE(Peer, 0);
     size_t done = 0;
+    // The device is full while the road does not take: bounded.
+    auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (done < bytes.size()) {
         ssize_t n = write(Peer, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
             Injected += static_cast<uint64_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            ASSERT_LT(std::chrono::steady_clock::now(), until) << "the road stopped taking";
             plat::ProcessPendingEvents(1000);
         } else {
             FAIL() << "write: " << strerror(errno);

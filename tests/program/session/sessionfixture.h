@@ -88,6 +88,10 @@ public:
     std::vector<std::string> Beeps;
     bool PlayTones = false;
 
+    // The carrier changes the session was told of.
+    void ProcessCarrier(int online, int force) override { Carriers.push_back(online); }
+    std::vector<int> Carriers;
+
     std::set<int> Keys;
     long long Clock = -1;
     std::vector<std::pair<int, int>> Timers;

@@ -186,7 +186,8 @@ protected:
     }
 
     // The program's main window (not its tip of the day).
-    std::string MainWindow() { return WindowNamed("^QOR/", "Tip of the Day"); }
+    // (The current tab's title may lead the name.)
+    std::string MainWindow() { return WindowNamed("QOR/", "Tip of the Day"); }
 
     void Focus(std::string const& window) { Output({"xdotool", "windowfocus", "--sync", window}); }
     void Type(std::string const& text) { Output({"xdotool", "type", "--delay", "5", text}); }
