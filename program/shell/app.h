@@ -656,7 +656,8 @@ public:
     // A change of the carrier: the tab's lamp, and the window's reaction to
     // a lost connection.
     void ProcessCarrier(int online, int closing) override;
-    // SEAM (appconnect.cpp): SSH connect strings, until dialling is built.
+    // SEAM (appconnect.cpp): SSH and Telnet connect strings, until dialling
+    // is built.
     int DialConnectString(char const* text) override;
 
     // While set (by a running script), the main window drops the events
@@ -666,6 +667,10 @@ public:
     TIMER OnlineTimer{*this};
 
 private:
+    // The Telnet device id (3, or 10 over TLS) opened and connected to
+    // target ("host", "host:port", "[v6]:port").
+    int DialTelnet(int id, std::string target);
+
     APP& Owner;
     bool Carrier = false;
 };

@@ -351,11 +351,11 @@ TEST_F(CommTest, OpenCloseAndDeviceCommands)
         EXPECT_EQ(comm.AcceptCalls(1), 0);
         EXPECT_EQ(comm.QueryOnline(), 0);
 
-        // Unknown devices and device 4, which this bundle does not offer.
-        EXPECT_EQ(comm.OpenDevice(4, "[4]"), 1);
+        // Unknown devices and device 7, whose bundle is not there.
+        EXPECT_EQ(comm.OpenDevice(7, "[7]"), 1);
         EXPECT_EQ(comm.OpenDevice(13, nullptr), 1);
         ASSERT_EQ(Session.Errors.size(), 2u);
-        EXPECT_NE(Session.Errors[0].find('4'), std::string::npos) << Session.Errors[0];
+        EXPECT_NE(Session.Errors[0].find('7'), std::string::npos) << Session.Errors[0];
 
         // A parameter string tagged for another id gets the standard one.
         EXPECT_EQ(comm.OpenDevice(5, "[9]host"), 0);
