@@ -1,8 +1,9 @@
 // Painting the terminal screen into a window offscreen, from its cells:
 //
 // - Full: the whole 200x50 screen repainted (the window asks for all of
-//   it), plain text in one colour, and runs of 8 cells with changing
-//   colours and attributes.
+//   it), plain text in one colour, runs of 8 cells with changing colours
+//   and attributes, and cells each in a colour pair of the 256-colour
+//   palette of their own (as full-screen colour programs draw).
 // - Row: one row changed by a write, and the paint of what that write
 //   invalidated (through the window system's event loop).
 //
@@ -115,6 +116,10 @@ std::wstring FontString()
     return L"DejaVu Sans Mono  9 X 18";
 }
 
+// How the cells look: one colour, runs of 8 cells in 16 colours, cells in
+// palette colours.
+enum MODE { PLAIN, MIXED, PALETTE };
+
 // The colours of a run of 8 cells: 16 system colours, bold and inverse
 // now and then.
 struct LOOK {
@@ -133,14 +138,28 @@ LOOK LookOf(int row, int run)
     return LOOK{int((h >> 4) & 15), int((h >> 8) & 7), attrib};
 }
 
+// A cell of its own in palette colours (the screen's colour numbers 272
+// to 511 are the palette's 16 to 255), bold every other cell.
+LOOK PaletteLookOf(int row, int col, int cols)
+{
+    int const i = row * cols + col;
+    return LOOK{256 + 16 + i % 240, 256 + 16 + (i * 37) % 240, col % 2 ? VIOATTR_BRIGHT : 0};
+}
+
 struct BENCHSCREEN {
     int Cols, Rows;
     std::unique_ptr<PANE> Pane;
     VIO Vio;
     int CellWidth = 0, CellHeight = 0;
-    bool Mixed;
+    MODE Mode;
 
-    BENCHSCREEN(int cols, int rows, bool mixed) : Cols(cols), Rows(rows), Mixed(mixed)
+    int RunLength() const { return Mode == PALETTE ? 1 : kRun; }
+    LOOK Look(int row, int col) const
+    {
+        return Mode == PLAIN ? LOOK{7, 0, 0} : Mode == MIXED ? LookOf(row, col / kRun) : PaletteLookOf(row, col, Cols);
+    }
+
+    BENCHSCREEN(int cols, int rows, MODE mode) : Cols(cols), Rows(rows), Mode(mode)
     {
         std::wstring const font = FontString();
         {
@@ -171,16 +190,16 @@ struct BENCHSCREEN {
         for (int i = 0; i < Cols; ++i)
             text[size_t(i)] = wchar_t(L'!' + (row * 7 + i * 3 + frame) % 94);
         Vio.SetCursorPos(0, row);
-        if (!Mixed) {
+        if (Mode == PLAIN) {
             Vio.SetMode(0);
             Vio.conputws(text.c_str(), Cols - 1);
             return;
         }
-        for (int col = 0, run = 0; col < Cols - 1; col += kRun, ++run) {
-            LOOK const look = LookOf(row, run);
+        for (int col = 0; col < Cols - 1; col += RunLength()) {
+            LOOK const look = Look(row, col);
             Vio.SetColors(look.back, look.fore);
             Vio.SetModeFlags(look.attrib);
-            Vio.conputws(text.c_str() + col, std::min(kRun, Cols - 1 - col));
+            Vio.conputws(text.c_str() + col, std::min(RunLength(), Cols - 1 - col));
         }
         Vio.SetMode(0);
     }
@@ -191,11 +210,11 @@ struct BENCHSCREEN {
         RefRuns.clear();
         Chars.assign(size_t(Cols) * size_t(Rows), U' ');
         for (int row = first; row < last; ++row) {
-            for (int col = 0, run = 0; col < Cols; col += kRun, ++run) {
-                int const n = std::min(kRun, Cols - col);
+            for (int col = 0; col < Cols; col += RunLength()) {
+                int const n = std::min(RunLength(), Cols - col);
                 for (int i = 0; i < n; ++i)
                     Chars[size_t(row * Cols + col + i)] = Vio.AccessVioCell(col + i, row, 0)->c;
-                LOOK const look = Mixed ? LookOf(row, run) : LOOK{7, 0, 0};
+                LOOK const look = Look(row, col);
                 uint32_t fore = 0, back = 0;
                 Vio.AttribToColors(look.attrib, look.fore, look.back, &fore, &back);
                 plat::benchref::CellRunRef r;
@@ -223,19 +242,20 @@ void Report(benchmark::State& state, BENCHSCREEN const& s)
     state.SetLabel(std::to_string(s.Cols * s.CellWidth) + "x" + std::to_string(s.Rows * s.CellHeight) + " px");
 }
 
-void PaintFull(benchmark::State& state, bool mixed)
+void PaintFull(benchmark::State& state, MODE mode)
 {
-    BENCHSCREEN s(int(state.range(0)), int(state.range(1)), mixed);
+    BENCHSCREEN s(int(state.range(0)), int(state.range(1)), mode);
     for (auto _ : state)
         plat::RenderView(s.Pane->View);
     Report(state, s);
 }
-void BM_PaintFullPlain(benchmark::State& state) { PaintFull(state, false); }
-void BM_PaintFullMixed(benchmark::State& state) { PaintFull(state, true); }
+void BM_PaintFullPlain(benchmark::State& state) { PaintFull(state, PLAIN); }
+void BM_PaintFullMixed(benchmark::State& state) { PaintFull(state, MIXED); }
+void BM_PaintFullPalette(benchmark::State& state) { PaintFull(state, PALETTE); }
 
 void BM_PaintRow(benchmark::State& state)
 {
-    BENCHSCREEN s(int(state.range(0)), int(state.range(1)), true);
+    BENCHSCREEN s(int(state.range(0)), int(state.range(1)), MIXED);
     int frame = 0;
     for (auto _ : state) {
         ++frame;
@@ -246,9 +266,9 @@ void BM_PaintRow(benchmark::State& state)
     Report(state, s);
 }
 
-void RefFull(benchmark::State& state, bool mixed)
+void RefFull(benchmark::State& state, MODE mode)
 {
-    BENCHSCREEN s(int(state.range(0)), int(state.range(1)), mixed);
+    BENCHSCREEN s(int(state.range(0)), int(state.range(1)), mode);
     plat::benchref::QtCells ref("DejaVu Sans Mono", kPixelSize, s.CellWidth, s.CellHeight, s.CellHeight * 4 / 5);
     if (!ref.Ok() || !ref.OpenWindow(s.Cols * s.CellWidth, s.Rows * s.CellHeight)) {
         state.SkipWithError("no font or window");
@@ -259,12 +279,13 @@ void RefFull(benchmark::State& state, bool mixed)
         ref.RepaintWindow(runs);
     Report(state, s);
 }
-void BM_QtFullPlain(benchmark::State& state) { RefFull(state, false); }
-void BM_QtFullMixed(benchmark::State& state) { RefFull(state, true); }
+void BM_QtFullPlain(benchmark::State& state) { RefFull(state, PLAIN); }
+void BM_QtFullMixed(benchmark::State& state) { RefFull(state, MIXED); }
+void BM_QtFullPalette(benchmark::State& state) { RefFull(state, PALETTE); }
 
 void BM_QtRow(benchmark::State& state)
 {
-    BENCHSCREEN s(int(state.range(0)), int(state.range(1)), true);
+    BENCHSCREEN s(int(state.range(0)), int(state.range(1)), MIXED);
     plat::benchref::QtCells ref("DejaVu Sans Mono", kPixelSize, s.CellWidth, s.CellHeight, s.CellHeight * 4 / 5);
     if (!ref.Ok() || !ref.OpenWindow(s.Cols * s.CellWidth, s.Rows * s.CellHeight)) {
         state.SkipWithError("no font or window");
@@ -284,6 +305,8 @@ BENCHMARK(BM_PaintFullPlain)->Args({80, 24})->Args({200, 50})->Unit(benchmark::k
 BENCHMARK(BM_QtFullPlain)->Args({200, 50})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PaintFullMixed)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_QtFullMixed)->Args({200, 50})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PaintFullPalette)->Args({80, 24})->Args({200, 50})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QtFullPalette)->Args({200, 50})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PaintRow)->Args({200, 50})->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_QtRow)->Args({200, 50})->Unit(benchmark::kMicrosecond);
 
@@ -301,6 +324,7 @@ int main(int argc, char** argv)
     benchsupport::RatioReporter reporter;
     reporter.AddPair("BM_PaintFullPlain/200/50", "BM_QtFullPlain/200/50");
     reporter.AddPair("BM_PaintFullMixed/200/50", "BM_QtFullMixed/200/50");
+    reporter.AddPair("BM_PaintFullPalette/200/50", "BM_QtFullPalette/200/50");
     reporter.AddPair("BM_PaintRow/200/50", "BM_QtRow/200/50");
     int const rc = benchsupport::RunWithRatios(argc, argv, reporter);
     plat::StopApplication();

@@ -6,14 +6,11 @@
 
 QOR_PLUGIN_ENTRY int CORVANE_Intro(int version, char* names, int* ids)
 {
-    if (version != SS_INTERFACEVERSION || !names || !ids)
-        return 0;
-    return vt::IntroduceDialects(vt::CorvaneDialects, vt::CorvaneDialectCount, names, ids);
+    return vt::IntroduceBundle(version, vt::CorvaneDialects, vt::CorvaneDialectCount, names, ids);
 }
 
 QOR_PLUGIN_ENTRY QORSUBSYSTEM* CORVANE_Initialize(SUBSYSINITDATA const& init, int sub)
 {
-    if (sub < 0 || sub >= vt::CorvaneDialectCount)
-        return nullptr;
-    return new VTEMULATION(init, vt::CorvaneDialects[sub]);
+    vt::DIALECT const* dialect = vt::DialectOf(vt::CorvaneDialects, vt::CorvaneDialectCount, sub);
+    return dialect ? new VTEMULATION(init, *dialect) : nullptr;
 }

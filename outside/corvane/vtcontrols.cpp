@@ -1,6 +1,6 @@
 // The control functions: C0 controls, escape sequences, control sequences
-// (each listed once in a table with its mnemonic), SGR, modes, reports,
-// operating system commands and the printer controller.
+// (each listed once in a table with its mnemonic), SGR, modes, operating
+// system commands, device control strings and the printer controller.
 #include "outside/corvane/vtemulation.h"
 #include "outside/corvane/vtpalette.h"
 
@@ -23,11 +23,14 @@ enum FN : uint8_t {
     FN_ICH, FN_CUU, FN_CUD, FN_CUF, FN_CUB, FN_CNL, FN_CPL, FN_CHA, FN_CUP, FN_CHT, FN_ED, FN_DECSED, FN_EL,
     FN_DECSEL, FN_IL, FN_DL, FN_DCH, FN_SU, FN_SD, FN_ECH, FN_CBT, FN_HPA, FN_HPR, FN_REP, FN_DA1, FN_DA2, FN_VPA,
     FN_VPR, FN_TBC, FN_SM, FN_DECSET, FN_MC, FN_RM, FN_DECRST, FN_SGR, FN_DSR, FN_DECSTR, FN_DECSCA, FN_DECSTBM,
-    FN_SCOSC, FN_SCORC, FN_ANSISM, FN_ANSIRM,
+    FN_SCOSC, FN_SCORC, FN_ANSISM, FN_ANSIRM, FN_DA3, FN_DECDSR, FN_DECRQM, FN_DECRQMP, FN_DECSCL, FN_DECSCUSR,
+    FN_DECRQPSR, FN_DECRQCRA, FN_DECSCPP, FN_DECCARA, FN_DECRARA, FN_DECCRA, FN_DECFRA, FN_DECSACE, FN_DECERA,
+    FN_DECSERA, FN_DECIC, FN_DECDC, FN_SL, FN_SR, FN_XTSAVE, FN_XTRESTORE, FN_XTPUSHSGR, FN_XTPOPSGR,
+    FN_DECREQTPARM, FN_XTWINOPS,
     // Escape sequences.
-    FN_DECSC, FN_DECRC, FN_IND, FN_NEL, FN_HTS, FN_RI, FN_SS2, FN_SS3, FN_DECID, FN_RIS, FN_DECKPAM, FN_DECKPNM,
-    FN_LS2, FN_LS3, FN_DECDHLTOP, FN_DECDHLBOTTOM, FN_DECSWL, FN_DECDWL, FN_DECALN, FN_SCS0, FN_SCS1, FN_SCS2,
-    FN_SCS3,
+    FN_DECSC, FN_DECRC, FN_DECBI, FN_DECFI, FN_IND, FN_NEL, FN_HTS, FN_RI, FN_SS2, FN_SS3, FN_DECID, FN_RIS, FN_DECKPAM, FN_DECKPNM,
+    FN_LS2, FN_LS3, FN_LS1R, FN_LS2R, FN_LS3R, FN_DECDHLTOP, FN_DECDHLBOTTOM, FN_DECSWL, FN_DECDWL, FN_DECALN,
+    FN_S7C1T, FN_S8C1T, FN_SCS0, FN_SCS1, FN_SCS2, FN_SCS3, FN_SCS1A, FN_SCS2A, FN_SCS3A,
 };
 
 // One control function: private marker, intermediate, final character,
@@ -44,7 +47,9 @@ struct CONTROL {
 // '@' to '~'; a private marker or an intermediate must match too.
 constexpr CONTROL kCsi[] = {
     {0, 0, '@', FN_ICH, "ICH insert characters (ECMA-48 8.3.64)"},
+    {0, ' ', '@', FN_SL, "SL scroll left (8.3.121)"},
     {0, 0, 'A', FN_CUU, "CUU cursor up (8.3.22)"},
+    {0, ' ', 'A', FN_SR, "SR scroll right (8.3.135)"},
     {0, 0, 'B', FN_CUD, "CUD cursor down (8.3.19)"},
     {0, 0, 'C', FN_CUF, "CUF cursor forward (8.3.20)"},
     {0, 0, 'D', FN_CUB, "CUB cursor backward (8.3.18)"},
@@ -69,6 +74,7 @@ constexpr CONTROL kCsi[] = {
     {0, 0, 'b', FN_REP, "REP repeat (8.3.103)"},
     {0, 0, 'c', FN_DA1, "DA device attributes (8.3.24)"},
     {'>', 0, 'c', FN_DA2, "DA2 secondary device attributes (DEC)"},
+    {'=', 0, 'c', FN_DA3, "DA3 tertiary device attributes (DEC)"},
     {0, 0, 'd', FN_VPA, "VPA line position absolute (8.3.158)"},
     {0, 0, 'e', FN_VPR, "VPR line position forward (8.3.160)"},
     {0, 0, 'f', FN_CUP, "HVP character and line position (8.3.63)"},
@@ -77,22 +83,48 @@ constexpr CONTROL kCsi[] = {
     {'?', 0, 'h', FN_DECSET, "DECSET set private mode (DEC, xterm)"},
     {'=', 0, 'h', FN_ANSISM, "set display mode (ANSI.SYS)"},
     {0, 0, 'i', FN_MC, "MC media copy (8.3.82)"},
+    {'?', 0, 'i', FN_MC, "MC media copy, DEC private (DEC)"},
     {0, 0, 'l', FN_RM, "RM reset mode (8.3.106)"},
     {'?', 0, 'l', FN_DECRST, "DECRST reset private mode (DEC, xterm)"},
     {'=', 0, 'l', FN_ANSIRM, "reset display mode (ANSI.SYS)"},
     {0, 0, 'm', FN_SGR, "SGR select graphic rendition (8.3.117)"},
     {0, 0, 'n', FN_DSR, "DSR device status report (8.3.35)"},
+    {'?', 0, 'n', FN_DECDSR, "DSR device status report, DEC private (DEC)"},
     {0, '!', 'p', FN_DECSTR, "DECSTR soft terminal reset (DEC)"},
+    {0, '"', 'p', FN_DECSCL, "DECSCL select conformance level (DEC)"},
+    {0, '$', 'p', FN_DECRQM, "DECRQM request mode (DEC)"},
+    {'?', '$', 'p', FN_DECRQMP, "DECRQM request private mode (DEC)"},
+    {0, ' ', 'q', FN_DECSCUSR, "DECSCUSR set cursor style (DEC, xterm)"},
     {0, '"', 'q', FN_DECSCA, "DECSCA select character protection attribute (DEC)"},
     {0, 0, 'r', FN_DECSTBM, "DECSTBM set top and bottom margins (DEC)"},
+    {'?', 0, 'r', FN_XTRESTORE, "XTRESTORE restore private modes (xterm)"},
+    {0, '$', 'r', FN_DECCARA, "DECCARA change attributes in rectangular area (DEC)"},
     {0, 0, 's', FN_SCOSC, "SCOSC save cursor (ANSI.SYS, xterm)"},
+    {'?', 0, 's', FN_XTSAVE, "XTSAVE save private modes (xterm)"},
+    {0, 0, 't', FN_XTWINOPS, "XTWINOPS window operations (xterm): the title stack only"},
+    {0, '$', 't', FN_DECRARA, "DECRARA reverse attributes in rectangular area (DEC)"},
     {0, 0, 'u', FN_SCORC, "SCORC restore cursor (ANSI.SYS, xterm)"},
+    {0, '$', 'v', FN_DECCRA, "DECCRA copy rectangular area (DEC)"},
+    {0, '$', 'w', FN_DECRQPSR, "DECRQPSR request presentation state report (DEC)"},
+    {0, 0, 'x', FN_DECREQTPARM, "DECREQTPARM request terminal parameters (DEC)"},
+    {0, '$', 'x', FN_DECFRA, "DECFRA fill rectangular area (DEC)"},
+    {0, '*', 'x', FN_DECSACE, "DECSACE select attribute change extent (DEC)"},
+    {0, '*', 'y', FN_DECRQCRA, "DECRQCRA request checksum of rectangular area (DEC)"},
+    {0, '$', 'z', FN_DECERA, "DECERA erase rectangular area (DEC)"},
+    {0, '#', '{', FN_XTPUSHSGR, "XTPUSHSGR push renditions (xterm)"},
+    {0, '$', '{', FN_DECSERA, "DECSERA selective erase rectangular area (DEC)"},
+    {0, '$', '|', FN_DECSCPP, "DECSCPP select columns per page (DEC)"},
+    {0, '#', '}', FN_XTPOPSGR, "XTPOPSGR pop renditions (xterm)"},
+    {0, '\'', '}', FN_DECIC, "DECIC insert column (DEC)"},
+    {0, '\'', '~', FN_DECDC, "DECDC delete column (DEC)"},
 };
 
 // Escape sequences (ESC ...).
 constexpr CONTROL kEsc[] = {
     {0, 0, '7', FN_DECSC, "DECSC save cursor (DEC)"},
     {0, 0, '8', FN_DECRC, "DECRC restore cursor (DEC)"},
+    {0, 0, '6', FN_DECBI, "DECBI back index (DEC)"},
+    {0, 0, '9', FN_DECFI, "DECFI forward index (DEC)"},
     {0, 0, '=', FN_DECKPAM, "DECKPAM keypad application mode (DEC)"},
     {0, 0, '>', FN_DECKPNM, "DECKPNM keypad numeric mode (DEC)"},
     {0, 0, 'D', FN_IND, "IND index (ECMA-48 8.3.67, withdrawn; DEC)"},
@@ -105,6 +137,11 @@ constexpr CONTROL kEsc[] = {
     {0, 0, 'c', FN_RIS, "RIS reset to initial state (8.3.105)"},
     {0, 0, 'n', FN_LS2, "LS2 locking shift two (8.3.78)"},
     {0, 0, 'o', FN_LS3, "LS3 locking shift three (8.3.80)"},
+    {0, 0, '~', FN_LS1R, "LS1R locking shift one right (8.3.77)"},
+    {0, 0, '}', FN_LS2R, "LS2R locking shift two right (8.3.79)"},
+    {0, 0, '|', FN_LS3R, "LS3R locking shift three right (8.3.81)"},
+    {0, ' ', 'F', FN_S7C1T, "S7C1T send 7-bit controls (DEC)"},
+    {0, ' ', 'G', FN_S8C1T, "S8C1T send 8-bit controls (DEC)"},
     {0, '#', '3', FN_DECDHLTOP, "DECDHL double height line, top half (DEC)"},
     {0, '#', '4', FN_DECDHLBOTTOM, "DECDHL double height line, bottom half (DEC)"},
     {0, '#', '5', FN_DECSWL, "DECSWL single width line (DEC)"},
@@ -114,6 +151,9 @@ constexpr CONTROL kEsc[] = {
     {0, ')', 0, FN_SCS1, "SCS designate G1 (ISO 2022)"},
     {0, '*', 0, FN_SCS2, "SCS designate G2 (ISO 2022)"},
     {0, '+', 0, FN_SCS3, "SCS designate G3 (ISO 2022)"},
+    {0, '-', 0, FN_SCS1A, "SCS designate G1, 96 characters (ISO 2022)"},
+    {0, '.', 0, FN_SCS2A, "SCS designate G2, 96 characters (ISO 2022)"},
+    {0, '/', 0, FN_SCS3A, "SCS designate G3, 96 characters (ISO 2022)"},
 };
 
 // Where the rows of each final character begin in a table sorted by final
@@ -154,13 +194,14 @@ FN FindCsi(vt::SEQUENCE const& seq, uint32_t final)
     return FN_NONE;
 }
 
-// Looks an escape sequence up. A designation (ESC ( x) matches on its
-// intermediate alone (Final 0).
+// Looks an escape sequence up. A designation (ESC ( x, ESC ( % x) matches
+// on its first intermediate alone (Final 0).
 FN FindEsc(vt::SEQUENCE const& seq, uint32_t final)
 {
-    if (seq.InterCount > 1)
-        return FN_NONE;
     char const inter = seq.InterCount > 0 ? seq.Inter[0] : 0;
+    bool const designation = inter >= '(' && inter <= '/' && inter != ',';
+    if (seq.InterCount > (designation ? 2 : 1))
+        return FN_NONE;
     for (CONTROL const& c : kEsc) {
         if ((c.Final == char(final) || (c.Final == 0 && inter != 0)) && c.Leader == seq.Leader && c.Inter == inter)
             return c.Fn;
@@ -210,10 +251,8 @@ void VTEMULATION::Execute(uint32_t c)
         if (Public)
             Public->Bell();
         break;
-    case 0x08: // BS: never back over the start of the row
-        if (X > 0)
-            --X;
-        WrapPending = false;
+    case 0x08: // BS: back over the start of the row only in reverse wrap-around
+        CursorBack(1);
         break;
     case 0x09: // HT
         Tab(1);
@@ -221,11 +260,15 @@ void VTEMULATION::Execute(uint32_t c)
     case 0x0A: // LF, VT, FF
     case 0x0B:
     case 0x0C: {
+        if (AutoPrint) {
+            FlushBatch();
+            PrintRows(Y, Y, false);
+        }
         // The screen scrolls by itself only the whole screen, and blanks the
         // new row in its current rendition: a line feed it can do the same
         // way goes with the batch.
-        bool const full = Top == 0 && Bottom == H - 1;
-        bool const move = Y != Bottom && Y < H - 1 && !AnyLineAttr;
+        bool const full = Top == 0 && Bottom == H - 1 && FullWidth();
+        bool const move = Y != Bottom && Y < H - 1 && !AnyLineAttr && (FullWidth() || !NewLineMode);
         bool scroll = Y == H - 1 && full && !AnyLineAttr;
         if (scroll && !StyleSynced) {
             FlushBatch();
@@ -252,6 +295,10 @@ void VTEMULATION::Execute(uint32_t c)
         break;
     }
     case 0x0D: // CR, with the screen's line-end mark
+        if (!FullWidth()) {
+            CarriageReturn(); // to the left margin, which the screen does not know
+            break;
+        }
         BatchAt();
         AppendBatch(L'\r');
         X = EndX = 0;
@@ -271,21 +318,17 @@ void VTEMULATION::Execute(uint32_t c)
 // ---------------------------------------------------------------------------
 // Escape sequences
 
-void VTEMULATION::Designate(int g, uint32_t final)
+void VTEMULATION::Designate(int g, char inter, uint32_t final, bool set96)
 {
-    switch (final) {
-    case 'B':
-        G[g] = CS_ASCII;
-        break;
-    case '0':
-        G[g] = CS_DECGRAPHICS;
-        break;
-    case 'A':
-        G[g] = CS_UK;
-        break;
-    default:
-        break; // other sets are not held: the designation is ignored
-    }
+    CHARSET set = set96 ? vt::Charset96ByDesignation(char(final)) : vt::CharsetByDesignation(inter, char(final));
+    // A final that names no set leaves the G-set as it is; the sets of a
+    // later terminal, and the national sets while national replacement is
+    // off, give ASCII, as xterm has it.
+    if (set == vt::CS_COUNT)
+        return;
+    if (set == vt::CS_REFUSED || (vt::IsNationalSet(set) && !Nrcs))
+        set = vt::CS_ASCII;
+    G[g] = set;
 }
 
 void VTEMULATION::EscDispatch(uint32_t final)
@@ -297,6 +340,14 @@ void VTEMULATION::EscDispatch(uint32_t final)
         break;
     case FN_DECRC:
         RestoreCursor();
+        break;
+    case FN_DECBI:
+        if (DecReports())
+            BackIndex();
+        break;
+    case FN_DECFI:
+        if (DecReports())
+            ForwardIndex();
         break;
     case FN_DECKPAM:
         KeypadApp = true;
@@ -327,7 +378,7 @@ void VTEMULATION::EscDispatch(uint32_t final)
         SingleShift = 3;
         break;
     case FN_DECID:
-        Answer(Dialect.PrimaryDA);
+        DeviceAttributes(0);
         break;
     case FN_RIS:
         Reset(true);
@@ -337,6 +388,22 @@ void VTEMULATION::EscDispatch(uint32_t final)
         break;
     case FN_LS3:
         GL = 3;
+        break;
+    case FN_LS1R:
+        GR = 1;
+        break;
+    case FN_LS2R:
+        GR = 2;
+        break;
+    case FN_LS3R:
+        GR = 3;
+        break;
+    case FN_S7C1T:
+        C1Out = false;
+        break;
+    case FN_S8C1T:
+        // A VT100 (level 1) sends 7-bit controls only.
+        C1Out = Level > 1;
         break;
     case FN_DECDHLTOP:
         SetLineAttr(Y, VIOLINE_DOUBLEHEIGHT_TOP);
@@ -357,7 +424,13 @@ void VTEMULATION::EscDispatch(uint32_t final)
     case FN_SCS1:
     case FN_SCS2:
     case FN_SCS3:
-        Designate(fn - FN_SCS0, final);
+        Designate(fn - FN_SCS0, Seq.InterCount > 1 ? Seq.Inter[1] : 0, final, false);
+        break;
+    case FN_SCS1A:
+    case FN_SCS2A:
+    case FN_SCS3A:
+        if (Seq.InterCount == 1)
+            Designate(fn - FN_SCS1A + 1, 0, final, true);
         break;
     default:
         break;
@@ -383,29 +456,30 @@ void VTEMULATION::CsiDispatch(uint32_t final)
         MoveTo(X, std::min(Y + p1, Y <= Bottom ? Bottom : H - 1));
         break;
     case FN_CUF:
-        MoveTo(X + p1, Y);
+    case FN_HPR:
+        // The right margin stops a cursor that stands left of it.
+        MoveTo(std::min(X + p1, LineEnd() - 1), Y);
         break;
     case FN_CUB:
-        MoveTo(X - p1, Y);
+        CursorBack(p1);
         break;
     case FN_CNL:
-        MoveTo(0, std::min(Y + p1, Y <= Bottom ? Bottom : H - 1));
+        MoveTo(X, std::min(Y + p1, Y <= Bottom ? Bottom : H - 1));
+        CarriageReturn();
         break;
     case FN_CPL:
-        MoveTo(0, std::max(Y - p1, Y >= Top ? Top : 0));
+        MoveTo(X, std::max(Y - p1, Y >= Top ? Top : 0));
+        CarriageReturn();
         break;
     case FN_CHA:
     case FN_HPA:
-        MoveTo(p1 - 1, Y);
-        break;
-    case FN_HPR:
-        MoveTo(X + p1, Y);
+        MoveTo(OriginColumn(p1 - 1), Y);
         break;
     case FN_CUP:
         MoveToOrigin(s.Get(1, 1) - 1, p1 - 1);
         break;
     case FN_VPA:
-        MoveToOrigin(X, p1 - 1);
+        MoveTo(X, OriginRow(p1 - 1));
         break;
     case FN_VPR:
         MoveTo(X, Y + p1);
@@ -456,11 +530,15 @@ void VTEMULATION::CsiDispatch(uint32_t final)
     }
     case FN_DA1:
         if (s.Raw(0) == 0)
-            Answer(Dialect.PrimaryDA);
+            DeviceAttributes(0);
         break;
     case FN_DA2:
-        if (s.Raw(0) == 0 && Dialect.SecondaryDA)
-            Answer(Dialect.SecondaryDA);
+        if (s.Raw(0) == 0)
+            DeviceAttributes('>');
+        break;
+    case FN_DA3:
+        if (s.Raw(0) == 0)
+            DeviceAttributes('=');
         break;
     case FN_TBC:
         if (s.Raw(0) == 0 && X < W)
@@ -487,17 +565,121 @@ void VTEMULATION::CsiDispatch(uint32_t final)
             AutoWrap = fn == FN_ANSISM;
         break;
     case FN_MC:
-        if (s.Raw(0) == 5)
-            PrinterController(true);
+        MediaCopy();
         break;
     case FN_SGR:
         Sgr();
         break;
     case FN_DSR:
+    case FN_DECDSR:
         DeviceStatus();
         break;
     case FN_DECSTR:
         Reset(false);
+        break;
+    case FN_DECSCL: {
+        // The level (61 to 64) and, from level 2 on, 7-bit (1) or 8-bit
+        // (0, 2) answers; a soft reset comes with it.
+        int const level = s.Raw(0) - 60;
+        if (!DecReports() || level < 1 || level > DefaultLevel())
+            break;
+        Reset(false);
+        Level = level;
+        C1Out = level > 1 && s.Raw(1) != 1;
+        break;
+    }
+    case FN_DECRQM:
+    case FN_DECRQMP:
+        ModeRequest(fn == FN_DECRQMP);
+        break;
+    case FN_DECSCUSR:
+        if (s.Raw(0) <= 6)
+            SetCursorStyle(s.Raw(0));
+        break;
+    case FN_DECRQPSR:
+        PresentationState();
+        break;
+    case FN_DECRQCRA:
+        RectangleChecksum();
+        break;
+    case FN_DECSCPP:
+        // 80 columns unless 132 are asked for.
+        if (DecReports())
+            SetColumns(s.Raw(0) == 132 ? 132 : 80);
+        break;
+    case FN_DECFRA: {
+        // Any graphic character a cell holds, taken as it is (not through
+        // the character sets, as xterm has it).
+        uint32_t const c = uint32_t(s.Raw(0));
+        bool const graphic = (c >= 0x20 && c < 0x7F) || (c >= 0xA0 && (c < 0xD800 || c > 0xDFFF) && c < VIOCHAR_RIGHTHALF);
+        if (Level < 4 || !graphic || CellWidth(c) != 1)
+            break;
+        RECTANGLE const r = RectangleAt(1);
+        if (!r.Empty())
+            FillRectangle(r, c);
+        break;
+    }
+    case FN_DECERA:
+    case FN_DECSERA:
+        if (Level >= 4)
+            EraseRectangle(RectangleAt(0), fn == FN_DECSERA);
+        break;
+    case FN_DECCRA:
+        if (Level >= 4)
+            CopyRectangle();
+        break;
+    case FN_DECCARA:
+    case FN_DECRARA:
+        if (Level >= 4)
+            ChangeRenditions(fn == FN_DECRARA);
+        break;
+    case FN_DECSACE:
+        if (Level >= 4)
+            RectangleExtent = s.Raw(0) == 2;
+        break;
+    case FN_DECIC:
+    case FN_DECDC:
+        if (Level >= 4 && CursorInMargins())
+            ShiftColumns(X, p1, fn == FN_DECIC);
+        break;
+    case FN_XTSAVE:
+    case FN_XTRESTORE:
+        if (DecReports())
+            SavePrivateModes(fn == FN_XTRESTORE);
+        break;
+    case FN_XTWINOPS:
+        // Of xterm's window operations only those its defaults allow and
+        // this terminal can do: saving (22) and restoring (23) the title.
+        // The others move, size or report the window.
+        if (DecReports() && Public && Public->Emulation && (s.Raw(0) == 22 || s.Raw(0) == 23) && s.Raw(1) != 1) {
+            if (s.Raw(0) == 22) {
+                if (Titles.size() >= 10)
+                    Titles.erase(Titles.begin());
+                wchar_t const* title = Public->Emulation->QueryCustomTitleWide();
+                Titles.emplace_back(title ? title : L"");
+            } else if (!Titles.empty()) {
+                Public->Emulation->SetCustomTitleWide(Titles.back().c_str());
+                Titles.pop_back();
+            }
+        }
+        break;
+    case FN_XTPUSHSGR:
+        PushSgr();
+        break;
+    case FN_XTPOPSGR:
+        PopSgr();
+        break;
+    case FN_DECREQTPARM:
+        // A VT100's line settings: no parity, 8 bits, 38400 baud both ways,
+        // clock multiplier 1, no flags; unasked (0) or asked (1) reports.
+        if ((Dialect.Level == vt::LEVEL::VT100 || Dialect.Level == vt::LEVEL::VT102) && s.Raw(0) <= 1)
+            AnswerCsi(std::to_string(s.Raw(0) + 2) + ";1;1;128;128;1;0x");
+        break;
+    case FN_SL:
+    case FN_SR:
+        // The scrolling region's rows, while the cursor is inside it.
+        if (DecReports() && CursorInMargins())
+            ShiftColumns(LeftMargin(), p1, fn == FN_SR);
         break;
     case FN_DECSCA:
         if (s.Raw(0) == 1)
@@ -517,7 +699,11 @@ void VTEMULATION::CsiDispatch(uint32_t final)
         break;
     }
     case FN_SCOSC:
-        SaveCursor();
+        // DECSLRM while the left and right margins are on.
+        if (LeftRightMode)
+            SetLeftRightMargins();
+        else
+            SaveCursor();
         break;
     case FN_SCORC:
         RestoreCursor();
@@ -527,10 +713,43 @@ void VTEMULATION::CsiDispatch(uint32_t final)
     }
 }
 
+void VTEMULATION::SetCursorStyle(int style)
+{
+    // 0 asks for a blinking block, as 1 does.
+    CursorStyle = style == 0 ? 1 : style;
+    CursorBlinks = CursorStyle % 2 == 1;
+    ApplyCursorStyle();
+}
+
+void VTEMULATION::ApplyCursorStyle()
+{
+    if (!Vio)
+        return;
+    SESSIONPROFILE const* profile = Public ? Public->Profile : nullptr;
+    int const blink = CursorBlinks ? VIOCURSOR_BLINKING : VIOCURSOR_STEADY;
+    if (CursorStyle == 0) {
+        // The profile's shape; its blinking unless mode 12 changed it.
+        bool const block = !profile || profile->data.BigCursor;
+        int const style = profile && (profile->data.CursorBlink == VIOCURSOR_BLINKING) == CursorBlinks
+                              ? profile->data.CursorBlink
+                              : blink;
+        Vio->Do(VIODO_CURSORSHAPE, block ? 1 : 0, style);
+    } else if (CursorStyle >= 5) {
+        Vio->Do(VIODO_SETCURSORTYPE, VIOCURSOR_BAR, -1);
+        Vio->Do(VIODO_CURSORSHAPE, -1, blink);
+    } else {
+        Vio->Do(VIODO_CURSORSHAPE, CursorStyle <= 2 ? 1 : 0, blink);
+    }
+}
+
 void VTEMULATION::SetModes(bool on)
 {
     for (int i = 0; i < Seq.Count; ++i) {
         switch (Seq.Param[i]) {
+        case 2: // KAM: the keyboard is locked
+            if (DecReports())
+                KeyboardLocked = on;
+            break;
         case 4: // IRM
             InsertMode = on;
             break;
@@ -545,114 +764,166 @@ void VTEMULATION::SetModes(bool on)
 
 void VTEMULATION::SetPrivateModes(bool on)
 {
+    for (int i = 0; i < Seq.Count; ++i)
+        SetPrivateMode(Seq.Param[i], on);
+}
+
+void VTEMULATION::SavePrivateModes(bool restore)
+{
+    // XTSAVE and XTRESTORE: one saved value per mode, for the modes this
+    // terminal keeps; a mode never saved is left as it is.
     for (int i = 0; i < Seq.Count; ++i) {
-        switch (Seq.Param[i]) {
-        case 1: // DECCKM
-            CursorKeysApp = on;
-            break;
-        case 3: // DECCOLM: the width stays (the user sizes the window), but
-                // the screen is cleared and the margins reset as the mode
-                // switch does on a terminal, which programs rely on.
-            Top = 0;
-            Bottom = H - 1;
-            EraseInDisplay(2, false);
-            MoveTo(0, 0);
-            break;
-        case 5: // DECSCNM
-            if (ReverseScreen != on) {
-                ReverseScreen = on;
-                Vio->SetInverse(on ? 1 : 0);
-            }
-            break;
-        case 6: // DECOM
-            OriginMode = on;
-            MoveToOrigin(0, 0);
-            break;
-        case 7: // DECAWM
-            AutoWrap = on;
-            if (!on)
-                WrapPending = false;
-            break;
-        case 9: // X10 mouse
-        case 1000:
-        case 1002:
-        case 1003:
-            MouseMode = on ? Seq.Param[i] : 0;
-            MouseButtons = 0;
-            break;
-        case 1006:
-            MouseSgr = on;
-            break;
-        case 25: // DECTCEM
-            if (CursorVisible != on) {
-                CursorVisible = on;
-                FlushBatch();
-                Vio->SetCursorOnOff(on ? 1 : 0);
-            }
-            break;
-        case 47:
-            SwitchScreen(on, false);
-            break;
-        case 1047:
-            if (!on && Alternate)
-                EraseCells(0, 0, W * H);
-            SwitchScreen(on, false);
-            break;
-        case 1048:
-            if (on)
-                SaveCursor();
-            else
-                RestoreCursor();
-            break;
-        case 1049:
-            if (on) {
-                if (!Alternate) {
-                    SaveCursor();
-                    SwitchScreen(true, true);
-                }
-            } else if (Alternate) {
-                SwitchScreen(false, false);
-                RestoreCursor();
-            }
-            break;
-        case 2004:
-            BracketedPaste = on;
-            break;
-        default:
-            break; // 12 (blinking cursor) and others: the profile decides
+        int const mode = Seq.Param[i];
+        auto saved = std::find_if(SavedModes.begin(), SavedModes.end(),
+                                  [&](std::pair<int, bool> const& m) { return m.first == mode; });
+        if (restore) {
+            if (saved != SavedModes.end())
+                SetPrivateMode(mode, saved->second);
+            continue;
         }
+        int const state = ModeState(true, mode);
+        if (state != 1 && state != 2)
+            continue;
+        if (saved != SavedModes.end())
+            saved->second = state == 1;
+        else if (SavedModes.size() < 64)
+            SavedModes.emplace_back(mode, state == 1);
     }
 }
 
-void VTEMULATION::DeviceStatus()
+void VTEMULATION::SetPrivateMode(int mode, bool on)
 {
-    if (Seq.Leader)
-        return;
-    switch (Seq.Raw(0)) {
-    case 5:
-        Answer("\x1b[0n");
+    switch (mode) {
+    case 1: // DECCKM
+        CursorKeysApp = on;
         break;
-    case 6: {
-        char report[32];
-        int const row = OriginMode ? Y - Top + 1 : Y + 1;
-        snprintf(report, sizeof report, "\x1b[%d;%dR", row, X + 1);
-        Answer(report);
+    case 2: // DECANM: reset enters VT52 mode (ESC < leaves it)
+        if (!on && DecReports()) {
+            FlushBatch();
+            Vt52 = true;
+            Vt52State = 0;
+            Vt52Graphics = false;
+        }
         break;
-    }
+    case 3: // DECCOLM, only while mode 40 allows it: 132 or 80
+            // columns, the screen cleared and the margins reset.
+        if (AllowColumns) {
+            SetColumns(on ? 132 : 80);
+            Columns132 = on;
+            Top = 0;
+            Bottom = H - 1;
+            Left = 0;
+            Right = W - 1;
+            EraseInDisplay(2, false);
+            MoveTo(0, 0);
+        }
+        break;
+    case 5: // DECSCNM
+        if (ReverseScreen != on) {
+            ReverseScreen = on;
+            Vio->SetInverse(on ? 1 : 0);
+        }
+        break;
+    case 6: // DECOM
+        OriginMode = on;
+        MoveToOrigin(0, 0);
+        break;
+    case 7: // DECAWM
+        AutoWrap = on;
+        if (!on)
+            WrapPending = false;
+        break;
+    case 9: // X10 mouse
+    case 1000:
+    case 1002:
+    case 1003:
+        MouseMode = on ? mode : 0;
+        MouseButtons = 0;
+        break;
+    case 1005:
+    case 1006:
+    case 1015:
+        // One encoding at a time: setting one ends another.
+        MouseEncoding = on ? mode : (MouseEncoding == mode ? 0 : MouseEncoding);
+        break;
+    case 1004:
+        FocusReports = on;
+        break;
+    case 12: // blinking cursor
+        if (CursorBlinks != on) {
+            CursorBlinks = on;
+            ApplyCursorStyle();
+        }
+        break;
+    case 18: // DECPFF
+        PrintFormFeed = on;
+        break;
+    case 19: // DECPEX
+        PrintFullScreen = on;
+        break;
+    case 69: // DECLRMM, a VT420's (level 4): the margins go back to the screen's edges
+        if (DecReports() && Level >= 4) {
+            LeftRightMode = on;
+            Left = 0;
+            Right = W - 1;
+        }
+        break;
+    case 40: // allow DECCOLM
+        AllowColumns = on;
+        break;
+    case 42: // DECNRCM
+        if (DecReports())
+            Nrcs = on;
+        break;
+    case 45: // reverse wrap-around
+        ReverseWrap = on;
+        break;
+    case 66: // DECNKM
+        KeypadApp = on;
+        break;
+    case 67: // DECBKM: Backspace sends BS
+        BackspaceBS = on;
+        break;
+    case 25: // DECTCEM
+        if (CursorVisible != on) {
+            CursorVisible = on;
+            FlushBatch();
+            Vio->SetCursorOnOff(on ? 1 : 0);
+        }
+        break;
+    case 47:
+        SwitchScreen(on, false);
+        break;
+    case 1047:
+        if (!on && Alternate)
+            EraseCells(0, 0, W * H);
+        SwitchScreen(on, false);
+        break;
+    case 1048:
+        if (on)
+            SaveCursor();
+        else
+            RestoreCursor();
+        break;
+    case 1049:
+        if (on) {
+            if (!Alternate) {
+                SaveCursor();
+                SwitchScreen(true, true);
+            }
+        } else {
+            // The cursor is restored even when the alternate screen was
+            // never entered.
+            SwitchScreen(false, false);
+            RestoreCursor();
+        }
+        break;
+    case 2004:
+        BracketedPaste = on;
+        break;
     default:
         break;
     }
-}
-
-void VTEMULATION::Answer(char const* text)
-{
-    if (!Public || !text)
-        return;
-    wchar_t wide[64];
-    int n = 0;
-    for (; text[n] && n < 63; ++n)
-        wide[n] = wchar_t(static_cast<unsigned char>(text[n]));
-    Public->FeedKeys(wide, n, 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -799,6 +1070,53 @@ void VTEMULATION::Sgr()
     StyleSynced = false;
 }
 
+void VTEMULATION::PushSgr()
+{
+    // The renditions named (bold 1, faint 2, italic 3, underline 4 and
+    // 21, blink 5, inverse 7, hidden 8; 30 the text colour, 31 the
+    // background), all of them when none is; at most ten on the stack.
+    if (SgrStack.size() >= 10)
+        SgrStack.erase(SgrStack.begin());
+    PUSHED p;
+    p.Pen = Pen;
+    if (Seq.Count == 0) {
+        p.Attr = 0xFFFF;
+        p.Fore = p.Back = true;
+    }
+    struct {
+        int Code;
+        uint16_t Bit;
+    } const named[] = {
+        {1, PEN_BOLD}, {2, PEN_DIM}, {3, PEN_ITALIC}, {4, PEN_UNDERLINE}, {21, PEN_UNDERLINE},
+        {5, PEN_BLINK}, {7, PEN_INVERSE}, {8, PEN_INVISIBLE},
+    };
+    for (int i = 0; i < Seq.Count; ++i) {
+        int const code = Seq.Param[i];
+        for (auto const& n : named)
+            if (n.Code == code)
+                p.Attr |= n.Bit;
+        p.Fore = p.Fore || code == 30;
+        p.Back = p.Back || code == 31;
+    }
+    // Character protection belongs to DECSCA, not to the renditions.
+    p.Attr &= uint16_t(~PEN_PROTECTED);
+    SgrStack.push_back(p);
+}
+
+void VTEMULATION::PopSgr()
+{
+    if (SgrStack.empty())
+        return;
+    PUSHED const p = SgrStack.back();
+    SgrStack.pop_back();
+    Pen.Attr = uint16_t((Pen.Attr & ~p.Attr) | (p.Pen.Attr & p.Attr));
+    if (p.Fore)
+        Pen.Fore = p.Pen.Fore;
+    if (p.Back)
+        Pen.Back = p.Pen.Back;
+    StyleSynced = false;
+}
+
 int VTEMULATION::ProfileColor(int which) const
 {
     // The ANSI terminal draws on black in light grey whatever the profile
@@ -886,7 +1204,7 @@ void VTEMULATION::OscDispatch()
             Public->Emulation->SetCustomTitleWide(text.c_str());
         break;
     case 4: {
-        // Pairs of index and colour; a query ("?") is not answered.
+        // Pairs of index and colour; a query ("?") is answered.
         std::string narrow;
         for (wchar_t c : text)
             narrow += c < 0x80 ? char(c) : '?';
@@ -901,11 +1219,31 @@ void VTEMULATION::OscDispatch()
             std::string const index = narrow.substr(at, semi - at);
             std::string const spec = narrow.substr(semi + 1, end - semi - 1);
             // The screen reads "#rrggbb" as a form of "rgb:".
-            if (spec != "?")
+            if (spec == "?")
+                ColourQuery(4, std::wstring(index.begin(), index.end()));
+            else if (!spec.empty())
                 Vio->SetXtermColor(("4;" + index + ";" + (spec[0] == '#' ? "rgb:" : "") + spec).c_str());
             at = end + 1;
         }
         RepaintAll = true;
+        break;
+    }
+    case 10:
+    case 11:
+    case 12: {
+        // The text, background and cursor colours, one after another from
+        // the command's own: only asked for here (they are the profile's).
+        int which = command;
+        size_t at = 0;
+        while (at <= text.size() && which <= 12) {
+            size_t end = text.find(L';', at);
+            if (end == std::wstring::npos)
+                end = text.size();
+            if (text.compare(at, end - at, L"?") == 0)
+                ColourQuery(which, std::wstring());
+            ++which;
+            at = end + 1;
+        }
         break;
     }
     case 104: {
@@ -934,6 +1272,20 @@ void VTEMULATION::OscDispatch()
     }
 }
 
+// ---------------------------------------------------------------------------
+// Device control strings
+
+void VTEMULATION::DcsDispatch()
+{
+    int const length = OscLen;
+    OscLen = 0;
+    if (OscOverflow || !DecReports() || DcsSeq.Broken)
+        return;
+    char const inter = DcsSeq.InterCount == 1 ? DcsSeq.Inter[0] : 0;
+    if (DcsSeq.Leader == 0 && inter == '$' && DcsFinal == 'q' && DcsSeq.Count == 0)
+        StatusString(std::wstring(Osc, size_t(length)));
+}
+
 void VTEMULATION::ResetPalette(int index)
 {
     auto reset = [&](int i) {
@@ -955,6 +1307,71 @@ void VTEMULATION::ResetPalette(int index)
 
 // ---------------------------------------------------------------------------
 // Printer controller
+
+void VTEMULATION::MediaCopy()
+{
+    int const what = Seq.Raw(0);
+    if (Seq.Leader == 0) {
+        if (what == 5) {
+            PrinterController(true);
+        } else if (what == 0 && DecReports()) {
+            // The screen, or under DECPEX reset the scrolling region.
+            PrintRows(PrintFullScreen ? 0 : Top, PrintFullScreen ? H - 1 : Bottom, PrintFormFeed);
+        }
+        return;
+    }
+    if (Seq.Leader != '?' || !DecReports())
+        return;
+    switch (what) {
+    case 1: // the cursor's row
+        PrintRows(Y, Y, false);
+        break;
+    case 4:
+    case 5: // auto print
+        AutoPrint = what == 5;
+        break;
+    case 10:
+    case 11: // the whole screen, whatever DECPEX says
+        PrintRows(0, H - 1, PrintFormFeed);
+        break;
+    default:
+        break;
+    }
+}
+
+void VTEMULATION::PrintRows(int first, int last, bool formFeed)
+{
+    if (!Public || !Public->Emulation || !Vio)
+        return;
+    FlushBatch();
+    // A print job of its own, unless the printer controller has one open.
+    bool const own = !Printing;
+    void* const job = own ? Public->Emulation->PrinterControl(5, 0) : PrintJob;
+    if (!job)
+        return;
+    void* const saved = PrintJob;
+    PrintJob = job;
+    std::vector<VIOCELL> cells(size_t(std::max(W, 1)));
+    for (int y = std::max(first, 0); y <= last && y < H; ++y) {
+        int count = W;
+        Vio->GetCells(cells.data(), &count, 0, y);
+        std::wstring row;
+        for (int x = 0; x < count; ++x) {
+            uint16_t const c = cells[size_t(x)].c;
+            if (c != VIOCHAR_RIGHTHALF)
+                row += c == 0 ? L' ' : wchar_t(c);
+        }
+        while (!row.empty() && row.back() == L' ')
+            row.pop_back();
+        row += L"\r\n";
+        PrinterPut(row.data(), long(row.size()));
+    }
+    if (formFeed)
+        PrinterPut(L"\f", 1);
+    PrintJob = saved;
+    if (own)
+        Public->Emulation->PrinterControl(4, 0);
+}
 
 void VTEMULATION::PrinterController(bool on)
 {

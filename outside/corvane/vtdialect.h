@@ -34,5 +34,10 @@ extern int const PindrelDialectCount;
 // Writes the names of a list one after another, each ended by a NUL, and
 // the ids; the count, or 0 when the names do not fit (256 bytes).
 int IntroduceDialects(DIALECT const* list, int count, char* names, int* ids);
+// A bundle's Intro answer for a list: IntroduceDialects for the interface
+// version the host speaks, else 0.
+int IntroduceBundle(int version, DIALECT const* list, int count, char* names, int* ids);
+// The dialect of sub-module sub of a list, or null.
+DIALECT const* DialectOf(DIALECT const* list, int count, int sub);
 
 } // namespace vt

@@ -10,16 +10,6 @@
 
 namespace {
 
-// DEC Special Graphics for 0x5F to 0x7E: blank, diamond, checker board,
-// the control pictures HT FF CR LF, degree, plus-minus, NL, VT, the box
-// corners and lines, scan lines 1, 3, 7 and 9, tees, less/greater or
-// equal, pi, not equal, pound, centred dot.
-constexpr uint16_t kDecGraphics[32] = {
-    0x0020, 0x25C6, 0x2592, 0x2409, 0x240C, 0x240D, 0x240A, 0x00B0, 0x00B1, 0x2424, 0x240B,
-    0x2518, 0x2510, 0x250C, 0x2514, 0x253C, 0x23BA, 0x23BB, 0x2500, 0x23BC, 0x23BD, 0x251C,
-    0x2524, 0x2534, 0x252C, 0x2502, 0x2264, 0x2265, 0x03C0, 0x2260, 0x00A3, 0x00B7,
-};
-
 // Option words of the parameter string, as "{word}".
 bool HasOption(std::string const& parm, char const* word)
 {
@@ -72,7 +62,9 @@ int VTEMULATION::Open(char const* parm)
     if (parm && *parm)
         Parm = parm;
     C1Controls = HasOption(Parm, "{c1}");
-    BackspaceBS = HasOption(Parm, "{bs}") ? true : HasOption(Parm, "{del}") ? false : Dialect.BackspaceIsBS;
+    DefaultBackspaceBS = HasOption(Parm, "{bs}") ? true : HasOption(Parm, "{del}") ? false : Dialect.BackspaceIsBS;
+    BackspaceBS = DefaultBackspaceBS;
+    Level = DefaultLevel();
     Vio = Public ? Public->Vio : nullptr;
     if (!Vio)
         return 0;
@@ -90,6 +82,9 @@ int VTEMULATION::Open(char const* parm)
     VioX = X;
     VioY = Y;
     ClampCursor();
+    Vt52 = false;
+    Vt52State = 0;
+    C1Out = false;
     Reset(false);
     Vio->ReleaseVioScreen(0);
     return 0;
@@ -112,6 +107,10 @@ int VTEMULATION::Close()
             Vio->SetInverse(0);
         if (!CursorVisible)
             Vio->SetCursorOnOff(1);
+        if (CursorStyle != 0) {
+            CursorStyle = 0;
+            ApplyCursorStyle();
+        }
         Vio->SetMode(0);
         PlaceCursor();
     }
@@ -122,6 +121,7 @@ int VTEMULATION::Close()
         PrinterController(false);
     MouseMode = 0;
     BracketedPaste = false;
+    FocusReports = false;
     Vio = nullptr;
     return 0;
 }
@@ -131,12 +131,92 @@ int VTEMULATION::IsSequence(int* state, char c)
     if (!state)
         return 0;
     int const word = *state;
+    if (Vt52) {
+        // VT52 sequences: ESC and one character, ESC Y and two more. The
+        // state after ESC is the table's; the two positions of ESC Y take
+        // the values past the table's states. CAN and SUB end the
+        // sequence here, so that a check never stays inside one.
+        int const at = word & 0x0F;
+        bool const cancel = c == 0x18 || c == 0x1A;
+        int next = vt::GROUND;
+        if (c == 0x1B)
+            next = vt::ESCAPE;
+        else if (at == vt::ESCAPE && c == 'Y')
+            next = kVt52Row;
+        else if (at == kVt52Row && !cancel)
+            next = kVt52Column;
+        *state = (word & ~0x0F) | next;
+        return at != vt::GROUND || next != vt::GROUND ? 1 : 0;
+    }
     vt::STATE before = vt::STATE(word & 0x0F);
     if (before >= vt::STATECOUNT)
         before = vt::GROUND;
     vt::STATE const after = vt::Step(before, static_cast<unsigned char>(c), C1Controls);
     *state = (word & ~0x0F) | after;
     return vt::InSequence(before, after) ? 1 : 0;
+}
+
+int VTEMULATION::SequenceRun(int* state, char const* text, int len)
+{
+    if (!state)
+        return 0;
+    if (!text || len <= 0) {
+        // The check starts again where the parser stands.
+        int const at = Vt52 ? (Vt52State == 0   ? int(vt::GROUND)
+                               : Vt52State == 1 ? int(vt::ESCAPE)
+                                                : Vt52State == 2 ? kVt52Row : kVt52Column)
+                            : int(State);
+        *state = (*state & ~0x0F) | at;
+        return 0;
+    }
+    if (Vt52) {
+        // The VT52's sequences are short: character by character.
+        int const first = IsSequence(state, text[0]);
+        int n = 1;
+        while (n < len) {
+            int const before = *state;
+            if (IsSequence(state, text[n]) != first) {
+                *state = before;
+                break;
+            }
+            ++n;
+        }
+        return first ? -n : n;
+    }
+    auto const* t = reinterpret_cast<unsigned char const*>(text);
+    int const word = *state;
+    vt::STATE s = vt::STATE(word & 0x0F);
+    if (s >= vt::STATECOUNT)
+        s = vt::GROUND;
+    int n = 0;
+    int sequence = -1; // the answer of the run, once its first character is seen
+    while (n < len) {
+        // The common control sequence, whole: ESC [ (or the rest of one
+        // begun before), parameter and intermediate bytes, the final byte,
+        // as the table takes them.
+        bool const csi = s == vt::CSIENTRY || s == vt::CSIPARAM || s == vt::CSIINTER || s == vt::CSIIGNORE;
+        if (sequence != 0 && (csi || (s == vt::GROUND && t[n] == 0x1B && n + 2 < len && t[n + 1] == '['))) {
+            int i = csi ? n : n + 2;
+            while (i < len && t[i] >= 0x20 && t[i] <= 0x3F)
+                ++i;
+            if (i < len && t[i] >= 0x40 && t[i] <= 0x7E) {
+                sequence = 1;
+                s = vt::GROUND;
+                n = i + 1;
+                continue;
+            }
+        }
+        vt::STATE const next = vt::Step(s, t[n], C1Controls);
+        int const in = vt::InSequence(s, next) ? 1 : 0;
+        if (sequence < 0)
+            sequence = in;
+        else if (in != sequence)
+            break;
+        s = next;
+        ++n;
+    }
+    *state = (word & ~0x0F) | s;
+    return sequence ? -n : n;
 }
 
 int VTEMULATION::QueryUnixName(int n, char* dst)
@@ -155,12 +235,14 @@ int VTEMULATION::QueryUnixName(int n, char* dst)
 
 unsigned long VTEMULATION::GetFlags(unsigned long mask)
 {
-    unsigned long flags = 0;
+    // Printable characters never open a sequence in the ground state (the
+    // table's state 0).
+    unsigned long flags = EMUFLAG_SEQUENCERUN;
     if (Dialect.Level == vt::LEVEL::ANSI) {
         // Code page 437 bytes are never UTF-8.
-        flags = EMUFLAG_NOUNICODE;
+        flags |= EMUFLAG_NOUNICODE;
     } else if (Vio && Vio->GetCodepage() == UNICODE_CPUTF8) {
-        flags = EMUFLAG_UTF8KEYS | EMUFLAG_UTF8CONVERSION;
+        flags |= EMUFLAG_UTF8KEYS | EMUFLAG_UTF8CONVERSION;
     }
     return mask & flags;
 }
@@ -216,7 +298,12 @@ void VTEMULATION::Parse(wchar_t const* text, long len)
             continue;
         }
         uint32_t const c = uint32_t(text[i]);
-        if (State == vt::GROUND) {
+        if (Vt52 && (Vt52State != 0 || c == 0x1B || c < 0x20 || c == 0x7F || IsC1(c))) {
+            Vt52Step(c);
+            ++i;
+            continue;
+        }
+        if (State == vt::GROUND || Vt52) {
             if (c >= 0x20 && c != 0x7F && !IsC1(c)) {
                 long j = i + 1;
                 while (j < len) {
@@ -229,7 +316,7 @@ void VTEMULATION::Parse(wchar_t const* text, long len)
                 i = j;
                 continue;
             }
-            if (c == 0x1B) {
+            if (c == 0x1B && !Vt52) {
                 long const n = FastSequence(text + i, len - i);
                 if (n > 0) {
                     i += n;
@@ -277,9 +364,14 @@ void VTEMULATION::Step(uint32_t c)
     uint8_t const cell = vt::Table.At(State, c);
     vt::ACTION const action = vt::TRANSITIONS::Action(cell);
     vt::STATE const next = vt::TRANSITIONS::Next(cell);
-    // An operating system command ends with ST (ESC \) or any other ESC.
-    if (State == vt::OSCSTRING && next == vt::ESCAPE)
+    // An operating system command or a device control string ends with ST
+    // (ESC \) or any other ESC.
+    if (State == vt::OSCSTRING && next == vt::ESCAPE) {
+        OscBell = false;
         OscDispatch();
+    } else if (State == vt::DCSPASS && next == vt::ESCAPE) {
+        DcsDispatch();
+    }
     State = next;
     Act(action, c);
 }
@@ -319,13 +411,22 @@ void VTEMULATION::Act(vt::ACTION action, uint32_t c)
         OscOverflow = false;
         break;
     case vt::OSCPUT:
+    case vt::DCSPUT:
         if (OscLen < vt::kMaxString)
             Osc[OscLen++] = wchar_t(c);
         else
             OscOverflow = true;
         break;
     case vt::OSCEND:
+        OscBell = true;
         OscDispatch();
+        break;
+    case vt::DCSHOOK:
+        Seq.End();
+        DcsSeq = Seq;
+        DcsFinal = c;
+        OscLen = 0;
+        OscOverflow = false;
         break;
     case vt::NONE:
     case vt::STRINGABORT:
@@ -334,25 +435,20 @@ void VTEMULATION::Act(vt::ACTION action, uint32_t c)
     }
 }
 
-uint32_t VTEMULATION::Translate(uint32_t c)
+uint32_t VTEMULATION::Graphic(uint32_t c, CHARSET set) const
 {
     if (!Utf8 && c >= 0x80 && c < 0x100)
-        c = uint32_t(Uni->FromCodepage(char(c), CodePage));
+        c = HighChars[c - 0x80];
+    if (Vt52)
+        return Vt52Graphics ? vt::MapVt52Graphics(c) : c;
+    return vt::MapCharset(set, c);
+}
+
+uint32_t VTEMULATION::Translate(uint32_t c)
+{
     int const g = SingleShift ? SingleShift : GL;
     SingleShift = 0;
-    switch (G[g]) {
-    case CS_DECGRAPHICS:
-        if (c >= 0x5F && c <= 0x7E)
-            c = kDecGraphics[c - 0x5F];
-        break;
-    case CS_UK:
-        if (c == '#')
-            c = 0xA3;
-        break;
-    case CS_ASCII:
-        break;
-    }
-    return c;
+    return Graphic(c, G[g]);
 }
 
 // ---------------------------------------------------------------------------
@@ -369,36 +465,64 @@ void VTEMULATION::PrintRun(wchar_t const* text, long n)
 {
     long i = 0;
     while (i < n) {
-        bool const plain = G[GL] == CS_ASCII && SingleShift == 0;
-        if (plain && !WrapPending && !InsertMode && StyleSynced) {
-            // The common case: characters of one cell each, copied into the
-            // batch up to the cell before the last column.
-            BatchAt();
-            long const room = std::min<long>(n - i, std::min(RowWidth(Y) - 1 - X, kBatch - BatchLen));
-            long k = 0;
-            wchar_t* out = Batch + BatchLen;
-            while (k < room) {
-                uint32_t const c = uint32_t(text[i + k]);
-                if (c >= 0x300 || (c >= 0x80 && !Utf8))
-                    break;
-                out[k++] = wchar_t(c);
+        // A pending wrap, insert mode and a single shift take a character
+        // the careful way.
+        if (!WrapPending && !InsertMode && SingleShift == 0) {
+            if (!StyleSynced) {
+                FlushBatch();
+                SyncStyle();
             }
+            long const k = BatchText(text + i, n - i);
             if (k > 0) {
-                BatchLen += int(k);
-                X += int(k);
-                EndX += int(k);
-                LastChar = uint32_t(text[i + k - 1]);
                 i += k;
                 continue;
             }
-            if (room == 0 && BatchLen == kBatch) {
+            if (BatchLen == kBatch) {
                 FlushBatch();
                 continue;
             }
         }
-        uint32_t const c = uint32_t(text[i++]);
-        PrintChar(plain && c < 0x80 ? c : Translate(c));
+        PrintChar(Translate(uint32_t(text[i++])));
     }
+}
+
+long VTEMULATION::BatchText(wchar_t const* text, long n)
+{
+    BatchAt();
+    // The row's last column (the right margin's, or the screen's from past
+    // it) is written in place (PrintChar): the batch ends before it.
+    int const last = LineEnd() - 1;
+    CHARSET const set = G[GL];
+    bool const mapped = set != vt::CS_ASCII || (Vt52 && Vt52Graphics);
+    wchar_t* const out = Batch + BatchLen;
+    int const space = kBatch - BatchLen;
+    int x = X, m = 0;
+    long k = 0;
+    for (; k < n && m < space; ++k) {
+        uint32_t u = uint32_t(text[k]);
+        int w = 1;
+        if (u >= 0x80 || mapped) {
+            u = Graphic(u, set);
+            if (u >= 0x300) {
+                w = CellWidth(u);
+                // A mark that combines with the character before goes with
+                // it (the screen puts it there); it takes no cell.
+                if (w == 0) {
+                    out[m++] = wchar_t(u);
+                    continue;
+                }
+            }
+        }
+        if (x + w > last)
+            break;
+        out[m++] = wchar_t(u);
+        x += w;
+        LastChar = u;
+    }
+    BatchLen += m;
+    EndX += x - X;
+    X = x;
+    return k;
 }
 
 void VTEMULATION::PrintChar(uint32_t u)
@@ -419,21 +543,22 @@ void VTEMULATION::PrintChar(uint32_t u)
         return;
     }
     LastChar = u;
-    int rw = RowWidth(Y);
+    // The row ends at the right margin, or at the screen's edge from past it.
+    int rw = LineEnd();
     if (WrapPending) {
         WrapPending = false;
         if (AutoWrap) {
             WrapToNextLine();
-            rw = RowWidth(Y);
+            rw = LineEnd();
         }
     }
     if (X + w > rw) {
         // A double-width character that does not fit in the last column.
-        if (w > rw)
+        if (w > rw - (X <= RightMargin() ? LeftMargin() : 0))
             return;
         if (AutoWrap) {
             WrapToNextLine();
-            rw = RowWidth(Y);
+            rw = LineEnd();
         } else {
             X = rw - w;
         }
@@ -461,13 +586,8 @@ void VTEMULATION::PrintChar(uint32_t u)
     FlushBatch();
     if (!StyleSynced)
         SyncStyle();
-    Vio->WriteWideByte(wchar_t(u), 1, X, Y, -1);
-    if (w == 2) {
-        VIOCELL* right = Vio->AccessVioCell(X + 1, Y, 1);
-        *right = *Vio->AccessVioCell(X, Y, 0);
-        right->c = VIOCHAR_RIGHTHALF;
-    }
     wchar_t const one = wchar_t(u);
+    Vio->WriteCells(X, Y, &one, 1, Style.Attrib, Style.Fore, Style.Back);
     Log(&one, 1);
     X = rw - 1;
     if (Dialect.Level == vt::LEVEL::ANSI) {
@@ -496,6 +616,8 @@ void VTEMULATION::AppendBatch(wchar_t c)
         BatchX = EndX;
         BatchY = EndY;
     }
+    if (c < 0x20)
+        BatchControls = true;
     Batch[BatchLen++] = c;
 }
 
@@ -503,10 +625,9 @@ void VTEMULATION::FlushBatch()
 {
     if (BatchLen == 0)
         return;
-    if (BatchLen == 1 && Batch[0] >= 0x20 && CellWidth(uint32_t(Batch[0])) == 1) {
-        // One character (a cursor addressed write, a cell of its own
-        // rendition) goes to its cell; the screen's cursor stays.
-        Vio->WriteWideByte(Batch[0], 1, BatchX, BatchY, -1);
+    if (!BatchControls) {
+        // Text alone goes to its cells; the screen's cursor stays.
+        Vio->WriteCells(BatchX, BatchY, Batch, BatchLen, Style.Attrib, Style.Fore, Style.Back);
     } else {
         if (VioX != BatchX || VioY != BatchY)
             Vio->SetCursorPos(BatchX, BatchY);
@@ -516,6 +637,7 @@ void VTEMULATION::FlushBatch()
     }
     Log(Batch, BatchLen);
     BatchLen = 0;
+    BatchControls = false;
 }
 
 void VTEMULATION::SyncVioCursor()
@@ -529,16 +651,18 @@ void VTEMULATION::SyncVioCursor()
 
 void VTEMULATION::SyncStyle()
 {
-    Vio->Do(VIODO_ATTRIB, VioAttrib(), 0);
-    Vio->Do(VIODO_COLORS, VioFore(), VioBack());
+    Style = {VioAttrib(), VioFore(), VioBack()};
+    Vio->Do(VIODO_ATTRIB, Style.Attrib, 0);
+    Vio->Do(VIODO_COLORS, Style.Fore, Style.Back);
     StyleSynced = true;
 }
 
 void VTEMULATION::EraseStyle()
 {
     FlushBatch();
+    Style = {0, VioFore(), VioBack()};
     Vio->Do(VIODO_ATTRIB, 0, 0);
-    Vio->Do(VIODO_COLORS, VioFore(), VioBack());
+    Vio->Do(VIODO_COLORS, Style.Fore, Style.Back);
     StyleSynced = VioAttrib() == 0;
 }
 

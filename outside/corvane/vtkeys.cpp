@@ -18,6 +18,7 @@ constexpr uint32_t KEYFLAG_RELEASED = 0x100;
 enum : uint16_t {
     VK_BACK = 0x08,
     VK_TAB = 0x09,
+    VK_CLEAR = 0x0C,
     VK_RETURN = 0x0D,
     VK_ESCAPE = 0x1B,
     VK_PRIOR = 0x21,
@@ -60,7 +61,9 @@ void VTEMULATION::SendKey(char const* text)
 void VTEMULATION::SendCursorKey(char final, int modifiers)
 {
     char buf[16];
-    if (modifiers > 1)
+    if (Vt52)
+        snprintf(buf, sizeof buf, "\x1b%c", final);
+    else if (modifiers > 1)
         snprintf(buf, sizeof buf, "\x1b[1;%d%c", modifiers, final);
     else if (CursorKeysApp && Dialect.Level != vt::LEVEL::ANSI)
         snprintf(buf, sizeof buf, "\x1bO%c", final);
@@ -85,7 +88,9 @@ void VTEMULATION::SendFunctionKey(int n, int modifiers)
     if (n <= 4) {
         // PF1 to PF4 of the VT100 keypad.
         char buf[16];
-        if (modifiers > 1)
+        if (Vt52)
+            snprintf(buf, sizeof buf, "\x1b%c", 'P' + n - 1);
+        else if (modifiers > 1)
             snprintf(buf, sizeof buf, "\x1b[1;%d%c", modifiers, 'P' + n - 1);
         else
             snprintf(buf, sizeof buf, "\x1bO%c", 'P' + n - 1);
@@ -102,6 +107,8 @@ int VTEMULATION::ProcessKey(KEYBOARDEVENT const& event)
 {
     if ((event.Flags & KEYFLAG_RELEASED) || !Public)
         return 0;
+    if (KeyboardLocked)
+        return 1; // KAM: the host locked the keyboard; keys are swallowed
     bool const shift = (event.Modifiers & KEYMOD_SHIFT) != 0;
     bool const alt = (event.Modifiers & KEYMOD_OPTION) != 0;
     bool const ctrl = (event.Modifiers & KEYMOD_CONTROL) != 0;
@@ -115,7 +122,7 @@ int VTEMULATION::ProcessKey(KEYBOARDEVENT const& event)
     if (KeypadApp && !ansi && (event.Keycode == 0 || event.Keycode == VK_RETURN)) {
         for (KEYPADKEY const& k : kKeypad) {
             if (k.Scan == event.Scancode) {
-                char buf[4] = {'\x1b', 'O', k.Application, 0};
+                char buf[4] = {'\x1b', Vt52 ? '?' : 'O', k.Application, 0};
                 SendKey(buf);
                 return 1;
             }
@@ -133,6 +140,12 @@ int VTEMULATION::ProcessKey(KEYBOARDEVENT const& event)
         return 1;
     case VK_LEFT:
         SendCursorKey('D', mods);
+        return 1;
+    case VK_CLEAR:
+        // The keypad's middle key without Num Lock (xterm's KP_Begin).
+        if (!xterm)
+            return 0;
+        SendCursorKey('E', mods);
         return 1;
     case VK_HOME:
         if (xterm || ansi)
@@ -201,10 +214,13 @@ int VTEMULATION::ProcessKey(KEYBOARDEVENT const& event)
         return 1;
     }
     // Alt with a character: ESC and the character (with control, the
-    // control character).
+    // control character, as xterm sends it with metaSendsEscape).
+    bool const typed = (event.Flags & KEYFLAG_CHAR) != 0;
     uint32_t ch = event.UniChar ? event.UniChar : event.Char;
-    if (alt && ch > 0 && ch < 0x110000) {
-        if (ctrl) {
+    if (alt && typed && ch < 0x110000 && (ch > 0 || ctrl)) {
+        // The keyboard layer makes the control character of Control with
+        // a letter, a digit from 2 to 8 or one of @ [ \ ] ^ _ ` / ? itself.
+        if (ctrl && ch >= 0x20 && ch != 0x7F) {
             uint32_t const upper = ch >= 'a' && ch <= 'z' ? ch - 32 : ch;
             if (upper < '@' || upper > '_')
                 return 0;
@@ -253,24 +269,50 @@ int VTEMULATION::FeedSymbolicKey(char const* name)
 
 int VTEMULATION::HandleTerminalEvent(int event)
 {
-    if (!BracketedPaste)
+    switch (event) {
+    case EMULATION_EVENT_PASTEBEGIN:
+    case EMULATION_EVENT_PASTEEND:
+        if (!BracketedPaste)
+            return 0;
+        SendKey(event == EMULATION_EVENT_PASTEBEGIN ? "\x1b[200~" : "\x1b[201~");
+        return 1;
+    case EMULATION_EVENT_FOCUSIN:
+    case EMULATION_EVENT_FOCUSOUT:
+        // Mode 1004.
+        if (!FocusReports)
+            return 0;
+        SendKey(event == EMULATION_EVENT_FOCUSIN ? "\x1b[I" : "\x1b[O");
+        return 1;
+    default:
         return 0;
-    if (event == EMULATION_EVENT_PASTEBEGIN)
-        SendKey("\x1b[200~");
-    else if (event == EMULATION_EVENT_PASTEEND)
-        SendKey("\x1b[201~");
-    else
-        return 0;
-    return 1;
+    }
 }
 
 void VTEMULATION::MouseReport(int button, int col, int row, bool release, bool motion)
 {
     if (motion)
         button += 32;
-    char buf[32];
-    if (MouseSgr) {
+    char buf[48];
+    if (MouseEncoding == 1006) {
         snprintf(buf, sizeof buf, "\x1b[<%d;%d;%d%c", button, col + 1, row + 1, release ? 'm' : 'M');
+    } else if (MouseEncoding == 1015) {
+        // urxvt's: decimal, the release as button 3.
+        snprintf(buf, sizeof buf, "\x1b[%d;%d;%dM", 32 + (release ? 3 : button), col + 1, row + 1);
+    } else if (MouseEncoding == 1005) {
+        // UTF-8 encoded positions, up to 2015.
+        if (col + 1 > 2015 || row + 1 > 2015)
+            return;
+        char* out = buf;
+        out += snprintf(out, sizeof buf, "\x1b[M");
+        for (int v : {32 + (release ? 3 : button), 32 + col + 1, 32 + row + 1}) {
+            if (v < 0x80) {
+                *out++ = char(v);
+            } else {
+                *out++ = char(0xC0 | (v >> 6));
+                *out++ = char(0x80 | (v & 0x3F));
+            }
+        }
+        *out = 0;
     } else {
         // The old encoding carries positions up to 223 only.
         if (col + 1 > 223 || row + 1 > 223)

@@ -108,13 +108,13 @@ constexpr TRANSITIONS Build()
     b.One(CSIIGNORE, 0x7F, NONE, CSIIGNORE);
     b.One(CSIIGNORE, kAbove, NONE, CSIIGNORE);
 
-    // DCS: collected like CSI, then the data is passed over (no device
-    // control string is acted on).
+    // DCS: collected like CSI, then the data is gathered up to ST (C0
+    // controls inside are dropped).
     b.C0(DCSENTRY, NONE, DCSENTRY);
     b.Range(DCSENTRY, 0x20, 0x2F, COLLECT, DCSINTER);
     b.Range(DCSENTRY, 0x30, 0x3B, PARAM, DCSPARAM);
     b.Range(DCSENTRY, 0x3C, 0x3F, COLLECT, DCSPARAM);
-    b.Range(DCSENTRY, 0x40, 0x7E, NONE, DCSPASS);
+    b.Range(DCSENTRY, 0x40, 0x7E, DCSHOOK, DCSPASS);
     b.One(DCSENTRY, 0x7F, NONE, DCSENTRY);
     b.One(DCSENTRY, kAbove, NONE, DCSENTRY);
 
@@ -122,20 +122,21 @@ constexpr TRANSITIONS Build()
     b.Range(DCSPARAM, 0x20, 0x2F, COLLECT, DCSINTER);
     b.Range(DCSPARAM, 0x30, 0x3B, PARAM, DCSPARAM);
     b.Range(DCSPARAM, 0x3C, 0x3F, NONE, DCSIGNORE);
-    b.Range(DCSPARAM, 0x40, 0x7E, NONE, DCSPASS);
+    b.Range(DCSPARAM, 0x40, 0x7E, DCSHOOK, DCSPASS);
     b.One(DCSPARAM, 0x7F, NONE, DCSPARAM);
     b.One(DCSPARAM, kAbove, NONE, DCSPARAM);
 
     b.C0(DCSINTER, NONE, DCSINTER);
     b.Range(DCSINTER, 0x20, 0x2F, COLLECT, DCSINTER);
     b.Range(DCSINTER, 0x30, 0x3F, NONE, DCSIGNORE);
-    b.Range(DCSINTER, 0x40, 0x7E, NONE, DCSPASS);
+    b.Range(DCSINTER, 0x40, 0x7E, DCSHOOK, DCSPASS);
     b.One(DCSINTER, 0x7F, NONE, DCSINTER);
     b.One(DCSINTER, kAbove, NONE, DCSINTER);
 
     b.C0(DCSPASS, NONE, DCSPASS);
-    b.Range(DCSPASS, 0x20, 0x7F, NONE, DCSPASS);
-    b.One(DCSPASS, kAbove, NONE, DCSPASS);
+    b.Range(DCSPASS, 0x20, 0x7E, DCSPUT, DCSPASS);
+    b.One(DCSPASS, 0x7F, NONE, DCSPASS);
+    b.One(DCSPASS, kAbove, DCSPUT, DCSPASS);
 
     b.C0(DCSIGNORE, NONE, DCSIGNORE);
     b.Range(DCSIGNORE, 0x20, 0x7F, NONE, DCSIGNORE);

@@ -54,6 +54,8 @@ enum ACTION : uint8_t {
     OSCPUT,      // one character of it
     OSCEND,      // it ended with BEL
     STRINGABORT, // CAN or SUB inside a string: dropped without effect
+    DCSHOOK,     // the final character of a device control string's header
+    DCSPUT,      // one character of its data
     ACTIONCOUNT
 };
 

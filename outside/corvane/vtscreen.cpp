@@ -3,6 +3,8 @@
 #include "outside/corvane/vtemulation.h"
 
 #include "plugins/sdk/emulationapi.h"
+#include "program/settings/sessionprofile.h"
+#include "velmot/core/unicode.h"
 
 #include <algorithm>
 #include <cstring>
@@ -31,6 +33,11 @@ void VTEMULATION::Begin(int width, int height)
         CodePage = Vio->GetCodepage();
         Utf8 = CodePage == UNICODE_CPUTF8;
     }
+    if (!Utf8 && CodePage != HighCharsPage) {
+        for (int i = 0; i < 128; ++i)
+            HighChars[i] = Uni->FromCodepage(char(0x80 + i), CodePage);
+        HighCharsPage = CodePage;
+    }
 }
 
 void VTEMULATION::Resize(int width, int height)
@@ -39,12 +46,14 @@ void VTEMULATION::Resize(int width, int height)
     H = std::max(height, 1);
     Top = 0;
     Bottom = H - 1;
+    Left = 0;
+    Right = W - 1;
     LineAttrs.assign(static_cast<size_t>(H), 0);
     AnyLineAttr = false;
     size_t const old = TabStops.size();
     TabStops.resize(static_cast<size_t>(W), 0);
     for (size_t x = old; x < TabStops.size(); ++x)
-        TabStops[x] = x % 8 == 0 && x > 0;
+        TabStops[x] = x % 8 == 0;
     WrapPending = false;
     // The screen re-wrapped its text: the cursor is where it put it.
     Vio->GetCursorPos(&X, &Y);
@@ -73,36 +82,87 @@ void VTEMULATION::MoveTo(int x, int y)
     WrapPending = false;
 }
 
+int VTEMULATION::OriginRow(int y) const
+{
+    return OriginMode ? std::clamp(y + Top, Top, Bottom) : y;
+}
+
+int VTEMULATION::OriginColumn(int x) const
+{
+    return OriginMode ? std::clamp(x + LeftMargin(), LeftMargin(), RightMargin()) : x;
+}
+
 void VTEMULATION::MoveToOrigin(int x, int y)
 {
-    if (OriginMode)
-        y = std::clamp(y + Top, Top, Bottom);
-    MoveTo(x, y);
+    MoveTo(OriginColumn(x), OriginRow(y));
+}
+
+void VTEMULATION::SetLeftRightMargins()
+{
+    int const left = Seq.Get(0, 1) - 1;
+    int const right = std::min(Seq.Get(1, W), W) - 1;
+    if (left < right) {
+        Left = left;
+        Right = right;
+        MoveToOrigin(0, 0);
+    }
+}
+
+void VTEMULATION::CursorBack(int n)
+{
+    // The left margin stops the cursor that stands right of it.
+    int const left = X >= LeftMargin() ? LeftMargin() : 0;
+    if (!ReverseWrap || !AutoWrap) {
+        MoveTo(std::max(X - n, left), Y);
+        return;
+    }
+    // Reverse wrap-around: past the start of a row to the end of the one
+    // above, from the top margin to the bottom one; a pending wrap takes
+    // the first step.
+    if (WrapPending) {
+        WrapPending = false;
+        --n;
+    }
+    for (; n > 0; --n) {
+        if (X > left) {
+            --X;
+            continue;
+        }
+        Y = Y == Top ? Bottom : Y == 0 ? H - 1 : Y - 1;
+        X = std::min(RightMargin(), RowWidth(Y) - 1);
+    }
 }
 
 void VTEMULATION::CarriageReturn()
 {
-    X = 0;
+    // To the left margin, or the row's start from left of it.
+    X = X >= LeftMargin() ? LeftMargin() : 0;
     WrapPending = false;
 }
 
 void VTEMULATION::LineFeed()
 {
+    // At the bottom margin the region scrolls, unless the cursor stands
+    // outside the left and right margins (then nothing happens).
     WrapPending = false;
-    if (Y == Bottom)
-        ScrollUp(Top, Bottom, 1);
-    else if (Y < H - 1)
+    if (Y == Bottom) {
+        if (InsideColumns())
+            ScrollUp(Top, Bottom, 1);
+    } else if (Y < H - 1) {
         ++Y;
+    }
     X = std::min(X, RowWidth(Y) - 1);
 }
 
 void VTEMULATION::ReverseLineFeed()
 {
     WrapPending = false;
-    if (Y == Top)
-        ScrollDown(Top, Bottom, 1);
-    else if (Y > 0)
+    if (Y == Top) {
+        if (InsideColumns())
+            ScrollDown(Top, Bottom, 1);
+    } else if (Y > 0) {
         --Y;
+    }
     X = std::min(X, RowWidth(Y) - 1);
 }
 
@@ -115,9 +175,31 @@ void VTEMULATION::NextLine()
 void VTEMULATION::WrapToNextLine()
 {
     FlushBatch();
-    Vio->Do(VIODO_SETWRAPPED, W - 1, Y);
-    X = 0;
+    if (AutoPrint)
+        PrintRows(Y, Y, false);
+    // The wrapped mark joins whole rows only.
+    if (FullWidth())
+        Vio->Do(VIODO_SETWRAPPED, W - 1, Y);
+    X = LeftMargin();
     LineFeed();
+}
+
+void VTEMULATION::ScrollColumns(int top, int bottom, int n, bool up)
+{
+    // The rectangle between the left and right margins: its rows move,
+    // the rest of the screen stays; nothing reaches the scroll-back.
+    int const left = LeftMargin(), count = RightMargin() - left + 1;
+    if (up) {
+        for (int y = top; y + n <= bottom; ++y)
+            Vio->MoveArea(left, y + n, left, y, count);
+        for (int y = bottom - n + 1; y <= bottom; ++y)
+            EraseCells(left, y, count);
+    } else {
+        for (int y = bottom; y - n >= top; --y)
+            Vio->MoveArea(left, y - n, left, y, count);
+        for (int y = top; y < top + n; ++y)
+            EraseCells(left, y, count);
+    }
 }
 
 void VTEMULATION::ScrollUp(int top, int bottom, int n)
@@ -126,6 +208,10 @@ void VTEMULATION::ScrollUp(int top, int bottom, int n)
     if (n <= 0)
         return;
     EraseStyle();
+    if (!FullWidth()) {
+        ScrollColumns(top, bottom, n, true);
+        return;
+    }
     if (top == 0) {
         // Rows leaving the top of the screen go to the scroll-back (the
         // screen leaves out those of the alternate screen).
@@ -155,6 +241,10 @@ void VTEMULATION::ScrollDown(int top, int bottom, int n)
     if (n <= 0)
         return;
     EraseStyle();
+    if (!FullWidth()) {
+        ScrollColumns(top, bottom, n, false);
+        return;
+    }
     Vio->ScrollArea(0, top, W - 1, bottom, n, VIOSCROLL_DOWN);
     if (AnyLineAttr) {
         auto first = LineAttrs.begin() + top;
@@ -166,7 +256,7 @@ void VTEMULATION::ScrollDown(int top, int bottom, int n)
 
 void VTEMULATION::InsertLines(int n)
 {
-    if (Y < Top || Y > Bottom)
+    if (Y < Top || Y > Bottom || !InsideColumns())
         return;
     FlushBatch();
     ScrollDown(Y, Bottom, n);
@@ -175,11 +265,16 @@ void VTEMULATION::InsertLines(int n)
 
 void VTEMULATION::DeleteLines(int n)
 {
-    if (Y < Top || Y > Bottom)
+    if (Y < Top || Y > Bottom || !InsideColumns())
         return;
     FlushBatch();
     n = std::min(n, Bottom - Y + 1);
     EraseStyle();
+    if (!FullWidth()) {
+        ScrollColumns(Y, Bottom, n, true);
+        CarriageReturn();
+        return;
+    }
     // Deleted lines never reach the scroll-back, even at the top.
     for (int y = Y; y + n <= Bottom; ++y)
         Vio->MoveArea(0, y + n, 0, y, W);
@@ -197,8 +292,11 @@ void VTEMULATION::DeleteLines(int n)
 
 void VTEMULATION::InsertChars(int n)
 {
+    // Up to the right margin; nothing from outside the margins.
+    if (!InsideColumns())
+        return;
     FlushBatch();
-    int const rw = RowWidth(Y);
+    int const rw = LineEnd();
     n = std::min(n, rw - X);
     if (n <= 0)
         return;
@@ -210,8 +308,10 @@ void VTEMULATION::InsertChars(int n)
 
 void VTEMULATION::DeleteChars(int n)
 {
+    if (!InsideColumns())
+        return;
     FlushBatch();
-    int const rw = RowWidth(Y);
+    int const rw = LineEnd();
     n = std::min(n, rw - X);
     if (n <= 0)
         return;
@@ -405,7 +505,8 @@ void VTEMULATION::RestoreCursor()
 
 void VTEMULATION::Tab(int count)
 {
-    int const rw = RowWidth(Y);
+    // A tab stops at the right margin from inside the margins.
+    int const rw = LineEnd();
     while (count-- > 0 && X < rw - 1) {
         ++X;
         while (X < rw - 1 && !TabStops[size_t(X)])
@@ -416,6 +517,7 @@ void VTEMULATION::Tab(int count)
 
 void VTEMULATION::BackTab(int count)
 {
+    // Not held by the left margin, as in xterm.
     while (count-- > 0 && X > 0) {
         --X;
         while (X > 0 && !TabStops[size_t(X)])
@@ -426,24 +528,36 @@ void VTEMULATION::BackTab(int count)
 
 void VTEMULATION::ResetTabs()
 {
+    // Every eighth column from the first, as xterm sets them (the one in
+    // the first column only shows in the tab stop report).
     TabStops.assign(static_cast<size_t>(W), 0);
-    for (int x = 8; x < W; x += 8)
+    for (int x = 0; x < W; x += 8)
         TabStops[size_t(x)] = 1;
 }
 
 void VTEMULATION::Reset(bool hard)
 {
     FlushBatch();
+    // The soft reset (DECSTR, and DECSCL with it), as xterm has it: modes
+    // back to their power-on values, the margins, the rendition, the
+    // character sets and the saved cursor; the line feed mode, reverse
+    // video, the mouse, paste and national replacement modes stay.
     InsertMode = false;
     OriginMode = false;
     AutoWrap = true;
     CursorKeysApp = false;
     KeypadApp = false;
+    KeyboardLocked = false;
+    ReverseWrap = false;
     Top = 0;
     Bottom = H - 1;
+    LeftRightMode = false;
+    Left = 0;
+    Right = W - 1;
     Pen = PEN{};
-    std::fill(G, G + 4, CS_ASCII);
+    std::fill(G, G + 4, vt::CS_ASCII);
     GL = 0;
+    GR = 2;
     SingleShift = 0;
     Saved[0] = Saved[1] = SAVED{};
     WrapPending = false;
@@ -452,16 +566,35 @@ void VTEMULATION::Reset(bool hard)
         CursorVisible = true;
         Vio->SetCursorOnOff(1);
     }
+    SESSIONPROFILE const* profile = Public ? Public->Profile : nullptr;
+    CursorStyle = 0;
+    CursorBlinks = profile && profile->data.CursorBlink == VIOCURSOR_BLINKING;
+    ApplyCursorStyle();
     if (!hard)
         return;
+    // The full reset (RIS) also returns to ANSI mode with 7-bit answers
+    // (the conformance level stays, as xterm keeps it), and clears the
+    // screen, tab stops, screens, palette and every other mode.
+    C1Out = false;
+    RectangleExtent = false;
+    SavedModes.clear();
+    SgrStack.clear();
+    AutoPrint = PrintFormFeed = PrintFullScreen = false;
+    Vt52 = false;
+    Vt52Graphics = false;
+    Vt52State = 0;
+    Nrcs = false;
     NewLineMode = false;
+    Columns132 = false;
+    BackspaceBS = DefaultBackspaceBS;
     if (ReverseScreen) {
         ReverseScreen = false;
         Vio->SetInverse(0);
     }
     BracketedPaste = false;
     MouseMode = 0;
-    MouseSgr = false;
+    MouseEncoding = 0;
+    FocusReports = false;
     MouseButtons = 0;
     if (Alternate)
         SwitchScreen(false, false);
@@ -476,6 +609,51 @@ void VTEMULATION::Reset(bool hard)
     EraseStyle();
     Vio->Erase(0, 0, W * H, 1, ' ');
     MoveTo(0, 0);
+}
+
+void VTEMULATION::SetColumns(int columns)
+{
+    Columns132 = columns == 132;
+    if (!Public || !Public->Emulation || columns == W)
+        return;
+    FlushBatch();
+    // A terminal switching its width cuts or pads its rows; the session's
+    // resize would re-wrap them (and push rows into the scroll-back). So
+    // the screen is blanked for the resize and its rows put back after it.
+    int const oldW = W, oldH = H, oldX = X, oldY = Y;
+    std::vector<VIOCELL> cells(size_t(oldW) * size_t(oldH));
+    int count = oldW * oldH;
+    Vio->GetCells(cells.data(), &count, 0, 0);
+    std::vector<uint8_t> const attrs = LineAttrs;
+    VIOCELL blank{};
+    blank.c = ' ';
+    blank.fore = uint32_t(ProfileColor(0)) & 0xFFF;
+    blank.back = uint32_t(ProfileColor(1)) & 0xFFF;
+    for (int y = 0; y < oldH; ++y)
+        for (int x = 0; x < oldW; ++x)
+            *Vio->AccessVioCell(x, y, 1) = blank;
+    Public->Emulation->SwitchSize(columns, -1);
+    int width = 0, height = 0;
+    Vio->GetWinSize(&width, &height);
+    if (width <= 0 || height <= 0)
+        return;
+    Resize(width, height);
+    int const cols = std::min(oldW, W);
+    for (int y = 0; y < std::min(oldH, H); ++y) {
+        for (int x = 0; x < cols; ++x) {
+            VIOCELL cell = cells[size_t(y) * size_t(oldW) + size_t(x)];
+            cell.attrib &= uint16_t(~VIOATTR_WRAPPED);
+            // A double-width character cut in two goes whole.
+            if (x == cols - 1 && cols < oldW && (cell.attrib & VIOATTR_DOUBLEWIDTH))
+                cell = blank;
+            *Vio->AccessVioCell(x, y, 1) = cell;
+        }
+        if (y < int(attrs.size()) && attrs[size_t(y)])
+            SetLineAttr(y, attrs[size_t(y)]);
+    }
+    MoveTo(oldX, oldY);
+    RepaintAll = true;
+    ApplyCursorStyle();
 }
 
 void VTEMULATION::PlaceCursor()

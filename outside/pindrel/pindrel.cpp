@@ -6,14 +6,11 @@
 
 QOR_PLUGIN_ENTRY int PINDREL_Intro(int version, char* names, int* ids)
 {
-    if (version != SS_INTERFACEVERSION || !names || !ids)
-        return 0;
-    return vt::IntroduceDialects(vt::PindrelDialects, vt::PindrelDialectCount, names, ids);
+    return vt::IntroduceBundle(version, vt::PindrelDialects, vt::PindrelDialectCount, names, ids);
 }
 
 QOR_PLUGIN_ENTRY QORSUBSYSTEM* PINDREL_Initialize(SUBSYSINITDATA const& init, int sub)
 {
-    if (sub < 0 || sub >= vt::PindrelDialectCount)
-        return nullptr;
-    return new VTEMULATION(init, vt::PindrelDialects[sub]);
+    vt::DIALECT const* dialect = vt::DialectOf(vt::PindrelDialects, vt::PindrelDialectCount, sub);
+    return dialect ? new VTEMULATION(init, *dialect) : nullptr;
 }

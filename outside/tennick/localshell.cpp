@@ -202,7 +202,12 @@ int LOCALSHELL::QueryOnline()
 {
     if (Child <= 0)
         return 0;
-    return Reap(false) ? 0 : 1;
+    if (Reap(false))
+        return 0;
+    // The terminal's far side is closed (the program ended, or left its
+    // terminal behind): the connection is over, even before the process
+    // has been reaped.
+    return Gate.AtEnd() ? 0 : 1;
 }
 
 int LOCALSHELL::QuerySpeed()
@@ -220,9 +225,9 @@ void LOCALSHELL::StatusText(char* buf)
 
 int LOCALSHELL::Write(char const* data, long len)
 {
-    if (!Gate.Attached() || !data || len <= 0)
+    if (!data || len <= 0)
         return 0;
-    return Gate.WriteAll(Gate.Fd(), data, len, 5000) ? 1 : 0;
+    return Gate.Write(data, len, 5000) ? 1 : 0;
 }
 
 signed char LOCALSHELL::Read(char* buf, unsigned long* len)

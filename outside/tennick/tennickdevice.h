@@ -2,7 +2,7 @@
 // (the "[id]" tag and the device's own text after it) and their read side.
 #pragma once
 
-#include "outside/tennick/devicegate.h"
+#include "outside/devicegate/devicegate.h"
 #include "plugins/sdk/qorsubsystem.h"
 
 #include <string>

@@ -1,5 +1,6 @@
 #include "outside/yelbrin/tty.h"
 
+#include "plugins/sdk/emulationapi.h"
 #include "plugins/sdk/vioapi.h"
 #include "velmot/core/unicode.h"
 #include "velmot/gui/winkeys.h"
@@ -30,7 +31,8 @@ bool Printable(wchar_t c)
 
 TTY::TTY(SUBSYSINITDATA const& init) : QOREMULATION(init)
 {
-    EmulationFlags = 0;
+    // Nothing is ever a sequence: the host checks whole runs at once.
+    EmulationFlags = EMUFLAG_SEQUENCERUN;
 }
 
 TTY::~TTY() = default;
@@ -85,6 +87,11 @@ int TTY::IsSequence(int*, char)
     return 0;
 }
 
+int TTY::SequenceRun(int*, char const*, int len)
+{
+    return len > 0 ? len : 0;
+}
+
 int TTY::QueryUnixName(int n, char* dst)
 {
     if (!dst || n != 0)
@@ -105,8 +112,6 @@ void TTY::FlushRun()
     // The run stops short of the last column (see conputs), so the screen
     // never wraps or scrolls on its own while writing it.
     Vio->conputws(Run.data(), static_cast<long>(Run.size()));
-    if (Public)
-        Public->LogWide(Run.data(), static_cast<int>(Run.size()));
     Run.clear();
 }
 
@@ -183,8 +188,6 @@ int TTY::conputs(wchar_t const* text, long len)
                 // wrap by itself; the wrap waits for the next character.
                 FlushRun();
                 Vio->WriteWideByte(c, 1, X, Y, -1);
-                if (Public)
-                    Public->LogWide(&c, 1);
                 X = Width;
                 PlaceCursor();
             }
@@ -217,6 +220,10 @@ int TTY::conputs(wchar_t const* text, long len)
     FlushRun();
     // Only a scroll changed cells behind the screen's back.
     Vio->ReleaseVioScreen(Scrolled ? 1 : 0);
+    // The session log gets the text as it came, line ends, backspaces and
+    // the host's log switches (DC2, DC4) included: one call for the block.
+    if (Public && len > 0)
+        Public->LogWide(text, static_cast<int>(len));
     return 0;
 }
 

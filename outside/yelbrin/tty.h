@@ -28,6 +28,7 @@ public:
     int Close() override;
     int conputs(wchar_t const* text, long len) override;
     int IsSequence(int* state, char c) override;
+    int SequenceRun(int* state, char const* text, int len) override;
     int QueryUnixName(int n, char* dst) override;
     int ProcessKey(KEYBOARDEVENT const& event) override;
     int FeedSymbolicKey(char const* name) override;

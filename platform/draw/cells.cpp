@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -93,10 +95,23 @@ uint32_t Premultiplied(const Color& c) { return qPremultiply(ToQColor(c).rgba())
 // The pixel of `fore` drawn at each coverage (0..255) over `back`, both
 // premultiplied: source-over with the coverage as the source's alpha.
 struct Ramp {
-    uint32_t fore = 0;
-    uint32_t back = 0;
-    bool filled = false;
+    uint32_t fore;
+    uint32_t back;
+    bool filled;
     uint32_t pixel[256];
+};
+
+// A channel of an opaque colour over another at coverage k, in 255ths of
+// 255ths: (f * k * 255 + b * 255 * (255 - k) + 32512) / 65025, which
+// depends on x = f * k + b * (255 - k) alone. Looked up, it spares the
+// divisions of a ramp.
+struct BlendTable {
+    uint8_t v[255 * 255 + 1];
+    BlendTable()
+    {
+        for (uint32_t x = 0; x <= 255 * 255; ++x)
+            v[x] = uint8_t((x * 255 + 32512) / 65025);
+    }
 };
 
 void FillRamp(Ramp& r, uint32_t fore, uint32_t back)
@@ -105,6 +120,23 @@ void FillRamp(Ramp& r, uint32_t fore, uint32_t back)
     r.back = back;
     r.filled = true;
     const uint32_t fa = fore >> 24;
+    if (fa == 255) {
+        static const BlendTable* const blend = new BlendTable;
+        // Per channel x starts at b * 255 and moves by f - b a step.
+        int x[4], step[4];
+        for (int c = 0; c < 4; ++c) {
+            const int f = int((fore >> (8 * c)) & 0xFF), b = int((back >> (8 * c)) & 0xFF);
+            x[c] = b * 255;
+            step[c] = f - b;
+        }
+        for (int k = 0; k < 256; ++k) {
+            r.pixel[k] = uint32_t(blend->v[x[0]]) | uint32_t(blend->v[x[1]]) << 8 | uint32_t(blend->v[x[2]]) << 16 |
+                         uint32_t(blend->v[x[3]]) << 24;
+            for (int c = 0; c < 4; ++c)
+                x[c] += step[c];
+        }
+        return;
+    }
     for (uint32_t k = 0; k < 256; ++k) {
         const uint32_t keep = 255 * 255 - fa * k; // of the back colour, in 255ths squared
         uint32_t out = 0;
@@ -117,29 +149,45 @@ void FillRamp(Ramp& r, uint32_t fore, uint32_t back)
     }
 }
 
-// Ramps of the colour pairs in use, in a fixed table of two ramps per
-// hash of the pair; a new pair replaces the one of its two used less
-// recently.
+// Ramps of the colour pairs in use, in a table of four ramps per hash of
+// the pair, the one used least recently giving way to a new pair. It holds
+// the pairs of a screen of palette or direct colours (a 200 x 50 screen of
+// differently coloured runs), so that a repaint finds them again; its
+// memory is taken up only as pairs come.
 const uint32_t* RampFor(uint32_t fore, uint32_t back)
 {
+    constexpr int kWays = 4;
+    constexpr uint32_t kSets = 512;
     struct Set {
-        Ramp way[2];
-        int recent = 0;
+        Ramp way[kWays];
+        uint32_t used[kWays]; // when each way was last used (0: never)
     };
-    static auto* sets = new Set[256];
-    uint32_t h = (fore * 0x9E3779B1u) ^ (back * 0x85EBCA77u);
-    Set& set = sets[(h ^ (h >> 15)) & 255];
-    for (int i = 0; i < 2; ++i) {
-        Ramp& r = set.way[i];
-        if (r.filled && r.fore == fore && r.back == back) {
-            set.recent = i;
-            return r.pixel;
-        }
+    static_assert(std::is_trivially_copyable_v<Ramp>);
+    static Set* const sets = static_cast<Set*>(std::calloc(kSets, sizeof(Set)));
+    static uint32_t clock = 0;
+    if (!sets) [[unlikely]] {
+        static Ramp one;
+        FillRamp(one, fore, back);
+        return one.pixel;
     }
-    set.recent ^= 1;
-    Ramp& r = set.way[set.recent];
-    FillRamp(r, fore, back);
-    return r.pixel;
+    uint32_t h = (fore * 0x9E3779B1u) ^ (back * 0x85EBCA77u);
+    Set& set = sets[(h ^ (h >> 15)) & (kSets - 1)];
+    int use = 0;
+    bool found = false;
+    for (int i = 0; i < kWays; ++i) {
+        Ramp const& r = set.way[i];
+        if (r.filled && r.fore == fore && r.back == back) {
+            use = i;
+            found = true;
+            break;
+        }
+        if (set.used[i] < set.used[use])
+            use = i;
+    }
+    if (!found)
+        FillRamp(set.way[use], fore, back);
+    set.used[use] = ++clock ? clock : ++clock;
+    return set.way[use].pixel;
 }
 
 // The composing area of one piece of a run: its coverage and its colours.

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
+#include <time.h>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -25,7 +27,7 @@ void Deliver(OSType id, const std::vector<std::string>& items, const std::functi
     Status s;
     if (AppEventHandler h = Handler()) {
         s = h(id, items);
-    } else if (id == kAppEventQuit) {
+    } else if (id == kAppEventQuit || id == kAppEventTerminate) {
         QuitMainLoop(0);
         s = kNoErr;
     } else {
@@ -35,33 +37,56 @@ void Deliver(OSType id, const std::vector<std::string>& items, const std::functi
         done(s);
 }
 
-// The self-pipe of the SIGTERM handler. The handler may only use
-// async-signal-safe calls: it writes one byte and restores errno.
+// The self-pipe of the signal handler. The handler may only use
+// async-signal-safe calls: it writes the signal's number and restores
+// errno.
 int gPipe[2] = {-1, -1};
-// Set from the signal until the quit event has been answered: a second
-// SIGTERM meanwhile means the program cannot answer (its main thread is
-// stuck), and it then ends as it would without a handler.
-volatile sig_atomic_t gTermPending = 0;
-struct sigaction gOldAction;
+// What became of the first SIGTERM or SIGHUP: none yet, posted as the
+// terminate event, or taken by the main thread (the program is ending),
+// and since when (monotonic milliseconds). Further signals are ignored
+// while the end is under way; one that finds the event still untaken after
+// kStuckMs, or the end still going after kEndingMs, means the program
+// cannot end on its own, and it then ends as it would without a handler.
+enum : int { kTermNone = 0, kTermPosted = 1, kTermTaken = 2 };
+volatile sig_atomic_t gTermState = kTermNone;
+std::atomic<long long> gTermSince{0};
+static_assert(std::atomic<long long>::is_always_lock_free, "used in a signal handler");
+constexpr long long kStuckMs = 250;
+constexpr long long kEndingMs = 10000;
+constexpr int kTermSignals[] = {SIGTERM, SIGHUP};
+struct sigaction gOldActions[2];
 std::thread* gReader = nullptr;
 std::mutex gTermLock;
 
-constexpr char kByteSignal = 'T';
-constexpr char kByteStop = 'S';
+constexpr char kByteStop = 0;
 
-extern "C" void OnTerminate(int)
+long long MonotonicMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t); // async-signal-safe
+    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+void EndByDefault(int sig)
+{
+    signal(sig, SIG_DFL);
+    raise(sig); // delivered once the handler returns
+}
+
+extern "C" void OnTerminate(int sig)
 {
     int saved = errno;
-    if (gTermPending) {
-        signal(SIGTERM, SIG_DFL);
-        raise(SIGTERM); // delivered once this handler returns
-        errno = saved;
-        return;
+    long long const now = MonotonicMs();
+    long long const since = now - gTermSince.load();
+    if (gTermState == kTermNone) {
+        gTermState = kTermPosted;
+        gTermSince = now;
+        char b = static_cast<char>(sig);
+        ssize_t ignored = write(gPipe[1], &b, 1);
+        (void)ignored;
+    } else if ((gTermState == kTermPosted && since >= kStuckMs) || (gTermState == kTermTaken && since >= kEndingMs)) {
+        EndByDefault(sig);
     }
-    gTermPending = 1;
-    char b = kByteSignal;
-    ssize_t ignored = write(gPipe[1], &b, 1);
-    (void)ignored;
     errno = saved;
 }
 
@@ -74,18 +99,34 @@ void ReadPipe(int fd)
             continue;
         if (n <= 0 || b == kByteStop)
             return;
-        // Without a running event core nobody would ever see the quit: end
-        // the way SIGTERM ends a program that does not handle it.
-        Status s = InjectAppEvent(kAppEventQuit, {}, [](Status answer) {
-            if (answer != kErrQueueClosed)
-                gTermPending = 0;
+        int const sig = static_cast<unsigned char>(b);
+        // Without a running event core nobody would ever see the event: end
+        // the way the signal ends a program that does not handle it.
+        Status s = InjectAppEvent(kAppEventTerminate, {sig == SIGHUP ? "SIGHUP" : "SIGTERM"}, [](Status answer) {
+            if (answer == kErrQueueClosed)
+                return;
+            gTermSince = MonotonicMs();
+            gTermState = kTermTaken;
         });
         if (s != kNoErr) {
-            signal(SIGTERM, SIG_DFL);
-            kill(getpid(), SIGTERM);
+            signal(sig, SIG_DFL);
+            kill(getpid(), sig);
             return;
         }
     }
+}
+
+void StopReader()
+{
+    char b = kByteStop;
+    ssize_t ignored = write(gPipe[1], &b, 1);
+    (void)ignored;
+    gReader->join();
+    delete gReader;
+    gReader = nullptr;
+    close(gPipe[0]);
+    close(gPipe[1]);
+    gPipe[0] = gPipe[1] = -1;
 }
 
 } // namespace
@@ -156,23 +197,22 @@ bool InstallTerminationHandler()
         return false;
     // The write end must never block the signal handler.
     fcntl(gPipe[1], F_SETFL, fcntl(gPipe[1], F_GETFL) | O_NONBLOCK);
-    gTermPending = 0;
+    gTermState = kTermNone;
+    gTermSince = 0;
     struct sigaction sa = {};
     sa.sa_handler = OnTerminate;
     sigemptyset(&sa.sa_mask);
+    for (int sig : kTermSignals)
+        sigaddset(&sa.sa_mask, sig);
     sa.sa_flags = SA_RESTART;
     gReader = new std::thread(ReadPipe, gPipe[0]);
-    if (sigaction(SIGTERM, &sa, &gOldAction) != 0) {
-        char b = kByteStop;
-        ssize_t ignored = write(gPipe[1], &b, 1);
-        (void)ignored;
-        gReader->join();
-        delete gReader;
-        gReader = nullptr;
-        close(gPipe[0]);
-        close(gPipe[1]);
-        gPipe[0] = gPipe[1] = -1;
-        return false;
+    for (size_t i = 0; i < std::size(kTermSignals); ++i) {
+        if (sigaction(kTermSignals[i], &sa, &gOldActions[i]) != 0) {
+            while (i-- > 0)
+                sigaction(kTermSignals[i], &gOldActions[i], nullptr);
+            StopReader();
+            return false;
+        }
     }
     return true;
 }
@@ -182,16 +222,16 @@ void RemoveTerminationHandler()
     std::lock_guard<std::mutex> guard(gTermLock);
     if (!gReader)
         return;
-    sigaction(SIGTERM, &gOldAction, nullptr);
-    char b = kByteStop;
-    ssize_t ignored = write(gPipe[1], &b, 1);
-    (void)ignored;
-    gReader->join();
-    delete gReader;
-    gReader = nullptr;
-    close(gPipe[0]);
-    close(gPipe[1]);
-    gPipe[0] = gPipe[1] = -1;
+    // A program that ends on a signal ignores further ones for its last
+    // steps (the preferences are written after the loop).
+    bool const ending = gTermState != kTermNone;
+    for (size_t i = 0; i < std::size(kTermSignals); ++i) {
+        if (ending)
+            signal(kTermSignals[i], SIG_IGN);
+        else
+            sigaction(kTermSignals[i], &gOldActions[i], nullptr);
+    }
+    StopReader();
 }
 
 void ResetAppEvents()

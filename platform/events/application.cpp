@@ -212,6 +212,12 @@ void StopApplication()
     st.running = false;
 }
 
+bool InNestedLoop()
+{
+    // Qt's own loops (a dialog's exec) are not loops of the event core.
+    return LoopDepth() > 1 || QThread::currentThread()->loopLevel() > 1;
+}
+
 bool IsApplicationRunning()
 {
     return State().running;

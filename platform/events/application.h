@@ -6,7 +6,7 @@
 // loops, installs the one application-wide event filter that turns Qt's
 // input and window events into our events (windows.h, views.h), connects
 // PostToMainThread (platform/services/dispatch.h) to the main queue and
-// turns SIGTERM into a 'quit' application event (appevents.h).
+// turns SIGTERM and SIGHUP into a 'term' application event (appevents.h).
 //
 // Loops, posting and sending are those of queue.h and target.h.
 #pragma once
@@ -34,6 +34,10 @@ bool IsApplicationRunning();
 void SetTestMode(bool on, int modalTimeoutMs = 10000);
 bool IsTestMode();
 int TestModalTimeoutMs();
+
+// Whether a loop runs inside the main loop now: a modal run, or the own
+// loop of a dialog or pop-up menu. Main thread.
+bool InNestedLoop();
 
 // The keyboard modifiers held now (kMod* bits). Main thread.
 uint32_t CurrentKeyModifiers();

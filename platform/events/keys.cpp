@@ -208,10 +208,17 @@ bool KeyChar(const QKeyEvent& e, int key, uint32_t vk, uint32_t mods, char32_t* 
             *ch = static_cast<char32_t>(key - Qt::Key_A + 1);
             return true;
         }
+        // The digits 2 to 8 of the main block as X and xterm have them:
+        // NUL, ESC, FS, GS, RS, US, DEL.
+        if (key >= Qt::Key_2 && key <= Qt::Key_8 && !(e.modifiers() & Qt::KeypadModifier)) {
+            static constexpr char32_t kDigits[] = {0, 27, 28, 29, 30, 31, 127};
+            *ch = kDigits[key - Qt::Key_2];
+            return true;
+        }
         switch (key) {
         case Qt::Key_At:
-        case Qt::Key_2:
         case Qt::Key_Space:
+        case Qt::Key_QuoteLeft: // as xterm
             *ch = 0;
             return true;
         case Qt::Key_BracketLeft:
@@ -224,7 +231,6 @@ bool KeyChar(const QKeyEvent& e, int key, uint32_t vk, uint32_t mods, char32_t* 
             *ch = 29;
             return true;
         case Qt::Key_AsciiCircum:
-        case Qt::Key_6:
             *ch = 30;
             return true;
         case Qt::Key_Underscore:
@@ -244,9 +250,8 @@ bool KeyChar(const QKeyEvent& e, int key, uint32_t vk, uint32_t mods, char32_t* 
             *ch = static_cast<char32_t>(vk - 'A' + 1);
             return true;
         }
-        // Any other Ctrl combination types nothing. X would make up control
-        // characters of its own for some (Ctrl+3 as ESC, Ctrl+8 as DEL);
-        // ignoring them keeps X and the other window systems alike.
+        // Any other Ctrl combination types nothing, whatever text the window
+        // system made up for it.
         return false;
     }
     bool have;

@@ -5,6 +5,7 @@
 #include "platform/events/bridge_qt.h"
 #include "platform/events/queue.h"
 
+#include <QApplication>
 #include <QColorDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -31,6 +32,21 @@ std::vector<Responder>& Responders()
 }
 
 uint64_t gNextResponder = 0;
+bool gDeclined = false;
+
+// Ends one modal run as a cancel would.
+void Cancel(const ModalRequest& request)
+{
+    if (request.kind == kModalWindow) {
+        QuitAppModalLoopForWindow(request.window);
+        return;
+    }
+    auto* widget = static_cast<QWidget*>(request.native);
+    if (auto* dialog = qobject_cast<QDialog*>(widget))
+        dialog->reject();
+    else if (widget)
+        widget->close();
+}
 
 QString Text(const std::string& s)
 {
@@ -133,6 +149,11 @@ bool OfferModal(const ModalRequest& request, ModalAnswer& answer)
 {
     if (!CheckMainThread("OfferModal"))
         return false;
+    if (gDeclined) {
+        answer = ModalAnswer{};
+        Cancel(request);
+        return true;
+    }
     // A responder may open a modal of its own and register or remove
     // responders meanwhile; walk a copy of the ids.
     std::vector<uint64_t> ids;
@@ -164,6 +185,31 @@ bool OfferModal(const ModalRequest& request, ModalAnswer& answer)
         return true;
     }
     return false;
+}
+
+void DeclineModals(bool on)
+{
+    if (!CheckMainThread("DeclineModals"))
+        return;
+    gDeclined = on;
+    if (!on)
+        return;
+    for (WindowRef window : ModalRunWindows())
+        QuitAppModalLoopForWindow(window);
+    // Pop-up menus first (they grab the input), then every modal dialog
+    // that runs its own loop.
+    for (int i = 0; i < 16 && QApplication::activePopupWidget(); ++i)
+        QApplication::activePopupWidget()->close();
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QDialog*>(w);
+        if (dialog && dialog->isVisible() && dialog->isModal())
+            dialog->reject();
+    }
+}
+
+bool ModalsDeclined()
+{
+    return gDeclined;
 }
 
 int RunAlert(const AlertSpec& spec)

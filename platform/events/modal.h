@@ -56,6 +56,14 @@ void ClearModalResponders();
 // answered. Main thread.
 bool OfferModal(const ModalRequest& request, ModalAnswer& answer);
 
+// For a program that is ending: ends every modal run (each as if it was
+// cancelled: alerts choose their cancel button, dialogs are rejected,
+// pop-up menus choose nothing, modal windows end their run) and from now on
+// answers every new one the same way at once (false: answers them as
+// before, for tests). Main thread.
+void DeclineModals(bool on = true);
+bool ModalsDeclined();
+
 // Alert types.
 constexpr int kAlertStop = 0;
 constexpr int kAlertNote = 1;

@@ -491,6 +491,11 @@ Status RunAppModalLoopForWindow(WindowRef window)
     return s;
 }
 
+std::vector<WindowRef> ModalRunWindows()
+{
+    return ModalWindows();
+}
+
 Status QuitAppModalLoopForWindow(WindowRef window)
 {
     if (!CheckMainThread("QuitAppModalLoopForWindow"))

@@ -103,6 +103,8 @@ Status RemoveWindowProperty(WindowRef window, OSType creator, OSType tag);
 // the innermost run gets input. Responders for kModalWindow (modal.h) run
 // inside the loop.
 Status RunAppModalLoopForWindow(WindowRef window);
+// The windows whose modal runs are going, innermost last.
+std::vector<WindowRef> ModalRunWindows();
 Status QuitAppModalLoopForWindow(WindowRef window);
 
 } // namespace plat

@@ -218,6 +218,24 @@ struct Stamp {
     }
 };
 
+// The file system dates a change by a coarse clock: a second writer within
+// the same tick, whose file took the number of a file just replaced, leaves
+// a stamp unchanged. A stamp taken that close to the file's last change is
+// not trusted (the file is read again) until the clock has moved on.
+constexpr long long kStampTickNs = 20'000'000;
+
+long long Nanoseconds(struct timespec const& t)
+{
+    return static_cast<long long>(t.tv_sec) * 1'000'000'000LL + t.tv_nsec;
+}
+
+long long CoarseNow()
+{
+    struct timespec t {};
+    clock_gettime(CLOCK_REALTIME_COARSE, &t);
+    return Nanoseconds(t);
+}
+
 Stamp StampOf(std::string const& path)
 {
     Stamp s;
@@ -235,6 +253,7 @@ Stamp StampOf(std::string const& path)
 struct Domain {
     bool loaded = false;
     Stamp stamp;
+    long long stampedAt = 0; // CoarseNow() when the stamp was taken
     bool readable = true; // false: the file exists but could not be read
     int readError = 0;    // why, when it could not
     bool damaged = false;
@@ -260,10 +279,12 @@ Store& TheStore()
 void Refresh(Domain& d, std::string const& path, bool force)
 {
     Stamp now = StampOf(path);
-    if (d.loaded && !force && now == d.stamp)
+    bool const settled = !now.exists || Nanoseconds(now.mtime) + kStampTickNs < d.stampedAt;
+    if (d.loaded && !force && now == d.stamp && settled)
         return;
     d.loaded = true;
     d.stamp = now;
+    d.stampedAt = CoarseNow();
     d.disk.clear();
     d.damaged = false;
     d.readable = true;
@@ -482,6 +503,7 @@ bool SynchronizePrefs(std::string_view domain, PrefScope scope)
             d.pending.clear();
             d.damaged = false;
             d.stamp = StampOf(path);
+            d.stampedAt = CoarseNow();
         }
     }
     close(lockFd); // releases the flock

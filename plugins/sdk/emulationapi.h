@@ -1,4 +1,4 @@
-// The session's emulation layer as plug-ins call it (slots 19 to 55 after
+// The session's emulation layer as plug-ins call it (slots 19 to 56 after
 // the plug-in host's). See subsysapi.h for the rules of the slot order.
 #pragma once
 
@@ -10,6 +10,10 @@ struct KEYBOARDEVENT;
 enum EMULATION_EVENT : int {
     EMULATION_EVENT_PASTEBEGIN = 1,
     EMULATION_EVENT_PASTEEND = 2,
+    // The session's window took or lost the keyboard focus (added after
+    // the others, for terminals that report focus to the host).
+    EMULATION_EVENT_FOCUSIN = 3,
+    EMULATION_EVENT_FOCUSOUT = 4,
 };
 
 // Capability bits of an emulation (QOREMULATION::GetFlags).
@@ -23,6 +27,13 @@ enum : unsigned long {
     EMUFLAG_NOTRANSLATION = 128,
     EMUFLAG_LASTROW = 256,
     EMUFLAG_SECONDLASTROW = 512,
+    // The emulation offers QOREMULATION::SequenceRun (slot 33), and in its
+    // ground state (the 24 state bits it owns all 0) a graphic character
+    // (not below 32, not 127, not 128 to 159) is text and leaves the state
+    // at 0. The host calls SequenceRun only for emulations that report it,
+    // and need not check text nobody asks about: SequenceRun with no text
+    // tells it the state the emulation's parser is in.
+    EMUFLAG_SEQUENCERUN = 1024,
 };
 
 class EMULATIONAPI : public SUBSYSAPI {
@@ -64,4 +75,12 @@ public:
     virtual int SendUtf8Keys() = 0;                                        // 53
     virtual int NoUnicode() = 0;                                           // 54
     virtual int NoTranslateDatastream() = 0;                               // 55
+    // The received-character check over a run of characters, with
+    // IsSequence's rule for the caller's top 8 bits of the state word: the
+    // characters from text[0] on that all get the answer IsSequence gives
+    // text[0], checked as IsSequence checks them one by one; their number,
+    // positive when they are text, negative when they belong to sequences
+    // (at least one for len > 0). Emulations without EMUFLAG_SEQUENCERUN
+    // are asked character by character.
+    virtual int SequenceRun(int* state, char const* text, int len) = 0;    // 56
 };

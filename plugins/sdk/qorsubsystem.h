@@ -111,7 +111,7 @@ protected:
     void WindowSize(int* cols, int* rows);
 };
 
-// A terminal emulation (slots 13 to 32).
+// A terminal emulation (slots 13 to 33).
 class QOREMULATION : public QORSUBSYSTEM {
 public:
     explicit QOREMULATION(SUBSYSINITDATA const& init) : QORSUBSYSTEM(init) {}
@@ -136,6 +136,17 @@ public:
     virtual int HandleTerminalEvent(int event);                            // 30
     virtual int HandleMouseEvent(int col, int row, int button, int up);    // 31
     virtual int HandleCustomEvent(char const* name, char* answer, int size, void* data); // 32
+    // IsSequence over a run: the characters from text[0] on that all get
+    // the answer IsSequence would give text[0], checked (and the state
+    // moved on) as IsSequence does one by one; their number, positive for
+    // text, negative for characters of sequences, at least 1 when len > 0.
+    // With no text (len 0) it sets *state to the state the emulation's own
+    // parser is in, for a caller that did not check the text the emulation
+    // was given meanwhile, and returns 0. The host calls it only when
+    // GetFlags reports EMUFLAG_SEQUENCERUN (bundles built before it have no
+    // such slot); the base body asks IsSequence (and leaves the state as
+    // it is for no text).
+    virtual int SequenceRun(int* state, char const* text, int len);       // 33
 
 protected:
     unsigned long EmulationFlags = 0; // the capability bits (emulationapi.h)

@@ -99,6 +99,7 @@ enum VIODO : int {
 // Raw cursor types.
 constexpr int VIOCURSOR_BLOCK = 8;
 constexpr int VIOCURSOR_UNDERLINE = 1;
+constexpr int VIOCURSOR_BAR = 2; // a thin bar at the cell's left edge; added after the others
 // Cursor styles.
 constexpr int VIOCURSOR_STEADY = 0;
 constexpr int VIOCURSOR_BLINKING = 1;
@@ -181,4 +182,13 @@ public:
         Init(width, height);
         SetFont(fontString, flag);
     }
+    // Writes a run of characters (code points, no controls) into row y from
+    // column x on, in the attribute (VIOATTR_*) and colour numbers given,
+    // as the text writer stores characters (a double-width one takes two
+    // cells, a combining mark goes with the character before it). The
+    // cursor and the current attribute and colours stay; nothing wraps or
+    // scrolls: the run ends where the row does (a double-width character
+    // that would not fit whole is left out). Returns the characters taken.
+    // Added last, like InitWithFont.
+    virtual int WriteCells(int x, int y, wchar_t const* text, int count, int attrib, int fore, int back) = 0;
 };

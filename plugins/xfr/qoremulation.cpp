@@ -75,3 +75,21 @@ int QOREMULATION::HandleCustomEvent(char const*, char*, int, void*)
 {
     return 0;
 }
+
+int QOREMULATION::SequenceRun(int* state, char const* text, int len)
+{
+    if (!state || !text || len <= 0)
+        return 0;
+    bool const sequence = IsSequence(state, text[0]) != 0;
+    int n = 1;
+    while (n < len) {
+        // A character is only looked at on a copy of the state: one whose
+        // answer differs belongs to the next run.
+        int next = *state;
+        if ((IsSequence(&next, text[n]) != 0) != sequence)
+            break;
+        *state = next;
+        ++n;
+    }
+    return sequence ? -n : n;
+}

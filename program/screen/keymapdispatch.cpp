@@ -364,7 +364,7 @@ int KEYMAPPER::ControlAndAlt(KEYBOARDEVENT const& ev)
         // A Control combination that types no character is not ours.
         if (!(ev.Flags & kCharValid))
             return -1;
-        if (!((ch >= 0x40 && ch <= 0x7A) || ch <= 0x20) || ev.Scancode == 0x46)
+        if (!((ch >= 0x40 && ch <= 0x7A) || ch <= 0x20 || ch == 0x7F) || ev.Scancode == 0x46)
             return -1;
         PROGRAMSETTINGSDATA const* settings = Host.Settings();
         if (settings && settings->PasteWithCtrlV) {
@@ -377,7 +377,8 @@ int KEYMAPPER::ControlAndAlt(KEYBOARDEVENT const& ev)
                 return 1;
             }
         }
-        Host.FeedKey(static_cast<wchar_t>(ch & 0x1F), false);
+        // DEL comes as itself (Control+8 and Control+?, as in xterm).
+        Host.FeedKey(static_cast<wchar_t>(ch == 0x7F ? ch : ch & 0x1F), false);
         return 1;
     }
     if (alt && !ctrl)

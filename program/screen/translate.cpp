@@ -66,7 +66,7 @@ FILENAME TRANSLATE::GetTranslationTablesFolder()
 
 void TRANSLATE::SetFileName(char const* path)
 {
-    snprintf(File, sizeof File, "%s", path);
+    File = path ? path : "";
 }
 
 void TRANSLATE::Load(char const* name)
@@ -141,7 +141,7 @@ void TRANSLATE::Save(char const* name)
     std::string path;
     if (name && *name)
         path = FILENAME(GetTranslationTablesFolder().Buf(), name).Buf();
-    else if (File[0])
+    else if (!File.empty())
         path = File;
     else
         path = FILENAME(GetTranslationTablesFolder().Buf(), DEFAULTFILE).Buf();

@@ -75,8 +75,9 @@ public:
     std::string WriteText() const;
     // Both maps the identity.
     void Reset();
-    // The path of the file last loaded or saved (empty: none).
-    char const* FileName() const { return File; }
+    // The path of the file last loaded or saved (empty: none), whole
+    // however long.
+    char const* FileName() const { return File.c_str(); }
 
     // The maps, public for the translation table editor.
     uint8_t Valid = 0;
@@ -87,5 +88,5 @@ private:
     void SetFileName(char const* path);
 
     TRANSLATEHOST& Host;
-    char File[260] = {};
+    std::string File;
 };

@@ -177,6 +177,7 @@ public:
     int ClearMarkArea(signed char repaint) override;
     int FlashWindow() override;
     void SetXtermColor(char const* text) override;
+    int WriteCells(int x, int y, wchar_t const* text, int count, int attrib, int fore, int back) override;
 
     // ---- Cells, rows and colours (vio.cpp, vioutils.cpp) ----
     void Cleanup2();
@@ -367,7 +368,8 @@ private:
     VIOCELL BlankCell() const;
     // The style part of the cell writer for the current colours and an
     // attribute: the cell without its character, profile colours applied.
-    VIOCELL StyleCell(int attrib) const;
+    VIOCELL StyleCell(int attrib) const { return StyleCell(attrib, CurFore, CurBack); }
+    VIOCELL StyleCell(int attrib, int fore, int back) const;
     VIOCELL* LinearCell(int index) const;
     // Stores one cell (character as cell bits, style, double-width bit) at
     // a linear index and repairs a double-width pair it breaks.

@@ -167,7 +167,9 @@ RECT VIO::GetCursorRect(signed char fullHeight, signed char lineAttr)
         x *= 2;
     }
     RECT r{x, CursorY * CellHeight, x + width, (CursorY + 1) * CellHeight};
-    if (CursorType != VIOCURSOR_BLOCK && !fullHeight)
+    if (CursorType == VIOCURSOR_BAR && !fullHeight)
+        r.right = r.left + std::min(std::max(width / 6, 1), 2);
+    else if (CursorType != VIOCURSOR_BLOCK && !fullHeight)
         r.top = r.bottom - std::min(std::max(CellHeight / 6, 1), 2);
     return r;
 }

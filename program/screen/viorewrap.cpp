@@ -1,7 +1,10 @@
 // Resizing: the screen keeps its text through a change of size. Logical
-// lines (rows joined by the wrapped mark) are re-flowed to the new width;
-// lines that no longer fit go to the scroll-back, lines from the scroll-back
-// come back when there is room, and the cursor stays on its character.
+// lines (rows joined by the wrapped mark) are re-flowed to the new width and
+// the cursor stays on its character. A screen that gets lower (or needs more
+// rows once narrower) keeps its lines where they are while the cursor still
+// fits: rows below the cursor go first, and only the top rows that no longer
+// fit go to the scroll-back. A screen with rows to spare takes the newest
+// lines back from the scroll-back, so the text moves down as in xterm.
 //
 // The cost is bounded: at most max(new height x 8, old height) logical lines
 // are handled, and a logical line in the scroll-back that spans more rows
@@ -81,10 +84,17 @@ void VIO::RewrapScreen(int newWidth, int newHeight, VIOCELL const* old, int oldW
     int const maxLines = std::max(newHeight * 8, oldHeight);
     // The longest logical line taken from the scroll-back, in rows.
     int const maxPulledRows = maxLines * 4;
-    bool const pullAllowed = Scrollback && !SCROLLBACKBUFFER::RecordingSuspended.load();
+    // The alternate screen neither takes rows from the scroll-back nor
+    // gives them to it (unless the scroll-back records it).
+    bool const sbAllowed = ScrollbackTakesRows() && !SCROLLBACKBUFFER::RecordingSuspended.load();
     std::vector<LINE> lines;
     lines.reserve(size_t(maxLines));
     int rowTotal = 0;
+    // Rows below the cursor's row once re-flowed: these go first when the
+    // screen has too few rows.
+    int below = 0;
+    bool cursorSeen = false;
+    bool const cursorInside = CursorX >= 0 && CursorX < oldWidth && CursorY >= 0 && CursorY < oldHeight;
 
     // 1. The screen's logical lines, from the bottom upward.
     for (int row = oldHeight - 1; row >= 0;) {
@@ -95,7 +105,7 @@ void VIO::RewrapScreen(int newWidth, int newHeight, VIOCELL const* old, int oldW
         int const own = (row - top + 1) * oldWidth;
         VIOCELL* head = nullptr;
         int headCount = 0;
-        if (top == 0 && pullAllowed) {
+        if (top == 0 && sbAllowed) {
             int const rows = Scrollback->CountWrappedRows(maxPulledRows, true);
             if (rows > 0 && rows <= maxPulledRows)
                 headCount = Scrollback->PopFullWrappedLine(&head, 1);
@@ -107,15 +117,49 @@ void VIO::RewrapScreen(int newWidth, int newHeight, VIOCELL const* old, int oldW
         delete[] head;
         std::memcpy(line.Cells.get() + headCount, old + size_t(top) * size_t(oldWidth), size_t(own) * sizeof(VIOCELL));
         line.Trimmed = trimmed(line.Cells.get(), line.Count);
-        rowTotal += RowsFor(line.Trimmed, newWidth);
+        int const rows = RowsFor(line.Trimmed, newWidth);
+        rowTotal += rows;
+        if (!cursorSeen) {
+            if (cursorInside && CursorY >= top && CursorY <= row) {
+                // The cursor's mark keeps its cell out of the trimmed blanks.
+                int const at = headCount + (CursorY - top) * oldWidth + CursorX;
+                below += rows - 1 - at / newWidth;
+                cursorSeen = true;
+            } else if (cursorInside || line.Trimmed == 0) {
+                // Without a cursor, the blank lines below the text count.
+                below += rows;
+            } else {
+                cursorSeen = true;
+            }
+        }
         lines.push_back(std::move(line));
         row = top - 1;
     }
 
-    // 2. Further lines from the scroll-back while the table has room.
-    bool pulled = false;
+    // 2. Too few rows: the rows below the cursor go first (the lowest line
+    // may lose its last rows); the rest is cut from the top in step 4.
+    int first = 0;
+    if (rowTotal > newHeight) {
+        int drop = std::min(rowTotal - newHeight, below);
+        while (drop > 0 && first < int(lines.size())) {
+            LINE& line = lines[size_t(first)];
+            int const rows = RowsFor(line.Trimmed, newWidth);
+            if (rows <= drop) {
+                drop -= rows;
+                ++first;
+                continue;
+            }
+            line.Count = std::min(line.Count, (rows - drop) * newWidth);
+            line.Trimmed = std::min(line.Trimmed, line.Count);
+            drop = 0;
+        }
+    }
+
+    // 3. Rows to spare: the newest lines come back from the scroll-back,
+    // as many rows as there is room for (a line taller than that is placed
+    // with its tail only in step 4, and its head goes back).
     bool restoreMarked = false;
-    while (pullAllowed && int(lines.size()) < maxLines) {
+    for (int room = newHeight - rowTotal; sbAllowed && room > 0 && int(lines.size()) < maxLines;) {
         int const rows = Scrollback->CountWrappedRows(maxPulledRows, false);
         if (rows == 0 || rows > maxPulledRows)
             break;
@@ -134,23 +178,10 @@ void VIO::RewrapScreen(int newWidth, int newHeight, VIOCELL const* old, int oldW
             line.Restore = true;
             restoreMarked = true;
         }
-        rowTotal += RowsFor(line.Trimmed, newWidth);
+        room -= RowsFor(line.Trimmed, newWidth);
         lines.push_back(std::move(line));
-        pulled = true;
     }
     int const num = int(lines.size());
-
-    // 3. The first line to place: blank lines below the text are dropped
-    // when the screen gets lower. When the text needs fewer rows than the
-    // new height, everything is placed (and moved up in step 5).
-    int first = 0;
-    if (!pulled && newHeight < oldHeight) {
-        int blankBelow = 0;
-        while (blankBelow < num && lines[size_t(blankBelow)].Trimmed == 0)
-            ++blankBelow;
-        if (newHeight > rowTotal - blankBelow)
-            first = rowTotal - newHeight;
-    }
     first = std::clamp(first, 0, std::max(num - 1, 0));
 
     // 4. Place the lines from the bottom row upward.
@@ -208,7 +239,7 @@ void VIO::RewrapScreen(int newWidth, int newHeight, VIOCELL const* old, int oldW
 
     // 6. What was not placed goes back to the scroll-back, oldest first.
     int const lowest = cutEntry >= 0 ? cutEntry : entry;
-    for (int k = num - 1; k >= lowest && Scrollback; --k) {
+    for (int k = num - 1; k >= lowest && sbAllowed; --k) {
         LINE& line = lines[size_t(k)];
         int const n = k == cutEntry ? line.Count : std::min(line.Count, RowsFor(line.Trimmed, newWidth) * newWidth);
         int const rows = RowsFor(n, newWidth);

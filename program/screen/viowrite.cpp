@@ -40,9 +40,8 @@ inline void AddBox(RECT& box, int x, int y, int n)
 
 } // namespace
 
-VIOCELL VIO::StyleCell(int attrib) const
+VIOCELL VIO::StyleCell(int attrib, int fore, int back) const
 {
-    int fore = CurFore;
     // The double-width bit belongs to the cell writer: it goes with a right
     // half, never with the caller's attribute.
     int a = attrib & 0xFFFF & ~VIOATTR_DOUBLEWIDTH;
@@ -62,7 +61,7 @@ VIOCELL VIO::StyleCell(int attrib) const
         fore = Profile.ColorDim - 1;
         a &= ~VIOATTR_HALFTONE;
     }
-    return vioutils::MakeCell(0, uint16_t(a), vioutils::CellColour(fore), vioutils::CellColour(CurBack));
+    return vioutils::MakeCell(0, uint16_t(a), vioutils::CellColour(fore), vioutils::CellColour(back));
 }
 
 wchar_t VIO::ByteToChar(char c) const
@@ -308,6 +307,58 @@ long VIO::PutPrintable(wchar_t const* text, long n, RECT& dirty)
     AddBox(dirty, segment, y, x - segment);
     CursorX = x;
     CursorY = y;
+    return i;
+}
+
+int VIO::WriteCells(int x, int y, wchar_t const* text, int count, int attrib, int fore, int back)
+{
+    if (!text || count <= 0)
+        return 0;
+    GUARD lock(*this);
+    if (!RowTable || y < 0 || y >= ScreenHeight || x < 0 || x >= ScreenWidth)
+        return 0;
+    VIOCELL const style = StyleCell(attrib, fore, back);
+    if (style.attrib & VIOATTR_BLINK)
+        SomethingBlinks = true;
+    if (Inherit && (style.attrib & VIOATTR_FIELD))
+        InheritPending = true;
+    uint64_t const plain = Bits(style);
+    uint64_t const wide = plain | kWideBit;
+    int const width = ScreenWidth;
+    VIOCELL* const row = RowTable[y].Cells;
+    RECT dirty{};
+    int const first = x;
+    int i = 0;
+    for (; i < count && x < width; ++i) {
+        uint32_t const c = uint32_t(text[i]);
+        int cells = 1;
+        uint64_t const code = c < 0x300 ? c : CharCode(c, &cells);
+        if (cells == 0) {
+            // A combining mark goes with the character before it.
+            AddMark(CellBefore(x, y), c, dirty);
+            continue;
+        }
+        bool const doubleWidth = cells == 2;
+        if (doubleWidth && x + 1 >= width)
+            break;
+        uint64_t const cell = (doubleWidth ? wide : plain) | code;
+        uint64_t old = Load(row + x);
+        Store(row + x, cell);
+        if (old & (kWideBit | kFieldBit)) [[unlikely]]
+            BreakPair(y * width + x, old, cell, dirty);
+        ++x;
+        if (doubleWidth) {
+            uint64_t const right = wide | VIOCHAR_RIGHTHALF;
+            old = Load(row + x);
+            Store(row + x, right);
+            if (old & (kWideBit | kFieldBit))
+                BreakPair(y * width + x, old, right, dirty);
+            ++x;
+        }
+    }
+    AddBox(dirty, first, y, x - first);
+    MarkCellBox(dirty);
+    RunPendingInherit();
     return i;
 }
 

@@ -7,11 +7,11 @@
 #include "plugins/sdk/emulationapi.h"
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
+#include "velmot/core/tarvo.h"
 #include "velmot/core/wstring.h"
 #include "velmot/gui/winkeys.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <emmintrin.h>
@@ -19,7 +19,6 @@
 #include <mutex>
 #include <new>
 #include <string>
-#include <thread>
 #include <vector>
 #include <unistd.h>
 
@@ -48,17 +47,6 @@ std::string RexxQuoted(char const* text)
     }
     return out;
 }
-
-// How long a held-back FeedData spins at most beyond the time the reading
-// side should take to make room (nanoseconds): longer waits are napped.
-constexpr long long kSpinMaxNs = 50000;
-// Its naps while the reading side takes entries (nanoseconds): the first
-// after a spin, the shortest and the longest; and how long the fill may
-// stand still before it asks to be woken instead.
-constexpr long long kNapFirstNs = 20000;
-constexpr long long kNapMinNs = 10000;
-constexpr long long kNapMaxNs = 1000000;
-constexpr long long kStalledNs = 2000000;
 
 std::string Upper(STRING const& text)
 {
@@ -192,6 +180,7 @@ int COMM::OpenDevice(int devid, char const* devparm)
     } else {
         Reader = reader;
     }
+    Writer.Start(CurDevice);
 
     if (devid == 1)
         Reset(0);
@@ -215,6 +204,9 @@ void COMM::CloseDevice()
     LOGIT("COMM::CloseDevice\n");
     std::shared_ptr<READER> reader = std::move(Reader);
     Stopping.store(true);
+    // A FeedData held back at the pipe's limit gives up at once.
+    SemiPipe.space.fetch_add(1, std::memory_order_seq_cst);
+    SemiPipe.space.notify_all();
     StopEvent.Post();
     GoEvent.Post();
     if (reader) {
@@ -222,6 +214,11 @@ void COMM::CloseDevice()
         reader->Go.Post();
     }
     CurDevice->Close();
+    // The device's Close released a Write that waited; a writer that is
+    // still inside keeps the device.
+    bool const writerEnded = Writer.Stop(ReaderStopLimit);
+    if (!writerEnded)
+        PinObject(CurDevice);
     if (reader) {
         if (reader->Ended.Wait(ReaderStopLimit)) {
             OSYS::WaitThread(reader->Thread, -1);
@@ -300,7 +297,13 @@ void COMM::ComBackgroundDaemon(READER& reader)
             backoff = 0;
         } else {
             // A failed read, or the end of the stream: the line is quiet
-            // until the device closes. Wait, never spin.
+            // until the device closes. Wait, never spin. The session looks
+            // at the carrier at once when it happens first.
+            if (rc != 0 && backoff == 0) {
+                std::lock_guard<std::mutex> guard(reader.Lock);
+                if (reader.Comm)
+                    reader.Comm->Session.DeviceEndNotification();
+            }
             backoff = backoff ? std::min(backoff * 2, 250) : 10;
             reader.Stop.Wait(backoff);
         }
@@ -379,57 +382,16 @@ int COMM::FeedData(char const* data, int len)
 
 void COMM::WaitForSpace(int low)
 {
-    // How the wait goes depends on how the reading side takes entries. One
-    // that takes them as fast as they come (a transfer, a screen that is
-    // not drawn) brings the fill down within microseconds: a spin spares
-    // both threads a sleep and a wake-up. One that works on what it takes
-    // (a screen being drawn) takes a steady while: naps as long as it
-    // should take it keep the wake-ups off its thread. Only a reading side
-    // that stops taking is asked to wake this thread when it goes on.
-    using CLOCK = std::chrono::steady_clock;
-    using NS = std::chrono::nanoseconds;
-    int fill = PipeFill();
-    // The reading side's pace (what its last batch took it a character)
-    // tells how long the rest should take: a short while is spun for,
-    // with room for a reading side that is just being woken.
-    long long const pace = SemiPipe.pace.load(std::memory_order_relaxed);
-    long long rest = pace * (fill - low);
-    if (pace == 0 || rest <= kSpinMaxNs) {
-        auto const until = CLOCK::now() + NS(rest + kSpinMaxNs);
-        for (int turn = 1; fill > low; ++turn) {
-            _mm_pause();
-            if (turn % 32 == 0 && CLOCK::now() >= until)
-                break;
-            fill = PipeFill();
-        }
-        rest = kNapFirstNs;
-    }
-    auto seenAt = CLOCK::now();
-    int seen = fill;
-    long long nap = std::clamp(rest, kNapMinNs, kNapMaxNs);
-    while (fill > low && !Stopping.load()) {
-        std::this_thread::sleep_for(NS(nap));
-        fill = PipeFill();
-        auto const now = CLOCK::now();
-        if (fill < seen) {
-            // The next nap: as long as the rest should take at this pace.
-            long long const spent = std::chrono::duration_cast<NS>(now - seenAt).count();
-            nap = std::clamp(spent * (fill - low) / (seen - fill), kNapMinNs, kNapMaxNs);
-            seen = fill;
-            seenAt = now;
-        } else if (now - seenAt >= NS(kStalledNs)) {
-            break;
-        }
-    }
-    if (fill > low && !Stopping.load()) {
-        // Announce first, look after: a taker moving `out` on either sees
-        // the mark or is seen.
-        SemiPipe.Space.Reset();
+    // The thread sleeps until the reading side has brought the fill down
+    // to the mark (DropFront wakes it) or the device closes: it never
+    // spins, and a reading side that keeps taking pays one wake-up per
+    // half pipe. Announce first, look after: a taker moving `out` on
+    // either sees the mark (and moves `space` on) or is seen.
+    while (PipeFill() > low && !Stopping.load()) {
+        uint32_t const seen = SemiPipe.space.load(std::memory_order_seq_cst);
         SemiPipe.lowwater.store(low, std::memory_order_seq_cst);
-        while (PipeFill() > low && !SemiPipe.Space.Wait(50)) {
-            if (Stopping.load())
-                break;
-        }
+        if (PipeFill() > low && !Stopping.load())
+            SemiPipe.space.wait(seen, std::memory_order_seq_cst);
         SemiPipe.lowwater.store(-1, std::memory_order_relaxed);
     }
 }
@@ -501,20 +463,6 @@ int COMM::BatchLength(uint32_t out, int max, uint32_t* marker)
     return std::max(want, 0);
 }
 
-void COMM::NotePace(int taken, int left)
-{
-    // The time from one batch to the next is what the batch took the
-    // reading side, when it did not run dry in between.
-    long long const now =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    if (SemiPipe.lastleft > 0 && SemiPipe.lasttaken > 0)
-        SemiPipe.pace.store(std::max(1LL, (now - SemiPipe.lasttake) / SemiPipe.lasttaken), std::memory_order_relaxed);
-    SemiPipe.lasttake = now;
-    SemiPipe.lasttaken = taken;
-    SemiPipe.lastleft = left;
-}
-
 int COMM::TakeEntries(uint8_t* bytes, int max, uint32_t* marker)
 {
     uint32_t const out = SemiPipe.out.load(std::memory_order_relaxed);
@@ -524,8 +472,6 @@ int COMM::TakeEntries(uint8_t* bytes, int max, uint32_t* marker)
     memcpy(bytes, SemiPipe.data + head, static_cast<size_t>(first));
     memcpy(bytes + first, SemiPipe.data, static_cast<size_t>(want - first));
     DropFront(out, want);
-    if (want > 0)
-        NotePace(want, PipeFill());
     return want;
 }
 
@@ -551,8 +497,6 @@ int COMM::GetPipeData(uint32_t* buffer, int* count, int timeout_ms)
     if (marker)
         buffer[taken - 1] = marker;
     DropFront(out, taken);
-    if (taken > 0)
-        NotePace(taken, PipeFill());
     SemiPipe.Consumer.Release();
     *count = taken;
     if (taken > 0 && !Session.IsBackgroundTab())
@@ -572,7 +516,8 @@ void COMM::DropFront(uint32_t out, int n)
     if (low >= 0 && static_cast<int>(SemiPipe.in.load(std::memory_order_acquire) - now) <= low &&
         SemiPipe.lowwater.compare_exchange_strong(low, -1)) {
         SemiPipe.wakeups.fetch_add(1, std::memory_order_relaxed);
-        SemiPipe.Space.Post();
+        SemiPipe.space.fetch_add(1, std::memory_order_seq_cst);
+        SemiPipe.space.notify_one();
     }
 }
 
@@ -607,6 +552,25 @@ int COMM::PipeFill()
 int COMM::PipeMaxFill()
 {
     return SemiPipe.maxfill.load(std::memory_order_relaxed);
+}
+
+namespace {
+thread_local int tSecretDepth = 0;
+} // namespace
+
+COMM::SECRETSCOPE::SECRETSCOPE()
+{
+    ++tSecretDepth;
+}
+
+COMM::SECRETSCOPE::~SECRETSCOPE()
+{
+    --tSecretDepth;
+}
+
+bool COMM::InSecretScope()
+{
+    return tSecretDepth > 0;
 }
 
 void COMM::TraceBytes(char direction, uint32_t value)
@@ -855,16 +819,21 @@ void COMM::WriteData(char const* data, long len)
                 buf[i] = EvenParity7(static_cast<unsigned char>(buf[i]));
         }
     }
-    Session.Trace('O', buf, n);
-    if (LOGIF(128, nullptr) && (!transfer || LOGIF(4, nullptr))) {
+    bool const secret = InSecretScope();
+    Session.Trace(secret ? 'S' : 'O', buf, n);
+    if (!secret && LOGIF(128, nullptr) && (!transfer || LOGIF(4, nullptr))) {
         for (int i = 0; i < n; ++i)
             TraceBytes('o', static_cast<unsigned char>(buf[i]));
     }
     int hooked = n;
     Session.CallHook(4, buf, &hooked);
     n = std::clamp(hooked, 0, static_cast<int>(len));
-    if (n > 0)
-        CurDevice->Write(buf, n);
+    if (n > 0) {
+        if (Writer.Running())
+            Writer.Put(buf, static_cast<size_t>(n), !TARVOAPP::IsMainThread());
+        else
+            CurDevice->Write(buf, n);
+    }
     SetSuppressAsyncChangeTracking(0);
     SetActivity();
     Counters[transfer ? 3 : 1].fetch_add(static_cast<uint32_t>(n), std::memory_order_relaxed);

@@ -7,7 +7,9 @@
 // runs), wakes the session for every batch and is held back while the pipe
 // is full; the reading thread takes the characters one by one with an unget
 // stack in front. On the way out come the send translation, the optional
-// software even parity, the output hook, the trace and the counters.
+// software even parity, the output hook, the trace and the counters; then
+// the bytes wait in the write queue (COMMWRITER), whose thread hands them to
+// the device, so no write ever holds up the main thread.
 //
 // The pipe keeps an entry as one byte: a received byte is itself, and a
 // marker (an entry above 255) holds a slot whose value waits in a side
@@ -28,6 +30,7 @@
 #pragma once
 
 #include "plugins/sdk/commapi.h"
+#include "program/session/commwriter.h"
 #include "program/session/subsys.h"
 
 #include "velmot/core/osyssync.h"
@@ -43,6 +46,18 @@ class QORDEVICE;
 
 class COMM : public SUBSYSLAYER<COMMAPI> {
 public:
+    // While one lives on a thread, the bytes that thread writes come from a
+    // stored secret (an automatic login's password): the data trace gets
+    // them as TRACE::SECRET and the debug log's byte trace leaves them out.
+    class SECRETSCOPE {
+    public:
+        SECRETSCOPE();
+        ~SECRETSCOPE();
+        SECRETSCOPE(SECRETSCOPE const&) = delete;
+        SECRETSCOPE& operator=(SECRETSCOPE const&) = delete;
+    };
+    static bool InSecretScope();
+
     static constexpr int PIPESIZE = 32768;
     static constexpr int READBUFSIZE = 1024;
     static constexpr int UNGETSIZE = 1024;
@@ -114,6 +129,13 @@ public:
     // How long CloseDevice waits for the reader thread before it gives the
     // thread up (the device's Close did not release its Read).
     void SetReaderStopLimit(int ms) { ReaderStopLimit = ms; }
+    // The write queue: bytes that wait for the device, bytes dropped (the
+    // main thread found no room), waiting until all went out (tests), and
+    // dropping what waits (the far end hung up).
+    size_t OutputPending() { return Writer.Pending(); }
+    uint64_t OutputDropped() { return Writer.Dropped(); }
+    bool WaitWritten(int ms) { return Writer.WaitWritten(ms); }
+    void DropOutput() { Writer.Drop(); }
 
     // The next character for this thread, as WaitChar gives it. Inline for
     // the received-data road: a character left in the read buffer of the
@@ -174,9 +196,6 @@ private:
     // result is the number of entries, and *marker the marker that ended
     // them (0 when none did).
     int TakeEntries(uint8_t* bytes, int max, uint32_t* marker);
-    // Under the takers' lock: a batch of taken entries was taken, and left
-    // left in the pipe.
-    void NotePace(int taken, int left);
     // Under the takers' lock: the entries before out + n are gone.
     void DropFront(uint32_t out, int n);
     // A held-back FeedData waits until the fill is down to low (or the
@@ -237,22 +256,17 @@ private:
         FASTMUTEX Producer;
         alignas(64) std::atomic<uint32_t> out{0}; // entries taken
         FASTMUTEX Consumer;
-        // The takers' pace: nanoseconds a character between the last two
-        // batches when the first did not leave the pipe empty (0 unknown);
-        // the last batch's time (ns), size and the fill it left.
-        std::atomic<long long> pace{0};
-        long long lasttake = 0;
-        int lasttaken = 0;
-        int lastleft = 0;
         // The markers among the entries held, oldest first (their count is
         // published before the entry itself).
         alignas(64) std::mutex MarkerLock;
         std::deque<MARKER> markers;
         std::atomic<int> markercount{0};
         // A held-back FeedData that sleeps wants the fill at most lowwater
-        // (-1: none does); a taker that gets it there posts Space.
+        // (-1: none does); a taker that gets it there moves space on and
+        // wakes it (a futex: one system call, and none while nobody
+        // sleeps).
         alignas(64) std::atomic<int> lowwater{-1};
-        EVENTSEM Space;
+        std::atomic<uint32_t> space{0};
         std::atomic<uint64_t> wakeups{0};
         // Takers waiting for data (they wait on Data, posted by a writer
         // that sees them).
@@ -271,6 +285,7 @@ private:
     std::shared_ptr<READER> Reader;
     std::atomic<bool> Stopping{false}; // CloseDevice runs: a held-back FeedData gives up
     int ReaderStopLimit = 5000;
+    COMMWRITER Writer;
     std::atomic<uint32_t> Counters[4] = {};
     alignas(64) std::atomic<long long> LastActivity{0};
 };

@@ -225,6 +225,35 @@ int EMULATION::IsSequence(int* state, char c, int)
     return result ? 1 : 0;
 }
 
+int EMULATION::SequenceRun(int* state, char const* text, int len)
+{
+    if (!text || len <= 0)
+        return 0;
+    int const before = state ? *state : 0;
+    int word = before;
+    int n = 0;
+    if ((word & static_cast<int>(0xFF000000u)) == 0 && RunsChecked())
+        n = SequenceRunLow(&word, text, len);
+    if (n == 0) {
+        word = before;
+        // Character by character, each looked at on a copy of the state
+        // first: the run ends before the first one whose answer differs.
+        bool const sequence = Sequence(&word, text[0]);
+        n = 1;
+        while (n < len) {
+            int next = word;
+            if (Sequence(&next, text[n]) != sequence)
+                break;
+            word = next;
+            ++n;
+        }
+        n = sequence ? -n : n;
+    }
+    if (state)
+        *state = word;
+    return n;
+}
+
 int EMULATION::SetEmulation(int id, signed char force)
 {
     LOGIT("EMULATION::SetEmulation= %d %d\n", id, force);
@@ -647,8 +676,19 @@ void* EMULATION::PrinterControl(int fnc, int arg)
 
 void EMULATION::SetCustomTitleWide(wchar_t const* title)
 {
-    swprintf(CustomTitle, 256, L"%ls", title ? title : L"");
+    wchar_t before[256];
+    wcscpy(before, CustomTitle);
+    // At most 255 characters; control characters become blanks, as a
+    // title is one line of text.
+    size_t n = 0;
+    for (; title && title[n] && n < 255; ++n) {
+        wchar_t const c = title[n];
+        CustomTitle[n] = c < 0x20 || (c >= 0x7F && c < 0xA0) ? L' ' : c;
+    }
+    CustomTitle[n] = 0;
     LOGIT("EMULATION::SetCustomTitleWide %ls\n", CustomTitle);
+    if (wcscmp(before, CustomTitle) != 0)
+        Link().CustomTitleChanged();
 }
 
 wchar_t const* EMULATION::QueryCustomTitleWide()

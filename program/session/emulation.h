@@ -75,6 +75,7 @@ public:
     int SendUtf8Keys() override;
     int NoUnicode() override;
     int NoTranslateDatastream() override;
+    int SequenceRun(int* state, char const* text, int len) override;
 
     // Functions of PrinterControl.
     static constexpr int PRINTER_QUERY = 0;
@@ -112,6 +113,21 @@ public:
             *state &= 0x00FFFFFF;
         return result != 0;
     }
+
+    // SequenceRun for the data road, for a state word whose top 8 bits are
+    // clear, when the current emulation reports EMUFLAG_SEQUENCERUN
+    // (RunsChecked): one call into the plug-in for the whole run.
+    int SequenceRunLow(int* state, char const* text, int len)
+    {
+        int const n = CurrentEmulation->SequenceRun(state, text, len);
+        if (static_cast<unsigned>(*state) > 0x00FFFFFFu) [[unlikely]]
+            *state &= 0x00FFFFFF;
+        // A plug-in's answer never reaches beyond the run (0, no answer,
+        // leaves the caller to ask character by character).
+        return n > len ? len : n < -len ? -len : n;
+    }
+    // Whether the current emulation takes runs (EMUFLAG_SEQUENCERUN).
+    bool RunsChecked() { return CurrentEmulation && CurrentEmulation->GetFlags(EMUFLAG_SEQUENCERUN) != 0; }
 
     QOREMULATION* Current() const { return CurrentEmulation; }
     int CurrentId() const { return CurrentEmuId; }

@@ -2,6 +2,7 @@
 #include "program/session/qorpublic.h"
 
 #include "program/session/sessionlink.h"
+#include "program/screen/codepagetext.h"
 
 #include "velmot/core/logit.h"
 #include "velmot/gui/wincontrols.h"
@@ -97,36 +98,14 @@ int HOSTPUBLIC::AppTrackChanges()
     return Link.AppTrackChanges();
 }
 
-namespace {
-
-// The answerback goes to whoever sends ENQ, so the caret codes that stand
-// for the current host's user name (^%) and password (^&) are taken out
-// before the notation is expanded. "^^" is a caret and stays as it is.
-void DropCredentialCodes(char* text)
-{
-    char* out = text;
-    for (char const* in = text; *in;) {
-        if (in[0] == '^' && in[1] == '^') {
-            *out++ = *in++;
-            *out++ = *in++;
-        } else if (in[0] == '^' && (in[1] == '%' || in[1] == '&')) {
-            in += 2;
-        } else {
-            *out++ = *in++;
-        }
-    }
-    *out = '\0';
-}
-
-} // namespace
-
 STRING HOSTPUBLIC::GetEnqString(char* buf, int max)
 {
     if (!buf || max < 1)
         return STRING();
     char const* enq = Link.EnqString();
     snprintf(buf, static_cast<size_t>(max), "%s", enq ? enq : "");
-    DropCredentialCodes(buf);
+    // The answerback goes to whoever sends ENQ: no stored secret in it.
+    cptext::DropCredentialCodes(buf);
     int len = Link.MakeCtrl(buf, max);
     if (len < 0 || len >= max)
         len = max - 1;

@@ -3,7 +3,9 @@
 // the screen, the profile and the scroll-back ask of the session.
 #include "program/session/session.h"
 
+#include "program/screen/browsestream.h"
 #include "program/screen/termfonts.h"
+#include "program/settings/adminopts.h"
 #include "program/settings/workfolder.h"
 
 #include "platform/draw/viewsupport.h"
@@ -101,6 +103,8 @@ void SESSION::InitWindow(int options)
 SESSION::~SESSION()
 {
     LOGIT("SESSION::~SESSION\n");
+    delete CaptureFrame;
+    CaptureFrame = nullptr;
     // The layers go first, while the screen they write to is still there.
     CommLayer.Cleanup();
     EmuLayer.Cleanup();
@@ -146,6 +150,9 @@ void SESSION::TermInit2(char const* keyMapFile, char const* translationFile)
     ProcessEvent(8452, 0, nullptr);
     EnableMenuEntry(8456, 1, false);
     EnableMenuEntry(8457, 0, false);
+    Logging.SetLogname(Prof.data.CaptDefaultName, 1);
+    ADMINOPTS const* admin = Host.AdminOptions();
+    Logging.SetAuditLogname(admin ? admin->AuditLogFilename : nullptr);
     TrackChanges(false);
     LOGIT("SESSION::TermInit2 done\n");
 }
@@ -167,10 +174,15 @@ void SESSION::TermCleanup()
     DialQueue.Clear();
     AutoLogin.Watch(*this, -1);
     ProcessCarrier(0, 1);
+    Logging.SetFileLogging(0);
+    Logging.CloseAuditLog();
+    Logging.SetPrinterLogging(0);
+    Tracer.Cleanup();
     if (IsScriptRunning())
         ProcessEvent(8140, 0, nullptr);
     // A paced text that was not sent yet goes with the session.
     KeyQueue.clear();
+    KeySecret.clear();
     SendTimerPending = false;
     LOGIT("SESSION::TermCleanup done\n");
 }
@@ -178,6 +190,8 @@ void SESSION::TermCleanup()
 void SESSION::TermDestroy()
 {
     LOGIT("SESSION::TermDestroy (this= %p)\n", static_cast<void*>(this));
+    if (CaptureFrame)
+        CloseCaptureViewer();
     for (int i = 0; i < TemporaryFiles.NumItems(); ++i)
         unlink(TemporaryFiles[i]->Buf());
     TemporaryFiles.DeleteAllItems();
@@ -284,6 +298,7 @@ int SESSION::OnEscape()
     // A paced text waiting for its next piece is dropped at once.
     if (!SendingKeys) {
         KeyQueue.clear();
+        KeySecret.clear();
         StopTimer(TIMER_SENDKEYS);
         SendTimerPending = false;
         EscapeWhileSending = false;
@@ -637,6 +652,11 @@ COREFONT* SESSION::SCREENHOST::LoadFont(wchar_t const* fontString, signed char*,
 {
     if (S.Options_ & OPTION_HEADLESS)
         return nullptr;
+    return LoadFixedFontOf(fontString, codePage);
+}
+
+COREFONT* SESSION::LoadFixedFontOf(wchar_t const* fontString, int codePage)
+{
     // The font of the description, else the default terminal font of its
     // size, else the default terminal font: a screen always gets a font
     // when the machine has any fixed-pitch one.

@@ -11,8 +11,7 @@
 // saving the screen).
 //
 // Parts of a session that are not built yet (scripts, transfers, the host
-// directory and dialling, the session log and data trace, the capture
-// buffer, the clipboard sender, dialogs) are
+// directory and dialling, the clipboard sender, dialogs) are
 // reached through virtual operations with neutral bodies and through the
 // replaceable routes of session events (SetEventRoute); README.md lists
 // them.
@@ -26,7 +25,10 @@
 #pragma once
 
 #include "plugins/sdk/vioapi.h"
+#include "program/screen/browsestream.h"
 #include "program/screen/keymap.h"
+#include "program/screen/printqueue.h"
+#include "program/screen/streamdata.h"
 #include "program/screen/scrollback.h"
 #include "program/screen/termfonts.h"
 #include "program/screen/translate.h"
@@ -35,8 +37,10 @@
 #include "program/hostdir/phonequeue.h"
 #include "program/session/comm.h"
 #include "program/session/emulation.h"
+#include "program/session/logging.h"
 #include "program/session/sessionhost.h"
 #include "program/session/sessionlink.h"
+#include "program/session/trace.h"
 #include "program/settings/programsettings.h"
 #include "program/settings/sessionprofile.h"
 #include "program/shell/miscclasses.h"
@@ -91,6 +95,10 @@ public:
     static constexpr int MSG_EVENT = 1047;
     static constexpr int MSG_TRANSFERPROGRESS = 1055;
     static constexpr int MSG_PLUGINSCHANGED = 1057;
+    static constexpr int MSG_TITLE = 1043;
+    // The device of a local program: connected while the program runs.
+    static constexpr int kDeviceLocalShell = 11;
+    static constexpr int MSG_DEVICEEND = 1045;
 
     // Window timers.
     static constexpr int TIMER_PRINTER = 1;    // 500 ms: printer time-out check (event 8820)
@@ -169,6 +177,7 @@ public:
 
     // ---- Received data (sessiondata.cpp) ----
     void ComDataNotification(bool force) override;
+    void DeviceEndNotification() override;
     void ComDataProcess();
     int ProcessSer(int* ddeFound, int* rexxFound);
     bool IsIncomingDataForFiletransfer();
@@ -204,6 +213,13 @@ public:
     bool OnHelp() override;
     bool OnMouseEvent(int message, int x, int y, int flags) override;
     bool OnFilesDropped(int count, STRINGARRAY const& files) override;
+    // A file name as one word for a POSIX shell: unchanged when no shell
+    // treats any of its characters specially, else in single quotes, or in
+    // the $'...' form (bash, zsh, ksh) when it holds control characters,
+    // which are then escapes; never with a raw control character.
+    static std::string ShellQuoted(std::string const& name);
+    // The name with each control character as '?'.
+    static std::string WithoutControls(std::string const& name);
     bool OnUserMessage(int msg, MSGWORD p1, MSGWORD p2) override;
     void SetBackgroundTab(bool background);
     bool IsBackgroundTab() override { return Background.load(); }
@@ -283,6 +299,7 @@ public:
     void StartWindowTimer(int id, int ms) override;
     void StopWindowTimer(int id) override;
     void InvalidateWindow() override;
+    void CustomTitleChanged() override;
     int InstanceNumber() override;
     WINDOW* MainWindow() override;
     APP* Application() override;
@@ -346,11 +363,52 @@ public:
     // Dialling: a connect text, a host-directory entry by name.
     virtual int DialConnectString(char const* text);
     virtual int DialByName(char const* name);
-    // The session log and the data trace: flushing and following names.
-    virtual void FlushLogFiles() {}
-    virtual void TraceTracker(int ascii, int binary, int dump, int force) {}
+    // Connect Again (event 8383) on a session that is offline: a device
+    // that needs no host (the local shell) opens again, which starts its
+    // program anew; 1 when it did. Dialling the last host of the host
+    // directory comes with dialling, which overrides this.
+    virtual int DialByReconnect();
+    // Whether Connect Again can do something now.
+    virtual bool CanReconnect();
     // The hook library's hook n (null arguments: none); its answer.
     int CallHook(int hook, void* a, void* b) override { return 0; }
+
+    // ---- The session log, the data trace, the capture buffer and its
+    // viewer, printing (sessionlog.cpp) ----
+    // Blocks received ('I') and sent ('O'; TRACE::SECRET for the bytes of a
+    // stored secret) to the data trace; any thread.
+    void Trace(char direction, char const* data, int len) override;
+    void HexDump(char const* data, int len) override;
+    // Text for the session log and the capture buffer; any thread.
+    int Log(char const* text, int len) override;
+    int LogWide(wchar_t const* text, int len) override;
+    // Print jobs of the main window's print queue, titled with the current
+    // host, in the session's code page; any thread.
+    void* PrinterOpen(signed char raw) override;
+    int PrinterWrite(void* job, char const* data, int len) override;
+    int PrinterWriteWide(void* job, wchar_t const* text, int len);
+    int PrinterClose(void* job) override;
+    // The one-second tick: flushes the logs and traces, follows the log
+    // name's date.
+    void FlushLogFiles();
+    void TraceTracker(int ascii, int binary, int dump, int force);
+    // The events of the session log, the capture buffer, the capture viewer
+    // and printer logging (8030, 8045, 8060, 8078, 8390-8396, 8455-8457).
+    int ProcessLogEvent(int event, int arg, char const* text);
+    // The open capture viewer (null: none); closing it.
+    BROWSESTREAMFRAME* CaptureViewer() const { return CaptureFrame; }
+    void CloseCaptureViewer();
+    // While one lives on the calling thread, what the session sends comes
+    // from a stored secret (an automatic login's password): the text trace
+    // shows it as "{secret}" and no debug log shows its bytes, also when it
+    // is sent later, paced.
+    class SECRETSEND {
+    public:
+        SECRETSEND() : Scope() {}
+
+    private:
+        COMM::SECRETSCOPE Scope;
+    };
 
     // ---- SESSIONPROFILEHOST ----
     STRING OptsPath() override;
@@ -386,6 +444,21 @@ public:
 
     // The session's clock (milliseconds); tests replace it.
     virtual long long NowMs();
+    // A fixed-pitch font of a font description ("11.DejaVu Sans Mono"),
+    // else the default terminal font of its size, else the default terminal
+    // font; null when the machine has no fixed-pitch font.
+    static COREFONT* LoadFixedFontOf(wchar_t const* spec, int codePage);
+
+    // What text may hold on the received-data road's fast way (ProcessSer).
+    struct TEXTRULES {
+        uint8_t const* Inward;    // the receive table, or one that keeps every character
+        uint8_t const* Translate; // the receive table when one applies, else null
+        uint8_t const* Plain;     // the same, but null when it keeps printable 7-bit characters as they are
+        bool KeepsPrintable;      // the table keeps every printable 7-bit character printable
+        bool Utf8;                // bytes from 0x80 up are UTF-8
+        bool High;                // characters from 0xA0 up stay (the high bit is not stripped)
+        bool Unchecked;           // nothing needs to know which characters belong to sequences
+    };
 
 protected:
     // One session event's payload, owned by the session from its posting
@@ -418,7 +491,14 @@ private:
     // beyond the first come before the device's; *decoded tells which.
     int NextChar(bool* decoded);
     void PushBack(int c, bool decoded);
+    // The fast way for an emulation that takes runs: c and what follows it
+    // in the communication layer's read buffer, text and whole sequences,
+    // into the received-character buffer up to stop characters. The
+    // characters taken (0: c must go the slow way).
+    int TakeRuns(int c, TEXTRULES const& rules, bool ctrlChars, int stop);
     void KeyPiece();
+    // Writes n queued bytes from `from`, those of a stored secret marked.
+    void WriteQueued(size_t from, size_t n);
     void EchoKey(wchar_t key);
     int JumpBudget();
     void OpenWordAt(int col, int row, int mode);
@@ -433,6 +513,8 @@ private:
     std::atomic<bool> Retired{false};
     bool Painting = false;
     std::atomic<bool> ComDataPending{false};
+    std::atomic<bool> TitlePending{false};
+    std::atomic<bool> DeviceEndPending{false};
     bool ComDataHaveVioBracket = false;
     bool ComDataRunning = false;
     // 3: the line-end translator of received data.
@@ -454,8 +536,9 @@ private:
     bool KeepAliveSent = false;
     // 7: the event semaphore.
     EVENTSEM SessionEvent;
-    // 9: the key queue.
+    // 9: the key queue, and which of its bytes come from a stored secret.
     std::string KeyQueue;
+    std::string KeySecret;
     // 10: the font-list cache.
     std::vector<TERMFONT> FontTable;
     int FontCount = -1;
@@ -524,6 +607,61 @@ private:
         SESSION& S;
     };
     KEYLINK KeyLink{*this};
+    // What the capture buffer asks of the session.
+    class CAPTURELINK final : public STREAMDATAHOST {
+    public:
+        explicit CAPTURELINK(SESSION& session) : S(session) {}
+        int CaptureCodePage() override;
+        bool CaptureTimeMarks() override;
+        void CaptureLocalTime(int* hour, int* minute, int* second, int* tenths) override;
+        std::string CaptureFolder() override;
+        std::string AskSaveName(char const* title, char const* start) override;
+        std::string AskLoadName(char const* title, char const* start) override;
+        void FileError(char const* path) override;
+        void EditFile(char const* path) override;
+        void AddTempFile(char const* path) override;
+        void* OpenPrintJob() override;
+        void WritePrintJob(void* job, char const* bytes, int len) override;
+        void ClosePrintJob(void* job) override;
+
+    private:
+        SESSION& S;
+    };
+    CAPTURELINK CaptureLink{*this};
+    // What a print job asks of the session.
+    class PRINTLINK final : public PRINTJOBOWNER {
+    public:
+        explicit PRINTLINK(SESSION& session) : S(session) {}
+        int PrintMakeCtrl(char* text, int size) override;
+        void PrintNotify(char const* text) override;
+
+    private:
+        SESSION& S;
+    };
+    PRINTLINK PrintLink{*this};
+    // What the capture viewer asks of the session.
+    class VIEWERLINK final : public BROWSESTREAMHOST {
+    public:
+        explicit VIEWERLINK(SESSION& session) : S(session) {}
+        void ViewerClose() override;
+        COREFONT* ViewerFont() override;
+        bool ViewerMarkColour(COLORREF* colour) override;
+        bool ViewerAutoCopy() override;
+        int ViewerTransparency() override;
+        std::wstring ViewerHostName() override;
+        bool ViewerMainRect(RECT* rect) override;
+        void ViewerCopy(std::wstring const& text, bool add) override;
+        void ViewerNotify(char const* text) override;
+        void ViewerError(char const* text) override;
+        void ViewerAlert() override;
+        bool ViewerKeyState(int vk) override;
+        long long ViewerNowMs() override;
+
+    private:
+        SESSION& S;
+    };
+    VIEWERLINK ViewerLink{*this};
+    BROWSESTREAMFRAME* CaptureFrame = nullptr;
     // A key that the raw key event left untaken and that comes again as
     // text (the same record) is not handled twice.
     bool RawKeyUntaken = false;
@@ -541,6 +679,10 @@ public:
     SCROLLBACKBUFFER Scrollback;
     KEYMAPPER Keymap{KeyLink};
     TRANSLATE Translation{KeyLink};
+    // The capture buffer, the session log and the data trace.
+    STREAMDATA Capture{CaptureLink};
+    LOGGING Logging{*this};
+    TRACE Tracer{*this};
     // The host entries to dial, and the automatic login of the entry that
     // connected (the dialling arms it).
     PHONEQUEUE DialQueue;
@@ -550,6 +692,10 @@ private:
     // 13: the state word of the emulation's sequence check, the session
     // number, the hold flag, focus and scroll-bar times, the bell limiter.
     int SequenceState = 0;
+    // The road stopped checking sequences (nothing needed their bounds):
+    // SequenceState is taken from the emulation's parser before the next
+    // check.
+    bool SequenceUntracked = false;
     int Number = 0;
     std::atomic<bool> Hold{false};
     long long FocusTime = 0;

@@ -68,6 +68,13 @@ bool KeepsPrintable(uint8_t const* inward)
     return true;
 }
 
+// Whether the receive table keeps every printable 7-bit character as it
+// is.
+bool KeepsPlainAsIs(uint8_t const* inward)
+{
+    return memcmp(inward + 32, kSame.data() + 32, 95) == 0;
+}
+
 // How many of the n bytes at p, from the first on, are plain printable
 // characters (IsPlainPrintable); sixteen at a time when the table keeps
 // them all.
@@ -112,6 +119,96 @@ void ShowRun(wchar_t* out, uint8_t const* bytes, int n, uint8_t const* inward)
         out[i] = static_cast<wchar_t>(bytes[i]);
 }
 
+// Whether a checked byte is a graphic character: text in the ground state
+// of an emulation that takes runs (EMUFLAG_SEQUENCERUN).
+inline bool IsGraphic(unsigned char b)
+{
+    return b >= 0xA0 || (b >= 0x20 && b != 0x7F && b < 0x80);
+}
+
+// How many of the first n bytes at p (at most max) are printable 7-bit
+// characters, or ESC unless it is shown as a caret pair (withEsc false):
+// what may belong to an escape or control sequence the fast way takes
+// whole. Sixteen at a time.
+int CalmBytes(uint8_t const* p, int n, bool withEsc, int max)
+{
+    int i = 0;
+    __m128i const escape = _mm_set1_epi8(withEsc ? 27 : 32);
+    for (; i + 16 <= n && i < max; i += 16) {
+        __m128i const v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(p + i));
+        __m128i const t = _mm_sub_epi8(v, _mm_set1_epi8(32));
+        __m128i const printable = _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(94)), t);
+        __m128i const esc = _mm_cmpeq_epi8(v, escape);
+        unsigned const mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(printable, esc)));
+        if (mask != 0xFFFF)
+            return std::min(i + __builtin_ctz(~mask), max);
+    }
+    while (i < n && i < max && (static_cast<unsigned>(p[i] - 32) < 95u || (withEsc && p[i] == 27)))
+        ++i;
+    return std::min(i, max);
+}
+
+// The bytes a sequence is looked at in, at most: enough for the longest
+// common control sequence; a longer one is taken in pieces.
+constexpr int kSequenceWindow = 32;
+
+// Whether the receive table keeps every character as it is.
+bool KeepsAllAsIs(uint8_t const* inward)
+{
+    return memcmp(inward, kSame.data(), 256) == 0;
+}
+
+// Text in the ground state at the start of the n bytes at p: printable
+// 7-bit characters and graphic characters from 0xA0 up (a UTF-8 sequence
+// only when it is whole among the n bytes) that the receive table keeps
+// printable, as the slow way would hand them out. They go to out (at most
+// room characters); the bytes taken, and *written the characters.
+int GroundText(uint8_t const* p, int n, wchar_t* out, int room, SESSION::TEXTRULES const& r, int* written)
+{
+    int i = 0, w = 0;
+    while (i < n && w < room) {
+        int const k = PlainRun(p + i, std::min(n - i, room - w), r.Inward, r.KeepsPrintable);
+        if (k > 0) {
+            ShowRun(out + w, p + i, k, r.Plain);
+            i += k;
+            w += k;
+            continue;
+        }
+        unsigned char const b = p[i];
+        if (b < 0xA0 || !r.High)
+            break;
+        uint32_t u = b;
+        int len = 1;
+        if (r.Utf8) {
+            // A whole sequence of a lead byte and its continuation bytes,
+            // decoded as the slow way's decoder decodes it.
+            if (b < 0xC2 || b > 0xF4)
+                break;
+            len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
+            if (i + len > n)
+                break;
+            uint32_t value = b & (len == 2 ? 0x1Fu : len == 3 ? 0x0Fu : 0x07u);
+            int j = 1;
+            for (; j < len && (p[i + j] & 0xC0) == 0x80; ++j)
+                value = value << 6 | (p[i + j] & 0x3Fu);
+            if (j < len)
+                break;
+            u = static_cast<uint32_t>(UNICODE::Utf8Finish(value, len));
+        }
+        if (u < 0xA0)
+            break;
+        if (u < 256 && r.Translate) {
+            if (r.Translate[u] < 32)
+                break;
+            u = r.Translate[u];
+        }
+        out[w++] = static_cast<wchar_t>(u);
+        i += len;
+    }
+    *written = w;
+    return i;
+}
+
 } // namespace
 
 void SESSION::ComDataNotification(bool force)
@@ -123,6 +220,12 @@ void SESSION::ComDataNotification(bool force)
     else if (ComDataPending.exchange(true))
         return;
     PostUserMessage(MSG_COMDATA, 0, 0);
+}
+
+void SESSION::DeviceEndNotification()
+{
+    if (!DeviceEndPending.exchange(true))
+        PostUserMessage(MSG_DEVICEEND, 0, 0);
 }
 
 bool SESSION::IsIncomingDataForFiletransfer()
@@ -256,6 +359,9 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
     bool const fast = !triggers && !LOGIF(8, nullptr) && (!translate || table);
     bool const stripHigh = p.StripHiBit != 0;
     bool const ctrlChars = p.CtrlChars != 0;
+    // An emulation that takes runs is asked once for a whole sequence, and
+    // never for graphic characters in its ground state.
+    bool const runs = EmuLayer.RunsChecked();
     UNICODE const* uni = UNICODE::GetInstance();
     int dde = 0, rexx = 0;
     LOGIF(3, "SESSION::ProcessSer ComBufCount =%d\n", ComBufCount);
@@ -279,6 +385,26 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
     // or its entry of the receive table.
     uint8_t const* const inward = table ? table : kSame.data();
     bool const keepsPrintable = !table || KeepsPrintable(inward);
+    // A table that keeps the printable 7-bit characters as they are need
+    // not be looked at for them.
+    uint8_t const* const plainTable = translate && !KeepsPlainAsIs(inward) ? inward : nullptr;
+    // Which received characters belong to sequences matters only to a
+    // receive table that changes some (they are kept from it) and to the
+    // scripts' triggers. While neither looks, an emulation that takes runs
+    // parses its sequences once, in its own output, and the road does not
+    // check them; when they look again, the check starts from the state the
+    // emulation's parser is in.
+    bool const unchecked = runs && !triggers && (!translate || KeepsAllAsIs(inward));
+    if (unchecked) {
+        SequenceUntracked = true;
+    } else if (SequenceUntracked) {
+        int word = 0;
+        if (runs)
+            EmuLayer.SequenceRunLow(&word, nullptr, 0);
+        SequenceState = (SequenceState & static_cast<int>(0xFF000000u)) | (word & 0x00FFFFFF);
+        SequenceUntracked = false;
+    }
+    TEXTRULES const rules{inward, translate ? inward : nullptr, plainTable, keepsPrintable, utf8, !stripHigh, unchecked};
 
     bool decoded = false;
     int c = NextChar(&decoded);
@@ -292,17 +418,30 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
     int lines = 0;
     WSTRING out;
     for (;;) {
-        // Most received characters are printable 7-bit ones that no hook
-        // looks at and that the receive table keeps printable: the sequence
-        // check, the table, the line-end translator's memory and the
-        // buffer, nothing else. (No decoder sequence is open: such a
-        // character would break it; and no decoded character waits, so the
-        // next ones come straight from the communication layer.)
-        if (fast && IsPlainPrintable(c, inward) && !decoded && Utf8State.Remaining == 0 && Decoded.empty() &&
-            (SequenceState & static_cast<int>(0xFF000000u)) == 0) [[likely]] {
-            // The budget counts line ends only: a run of these characters
-            // ends at the buffer's limit (or after one character when the
-            // budget is already spent) or when nothing more is waiting.
+        // Most received characters are text and escape sequences that no
+        // hook looks at: they are taken in runs straight from the
+        // communication layer's read buffer, with the sequence check, the
+        // table, the line-end translator's memory and the buffer, nothing
+        // else. (No decoder sequence is open: such a character would break
+        // it; and no decoded character waits, so the next ones come
+        // straight from the communication layer.) The budget counts line
+        // ends only: a run ends at the buffer's limit (or after one
+        // character when the budget is already spent) or when nothing more
+        // is waiting.
+        bool const calm = fast && !decoded && Utf8State.Remaining == 0 && Decoded.empty() &&
+                          (SequenceState & static_cast<int>(0xFF000000u)) == 0;
+        if (calm && runs && c < 256) [[likely]] {
+            int const stop = budget < 1 ? ComBufCount + 1 : kComBufLimit + 1;
+            if (TakeRuns(c, rules, ctrlChars, stop) > 0) {
+                first = false;
+                if (ComBufCount >= stop)
+                    break;
+                c = NextChar(&decoded);
+                if (c == COMM_NOCHAR)
+                    break;
+                continue;
+            }
+        } else if (calm && !runs && IsPlainPrintable(c, inward)) {
             int count = ComBufCount;
             int const stop = budget < 1 ? count + 1 : kComBufLimit + 1;
             DWORD const me = COMM::ThreadTag();
@@ -323,7 +462,7 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
                     CommLayer.TakeRun(extra);
                 }
                 int const n = 1 + extra;
-                ShowRun(ComBuf + count, run, n, translate ? inward : nullptr);
+                ShowRun(ComBuf + count, run, n, plainTable);
                 for (int i = 0; i < n; ++i) {
                     if (EmuLayer.SequenceLow(&SequenceState, static_cast<char>(run[i]))) [[unlikely]]
                         ComBuf[count + i] = static_cast<wchar_t>(run[i]);
@@ -390,7 +529,10 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
         // The check takes bytes: a wide character goes as a byte that is
         // text everywhere (its low byte could be ESC or CAN).
         char const checked = static_cast<char>(c > 0xFF ? 0xFF : c);
-        bool const inSequence = EmuLayer.Sequence(&SequenceState, checked);
+        bool const inSequence =
+            unchecked || (runs && SequenceState == 0 && IsGraphic(static_cast<unsigned char>(checked)))
+                ? false
+                : EmuLayer.Sequence(&SequenceState, checked);
         if (!inSequence && translate && c < 256)
             c = TranslateIn(c);
 
@@ -427,7 +569,9 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
             ComBufCount += TransCrLf.Translate(static_cast<wchar_t>(c), ComBuf + ComBufCount, -1);
             first = false;
         } else {
-            TransCrLf.Pass(static_cast<wchar_t>(c & 0xFF));
+            // The translator remembers the whole character: the low byte of
+            // a wide one (U+4E0A) must not pass for a line end.
+            TransCrLf.Pass(static_cast<wchar_t>(c));
             if (ctrlChars && c < 32) {
                 ComBuf[ComBufCount++] = L'^';
                 c |= 64;
@@ -466,6 +610,126 @@ int SESSION::ProcessSer(int* ddeFound, int* rexxFound)
     *rexxFound = rexx;
     LOGIF(3, "SESSION::ProcessSer done, ComBufCount =%d, rc= %d\n", ComBufCount, 0);
     return 0;
+}
+
+int SESSION::TakeRuns(int c, TEXTRULES const& rules, bool ctrlChars, int stop)
+{
+    int count = ComBufCount;
+    // c first, which the layer has given already.
+    if (c == 27 && ctrlChars)
+        return 0;
+    uint8_t const* more = nullptr;
+    int const avail = CommLayer.PeekRun(&more, COMM::ThreadTag());
+    int used = 0; // of the bytes at more
+    bool const ground = rules.Unchecked || SequenceState == 0;
+    if (ground && (IsPlainPrintable(c, rules.Inward) || (rules.Unchecked && c == 27))) {
+        ComBuf[count++] = static_cast<wchar_t>(rules.Plain ? rules.Plain[c] : c);
+    } else if (ground && c >= 0xA0) {
+        // A character from 0xA0 up: a UTF-8 sequence is whole only with the
+        // bytes behind it.
+        uint8_t head[4] = {static_cast<uint8_t>(c)};
+        int const have = 1 + std::min(avail, 3);
+        for (int i = 1; i < have; ++i)
+            head[i] = more[i - 1];
+        int written = 0;
+        int const k = GroundText(head, have, ComBuf + count, 1, rules, &written);
+        if (k == 0)
+            return 0;
+        count += written;
+        used = k - 1;
+    } else if (!rules.Unchecked && (static_cast<unsigned>(c - 32) < 95u || c == 27)) {
+        char const ch = static_cast<char>(c);
+        int const before = SequenceState;
+        int const k = EmuLayer.SequenceRunLow(&SequenceState, &ch, 1);
+        if (k < 0) {
+            ComBuf[count++] = static_cast<wchar_t>(c);
+        } else if (k > 0 && IsPlainPrintable(c, rules.Inward)) {
+            ComBuf[count++] = static_cast<wchar_t>(rules.Plain ? rules.Plain[c] : c);
+        } else {
+            SequenceState = before;
+            return 0;
+        }
+    } else {
+        return 0;
+    }
+    // Then straight from the layer's read buffer, taken once at the end.
+    uint8_t const* const p = more;
+    int const n = avail;
+    int i = used;
+    while (i < n && count < stop) {
+        if (rules.Unchecked) {
+            // Text and sequences alike, as they came (the table keeps them).
+            int const k = std::min(CalmBytes(p + i, n - i, !ctrlChars, n - i), stop - count);
+            if (k > 0) {
+                ShowRun(ComBuf + count, p + i, k, nullptr);
+                i += k;
+                count += k;
+                continue;
+            }
+            int written = 0;
+            int const taken = GroundText(p + i, n - i, ComBuf + count, stop - count, rules, &written);
+            if (taken == 0)
+                break;
+            i += taken;
+            count += written;
+            continue;
+        }
+        if (SequenceState == 0) {
+            // Graphic characters in the ground state: text, unchecked. A
+            // few plain ones between two sequences are taken here.
+            int const shortRun = std::min({n - i, stop - count, 8});
+            int k = 0;
+            while (k < shortRun && IsPlainPrintable(p[i + k], rules.Inward)) {
+                ComBuf[count + k] = static_cast<wchar_t>(rules.Plain ? rules.Plain[p[i + k]] : p[i + k]);
+                ++k;
+            }
+            i += k;
+            count += k;
+            if (k > 0 && k < 8)
+                continue;
+            // Longer text, and characters from 0xA0 up.
+            int written = 0;
+            int const taken = GroundText(p + i, n - i, ComBuf + count, stop - count, rules, &written);
+            i += taken;
+            count += written;
+            if (k + taken > 0)
+                continue;
+        }
+        // A sequence (or what the emulation makes of ESC and printable
+        // characters outside the ground state): one check for the lot.
+        int const window = std::min(CalmBytes(p + i, n - i, !ctrlChars, kSequenceWindow), stop - count);
+        if (window == 0)
+            break;
+        int const before = SequenceState;
+        int const k = EmuLayer.SequenceRunLow(&SequenceState, reinterpret_cast<char const*>(p + i), window);
+        if (k < 0) {
+            // Characters of a sequence stay as they came.
+            ShowRun(ComBuf + count, p + i, -k, nullptr);
+            i -= k;
+            count -= k;
+            continue;
+        }
+        // Text: the plain characters among them through the table; what
+        // is not plain waits for the slow way, with the state it found.
+        int const plain = k > 0 ? PlainRun(p + i, k, rules.Inward, rules.KeepsPrintable) : 0;
+        if (plain < k || k == 0) {
+            SequenceState = before;
+            if (plain > 0)
+                EmuLayer.SequenceRunLow(&SequenceState, reinterpret_cast<char const*>(p + i), plain);
+        }
+        if (plain == 0)
+            break;
+        ShowRun(ComBuf + count, p + i, plain, rules.Plain);
+        i += plain;
+        count += plain;
+        if (plain < k)
+            break;
+    }
+    if (i > 0)
+        CommLayer.TakeRun(i);
+    TransCrLf.Pass(ComBuf[count - 1]);
+    ComBufCount = count;
+    return 1 + i;
 }
 
 int SESSION::ProcessEvent8810()

@@ -25,7 +25,6 @@ struct PENDINGRANGE {
     int first, last;
 };
 constexpr PENDINGRANGE kPending[] = {
-    {8030, 8030}, {8045, 8045}, {8060, 8060}, {8078, 8078}, // session log
     {8110, 8117},                                           // connect clock
     {8125, 8150}, {8550, 8567},                             // scripts, recent scripts
     {8200, 8200},                                           // dialling queue
@@ -35,9 +34,7 @@ constexpr PENDINGRANGE kPending[] = {
     {8293, 8293},                                           // chat line
     {8350, 8352}, {8355, 8375},                             // clipboard
     // Dialling requests; by menu id: every id the host directory hands out.
-    {8381, 8381}, {8383, 8383}, {8865, 8865}, {PHONE_MENUID_QUICK, PHONE_MENUID_LAST},
-    {8390, 8396},                                           // capture buffer
-    {8455, 8457},                                           // printer log
+    {8381, 8381}, {8865, 8865}, {PHONE_MENUID_QUICK, PHONE_MENUID_LAST},
     {8470, 8471},                                           // learning
     {8475, 8475}, {8817, 8817},                             // automatic login, IEMSI
     {8478, 8479},                                           // snippets, split chat
@@ -233,6 +230,21 @@ int SESSION::ProcessEvent(int event, int arg, char const* text)
     }
     SESSIONPROFILEDATA& p = Prof.data;
     switch (event) {
+    case 8030:
+    case 8045:
+    case 8060:
+    case 8078:
+    case 8390:
+    case 8391:
+    case 8392:
+    case 8393:
+    case 8394:
+    case 8395:
+    case 8396:
+    case 8455:
+    case 8456:
+    case 8457:
+        return ProcessLogEvent(event, arg, text);
     case 8070:
     case 8515: {
         char const* folder = event == 8070 ? Settings.data.CapturePath : Settings.data.DownloadPath;
@@ -270,6 +282,7 @@ int SESSION::ProcessEvent(int event, int arg, char const* text)
             UpdateWindowTitle(nullptr);
         }
         Prof.LoadEvent().Post();
+        Logging.SetLogname(Prof.data.CaptDefaultName, 0);
         return 1;
     }
     case 8090:
@@ -292,6 +305,8 @@ int SESSION::ProcessEvent(int event, int arg, char const* text)
     case 8353:
         Scrollback.SaveScrollbackDataToDestination(2);
         return 1;
+    case 8383:
+        return DialByReconnect();
     case 8382:
         if (Dialling)
             return Placeholder(event, arg, text);
@@ -375,6 +390,7 @@ int SESSION::ProcessEvent(int event, int arg, char const* text)
     case 8825:
         return ProcessKeepAlive();
     case 8826:
+        Capture.FlushSignal();
         if (IsTransferActive())
             TransferTimerTick();
         if (!IsBackgroundTab() && ScrollbarPending > 0 && NowMs() - ScrollbarTime > 100)
@@ -429,7 +445,8 @@ int SESSION::ProcessResetTerminal()
     FlushRedraws();
     LOGIT("APP::ProcessEvent before after FlushRedraw\n");
     EmuLayer.SetEmulation(Prof.data.ActiveEmulation, 1);
-    TraceTracker(Prof.data.AscTrace, Prof.data.BinTrace || LOGIF(64, nullptr), Prof.data.DumpMode, 1);
+    // No debug level switches a trace on: it records what the user types.
+    TraceTracker(Prof.data.AscTrace, Prof.data.BinTrace, Prof.data.DumpMode, 1);
     if (Host.HasStatusLine()) {
         Host.SetLedMode(0);
         for (int led = 0; led < 4; ++led)
@@ -596,8 +613,21 @@ void SESSION::TrackChanges(bool repaint)
     }
 
     CommLayer.TrackChanges();
+
+    // The session log's name and state.
+    if (Tracked.LogName != p.CaptDefaultName || Tracked.CapturePath != Settings.data.CapturePath) {
+        Tracked.LogName = p.CaptDefaultName;
+        Tracked.CapturePath = Settings.data.CapturePath;
+        Logging.SetLogname(p.CaptDefaultName, 1);
+    }
+    if (p.CaptStatus != Tracked.CaptStatus) {
+        Tracked.CaptStatus = p.CaptStatus;
+        Logging.SetFileLogging(p.CaptStatus);
+    }
+
     Scrollback.MakeScrollback(Settings.data.ScrollbackLines, Host.ScrollBar());
-    TraceTracker(p.AscTrace, p.BinTrace || LOGIF(64, nullptr), p.DumpMode, 0);
+    Capture.SetBufSize(Settings.data.BrBufSize);
+    TraceTracker(p.AscTrace, p.BinTrace, p.DumpMode, 0);
 
     if (Host.IsCurrentSession(*this)) {
         if (due)
@@ -627,5 +657,6 @@ void SESSION::RemakeAll()
             }
         }
     }
+    Logging.SetFileLogging(Prof.data.CaptStatus);
     UpdateStatusbar(false);
 }

@@ -21,6 +21,8 @@
 
 class SESSION;
 class WINDOW;
+class PRINTQUEUE;
+struct ADMINOPTS;
 class APP;
 class SCROLLBAR;
 class PASSWORDCACHEAPI;
@@ -144,4 +146,16 @@ public:
     virtual bool StartProgram(std::vector<std::string> const& argv);
     // Opens a file, folder or address with the desktop's opener.
     virtual bool OpenDocument(char const* target);
+
+    // ---- Logs, capture and printing ----
+    // The administrator's record (null: no restrictions).
+    virtual ADMINOPTS const* AdminOptions() { return nullptr; }
+    // The main window's print queue (null: nothing prints).
+    virtual PRINTQUEUE* PrintQueue() { return nullptr; }
+    // Reports a failed file operation on path; errno holds the reason.
+    virtual void FileError(char const* path) {}
+    // Opens a file in the configured editor.
+    virtual void EditFile(char const* path) {}
+    // The files the user picks (empty: none).
+    virtual std::vector<std::string> AskFilenames(char const* title, char const* start) { return {}; }
 };

@@ -141,7 +141,7 @@ void SESSION::ConvertKeyToCommOutput(wchar_t key, std::string& out, bool raw)
     } else {
         out += static_cast<char>(key);
     }
-    if (LOGIF(LOGCAT_KEYS | 9, nullptr)) {
+    if (LOGIF(LOGCAT_KEYS | 9, nullptr) && !COMM::InSecretScope()) {
         char shown[16] = {};
         for (size_t i = 0; i < std::min<size_t>(4, out.size()); ++i)
             snprintf(shown + 3 * i, 4, "%02X ", static_cast<unsigned char>(out[i]));
@@ -160,8 +160,11 @@ void SESSION::SendKeyData(char const* data, int length)
         return;
     }
     SendingKeys = true;
-    if (data && length > 0)
+    if (data && length > 0) {
         KeyQueue.append(data, static_cast<size_t>(length));
+        // Bytes of a stored secret stay marked while they wait.
+        KeySecret.append(static_cast<size_t>(length), COMM::InSecretScope() ? '1' : '0');
+    }
     // While a paced text waits for its next piece, new bytes only join the
     // queue: the timer sends on at the text's own pace.
     if (data && SendTimerPending) {
@@ -169,6 +172,25 @@ void SESSION::SendKeyData(char const* data, int length)
         return;
     }
     KeyPiece();
+}
+
+void SESSION::WriteQueued(size_t from, size_t n)
+{
+    // Runs of equal marks go out together; a secret's run in its scope.
+    size_t const end = std::min(from + n, KeyQueue.size());
+    while (from < end) {
+        char const mark = from < KeySecret.size() ? KeySecret[from] : '0';
+        size_t to = from + 1;
+        while (to < end && (to < KeySecret.size() ? KeySecret[to] : '0') == mark)
+            ++to;
+        if (mark == '1') {
+            COMM::SECRETSCOPE secret;
+            CommLayer.WriteData(KeyQueue.data() + from, static_cast<long>(to - from));
+        } else {
+            CommLayer.WriteData(KeyQueue.data() + from, static_cast<long>(to - from));
+        }
+        from = to;
+    }
 }
 
 void SESSION::KeyPiece()
@@ -186,9 +208,9 @@ void SESSION::KeyPiece()
     int delay = 0;
     if (d <= 0) {
         LOGIT("APP::SendKeyData bline block write length= %d\n", static_cast<int>(line));
-        if (line > 0)
-            CommLayer.WriteData(KeyQueue.data(), static_cast<long>(line));
+        WriteQueued(0, line);
         KeyQueue.erase(0, line);
+        KeySecret.erase(0, line);
         delay = 5;
     } else {
         LOGIT("APP::SendKeyData bline bytewise write length= %d\n", static_cast<int>(line));
@@ -197,16 +219,18 @@ void SESSION::KeyPiece()
             n = std::min(line, static_cast<size_t>(50 / d));
         size_t sent = 0;
         while (sent < n && !EscapeWhileSending) {
-            CommLayer.WriteData(KeyQueue.data() + sent, 1);
+            WriteQueued(sent, 1);
             ++sent;
         }
         char const last = sent ? KeyQueue[sent - 1] : 0;
         KeyQueue.erase(0, sent);
+        KeySecret.erase(0, sent);
         delay = last == '\r' ? Prof.data.AsciiDelay2 : static_cast<int>(sent) * d;
     }
     SendTimerPending = false;
     if (EscapeWhileSending) {
         KeyQueue.clear();
+        KeySecret.clear();
     } else if (!KeyQueue.empty()) {
         SendTimerPending = true;
         StartWindowTimer(TIMER_SENDKEYS, std::max(delay, 1));
@@ -334,6 +358,26 @@ void SESSION::Disconnect()
 int SESSION::DialConnectString(char const* text)
 {
     return Placeholder(8381, 0, text);
+}
+
+int SESSION::DialByReconnect()
+{
+    if (!CanReconnect())
+        return 0;
+    int const dev = Prof.data.ActiveDevice;
+    LOGIT("SESSION::DialByReconnect opens device %d again\n", dev);
+    CommLayer.OpenDevice(dev, Prof.data.DeviceOpts[dev]);
+    if (!CommLayer.Device())
+        return 0;
+    ProcessCarrier(CommLayer.QueryOnline(), 0);
+    return 1;
+}
+
+bool SESSION::CanReconnect()
+{
+    int const dev = Prof.data.ActiveDevice;
+    int const online = CommLayer.Device() ? CommLayer.QueryOnline() : 0;
+    return dev == kDeviceLocalShell && online == 0 && !IsTransferActive();
 }
 
 int SESSION::DialByName(char const* name)

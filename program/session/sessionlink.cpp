@@ -37,6 +37,10 @@ void SESSIONLINK::Notify(char const* text, int)
 
 void SESSIONLINK::ComDataNotification(bool) {}
 
+void SESSIONLINK::CustomTitleChanged() {}
+
+void SESSIONLINK::DeviceEndNotification() {}
+
 bool SESSIONLINK::IsBackgroundTab()
 {
     return false;

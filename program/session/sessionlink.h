@@ -8,8 +8,9 @@
 // are neutral without them. Tests derive fakes from it. The layers never
 // reach those subsystems any other way.
 //
-// Threads: ComDataNotification, IsBackgroundTab, IsTransferActive,
-// SetStatusbarLed and Trace are called on the device reader thread too; the
+// Threads: ComDataNotification, DeviceEndNotification, IsBackgroundTab,
+// IsTransferActive, SetStatusbarLed and Trace are called on the device
+// reader thread too; the
 // session's versions must allow that. Everything else is called on the
 // thread that calls the layer (the main thread, a script or transfer thread).
 #pragma once
@@ -41,6 +42,10 @@ public:
     // Posts user message 1029 to the session window unless one is pending
     // (always with force).
     virtual void ComDataNotification(bool force);
+    // The device's read failed or its stream ended (its program ended, the
+    // far end hung up): the carrier is looked at now, not at the next
+    // tick.
+    virtual void DeviceEndNotification();
     virtual bool IsBackgroundTab();
     virtual bool IsTransferActive();
     virtual void SetStatusbarLed(int led, bool on, int mode);
@@ -86,6 +91,9 @@ public:
     virtual void HexDump(char const* data, int len);
     // Repaints the whole session window.
     virtual void InvalidateWindow();
+    // The emulation's custom title (the host's title) changed: the tab and
+    // the window title follow it (any thread).
+    virtual void CustomTitleChanged();
     // The main window and the application.
     virtual void ErrorMsg(char const* text);
     // A text starting with "?" is a yes/no question: 1 for yes.

@@ -200,7 +200,18 @@ void SESSION::UpdateTabTitle()
         return;
     }
     std::wstring host = QueryCurrentHostWide();
+    // A tab is never left without a name.
+    if (host.empty())
+        host = OSYS::GetWideStringFromResource("IDS_UNTITLED").Buf();
     Host.SetSessionTabNameWide(*this, host.c_str());
+}
+
+void SESSION::CustomTitleChanged()
+{
+    // Always by message: the title may change on any thread, and while the
+    // main window is still adding the session's tab.
+    if (!TitlePending.exchange(true))
+        PostUserMessage(MSG_TITLE, 0, 0);
 }
 
 void SESSION::UpdateScrollbarNow()

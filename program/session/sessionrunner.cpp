@@ -215,6 +215,7 @@ std::string ScreenRowText(VIO& screen, int y)
 
 std::string LoopbackSent(COMM& comm)
 {
+    comm.WaitWritten(5000);
     std::string answer(1 << 16, '\0');
     comm.HandleDeviceCommand("SENT", answer.data(), static_cast<int>(answer.size()), nullptr);
     answer.resize(strlen(answer.c_str()));

@@ -28,7 +28,8 @@
 // A screen row as UTF-8, trailing blanks cut.
 std::string ScreenRowText(VIO& screen, int y);
 // What the session wrote to the loopback device (its device command SENT,
-// at most the last 64 KB).
+// at most the last 64 KB), once the write queue has handed everything to
+// the device.
 std::string LoopbackSent(COMM& comm);
 
 class HEADLESSSESSION {

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <strings.h>
 
@@ -99,6 +100,8 @@ bool SESSION::OnFocusAcquired()
     HasFocusNow.store(true);
     if (Screen.IsUpAndRunning())
         Screen.OnFocusAcquired();
+    // An emulation may report the focus to the host.
+    EmuLayer.HandleTerminalEvent(EMULATION_EVENT_FOCUSIN);
     return true;
 }
 
@@ -107,6 +110,7 @@ bool SESSION::OnFocusLost()
     HasFocusNow.store(false);
     if (Screen.IsUpAndRunning())
         Screen.OnFocusLost();
+    EmuLayer.HandleTerminalEvent(EMULATION_EVENT_FOCUSOUT);
     return true;
 }
 
@@ -617,6 +621,77 @@ void SESSION::OpenWordAt(int col, int row, int mode)
 // ---------------------------------------------------------------------------
 // Dropped files
 
+namespace {
+
+// Bytes that must never reach the host raw from a file name: C0 controls,
+// DEL, and the lead byte of a C1 control in UTF-8 (C2 80 to C2 9F).
+size_t ControlAt(std::string const& s, size_t i)
+{
+    unsigned char const c = static_cast<unsigned char>(s[i]);
+    if (c < 0x20 || c == 0x7F)
+        return 1;
+    if (c == 0xC2 && i + 1 < s.size() && (static_cast<unsigned char>(s[i + 1]) & 0xE0) == 0x80)
+        return 2;
+    return 0;
+}
+
+} // namespace
+
+std::string SESSION::ShellQuoted(std::string const& name)
+{
+    bool plain = !name.empty(), control = false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        char const c = name[i];
+        control = control || ControlAt(name, i) != 0;
+        bool const ascii = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        plain = plain && (ascii || (c != 0 && strchr("_@%+=:,./-", c)));
+    }
+    if (plain)
+        return name;
+    std::string out;
+    if (!control) {
+        // In single quotes nothing is special but the quote itself.
+        out = "'";
+        for (char c : name)
+            out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return out + "'";
+    }
+    // With a control character: the $'...' form, which spells every byte
+    // that must not go out raw as an escape.
+    out = "$'";
+    for (size_t i = 0; i < name.size();) {
+        size_t const n = ControlAt(name, i);
+        char const c = name[i];
+        if (n == 0) {
+            if (c == '\'' || c == '\\')
+                out += '\\';
+            out += c;
+            ++i;
+            continue;
+        }
+        for (size_t k = 0; k < n; ++k, ++i) {
+            char hex[5];
+            snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(name[i]));
+            out += hex;
+        }
+    }
+    return out + "'";
+}
+
+std::string SESSION::WithoutControls(std::string const& name)
+{
+    std::string out;
+    for (size_t i = 0; i < name.size();) {
+        if (size_t const n = ControlAt(name, i)) {
+            out += '?';
+            i += n;
+        } else {
+            out += name[i++];
+        }
+    }
+    return out;
+}
+
 bool SESSION::OnFilesDropped(int count, STRINGARRAY const& files)
 {
     bool const control = KeyState(17), option = KeyState(18), shift = KeyState(16);
@@ -635,8 +710,10 @@ bool SESSION::OnFilesDropped(int count, STRINGARRAY const& files)
         }
         if (name.empty())
             continue;
-        if (name.find(' ') != std::string::npos && !shift)
-            name = "\"" + name + "\"";
+        // Quoted for the shell, as other terminals type dropped files; with
+        // Shift as it is, but never with a raw control character (a line
+        // feed in a name would run what follows it).
+        name = shift ? WithoutControls(name) : ShellQuoted(name);
         name += ' ';
         WSTRING wide;
         wide.FromUtf8(name.c_str());
@@ -683,6 +760,29 @@ bool SESSION::OnUserMessage(int msg, MSGWORD p1, MSGWORD p2)
         return true;
     case MSG_FLASH:
         Screen.FlashWindow();
+        return true;
+    case MSG_DEVICEEND:
+        // After the data that came before the end: while passes over it
+        // are still queued, this comes again behind them (not while the
+        // screen is held or a transfer takes the data: no pass would run).
+        if (ComDataPending.load() && CommLayer.QueryNumAvail() > 0 && !Hold.load() &&
+            !IsIncomingDataForFiletransfer()) {
+            PostUserMessage(MSG_DEVICEEND, 0, 0);
+            return true;
+        }
+        DeviceEndPending = false;
+        if (CommLayer.Device()) {
+            int const online = CommLayer.QueryOnline();
+            // What waits to be written will never be read.
+            if (online == 0)
+                CommLayer.DropOutput();
+            ProcessCarrier(online, 0);
+        }
+        return true;
+    case MSG_TITLE:
+        TitlePending = false;
+        UpdateTabTitle();
+        UpdateWindowTitle(nullptr);
         return true;
     case MSG_EVENT:
         HandleEventMessage(p1, p2);

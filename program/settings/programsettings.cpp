@@ -259,8 +259,9 @@ int PROGRAMSETTINGS::Load(char const* name)
         fclose(f);
 
         // Fix-ups, for every file that could be opened.
+        // The host's own title first, so that windows can be told apart.
         if (data.WindowTitle[0] == 0)
-            OPTSBASE::CopyWide(data.WindowTitle, 128, L"%QORORHOST% %OPTIONS%");
+            OPTSBASE::CopyWide(data.WindowTitle, 128, L"%CUSTOMTITLE% - %QORORHOST% %OPTIONS%");
         if (data.PrinterFontsize < 5)
             data.PrinterFontsize = 10;
         if (data.PrinterFont[0] == 0)

@@ -303,6 +303,25 @@ SESSIONHOLD APP::PhonebookSession()
 }
 
 // ---------------------------------------------------------------------------
+// What the print queue asks of the window
+
+std::string APP::AskPrintFile(char const* proposal)
+{
+    return AskSaveAsFilename(OSYS::GetStringFromResource("IDS_SELECTPRINTFILE").Buf(), proposal, nullptr).Buf();
+}
+
+std::string APP::PrintWorkFolder()
+{
+    return WORKDIR::GetCurrent().Buf();
+}
+
+std::string APP::PrintCaptureFolder()
+{
+    FILENAME folder(WORKDIR::GetCurrent().Buf(), ProgSettings.data.CapturePath);
+    return folder.Buf();
+}
+
+// ---------------------------------------------------------------------------
 // What the program settings ask of the window
 
 void APP::PostApplySettings()
@@ -361,7 +380,13 @@ void APPSESSION::ProcessCarrier(int online, int closing)
     if (Carrier)
         OnlineTimer.Reset();
     OnlineTimer.Run(Carrier ? 1 : 0);
-    if (!Carrier && !closing && !IsTransferActive())
-        Owner.OnSessionDisconnect(this);
+    if (!Carrier && !closing && !IsTransferActive() && !Owner.OnSessionDisconnect(this)) {
+        // The tab stays: it says so, below what the host wrote last.
+        bool const program = Prof.data.ActiveDevice == kDeviceLocalShell;
+        std::string text = "\r\n";
+        text += OSYS::GetStringFromResource(program ? "IDS_PROGRAM_ENDED" : "IDS_CONNECTION_ENDED").Buf();
+        text += "\r\n";
+        EmuLayer.InfoOut(text.c_str());
+    }
     Owner.PostUserMessage(APP::MSG_TITLE, 0, 0);
 }

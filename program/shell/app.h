@@ -19,6 +19,7 @@
 // broadcasts, IsCurrentSession).
 #pragma once
 
+#include "program/screen/printqueue.h"
 #include "program/hostdir/phonebook.h"
 #include "program/session/session.h"
 #include "program/settings/adminopts.h"
@@ -175,7 +176,8 @@ enum class PARTKIND { TOOLBAR, USERBAR, CHATBAR, STATUSLINE };
 // ---------------------------------------------------------------------------
 // The main window
 
-class APP : public WINDOW, public SESSIONHOST, public SETTINGSHOST, public PHONEBOOKHOST {
+class APP : public WINDOW, public SESSIONHOST, public SETTINGSHOST, public PRINTQUEUEHOST,
+            public PHONEBOOKHOST {
 public:
     // User messages of the main window.
     static constexpr int MSG_TABSBAR = 1028;
@@ -286,6 +288,9 @@ public:
     void AllSessions_PostUserMessage(int msg, MSGWORD p1, MSGWORD p2);
     void AllSessions_PostEvent(int event, short parm, char const* text, int mode);
     int AllSessions_CanQuit();
+    // Closes the window asking no session (the program ends on a signal):
+    // its teardown hangs every session up and keeps what closing keeps.
+    void CloseWithoutQuestions();
     void AllSessions_PostKeys(WSTRING const& keys);
     int OnSessionDisconnect(SESSION* session);
     int NewInstance(char const* profile, char const* entry, char const* extra);
@@ -367,7 +372,7 @@ public:
     std::vector<std::string> EditorCommand(char const* file, bool* inTab = nullptr);
     // Opens the file in the editor; without a file (the menu's "Edit
     // File...") it is asked for first.
-    void EditFile(char const* file);
+    void EditFile(char const* file) override;
     bool CheckOnce(char const* name);
     static bool ExtInList(char const* file, char const* list);
     int QueryNumQORs(int what);
@@ -400,6 +405,7 @@ public:
     // The chosen files (at most 255, followed by a null); null when none
     // were chosen or `start` is null. Valid until the next call.
     char** AskFilenames(char const* title, char const* start, WINDOW const& owner);
+    std::vector<std::string> AskFilenames(char const* title, char const* start) override;
     wchar_t* AskWide(wchar_t const* title, wchar_t const* prompt, wchar_t* buffer, int size, int hidden,
                      signed char* store);
     char* Ask(char const* title, char const* prompt, char* buffer, int size, int hidden, signed char* store);
@@ -455,6 +461,17 @@ public:
     MENU* MenuBar() override { return MainMenu.GetMenuRef() ? &MainMenu : nullptr; }
     std::wstring CurrentHostName(SESSION& session) override;
     bool Unattended() override { return gUnattended != 0; }
+    ADMINOPTS const* AdminOptions() override { return &AdminRecord; }
+    PRINTQUEUE* PrintQueue() override { return &PrintJobs; }
+
+    // ---- PRINTQUEUEHOST (app.cpp) ----
+    PROGRAMSETTINGSDATA const& PrintSettings() override { return ProgSettings.data; }
+    void PrintErrorMsg(char const* text) override { ErrorMsg(text); }
+    bool PrintNotifyOff() override { return TestArg("NOPRINTNOTIFY") != 0; }
+    bool PrintUnattended() override { return gUnattended != 0; }
+    std::string AskPrintFile(char const* proposal) override;
+    std::string PrintWorkFolder() override;
+    std::string PrintCaptureFolder() override;
 
     // ---- SETTINGSHOST ----
     ADMINOPTS& Admin() override { return AdminRecord; }
@@ -565,6 +582,8 @@ private:
     // The logins the user keeps (after the settings, whose expiry it reads).
     PASSWORDCACHE Passwords;
     std::unique_ptr<PHONEBOOK> Phonebook;
+    // The window's print jobs (the sessions' jobs end before it goes).
+    PRINTQUEUE PrintJobs{*this};
 
     // 5: the session table.
     MUTEXSEM SessionLock;
@@ -646,7 +665,8 @@ public:
     // A change of the carrier: the tab's lamp, and the window's reaction to
     // a lost connection.
     void ProcessCarrier(int online, int closing) override;
-    // SEAM (appconnect.cpp): SSH connect strings, until dialling is built.
+    // SEAM (appconnect.cpp): SSH and Telnet connect strings, until dialling
+    // is built.
     int DialConnectString(char const* text) override;
 
     // While set (by a running script), the main window drops the events
@@ -656,6 +676,10 @@ public:
     TIMER OnlineTimer{*this};
 
 private:
+    // The Telnet device id (3, or 10 over TLS) opened and connected to
+    // target ("host", "host:port", "[v6]:port").
+    int DialTelnet(int id, std::string target);
+
     APP& Owner;
     bool Carrier = false;
 };

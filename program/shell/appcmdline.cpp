@@ -537,7 +537,7 @@ void APP::NoteUnavailableSwitches()
         std::vector<char const*> Switches;
         char const* What;
     } const parts[] = {
-        {{"CONNECT", "CALL", "P", "RLOGIN", "TELNET", "TN3270"}, "connecting to hosts"},
+        {{"CONNECT", "CALL", "P", "RLOGIN", "TN3270"}, "connecting to hosts"},
         {{"RUN", "S", "RUNARG"}, "scripts"},
         {{"KEY", "TT"}, "key maps and translation tables"},
     };
@@ -545,12 +545,9 @@ void APP::NoteUnavailableSwitches()
     for (PART const& part : parts) {
         for (char const* name : part.Switches) {
             bool given = TestArg(name) || GetArgValue(name);
-            // The bare forms of the connect switches.
-            for (std::string const& a : ArgList) {
-                bool const url = StartsWithNoCase(a, "telnet://") || StartsWithNoCase(a, "tn3270://") ||
-                                 StartsWithNoCase(a, "-telnet");
-                given = given || (url && strcmp(name, "TELNET") == 0);
-            }
+            // The bare form of the 3270 switch.
+            for (std::string const& a : ArgList)
+                given = given || (StartsWithNoCase(a, "tn3270://") && strcmp(name, "TN3270") == 0);
             if (!given)
                 continue;
             std::string line = std::string("qor: the switch /") + name + " is not available yet (" + part.What +

@@ -2,8 +2,11 @@
 // are built; that work replaces this file): a connect string that names the
 // SSH device ("SSH!user:password:keyfile@host:port", from "/SSH:", "/SSHKEY:"
 // and "ssh://") is dialled here at once: device 9 is opened with the
-// profile's options for it, given the login (CALLINFO) and connected.
-// Every other connect string goes to the session's placeholder.
+// profile's options for it, given the login (CALLINFO) and connected. One
+// that names a Telnet device ("TELNET!host:port", "TELNET/SSL!host", from
+// "/TELNET:", "-telnet" and "telnet://") opens device 3 or 10 the same way
+// and connects to the host. Every other connect string goes to the
+// session's placeholder.
 #include "program/shell/app.h"
 
 #include "velmot/core/logit.h"
@@ -15,6 +18,8 @@
 namespace {
 
 constexpr int kSshDevice = 9;
+constexpr int kTelnetDevice = 3;
+constexpr int kTelnetTlsDevice = 10;
 
 // The caret codes a login in a connect string may carry.
 std::string DecodeLogin(std::string const& text)
@@ -68,7 +73,10 @@ int APPSESSION::DialConnectString(char const* text)
         device = t.substr(0, colon);
         rest = t.substr(colon + 1);
     }
-    if (device.empty() || CommLayer.QueryIDFromName(device.c_str()) != kSshDevice) {
+    int const id = device.empty() ? 0 : CommLayer.QueryIDFromName(device.c_str());
+    if (bang != std::string::npos && (id == kTelnetDevice || id == kTelnetTlsDevice))
+        return DialTelnet(id, rest);
+    if (id != kSshDevice) {
         Wipe(t);
         return SESSION::DialConnectString(text);
     }
@@ -114,5 +122,20 @@ int APPSESSION::DialConnectString(char const* text)
         Wipe(f);
     if (strcmp(answer, "OK") != 0)
         LOGIT("APPSESSION::DialConnectString the device answered \"%s\" to the login\n", answer);
+    return CommLayer.Connect(target.c_str()) ? 1 : 0;
+}
+
+int APPSESSION::DialTelnet(int id, std::string target)
+{
+    while (!target.empty() && target.back() == '/')
+        target.pop_back();
+    LOGIT("APPSESSION::DialTelnet device %d to %s\n", id, target.c_str());
+    if (target.empty())
+        return 0;
+    ProcessEvent(8410, 0, nullptr);
+    if (!CommLayer.Device() || CommLayer.QueryIDFromCurrent() != id) {
+        if (CommLayer.OpenDevice(id, Prof.data.DeviceOpts[id]) != 0)
+            return 0;
+    }
     return CommLayer.Connect(target.c_str()) ? 1 : 0;
 }

@@ -333,6 +333,16 @@ STRING APP::AskSaveAsFilename(char const* title, char const* name, WINDOW const*
     return chosen.NumItems() > 0 ? STRING(*chosen[0]) : STRING();
 }
 
+std::vector<std::string> APP::AskFilenames(char const* title, char const* start)
+{
+    std::vector<std::string> out;
+    STRINGARRAY chosen;
+    PickOnMain(kPickFiles, title, start, nullptr, &chosen);
+    for (int i = 0; i < chosen.NumItems(); ++i)
+        out.emplace_back(chosen[i]->Buf());
+    return out;
+}
+
 char** APP::AskFilenames(char const* title, char const* start, WINDOW const& owner)
 {
     if (!start)

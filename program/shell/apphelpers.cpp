@@ -68,6 +68,24 @@ std::string Trimmed(std::string s)
     return s.substr(a, b - a + 1);
 }
 
+// A composed title without the blanks and the dangling " - " that empty
+// placeholders leave ("%CUSTOMTITLE% - %QORORHOST%" while the host set no
+// title).
+std::wstring TidyTitle(std::wstring const& title)
+{
+    std::wstring out;
+    for (wchar_t c : title)
+        if (c != L' ' || (!out.empty() && out.back() != L' '))
+            out += c;
+    while (!out.empty() && out.back() == L' ')
+        out.pop_back();
+    while (out.rfind(L"- ", 0) == 0 || out == L"-")
+        out.erase(0, std::min<size_t>(2, out.size()));
+    while (out.size() >= 2 && out.compare(out.size() - 2, 2, L" -") == 0)
+        out.resize(out.size() - 2);
+    return out;
+}
+
 bool IsDirectory(std::string const& path)
 {
     struct stat st {};
@@ -141,6 +159,7 @@ std::wstring APP::ComposeTitle()
     std::wstring title = templ;
     for (auto const& row : table)
         title = ReplaceAll(title, row.Name, row.Value.substr(0, 255));
+    title = TidyTitle(title);
     if (!suffix.empty())
         title += L" " + suffix;
     return title;

@@ -103,8 +103,6 @@ struct UNAVAILABLE {
 // The commands of the menus, the toolbar and the status line that cannot
 // run in this program yet, and why.
 constexpr UNAVAILABLE kUnavailable[] = {
-    {8030, 8031, NEED::ROUTE, "the session log (capture to a file) is not built"},
-    {8045, 8045, NEED::ROUTE, "the session log (capture to a file) is not built"},
     {8115, 8116, NEED::ROUTE, "the connect clock is not built"},
     {8125, 8141, NEED::ROUTE, "REXX scripts are not built"},
     {8200, 8200, NEED::ROUTE, "the dialling queue of the host directory is not built"},
@@ -121,18 +119,14 @@ constexpr UNAVAILABLE kUnavailable[] = {
     {8355, 8375, NEED::ROUTE, "sending the clipboard is not built"},
     {8380, 8380, NEED::NOTHING, "the host directory is not built"},
     {8381, 8381, NEED::ROUTE, "dialling is not built"},
-    {8383, 8383, NEED::ROUTE, "dialling is not built"},
     // The quick-access items of the host directory dial by menu id; they are
     // enabled as they are made.
     {PHONE_MENUID_QUICK, PHONE_MENUID_LAST, NEED::ROUTE, "dialling is not built"},
-    {8390, 8396, NEED::ROUTE, "the capture buffer is not built"},
     {8440, 8440, NEED::NOTHING, "the session thumbnails are not built"},
-    {8455, 8457, NEED::ROUTE, "the printer log is not built"},
     {8470, 8471, NEED::ROUTE, "learning logins is not built"},
     {8475, 8475, NEED::ROUTE, "the automatic login is not built"},
     {8478, 8478, NEED::ROUTE, "snippets are not built"},
     {8479, 8479, NEED::ROUTE, "the split-screen chat is not built"},
-    {8482, 8482, NEED::ROUTE, "printing from a session (the print queue) is not built"},
     {8487, 8488, NEED::ROUTE, "the scroll-back viewer is not built"},
     {8516, 8519, NEED::ROUTE, "file transfers are not built"},
     {9001, 9055, NEED::HELPPAGE, "the help book has no page for this topic"},
@@ -554,7 +548,7 @@ void APP::UpdateToolbarAndMenu(bool full)
     if (changed(Cache.Connection, connection)) {
         bool const up = online == 1 || online == -1;
         EnableMenuEntry(8382, up, true);
-        EnableMenuEntry(8383, online == 0 && !session->QueryCurrentHostWide().empty(), true);
+        EnableMenuEntry(8383, session->CanReconnect(), true);
         EnableMenuEntry(8200, 0, true);
         for (int id : kDeviceCommands)
             EnableMenuEntry(id, up, true);
@@ -572,11 +566,14 @@ void APP::UpdateToolbarAndMenu(bool full)
         EnableMenuEntry(8487, scrollback, inactive);
     }
 
-    // 11: the capture buffer (not built: no data).
-    if (changed(Cache.Capture, 0)) {
+    // 11: the capture buffer: has data, plus 2 while its viewer is open.
+    int const filled = session->Capture.QueryCaptureFilled() ? 1 : 0;
+    int const capture = filled | (session->CaptureViewer() ? 2 : 0);
+    int const oldCapture = Cache.Capture;
+    if (changed(Cache.Capture, capture)) {
         for (int id : kCaptureCommands)
-            EnableMenuEntry(id, 0, true);
-        EnableMenuEntry(8395, 0, true);
+            EnableMenuEntry(id, filled, true);
+        EnableMenuEntry(8395, filled && !session->CaptureViewer(), oldCapture != capture);
     }
 
     // 12: emulation and transfer protocol.

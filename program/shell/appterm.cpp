@@ -206,6 +206,7 @@ int APP::ProcessEvent(int event, int parm, char const* text)
                               OSYS::GetStringFromResource("IDS_TARVOAPPREGKEY"), parm == 0);
         return 1;
     case 8820:
+        PrintJobs.QueueTick();
         UpdateToolbarAndMenu(false);
         DeleteDeadSessions();
         return 1;
@@ -224,12 +225,7 @@ int APP::ProcessEvent(int event, int parm, char const* text)
     case 8899: {
         if (session && !AllSessions_CanQuit())
             return 1;
-        if (!Closing) {
-            // The window leaves the application's table; it is deleted once
-            // its handlers have returned.
-            DARWINDOW::DeliverMessage(true, nullptr, nullptr, APPLICATION_MESSAGE, QOREVENT_CLOSEWINDOW,
-                                      reinterpret_cast<MSGWORD>(this), 0);
-        }
+        CloseWithoutQuestions();
         if (text)
             *const_cast<signed char*>(reinterpret_cast<signed char const*>(text)) = 1;
         return 1;
@@ -237,6 +233,16 @@ int APP::ProcessEvent(int event, int parm, char const* text)
     default:
         return rc;
     }
+}
+
+void APP::CloseWithoutQuestions()
+{
+    if (Closing)
+        return;
+    // The window leaves the application's table; it is deleted once its
+    // handlers have returned.
+    DARWINDOW::DeliverMessage(true, nullptr, nullptr, APPLICATION_MESSAGE, QOREVENT_CLOSEWINDOW,
+                              reinterpret_cast<MSGWORD>(this), 0);
 }
 
 void APP::IdleLock()

@@ -3,6 +3,8 @@
 #include "program/shell/app.h"
 #include "program/shell/helper.h"
 
+#include "platform/events/application.h"
+#include "platform/events/modal.h"
 #include "platform/events/queue.h"
 #include "platform/events/timers.h"
 #include "velmot/core/logit.h"
@@ -225,7 +227,7 @@ void QOR::CloseWindow(APP* app)
         if (QOR* qor = GetInstance())
             qor->ReapClosed();
     });
-    if (Count == 0 && QuitWithLast)
+    if (Count == 0 && (QuitWithLast || TerminateStarted))
         ScheduleQuit();
 }
 
@@ -268,6 +270,40 @@ void QOR::ScheduleQuit()
         LOGIT("QOR: the last window closed, the program ends\n");
         plat::QuitMainLoop(0);
     });
+}
+
+void QOR::Terminate(char const* why)
+{
+    if (TerminateStarted)
+        return;
+    TerminateStarted = true;
+    LOGIT("QOR::Terminate %s: every window closes without questions\n", why ? why : "");
+    plat::DeclineModals();
+    // The windows close from the main loop itself, once the loops of the
+    // dialogs that were up have returned (their callers hold windows and
+    // sessions); a loop that does not return within a few seconds is not
+    // waited for.
+    auto const start = std::chrono::steady_clock::now();
+    plat::InstallLoopTimer(0, 10, [start](plat::LoopTimerRef timer) {
+        QOR* qor = GetInstance();
+        if (qor && plat::InNestedLoop() && std::chrono::steady_clock::now() - start < std::chrono::seconds(3))
+            return;
+        plat::RemoveLoopTimer(timer);
+        if (qor)
+            qor->CloseAllWindows();
+    });
+}
+
+void QOR::CloseAllWindows()
+{
+    while (Count > 0) {
+        int const before = Count;
+        if (APP* app = Windows[0])
+            app->CloseWithoutQuestions();
+        if (Count == before)
+            break; // the window was closing already
+    }
+    ScheduleQuit();
 }
 
 bool QOR::OnApplicationEvent(EVENTID id, STRINGARRAY* documents, void* parameter, void* reply)
@@ -339,6 +375,10 @@ bool QOR::OnApplicationEvent(EVENTID id, STRINGARRAY* documents, void* parameter
     }
     case QOREVENT_CLOSEWINDOW:
         CloseWindow(static_cast<APP*>(parameter));
+        result = true;
+        break;
+    case APPLICATION_TERMINATE:
+        Terminate(documents && documents->NumItems() > 0 ? (*documents)[0]->Buf() : "");
         result = true;
         break;
     case APPLICATION_QUIT: {

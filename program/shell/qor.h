@@ -4,7 +4,9 @@
 // close-window and window-count events) into main windows.
 //
 // When the last main window closes the program ends: a Linux desktop has no
-// application menu bar to keep it running for.
+// application menu bar to keep it running for. SIGTERM and SIGHUP end it
+// at once, as terminals do: every window closes without asking (its
+// sessions hang up, it keeps what closing keeps), whatever dialog is up.
 //
 // Main thread.
 #pragma once
@@ -66,6 +68,10 @@ public:
     // Whether the event loop ends when the last window closed (the
     // program's way; tests keep it running).
     void SetQuitWithLastWindow(bool on) { QuitWithLast = on; }
+    // The program ends on a signal: dialogs that are up end as cancelled,
+    // then every window closes without questions and the event loop ends.
+    void Terminate(char const* why);
+    bool Terminating() const { return TerminateStarted; }
 
     // Writes the preferences this process changed (the program defers its
     // writes to the end of its run); a failure is shown once, with the file
@@ -78,6 +84,7 @@ private:
     void CloseWindow(APP* app);
     int LowestFreeInstance() const;
     void ScheduleQuit();
+    void CloseAllWindows();
     void FreeTempArgv();
 
     // The hidden owner window of application-level objects.
@@ -92,6 +99,7 @@ private:
     bool QuitWithLast = true;
     bool QuitScheduled = false;
     bool PrefsFailureShown = false;
+    bool TerminateStarted = false;
     WINDOWFACTORY Factory;
 };
 

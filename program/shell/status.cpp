@@ -244,8 +244,9 @@ void STATUSLINE::NewStatustext(SESSION& session, std::string& device, std::strin
 {
     char buffer[512] = {};
     device = session.CommLayer.Device() ? session.CommLayer.QueryStatus(buffer) : "";
-    // The session log (capture to a file) is not built: no file name.
-    logname.clear();
+    char name[260] = {};
+    session.Logging.QueryLogname(name, sizeof name);
+    logname = name;
     int cols = 0, rows = 0;
     session.Screen.GetWinSize(&cols, &rows);
     snprintf(buffer, sizeof buffer, "%dx%d", cols, rows);
@@ -303,7 +304,10 @@ void STATUSLINE::NewStatusline(SESSION& session, int force)
 
     if (check != CheckState) {
         if (CONTROL* box = ControlOf(FieldIndex(kCheck0))) {
+            // Setting the value reports a hit, which is no click of the user.
+            SettingCheck = true;
             box->SetControlValue(check);
+            SettingCheck = false;
             if (box->GetControlValue() == check)
                 CheckState = check;
         }
@@ -315,7 +319,8 @@ void STATUSLINE::NewStatusline(SESSION& session, int force)
         flags += items[0] + " ";
     if (p.CtrlChars)
         flags += items[1] + " ";
-    if (p.AscTrace || LOGIF(64, nullptr))
+    // A trace records what is typed: while one is on, the line says so.
+    if (session.Tracer.IsTracing())
         flags += items[3] + " ";
     while (!flags.empty() && flags.back() == ' ')
         flags.pop_back();
@@ -711,6 +716,8 @@ bool STATUSLINE::OnPushbutton(CONTROLID id)
     int const i = FieldIndex(id);
     if (i < 0 || !Fields[static_cast<size_t>(i)].Command)
         return false;
+    if (SettingCheck && id == kCheck0)
+        return true;
     int const command = Fields[static_cast<size_t>(i)].Command;
     if (!Owner.CommandUnavailable(command))
         Owner.PostEvent(command, 0, nullptr);

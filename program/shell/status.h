@@ -122,6 +122,7 @@ private:
     int ShowTraffic = 1;
     int ShowLedsApplied = -1;
     int CheckState = -99;
+    bool SettingCheck = false;
     int CursorCache = -1;
     int DevicePictureShown = -1;
     int DevicePictureLeds = -1;

@@ -2,8 +2,9 @@
 // one of the terminals on a screen of random size, in pieces of random
 // length, with resizes, keys and mouse events in between. After every
 // piece: the screen's cursor is on the screen, every row's end cell is
-// intact, the sequence check keeps to its state bits, and a sequence left
-// open is ended by the next one. Parameter lists and strings are bounded
+// intact, the sequence check keeps to its state bits and checks runs as it
+// checks characters one by one, and a sequence left open is ended by the
+// next one. Parameter lists and strings are bounded
 // by the parser (a huge OSC or parameter list is capped and dropped);
 // AddressSanitizer catches anything written past them.
 #include "outside/corvane/vtdialect.h"
@@ -143,11 +144,25 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
         uint8_t const op = r.Byte();
         if (op < 200) {
             std::string const bytes = r.Take(1 + op % 64);
-            for (char c : bytes) {
-                bool const in = emulation.IsSequence(&state, c) != 0;
-                (void)in;
+            int runState = state;
+            bool answers[64];
+            int const n = int(bytes.size());
+            for (int i = 0; i < n; ++i) {
+                answers[i] = emulation.IsSequence(&state, bytes[size_t(i)]) != 0;
                 Check((state & 0xFF000000) == 0x5A000000 && (state & 0x00FFFFF0) == 0);
             }
+            // The run check gives the same answers in runs as long as they
+            // go, and leaves the same state.
+            for (int at = 0; at < n;) {
+                int const k = emulation.SequenceRun(&runState, bytes.data() + at, n - at);
+                int const len = k < 0 ? -k : k;
+                Check(len > 0 && at + len <= n);
+                for (int i = at; i < at + len; ++i)
+                    Check(answers[i] == (k < 0));
+                Check(at + len == n || answers[at + len] != (k < 0));
+                at += len;
+            }
+            Check(runState == state);
             // As the session hands text on: decoded from UTF-8, or bytes.
             if (utf8) {
                 WSTRING text;

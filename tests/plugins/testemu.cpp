@@ -12,6 +12,7 @@
 //   "FEEDBACK <text>"     FeedKeys(text) back into the host at once
 //   "RECEIVED"            answer: every character conputs got since the last
 //                         "RECEIVED", as UTF-8 (stream markers included)
+//   "ENVIRON <a=1|b=2>"   what QueryEnvironment gives ("a=1\nb=2\n")
 // IsSequence treats ESC and the character after it as a sequence, keeping
 // 1 in its state bits while one is open.
 #include "plugins/sdk/qorsubsystem.h"
@@ -126,6 +127,13 @@ public:
         Note("FeedKeyString " + Narrow(text, len));
         return TakeKeys;
     }
+    int QueryEnvironment(char* buf, int max, char const*) override
+    {
+        if (Environment.empty() || !buf || max <= static_cast<int>(Environment.size()))
+            return 0;
+        snprintf(buf, static_cast<size_t>(max), "%s", Environment.c_str());
+        return static_cast<int>(Environment.size());
+    }
     int HandleMouseEvent(int col, int row, int button, int up) override
     {
         Note("Mouse " + std::to_string(col) + " " + std::to_string(row) + " " + std::to_string(button) + " " +
@@ -172,6 +180,13 @@ public:
             Flags = strtoul(n.c_str() + 6, nullptr, 10);
             return reply("OK");
         }
+        if (n.rfind("ENVIRON ", 0) == 0) {
+            Environment.clear();
+            for (char c : n.substr(8))
+                Environment += c == '|' ? '\n' : c;
+            Environment += '\n';
+            return reply("OK");
+        }
         if (n.rfind("SETWINSIZE ", 0) == 0) {
             SetWinSizeAnswer = atoi(n.c_str() + 11);
             return reply("OK");
@@ -207,6 +222,7 @@ private:
     int Id;
     std::string Log;
     std::wstring Received;
+    std::string Environment;
     unsigned long Flags = 0;
     int SetWinSizeAnswer = 0;
     int AdjustCols = 0, AdjustRows = 0;

@@ -60,7 +60,8 @@ std::vector<std::string> EnvWith(const std::vector<std::pair<std::string, std::s
     return env;
 }
 
-bool XServer::Start(const std::string& xvfb, const std::string& xauth, const std::string& folder)
+bool XServer::Start(const std::string& xvfb, const std::string& xauth, const std::string& folder,
+                    const std::string& screen)
 {
     authFile_ = folder + "/Xauthority";
     testutil::WriteFile(authFile_, "");
@@ -79,7 +80,7 @@ bool XServer::Start(const std::string& xvfb, const std::string& xauth, const std
             continue;
         if (testutil::RunProgram({xauth, "-q", "-f", authFile_, "add", display, ".", cookie}) != 0)
             return false;
-        if (!server_.Start({xvfb, display, "-auth", authFile_, "-nolisten", "tcp", "-screen", "0", "1024x768x24",
+        if (!server_.Start({xvfb, display, "-auth", authFile_, "-nolisten", "tcp", "-screen", "0", screen,
                             "-noreset"},
                            EnvWith({}), false))
             return false;

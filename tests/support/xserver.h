@@ -92,6 +92,12 @@ public:
         return true;
     }
 
+    // The process id while it runs (-1 when none).
+    pid_t Pid() const { return pid_; }
+    // The wait status of a child that ended (after Running or WaitExit
+    // said so).
+    int ExitStatus() const { return exitStatus_; }
+
     // Waits up to `ms` for the child to end on its own.
     bool WaitExit(int ms)
     {
@@ -167,8 +173,10 @@ private:
 class XServer {
 public:
     // Picks a display number nobody uses and waits until the server takes
-    // connections; false when no server could be started.
-    bool Start(const std::string& xvfb, const std::string& xauth, const std::string& folder);
+    // connections; false when no server could be started. `screen` is
+    // Xvfb's width x height x depth.
+    bool Start(const std::string& xvfb, const std::string& xauth, const std::string& folder,
+               const std::string& screen = "1024x768x24");
     const std::string& Display() const { return display_; }
     const std::string& AuthFile() const { return authFile_; }
     // This process's environment for a program on the server, with the Qt

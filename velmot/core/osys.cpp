@@ -10,6 +10,7 @@
 #include "velmot/core/wstring.h"
 #include "platform/services/fileio.h"
 #include "platform/services/folders.h"
+#include "platform/services/prefs.h"
 #include "platform/services/resources.h"
 #include "platform/services/sound.h"
 
@@ -508,11 +509,38 @@ bool ReadData(REGISTRY& reg, char const* name, T* value)
     return true;
 }
 
+// Stores the counter and the last id handed out with one synchronisation of
+// the store (each synchronisation flushes the file and its folder to disk,
+// and the others wait for it).
+template <typename T>
+void WriteCounterAndLast(REGISTRY& reg, DWORD counter, char const* lastName, T last)
+{
+    STRING domain, prefix;
+    plat::PrefScope scope;
+    if (!reg.GetPrefsMapping(&domain, &scope, &prefix))
+        return;
+    auto key = [&](char const* name) {
+        return prefix.IsEmpty() ? std::string(name) : std::string(prefix.Buf()) + ":" + name;
+    };
+    auto bytes = [](void const* data, size_t size) {
+        auto const* p = static_cast<uint8_t const*>(data);
+        return plat::PrefValue(plat::Bytes(p, p + size));
+    };
+    std::string_view const name(domain.Buf(), static_cast<size_t>(domain.Length()));
+    plat::SetPref(name, key("UniqueId"), bytes(&counter, sizeof counter), scope);
+    plat::SetPref(name, key(lastName), bytes(&last, sizeof last), scope);
+    plat::SynchronizePrefs(name, scope);
+}
+
 // Holds the cross-process lock for one update; without the lock (a broken
 // runtime folder) the update still runs and is unique within this process.
+// The wait has no time-out: a holder keeps the lock only for one update of
+// the store (a dead one loses it), while a process that polled for it could
+// be passed over for seconds by others that take it back to back, and an
+// update without it hands out ids twice.
 class UNIQUEIDLOCK {
 public:
-    explicit UNIQUEIDLOCK(GLOBALMUTEX& m) : Mux(m), Locked(m.Obtain(5000)) {}
+    explicit UNIQUEIDLOCK(GLOBALMUTEX& m) : Mux(m), Locked(m.Obtain(-1)) {}
     ~UNIQUEIDLOCK()
     {
         if (Locked)
@@ -544,10 +572,7 @@ DWORD OSYS::GetUniqueId()
         id = now + counter;
     }
     st.Last = id;
-    reg.Write("UniqueId", &counter, sizeof counter);
-    reg.Write("UniqueIdLast", &id, sizeof id);
-    // The other processes read the counter under the same lock.
-    reg.Flush();
+    WriteCounterAndLast(reg, counter, "UniqueIdLast", id);
     return id;
 }
 
@@ -567,9 +592,7 @@ unsigned long long OSYS::GetUniqueId64()
     unsigned long long id = now > last ? now : last + 1;
     DWORD counter = static_cast<DWORD>(id & 0xFFFF);
     st.Last64 = id;
-    reg.Write("UniqueId", &counter, sizeof counter);
-    reg.Write("UniqueId64Last", &id, sizeof id);
-    reg.Flush();
+    WriteCounterAndLast(reg, counter, "UniqueId64Last", id);
     return id;
 }
 

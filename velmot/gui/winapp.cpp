@@ -354,7 +354,7 @@ plat::Status APPLICATION::HandleAppleEvent(EVENTID id, std::vector<std::string> 
     }
     plat::Status err = plat::kNoErr;
     if (!OnApplicationEvent(id, &list, nullptr, nullptr)) {
-        if (id == APPLICATION_QUIT)
+        if (id == APPLICATION_QUIT || id == APPLICATION_TERMINATE)
             plat::QuitMainLoop(0);
         else
             err = plat::kErrAppEventNotHandled;

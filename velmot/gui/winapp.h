@@ -15,7 +15,7 @@
 //   has only files and URLs (or nothing) to hand over, it passes them
 //   through the notification bus to the running instance ('odoc', 'GURL',
 //   or 'rapp' for a start with nothing) and its own Run returns at once;
-// - SIGTERM and quit requests ('quit');
+// - quit requests ('quit'), SIGTERM and SIGHUP ('term');
 // - tests, through plat::InjectAppEvent.
 // Other threads reach OnApplicationEvent only with an 'AEVT' message sent
 // to the application (DARWINDOW::DeliverMessage with no window and no
@@ -44,6 +44,9 @@ public:
     static constexpr EVENTID APPLICATION_OPENDOC = plat::FourCC("odoc");
     static constexpr EVENTID APPLICATION_OPENURL = plat::FourCC("GURL");
     static constexpr EVENTID APPLICATION_QUIT = plat::FourCC("quit");
+    // SIGTERM or SIGHUP: end now, without questions (the item names the
+    // signal).
+    static constexpr EVENTID APPLICATION_TERMINATE = plat::FourCC("term");
 
     // Starts the window system when it is not running yet (Qt keeps argc
     // and argv, which must live as long as the application).
@@ -68,8 +71,8 @@ public:
     int Run();
 
     // One application event: calls OnApplicationEvent with the items and
-    // answers 0, or -1708 when it was declined. A declined 'quit' ends the
-    // event loop.
+    // answers 0, or -1708 when it was declined. A declined 'quit' or 'term'
+    // ends the event loop.
     plat::Status HandleAppleEvent(EVENTID id, std::vector<std::string> const& items);
     void InstallAppleEventHandler();
     void RemoveAppleEventHandler();

@@ -76,6 +76,31 @@ constexpr PLATFORMKEY kPlatformKeys[] = {
 // the table; the table gives the codes above it to keys of its own.
 constexpr int kLastPlainScan = 0x58;
 
+// The virtual-key code of a keypad key that types no digit (Num Lock off):
+// Home, End, the arrows, Page Up and Down, Insert, Delete and the middle
+// key (Clear); 0 for any other key.
+uint16_t KeypadNavigationKey(plat::KeyRecord const& key)
+{
+    if (!(key.flags & plat::kKeyKeypad) || (key.flags & plat::kKeyHasChar))
+        return 0;
+    switch (key.vk) {
+    case plat::kVkClear:
+    case plat::kVkPrior:
+    case plat::kVkNext:
+    case plat::kVkEnd:
+    case plat::kVkHome:
+    case plat::kVkLeft:
+    case plat::kVkUp:
+    case plat::kVkRight:
+    case plat::kVkDown:
+    case plat::kVkInsert:
+    case plat::kVkDelete:
+        return static_cast<uint16_t>(key.vk);
+    default:
+        return 0;
+    }
+}
+
 uint32_t HexOrDec(STRING const& text, bool hex)
 {
     unsigned value = 0;
@@ -351,6 +376,11 @@ int KEYBOARD::TranslateKeyRecord(plat::KeyRecord const& key, KEYBOARDEVENT* reco
         if (Keys[idx].Keycode) {
             record->Flags |= KEYFLAG_KEYCODE;
             record->Keycode = static_cast<uint16_t>(Keys[idx].Keycode);
+        } else if (uint16_t const nav = KeypadNavigationKey(key)) {
+            // Without Num Lock the keypad's digits are the editing and
+            // cursor keys; the scan code still says where they sit.
+            record->Flags |= KEYFLAG_KEYCODE;
+            record->Keycode = nav;
         }
     }
     if (record->Flags & KEYFLAG_KEYCODE) {

@@ -103,72 +103,6 @@ int RunProcess(std::vector<std::string> const& argv, std::string* out, int timeo
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// An SGR parameter list applied to a cell's colours and attributes, as
-// tmux writes them into a capture.
-void ApplySgr(std::vector<int> const& p, CELL& pen)
-{
-    if (p.empty()) {
-        pen = CELL{};
-        return;
-    }
-    for (size_t i = 0; i < p.size(); ++i) {
-        int const v = p[i];
-        switch (v) {
-        case 0:
-            pen = CELL{};
-            break;
-        case 1:
-            pen.Attr |= ATTR_BOLD;
-            break;
-        case 2:
-            pen.Attr |= ATTR_DIM;
-            break;
-        case 4:
-            pen.Attr |= ATTR_UNDERLINE;
-            break;
-        case 5:
-            pen.Attr |= ATTR_BLINK;
-            break;
-        case 7:
-            pen.Attr |= ATTR_INVERSE;
-            break;
-        case 8:
-            pen.Attr |= ATTR_INVISIBLE;
-            break;
-        case 38:
-        case 48: {
-            int colour = -1;
-            if (i + 2 < p.size() && p[i + 1] == 5) {
-                colour = p[i + 2];
-                i += 2;
-            } else if (i + 4 < p.size() && p[i + 1] == 2) {
-                colour = NearestIndex(p[i + 2], p[i + 3], p[i + 4]);
-                i += 4;
-            }
-            if (colour >= 0)
-                (v == 38 ? pen.Fore : pen.Back) = colour;
-            break;
-        }
-        case 39:
-            pen.Fore = 7;
-            break;
-        case 49:
-            pen.Back = 0;
-            break;
-        default:
-            if (v >= 30 && v <= 37)
-                pen.Fore = v - 30;
-            else if (v >= 40 && v <= 47)
-                pen.Back = v - 40;
-            else if (v >= 90 && v <= 97)
-                pen.Fore = v - 90 + 8;
-            else if (v >= 100 && v <= 107)
-                pen.Back = v - 100 + 8;
-            break;
-        }
-    }
-}
-
 // DEC Special Graphics, 0x60 to 0x7E, as xterm shows them.
 constexpr uint32_t kDecGraphics[31] = {
     0x25C6, 0x2592, 0x2409, 0x240C, 0x240D, 0x240A, 0x00B0, 0x00B1, 0x2424, 0x240B, 0x2518,
@@ -344,6 +278,109 @@ int NearestIndex(int r, int g, int b)
     return vt::NearestPaletteIndex(r, g, b);
 }
 
+size_t ApplyCsi(std::string const& text, size_t at, CELL& pen)
+{
+    std::vector<int> params;
+    int value = 0;
+    bool any = false;
+    size_t j = at;
+    while (j < text.size() && ((text[j] >= '0' && text[j] <= '9') || text[j] == ';' || text[j] == ':')) {
+        // A direct colour's empty colour space ("38:2::r:g:b") is left out.
+        if (text[j] == ':' && j + 1 < text.size() && text[j + 1] == ':') {
+            ++j;
+            continue;
+        }
+        if (text[j] == ';' || text[j] == ':') {
+            params.push_back(value);
+            value = 0;
+            any = false;
+        } else {
+            value = value * 10 + (text[j] - '0');
+            any = true;
+        }
+        ++j;
+    }
+    if (any || !params.empty())
+        params.push_back(value);
+    if (j < text.size() && text[j] == 'm')
+        ApplySgr(params, pen);
+    return j + 1;
+}
+
+uint32_t DecodeUtf8(std::string const& text, size_t& at)
+{
+    unsigned char const c = static_cast<unsigned char>(text[at++]);
+    int const more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    uint32_t u = more ? c & (0x3F >> more) : c;
+    for (int k = 0; k < more && at < text.size(); ++k, ++at)
+        u = u << 6 | (static_cast<unsigned char>(text[at]) & 0x3F);
+    return u;
+}
+
+void ApplySgr(std::vector<int> const& p, CELL& pen)
+{
+    if (p.empty()) {
+        pen = CELL{};
+        return;
+    }
+    for (size_t i = 0; i < p.size(); ++i) {
+        int const v = p[i];
+        switch (v) {
+        case 0:
+            pen = CELL{};
+            break;
+        case 1:
+            pen.Attr |= ATTR_BOLD;
+            break;
+        case 2:
+            pen.Attr |= ATTR_DIM;
+            break;
+        case 4:
+            pen.Attr |= ATTR_UNDERLINE;
+            break;
+        case 5:
+            pen.Attr |= ATTR_BLINK;
+            break;
+        case 7:
+            pen.Attr |= ATTR_INVERSE;
+            break;
+        case 8:
+            pen.Attr |= ATTR_INVISIBLE;
+            break;
+        case 38:
+        case 48: {
+            int colour = -1;
+            if (i + 2 < p.size() && p[i + 1] == 5) {
+                colour = p[i + 2];
+                i += 2;
+            } else if (i + 4 < p.size() && p[i + 1] == 2) {
+                colour = NearestIndex(p[i + 2], p[i + 3], p[i + 4]);
+                i += 4;
+            }
+            if (colour >= 0)
+                (v == 38 ? pen.Fore : pen.Back) = colour;
+            break;
+        }
+        case 39:
+            pen.Fore = 7;
+            break;
+        case 49:
+            pen.Back = 0;
+            break;
+        default:
+            if (v >= 30 && v <= 37)
+                pen.Fore = v - 30;
+            else if (v >= 40 && v <= 47)
+                pen.Back = v - 40;
+            else if (v >= 90 && v <= 97)
+                pen.Fore = v - 90 + 8;
+            else if (v >= 100 && v <= 107)
+                pen.Back = v - 100 + 8;
+            break;
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // tmux
 
@@ -420,26 +457,7 @@ SNAPSHOT TMUX::Parse(std::string capture, int width, int height)
             // An SGR (or another sequence, skipped).
             size_t j = i + 1;
             if (j < text.size() && text[j] == '[') {
-                ++j;
-                std::vector<int> params;
-                int value = 0;
-                bool any = false;
-                while (j < text.size() && ((text[j] >= '0' && text[j] <= '9') || text[j] == ';' || text[j] == ':')) {
-                    if (text[j] == ';' || text[j] == ':') {
-                        params.push_back(value);
-                        value = 0;
-                        any = false;
-                    } else {
-                        value = value * 10 + (text[j] - '0');
-                        any = true;
-                    }
-                    ++j;
-                }
-                if (any || !params.empty())
-                    params.push_back(value);
-                if (j < text.size() && text[j] == 'm')
-                    ApplySgr(params, pen);
-                i = j + 1;
+                i = ApplyCsi(text, j + 1, pen);
             } else if (j < text.size() && (text[j] == '(' || text[j] == ')')) {
                 i = j + 2;
             } else {
@@ -447,14 +465,7 @@ SNAPSHOT TMUX::Parse(std::string capture, int width, int height)
             }
             continue;
         }
-        // One UTF-8 character.
-        uint32_t u = c;
-        int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-        if (more)
-            u = c & (0x3F >> more);
-        ++i;
-        for (int k = 0; k < more && i < text.size(); ++k, ++i)
-            u = u << 6 | (static_cast<unsigned char>(text[i]) & 0x3F);
+        uint32_t u = DecodeUtf8(text, i);
         if (graphics && u >= 0x60 && u <= 0x7E)
             u = kDecGraphics[u - 0x60];
         if (x < width) {
@@ -525,6 +536,14 @@ std::vector<SNAPSHOT> TMUX::RunAll(std::vector<INPUT> const& inputs)
 }
 
 // ---------------------------------------------------------------------------
+
+std::string TestName(std::string name)
+{
+    for (char& ch : name)
+        if (!isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    return name;
+}
 
 std::string Unescape(std::string const& text)
 {

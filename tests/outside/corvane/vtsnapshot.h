@@ -133,6 +133,19 @@ private:
 // emulation's, so direct colours compare by what the cell can hold).
 int NearestIndex(int r, int g, int b);
 
+// An SGR parameter list applied to a cell's colours and attributes, as
+// tmux and xterm write them into a capture or print.
+void ApplySgr(std::vector<int> const& p, CELL& pen);
+// The control sequence whose parameters start at `at` (after "ESC ["):
+// an SGR is applied to the pen, anything else skipped. Where the text
+// goes on.
+size_t ApplyCsi(std::string const& text, size_t at, CELL& pen);
+// The UTF-8 character at `at`, which moves past it.
+uint32_t DecodeUtf8(std::string const& text, size_t& at);
+
+// A case's name as a test name: letters and digits, '_' for the rest.
+std::string TestName(std::string name);
+
 // A C-style escaped text ("\x1b[1m", "\r\n") as bytes.
 std::string Unescape(std::string const& text);
 // Bytes as readable text (controls as \xNN).

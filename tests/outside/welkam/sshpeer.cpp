@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <cctype>
 #include <csignal>
 #include <cstring>
 #include <dlfcn.h>
@@ -351,18 +352,22 @@ int SCRIPTEDPUBLIC::WarningMsg(char const* text)
 
 // ---------------------------------------------------------------------------
 
-DEVICE::DEVICE(QORPUBLIC& pub, std::string const& parm)
+DEVICE::DEVICE(QORPUBLIC& pub, std::string const& parm, std::string const& bundle, int sub)
 {
-    std::string path = Stage() + "/lib/qor/PlugIns/welkam.so";
+    std::string path = Stage() + "/lib/qor/PlugIns/" + bundle + ".so";
     Module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!Module)
         return;
     using INIT = QORSUBSYSTEM* (*)(SUBSYSINITDATA const&, int);
-    auto init = reinterpret_cast<INIT>(dlsym(Module, "WELKAM_Initialize"));
+    std::string entry;
+    for (char c : bundle)
+        entry += static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    entry += "_Initialize";
+    auto init = reinterpret_cast<INIT>(dlsym(Module, entry.c_str()));
     SUBSYSINITDATA data;
     data.Public = &pub;
     data.Module = Module;
-    Device = init ? static_cast<QORDEVICE*>(init(data, 0)) : nullptr;
+    Device = init ? static_cast<QORDEVICE*>(init(data, sub)) : nullptr;
     if (!Device)
         return;
     Device->Open(parm.c_str());

@@ -132,11 +132,12 @@ private:
     bool Next(std::string* answer, bool* keep);
 };
 
-// The SSH device from the stage's plug-in folder, with a reader thread
-// that collects what it reads as COMM's reader would.
+// A device from the stage's plug-in folder (the SSH device unless another
+// bundle and sub-module are named), with a reader thread that collects
+// what it reads as COMM's reader would.
 class DEVICE {
 public:
-    explicit DEVICE(QORPUBLIC& pub, std::string const& parm);
+    explicit DEVICE(QORPUBLIC& pub, std::string const& parm, std::string const& bundle = "welkam", int sub = 0);
     ~DEVICE();
     QORDEVICE& Dev() { return *Device; }
     std::string Command(std::string const& cmd, int max = 256);

@@ -96,10 +96,12 @@ TEST_F(TtyTest, ScrolledRowsGoToTheScrollbackThroughTheHost)
     EXPECT_EQ(S.Screen.GetMarkArea(&mode, &x1, &y1, &x2, &y2), VIOMARK_NONE);
 }
 
-TEST_F(TtyTest, PrintedRunsGoToTheLogAndBellRings)
+TEST_F(TtyTest, TheTextGoesToTheLogWholeAndBellRings)
 {
+    // Controls included: the log needs its line ends, backspaces and the
+    // host's switches.
     Put(L"ab\x07" L"cd\r\n");
-    EXPECT_THAT(S.Take(), ElementsAre("log ab", "bell", "log cd"));
+    EXPECT_THAT(S.Take(), ElementsAre("bell", "log ab<7>cd<d><a>"));
 }
 
 TEST_F(TtyTest, KeysAndTerminalName)
@@ -125,5 +127,7 @@ TEST_F(TtyTest, KeysAndTerminalName)
     EXPECT_STREQ(name, "dumb");
     int state = 0;
     EXPECT_FALSE(S.Layer->IsSequence(&state, 27, 0));
-    EXPECT_EQ(S.Layer->CheckFlag(~0ul), 0);
+    // Nothing is a sequence: whole runs are checked at once.
+    EXPECT_EQ(S.Layer->SequenceRun(&state, "\x1b[1m", 4), 4);
+    EXPECT_EQ(S.Layer->CheckFlag(~0ul & ~static_cast<unsigned long>(EMUFLAG_SEQUENCERUN)), 0);
 }

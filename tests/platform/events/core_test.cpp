@@ -7,6 +7,7 @@
 #include "platform/events/target.h"
 #include "platform/events/timers.h"
 #include "tests/platform/events/stress_util.h"
+#include "tests/support/workers.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -340,6 +341,7 @@ TEST_F(EventCore, PostsFromEightThreadsKeepEachSendersOrder)
     TargetRef t = CreateTarget(TargetKind::Window, ApplicationTarget());
     stress::Result r = stress::Run(t, 8, 8 * 2000, 1 << 30, [] { RunModalLoop(1); }, [] { QuitModalLoop(1); });
     EXPECT_FALSE(r.watchdogFired);
+    EXPECT_FALSE(r.sendersStuck);
     EXPECT_EQ(r.received, 8 * 2000);
     EXPECT_EQ(r.orderErrors, 0);
     EXPECT_EQ(r.sendErrors, 0);
@@ -356,15 +358,15 @@ TEST_F(EventCore, SendFromWorkerRunsOnMainThreadAndReturnsItsAnswer)
     });
     Status status = 0;
     uintptr_t answer = 0;
-    std::thread worker([&] {
+    testutil::WORKER worker([&] {
         EventPtr e = Event::Create(kClassTest, 1);
         e->SetWord(kParamSeen, 21);
-        status = SendEvent(*e, t);
+        status = SendEvent(*e, t, 0, testutil::kWorkerSendMs);
         answer = e->GetWord(kParamSeen);
         QuitMainLoop();
     });
     RunLoopBounded();
-    worker.join();
+    EXPECT_TRUE(worker.Join());
     EXPECT_EQ(ranOn, std::this_thread::get_id());
     EXPECT_EQ(status, -42);
     EXPECT_EQ(answer, 42u);
@@ -386,15 +388,15 @@ TEST_F(EventCore, WaitingSendersAreAlwaysReleased)
     // Gone while queued, nobody handles it, and a time-out.
     std::atomic<int> queued{0};
     Status goneWhileQueued = 0, nobody = 0, timedOut = 0;
-    std::thread a([&] {
+    testutil::WORKER a([&] {
         EventPtr ev = Event::Create(kClassTest, 1);
         queued++;
-        goneWhileQueued = SendEvent(*ev, t);
+        goneWhileQueued = SendEvent(*ev, t, 0, testutil::kWorkerSendMs);
     });
-    std::thread b([&] {
+    testutil::WORKER b([&] {
         EventPtr ev = Event::Create(kClassTest, 1);
         queued++;
-        nobody = SendEvent(*ev, unhandled);
+        nobody = SendEvent(*ev, unhandled, 0, testutil::kWorkerSendMs);
     });
     std::thread c([&] {
         EventPtr ev = Event::Create(kClassTest, 1);
@@ -402,12 +404,11 @@ TEST_F(EventCore, WaitingSendersAreAlwaysReleased)
     });
     c.join(); // nobody serves the queue yet: it must give up on its own
     EXPECT_EQ(timedOut, kErrTimedOut);
-    while (PendingCount() < 2)
-        std::this_thread::yield();
+    EXPECT_TRUE(testutil::WaitUntil([] { return PendingCount() >= 2; }));
     DestroyTarget(t);
     DispatchPending(100);
-    a.join();
-    b.join();
+    EXPECT_TRUE(a.Join());
+    EXPECT_TRUE(b.Join());
     EXPECT_EQ(goneWhileQueued, kErrTargetGone);
     EXPECT_EQ(nobody, kErrEventNotHandled);
 }
@@ -419,13 +420,12 @@ TEST_F(EventCore, ShutdownReleasesSendersStillQueued)
     Status task = 0;
     std::thread worker([&] {
         EventPtr e = Event::Create(kClassTest, 1);
-        s = SendEvent(*e, t);
+        s = SendEvent(*e, t, 0, testutil::kWorkerSendMs);
     });
-    std::thread worker2([&] { task = RunTaskAndWait([] {}); });
-    while (PendingCount() < 2)
-        std::this_thread::yield();
+    std::thread worker2([&] { task = RunTaskAndWait([] {}, testutil::kWorkerSendMs); });
+    EXPECT_TRUE(testutil::WaitUntil([] { return PendingCount() >= 2; }));
     ShutdownEventCore();
-    worker.join();
+    worker.join(); // the shut-down releases both (or their time-outs do)
     worker2.join();
     EXPECT_EQ(s, kErrQueueClosed);
     EXPECT_EQ(task, kErrQueueClosed);
@@ -654,23 +654,41 @@ TEST_F(EventCore, QuitWithoutAHandlerEndsTheLoop)
     EXPECT_EQ(answer, kErrAppEventNotHandled);
 }
 
-TEST_F(EventCore, SigtermBecomesAQuitEvent)
+TEST_F(EventCore, SigtermAndSighupBecomeATerminateEvent)
 {
-    ASSERT_TRUE(InstallTerminationHandler());
-    std::vector<std::string> got;
-    SetAppEventHandler([&](OSType id, const std::vector<std::string>&) {
-        got.push_back(FourCCText(id));
-        QuitMainLoop();
-        return kNoErr;
-    });
-    ASSERT_EQ(raise(SIGTERM), 0);
-    RunLoopBounded();
-    RemoveTerminationHandler();
-    EXPECT_THAT(got, ElementsAre("quit"));
+    for (int sig : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        ASSERT_TRUE(InstallTerminationHandler());
+        std::vector<std::string> got;
+        SetAppEventHandler([&](OSType id, const std::vector<std::string>& items) {
+            got.push_back(FourCCText(id));
+            got.insert(got.end(), items.begin(), items.end());
+            QuitMainLoop();
+            return kNoErr;
+        });
+        ASSERT_EQ(raise(sig), 0);
+        RunLoopBounded();
+        RemoveTerminationHandler();
+        EXPECT_THAT(got, ElementsAre("term", sig == SIGTERM ? "SIGTERM" : "SIGHUP"));
+    }
 }
 
-// A program whose main thread is stuck cannot answer the quit event; a
-// second SIGTERM must still end it. Without a running core the first one
+// Whether the child ends within ms (its wait status in *status); one that
+// does not is killed.
+bool EndsWithin(pid_t pid, int ms, int* status)
+{
+    for (int i = 0; i < ms / 10; ++i) {
+        if (waitpid(pid, status, WNOHANG) == pid)
+            return true;
+        usleep(10 * 1000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, status, 0);
+    return false;
+}
+
+// A program whose main thread is stuck cannot answer the terminate event;
+// a second SIGTERM must still end it. Without a running core the first one
 // does. Each case runs in a child process.
 TEST(Termination, SigtermStillEndsAProgramThatCannotAnswer)
 {
@@ -702,27 +720,59 @@ TEST(Termination, SigtermStillEndsAProgramThatCannotAnswer)
         ASSERT_EQ(read(ready[0], &b, 1), 1);
         close(ready[0]);
         int status = 0;
-        pid_t done = 0;
-        for (int n = 1; n <= c.signalsToEnd && done == 0; ++n) {
+        for (int n = 1; n <= c.signalsToEnd; ++n) {
             if (n > 1) {
                 usleep(300 * 1000);
                 ASSERT_EQ(waitpid(pid, &status, WNOHANG), 0) << "ended by an earlier SIGTERM";
             }
             kill(pid, SIGTERM);
         }
-        for (int i = 0; i < 500 && done == 0; ++i) {
-            done = waitpid(pid, &status, WNOHANG);
-            if (done == 0)
-                usleep(10 * 1000);
-        }
-        if (done == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
+        if (!EndsWithin(pid, 5000, &status))
             FAIL() << "SIGTERM did not end the child";
-        }
         EXPECT_TRUE(WIFSIGNALED(status));
         EXPECT_EQ(WTERMSIG(status), SIGTERM);
     }
+}
+
+// While the program ends on the first signal, further ones (a desktop
+// sends SIGHUP and SIGTERM) do not cut the end short.
+TEST(Termination, RepeatedSignalsWhileEndingAreIgnored)
+{
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        InitEventCore();
+        if (!InstallTerminationHandler())
+            _exit(3);
+        SetAppEventHandler([&](OSType id, const std::vector<std::string>&) {
+            if (id != kAppEventTerminate)
+                return kErrAppEventNotHandled;
+            // The end takes a while: the loop goes on for a second.
+            InstallLoopTimer(1000, 0, [](LoopTimerRef) { QuitMainLoop(7); });
+            return kNoErr;
+        });
+        PostTask([&] {
+            ssize_t ignored = write(ready[1], "r", 1);
+            (void)ignored;
+        });
+        _exit(RunMainLoop());
+    }
+    close(ready[1]);
+    char b = 0;
+    ASSERT_EQ(read(ready[0], &b, 1), 1);
+    close(ready[0]);
+    kill(pid, SIGTERM);
+    usleep(300 * 1000);
+    kill(pid, SIGHUP);
+    usleep(100 * 1000);
+    kill(pid, SIGTERM);
+    int status = 0;
+    if (!EndsWithin(pid, 5000, &status))
+        FAIL() << "the child did not end";
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by a repeated signal";
+    EXPECT_EQ(WEXITSTATUS(status), 7);
 }
 
 TEST_F(EventCore, MainThreadOperationsAreRefusedElsewhere)

@@ -88,7 +88,15 @@ const KeyCase kCases[] = {
     {"Ctrl+@", Qt::Key_At, kCtrl | kShift, u"@", 0, '2', 0x03, true, 0},
     {"Ctrl+Space", Qt::Key_Space, kCtrl, u" ", 0, kVkSpace, 0x39, true, 0},
     {"Ctrl+? (X)", Qt::Key_Question, kCtrl | kShift, u"\x7f", 61, kVkOem2, 0x35, true, 127},
-    {"Ctrl+3 types nothing (X makes it ESC)", Qt::Key_3, kCtrl, u"\x1b", 12, '3', 0x04, false, 0},
+    // The digit row as xterm has it.
+    {"Ctrl+2 (X)", Qt::Key_2, kCtrl, u"2", 11, '2', 0x03, true, 0},
+    {"Ctrl+3 (X)", Qt::Key_3, kCtrl, u"\x1b", 12, '3', 0x04, true, 27},
+    {"Ctrl+5", Qt::Key_5, kCtrl, u"5", 0, '5', 0x06, true, 29},
+    {"Ctrl+7 (X)", Qt::Key_7, kCtrl, u"\x1f", 16, '7', 0x08, true, 31},
+    {"Ctrl+8 (X)", Qt::Key_8, kCtrl, u"\x7f", 17, '8', 0x09, true, 127},
+    {"Ctrl+`", Qt::Key_QuoteLeft, kCtrl, u"`", 0, kVkOem3, 0x29, true, 0},
+    {"Ctrl+9 types nothing", Qt::Key_9, kCtrl, u"9", 0, '9', 0x0A, false, 0},
+    {"Ctrl+keypad 3 types nothing", Qt::Key_3, kCtrl | kPad, u"3", 0, kVkNumpad0 + 3, 0x51, false, 0},
     {"Ctrl+Cyrillic letter on the C key (X)", 0x421, kCtrl, u"\u0441", 54, 'C', 0x2E, true, 3},
     // Modifier keys and their sides.
     {"Shift", Qt::Key_Shift, kShift, u"", 0, kVkShift, 0x2A, false, 0},

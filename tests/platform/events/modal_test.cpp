@@ -4,6 +4,7 @@
 #include "platform/events/modal.h"
 #include "platform/services/dispatch.h"
 #include "tests/platform/events/qt_fixture.h"
+#include "tests/support/workers.h"
 
 #include <gmock/gmock.h>
 
@@ -12,6 +13,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 using namespace plat;
@@ -37,15 +39,15 @@ TEST_F(LoopTest, SendFromAWorkerRunsOnTheMainThreadAndReturnsTheAnswer)
     });
     Status status = -1;
     uintptr_t answer = 0;
-    std::thread worker([&] {
+    testutil::WORKER worker([&] {
         EventPtr e = Event::Create(kClassTest, 1);
         e->SetWord(kParamAnswer, 41);
-        status = SendEvent(*e, WindowTarget(w));
+        status = SendEvent(*e, WindowTarget(w), 0, testutil::kWorkerSendMs);
         answer = e->GetWord(kParamAnswer);
         QuitMainLoop();
     });
     RunLoopBounded();
-    worker.join();
+    EXPECT_TRUE(worker.Join());
     EXPECT_EQ(ranOn, std::this_thread::get_id());
     EXPECT_EQ(status, kNoErr);
     EXPECT_EQ(answer, 42u);
@@ -63,27 +65,26 @@ TEST_F(LoopTest, SendToAWindowDisposedBeforeDeliveryIsReleased)
     std::atomic<bool> queued{false};
     Status status = kNoErr;
     uintptr_t answer = 99;
-    std::thread worker([&] {
+    testutil::WORKER worker([&] {
         EventPtr e = Event::Create(kClassTest, 1);
         queued = true;
-        status = SendEvent(*e, target);
+        status = SendEvent(*e, target, 0, testutil::kWorkerSendMs);
         answer = e->GetWord(kParamAnswer);
     });
     // The send waits in the queue; the window goes first.
-    while (PendingCount() == 0)
-        std::this_thread::yield();
+    EXPECT_TRUE(testutil::WaitUntil([] { return PendingCount() > 0; }));
     DisposeWindow(w);
     ProcessPendingEvents(100);
-    worker.join();
+    EXPECT_TRUE(worker.Join());
     EXPECT_FALSE(ran);
     EXPECT_EQ(status, kErrTargetGone);
     EXPECT_EQ(answer, 0u); // no answer word: the toolkit reads 0
 
     // Already gone: answered at once.
-    std::thread([&] {
+    testutil::WORKER([&] {
         EventPtr e = Event::Create(kClassTest, 1);
-        status = SendEvent(*e, target);
-    }).join();
+        status = SendEvent(*e, target, 0, testutil::kWorkerSendMs);
+    }).Join();
     EXPECT_EQ(status, kErrTargetGone);
 }
 
@@ -99,18 +100,19 @@ TEST_F(LoopTest, SendsAreServedWhileAWindowRunsItsModalLoop)
                   QApplication::activeModalWidget() == bridge::WidgetOfWindow(dialog);
         return kNoErr;
     });
-    std::thread worker;
+    std::unique_ptr<testutil::WORKER> worker;
     AddModalResponder(kModalWindow, [&](const ModalRequest& req, ModalAnswer&) {
         EXPECT_EQ(req.window, dialog);
-        worker = std::thread([&] {
+        worker = std::make_unique<testutil::WORKER>([&] {
             EventPtr e = Event::Create(kClassTest, 1);
-            EXPECT_EQ(SendEvent(*e, WindowTarget(main)), kNoErr);
+            EXPECT_EQ(SendEvent(*e, WindowTarget(main), 0, testutil::kWorkerSendMs), kNoErr);
             PostTask([dialog] { QuitAppModalLoopForWindow(dialog); });
         });
         return true;
     });
     EXPECT_EQ(RunAppModalLoopForWindow(dialog), kNoErr);
-    worker.join();
+    ASSERT_TRUE(worker);
+    EXPECT_TRUE(worker->Join());
     EXPECT_TRUE(inModal);
     // The window and its modality go with the loop.
     EXPECT_FALSE(IsWindowVisible(dialog));
@@ -137,6 +139,47 @@ TEST_F(LoopTest, AModalLoopWithoutResponderEndsInTestMode)
     SetTestMode(true, 5000);
 }
 
+// A program that ends declines its modals: the ones up (here an alert
+// inside a modal window's run) end as cancelled, new ones at once.
+TEST_F(LoopTest, DeclinedModalsEndAsCancelledAndNewOnesAtOnce)
+{
+    SetTestMode(false); // nothing but the declining ends them
+    WindowRef dialog = MakeWindow(200, 100, false);
+    int inner = 0;
+    AddModalResponder(kModalWindow, [&](const ModalRequest&, ModalAnswer&) {
+        PostTask([&] {
+            InstallLoopTimer(50, 0, [](LoopTimerRef) { DeclineModals(); });
+            AlertSpec spec;
+            spec.buttons = {"Yes", "No"};
+            inner = RunAlert(spec);
+        });
+        return true;
+    });
+    // Should the declining fail, the test ends them itself.
+    LoopTimerRef guard = InstallLoopTimer(5000, 0, [dialog](LoopTimerRef) {
+        ADD_FAILURE() << "the modals were still up";
+        if (QWidget* w = QApplication::activeModalWidget())
+            w->close();
+        QuitAppModalLoopForWindow(dialog);
+    });
+    EXPECT_EQ(RunAppModalLoopForWindow(dialog), kNoErr);
+    EXPECT_EQ(inner, 2) << "the alert ended with its cancel button";
+    EXPECT_TRUE(ModalsDeclined());
+
+    AddModalResponder(kModalAlert, [](const ModalRequest&, ModalAnswer& a) {
+        a.choice = 1;
+        return true;
+    });
+    AlertSpec spec;
+    spec.buttons = {"Yes", "No"};
+    EXPECT_EQ(RunAlert(spec), 2) << "a new alert is cancelled at once";
+    EXPECT_EQ(RunAppModalLoopForWindow(MakeWindow(200, 100, false)), kNoErr) << "a new modal run ends at once";
+    RemoveLoopTimer(guard);
+    ClearModalResponders();
+    DeclineModals(false);
+    SetTestMode(true, 5000);
+}
+
 TEST_F(LoopTest, AlertFromAWorkerIsShownOnTheMainThreadAndAnswered)
 {
     std::vector<std::string> shown;
@@ -151,7 +194,7 @@ TEST_F(LoopTest, AlertFromAWorkerIsShownOnTheMainThreadAndAnswered)
         return true;
     });
     int result = 0;
-    std::thread worker([&] {
+    testutil::WORKER worker([&] {
         AlertSpec spec;
         spec.type = kAlertCaution;
         spec.title = "Assertion";
@@ -162,7 +205,7 @@ TEST_F(LoopTest, AlertFromAWorkerIsShownOnTheMainThreadAndAnswered)
         QuitMainLoop();
     });
     RunLoopBounded();
-    worker.join();
+    EXPECT_TRUE(worker.Join());
     EXPECT_TRUE(onMain);
     EXPECT_EQ(result, 3);
     EXPECT_THAT(shown, ElementsAre("Continue", "Stop", "Debug", "Assertion", "x != 0\nat file.cpp 12"));
@@ -194,12 +237,12 @@ TEST_F(LoopTest, WorkerSendsAreServedInsideAnAlertsOwnLoop)
         ++handled;
         return kNoErr;
     });
-    std::thread worker;
+    std::unique_ptr<testutil::WORKER> worker;
     AddModalResponder(kModalAlert, [&](const ModalRequest&, ModalAnswer& answer) {
         // Run a worker's send to completion while the alert is up.
-        worker = std::thread([&] {
+        worker = std::make_unique<testutil::WORKER>([&] {
             EventPtr e = Event::Create(kClassTest, 1);
-            SendEvent(*e, WindowTarget(w));
+            SendEvent(*e, WindowTarget(w), 0, testutil::kWorkerSendMs);
         });
         const uint64_t deadline = NowMs() + 5000;
         while (handled == 0 && NowMs() < deadline)
@@ -209,7 +252,8 @@ TEST_F(LoopTest, WorkerSendsAreServedInsideAnAlertsOwnLoop)
     });
     AlertSpec spec;
     EXPECT_EQ(RunAlert(spec), 1);
-    worker.join();
+    ASSERT_TRUE(worker);
+    EXPECT_TRUE(worker->Join());
     EXPECT_EQ(handled, 1);
 }
 

@@ -126,6 +126,33 @@ TEST_F(PrefsStore, TwoProcessesWritingDifferentKeysBothSurvive)
     EXPECT_FALSE(plat::GetPref(kDomain, "gone", kUser));
 }
 
+// A file changed by another process within the same tick of the file
+// system's clock can keep its stamp (size, date and, once a replaced file's
+// number is handed out again, its number): a value read so soon after the
+// file's change is read again.
+TEST_F(PrefsStore, AChangeThatKeepsTheFilesStampIsSeen)
+{
+    ASSERT_TRUE(plat::SetPref(kDomain, "counter", std::int32_t{1}, kUser));
+    ASSERT_TRUE(plat::SynchronizePrefs(kDomain, kUser));
+    ASSERT_EQ(plat::GetPref(kDomain, "counter", kUser), plat::PrefValue(std::int32_t{1}));
+    struct stat before;
+    ASSERT_EQ(stat(File().c_str(), &before), 0);
+
+    // Another writer: the same size, the same file and the same date.
+    std::string text = testutil::ReadFile(File());
+    size_t const at = text.find("counter=1");
+    ASSERT_NE(at, std::string::npos);
+    text[at + 8] = '2';
+    int fd = open(File().c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pwrite(fd, text.data(), text.size(), 0), ssize_t(text.size()));
+    struct timespec const times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(futimens(fd, times), 0);
+    close(fd);
+
+    EXPECT_EQ(plat::GetPref(kDomain, "counter", kUser), plat::PrefValue(std::int32_t{2}));
+}
+
 TEST_F(PrefsStore, AWriterKilledMidWayLeavesTheOldOrTheNewFile)
 {
     std::size_t const size = 1 << 20;

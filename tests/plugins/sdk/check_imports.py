@@ -2,15 +2,15 @@
 """Checks that a plug-in bundle imports nothing from the program.
 
 Every undefined dynamic symbol of each bundle must come from the C library,
-the C++ runtime, libgcc or the shared class library libvelmot; the bundle may
-need no other library. Usage: check_imports.py LIBVELMOT BUNDLE...
+the C++ runtime, libgcc, the system's OpenSSL (the Telnet device's TLS) or
+the shared class library libvelmot; the bundle may need no other library. Usage: check_imports.py LIBVELMOT BUNDLE...
 """
 import re
 import subprocess
 import sys
 
-ALLOWED_NEEDED = re.compile(r"^(libc\.so|libm\.so|libstdc\+\+\.so|libgcc_s\.so|libvelmot\.so|ld-linux)")
-RUNTIME_VERSION = re.compile(r"@(GLIBC|GLIBCXX|CXXABI|GCC)_")
+ALLOWED_NEEDED = re.compile(r"^(libc\.so|libm\.so|libstdc\+\+\.so|libgcc_s\.so|libvelmot\.so|ld-linux|libssl\.so\.3|libcrypto\.so\.3)")
+RUNTIME_VERSION = re.compile(r"@(GLIBC|GLIBCXX|CXXABI|GCC|OPENSSL)_")
 
 
 def dynamic_symbols(path, flag):

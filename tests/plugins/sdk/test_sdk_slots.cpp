@@ -92,6 +92,7 @@ TEST(SdkSlots, EmulationLayer)
         SLOT(EMULATIONAPI, WantStreamMarkers, 50), SLOT(EMULATIONAPI, HasLocalEditing, 51),
         SLOT(EMULATIONAPI, WantUtf8Conversion, 52), SLOT(EMULATIONAPI, SendUtf8Keys, 53),
         SLOT(EMULATIONAPI, NoUnicode, 54), SLOT(EMULATIONAPI, NoTranslateDatastream, 55),
+        SLOT(EMULATIONAPI, SequenceRun, 56),
     });
 }
 
@@ -156,6 +157,7 @@ TEST(SdkSlots, PlugInObjects)
         SLOT(QOREMULATION, InfoOut, 27), SLOT(QOREMULATION, FeedKeyString, 28),
         SLOT(QOREMULATION, QueryEnvironment, 29), SLOT(QOREMULATION, HandleTerminalEvent, 30),
         SLOT(QOREMULATION, HandleMouseEvent, 31), SLOT(QOREMULATION, HandleCustomEvent, 32),
+        SLOT(QOREMULATION, SequenceRun, 33),
 
         SLOT(QORTRANSFER, Upload, 13), SLOT(QORTRANSFER, Download, 14), SLOT(QORTRANSFER, OnEndTransfer, 15),
         SLOT(QORTRANSFER, Prestart, 16), SLOT(QORTRANSFER, GetCommonOptions, 17),

@@ -164,6 +164,7 @@ TEST(KeyDispatch, ControlAltAndCommand)
         {"Control+A types 1", Char(scan::A, 1, kCtrl), {}, {}, 1, Asked({"feed 01"})},
         {"Control+Space types NUL", Char(scan::Space, 0, kCtrl), {}, {}, 1, Asked({"feed 00"})},
         {"Control+1 types nothing and is left", Key(scan::One, 0, kCtrl), {}, {}, -1, Asked()},
+        {"Control+8 types DEL, as in xterm", Char(0x09, 0x7f, kCtrl), {}, {}, 1, Asked({"feed 7f"})},
         {"Control+C copies marked text", Char(scan::C, 3, kCtrl), {},
          [](FAKEKEYHOST& h, KEYMAPPER& m) {
              kPasteWithCtrlV(h, m);

@@ -97,6 +97,30 @@ TEST_F(TranslateTest, MapsRoundTripThroughTheirFile)
     EXPECT_TRUE(Identity(copy.Inward) && Identity(copy.Outward));
 }
 
+// A table loaded from a path longer than 259 characters is saved back to
+// that path, not to a cut one beside it.
+TEST_F(TranslateTest, ALongPathIsKeptWhole)
+{
+    std::string folder = Dir.path();
+    while (folder.size() < 300) {
+        folder += "/a-folder-with-a-long-name-0123456789";
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    }
+    std::string const file = folder + "/table.qtr";
+    ASSERT_GT(file.size(), 259u);
+    testutil::WriteFile(file, std::string(kHeader) + "I|41|61\n");
+    Host.TranslationFolder = folder;
+    Tables.Load("table.qtr");
+    EXPECT_EQ(std::string(Tables.FileName()), file);
+    ASSERT_EQ(Tables.Inward[0x41], 0x61);
+
+    Tables.Inward[0x42] = 0x62;
+    Tables.Save(nullptr);
+    EXPECT_TRUE(Host.FileErrors.empty());
+    EXPECT_EQ(testutil::ReadFile(file), std::string(kHeader) + "I|41|61\nI|42|62\n");
+    EXPECT_EQ(std::string(Tables.FileName()), file);
+}
+
 TEST_F(TranslateTest, MissingFilesAndFailedWrites)
 {
     Tables.Inward[0x41] = 0x61;

@@ -125,12 +125,15 @@ TEST(VioApi, SlotOrderIsThePluginInterface)
         {"ClearMarkArea", Slot(&A::ClearMarkArea), 49},
         {"FlashWindow", Slot(&A::FlashWindow), 50},
         {"SetXtermColor(text)", Slot(static_cast<void (A::*)(char const*)>(&A::SetXtermColor)), 51},
+        {"InitWithFont", Slot(&A::InitWithFont), 52},
+        {"WriteCells", Slot(&A::WriteCells), 53},
     };
     for (ENTRY const& e : table)
         EXPECT_EQ(e.slot, e.expected) << e.name;
-    // Two destructors before Init, the screen's 51 slots and the palette
-    // text after them: VIO adds no slot before them.
-    EXPECT_EQ(sizeof(table) / sizeof(table[0]) + 2, 52u);
+    // Two destructors before Init, the screen's 51 slots and the slots
+    // added after them: VIO adds no slot before them.
+    EXPECT_EQ(sizeof(table) / sizeof(table[0]) + 2, 54u);
+    EXPECT_EQ(Slot(&VIO::WriteCells), 53u);
     EXPECT_EQ(Slot(&VIO::FlashWindow), 50u);
     EXPECT_EQ(Slot(static_cast<void (VIO::*)(char const*)>(&VIO::SetXtermColor)), 51u);
 }
@@ -203,6 +206,66 @@ TEST(VioRows, WritersRejectCoordinatesOutsideTheScreen)
     s.Vio.WriteWideByte(L'y', 1000, 8, 2, -1);
     EXPECT_EQ(viotest::RowText(s.Vio, 2), "        yy");
     EXPECT_TRUE(s.Vio.ScreenValidateEndCell());
+}
+
+// ---- Runs of cells ----
+
+// A run goes into one row in the style it names: the cursor, the current
+// style and the other rows stay; it never wraps, and a double-width
+// character goes in whole or not at all.
+TEST(VioCells, WriteCellsFillsOneRowInItsOwnStyle)
+{
+    struct CASE {
+        char const* what;
+        int x, y;
+        std::wstring text;
+        int written;
+        char const* row0;
+        char const* row1;
+    } const cases[] = {
+        {"inside the row", 2, 1, L"abc", 3, "", "  abc"},
+        {"cut at the row's end", 6, 0, L"abcdefgh", 4, "      abcd", ""},
+        {"a wide character and what no longer fits", 7, 0, L"\u4E2Dxy", 2, "       \u4E2Dx", ""},
+        {"a wide character in the last column", 9, 0, L"\u4E2D", 0, "", ""},
+        {"a mark goes with the character before it", 0, 1, L"e\u0301x\u0302", 4, "", "e\u0301x\u0302"},
+        {"a character beyond U+FFFF", 0, 1, L"\U0001F600z", 2, "", "\U0001F600z"},
+        {"outside the screen", 0, 3, L"abc", 0, "", ""},
+        {"left of the screen", -1, 0, L"abc", 0, "", ""},
+        {"nothing", 0, 0, L"", 0, "", ""},
+    };
+    for (CASE const& c : cases) {
+        SCOPED_TRACE(c.what);
+        SCREEN s(10, 3);
+        s.Vio.SetCursorPos(4, 2);
+        s.Vio.Do(VIODO_COLORS, 1, 2);
+        int const written = s.Vio.WriteCells(c.x, c.y, c.text.c_str(), int(c.text.size()), VIOATTR_UNDERLINE, 3, 4);
+        EXPECT_EQ(written, c.written);
+        EXPECT_EQ(viotest::RowText(s.Vio, 0), c.row0);
+        EXPECT_EQ(viotest::RowText(s.Vio, 1), c.row1);
+        EXPECT_EQ(viotest::RowText(s.Vio, 2), "");
+        int x = 0, y = 0;
+        s.Vio.GetCursorPos(&x, &y);
+        EXPECT_EQ(x, 4);
+        EXPECT_EQ(y, 2);
+        EXPECT_EQ(s.Vio.Do(VIODO_ATTRIB, -1, -1), 0);
+        EXPECT_EQ(s.Vio.Do(VIODO_ISWRAPPED, 9, 0), 0);
+        EXPECT_TRUE(s.Vio.ScreenValidateEndCell());
+    }
+    // The cells carry the run's style, and a wide character its two halves.
+    SCREEN s(10, 3);
+    EXPECT_EQ(s.Vio.WriteCells(0, 0, L"a\u4E2D", 2, VIOATTR_UNDERLINE, 3, 4), 2);
+    VIOCELL const* row = s.Vio.AccessVioCell(0, 0, 0);
+    EXPECT_EQ(row[0].c, L'a');
+    EXPECT_EQ(row[0].attrib, VIOATTR_UNDERLINE);
+    EXPECT_EQ(row[0].fore, 3u);
+    EXPECT_EQ(row[0].back, 4u);
+    EXPECT_EQ(row[1].c, 0x4E2D);
+    EXPECT_EQ(row[1].attrib, VIOATTR_UNDERLINE | VIOATTR_DOUBLEWIDTH);
+    EXPECT_EQ(row[2].c, VIOCHAR_RIGHTHALF);
+    // Overwriting one half of the pair blanks the other.
+    EXPECT_EQ(s.Vio.WriteCells(2, 0, L"z", 1, 0, 7, 0), 1);
+    EXPECT_EQ(viotest::RowText(s.Vio, 0), "a z");
+    EXPECT_EQ(row[1].attrib & VIOATTR_DOUBLEWIDTH, 0);
 }
 
 // ---- Colours ----

@@ -144,6 +144,38 @@ void RECORDINGHOST::SetSessionTabTraffic(SESSION&, int on, int lines)
     Lines.push_back("traffic " + std::to_string(on) + " " + std::to_string(lines));
 }
 
+void RECORDINGHOST::FileError(char const* path)
+{
+    Lines.push_back(std::string("fileerror ") + (path ? path : "") + ": " + strerror(errno));
+}
+
+std::vector<std::string> RECORDINGHOST::AskFilenames(char const* title, char const*)
+{
+    Lines.push_back(std::string("pick ") + (title ? title : ""));
+    std::vector<std::string> out;
+    while (!Picks.empty()) {
+        out.push_back(Picks.front());
+        Picks.pop_front();
+    }
+    return out;
+}
+
+STRING RECORDINGHOST::AskFilename(char const* title, char const*, WINDOW const*)
+{
+    Lines.push_back(std::string("pick ") + (title ? title : ""));
+    std::string answer;
+    if (!Picks.empty()) {
+        answer = Picks.front();
+        Picks.pop_front();
+    }
+    return STRING(answer.c_str());
+}
+
+STRING RECORDINGHOST::AskSaveAsFilename(char const* title, char const* proposal, WINDOW const* owner)
+{
+    return AskFilename(title, proposal, owner);
+}
+
 std::vector<std::string> RECORDINGHOST::Take(std::string const& prefix)
 {
     std::vector<std::string> out, rest;
@@ -282,12 +314,15 @@ void SessionTest::Inject(std::string const& bytes)
 {
     ASSERT_GE(Peer, 0);
     size_t done = 0;
+    // The device is full while the road does not take: bounded.
+    auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (done < bytes.size()) {
         ssize_t n = write(Peer, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
             Injected += static_cast<uint64_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            ASSERT_LT(std::chrono::steady_clock::now(), until) << "the road stopped taking";
             plat::ProcessPendingEvents(1000);
         } else {
             FAIL() << "write: " << strerror(errno);

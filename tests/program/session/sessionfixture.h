@@ -49,6 +49,18 @@ public:
     void SetSessionTabTraffic(SESSION&, int on, int lines) override;
     std::wstring CurrentHostName(SESSION&) override { return HostName; }
     bool ChildDialogOpen() override { return ChildDialog; }
+    // Logs, capture and printing: the administrator's record, the print
+    // queue, the pickers' answers (taken in turn; none left: cancelled).
+    ADMINOPTS const* AdminOptions() override { return Admin; }
+    PRINTQUEUE* PrintQueue() override { return Queue; }
+    void FileError(char const* path) override;
+    void EditFile(char const* path) override { Lines.push_back(std::string("edit ") + (path ? path : "")); }
+    std::vector<std::string> AskFilenames(char const* title, char const* start) override;
+    STRING AskFilename(char const* title, char const* start, WINDOW const* owner) override;
+    STRING AskSaveAsFilename(char const* title, char const* proposal, WINDOW const* owner) override;
+    ADMINOPTS* Admin = nullptr;
+    PRINTQUEUE* Queue = nullptr;
+    std::deque<std::string> Picks;
 
     // Lines since the last call; those starting with a prefix only.
     std::vector<std::string> Take(std::string const& prefix = "");
@@ -87,6 +99,13 @@ public:
     void DoBeep(int hz, int ms, int count, int pause) override;
     std::vector<std::string> Beeps;
     bool PlayTones = false;
+
+    // The caret notation of the test, when it sets one.
+    int MakeCtrl(char* text, int size) override { return Ctrl ? Ctrl(text, size) : SESSION::MakeCtrl(text, size); }
+    std::function<int(char*, int)> Ctrl;
+    // The carrier changes the session was told of.
+    void ProcessCarrier(int online, int force) override { Carriers.push_back(online); }
+    std::vector<int> Carriers;
 
     std::set<int> Keys;
     long long Clock = -1;

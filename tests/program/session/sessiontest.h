@@ -162,6 +162,7 @@ public:
     int SendUtf8Keys() override { return 0; }
     int NoUnicode() override { return 0; }
     int NoTranslateDatastream() override { return 0; }
+    int SequenceRun(int*, char const*, int len) override { return len; }
     unsigned long Flags = 0;
 };
 
@@ -192,6 +193,7 @@ public:
     bool IsScriptRunning() override { return ScriptRunning; }
     int SetLedMode(int mode) override;
     int MakeCtrlWide(wchar_t* text, int size) override;
+    void CustomTitleChanged() override { ++TitleChanges; }
 
     // Lines recorded since the last call, and the screen's row y as text.
     std::vector<std::string> Take();
@@ -208,6 +210,7 @@ public:
     bool ScriptRunning = false;
     int JobsOpened = 0;
     int LastMakeCtrlSize = 0;
+    int TitleChanges = 0;
 };
 
 // Entries of /proc/self/fd and /proc/self/task.

@@ -10,9 +10,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <poll.h>
 #include <string>
 #include <sys/resource.h>
@@ -34,12 +36,19 @@ long long MsSince(Clock::time_point start)
 
 void WriteAllFd(int fd, std::string const& data)
 {
+    // Bounded: a reader that stopped taking must not keep the writer (and
+    // the join that waits for it) waiting.
+    auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     size_t done = 0;
     while (done < data.size()) {
         ssize_t n = write(fd, data.data() + done, data.size() - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            if (std::chrono::steady_clock::now() >= until) {
+                ADD_FAILURE() << "the reader stopped taking: " << data.size() - done << " bytes not written";
+                return;
+            }
             pollfd p = {fd, POLLOUT, 0};
             poll(&p, 1, 100);
         } else {
@@ -48,8 +57,10 @@ void WriteAllFd(int fd, std::string const& data)
     }
 }
 
+// A device command, once what was written has reached the device.
 std::string Command(COMM& comm, char const* cmd)
 {
+    comm.WaitWritten(5000);
     char answer[4096] = {};
     comm.HandleDeviceCommand(cmd, answer, sizeof answer, nullptr);
     return answer;
@@ -119,7 +130,11 @@ TEST_F(CommTest, ThePipeHoldsTheReaderBackAtItsLimit)
         std::string data = Pattern(c.sent);
         std::thread writer([&] { WriteAllFd(peer, data); });
         EXPECT_TRUE(WaitFor([&] { return comm.PipeFill() == c.held; }, 5000)) << comm.PipeFill();
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // Held back, the reader sleeps: it burns no processor time while
+        // nobody takes.
+        double const cpu = CpuSeconds();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_LT(CpuSeconds() - cpu, 0.1) << "the held-back reader does not spin";
         EXPECT_EQ(comm.PipeFill(), c.held) << "the reader stays held back";
         std::string got;
         auto start = Clock::now();
@@ -337,11 +352,11 @@ TEST_F(CommTest, OpenCloseAndDeviceCommands)
         EXPECT_EQ(comm.AcceptCalls(1), 0);
         EXPECT_EQ(comm.QueryOnline(), 0);
 
-        // Unknown devices and device 4, which this bundle does not offer.
-        EXPECT_EQ(comm.OpenDevice(4, "[4]"), 1);
+        // Unknown devices and device 7, whose bundle is not there.
+        EXPECT_EQ(comm.OpenDevice(7, "[7]"), 1);
         EXPECT_EQ(comm.OpenDevice(13, nullptr), 1);
         ASSERT_EQ(Session.Errors.size(), 2u);
-        EXPECT_NE(Session.Errors[0].find('4'), std::string::npos) << Session.Errors[0];
+        EXPECT_NE(Session.Errors[0].find('7'), std::string::npos) << Session.Errors[0];
 
         // A parameter string tagged for another id gets the standard one.
         EXPECT_EQ(comm.OpenDevice(5, "[9]host"), 0);
@@ -357,7 +372,7 @@ TEST_F(CommTest, OpenCloseAndDeviceCommands)
 
         // Opening while open closes first: one reader thread at a time.
         EXPECT_EQ(comm.OpenDevice(5, "[5]echo"), 0);
-        EXPECT_EQ(Threads(), threads + 1);
+        EXPECT_EQ(Threads(), threads + 2) << "a reader and a writer";
         comm.PrintString("hi");
         EXPECT_EQ(ReadUntil(comm, "hi", 3000), "hi") << "echoed back";
 
@@ -379,7 +394,7 @@ TEST_F(CommTest, OpenCloseAndDeviceCommands)
         EXPECT_EQ(comm.Device(), nullptr);
         EXPECT_EQ(comm.QueryIDFromCurrent(), -1);
     }
-    EXPECT_TRUE(WaitFor([&] { return Threads() == threads; }, 3000)) << "no reader thread left";
+    EXPECT_TRUE(WaitFor([&] { return Threads() == threads; }, 3000)) << "no reader or writer thread left";
     EXPECT_EQ(OpenDescriptors(), fds) << "no descriptor left";
 }
 
@@ -657,7 +672,7 @@ TEST_F(CommTest, AFailedOpenDropsTheDeviceButTheModemCountsAsOpen)
         COMM comm(Session);
         EXPECT_EQ(comm.OpenDevice(c.id, nullptr), 5) << "the device's failure code" << c.mode;
         EXPECT_EQ(comm.Device() != nullptr, c.open) << c.mode;
-        EXPECT_EQ(Threads(), threads + (c.open ? 1 : 0)) << "a reader thread only for an open device";
+        EXPECT_EQ(Threads(), threads + (c.open ? 2 : 0)) << "a reader and a writer thread only for an open device";
         ASSERT_FALSE(Session.Scripts.empty());
         EXPECT_EQ(Session.Scripts.back().rfind(c.open ? "DEVOPEN" : "DEVCLOSE", 0), 0u) << Session.Scripts.back();
         if (c.open) {
@@ -728,8 +743,8 @@ TEST_F(CommTest, StressEveryByteOnceInOrder)
     // pipe runs empty while a batch is being copied in). QOR_STRESS_MB sizes
     // it (small by default; 100 under ThreadSanitizer by hand). A paced
     // reader stops for a moment after every few kilobytes, as a main
-    // thread that draws what it reads does: the held-back feeder then naps
-    // instead of spinning. Where the feeding thread writes both, each
+    // thread that draws what it reads does: the held-back feeder sleeps
+    // until it is woken. Where the feeding thread writes both, each
     // marker must come out exactly between the bytes it was fed between.
     char const* env = getenv("QOR_STRESS_MB");
     size_t total = static_cast<size_t>(env ? atoi(env) : 4) << 20;
@@ -850,4 +865,94 @@ TEST_F(CommTest, FlushKeepsTheNewestEntriesWithTheirMarkers)
         }
         EXPECT_EQ(left, c.left);
     }
+}
+
+namespace {
+
+// A device whose Write waits while the gate is shut (a host that reads
+// nothing) and keeps what it was given.
+class GATEDDEVICE final : public QORDEVICE {
+public:
+    GATEDDEVICE() : QORDEVICE(SUBSYSINITDATA{}) {}
+    int SetParm(char const*) override { return 1; }
+    char* QueryParm(char* buf, int) override { return buf; }
+    char* QueryStdParm(char* buf) override { return buf; }
+    char* QueryStatus(char* buf) override { return buf; }
+    signed char Open(char const*) override { return 0; }
+    void Close() override {}
+    int NumAvail() override { return 0; }
+    int QueryOnline() override { return 1; }
+    signed char Read(char*, unsigned long* len) override
+    {
+        *len = 0;
+        return 0;
+    }
+    int Write(char const* data, long len) override
+    {
+        std::unique_lock<std::mutex> lock(Lock);
+        Opened.wait(lock, [&] { return Gate; });
+        Got.append(data, static_cast<size_t>(len));
+        return 1;
+    }
+    void SetOpen(bool open)
+    {
+        std::lock_guard<std::mutex> lock(Lock);
+        Gate = open;
+        Opened.notify_all();
+    }
+    std::string Written()
+    {
+        std::lock_guard<std::mutex> lock(Lock);
+        return Got;
+    }
+
+private:
+    std::mutex Lock;
+    std::condition_variable Opened;
+    bool Gate = false;
+    std::string Got;
+};
+
+} // namespace
+
+// The write queue: the main thread never waits (what does not fit is
+// dropped whole), another thread waits for room and may hand over more
+// than the queue holds, and a hang-up forgets what waits.
+TEST(CommWriter, BoundedForTheMainThreadWholeForOthers)
+{
+    GATEDDEVICE device;
+    COMMWRITER writer;
+    ASSERT_TRUE(writer.Start(&device));
+
+    // The gate is shut: the queue fills up to its bound, then refuses.
+    std::string const big(COMMWRITER::LIMIT / 2, 'a');
+    auto const start = Clock::now();
+    EXPECT_TRUE(writer.Put(big.data(), big.size(), false));
+    EXPECT_TRUE(writer.Put(big.data(), big.size(), false));
+    // (The writer holds one piece of at most CHUNK bytes in the device.)
+    EXPECT_FALSE(writer.Put(big.data(), big.size(), false)) << "the queue is full";
+    EXPECT_LT(MsSince(start), 1000) << "the main thread never waits";
+    EXPECT_EQ(writer.Dropped(), big.size());
+    EXPECT_LE(writer.Pending(), COMMWRITER::LIMIT);
+    writer.Drop();
+    EXPECT_EQ(writer.Pending(), 0u);
+
+    // Another thread hands over more than the queue holds: it waits for
+    // room and every byte arrives, in order.
+    device.SetOpen(true);
+    ASSERT_TRUE(writer.WaitWritten(5000));
+    std::string const before = device.Written();
+    device.SetOpen(false);
+    std::string huge(COMMWRITER::LIMIT * 2 + 123, 0);
+    for (size_t i = 0; i < huge.size(); ++i)
+        huge[i] = static_cast<char>('0' + i % 61);
+    bool ok = false;
+    std::thread sender([&] { ok = writer.Put(huge.data(), huge.size(), true); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    device.SetOpen(true);
+    sender.join();
+    EXPECT_TRUE(ok);
+    ASSERT_TRUE(writer.WaitWritten(5000));
+    EXPECT_TRUE(device.Written().substr(before.size()) == huge) << "the long write arrived whole";
+    EXPECT_TRUE(writer.Stop(5000));
 }

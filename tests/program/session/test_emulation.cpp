@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 using namespace sessiontest;
 using ::testing::ElementsAre;
@@ -47,11 +48,13 @@ TEST(EmulationSlots, HostLayerKeepsTheInterfaceSlots)
         {"QueryUnixName", SlotOf(&EMULATION::QueryUnixName), SlotOf(&EMULATIONAPI::QueryUnixName)},
         {"NoTranslateDatastream", SlotOf(&EMULATION::NoTranslateDatastream),
          SlotOf(&EMULATIONAPI::NoTranslateDatastream)},
+        {"SequenceRun", SlotOf(&EMULATION::SequenceRun), SlotOf(&EMULATIONAPI::SequenceRun)},
     };
     for (ROW const& r : rows)
         EXPECT_EQ(r.host, r.api) << r.name;
     EXPECT_EQ(SlotOf(&EMULATION::Initialize), 19);
     EXPECT_EQ(SlotOf(&EMULATION::NoTranslateDatastream), 55);
+    EXPECT_EQ(SlotOf(&EMULATION::SequenceRun), 56);
 }
 
 TEST_F(EmulationTest, SwitchingOpensClosesAndRemembersOnlyWhatHappened)
@@ -141,6 +144,43 @@ TEST_F(EmulationTest, SequenceStateKeepsTheCallersTopBits)
     EXPECT_TRUE(Emu().IsSequence(&state, 27, 0));
     EXPECT_TRUE(Emu().IsSequence(&state, 'x', 0));
     EXPECT_FALSE(Emu().IsSequence(&state, 'y', 0));
+}
+
+// The check over a run answers in runs of one answer each, as the check of
+// one character at a time would: through the plug-in's own run check when
+// it offers one, character by character when it does not.
+TEST_F(EmulationTest, SequenceRunAnswersAsTheCharacterCheck)
+{
+    Emu().SetEmulation(1, 0);
+    struct CASE {
+        char const* flags;
+        int state;
+        std::vector<int> runs; // of "ab\x1b[cd\x1bx": positive text, negative sequence
+        int after;
+    } const cases[] = {
+        {"FLAGS 0", 0, {2, -2, 2, -1}, 0x00000001},
+        {"FLAGS 1024", 0, {2, -2, 2, -1}, 0x00000001},
+        // The caller's top bits make everything a sequence.
+        {"FLAGS 0", 0x03000000, {-7}, 0x03000001},
+        {"FLAGS 1024", 0x03000000, {-7}, 0x03000001},
+    };
+    char const text[] = "ab\x1b[cd\x1b";
+    for (CASE const& c : cases) {
+        SCOPED_TRACE(std::string(c.flags) + " state " + std::to_string(c.state));
+        S.Custom(c.flags);
+        int state = c.state;
+        std::vector<int> runs;
+        for (int at = 0; at < 7;) {
+            int const n = Emu().SequenceRun(&state, text + at, 7 - at);
+            ASSERT_NE(n, 0);
+            runs.push_back(n);
+            at += n < 0 ? -n : n;
+        }
+        EXPECT_EQ(runs, c.runs);
+        EXPECT_EQ(state, c.after);
+    }
+    int state = 0;
+    EXPECT_EQ(Emu().SequenceRun(&state, "x", 0), 0);
 }
 
 TEST_F(EmulationTest, OutputIsSuppressedUnlessForced)
@@ -295,13 +335,19 @@ TEST_F(EmulationTest, UnixNameComesFromTheProfileThePlugInOrIsDumb)
     EXPECT_STREQ(name, "test1-2") << "only the first name is the profile's";
 }
 
-TEST_F(EmulationTest, CustomTitleIsCutTo255Characters)
+TEST_F(EmulationTest, CustomTitleIsOneLineOfAtMost255Characters)
 {
     std::wstring longTitle(300, L't');
     Emu().SetCustomTitleWide(longTitle.c_str());
     EXPECT_EQ(wcslen(Emu().QueryCustomTitleWide()), 255u);
     Emu().SetCustomTitleWide(L"host");
     EXPECT_STREQ(Emu().QueryCustomTitleWide(), L"host");
+    Emu().SetCustomTitleWide(L"a\nb\x1b[2J\x9b");
+    EXPECT_STREQ(Emu().QueryCustomTitleWide(), L"a b [2J ");
+    // The session hears of each change once, and of no non-change.
+    EXPECT_EQ(S.TitleChanges, 3);
+    Emu().SetCustomTitleWide(L"a b [2J ");
+    EXPECT_EQ(S.TitleChanges, 3);
 }
 
 TEST_F(EmulationTest, CustomEventsWithoutAResultBufferGetOne)

@@ -3,6 +3,7 @@
 // itself: view toggles, the keep-alive, hang-up, accepting calls,
 // profiles and the profile's application to the members.
 #include "tests/program/session/sessionfixture.h"
+#include "tests/support/workers.h"
 
 #include "program/settings/workfolder.h"
 #include "velmot/core/wstring.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -79,9 +81,9 @@ TEST_F(EventTest, SendEventWaitsUntilHandledAndCondEventAsksTheMenu)
 {
     Record(9000, 9000, 42);
     std::atomic<int> answer{0};
-    std::thread other([&] { answer = S->SendEvent(9000, 7, "sent"); });
-    ASSERT_TRUE(Pump([&] { return answer.load() != 0; }));
-    other.join();
+    testutil::WORKER other([&] { answer = S->SendEvent(9000, 7, "sent"); });
+    EXPECT_TRUE(Pump([&] { return answer.load() != 0; }));
+    EXPECT_TRUE(other.Join());
     EXPECT_EQ(answer.load(), 1);
     ASSERT_EQ(Seen.size(), 1u) << "handled before the sender went on";
     EXPECT_EQ(Seen[0].text, "sent");
@@ -157,15 +159,21 @@ TEST_F(EventTest, EventsFromFourThreadsWhileDataFlows)
     std::string line(70, 'd');
     line += "\r\n";
     int shown = 0;
-    while (done.load() < 4 || shown < 300) {
+    auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while ((done.load() < 4 || shown < 300) && std::chrono::steady_clock::now() < until) {
         if (shown < 300) {
             Inject(line);
             ++shown;
         }
         plat::ProcessPendingEvents(200);
     }
+    // Senders that still wait are released by the session's end.
+    EXPECT_EQ(done.load(), 4) << "a sender is stuck";
+    if (done.load() < 4)
+        Close();
     for (auto& t : threads)
         t.join();
+    ASSERT_EQ(done.load(), 4);
     ASSERT_TRUE(Pump([&] {
         for (auto const& v : got)
             if (v.size() != kEach)

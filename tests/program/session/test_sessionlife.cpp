@@ -205,7 +205,7 @@ TEST_F(LifeTest, AThreadThatHoldsTheSessionKeepsItAlive)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         hold->PostEvent(9000, 0, "late"); // still valid: held
     });
-    ASSERT_TRUE(WaitFor([&] { return holding.load(); }, 2000));
+    EXPECT_TRUE(WaitFor([&] { return holding.load(); }, 2000));
     SESSION::Retire(s);
     Spin(50);
     EXPECT_FALSE(Gone.load());
@@ -223,7 +223,7 @@ TEST_F(LifeTest, WaitingForTheForegroundEndsWithTheSession)
         signed char cancel = 0;
         result = S->WaitForSessionForeground(&cancel);
     });
-    ASSERT_TRUE(Pump([&] { return !Host.Take("blink").empty(); }));
+    EXPECT_TRUE(Pump([&] { return !Host.Take("blink").empty(); }));
     Host.Current = true;
     waiter.join();
     EXPECT_EQ(result.load(), 1);
@@ -361,4 +361,15 @@ TEST_F(LifeTest, TheTabShowsTheCustomTitleOrTheHost)
     S->EmuLayer.SetCustomTitleWide(L"");
     S->UpdateTabTitle();
     EXPECT_THAT(Host.Take("tab"), ElementsAre("tab host", "tab custom", "tab host"));
+}
+
+// The end of the program is seen when the device's reader sees it, not at
+// the next one-second tick (which is stopped here).
+TEST_F(LifeTest, TheProgramsEndIsSeenWhenTheReaderSeesIt)
+{
+    ASSERT_TRUE(Open(11, 0, "[11]/bin/sh -c 'sleep 0.3; exit 3'"));
+    S->StopTimer(SESSION::TIMER_SECOND);
+    EXPECT_EQ(S->CommLayer.QueryOnline(), 1);
+    EXPECT_TRUE(Pump([&] { return !S->Carriers.empty() && S->Carriers.back() == 0; }, 5000));
+    EXPECT_EQ(S->CommLayer.QueryOnline(), 0);
 }

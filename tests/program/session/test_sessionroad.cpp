@@ -158,15 +158,17 @@ TEST_F(RoadTest, EveryByteLeavesExactlyOnce)
     std::mt19937 rng(77);
     std::vector<std::string> const pieces = {"a", "b", "Z", "\r", "\n", "\r\n", "\t", "\x1b", "\xc3\xa9",
                                              "\xe4\xb8\xad", "\xf0\x9f\x98\x80", "\xc3", "\xe2\x82",
-                                             "\xff", "\x80", "\xa9"};
+                                             "\xff", "\x80", "\xa9", "\xc2\x9b", "\x1b[1;2m", "words "};
     struct CASE {
         int codePage;
         bool markers;
-    } const cases[] = {{1000, true}, {1000, false}, {1252, true}};
+        bool runs; // the emulation checks whole runs (EMUFLAG_SEQUENCERUN)
+    } const cases[] = {{1000, true, false}, {1000, false, false}, {1252, true, false},
+                       {1000, true, true},  {1000, false, true},  {1252, true, true}};
     for (CASE const& c : cases) {
-        SCOPED_TRACE(c.codePage);
+        SCOPED_TRACE(std::to_string(c.codePage) + (c.runs ? " runs" : ""));
         S->Prof.data.CodePage = c.codePage;
-        Custom(c.markers ? "FLAGS 2" : "FLAGS 0");
+        Custom(("FLAGS " + std::to_string((c.markers ? 2 : 0) | (c.runs ? 1024 : 0))).c_str());
         Custom("RECEIVED");
         std::vector<ITEM> items;
         for (int i = 0; i < 3000; ++i) {
@@ -356,7 +358,9 @@ TEST_F(PassTest, PlainTextTakesAShortCutThatHandsOutTheSame)
     std::mt19937 rng(1618);
     std::vector<std::string> const pieces = {"abc", "Hello, world", "x", " ", "~", "\r", "\n", "\r\n", "\x1b",
                                              "\x1b[", "\t", "\x01", "\x7f", "\xe9", "\xc3\xa9", "AB", "BA",
-                                             std::string(40, 'z'), "0123456789abcdef0123456789"};
+                                             std::string(40, 'z'), "0123456789abcdef0123456789",
+                                             "\xe4\xb8\xad", "\xf0\x9f\x98\x80", "\xc2\x9b", "\xe2\x82",
+                                             "\xa0", "\x1b\x1b", "\x1b[31m"};
     for (int round = 0; round < 16; ++round) {
         SCOPED_TRACE(round);
         S->Translation.Reset();
@@ -373,6 +377,9 @@ TEST_F(PassTest, PlainTextTakesAShortCutThatHandsOutTheSame)
         S->Prof.data.CtrlChars = static_cast<signed char>(rng() % 2);
         S->Prof.data.InCR = static_cast<signed char>(rng() % 2);
         S->Prof.data.CodePage = rng() % 2 ? 1000 : 1252;
+        S->Prof.data.StripHiBit = static_cast<signed char>(rng() % 5 == 0);
+        // An emulation that checks whole runs, or one character at a time.
+        Custom(rng() % 2 ? "FLAGS 1024" : "FLAGS 0");
         std::string stream;
         while (stream.size() < 6000)
             stream += pieces[rng() % pieces.size()];
@@ -392,6 +399,24 @@ TEST_F(PassTest, PlainTextTakesAShortCutThatHandsOutTheSame)
         EXPECT_NE(out[0].find("conputs"), std::string::npos);
     }
     S->Triggers = false;
+    S->Prof.data.StripHiBit = 0;
+}
+
+// The line-end translator remembers whole characters: a wide character
+// whose low byte is that of CR or LF (U+4E0A, U+4E0D) does not make it
+// take the line end after it for the second half of a pair.
+TEST_F(PassTest, AWideCharacterIsNoLineEndToTheLineEndTranslation)
+{
+    S->Prof.data.CodePage = 1000;
+    S->Prof.data.InCR = 1;
+    S->Prof.data.JumpScroll = 3;
+    S->Prof.data.WinHeight = 48;
+    for (char const* flags : {"FLAGS 0", "FLAGS 1024"}) {
+        SCOPED_TRACE(flags);
+        Custom(flags);
+        EXPECT_EQ(OnePass("\xe4\xb8\x8a\nx") + Rest(), "\xe4\xb8\x8a<d><a>x");
+        EXPECT_EQ(OnePass("\xe4\xb8\x8d\rx") + Rest(), "\xe4\xb8\x8d<d><a>x");
+    }
 }
 
 TEST_F(PassTest, HeldDataWaitsAndBackgroundTabsShowTraffic)

@@ -15,6 +15,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 using namespace sessiontest;
 using ::testing::ElementsAre;
 
@@ -277,7 +279,7 @@ TEST_F(WindowTest, DroppedFilesAreTypedAsPaths)
     files.AppendItem(STRING("/tmp/with space.txt"));
     files.AppendItem(STRING("/tmp/three"));
     EXPECT_TRUE(S->OnFilesDropped(3, files));
-    std::string const first = "/tmp/one.txt \"/tmp/with space.txt\" /tmp/three ";
+    std::string const first = "/tmp/one.txt '/tmp/with space.txt' /tmp/three ";
     EXPECT_EQ(Sent(), first);
     S->Keys = {18, 16}; // file names alone, no quotes
     S->OnFilesDropped(3, files);
@@ -293,6 +295,38 @@ TEST_F(WindowTest, DroppedFilesAreTypedAsPaths)
     one.AppendItem(STRING("/tmp/up.bin"));
     EXPECT_FALSE(S->OnFilesDropped(1, one));
     EXPECT_THAT(uploads, ElementsAre("/tmp/up.bin"));
+}
+
+// A dropped file's name is one word for the shell whatever it holds, and
+// no control character ever goes out raw (a line feed would run what
+// follows it). bash reads each word back as the name.
+TEST(ShellQuoting, NamesBecomeOneWordWithoutRawControls)
+{
+    struct {
+        std::string name, word;
+    } const cases[] = {
+        {"/tmp/plain-name_1.txt", "/tmp/plain-name_1.txt"},
+        {"/tmp/with space", "'/tmp/with space'"},
+        {"/tmp/it's", "'/tmp/it'\\''s'"},
+        {"/tmp/$HOME`id`;*", "'/tmp/$HOME`id`;*'"},
+        {"/tmp/\xc3\xa4nder", "'/tmp/\xc3\xa4nder'"},
+        {"/tmp/x\ntouch${IFS}PWNED", "$'/tmp/x\\x0Atouch${IFS}PWNED'"},
+        {"/tmp/t\tq'\\\x7f", "$'/tmp/t\\x09q\\'\\\\\\x7F'"},
+        {"/tmp/c1\xc2\x9b" "2J", "$'/tmp/c1\\xC2\\x9B2J'"},
+    };
+    testutil::TempDir dir;
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string const word = SESSION::ShellQuoted(c.name);
+        EXPECT_EQ(word, c.word);
+        for (char ch : word)
+            EXPECT_FALSE(static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) << "a raw control character";
+        std::string out;
+        EXPECT_EQ(testutil::RunProgram({"/bin/bash", "-c", "cd '" + dir.path() + "' && printf %s " + word}, &out), 0);
+        EXPECT_EQ(out, c.name);
+        EXPECT_EQ(SESSION::WithoutControls(c.name).find_first_of("\n\t\x7f"), std::string::npos);
+    }
+    EXPECT_NE(access(dir.file("PWNED").c_str(), F_OK), 0) << "nothing in a name ran";
 }
 
 TEST_F(WindowTest, UserMessagesOfTheSessionWindow)

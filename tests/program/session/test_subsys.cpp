@@ -142,17 +142,17 @@ TEST_F(SubsysTest, LoadGroupsFilterTheListUnlessForced)
         EXPECT_EQ(ids[n], -1);
         return out;
     };
-    // Local Shell is in group 10 (SubsysDevNetwork), Loopback in 12
-    // (SubsysDevMisc); the list is sorted by name.
+    // Local Shell is in group 10 (SubsysDevNetwork), Loopback and Named
+    // Pipe in 12 (SubsysDevMisc); the list is sorted by name.
     struct {
         int network, misc, strict;
         char const* expected;
     } const cases[] = {
-        {1, 1, 0, "Local Shell=11;Loopback=5;"},
-        {0, 1, 0, "Loopback=5;"},
+        {1, 1, 0, "Local Shell=11;Loopback=5;Named Pipe=4;"},
+        {0, 1, 0, "Loopback=5;Named Pipe=4;"},
         {1, 0, 1, "Local Shell=11;"},
-        {2, 1, 0, "Local Shell=11;Loopback=5;"},
-        {2, 1, 1, "Loopback=5;"},
+        {2, 1, 0, "Local Shell=11;Loopback=5;Named Pipe=4;"},
+        {2, 1, 1, "Loopback=5;Named Pipe=4;"},
         {0, 0, 0, ""},
     };
     for (auto const& c : cases) {

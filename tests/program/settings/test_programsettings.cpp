@@ -104,7 +104,7 @@ TEST_F(ProgramSettings, AnOlderFileIsUpgradedAndKeptAsABackup)
     EXPECT_EQ(d.PrinterFontsize, 10);
     EXPECT_STREQ(d.PrinterFont, "10F.Courier New");
     EXPECT_EQ(d.ScrollbackLines, 64000);
-    EXPECT_EQ(std::wstring(d.WindowTitle), L"%QORORHOST% %OPTIONS%");
+    EXPECT_EQ(std::wstring(d.WindowTitle), L"%CUSTOMTITLE% - %QORORHOST% %OPTIONS%");
     EXPECT_STREQ(d.BookSections[2], "Friends");
     EXPECT_EQ(d.BrBufSize, 0);
     EXPECT_EQ(testutil::ReadFile(File() + ".v6.21.bak"), original);

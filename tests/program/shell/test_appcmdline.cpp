@@ -7,6 +7,11 @@
 
 #include "tests/support/testutil.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using namespace apptest;
 
 namespace {
@@ -183,17 +188,54 @@ TEST(StartupPosition, Rules)
 
 TEST_F(AppTest, SwitchesOfMissingPartsAreAnswered)
 {
-    TESTAPP* app = Open("/Q /TELNET:host /RUN:script /O:Standard.qor");
+    TESTAPP* app = Open("/Q /RLOGIN:host /RUN:script /O:Standard.qor");
     ASSERT_NE(app, nullptr);
     EXPECT_EQ(app->NorunCode(), 0) << "the window runs all the same";
     ASSERT_EQ(app->UnavailableSwitches().size(), 2u);
-    EXPECT_NE(app->UnavailableSwitches()[0].find("/TELNET is not available yet"), std::string::npos);
+    EXPECT_NE(app->UnavailableSwitches()[0].find("/RLOGIN is not available yet"), std::string::npos);
     EXPECT_NE(app->UnavailableSwitches()[1].find("/RUN is not available yet"), std::string::npos);
     SESSION* s = app->GetCurrentSession();
     EXPECT_TRUE(Pump([&] { return Shows(*s, "/RUN is not available yet"); }, 5000)) << "the tab says so";
     TESTAPP* plain = Open("/Q");
     ASSERT_NE(plain, nullptr);
     EXPECT_TRUE(plain->UnavailableSwitches().empty());
+}
+
+TEST_F(AppTest, TelnetSwitchesOpenATelnetSession)
+{
+    // A listener of the test's own on 127.0.0.1: each form of the switch
+    // reaches it through the Telnet device.
+    int const listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    std::string const port = std::to_string(ntohs(addr.sin_port));
+    for (std::string const& args : {"/Q /TELNET:127.0.0.1:" + port, "/Q telnet://127.0.0.1:" + port + "/",
+                                    "/Q -telnet 127.0.0.1 " + port}) {
+        SCOPED_TRACE(args);
+        TESTAPP* app = Open(args.c_str());
+        ASSERT_NE(app, nullptr);
+        EXPECT_TRUE(app->UnavailableSwitches().empty());
+        SESSION* s = app->GetCurrentSession();
+        ASSERT_NE(s, nullptr);
+        int peer = -1;
+        EXPECT_TRUE(Pump([&] {
+            if (peer < 0)
+                peer = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            return peer >= 0 && s->CommLayer.QueryOnline() == 1;
+        }, 20000));
+        EXPECT_EQ(s->CommLayer.QueryIDFromCurrent(), 3);
+        EXPECT_TRUE(Pump([&] { return Shows(*s, "[TELNET] CONNECT 127.0.0.1"); }, 10000));
+        if (peer >= 0)
+            close(peer);
+        EXPECT_TRUE(Pump([&] { return s->CommLayer.QueryOnline() == 0; }, 10000)) << "the host went";
+    }
+    close(listener);
 }
 
 TEST_F(AppTest, SshSwitchesOpenAnSshSession)

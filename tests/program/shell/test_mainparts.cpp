@@ -55,8 +55,10 @@ constexpr int kPartCommands[] = {
 // The commands of the menus that work in this program; every other one
 // must be disabled with a reason.
 const std::set<int> kWorking = {
-    8155, 8160, 8215, 9011, 8291, 8294, 8295, 8382, 8410, 8420, 8421, 8422, 8423, 8424, 8425, 8426,
-    8450, 8484, 8486, 8490, 8499, 8899, 9001, 9009, 9010, 9013, 9017, 9055,
+    8155, 8160, 8215, 9011, 8291, 8294, 8295, 8382, 8383, 8410, 8420, 8421, 8422, 8423, 8424, 8425, 8426,
+    8450, 8482, 8484, 8486, 8490, 8499, 8899, 9001, 9009, 9010, 9013, 9017, 9055,
+    // The session log, the capture buffer and its viewer, printer logging.
+    8030, 8031, 8045, 8060, 8078, 8390, 8391, 8392, 8393, 8394, 8395, 8396, 8455, 8456, 8457,
 };
 
 struct MENUITEM {

@@ -126,9 +126,11 @@ TEST_F(Programs, NoDescriptorLeaksIntoTheChild)
 
 namespace {
 std::atomic<int> gHookCalls{0};
+std::string gHookFlag; // made by the fourth call of the hook
 void CountingHook()
 {
-    ++gHookCalls;
+    if (++gHookCalls == 4 && !gHookFlag.empty())
+        WriteFile(gHookFlag, "");
 }
 } // namespace
 
@@ -143,12 +145,23 @@ TEST_F(Programs, WaitingWithEventsRunsTheHookBetweenPolls)
     EXPECT_EQ(2, code);
     EXPECT_TRUE(ran);
 
+    // The child ends once the hook has run four times (or gives up after
+    // about 20 s and says so): a slow machine only makes the wait longer.
+    TempDir dir;
+    gHookFlag = dir.file("flag");
+    std::string const script = dir.file("wait.sh");
+    WriteFile(script, "#!/bin/sh\ni=0\nwhile [ ! -e \"$1\" ]; do\n  i=$((i + 1))\n"
+                      "  [ $i -gt 2000 ] && exit 3\n  sleep 0.01\ndone\nexit 0\n");
+    chmod(script.c_str(), 0755);
     OSYS::SetWaitEventsHook(&CountingHook);
     gHookCalls = 0;
-    EXPECT_TRUE(OSYS::StartProgram("/bin/sh", "-c \"sleep 0.2\"", nullptr, nullptr,
+    code = 99;
+    EXPECT_TRUE(OSYS::StartProgram(script.c_str(), Quoted(gHookFlag).c_str(), nullptr, nullptr,
                                    OSYS::STARTPROGRAM_WAIT | OSYS::STARTPROGRAM_KEEPEVENTS, nullptr, &code));
     OSYS::SetWaitEventsHook(nullptr);
-    EXPECT_GT(gHookCalls.load(), 3);
+    gHookFlag.clear();
+    EXPECT_EQ(0, code);
+    EXPECT_GE(gHookCalls.load(), 4);
 
     // Only together with the wait flag.
     gHookCalls = 0;

@@ -96,23 +96,33 @@ TEST_F(AppTest, AQuitAnsweredFalseEndsRunAndOneAnsweredTrueDoesNot)
     }
 }
 
-TEST_F(AppTest, SigtermBecomesAQuitEvent)
+// SIGTERM and SIGHUP reach the application as 'term' with the signal's
+// name; one the application does not take ends the event loop.
+TEST_F(AppTest, SigtermAndSighupBecomeATerminateEvent)
 {
-    TESTAPP app;
-    app.answers[kQuit] = false;
-    app.after = [](plat::OSType id) {
-        if (id == kOapp)
-            kill(getpid(), SIGTERM);
-    };
-    bool watchdog = false;
-    plat::LoopTimerRef guard = plat::InstallLoopTimer(10000, 0, [&](plat::LoopTimerRef) {
-        watchdog = true;
-        plat::QuitMainLoop(1);
-    });
-    app.Run();
-    plat::RemoveLoopTimer(guard);
-    EXPECT_FALSE(watchdog);
-    EXPECT_EQ(app.events, (std::vector<std::string>{"oapp", "quit"}));
+    for (int sig : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        // A process that took one such signal is ending and ignores the
+        // next: each round starts afresh.
+        plat::RemoveTerminationHandler();
+        ASSERT_TRUE(plat::InstallTerminationHandler());
+        TESTAPP app;
+        app.answers[plat::FourCC("term")] = false;
+        app.after = [sig](plat::OSType id) {
+            if (id == kOapp)
+                kill(getpid(), sig);
+        };
+        bool watchdog = false;
+        plat::LoopTimerRef guard = plat::InstallLoopTimer(10000, 0, [&](plat::LoopTimerRef) {
+            watchdog = true;
+            plat::QuitMainLoop(1);
+        });
+        app.Run();
+        plat::RemoveLoopTimer(guard);
+        EXPECT_FALSE(watchdog);
+        EXPECT_EQ(app.events,
+                  (std::vector<std::string>{"oapp", sig == SIGTERM ? "term SIGTERM" : "term SIGHUP"}));
+    }
 }
 
 TEST_F(AppTest, ASecondApplicationIsReportedAndBecomesTheInstance)

@@ -1,5 +1,6 @@
 // Message delivery between threads, alerts on the main thread, window
 // properties and calls on the main thread.
+#include "tests/support/workers.h"
 #include "tests/velmot/core/assertrecorder.h"
 #include "tests/velmot/gui/gui_fixture.h"
 
@@ -28,6 +29,8 @@ protected:
     {
         std::future<decltype(work())> f = std::async(std::launch::async, work);
         EXPECT_EQ(f.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the worker is stuck";
+        // A stuck worker is served after all, so that the test ends.
+        testutil::ServeUntil([&] { return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
         return f.get();
     }
 
@@ -41,6 +44,8 @@ protected:
             return r;
         });
         RunLoopBounded();
+        // However the loop ended, the worker is served until it is done.
+        testutil::ServeUntil([&] { return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
         return f.get();
     }
 };

@@ -2,9 +2,11 @@
 // while the main thread runs a modal dialog: none may be lost, each
 // sender's messages arrive in the order it gave them, and nothing
 // deadlocks. (This is also the binary to run under ThreadSanitizer.)
+#include "tests/support/workers.h"
 #include "tests/velmot/gui/gui_fixture.h"
 
 #include <atomic>
+#include <thread>
 
 using namespace guifix;
 
@@ -41,6 +43,7 @@ TEST(GuiStress, EightThreadsPostAndSendDuringAModalDialog)
     });
 
     std::atomic<int> sendErrors{0};
+    std::atomic<int> done{0};
     std::vector<std::thread> workers;
     for (int t = 0; t < kThreads; ++t) {
         workers.emplace_back([&, t] {
@@ -54,15 +57,27 @@ TEST(GuiStress, EightThreadsPostAndSendDuringAModalDialog)
                     DARWINDOW::PostMessage(target.GetWindow(), 1025, sender, seq, 0);
                 }
             }
+            done.fetch_add(1);
         });
     }
     plat::RunAppModalLoopForWindow(dialog.GetWindow());
+    // However the loop ended, the senders may still wait for an answer and
+    // posts may still be queued: they are served until all is in, within a
+    // limit; past it the target goes, which releases every waiting sender,
+    // so the workers can always be joined.
+    bool const endedEarly = received < kTotal;
+    testutil::ServeUntil([&] { return done.load() >= kThreads && received >= kTotal; }, 60000);
+    bool const sendersStuck = done.load() < kThreads;
+    if (sendersStuck)
+        plat::DisposeWindow(target.GetWindow());
     for (std::thread& w : workers)
         w.join();
     plat::RemoveLoopTimer(guard);
     plat::SetTestMode(true, 5000);
 
     EXPECT_FALSE(watchdog);
+    EXPECT_FALSE(endedEarly);
+    EXPECT_FALSE(sendersStuck);
     EXPECT_EQ(received, kTotal);
     EXPECT_EQ(orderErrors, 0);
     EXPECT_EQ(sendErrors.load(), 0);
