@@ -31,6 +31,15 @@ std::string UserShell()
     return "/bin/sh";
 }
 
+// Appends text to the buffer at *used, within size (the child after fork
+// may only call what is safe there: no allocation, no stdio).
+void Append(char* buffer, size_t size, size_t* used, char const* text)
+{
+    while (text && *text && *used + 1 < size)
+        buffer[(*used)++] = *text++;
+    buffer[*used] = 0;
+}
+
 } // namespace
 
 LOCALSHELL::LOCALSHELL(SUBSYSINITDATA const& init, int id) : TENNICKDEVICE(init, id, "Local Shell") {}
@@ -83,7 +92,8 @@ signed char LOCALSHELL::Open(char const* parm)
     if (parm && *parm)
         Parm = parm;
     std::vector<std::string> args = SplitCommand(Options().c_str());
-    if (args.empty())
+    bool const shell = args.empty();
+    if (shell)
         args.push_back(UserShell());
 
     // Everything the child needs is made before the fork: after it, the
@@ -105,7 +115,9 @@ signed char LOCALSHELL::Open(char const* parm)
     WindowSize(&cols, &rows);
     ws.ws_col = static_cast<unsigned short>(cols);
     ws.ws_row = static_cast<unsigned short>(rows);
-    char const failed[] = "tennick: cannot start the program\r\n";
+    // What the terminal shows when the program cannot be started: its path
+    // and the system's reason, filled in by the child.
+    char const* const what = shell ? "the shell " : "the program ";
     // A shell starts in the user's home folder, as on any desktop terminal
     // (the program itself works in its own folder).
     char const* home = getenv("HOME");
@@ -128,7 +140,17 @@ signed char LOCALSHELL::Open(char const* parm)
             // Stays where the program is.
         }
         execvpe(argv[0], argv.data(), envp.data());
-        ssize_t rc = write(2, failed, sizeof failed - 1);
+        // strerrordesc_np reads a constant table: safe after the fork.
+        char const* const reason = strerrordesc_np(errno);
+        char failed[1024];
+        size_t used = 0;
+        Append(failed, sizeof failed, &used, "tennick: cannot start ");
+        Append(failed, sizeof failed, &used, what);
+        Append(failed, sizeof failed, &used, argv[0]);
+        Append(failed, sizeof failed, &used, ": ");
+        Append(failed, sizeof failed, &used, reason ? reason : "unknown error");
+        Append(failed, sizeof failed, &used, "\r\n");
+        ssize_t rc = write(2, failed, used);
         (void)rc;
         _exit(127);
     }

@@ -9,6 +9,7 @@
 #include "platform/events/queue.h"
 
 #include <QKeyEvent>
+#include <QToolTip>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyleOptionFrame>
@@ -472,6 +473,11 @@ bool IsViewFocusable(ViewRef view)
 {
     QWidget* w = bridge::WidgetOfView(view);
     return w && (w->focusPolicy() & Qt::TabFocus);
+}
+
+std::string ShownHelpTag()
+{
+    return QToolTip::isVisible() ? QToolTip::text().toStdString() : std::string();
 }
 
 } // namespace plat

@@ -182,4 +182,8 @@ constexpr OSType kParamUnconfirmedRange = FourCC("txun"); // TextRange of text a
 // (may be empty) inserted. For tests of composed input.
 Status SimulateInputMethod(ViewRef view, const std::u32string& preedit, const std::u32string& commit);
 
+// The help tag (tooltip) on screen now, empty when none shows. For tests
+// and review tools.
+std::string ShownHelpTag();
+
 } // namespace plat

@@ -362,6 +362,9 @@ Status SetWindowToolbar(WindowRef window, ToolbarRef toolbar)
     Detach(rec);
     rec->window = window;
     rec->bar = new QToolBar(top);
+    // The buttons' help shows whether or not the window is the active one (a
+    // window under the pointer often is not, on X11); Qt asks the window.
+    top->setAttribute(Qt::WA_AlwaysShowToolTips);
     rec->bar->setMovable(false);
     rec->bar->setToolButtonStyle(StyleOf(rec->mode));
     rec->bar->hide();

@@ -10,4 +10,12 @@ namespace plat {
 // that supports fonts and drawing. Main thread only.
 bool EnsureGuiApplication();
 
+// Drops the notes Qt prints when a font lacks the OpenType tables of a
+// script it lays out ("OpenType support missing for ..."): a terminal shows
+// whatever the host sends, binary data included, and the text is laid out
+// all the same. Every other message goes on to the handler installed
+// before. Installed once; EnsureGuiApplication and the event layer's start
+// call it.
+void QuietTextShapingNotes();
+
 } // namespace plat

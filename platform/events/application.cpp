@@ -2,6 +2,8 @@
 // event filter, the main-thread poster and the SIGTERM handler.
 #include "platform/events/application.h"
 
+#include "platform/draw/runtime.h"
+
 #include "platform/events/appevents.h"
 #include "platform/events/bridge_qt.h"
 #include "platform/events/modal.h"
@@ -167,6 +169,7 @@ bool StartApplication(int* argc, char** argv)
         std::fprintf(stderr, "plat: StartApplication needs a QApplication of this thread\n");
         return false;
     }
+    QuietTextShapingNotes();
     // The program decides itself when it ends (it may live on without
     // windows); Qt must not end a loop when the last window closes.
     QGuiApplication::setQuitOnLastWindowClosed(false);

@@ -140,6 +140,23 @@ void MarkDeadWidget(QWidget* widget);
 // input.
 bool IsBlockedByModalRun(const WindowRec* window);
 
+// Where the keyboard goes back when a modal run ends: made when the run
+// starts, it notes the active window (else the modal widget's owner), and
+// when it goes it activates that window again, so that keys and shortcuts
+// reach it without a click (a window system without a window manager, or
+// one slow to act, leaves no window active).
+class MODALRETURN {
+public:
+    explicit MODALRETURN(QWidget* modal);
+    ~MODALRETURN();
+    MODALRETURN(const MODALRETURN&) = delete;
+    MODALRETURN& operator=(const MODALRETURN&) = delete;
+
+private:
+    QPointer<QWidget> previous_;
+    QPointer<QWidget> modal_;
+};
+
 // Moves the window to the front of ListWindows' order, or right behind
 // another one.
 void NoteWindowActivated(WindowRec* window);

@@ -25,10 +25,11 @@
 //   virtual-key code and character, so Shift+1 released after Shift still
 //   says "!".
 //
-// The "command" modifier: on Linux the Super key (the Windows-logo key, Qt's
-// Meta) plays command (kModCommand), used for menu shortcuts. Ctrl stays
-// Ctrl and Alt is option, so every Ctrl and Ctrl+Shift combination remains
-// the terminal's, and Alt keeps its Meta/ESC role in terminal programs.
+// The "command" modifier bit kModCommand is the Super key (the Windows-logo
+// key, Qt's Meta). Ctrl stays Ctrl and Alt is option, so Alt keeps its
+// Meta/ESC role in terminal programs. Which chords the menus take as their
+// Command shortcuts (Ctrl+Shift first, Super second) is the menus' rule
+// (menus.h).
 #pragma once
 
 #include "platform/events/codes.h"
@@ -117,10 +118,11 @@ constexpr uint32_t kVkOem102 = 0xE2;    // the extra key of ISO keyboards
 // (returns true) has done what the key means, typically sent its menu's
 // command; the key then goes nowhere else, and neither does its release.
 // A key it declines goes on to the focused view, the window and the
-// application as usual, and on to the terminal. Menus match only
-// combinations with kModCommand (Super), so the Ctrl and Alt combinations
-// stay the terminal's; that choice is the matcher's. Qt's own shortcut map
-// never takes keys of our windows.
+// application as usual, and on to the terminal. Menus match only their
+// Command shortcuts (Ctrl+Shift, or Super) and the few marked to be taken
+// without it (menus.h), so the other Ctrl and Alt combinations stay the
+// terminal's; that choice is the matcher's. Qt's own shortcut map never
+// takes keys of our windows.
 using KeyEquivalentMatcher = std::function<bool(WindowRef window, const KeyRecord& key)>;
 
 // Installs the matcher (an empty one removes it) and returns the one

@@ -109,7 +109,10 @@ int RunAlertOnMain(const AlertSpec& spec)
             choice = cancel;
         qbuttons[static_cast<size_t>(choice - 1)]->click();
     });
-    box.exec();
+    {
+        bridge::MODALRETURN back(&box);
+        box.exec();
+    }
     QAbstractButton* clicked = box.clickedButton();
     for (size_t i = 0; i < qbuttons.size(); ++i)
         if (clicked == qbuttons[i])

@@ -5,6 +5,7 @@
 #include "platform/events/queue.h"
 #include "platform/events/timers.h"
 
+#include <QApplication>
 #include <QHash>
 #include <QVBoxLayout>
 
@@ -404,6 +405,29 @@ Status RemoveWindowProperty(WindowRef window, OSType creator, OSType tag)
     return rec ? RemoveTargetProperty(rec->target, creator, tag) : Gone();
 }
 
+namespace bridge {
+
+MODALRETURN::MODALRETURN(QWidget* modal) : modal_(modal)
+{
+    QWidget* active = QApplication::activeWindow();
+    if (!active || active == modal)
+        active = modal && modal->parentWidget() ? modal->parentWidget()->window() : nullptr;
+    previous_ = active;
+}
+
+MODALRETURN::~MODALRETURN()
+{
+    QWidget* back = previous_;
+    if (!back || back == modal_ || !back->isVisible() || IsDeadWidget(back))
+        return;
+    if (WindowRec* rec = WindowRecOfWidget(back); rec && !rec->disposing)
+        ActivateWindow(WindowRefOf(rec));
+    else
+        back->activateWindow();
+}
+
+} // namespace bridge
+
 Status RunAppModalLoopForWindow(WindowRef window)
 {
     if (!CheckMainThread("RunAppModalLoopForWindow"))
@@ -421,12 +445,15 @@ Status RunAppModalLoopForWindow(WindowRef window)
     // keeps input away from every other window while the run lasts.
     const bool showsIt = !top->isVisible();
     const Qt::WindowModality before = top->windowModality();
+    bridge::MODALRETURN back(top);
     if (showsIt) {
         top->setWindowModality(Qt::ApplicationModal);
         top->show();
-        if (IsWindowValid(window))
-            ActivateWindow(window);
     }
+    // The run's window takes the keys (Escape closes a dialog), also one
+    // that was shown before the run.
+    if (IsWindowValid(window))
+        ActivateWindow(window);
     ModalWindows().push_back(window);
 
     // Responders run inside the loop, once it is serving events.

@@ -80,6 +80,18 @@ TargetRef FocusTarget(WindowRef window)
 std::string KeyName(uint32_t key, bool isVirtual)
 {
     if (!isVirtual) {
+        // A control character names its key (no glyph would show for it).
+        switch (key) {
+        case 27: return "Esc";
+        case 8: return "Backspace";
+        case 9: return "Tab";
+        case 13: return "Return";
+        case 127: return "Del";
+        case ' ': return "Space";
+        default: break;
+        }
+        if (key < 0x20)
+            return "Ctrl+" + std::string(1, static_cast<char>('@' + key));
         if (key < 0x80)
             return std::string(1, static_cast<char>(std::toupper(static_cast<int>(key))));
         QString s = QString::fromUcs4(reinterpret_cast<const char32_t*>(&key), 1);
@@ -214,27 +226,62 @@ void RefreshBars()
     }
 }
 
+// The virtual key that types a punctuation character on a US keyboard, so
+// that a shortcut such as Command+, matches with Ctrl held (which types no
+// character); 0 for other characters.
+uint32_t PunctuationKey(uint32_t c)
+{
+    switch (c) {
+    case ',': return kVkOemComma;
+    case '.': return kVkOemPeriod;
+    case '/': return kVkOem2;
+    case ';': return kVkOem1;
+    case '\'': return kVkOem7;
+    case '[': return kVkOem4;
+    case ']': return kVkOem6;
+    case '\\': return kVkOem5;
+    case '-': return kVkOemMinus;
+    case '=': return kVkOemPlus;
+    case '`': return kVkOem3;
+    default: return 0;
+    }
+}
+
+// The key-record modifiers (kMod*) of an item's own kMenu*Modifier bits,
+// Command aside.
+uint32_t OwnModifiers(uint32_t m)
+{
+    uint32_t own = 0;
+    if (m & kMenuShiftModifier)
+        own |= kModShift;
+    if (m & kMenuOptionModifier)
+        own |= kModOption;
+    if (m & kMenuControlModifier)
+        own |= kModControl;
+    return own;
+}
+
 bool ItemKeyMatches(const MenuItem& item, const KeyRecord& key, bool commandOnly)
 {
     if (!item.key || (item.attributes & kMenuItemAttrSeparator) || item.submenu)
         return false;
     const bool command = !(item.modifiers & kMenuNoCommandModifier);
-    if (commandOnly && !command)
+    if (commandOnly && !command && !(item.modifiers & kMenuMatchedWithoutCommand))
         return false;
-    uint32_t want = command ? kModCommand : 0;
-    if (item.modifiers & kMenuShiftModifier)
-        want |= kModShift;
-    if (item.modifiers & kMenuOptionModifier)
-        want |= kModOption;
-    if (item.modifiers & kMenuControlModifier)
-        want |= kModControl;
     const uint32_t have = key.modifiers & (kModCommand | kModShift | kModOption | kModControl);
-    if (want != have)
+    std::vector<uint32_t> chords = MenuShortcutChords(item.modifiers);
+    // A shortcut that is only shown is still matched where the caller asks
+    // for every shortcut, with the modifiers it has.
+    if (chords.empty())
+        chords.push_back(OwnModifiers(item.modifiers));
+    if (std::find(chords.begin(), chords.end(), have) == chords.end())
         return false;
     if (item.attributes & kMenuItemAttrUseVirtualKey)
         return key.vk == item.key;
     const uint32_t k = item.key < 0x80 ? static_cast<uint32_t>(std::toupper(static_cast<int>(item.key))) : item.key;
     if (((k >= 'A' && k <= 'Z') || (k >= '0' && k <= '9')) && key.vk == k)
+        return true;
+    if (const uint32_t vk = PunctuationKey(k); vk != 0 && key.vk == vk)
         return true;
     if (!(key.flags & kKeyHasChar))
         return false;
@@ -275,9 +322,9 @@ void OfferStatus(TargetRef target, MenuRef menu, int item, uint32_t command)
     SendEvent(*e, target);
 }
 
-// Command keys go to the menus before the focused view: only the
-// combinations with Command (Super), so the Ctrl and Alt ones stay the
-// terminal's.
+// Command keys go to the menus before the focused view: only the Command
+// shortcuts (Ctrl+Shift or Super) and those marked to be taken without it,
+// so the other Ctrl and Alt combinations stay the terminal's.
 void InstallKeyMatcher()
 {
     static bool installed = false;
@@ -438,19 +485,34 @@ Status SendMenuCommand(WindowRef window, MenuRef menu, int item)
     return SendEvent(*e, FocusTarget(window));
 }
 
+std::vector<uint32_t> MenuShortcutChords(uint32_t m)
+{
+    uint32_t const own = menus::OwnModifiers(m);
+    if (m & kMenuNoCommandModifier)
+        return (m & kMenuMatchedWithoutCommand) ? std::vector<uint32_t>{own} : std::vector<uint32_t>{};
+    // Ctrl+Shift stands for Command where the shortcut leaves both free.
+    if (!(own & (kModShift | kModControl)))
+        return {own | kModControl | kModShift, own | kModCommand};
+    return {own | kModCommand};
+}
+
 std::string MenuItemShortcutText(MenuRef menu, int item)
 {
     const MenuItem* it = GetItem(menu, item);
     if (!it || !it->key)
         return {};
+    // The chord a menu shows: the first one, or the item's own modifiers for
+    // a shortcut that is only shown.
+    std::vector<uint32_t> const chords = MenuShortcutChords(it->modifiers);
+    uint32_t const chord = chords.empty() ? menus::OwnModifiers(it->modifiers) : chords.front();
     std::string s;
-    if (!(it->modifiers & kMenuNoCommandModifier))
+    if (chord & kModCommand)
         s += "Super+";
-    if (it->modifiers & kMenuControlModifier)
+    if (chord & kModControl)
         s += "Ctrl+";
-    if (it->modifiers & kMenuOptionModifier)
+    if (chord & kModOption)
         s += "Alt+";
-    if (it->modifiers & kMenuShiftModifier)
+    if (chord & kModShift)
         s += "Shift+";
     return s + KeyName(it->key, it->attributes & kMenuItemAttrUseVirtualKey);
 }

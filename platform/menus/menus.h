@@ -22,15 +22,22 @@
 // source, the item) to the same chain: the view holding the keyboard
 // focus, else the window, climbing to the application.
 //
-// Command keys: an item's key is a character (compared without case) or,
+// Command keys: an item's key is a character (compared without case; a
+// punctuation character also by the key that types it on a US keyboard) or,
 // with kMenuItemAttrUseVirtualKey, a Windows-style virtual-key code as key
 // records carry it (keys.h). Its modifiers are kMenu*Modifier bits; without
-// kMenuNoCommandModifier the Command (Super) key belongs to the shortcut.
-// Once a menu bar or the Help menu exists, the menus are the event layer's
-// key-equivalent matcher (keys.h): a key with Command that an enabled item
-// of the window's menu bar or the Help menu has is sent as that item's
-// command before any view sees it. Shortcuts without Command are shown in
-// the menus but matched by no key, so the keys stay the terminal's.
+// kMenuNoCommandModifier the shortcut is a Command shortcut. On this desktop
+// Command is Ctrl+Shift, as in the other terminals (the desktops keep the
+// Super key for themselves), with Super as a second binding: a Command
+// shortcut without Shift and Control of its own is typed as Ctrl+Shift plus
+// its other modifiers, or as Super plus its modifiers; one with Shift or
+// Control of its own only with Super (MenuShortcutChords). Once a menu bar or
+// the Help menu exists, the menus are the event layer's key-equivalent
+// matcher (keys.h): a key that an enabled item of the window's menu bar or
+// the Help menu has is sent as that item's command before any view sees it.
+// Other shortcuts without Command are shown in the menus but matched by no
+// key, so the Ctrl and Alt combinations stay the terminal's, except those
+// marked kMenuMatchedWithoutCommand (Ctrl+PgUp/PgDn to switch tabs).
 //
 // Main thread only.
 #pragma once
@@ -60,6 +67,14 @@ constexpr uint32_t kMenuShiftModifier = 1;
 constexpr uint32_t kMenuOptionModifier = 2;
 constexpr uint32_t kMenuControlModifier = 4;
 constexpr uint32_t kMenuNoCommandModifier = 8;
+// With kMenuNoCommandModifier: the shortcut is matched as it stands, taken
+// from the terminal.
+constexpr uint32_t kMenuMatchedWithoutCommand = 16;
+
+// The modifier states (kMod* bits of key records: Shift, Option, Control,
+// Command) that type the shortcut of an item with these kMenu*Modifier
+// bits; empty for a shortcut no key matches (shown only).
+std::vector<uint32_t> MenuShortcutChords(uint32_t menuModifiers);
 
 // The check mark.
 constexpr char32_t kMenuCheckMark = 0x2713;
@@ -134,14 +149,15 @@ void UpdateMenuStatus(WindowRef window, MenuRef menu);
 // (or the application's when `window` is null); the chain's answer.
 Status SendMenuCommand(WindowRef window, MenuRef menu, int item);
 
-// The shortcut text of an item as the menu shows it ("Super+Shift+N"),
-// empty without a key.
+// The shortcut text of an item as the menu shows it ("Ctrl+Shift+N", the
+// first chord of MenuShortcutChords), empty without a key.
 std::string MenuItemShortcutText(MenuRef menu, int item);
 
 // The first enabled item of the menu tree whose command key is the key of
-// the record with exactly its modifiers (Shift, Option, Control, Command;
-// the lock keys do not count). With `commandOnly`, only shortcuts that
-// include Command are looked at. Updates the candidate's status first.
+// the record with exactly one of its chords (MenuShortcutChords; the lock
+// keys do not count). With `commandOnly`, only Command shortcuts and those
+// marked kMenuMatchedWithoutCommand are looked at. Updates the candidate's
+// status first.
 bool MatchMenuKey(WindowRef window, MenuRef root, const KeyRecord& key, bool commandOnly, MenuRef* outMenu,
                   int* outItem);
 // MatchMenuKey on the window's menu bar and the Help menu, then

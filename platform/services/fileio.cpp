@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,27 +11,69 @@
 
 namespace plat::fileio {
 
+std::string ErrorText(int error)
+{
+    if (error == kNotRegularFile)
+        return "not a regular file";
+    if (error == EFBIG)
+        return "larger than the program reads";
+    return std::strerror(error);
+}
+
+int OpenRegular(std::string const& path, std::size_t maxBytes, int* error)
+{
+    auto fail = [&](int fd, int code) {
+        if (fd >= 0)
+            close(fd);
+        if (error)
+            *error = code;
+        return -1;
+    };
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return fail(-1, errno);
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        return fail(fd, errno);
+    if (!S_ISREG(st.st_mode))
+        return fail(fd, kNotRegularFile);
+    if (static_cast<unsigned long long>(st.st_size) > maxBytes)
+        return fail(fd, EFBIG);
+    int const flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return fail(fd, errno);
+    if (error)
+        *error = 0;
+    return fd;
+}
+
+FILE* OpenRegularStream(std::string const& path, std::size_t maxBytes, int* error)
+{
+    int const fd = OpenRegular(path, maxBytes, error);
+    if (fd < 0)
+        return nullptr;
+    FILE* f = fdopen(fd, "r");
+    if (!f) {
+        if (error)
+            *error = errno;
+        close(fd);
+    }
+    return f;
+}
+
 bool ReadBounded(std::string const& path, std::size_t maxBytes, std::string& out, int* error)
 {
     out.clear();
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    int fd = OpenRegular(path, maxBytes, error);
+    if (fd < 0)
+        return false;
     auto fail = [&](int code) {
         if (error)
             *error = code;
-        if (fd >= 0)
-            close(fd);
+        close(fd);
         out.clear();
         return false;
     };
-    if (fd < 0)
-        return fail(errno);
-    struct stat st;
-    if (fstat(fd, &st) != 0)
-        return fail(errno);
-    if (!S_ISREG(st.st_mode))
-        return fail(EISDIR);
-    if (static_cast<unsigned long long>(st.st_size) > maxBytes)
-        return fail(EFBIG);
     char buf[65536];
     for (;;) {
         ssize_t n = read(fd, buf, sizeof buf);
@@ -102,34 +145,51 @@ std::string TempPrefix(std::string const& path)
     return FolderOf(path) + "/." + FileOf(path) + ".tmp";
 }
 
-bool WriteAtomic(std::string const& path, std::string const& content, mode_t mode)
+bool WriteAtomic(std::string const& path, std::string const& content, mode_t mode, int* error)
 {
     std::string templ = TempPrefix(path) + "XXXXXX";
     std::vector<char> name(templ.begin(), templ.end());
     name.push_back('\0');
+    int code = 0;
+    // The first failing step's errno is the one reported.
+    auto step = [&code](bool done) {
+        if (!done && code == 0)
+            code = errno != 0 ? errno : EIO;
+        return done;
+    };
     int fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0)
+    if (!step(fd >= 0)) {
+        if (error)
+            *error = code;
         return false;
-    bool ok = fchmod(fd, mode) == 0;
+    }
+    bool ok = step(fchmod(fd, mode) == 0);
     size_t off = 0;
     while (ok && off < content.size()) {
         ssize_t n = write(fd, content.data() + off, content.size() - off);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n == 0)
+            errno = ENOSPC;
+        if (!step(n > 0))
             ok = false;
         else
             off += static_cast<size_t>(n);
     }
     // The data must be on disk before the rename makes it visible, or a
     // power loss could leave an empty file in place of the old one.
-    ok = ok && fsync(fd) == 0;
-    ok = (close(fd) == 0) && ok;
-    ok = ok && rename(name.data(), path.c_str()) == 0;
+    ok = ok && step(fsync(fd) == 0);
+    ok = step(close(fd) == 0) && ok;
+    ok = ok && step(rename(name.data(), path.c_str()) == 0);
     if (!ok) {
         unlink(name.data());
+        if (error)
+            *error = code;
+        errno = code;
         return false;
     }
+    if (error)
+        *error = 0;
     int dirfd = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirfd >= 0) {
         fsync(dirfd);

@@ -57,30 +57,35 @@ std::string UserDir(char const* key, char const* fallback)
 }
 
 
-std::string RuntimeFolder()
-{
-    std::string value = Env("XDG_RUNTIME_DIR");
-    if (!value.empty() && value[0] == '/')
-        return value;
-    return "/tmp/qor-" + std::to_string(getuid());
-}
-
-// The runtime folder holds sockets and locks; in /tmp anyone may have made
-// a folder of that name first, so it must be a real folder of this user
-// that nobody else can enter.
-bool PrivateFolder(std::string const& path)
-{
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
-        return false;
-    return (st.st_mode & 077) == 0 || chmod(path.c_str(), 0700) == 0;
-}
-
 std::string WithoutTrailingSlash(std::string path)
 {
     while (path.size() > 1 && path.back() == '/')
         path.pop_back();
     return path;
+}
+
+// The program's private folder for sockets, locks and hand-over files:
+// "qor" in $XDG_RUNTIME_DIR, else "qor-<uid>" in /tmp. The folder named by
+// the variable is the session's (or, in a container, may be /tmp itself):
+// it is never changed, only the program's own folder in it is made.
+std::string RuntimeFolder()
+{
+    std::string value = Env("XDG_RUNTIME_DIR");
+    if (!value.empty() && value[0] == '/')
+        return WithoutTrailingSlash(value) + "/qor";
+    return "/tmp/qor-" + std::to_string(getuid());
+}
+
+// Makes the runtime folder (0700) when it is missing and checks it: a real
+// folder (no link), of this user, that nobody else may enter. One that
+// fails the check is not used, and its mode is never changed: anyone may
+// have made a folder of that name first.
+bool PrivateFolder(std::string const& path)
+{
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() && (st.st_mode & 077) == 0;
 }
 
 } // namespace
@@ -104,13 +109,24 @@ std::string FolderPath(Folder folder, bool create)
     case Folder::Cache: path = EnvOr("XDG_CACHE_HOME", ".cache"); break;
     case Folder::Runtime:
         path = RuntimeFolder();
-        mode = 0700;
-        break;
+        return PrivateFolder(path) ? path + "/" : std::string();
     }
     path = WithoutTrailingSlash(path);
+    // The user's own folders are the user's to make: one that does not
+    // exist is never made, the home folder stands in for it.
+    bool const users = folder == Folder::Pictures || folder == Folder::Desktop || folder == Folder::Documents ||
+                       folder == Folder::Downloads;
+    if (users) {
+        struct stat st;
+        if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+            path = WithoutTrailingSlash(HomeFolder());
+        create = false;
+    }
+    // ~/.local is the user's too: named, never made, whether or not it is
+    // there.
+    if (folder == Folder::Library)
+        return path + "/";
     if (create && !fileio::MakeFolders(path, mode))
-        return std::string();
-    if (folder == Folder::Runtime && !PrivateFolder(path))
         return std::string();
     if (!create) {
         struct stat st;

@@ -23,12 +23,18 @@ enum class Folder {
     Downloads,       // XDG_DOWNLOAD_DIR (~/Downloads)
     Preferences,     // $XDG_CONFIG_HOME (~/.config)
     Cache,           // $XDG_CACHE_HOME (~/.cache)
-    Runtime,         // $XDG_RUNTIME_DIR, else a private 0700 folder under /tmp
+    Runtime,         // $XDG_RUNTIME_DIR/qor, else /tmp/qor-<uid> (0700, checked)
 };
 
 // The folder's path with a trailing "/". With create, a missing folder is
-// made (the runtime folder with mode 0700); an empty result means the
-// folder could neither be found nor made.
+// made; an empty result means the folder could neither be found nor made.
+// The user's folders (pictures, desktop, documents, downloads) come from
+// user-dirs.dirs and are never made: where one does not exist, the home
+// folder is given instead. The runtime folder is the program's private
+// folder in $XDG_RUNTIME_DIR ("qor", made 0700 and checked: this user's,
+// no link, closed to others; the folder the variable names is never
+// changed), or "/tmp/qor-<uid>" without the variable; empty when the check
+// fails.
 std::string FolderPath(Folder folder, bool create = true);
 
 // Absolute path of the running executable (from /proc/self/exe).

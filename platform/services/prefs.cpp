@@ -255,6 +255,7 @@ struct Domain {
     Stamp stamp;
     long long stampedAt = 0; // CoarseNow() when the stamp was taken
     bool readable = true; // false: the file exists but could not be read
+    int readError = 0;    // why, when it could not
     bool damaged = false;
     PrefMap disk;
     std::map<std::string, std::optional<PrefValue>> pending;
@@ -264,6 +265,7 @@ struct Store {
     std::mutex lock;
     std::string folders[2];
     std::map<std::pair<int, std::string>, Domain> domains;
+    std::string failure; // the last synchronisation that failed, until taken
 };
 
 Store& TheStore()
@@ -293,6 +295,7 @@ void Refresh(Domain& d, std::string const& path, bool force)
     if (!fileio::ReadBounded(path, kMaxFileBytes, text, &error)) {
         // A file that vanished between stat and open is simply missing.
         d.readable = error == ENOENT;
+        d.readError = error;
         d.stamp = error == ENOENT ? Stamp() : now;
         return;
     }
@@ -453,17 +456,22 @@ bool SynchronizePrefs(std::string_view domain, PrefScope scope)
     std::lock_guard<std::mutex> guard(s.lock);
     Domain& d = s.domains[{static_cast<int>(scope), std::string(domain)}];
 
+    auto failed = [&s, &path](int error) {
+        s.failure = path + ": " + fileio::ErrorText(error);
+        return false;
+    };
     std::string folder = fileio::FolderOf(path);
     if (!fileio::MakeFolders(folder, user ? 0700 : 0755))
-        return false;
+        return failed(errno);
     int lockFd = LockFile(path, fileMode);
     if (lockFd < 0)
-        return false;
+        return failed(errno);
     bool ok = false;
     Refresh(d, path, true);
     if (!d.readable) {
         // Writing now would throw away values we could not read.
         ok = false;
+        failed(d.readError);
     } else if (d.pending.empty() || (!d.damaged && SameAsDisk(d))) {
         // Values written again unchanged (the program stores most of its
         // settings at every start) leave the file alone: no write, no sync.
@@ -477,13 +485,19 @@ bool SynchronizePrefs(std::string_view domain, PrefScope scope)
             else
                 merged.erase(key);
         }
-        RemoveStaleTemps(path);
+        // A file kept as a link (a folder of dotfiles) stays a link: the
+        // file it names is replaced.
+        std::string const target = fileio::LinkTarget(path);
+        RemoveStaleTemps(target);
         if (d.damaged) {
-            std::string bad = path + ".bad";
+            std::string bad = target + ".bad";
             unlink(bad.c_str());
-            link(path.c_str(), bad.c_str());
+            link(target.c_str(), bad.c_str());
         }
-        ok = fileio::WriteAtomic(path, FormatPrefs(merged), fileMode);
+        int error = 0;
+        ok = fileio::WriteAtomic(target, FormatPrefs(merged), fileMode, &error);
+        if (!ok)
+            failed(error);
         if (ok) {
             d.disk = std::move(merged);
             d.pending.clear();
@@ -494,6 +508,25 @@ bool SynchronizePrefs(std::string_view domain, PrefScope scope)
     }
     close(lockFd); // releases the flock
     return ok;
+}
+
+std::string TakePrefsFailure()
+{
+    Store& s = TheStore();
+    std::lock_guard<std::mutex> guard(s.lock);
+    std::string out;
+    out.swap(s.failure);
+    return out;
+}
+
+bool HasUnwrittenPrefs()
+{
+    Store& s = TheStore();
+    std::lock_guard<std::mutex> guard(s.lock);
+    for (auto const& entry : s.domains)
+        if (!entry.second.pending.empty())
+            return true;
+    return false;
 }
 
 bool SynchronizeAllPrefs()

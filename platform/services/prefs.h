@@ -12,7 +12,8 @@
 // Synchronising takes an exclusive flock on the lock file
 // ".<domain>.lock" beside the file, reads the file again, applies this
 // process's changes key by key on top of it and replaces the file
-// atomically (temporary file, fsync, rename). Two processes that change
+// atomically (temporary file, fsync, rename); a file that is a symbolic
+// link stays one: the file it names is replaced. Two processes that change
 // different keys therefore both keep their values; for the same key the
 // later synchronisation wins. The user's files are 0600 in a 0700 folder;
 // the any-user files are 0644 so that every user can read them, and only
@@ -88,6 +89,15 @@ bool SynchronizePrefs(std::string_view domain, PrefScope scope);
 // Synchronises every domain this process has unwritten changes for (the
 // program does so before it exits); true when all of them succeeded.
 bool SynchronizeAllPrefs();
+
+// Whether this process has changes not written yet.
+bool HasUnwrittenPrefs();
+
+// What the last failed synchronisation could not do, as "<file>: <reason>"
+// ("... preferences/x.prefs: No space left on device"), and forgets it; empty
+// when none failed since the last call. A caller that tells the user once
+// takes it after its synchronisation.
+std::string TakePrefsFailure();
 
 // All keys of the domain, sorted.
 std::vector<std::string> PrefKeys(std::string_view domain, PrefScope scope);

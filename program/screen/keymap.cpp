@@ -2,6 +2,7 @@
 #include "program/screen/keymap.h"
 
 #include "program/screen/mapfiles.h"
+#include "platform/services/fileio.h"
 #include "program/settings/programsettings.h"
 
 #include "velmot/core/logit.h"
@@ -136,7 +137,7 @@ void KEYMAPPER::Load(char const* name)
             Clear();
             return;
         }
-        LOGIT("KEYMAPPER::Load cannot read %s: %s\n", path.Buf(), strerror(error));
+        LOGIT("KEYMAPPER::Load cannot read %s: %s\n", path.Buf(), plat::fileio::ErrorText(error).c_str());
         errno = error;
         Host.FileError(path.Buf());
         return;

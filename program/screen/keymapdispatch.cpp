@@ -486,7 +486,13 @@ void KEYMAPPER::UpdateMainMenuShortcuts()
                                        ((e.Flags & FLAG_CTRL) ? MENUMOD_CONTROL : 0u) |
                                        ((e.Flags & FLAG_ALT) ? MENUMOD_OPTION : 0u) |
                                        ((e.Flags & FLAG_CMD) ? MENUMOD_COMMAND : 0u);
-            if (key != 0 && SameKey(e.Keycode, key) && modifiers == s.Modifiers) {
+            // Any chord that types the shortcut (Command is Ctrl+Shift or
+            // Super here); one that is only shown, by the keys it shows.
+            std::vector<uint32_t> chords = MENU::ShortcutChords(s.Modifiers);
+            if (chords.empty())
+                chords.push_back(s.Modifiers & ~MENUMOD_TAKEN);
+            bool const sameChord = std::find(chords.begin(), chords.end(), modifiers) != chords.end();
+            if (key != 0 && SameKey(e.Keycode, key) && sameChord) {
                 collides = true;
                 break;
             }

@@ -22,14 +22,8 @@ bool ReadFile(char const* path, std::string* out, int* error)
 bool WriteFile(char const* path, std::string const& content)
 {
     // A link stays a link: the file it names is replaced.
-    std::string target = path;
+    std::string const target = plat::fileio::LinkTarget(path);
     struct stat st;
-    if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = realpath(path, nullptr)) {
-            target = real;
-            free(real);
-        }
-    }
     mode_t mode = 0644;
     if (stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
         mode = st.st_mode & 07777;

@@ -1,6 +1,7 @@
 #include "program/screen/translate.h"
 
 #include "program/screen/mapfiles.h"
+#include "platform/services/fileio.h"
 
 #include "velmot/core/logit.h"
 
@@ -82,7 +83,7 @@ void TRANSLATE::Load(char const* name)
             Reset();
             return;
         }
-        LOGIT("TRANSLATE::Load cannot read %s: %s\n", path.Buf(), strerror(error));
+        LOGIT("TRANSLATE::Load cannot read %s: %s\n", path.Buf(), plat::fileio::ErrorText(error).c_str());
         errno = error;
         Host.FileError(path.Buf());
         return;

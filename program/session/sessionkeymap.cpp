@@ -2,6 +2,7 @@
 // session (KEYLINK) and the translation of received and sent bytes.
 #include "program/session/session.h"
 
+#include "platform/services/fileio.h"
 #include "velmot/core/osys.h"
 #include "velmot/core/tarvo.h"
 
@@ -200,7 +201,8 @@ void SESSION::KEYLINK::FileError(char const* path)
 {
     int const error = errno;
     STRING text;
-    text.Format(OSYS::GetStringFromResource("IDS_FILE_ERROR").Buf(), path ? path : "", strerror(error), error);
+    text.Format(OSYS::GetStringFromResource("IDS_FILE_ERROR").Buf(), path ? path : "",
+                OSYS::GetLastErrorString(error).Buf(), error == plat::fileio::kNotRegularFile ? 0 : error);
     S.ErrorMsg(text.Buf());
 }
 

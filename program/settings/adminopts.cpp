@@ -18,6 +18,10 @@
 #include "velmot/core/registry.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <dirent.h>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -26,7 +30,11 @@
 namespace {
 
 void* const kStrings = const_cast<char*>("Settings");
-constexpr char const* kDefaultDataFolder = "%USERPROFILE%\\QOR6 Files";
+// The data folder of a new user: the program's own folder in the user's
+// data folder ($XDG_DATA_HOME). The folder older releases made in the home
+// folder is kept in use where it holds a user's data.
+constexpr char const* kDefaultDataFolder = "%APPDATA%/qor";
+constexpr char const* kOlderDataFolder = "%USERPROFILE%\\QOR6 Files";
 constexpr char const* kMarker = ".QorFiles";
 constexpr char const* kOldMarker = "QorVersion.ini";
 // The page lists' default text, which names no page.
@@ -139,14 +147,37 @@ REGISTRY UserAppKey()
 
 // The snapshot of the record this process works with: private to the
 // process and to the main window, so no window or instance removes
-// another's.
+// another's. Empty without a private runtime folder.
 STRING SnapshotName()
 {
     static std::atomic<int> counter{0};
+    std::string const folder = plat::FolderPath(plat::Folder::Runtime);
     STRING name;
-    name.Format("%sadmin.%d.%d.ini.tmp", plat::FolderPath(plat::Folder::Runtime).c_str(), static_cast<int>(getpid()),
-                ++counter);
+    if (!folder.empty())
+        name.Format("%sadmin.%d.%d.ini.tmp", folder.c_str(), static_cast<int>(getpid()), ++counter);
     return name;
+}
+
+// Removes the snapshots of processes that ended without removing them
+// (killed, or crashed).
+void RemoveStaleSnapshots()
+{
+    std::string const folder = plat::FolderPath(plat::Folder::Runtime);
+    DIR* dir = folder.empty() ? nullptr : opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (dirent* e = readdir(dir)) {
+        int pid = 0;
+        int n = 0;
+        int end = 0;
+        if (sscanf(e->d_name, "admin.%d.%d.ini.tmp%n", &pid, &n, &end) != 2 || e->d_name[end] != 0 || pid <= 0)
+            continue;
+        if (kill(pid, 0) != 0 && errno == ESRCH) {
+            LOGIT("PROGRAMSETTINGS::LoadAdminOpts removes the snapshot %s of an ended process\n", e->d_name);
+            unlinkat(dirfd(dir), e->d_name, 0);
+        }
+    }
+    closedir(dir);
 }
 
 bool WriteMarker(FILENAME const& folder)
@@ -164,7 +195,7 @@ bool WriteMarker(FILENAME const& folder)
 
 bool PROGRAMSETTINGS::ReadAdminFile(char const* path, ADMINOPTS& into)
 {
-    FILE* f = fopen(path, "r");
+    FILE* f = OPTSBASE::OpenFile(path);
     LOGIT("PROGRAMSETTINGS::LoadAdminOpts fopen(%s)=%p\n", path, static_cast<void*>(f));
     if (!f)
         return false;
@@ -244,7 +275,9 @@ void PROGRAMSETTINGS::LoadAdminOpts(bool commandLineWorkdir)
         admin.ConfigFolderType = 2;
     } else {
         LOGIT("PROGRAMSETTINGS::LoadAdminOpts Warning!  Not user folder setting, using default!\n");
-        WORKDIR::SetCurrent(FILENAME(kDefaultDataFolder).Buf());
+        FILENAME const older(kOlderDataFolder);
+        bool const keepOlder = older.IsDirectory() && CheckConfigDirectory(older.Buf());
+        WORKDIR::SetCurrent(keepOlder ? older.Buf() : FILENAME(kDefaultDataFolder).Buf());
     }
     LOGIT("PROGRAMSETTINGS::LoadAdminOpts admin.ConfigFolderType= %d\n", admin.ConfigFolderType);
 
@@ -267,8 +300,11 @@ void PROGRAMSETTINGS::LoadAdminOpts(bool commandLineWorkdir)
 
     if (adminSnapshot.NotEmpty() && adminSnapshot.Exists())
         adminSnapshot.DeleteFile();
-    adminSnapshot = FILENAME(SnapshotName());
-    SaveAdminOpts(adminSnapshot.Buf());
+    RemoveStaleSnapshots();
+    STRING const snapshot = SnapshotName();
+    adminSnapshot = FILENAME(snapshot.Buf());
+    if (snapshot.NotEmpty())
+        SaveAdminOpts(adminSnapshot.Buf());
 
     int restrict = app.RestrictLevel();
     if (restrict & 1) {
@@ -325,7 +361,7 @@ bool PROGRAMSETTINGS::CheckConfigDirectory(char const* folder)
     if (FILENAME(folder, "Options", "Standard.qfg").Exists())
         return true;
     FILENAME older(folder, "Options", "Standard.cfg");
-    if (FILE* f = fopen(older.Buf(), "rb")) {
+    if (FILE* f = OPTSBASE::OpenFile(older.Buf())) {
         char head[8] = {};
         size_t n = fread(head, 1, sizeof head, f);
         fclose(f);
@@ -435,6 +471,8 @@ int PROGRAMSETTINGS::RelocateDataFolder()
                 appKey.DeleteValue("UserConfigFolder");
             else
                 appKey.Write("UserConfigFolder", chosen.Buf());
+            // The next start, of this instance or another, uses the new folder.
+            appKey.Flush();
         }
     }
     LOGIT("PROGRAMSETTINGS::RelocateDataFolder returns didit= %d\n", didit);
@@ -451,9 +489,8 @@ int PROGRAMSETTINGS::NewUser()
     STRING home = FILENAME(SettingsHomePath()).Buf();
     appKey.Write("%QORFILES%", work.Buf());
     appKey.Write("%QOR%", home.Buf());
-    STRING app = OSYS::GetStringFromResource("IDS_TARVOAPPREGKEY", kStrings);
-    REGISTRY machine(REGISTRY::LOCAL_MACHINE, "Software\\Tarvo\\", app.Buf(), REGISTRY::READWRITE);
-    machine.Write("%QOR%", home.Buf());
+    // The machine-wide store is the administrator's: the program never
+    // writes it, not even when it runs as root.
     LOGIT("PROGRAMSETTINGS::NewUser done, didit= %d\n", 0);
     return 0;
 }

@@ -214,15 +214,28 @@ int OPTSBASE::LoadEntries(FILE* f, signed char flag)
     return 1;
 }
 
+FILE* OPTSBASE::OpenFile(char const* path, int* error)
+{
+    int code = ENOENT;
+    FILE* f = path && *path ? plat::fileio::OpenRegularStream(path, MAXFILEBYTES, &code) : nullptr;
+    if (f)
+        setvbuf(f, nullptr, _IOFBF, 32768);
+    if (error)
+        *error = f ? 0 : code;
+    return f;
+}
+
 int OPTSBASE::LoadFile(char const* path, signed char flag)
 {
     LOGIT("OPTSBASE::LoadFile %s\n", path ? path : "<null>");
-    FILE* f = path ? fopen(path, "r") : nullptr;
+    int error = 0;
+    FILE* f = OpenFile(path, &error);
     if (!f) {
-        LOGIT("OPTSBASE::LoadFile cannot open %s: %s\n", path ? path : "<null>", strerror(errno));
+        LOGIT("OPTSBASE::LoadFile cannot open %s: %s\n", path ? path : "<null>",
+              plat::fileio::ErrorText(error).c_str());
+        errno = error;
         return 1;
     }
-    setvbuf(f, nullptr, _IOFBF, 32768);
     std::string header;
     if (!ReadLine(f, header) || header.compare(0, 3, "QOR") != 0) {
         fclose(f);
@@ -342,8 +355,8 @@ int OPTSBASE::SaveFile(char const* path, char const* header)
     for (int i = 0; i < OptlistMax; ++i)
         secret = secret || pOptlist[i].Type == OPTTYPE_SECRET;
     std::string target = plat::fileio::LinkTarget(path);
-    if (!plat::fileio::WriteAtomic(target, content, ModeFor(target, secret))) {
-        int err = errno;
+    int err = 0;
+    if (!plat::fileio::WriteAtomic(target, content, ModeFor(target, secret), &err)) {
         LOGIT("OPTSBASE::SaveFile failed for %s: %s\n", target.c_str(), strerror(err));
         errno = err;
         return 1;

@@ -183,6 +183,14 @@ public:
     // stream when nothing was read.
     static bool ReadLine(FILE* f, std::string& line);
 
+    // The largest option file read: more than any table's rows could fill.
+    static constexpr size_t MAXFILEBYTES = 4u << 20;
+    // Opens an option file for reading: only a regular file of at most
+    // MAXFILEBYTES, opened without waiting on a FIFO or a device (see
+    // plat::fileio::OpenRegular); null with the reason in *error (ENOENT for
+    // a missing file).
+    static FILE* OpenFile(char const* path, int* error = nullptr);
+
     OPTLIST const* Rows() const { return pOptlist; }
     int RowCount() const { return OptlistMax; }
     STRING const& GetDataVersion() const { return DataVersion; }

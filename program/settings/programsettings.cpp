@@ -188,6 +188,17 @@ int PROGRAMSETTINGS::CreateConfigDirectory(char const* path)
     FILENAME folder(WORKDIR::GetCurrent().Buf(), path);
     if (folder.Exists())
         return 0;
+    // Only the program's own folders are made here, those in its data
+    // folder. The user's folders (downloads, desktop, home) are never made;
+    // a part that writes elsewhere (a log, a transfer) makes its folder when
+    // it first needs it.
+    std::string const work = FILENAME(WORKDIR::GetCurrent()).Buf();
+    std::string const wanted = folder.Buf();
+    if (work.empty() || wanted.compare(0, work.size(), work) != 0 ||
+        (wanted.size() > work.size() && wanted[work.size()] != '/' && work.back() != '/')) {
+        LOGIT("PROGRAMSETTINGS::CreateConfigDirectory leaves %s to the part that uses it\n", wanted.c_str());
+        return 0;
+    }
     bool made = OSYS::CreateDirectoryPath(folder.Buf());
     LOGIT("PROGRAMSETTINGS::CreateConfigDirectory %s made= %d\n", folder.Buf(), made);
     return made ? 1 : 0;
@@ -205,11 +216,20 @@ int PROGRAMSETTINGS::Load(char const* name)
     LOGIT("PROGRAMSETTINGS::Load filename CurrentFilename= %s\n", current.Buf());
 
     int result = 0;
-    FILE* f = fopen(current.Buf(), "r");
+    int error = 0;
+    FILE* f = OPTSBASE::OpenFile(current.Buf(), &error);
     if (!f) {
-        LOGIT("PROGRAMSETTINGS::Load failed with= %s\n", OSYS::GetLastErrorString().Buf());
+        LOGIT("PROGRAMSETTINGS::Load failed with= %s\n", OSYS::GetLastErrorString(error).Buf());
+        // A file that is there but cannot be read is left as it is and the
+        // defaults stand in for it: the user is told what, where and why.
+        if (error != ENOENT && strcmp(unreadableReported.Buf(), current.Buf()) != 0) {
+            unreadableReported = current.Buf();
+            STRING message;
+            message.Format(OSYS::GetStringFromResource("IDS_SETTINGS_UNREADABLE", kStrings).Buf(), current.Buf(),
+                           OSYS::GetLastErrorString(error).Buf());
+            app.ErrorMsg(message.Buf());
+        }
     } else {
-        setvbuf(f, nullptr, _IOFBF, 32768);
         std::string first;
         OPTSBASE::ReadLine(f, first);
         if (first.size() > 127)

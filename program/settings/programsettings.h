@@ -226,5 +226,7 @@ private:
     STRING lockFilename;
     FILE* fFileLock = nullptr;
     bool reloadPending = false;
+    // The file that could not be read and was reported (once per file).
+    STRING unreadableReported;
     std::shared_ptr<bool> alive;
 };

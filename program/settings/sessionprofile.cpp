@@ -7,6 +7,7 @@
 #include "velmot/core/osys.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <cwchar>
 #include <memory>
@@ -108,6 +109,11 @@ FILENAME SESSIONPROFILE::GetCurrentFilename()
     return FILENAME(WORKDIR::GetCurrent().Buf(), session.OptsPath().Buf(), currentFilename.Buf());
 }
 
+FILENAME SESSIONPROFILE::FullName(char const* name)
+{
+    return FILENAME(WORKDIR::GetCurrent().Buf(), session.OptsPath().Buf(), name ? name : "");
+}
+
 void SESSIONPROFILE::SetDefaultFilename(char const* name)
 {
     currentFilename = FILENAME(name ? name : "");
@@ -131,13 +137,14 @@ int SESSIONPROFILE::Load(char const* name)
     if (!*name)
         return 0;
 
-    FILENAME full(WORKDIR::GetCurrent().Buf(), opts_path.Buf(), name);
-    FILE* f = fopen(full.Buf(), "r");
+    FILENAME full = FullName(name);
+    int error = 0;
+    FILE* f = OPTSBASE::OpenFile(full.Buf(), &error);
     if (!f) {
-        LOGIT("SESSIONPROFILE::Load cannot open %s\n", full.Buf());
+        LOGIT("SESSIONPROFILE::Load cannot open %s: %s\n", full.Buf(), OSYS::GetLastErrorString(error).Buf());
+        errno = error;
         return 0;
     }
-    setvbuf(f, nullptr, _IOFBF, 32768);
     std::string first;
     OPTSBASE::ReadLine(f, first);
     if (first.size() > 255)

@@ -167,9 +167,12 @@ public:
     static void InitAtCommands(ATCOMMANDDATA* block);
 
     // Reads a profile (null: asks for one); 1 when one was read. A file
-    // that cannot be opened or is not a profile changes nothing and keeps
-    // the current name.
+    // that cannot be opened (errno tells why) or is not a profile changes
+    // nothing and keeps the current name.
     int Load(char const* name);
+    // The path Load reads for a name: relative to the options folder of the
+    // work folder, or absolute.
+    FILENAME FullName(char const* name);
     // Writes the profile (null: asks); 1 written, 0 not written, -1 the
     // user cancelled. result receives the name saved under.
     int Save(char const* name, STRING* result = nullptr);

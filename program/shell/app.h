@@ -365,8 +365,13 @@ public:
     using SESSIONHOST::StartProgram;
     STRING EditorExeName();
     STRING ShellExeName();
-    // The program and arguments EditFile starts for the file (null: none).
-    std::vector<std::string> EditorCommand(char const* file);
+    // The program and arguments EditFile starts for the file (null: none);
+    // *inTab tells whether they run in a tab of their own: the user's
+    // $VISUAL or $EDITOR, as a terminal program needs, where no editor is
+    // set (the desktop's editor, through xdg-open, is the last choice).
+    std::vector<std::string> EditorCommand(char const* file, bool* inTab = nullptr);
+    // Opens the file in the editor; without a file (the menu's "Edit
+    // File...") it is asked for first.
     void EditFile(char const* file) override;
     bool CheckOnce(char const* name);
     static bool ExtInList(char const* file, char const* list);
@@ -599,6 +604,10 @@ private:
     // 7: start-up texts.
     std::vector<std::string> Unavailable;
     char ConnectText[512] = {};
+    // The command line the next new tab runs on the local shell device
+    // instead of its profile's device (set by EditFile for a terminal
+    // editor); empty otherwise.
+    std::string TabProgram;
     char StartupScriptText[782] = {};
     WSTRING CustomText{L"{void}"};
 

@@ -76,10 +76,12 @@ void Put(char* dst, int size, std::string const& text)
     snprintf(dst, static_cast<size_t>(size), "%s", text.c_str());
 }
 
-// The private folder of hand-over files: the user's runtime folder (0700).
+// The private folder of hand-over files: the program's runtime folder
+// (0700); empty without one.
 std::string HandOverFile(long pid)
 {
-    return plat::FolderPath(plat::Folder::Runtime, true) + std::to_string(pid) + ".txt";
+    std::string const folder = plat::FolderPath(plat::Folder::Runtime, true);
+    return folder.empty() ? std::string() : folder + std::to_string(pid) + ".txt";
 }
 
 } // namespace
@@ -198,7 +200,7 @@ void APP::ReadArgumentFiles(std::vector<std::string>& files)
     for (size_t f = 0; f < files.size(); ++f) {
         // Names are relative to the program's folder.
         std::string const path = files[f][0] == '/' ? files[f] : std::string(gHomePath.Buf()) + "/" + files[f];
-        FILE* in = fopen(path.c_str(), "r");
+        FILE* in = OPTSBASE::OpenFile(path.c_str());
         if (!in)
             continue;
         char line[256];
@@ -491,6 +493,8 @@ int APP::HandleTabbedArg()
         return 0;
     long const pid = static_cast<long>(getpid());
     std::string const file = HandOverFile(pid);
+    if (file.empty())
+        return 0;
     char run[260] = {};
     char title[256] = {};
     CopyArgString("RUN", run, sizeof run);

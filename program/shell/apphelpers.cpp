@@ -8,11 +8,13 @@
 #include "program/shell/helper.h"
 #include "program/shell/qor.h"
 
+#include "platform/services/fileio.h"
 #include "platform/services/spawn.h"
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
 #include "velmot/core/registry.h"
 #include "velmot/core/tarvo.h"
+#include "velmot/core/workdir.h"
 #include "velmot/gui/appfunction.h"
 #include "velmot/gui/windialog.h"
 #include "velmot/gui/winicons.h"
@@ -272,19 +274,24 @@ STRING APP::ShellExeName()
     return name;
 }
 
-std::vector<std::string> APP::EditorCommand(char const* file)
+std::vector<std::string> APP::EditorCommand(char const* file, bool* inTab)
 {
     std::string editor = EditorExeName().Buf();
     std::string const name = file ? file : "";
     std::vector<std::string> argv;
+    if (inTab)
+        *inTab = false;
     if (editor == "-t") {
         // The user's editor, else the desktop's text editor for the file.
         for (char const* variable : {"VISUAL", "EDITOR"}) {
             char const* value = getenv(variable);
             if (value && *value) {
                 argv = Words(value);
-                if (!argv.empty())
+                if (!argv.empty()) {
+                    if (inTab)
+                        *inTab = true;
                     break;
+                }
             }
         }
         if (argv.empty()) {
@@ -306,11 +313,47 @@ std::vector<std::string> APP::EditorCommand(char const* file)
     return argv;
 }
 
+namespace {
+
+// A word for the local shell's command line: single quotes, a quote inside
+// written as '\''.
+std::string Quoted(std::string const& word)
+{
+    std::string out = "'";
+    for (char c : word)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+} // namespace
+
 void APP::EditFile(char const* file)
 {
     LOGIT("APP::EditFile filename= %s\n", file ? file : "");
-    std::vector<std::string> argv = EditorCommand(file);
-    if (!argv.empty() && !argv[0].empty()) {
+    std::string name = file ? file : "";
+    if (name.empty()) {
+        char title[256];
+        MenuText(8155, sizeof title, title);
+        std::string text = title;
+        text = text.substr(0, text.find_first_of(".\t"));
+        STRING const chosen = AskFilename(text.c_str(), WORKDIR::GetCurrent().Buf());
+        if (chosen.IsEmpty()) {
+            LOGIT("APP::EditFile done, no file chosen\n");
+            return;
+        }
+        name = chosen.Buf();
+    }
+    bool inTab = false;
+    std::vector<std::string> argv = EditorCommand(name.c_str(), &inTab);
+    if (inTab) {
+        // A terminal editor needs a terminal: it runs in a tab of its own.
+        std::string command;
+        for (std::string const& word : argv)
+            command += (command.empty() ? "" : " ") + Quoted(word);
+        TabProgram = command;
+        NewSession(nullptr, nullptr, nullptr, nullptr, -1, 0, nullptr, nullptr, nullptr);
+        TabProgram.clear();
+    } else if (!argv.empty() && !argv[0].empty()) {
         int error = 0;
         pid_t const pid = plat::SpawnProgram(argv, {}, true, &error);
         if (pid < 0) {
@@ -346,7 +389,8 @@ void APP::FileError(char const* name)
 {
     int const err = errno;
     STRING text;
-    text.Format(OSYS::GetStringFromResource("IDS_FILE_ERROR").Buf(), name ? name : "", strerror(err), err);
+    text.Format(OSYS::GetStringFromResource("IDS_FILE_ERROR").Buf(), name ? name : "",
+                OSYS::GetLastErrorString(err).Buf(), err == plat::fileio::kNotRegularFile ? 0 : err);
     ErrorMsg(text.Buf());
 }
 

@@ -21,6 +21,9 @@
 
 namespace {
 
+// The string table of the settings texts.
+void* const kSettingsStrings = const_cast<char*>("Settings");
+
 // Putenv keeps the text it is given: the texts of every instance number
 // used stay for the whole process.
 char* InstanceEnvironment(int instance)
@@ -96,15 +99,28 @@ int APP::InitOptsAndIo()
     int const newUser = ProgSettings.NewUser();
     if (newUser == 0) {
         ProgSettings.Load();
-        if (!gDefaultOptsFile[0]) {
-            FILENAME standard(WORKDIR::GetCurrent().Buf(), ProgSettings.data.OptsPath, "Standard.qor");
-            snprintf(gDefaultOptsFile, sizeof gDefaultOptsFile, "%s", standard.Buf());
-            if (access(standard.Buf(), R_OK) != 0 && session) {
-                session->Prof.SetDefaultFilename(standard.Buf());
-                STRING text;
-                text.Format("%s:\r\n%s", OSYS::GetStringFromResource("IDS_NO_STDOPTS").Buf(), standard.Buf());
-                WarningMsg(text.Buf());
+        bool const standard = !gDefaultOptsFile[0];
+        if (standard) {
+            FILENAME file(WORKDIR::GetCurrent().Buf(), ProgSettings.data.OptsPath, "Standard.qor");
+            snprintf(gDefaultOptsFile, sizeof gDefaultOptsFile, "%s", file.Buf());
+        }
+        // A profile that cannot be read leaves the defaults in force: the
+        // user is told which file and why.
+        int error = 0;
+        FILENAME const profile = session ? session->Prof.FullName(gDefaultOptsFile) : FILENAME(gDefaultOptsFile);
+        if (FILE* probe = OPTSBASE::OpenFile(profile.Buf(), &error)) {
+            fclose(probe);
+        } else if (session) {
+            STRING text;
+            if (standard) {
+                session->Prof.SetDefaultFilename(profile.Buf());
+                text.Format("%s:\r\n%s\r\n(%s)", OSYS::GetStringFromResource("IDS_NO_STDOPTS").Buf(), profile.Buf(),
+                            OSYS::GetLastErrorString(error).Buf());
+            } else {
+                text.Format(OSYS::GetStringFromResource("IDS_PROFILE_UNREADABLE", kSettingsStrings).Buf(),
+                            profile.Buf(), OSYS::GetLastErrorString(error).Buf());
             }
+            WarningMsg(text.Buf());
         }
         if (session) {
             session->Prof.Load(gDefaultOptsFile);

@@ -129,7 +129,6 @@ constexpr UNAVAILABLE kUnavailable[] = {
     {8479, 8479, NEED::ROUTE, "the split-screen chat is not built"},
     {8487, 8488, NEED::ROUTE, "the scroll-back viewer is not built"},
     {8516, 8519, NEED::ROUTE, "file transfers are not built"},
-    {9009, 9009, NEED::NOTHING, "the About box is not built"},
     {9001, 9055, NEED::HELPPAGE, "the help book has no page for this topic"},
 };
 
@@ -235,8 +234,10 @@ int APP::DoCommand(unsigned long cmd, unsigned long p1, MSGWORD p2)
             help->Contents(true);
         rc = 1;
     } else if (c == 9009 || cmd == plat::FourCC("abou")) {
-        // The About box is not built: the command is disabled.
-        LOGIT("APP::DoCommand %ld: %s\n", static_cast<long>(cmd), CommandUnavailable(9009));
+        // The program's name and version, until the About dialog comes.
+        STRING text;
+        text.Format(OSYS::GetStringFromResource("IDS_ABOUT_TEXT").Buf(), gVersion, gSubVersion);
+        InfoMsg(text.Buf());
         rc = 1;
     } else if (HELPTOPIC const* h = FindHelpTopic(c)) {
         if (HELPFILE* help = HelpBook())
@@ -265,26 +266,27 @@ void APP::InitMenu(MENU& menu)
         bool Virtual;
         uint32_t Modifiers;
     };
+    // Command is typed as Ctrl+Shift (or Super) on this desktop. The tabs
+    // switch with Ctrl+PgUp and Ctrl+PgDn, as in the other terminals here:
+    // those two keys are taken from the terminal, and the transfers that
+    // carry them elsewhere get none.
     static constexpr SHORTCUT kShortcuts[] = {
         {8899, 'W', false, MENUMOD_COMMAND | MENUMOD_SHIFT},
         {8424, 'W', false, MENUMOD_COMMAND},
         {8220, ',', false, MENUMOD_COMMAND},
         {8293, 'C', false, MENUMOD_COMMAND | MENUMOD_OPTION},
         {8499, 35, true, MENUMOD_CONTROL},
-        {8518, 33, true, MENUMOD_CONTROL},
-        {8519, 34, true, MENUMOD_CONTROL},
         {8365, 'Q', false, MENUMOD_COMMAND | MENUMOD_OPTION},
         {8367, 'Q', false, MENUMOD_COMMAND | MENUMOD_OPTION | MENUMOD_SHIFT},
         {8487, 'F', false, MENUMOD_COMMAND},
-        {8422, 39, true, MENUMOD_COMMAND},
-        {8423, 37, true, MENUMOD_COMMAND},
+        {8422, 34, true, MENUMOD_CONTROL | MENUMOD_TAKEN},
+        {8423, 33, true, MENUMOD_CONTROL | MENUMOD_TAKEN},
         {8440, 27, false, MENUMOD_SHIFT},
     };
-    for (SHORTCUT const& s : kShortcuts) {
-        if (s.Command == 8422 || s.Command == 8423)
-            menu.ClearMenuItemShortcut(s.Command);
+    for (int command : {8422, 8423, 8518, 8519})
+        menu.ClearMenuItemShortcut(command);
+    for (SHORTCUT const& s : kShortcuts)
         menu.SetMenuItemShortcut(s.Command, s.Key, s.Virtual, s.Modifiers);
-    }
     plat::MenuRef holder = nullptr;
     int const item = menu.GetMenuAndIndexFromID(8222, &holder);
     if (item >= 0 && holder) {
@@ -309,6 +311,23 @@ void APP::AddHelpTopics()
     MENU topics("IDM_HELPTOPICS");
     if (!topics.GetMenuRef())
         return;
+    // Only topics the book has a page for are offered (a Help item that
+    // opens nothing would only disappoint), and the keyboard shortcuts once:
+    // the Help menu's own item shows them.
+    for (int pos = topics.GetNumMenuItems() - 1; pos >= 0; --pos) {
+        int const cmd = topics.GetMenuIdFromPos(pos);
+        if (topics.IsMenuItemSeparator(pos) || cmd <= 0)
+            continue;
+        if (cmd == 9017 || (FindHelpTopic(cmd) && CommandUnavailable(cmd)) ||
+            (cmd == 9001 && CommandUnavailable(cmd)))
+            topics.DeleteMenuItem(static_cast<uint32_t>(pos), true);
+    }
+    // No separator at either end or twice in a row.
+    for (int pos = topics.GetNumMenuItems() - 1; pos >= 0; --pos) {
+        bool const last = pos == topics.GetNumMenuItems() - 1;
+        if (topics.IsMenuItemSeparator(pos) && (pos == 0 || last || topics.IsMenuItemSeparator(pos - 1)))
+            topics.DeleteMenuItemSeparator(pos, true);
+    }
     int const at = plat::CountMenuItems(help);
     plat::InsertMenuItem(help, at, plat::Text(), plat::kMenuItemAttrSeparator, 0);
     plat::CopyMenuItems(topics.GetMenuRef(), 1, plat::CountMenuItems(topics.GetMenuRef()), help, at + 1);

@@ -116,12 +116,25 @@ int APP::NewSession(char const* profile, char const* keymap, char const* transla
     if (holder)
         *holder = session;
 
-    // The device opens for the new tab as it does for the first one.
-    int const dev = session->Prof.data.ActiveDevice;
+    // The device opens for the new tab as it does for the first one; a tab
+    // made to run a program (an editor) runs it on the local shell device.
+    int dev = session->Prof.data.ActiveDevice;
+    std::string options = dev >= 0 && dev < 24 ? session->Prof.data.DeviceOpts[dev] : "";
+    if (!TabProgram.empty()) {
+        dev = 11;
+        options = "[11]" + TabProgram;
+    }
     if (!session->EmuLayer.UpAndRunning())
         session->EmuLayer.SetEmulation(emulation, 0);
+    if (!TabProgram.empty()) {
+        // The profile's device, opened with its settings, gives way, and
+        // what it showed goes with it.
+        session->CommLayer.CloseDevice();
+        session->CommLayer.PurgeLine(0, 0);
+        session->ProcessEvent(8410, 0, nullptr);
+    }
     if (dev >= 0 && dev < 24 && !session->CommLayer.Device())
-        session->CommLayer.OpenDevice(dev, session->Prof.data.DeviceOpts[dev]);
+        session->CommLayer.OpenDevice(dev, options.c_str());
     if (session->CommLayer.Device())
         session->ProcessCarrier(session->CommLayer.QueryOnline(), 0);
 

@@ -34,15 +34,23 @@ MSGWORD PackEvent(int event, short parm)
                                 static_cast<uint32_t>(event & 0xFFFF));
 }
 
-// A connect text another instance handed over may only connect: commands
-// that run programs, scripts, keys or menus are refused.
+// A connect text another instance handed over may only connect, or open
+// one of the settings editors that the "EVENT" switch names: commands that
+// run programs, scripts, keys or menus are refused, and so is a free text
+// (it would be typed into the new tab, into a shell as a command).
 bool IsConnectText(std::string const& text)
 {
-    if (text.empty() || text[0] != '^')
+    if (text.empty())
         return true;
-    for (char const* allowed : {"^CONNECT=", "^CALL=", "^EVENT="}) {
+    for (char const* allowed : {"^CONNECT=", "^CALL="}) {
         if (strncasecmp(text.c_str(), allowed, strlen(allowed)) == 0)
             return true;
+    }
+    if (strncasecmp(text.c_str(), "^EVENT=", 7) == 0) {
+        std::string const event = text.substr(7);
+        for (char const* editor : {"8220", "8221", "8222", "8223", "8230"})
+            if (event == editor)
+                return true;
     }
     return false;
 }
@@ -291,8 +299,9 @@ int APP::IpcEvent(int code, unsigned long word)
 
 void APP::HandOverReceived(unsigned long pid)
 {
-    std::string const file = plat::FolderPath(plat::Folder::Runtime, true) + std::to_string(pid) + ".txt";
-    if (!OwnPrivateFile(file)) {
+    std::string const folder = plat::FolderPath(plat::Folder::Runtime, true);
+    std::string const file = folder + std::to_string(pid) + ".txt";
+    if (folder.empty() || !OwnPrivateFile(file)) {
         LOGIT("APP::IpcEvent no hand-over file %s\n", file.c_str());
         return;
     }

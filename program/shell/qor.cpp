@@ -10,12 +10,17 @@
 #include "velmot/core/logit.h"
 #include "velmot/gui/helpfile.h"
 #include "velmot/core/osys.h"
+#include "velmot/core/registry.h"
 #include "velmot/core/tarvo.h"
+#include "velmot/core/wstring.h"
 #include "velmot/gui/winicons.h"
 #include "velmot/gui/winmenu.h"
+#include "velmot/gui/wintarvo.h"
 #include "velmot/gui/wintimer.h"
 
 #include "platform/nibs/nib.h"
+#include "platform/services/folders.h"
+#include "platform/services/prefs.h"
 
 #include <algorithm>
 #include <chrono>
@@ -171,7 +176,7 @@ bool QOR::OpenWindow(int argc, char** argv, signed char flag, char const* timer)
         // The table is full: the request is refused, never written past it.
         LOGIT("QOR::OpenWindow refused: %d windows are open\n", Count);
         STRING text = OSYS::GetStringFromResource("IDS_TOOMANYWINDOWS");
-        DARWINDOW::GenericAlert(nullptr, "QOR", text.Buf(), ALERTTYPE_CAUTION, nullptr);
+        WINTARVO::WarningMsgBox(nullptr, "QOR", text.Buf());
         return false;
     }
     std::unique_ptr<PERFORMANCETIMER> perf;
@@ -323,14 +328,14 @@ bool QOR::OnApplicationEvent(EVENTID id, STRINGARRAY* documents, void* parameter
             result = OpenWindow(count, vector, 1, "APPLICATION_OPEN");
         }
         break;
-    case APPLICATION_REOPEN:
-        if (Count > 0) {
-            result = false;
-        } else {
-            int count = MakeTempArgcArgv(&vector, documents, 0);
-            result = OpenWindow(count, vector, 0, "APPLICATION_REOPEN");
-        }
+    case APPLICATION_REOPEN: {
+        // On this desktop a reopen comes only from starting the program
+        // again without documents: that means a new main window, also
+        // beside the ones already open.
+        int count = MakeTempArgcArgv(&vector, documents, 0);
+        result = OpenWindow(count, vector, 0, "APPLICATION_REOPEN");
         break;
+    }
     case APPLICATION_OPENDOC:
     case APPLICATION_OPENURL:
         if (documents && documents->NumItems() > 0) {
@@ -425,23 +430,86 @@ bool QOR::OnCommand(uint32_t id)
     return false;
 }
 
+bool QOR::SavePreferences()
+{
+    if (REGISTRY::FlushAll())
+        return true;
+    std::string const failure = plat::TakePrefsFailure();
+    LOGIT("QOR::SavePreferences failed: %s\n", failure.c_str());
+    if (!PrefsFailureShown && !failure.empty()) {
+        PrefsFailureShown = true;
+        STRING text;
+        text.Format(OSYS::GetStringFromResource("IDS_PREFS_NOT_WRITTEN").Buf(), failure.c_str());
+        WINTARVO::ErrorMsgBox(nullptr, "QOR", text.Buf());
+    }
+    return false;
+}
+
 // ---------------------------------------------------------------------------
 // The program's main function
 
+namespace {
+
+// "--help", "-h" and "--version", as every program on the desktop answers
+// them: the text on the standard output, and no window.
+enum class INFOSWITCH { NONE, HELP, VERSION };
+
+INFOSWITCH InfoSwitch(int argc, char** argv)
+{
+    INFOSWITCH found = INFOSWITCH::NONE;
+    for (int i = 1; i < argc && argv[i]; ++i) {
+        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0)
+            return INFOSWITCH::HELP;
+        if (strcmp(argv[i], "--version") == 0)
+            found = INFOSWITCH::VERSION;
+    }
+    return found;
+}
+
+// Prints the usage or the version; the exit code.
+int AnswerInfoSwitch(INFOSWITCH which, STRING const& version)
+{
+    // The name the executable has (argv[0] is its folder here).
+    std::string name = plat::ExecutablePath();
+    name = name.substr(name.rfind('/') + 1);
+    if (name.empty())
+        name = "qor";
+    STRING text;
+    if (which == INFOSWITCH::HELP)
+        text.Format(OSYS::GetStringFromResource("IDS_USAGE").Buf(), name.c_str());
+    else
+        text.Format(OSYS::GetStringFromResource("IDS_VERSION").Buf(), name.c_str(), version.Buf());
+    std::string const out = WSTRING(text).AsUtf8().Buf();
+    bool const written = fwrite(out.data(), 1, out.size(), stdout) == out.size();
+    return fflush(stdout) == 0 && written ? 0 : 1;
+}
+
+} // namespace
+
 int AppMain(int argc, char** argv, char**)
 {
+    STRING version(gVersion);
+    version.Append(gSubVersion);
+    char const* const program = argc > 0 && argv[0] ? argv[0] : "qor";
+    INFOSWITCH const info = InfoSwitch(argc, argv);
+    if (info != INFOSWITCH::NONE) {
+        TARVOAPP::LoadLanguageDll(STRING(program), STRING("qor"), version);
+        return AnswerInfoSwitch(info, version);
+    }
     if (!TARVOAPP::TestArg("U"))
         LOGITARG("/CRASHDUMP:3");
     gPreFlight.Phase1();
-    STRING version(gVersion);
-    version.Append(gSubVersion);
-    TARVOAPP::LoadLanguageDll(STRING(argc > 0 && argv[0] ? argv[0] : "qor"), STRING("qor"), version);
+    TARVOAPP::LoadLanguageDll(STRING(program), STRING("qor"), version);
     TARVOAPP::InitialLogit(OSYS::GetStringFromResource("IDS_TARVOAPPNAME").Buf(), version.Buf(), gCompiled);
+    // The preferences are written once, when the program ends, and only
+    // what changed: not at every value the start stores.
+    REGISTRY::DeferWrites(true);
     int code = 0;
     {
         QOR app(&argc, argv);
         app.Run();
         code = app.ExitCode();
+        app.SavePreferences();
         // Windows closed in the last turns are deleted before the object
         // that owned them goes; their handlers have all returned by now.
         auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(5);

@@ -73,6 +73,11 @@ public:
     void Terminate(char const* why);
     bool Terminating() const { return TerminateStarted; }
 
+    // Writes the preferences this process changed (the program defers its
+    // writes to the end of its run); a failure is shown once, with the file
+    // and the reason. True when everything was written.
+    bool SavePreferences();
+
 private:
     APP* NewWindow(int argc, char** argv, signed char flag);
     bool OpenWindow(int argc, char** argv, signed char flag, char const* timer);
@@ -93,6 +98,7 @@ private:
     std::vector<APP*> Closing;
     bool QuitWithLast = true;
     bool QuitScheduled = false;
+    bool PrefsFailureShown = false;
     bool TerminateStarted = false;
     WINDOWFACTORY Factory;
 };

@@ -8,6 +8,7 @@
 #include "velmot/core/osyssync.h"
 #include "velmot/core/registry.h"
 #include "velmot/core/wstring.h"
+#include "platform/services/fileio.h"
 #include "platform/services/folders.h"
 #include "platform/services/prefs.h"
 #include "platform/services/resources.h"
@@ -60,6 +61,8 @@ long long OSYS::RelTime(bool restart)
 STRING OSYS::GetLastErrorString(long code)
 {
     int err = code == -4711 ? errno : static_cast<int>(code);
+    if (err == plat::fileio::kNotRegularFile)
+        return STRING(plat::fileio::ErrorText(err).c_str());
     char buf[512];
     char const* text = strerror_r(err, buf, sizeof buf);
     STRING rc(text);
@@ -488,12 +491,11 @@ UNIQUEIDSTATE& UniqueIdState()
     return *state;
 }
 
+// The user's own store: the program never writes the machine-wide one, not
+// even when it could (run as root).
 REGISTRY UniqueIdRegistry()
 {
-    DWORD root = REGISTRY::TestAccess(REGISTRY::LOCAL_MACHINE, "Software", "Tarvo", REGISTRY::WRITE)
-                     ? REGISTRY::LOCAL_MACHINE
-                     : REGISTRY::CURRENT_USER;
-    return REGISTRY(root, "Software", "Tarvo", REGISTRY::READWRITE);
+    return REGISTRY(REGISTRY::CURRENT_USER, "Software", "Tarvo", REGISTRY::READWRITE);
 }
 
 // Reads a data value of exactly `size` bytes.

@@ -5,6 +5,8 @@
 #include "velmot/core/osysfile_internal.h"
 #include "velmot/core/tarvo.h"
 
+#include "platform/services/fileio.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -983,7 +985,24 @@ FILE* FILENAME::fsopen(char const* path, char const* mode, int share)
         flags = plus ? O_RDWR : O_RDONLY;
         break;
     }
-    int fd = open(path, flags | O_CLOEXEC, 0666);
+    // A stream opened only for reading never waits in the open (a FIFO put
+    // where a file was expected would hold the program up) and reads files
+    // only: a FIFO, a device or a socket is refused, so that a link to
+    // /dev/zero cannot feed a reader without end.
+    bool const readOnly = flags == O_RDONLY;
+    int fd = open(path, flags | O_CLOEXEC | (readOnly ? O_NONBLOCK | O_NOCTTY : 0), 0666);
+    if (fd >= 0 && readOnly) {
+        struct stat st;
+        int const err = fstat(fd, &st) != 0                                   ? errno
+                        : S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)          ? 0
+                                                                              : plat::fileio::kNotRegularFile;
+        int const fl = err ? -1 : fcntl(fd, F_GETFL);
+        if (err || fl < 0 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+            close(fd);
+            fd = -1;
+            errno = err ? err : EIO;
+        }
+    }
     FILE* f = nullptr;
     if (fd >= 0) {
         int op = share == FSOPEN_SHARE_EXCLUSIVE ? LOCK_EX : share == FSOPEN_SHARE_SHARED ? LOCK_SH : 0;

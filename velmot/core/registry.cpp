@@ -6,7 +6,10 @@
 #include "velmot/core/stringarray.h"
 #include "velmot/core/tarvo.h"
 
+#include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <variant>
@@ -18,12 +21,21 @@ constexpr char const* kSource = "registry";
 // The top-level label of the preferences domains of the registry.
 constexpr char const* kDomainLabel = "com";
 
-// Values still unwritten when the program ends (none in the normal case:
-// every write synchronises at once) are written by the process entry.
+// Values still unwritten when the program ends (those of a program that
+// defers its writes) are written by the process entry.
 void SynchronizeAtExit()
 {
-    plat::SynchronizeAllPrefs();
+    if (plat::SynchronizeAllPrefs())
+        return;
+    // No window is left to say it in: the log and the standard error.
+    std::string const failure = plat::TakePrefsFailure();
+    LOGIT("REGISTRY: the preferences could not be written: %s\n", failure.c_str());
+    if (!failure.empty())
+        fprintf(stderr, "%s: the preferences could not be written: %s\n", program_invocation_short_name,
+                failure.c_str());
 }
+
+std::atomic<bool> gDeferWrites{false};
 
 [[maybe_unused]] bool const gSyncHooked = (TARVOAPP::SetPreferencesSync(&SynchronizeAtExit), true);
 
@@ -179,7 +191,7 @@ bool REGISTRY::BaseAccess(char const* name, REGISTRYFLAGS access, std::optional<
             v = **value;
         if (!plat::SetPref(domain, keyview, std::move(v), scope))
             return false;
-        return plat::SynchronizePrefs(domain, scope);
+        return gDeferWrites.load() || plat::SynchronizePrefs(domain, scope);
     }
     default:
         return false;
@@ -314,6 +326,25 @@ bool REGISTRY::Write(char const* name, char const* text)
 bool REGISTRY::DeleteValue(char const* name)
 {
     return BaseAccess(name, WRITE, nullptr);
+}
+
+void REGISTRY::DeferWrites(bool on)
+{
+    gDeferWrites = on;
+}
+
+bool REGISTRY::Flush()
+{
+    STRING identifier;
+    plat::PrefScope scope;
+    if (!GetPrefsMapping(&identifier, &scope, nullptr))
+        return false;
+    return plat::SynchronizePrefs(std::string_view(identifier.Buf(), static_cast<size_t>(identifier.Length())), scope);
+}
+
+bool REGISTRY::FlushAll()
+{
+    return plat::SynchronizeAllPrefs();
 }
 
 int REGISTRY::EnumKeyNames(STRINGARRAY* names)

@@ -13,7 +13,10 @@
 //   local-machine root to the preferences of every user of this host.
 //
 // Every write is synchronised to disk at once, so other processes of the
-// user see it at their next read. Texts are stored as platform strings made
+// user see it at their next read, unless the program defers its writes
+// (DeferWrites): they are then kept in this process (its own reads see
+// them) until Flush, FlushAll or the end of the process writes them, each
+// file once and only when a value changed. Texts are stored as platform strings made
 // from their code page 1252 bytes (results carry code page 1252; characters
 // that 1252 cannot hold read back as "?").
 #pragma once
@@ -52,12 +55,21 @@ public:
     bool Read(char const* name, void* buffer, int* size);
     bool Read(char const* name, STRING* value);
 
-    // Writes store the value and synchronise; they return whether the
-    // value is on disk now.
+    // Writes store the value and synchronise (unless writes are deferred);
+    // they return whether the value is on disk now (deferred: whether it
+    // was taken).
     bool Write(char const* name, DWORD value);
     bool Write(char const* name, void const* data, int size);
     bool Write(char const* name, char const* text);
     bool DeleteValue(char const* name);
+
+    // Process-wide: writes from now on stay in this process until written
+    // by Flush (this path's domain), FlushAll (everything) or the process's
+    // end. A value other processes must see at once (a counter they share)
+    // is flushed by its writer.
+    static void DeferWrites(bool on);
+    bool Flush();
+    static bool FlushAll();
 
     // Every key of the domain of the path's company and application (all
     // prefixes, not only this path's own); returns the count.

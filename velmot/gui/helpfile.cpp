@@ -6,11 +6,13 @@
 #include "velmot/core/regexp.h"
 #include "velmot/core/tarvo.h"
 #include "velmot/gui/winbase.h"
+#include "velmot/gui/wintarvo.h"
 
 #include "platform/events/views.h"
 #include "platform/events/windows.h"
 #include "platform/services/helpbook.h"
 #include "platform/services/resources.h"
+#include "platform/services/spawn.h"
 
 #include <cstring>
 #include <fstream>
@@ -218,5 +220,17 @@ bool HELPFILE::ShowAnchor(char const* anchor)
 {
     std::string const url = plat::HelpAnchorUrl(BookTitle.Buf(), anchor);
     LOGIT("HELPFILE::ShowAnchor %s: %s\n", anchor, url.empty() ? "<none>" : url.c_str());
-    return !url.empty() && OSYS::ShowUrl(url.c_str());
+    if (url.empty())
+        return false;
+    if (OSYS::ShowUrl(url.c_str()))
+        return true;
+    // The page is there, but the desktop's opener is missing or failed:
+    // a plain message says so (the help is not the program's fault).
+    bool const missing = plat::FindProgram("xdg-open").empty();
+    STRING text;
+    text.Format(OSYS::GetStringFromResource(missing ? "IDS_TARVO_HELPNOOPENER" : "IDS_TARVO_HELPNOTOPENED").Buf(),
+                url.c_str());
+    LOGIT("HELPFILE::ShowAnchor %s\n", text.Buf());
+    WINTARVO::InfoMsgBox(nullptr, OSYS::GetStringFromResource("IDS_TARVOAPPNAME").Buf(), text.Buf());
+    return true;
 }

@@ -68,6 +68,35 @@ bool IsUrl(std::string const& s)
     return true;
 }
 
+// The local path of a "file://" address (as a desktop hands documents over
+// with %U), percent escapes decoded; empty for any other text, for another
+// host's file and for an escape that decodes to NUL.
+std::string FileUrlPath(std::string const& arg)
+{
+    std::string rest;
+    if (strncasecmp(arg.c_str(), "file://", 7) != 0)
+        return std::string();
+    rest = arg.substr(7);
+    if (rest.rfind("localhost/", 0) == 0)
+        rest = rest.substr(9);
+    if (rest.empty() || rest[0] != '/')
+        return std::string();
+    std::string path;
+    for (size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] == '%' && i + 2 < rest.size() && isxdigit(static_cast<unsigned char>(rest[i + 1])) &&
+            isxdigit(static_cast<unsigned char>(rest[i + 2]))) {
+            char const byte = static_cast<char>(std::stoi(rest.substr(i + 1, 2), nullptr, 16));
+            if (byte == 0)
+                return std::string();
+            path.push_back(byte);
+            i += 2;
+        } else {
+            path.push_back(rest[i]);
+        }
+    }
+    return path;
+}
+
 // The absolute path of a file argument, resolved against the folder the
 // program was started in (the start-up moves the process elsewhere); empty
 // when it names no existing file.
@@ -277,7 +306,9 @@ bool APPLICATION::StartOrHandOver()
     bool switches = false;
     int const count = argc && argv ? *argc : 0;
     for (int i = 1; i < count; ++i) {
-        std::string const arg = argv[i] ? argv[i] : "";
+        std::string arg = argv[i] ? argv[i] : "";
+        if (std::string const local = FileUrlPath(arg); !local.empty())
+            arg = local;
         if (IsUrl(arg)) {
             items.push_back(arg);
         } else if (std::string file = ExistingFile(arg); !file.empty()) {

@@ -15,8 +15,20 @@ DIALOG::DIALOG(char const* name, plat::WindowRef owner, NIBBUNDLE bundle) : WIND
 DIALOG::~DIALOG()
 {
     TARVOAPP::CheckCallerThread("DIALOG::~DIALOG");
+    bool const shown = fWindow && plat::IsWindowValid(fWindow) && plat::IsWindowVisible(fWindow);
     if (fHandlerSet && fWindow && plat::IsWindowValid(fWindow))
         DARWINDOW::Destroy();
+    // A dialog that stood until now (shown by its owner across several
+    // runs) gives the keyboard back to the window it came from.
+    if (shown)
+        ReturnKeyboard();
+}
+
+void DIALOG::ReturnKeyboard()
+{
+    bool const gone = !fWindow || !plat::IsWindowValid(fWindow) || !plat::IsWindowVisible(fWindow);
+    if (gone && fOwner && plat::IsWindowValid(fOwner) && plat::IsWindowVisible(fOwner))
+        plat::ActivateWindow(fOwner);
 }
 
 bool DIALOG::OnControlEvent(int, CONTROL const&, void*)
@@ -69,6 +81,10 @@ int DIALOG::Process(bool noshow)
     plat::RunAppModalLoopForWindow(window);
     if (!noshow && plat::IsWindowValid(window))
         Show(false);
+    // A dialog shown before its run is hidden only now: the window it came
+    // from gets the keyboard back once it is gone (the run could not give it
+    // while the dialog still stood over it).
+    ReturnKeyboard();
     OnDialogDismissed(fResult);
     LOGIT("DIALOG::Process fwindow= %p done, rc= %d\n", static_cast<void*>(window), fResult);
     return fResult;

@@ -33,6 +33,9 @@ public:
     int GetResult() const { return fResult; }
 
 protected:
+    // Activates the owner again once this dialog no longer shows.
+    void ReturnKeyboard();
+
     plat::WindowRef fOwner = nullptr;
     int32_t fResult = 0;
 };

@@ -161,7 +161,8 @@ public:
     static int GetFixedFamilyUpTo(WSTRINGARRAY& out, bool bold, UNICODE_CODEPAGE cp, wchar_t const* family,
                                   SIZE cell);
     static int HandleStandardFonts(WSTRING* name, int* size, WSTRING const& prefix);
-    // The not-fixed-font cache file in the user's preferences folder.
+    // The not-fixed-font cache file in the program's folder of the user's
+    // cache folder ($XDG_CACHE_HOME/qor); empty without a home.
     static STRING FontlistCacheFile();
 
 protected:

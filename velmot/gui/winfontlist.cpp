@@ -3,12 +3,15 @@
 #include "velmot/gui/winfontlist.h"
 
 #include "platform/draw/viewsupport.h"
+#include "platform/services/fileio.h"
+#include "platform/services/folders.h"
 #include "velmot/core/logit.h"
 #include "velmot/core/osys.h"
 #include "velmot/core/tarvo.h"
 #include "velmot/gui/windraw.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <memory>
@@ -72,12 +75,66 @@ void MeasureFamily(WINDC& dc, WSTRING const& family, bool bold, UNICODE_CODEPAGE
 
 STRING WINDOWFONT::FontlistCacheFile()
 {
-    STRING folder = OSYS::GetSystemPath(OSYSFOLDER_PREFERENCES);
-    if (folder.Length() > 0 && folder[folder.Length() - 1] != '/')
-        folder.Append("/");
-    folder.Append("Tarvo_NotFixedFonts.txt");
-    return folder;
+    // The program's own folder in the user's cache folder (made when the
+    // file is first written); empty without a home.
+    std::string folder = plat::FolderPath(plat::Folder::Cache, false);
+    if (folder.empty()) {
+        char const* xdg = getenv("XDG_CACHE_HOME");
+        char const* home = getenv("HOME");
+        if (xdg && *xdg == '/')
+            folder = std::string(xdg) + "/";
+        else if (home && *home == '/')
+            folder = std::string(home) + "/.cache/";
+        else
+            return STRING("");
+    }
+    return STRING((folder + "qor/Tarvo_NotFixedFonts.txt").c_str());
 }
+
+namespace {
+
+// The cache file is only ever a short list: anything larger, or not a
+// regular file, is not read.
+constexpr size_t kMaxCacheBytes = 1u << 20;
+
+// The cache file's lines (quoted on writing), none when it cannot be read.
+void LoadCache(STRINGARRAY& into)
+{
+    into.DeleteAllItems();
+    STRING const file = WINDOWFONT::FontlistCacheFile();
+    std::string text;
+    if (file.IsEmpty() || !plat::fileio::ReadBounded(file.Buf(), kMaxCacheBytes, text))
+        return;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        BINARY raw(text.data() + start, static_cast<int32_t>(end - start));
+        into.AppendItem(STRING(raw.UnQuoted(true)));
+        start = end + 1;
+    }
+}
+
+// Replaces the cache file in one step (a FIFO or a device put in its place
+// is replaced, never written into).
+bool SaveCache(STRINGARRAY const& lines)
+{
+    STRING const file = WINDOWFONT::FontlistCacheFile();
+    if (file.IsEmpty())
+        return false;
+    std::string content;
+    for (int i = 0; i < lines.NumItems(); ++i) {
+        STRING const line = lines[i]->Quoted("");
+        content.append(line.Buf(), static_cast<size_t>(line.Length()));
+        content.push_back('\n');
+    }
+    std::string const path = file.Buf();
+    return plat::fileio::MakeFolders(plat::fileio::FolderOf(path), 0700) &&
+           plat::fileio::WriteAtomic(path, content, 0600);
+}
+
+} // namespace
 
 bool WINDOWFONT::IsBlacklistedByName(STRING const& name)
 {
@@ -139,7 +196,7 @@ int WINDOWFONT::FillFontlistFilter(int reason)
 
     STRING file = FontlistCacheFile();
     STRINGARRAY cached;
-    cached.Load(file, true);
+    LoadCache(cached);
     STRINGARRAY const read = cached;
     if (cached.NumItems() > 0 && cached[0]->Buf()[0] == '#')
         cached.DeleteItem(0);
@@ -180,7 +237,7 @@ int WINDOWFONT::FillFontlistFilter(int reason)
     bool same = out.NumItems() == read.NumItems();
     for (int i = 0; same && i < out.NumItems(); ++i)
         same = strcmp(out[i]->Buf(), read[i]->Buf()) == 0;
-    if (!same && !out.Save(file, true))
+    if (!same && !SaveCache(out))
         LOGIT("WINDOWFONT::FillFontlistFilter cannot write %s\n", file.Buf());
 
     LOGIT("WINDOWFONT::FillFontlistFilter finished with %d entries in %.2lf sec.\n", FontlistFilter.NumItems(),
@@ -271,7 +328,7 @@ int WINDOWFONT::GetFixedFamilyUpTo(WSTRINGARRAY& out, bool bold, UNICODE_CODEPAG
             return 0;
     } else {
         STRINGARRAY cached;
-        cached.Load(FontlistCacheFile(), true);
+        LoadCache(cached);
         if (cached.NumItems() > 0 && cached[0]->Buf()[0] == '#')
             cached.DeleteItem(0);
         if (cached.FindItem(utf8.Buf()) >= 0 || !TryFont(dc, 10, UNICODE_CPDEFAULT, false, name, nullptr))

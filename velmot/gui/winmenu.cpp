@@ -23,6 +23,8 @@ uint32_t ToPlatformModifiers(uint32_t modifiers)
         m |= plat::kMenuControlModifier;
     if (!(modifiers & MENUMOD_COMMAND))
         m |= plat::kMenuNoCommandModifier;
+    if ((modifiers & MENUMOD_TAKEN) && !(modifiers & MENUMOD_COMMAND))
+        m |= plat::kMenuMatchedWithoutCommand;
     return m;
 }
 
@@ -37,10 +39,30 @@ uint32_t FromPlatformModifiers(uint32_t m)
         modifiers |= MENUMOD_CONTROL;
     if (!(m & plat::kMenuNoCommandModifier))
         modifiers |= MENUMOD_COMMAND;
+    if (m & plat::kMenuMatchedWithoutCommand)
+        modifiers |= MENUMOD_TAKEN;
     return modifiers;
 }
 
 } // namespace
+
+std::vector<uint32_t> MENU::ShortcutChords(uint32_t modifiers)
+{
+    std::vector<uint32_t> out;
+    for (uint32_t chord : plat::MenuShortcutChords(ToPlatformModifiers(modifiers))) {
+        uint32_t m = 0;
+        if (chord & plat::kModShift)
+            m |= MENUMOD_SHIFT;
+        if (chord & plat::kModOption)
+            m |= MENUMOD_OPTION;
+        if (chord & plat::kModControl)
+            m |= MENUMOD_CONTROL;
+        if (chord & plat::kModCommand)
+            m |= MENUMOD_COMMAND;
+        out.push_back(m);
+    }
+    return out;
+}
 
 MENU::MENU(char const* name, NIBBUNDLE bundle)
 {

@@ -4,9 +4,12 @@
 // position. Main thread only.
 //
 // Shortcut modifier bits of this interface: MENUMOD_SHIFT, MENUMOD_CONTROL,
-// MENUMOD_OPTION (Alt), MENUMOD_COMMAND (the Super key). A key is a
-// character or, with the virtual flag, a Windows-style virtual-key code
-// (KEYBOARDEVENT::Keycode), which is also the platform's menu key code.
+// MENUMOD_OPTION (Alt), MENUMOD_COMMAND, and MENUMOD_TAKEN for a shortcut
+// without Command that the menus take from the terminal all the same. On
+// this desktop Command is typed as Ctrl+Shift, or as Super (ShortcutChords
+// gives the chords). A key is a character or, with the virtual flag, a
+// Windows-style virtual-key code (KEYBOARDEVENT::Keycode), which is also the
+// platform's menu key code.
 #pragma once
 
 #include "velmot/core/strings.h"
@@ -16,10 +19,13 @@
 #include "platform/draw/icons.h"
 #include "platform/menus/menus.h"
 
+#include <vector>
+
 constexpr uint32_t MENUMOD_SHIFT = 1;
 constexpr uint32_t MENUMOD_CONTROL = 2;
 constexpr uint32_t MENUMOD_OPTION = 4;
 constexpr uint32_t MENUMOD_COMMAND = 8;
+constexpr uint32_t MENUMOD_TAKEN = 16;
 
 // Item attributes of HasAttribute.
 constexpr uint32_t MENUATTR_SEPARATOR = plat::kMenuItemAttrSeparator;
@@ -31,6 +37,11 @@ constexpr MSGWORD MENU_POPUPTRACKING = plat::FourCC("MPOP");
 
 class VELMOT_EXPORT MENU {
 public:
+    // The modifier states (MENUMOD_* bits without MENUMOD_TAKEN) whose key
+    // types a shortcut with these modifiers: Command as Ctrl+Shift and as
+    // Super, others as they stand; empty for a shortcut that is only shown.
+    static std::vector<uint32_t> ShortcutChords(uint32_t modifiers);
+
     MENU() = default;
     // LoadMenu(name, bundle).
     explicit MENU(char const* name, NIBBUNDLE bundle = nullptr);

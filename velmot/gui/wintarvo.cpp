@@ -343,6 +343,34 @@ STRINGARRAY WINTARVO::ParseTips(std::string const& text)
     return tips;
 }
 
+namespace {
+
+// The tip stands beside its window where the screen has room (right, then
+// left, then below), so that it covers nothing of the window's work; with
+// no room it goes to the screen's bottom right corner.
+void PlaceBeside(DIALOG const& dialog, WINDOW const& owner)
+{
+    RECT const screen = WINDOW(static_cast<plat::WindowRef>(nullptr)).GetRect();
+    RECT const main = owner.GetRect();
+    RECT const r = dialog.GetRect();
+    int const w = r.right - r.left;
+    int const h = r.bottom - r.top;
+    int const gap = 8;
+    int const top = std::clamp(main.top, screen.top, std::max(screen.top, screen.bottom - h));
+    if (main.right + gap + w <= screen.right) {
+        dialog.Move(main.right + gap, top, w, h);
+    } else if (main.left - gap - w >= screen.left) {
+        dialog.Move(main.left - gap - w, top, w, h);
+    } else if (main.bottom + gap + h <= screen.bottom) {
+        int const left = std::clamp(main.left, screen.left, std::max(screen.left, screen.right - w));
+        dialog.Move(left, main.bottom + gap, w, h);
+    } else {
+        dialog.Move(std::max(screen.left, screen.right - w), std::max(screen.top, screen.bottom - h), w, h);
+    }
+}
+
+} // namespace
+
 void WINTARVO::TipOfTheDay(WINDOW const& owner, STRING file, STRING key, bool force)
 {
     TARVOAPP::CheckCallerThread("WINTARVO::TipOfTheDay");
@@ -374,6 +402,7 @@ void WINTARVO::TipOfTheDay(WINDOW const& owner, STRINGARRAY tips, STRING key, bo
     DIALOG dialog(kTipDialog, owner.GetWindow());
     if (!dialog.IsValid())
         return;
+    PlaceBeside(dialog, owner);
     STRING const ownerWord = owner.GetText().Token(0, " ");
     if (ownerWord.NotEmpty() && ownerWord[0] != '<') {
         STRING title = ownerWord;

@@ -103,10 +103,12 @@ TEST_F(MenusTest, ShortcutTextsAndKeyMatching)
     SetMenuItemModifiers(m, 3, kMenuNoCommandModifier);
     SetMenuItemKey(m, 4, '/');
     SetMenuItemModifiers(m, 4, kMenuOptionModifier);
-    EXPECT_EQ(MenuItemShortcutText(m, 1), "Super+C");
+    // Command is shown as Ctrl+Shift where the shortcut leaves both free,
+    // else as Super.
+    EXPECT_EQ(MenuItemShortcutText(m, 1), "Ctrl+Shift+C");
     EXPECT_EQ(MenuItemShortcutText(m, 2), "Super+Ctrl+Shift+K");
     EXPECT_EQ(MenuItemShortcutText(m, 3), "F5");
-    EXPECT_EQ(MenuItemShortcutText(m, 4), "Super+Alt+/");
+    EXPECT_EQ(MenuItemShortcutText(m, 4), "Ctrl+Alt+Shift+/");
     EXPECT_EQ(MenuItemShortcutText(m, 5), "");
 
     auto key = [](uint32_t vk, char32_t ch, uint32_t mods) {
@@ -122,14 +124,18 @@ TEST_F(MenusTest, ShortcutTextsAndKeyMatching)
         bool commandOnly;
         int item; // 0: none
     } const cases[] = {
-        {key('C', U'c', kModCommand), true, 1},
+        {key('C', 0, kModControl | kModShift), true, 1},
+        {key('C', U'c', kModCommand), true, 1},                // Super: the second binding
         {key('C', U'c', kModCommand | kModCapsLock), true, 1}, // lock keys do not count
         {key('C', U'c', kModControl), false, 0},              // Ctrl+C stays the terminal's
         {key('C', 0, kModCommand | kModShift), true, 0},      // an extra modifier
+        {key('C', 0, kModControl | kModShift | kModOption), true, 0},
         {key('K', 11, kModCommand | kModShift | kModControl), true, 2},
+        {key('K', 11, kModShift | kModControl), true, 0}, // its own Ctrl+Shift is not Command
         {key(kVkF1 + 4, 0, 0), false, 3},
         {key(kVkF1 + 4, 0, 0), true, 0}, // no Command in it: not before the focus
         {key(kVkOem2, U'/', kModCommand | kModOption), true, 4},
+        {key(kVkOem2, 0, kModControl | kModShift | kModOption), true, 4}, // by the key that types it
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("vk " + std::to_string(c.key.vk) + " mods " + std::to_string(c.key.modifiers));

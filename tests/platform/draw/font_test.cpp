@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
+#include <unistd.h>
 
 using namespace plat;
 
@@ -182,4 +184,34 @@ TEST(Font, CellsSitOnTheIntegerGrid)
     c->Context().DrawCells(*mono, {0, 5}, std::u16string_view(u"\U0001F600MM"), cell);
     drawtest::Box last = drawtest::InkBounds(*c, 2 * cell, 0, 3 * cell, 20);
     EXPECT_EQ(last.left - 2 * cell, first.left);
+}
+
+// A terminal lays out whatever the host sends, binary data included:
+// characters of scripts the font has no OpenType tables for are drawn
+// without a note on the standard error for each.
+TEST(Font, ScriptsTheFontLacksAreLaidOutWithoutNotes)
+{
+    auto font = Font::Create("DejaVu Sans Mono", 12);
+    ASSERT_TRUE(font);
+    auto bitmap = Bitmap::Create(400, 40);
+    ASSERT_TRUE(bitmap);
+    // Syriac, Thaana, Tibetan, N'Ko and a mix with Latin.
+    std::u32string const text = U"\u0710\u0712\u0780\u0782\u0F40\u07CA abc \u0714x";
+    fflush(stderr);
+    int const saved = dup(2);
+    FILE* capture = tmpfile();
+    ASSERT_NE(capture, nullptr);
+    dup2(fileno(capture), 2);
+    bitmap->Context().DrawText(*font, Point{2, 20}, text);
+    bitmap->Context().DrawCells(*font, Point{2, 30}, text, 8);
+    fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    std::string said;
+    rewind(capture);
+    char buffer[512];
+    while (size_t n = fread(buffer, 1, sizeof buffer, capture))
+        said.append(buffer, n);
+    fclose(capture);
+    EXPECT_EQ(said.find("OpenType support missing"), std::string::npos) << said;
 }

@@ -6,7 +6,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -337,6 +339,75 @@ TEST_F(PrefsStore, AScopeThatCannotBeWrittenSaysSo)
         EXPECT_FALSE(plat::CanWritePrefs(kDomain, PrefScope::AnyUserCurrentHost));
         chmod((dir_.path() + "/ro").c_str(), 0755);
     }
+}
+
+// A preferences file kept as a link (a folder of dotfiles) is written
+// through it: the link stays, the file it names gets the values.
+TEST_F(PrefsStore, AFileKeptAsALinkStaysALink)
+{
+    std::filesystem::create_directories(dir_.path() + "/dotfiles");
+    std::filesystem::create_directories(dir_.path() + "/user");
+    std::string const real = dir_.path() + "/dotfiles/mine.prefs";
+    testutil::WriteFile(real, "QORPREFS 1\nn old=1\n");
+    ASSERT_EQ(symlink(real.c_str(), File().c_str()), 0);
+    ASSERT_TRUE(plat::SetPref(kDomain, "new", std::int32_t{2}, kUser));
+    ASSERT_TRUE(plat::SynchronizePrefs(kDomain, kUser));
+    struct stat st;
+    ASSERT_EQ(lstat(File().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link is not replaced by a file";
+    EXPECT_EQ(testutil::ReadFile(real), "QORPREFS 1\nn new=2\nn old=1\n");
+    int entries = 0;
+    for ([[maybe_unused]] auto const& e : std::filesystem::directory_iterator(dir_.path() + "/dotfiles"))
+        ++entries;
+    EXPECT_EQ(entries, 1) << "no temporary file is left beside it";
+}
+
+// A synchronisation that fails says which file and why, once, for the
+// caller to tell the user: here the preferences folder's file system is full
+// (a small file system of a private mount namespace, filled up).
+TEST_F(PrefsStore, AFullFileSystemIsReportedWithTheFileAndTheReason)
+{
+    std::string const mount = dir_.path() + "/small";
+    std::filesystem::create_directories(mount);
+    int const status = InChild([&] {
+        if (geteuid() == 0) {
+            if (unshare(CLONE_NEWNS) != 0)
+                return false;
+        } else {
+            uid_t const uid = geteuid();
+            gid_t const gid = getegid();
+            if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
+                return false;
+            testutil::WriteFile("/proc/self/setgroups", "deny");
+            testutil::WriteFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+            testutil::WriteFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+        }
+        if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", mount.c_str(), "tmpfs", 0, "size=64k") != 0)
+            return false;
+        plat::SetPrefFolder(kUser, mount + "/prefs");
+        if (!plat::SetPref(kDomain, "k", std::int32_t{1}, kUser) || !plat::SynchronizePrefs(kDomain, kUser))
+            return false;
+        // Fill what is left.
+        int fd = open((mount + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
+        std::string const block(4096, 'x');
+        while (write(fd, block.data(), block.size()) > 0) {
+        }
+        close(fd);
+        plat::TakePrefsFailure();
+        plat::SetPref(kDomain, "k", Text::FromUtf8(std::string(20000, 'v')), kUser);
+        if (plat::SynchronizePrefs(kDomain, kUser))
+            return false;
+        std::string const failure = plat::TakePrefsFailure();
+        bool const says = failure == plat::PrefFilePath(kDomain, kUser) + ": No space left on device";
+        if (!says)
+            fprintf(stderr, "reported: %s\n", failure.c_str());
+        bool const once = plat::TakePrefsFailure().empty();
+        bool const kept = plat::HasUnwrittenPrefs();
+        bool const old = testutil::ReadFile(plat::PrefFilePath(kDomain, kUser)) == "QORPREFS 1\nn k=1\n";
+        return says && once && kept && old;
+    });
+    EXPECT_EQ(status, 0) << "the failure names the file and the reason, and the old file stays";
 }
 
 } // namespace

@@ -18,6 +18,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -457,6 +458,42 @@ TEST_F(CommTest, LocalShellRunsAProgramAndGoesOffline)
     EXPECT_LT(CpuSeconds() - cpu, 0.15) << "the reader does not spin at the end of the stream";
     comm.CloseDevice();
     EXPECT_EQ(OpenDescriptors(), fds);
+}
+
+TEST_F(CommTest, AShellThatCannotStartSaysWhichAndWhy)
+{
+    std::string const dir = testing::TempDir() + "/commshell." + std::to_string(getpid());
+    ASSERT_EQ(system(("mkdir -p " + dir).c_str()), 0);
+    std::string const plain = dir + "/notrunnable";
+    FILE* f = fopen(plain.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs("#!/bin/sh\n", f);
+    fclose(f);
+    chmod(plain.c_str(), 0644);
+    char const* old = getenv("SHELL");
+    std::string const saved = old ? old : "";
+    struct {
+        std::string shell;
+        char const* reason;
+    } const cases[] = {
+        {dir + "/missing", "No such file or directory"},
+        {plain, "Permission denied"},
+    };
+    COMM comm(Session);
+    for (auto const& c : cases) {
+        setenv("SHELL", c.shell.c_str(), 1);
+        ASSERT_EQ(comm.OpenDevice(11, "[11]"), 0);
+        std::string const expected = "cannot start the shell " + c.shell + ": " + c.reason;
+        std::string const got = ReadUntil(comm, expected, 5000);
+        EXPECT_NE(got.find(expected), std::string::npos) << got;
+        comm.CloseDevice();
+    }
+    if (old)
+        setenv("SHELL", saved.c_str(), 1);
+    else
+        unsetenv("SHELL");
+    unlink(plain.c_str());
+    rmdir(dir.c_str());
 }
 
 namespace {

@@ -8,7 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cstring>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace settingstest;
 
@@ -55,7 +59,8 @@ TEST_F(Admin, WithoutFilesTheDefaultsHold)
     EXPECT_STREQ(a.DefaultSshFolder, "$(QORFILES)/ssh");
     EXPECT_EQ(a.HostDirectoryMax, 1024);
     EXPECT_EQ(a.ConfigFolderType, 0);
-    EXPECT_STREQ(WORKDIR::GetCurrent().Buf(), (plat::FolderPath(plat::Folder::Home) + "QOR6 Files").c_str());
+    EXPECT_STREQ(WORKDIR::GetCurrent().Buf(), (plat::FolderPath(plat::Folder::AppSupport) + "qor").c_str())
+        << "the program's own folder in the user's data folder";
     EXPECT_FALSE(settings.DisableMenuItems(9999));
     EXPECT_STREQ(FILENAME("%ALLUSERPROFILE%\\QOR").Buf(),
                  (plat::FolderPath(plat::Folder::AppSupportLocal, false) + "QOR").c_str());
@@ -75,6 +80,48 @@ TEST_F(Admin, WithoutFilesTheDefaultsHold)
         gone.LoadAdminOpts(false);
     }
     EXPECT_TRUE(FileExists(snapshot));
+}
+
+// A data folder that an older release made in the home folder stays in use
+// while it holds the user's data; a folder of that name without it does not.
+TEST_F(Admin, TheOlderDataFolderInTheHomeFolderIsKept)
+{
+    std::string const older = plat::FolderPath(plat::Folder::Home) + "QOR6 Files";
+    MakeFolder(older);
+    {
+        PROGRAMSETTINGS settings(host);
+        settings.LoadAdminOpts(false);
+        EXPECT_STREQ(WORKDIR::GetCurrent().Buf(), (plat::FolderPath(plat::Folder::AppSupport) + "qor").c_str());
+    }
+    testutil::WriteFile(older + "/.QorFiles", "QOR 6.44\n");
+    PROGRAMSETTINGS settings(host);
+    settings.LoadAdminOpts(false);
+    EXPECT_STREQ(WORKDIR::GetCurrent().Buf(), older.c_str());
+    std::filesystem::remove_all(older);
+}
+
+// Snapshots of processes that ended without removing theirs go at the
+// next start; a running process's stays.
+TEST_F(Admin, SnapshotsOfEndedProcessesAreRemoved)
+{
+    std::string const runtime = plat::FolderPath(plat::Folder::Runtime);
+    ASSERT_FALSE(runtime.empty());
+    pid_t const ended = fork();
+    if (ended == 0)
+        _exit(0);
+    waitpid(ended, nullptr, 0);
+    std::string const stale = runtime + "admin." + std::to_string(ended) + ".1.ini.tmp";
+    std::string const living = runtime + "admin." + std::to_string(getppid()) + ".1.ini.tmp";
+    std::string const other = runtime + "admin.notes";
+    for (std::string const& f : {stale, living, other})
+        testutil::WriteFile(f, "x");
+    PROGRAMSETTINGS settings(host);
+    settings.LoadAdminOpts(false);
+    EXPECT_FALSE(FileExists(stale));
+    EXPECT_TRUE(FileExists(living));
+    EXPECT_TRUE(FileExists(other));
+    unlink(living.c_str());
+    unlink(other.c_str());
 }
 
 TEST_F(Admin, TheSharedFileWrittenByHand)
@@ -375,8 +422,9 @@ TEST_F(Admin, ANewUserGetsTheSettingsFileAndTheFolderValues)
     EXPECT_STREQ(value.Buf(), Work().c_str());
     EXPECT_TRUE(AppKey().Read("%QOR%", &value));
     EXPECT_STREQ(value.Buf(), dir_.file("bin").c_str());
-    REGISTRY machine(REGISTRY::LOCAL_MACHINE, "Software\\Tarvo\\", "QOR6", REGISTRY::READWRITE);
-    EXPECT_TRUE(machine.Read("%QOR%", &value));
+    // The machine-wide store is the administrator's, whoever runs the
+    // program (root included).
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("prefs-machine"))) << "nothing is written for every user";
 
     // An existing file stays as it is.
     testutil::WriteFile(Work("Options/Standard.qfg"), "QOR6.44\nBeepMax=9\n");

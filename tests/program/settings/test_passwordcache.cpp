@@ -5,6 +5,7 @@
 #include "program/settings/programsettings.h"
 #include "program/settings/settingshost.h"
 
+#include "platform/services/folders.h"
 #include "platform/services/keychain.h"
 #include "velmot/gui/windows.h"
 
@@ -175,7 +176,8 @@ TEST_F(Cache, FileStoreIsPrivateAndNeverOverwrittenUnread)
 
 TEST_F(Cache, LockHeldElsewhereFailsQuietly)
 {
-    std::string const path = std::string(getenv("XDG_RUNTIME_DIR")) + "/" + cache->LockName();
+    // The lock sits in the program's own folder in the runtime folder.
+    std::string const path = plat::FolderPath(plat::Folder::Runtime, true) + cache->LockName();
     ASSERT_TRUE(cache->SaveLogin(30, "a@h:22", "a", "pw")); // makes the lock file
     int fd = open(path.c_str(), O_RDWR);
     ASSERT_GE(fd, 0);

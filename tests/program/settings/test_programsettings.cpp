@@ -166,6 +166,16 @@ TEST_F(ProgramSettings, AMissingFileKeepsTheValuesAndStillMakesTheFolders)
     EXPECT_EQ(settings->CreateConfigDirectory("logs/capture"), 0);
     EXPECT_EQ(settings->CreateConfigDirectory("more"), 1);
     EXPECT_TRUE(FileExists(Work("more")));
+
+    // Folders outside the data folder (the user's downloads, desktop, logs)
+    // are left to the part that writes there.
+    std::string const outside = testing::TempDir() + "/outside-" + std::to_string(getpid());
+    OPTSBASE::CopyText(settings->data.DownloadPath, 260, outside.c_str());
+    OPTSBASE::CopyText(settings->data.DownloadAltPath, 260, "$(USERDESKTOP)/x");
+    EXPECT_EQ(settings->Load(), 0);
+    EXPECT_EQ(settings->CreateConfigDirectory(outside.c_str()), 0);
+    EXPECT_FALSE(FileExists(outside));
+    EXPECT_FALSE(FileExists(FILENAME("$(USERDESKTOP)/x").Buf()));
 }
 
 TEST_F(ProgramSettings, AReloadKeepsWhatTheFileDoesNotName)

@@ -6,6 +6,7 @@
 
 #include "program/shell/app.h"
 #include "program/shell/qor.h"
+#include "platform/events/modal.h"
 
 #include <gtest/gtest.h>
 
@@ -39,6 +40,27 @@ public:
     std::vector<EVENT> Events;
     std::vector<uint32_t> Notices;
     int Ended = 0;
+};
+
+// Answers every alert with the button while it lives and records what it
+// showed.
+struct ALERTS {
+    explicit ALERTS(int choice)
+    {
+        Id = plat::AddModalResponder(
+            plat::kModalAlert,
+            [this, choice](plat::ModalRequest const& r, plat::ModalAnswer& a) {
+                Texts.push_back(r.text);
+                a.choice = choice;
+                return true;
+            },
+            -1);
+    }
+    ~ALERTS() { plat::RemoveModalResponder(Id); }
+    ALERTS(ALERTS const&) = delete;
+    ALERTS& operator=(ALERTS const&) = delete;
+    std::vector<std::string> Texts;
+    uint64_t Id = 0;
 };
 
 class AppTest : public ::testing::Test {

@@ -259,6 +259,9 @@ TEST_F(AppTest, HandOverOfATabFromAnotherInstance)
         char const* why;
     } const refused[] = {
         {4242002, "^SHELL=touch /tmp/never", 0600, "a connect text that runs a program"},
+        {4242006, "^EVENT=8215|0|-c \"touch /tmp/never\"", 0600, "an event that runs a program"},
+        {4242007, "^EVENT=8424", 0600, "an event of the menus"},
+        {4242008, "touch /tmp/never\r", 0600, "a free text, typed into the tab"},
         {4242003, "", 0644, "a file others can read"},
     };
     for (auto const& r : refused) {
@@ -315,6 +318,11 @@ TEST_F(AppTest, ApplicationEvents)
     EXPECT_FALSE(q.OnApplicationEvent(APPLICATION::APPLICATION_OPEN, nullptr, nullptr, nullptr))
         << "open with a window there does nothing";
     EXPECT_EQ(q.WindowCount(), 3);
+    // The program started again without documents: a new main window.
+    STRINGARRAY nothing(4);
+    EXPECT_TRUE(q.OnApplicationEvent(APPLICATION::APPLICATION_REOPEN, &nothing, nullptr, nullptr));
+    ASSERT_EQ(q.WindowCount(), 4);
+    Close(q.Window(3));
 
     // Quit asks the windows in turn; the first that refuses ends it.
     TESTAPP* refusing = static_cast<TESTAPP*>(q.Window(1));

@@ -21,22 +21,6 @@ using namespace apptest;
 
 namespace {
 
-// Answers every alert with the button and records what it showed.
-struct ALERTS {
-    explicit ALERTS(int choice)
-    {
-        plat::AddModalResponder(
-            plat::kModalAlert,
-            [this, choice](plat::ModalRequest const& r, plat::ModalAnswer& a) {
-                Texts.push_back(r.text);
-                a.choice = choice;
-                return true;
-            },
-            -1);
-    }
-    std::vector<std::string> Texts;
-};
-
 // Runs fn on a thread of its own while the main loop turns; its result.
 template <class FN>
 auto OnThread(FN fn)

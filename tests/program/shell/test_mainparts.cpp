@@ -3,13 +3,18 @@
 // session, the toolbar, the status line and its lights, the title from its
 // template, and the window's helpers.
 #include "tests/program/shell/appfixture.h"
+#include "tests/support/testutil.h"
 
 #include "program/shell/status.h"
 #include "program/shell/toolbar.h"
+#include "program/session/sessionrunner.h"
 
 #include "platform/draw/bitmap.h"
 #include "platform/draw/viewsupport.h"
+#include "platform/events/modal.h"
+#include "platform/events/testinput.h"
 #include "platform/events/windows.h"
+#include "platform/menus/menus.h"
 #include "platform/nibs/nib.h"
 #include "platform/services/folders.h"
 #include "platform/services/resources.h"
@@ -25,6 +30,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace apptest {
@@ -50,7 +56,7 @@ constexpr int kPartCommands[] = {
 // must be disabled with a reason.
 const std::set<int> kWorking = {
     8155, 8160, 8215, 9011, 8291, 8294, 8295, 8382, 8383, 8410, 8420, 8421, 8422, 8423, 8424, 8425, 8426,
-    8450, 8482, 8484, 8486, 8490, 8499, 8899, 9001, 9013, 9055,
+    8450, 8482, 8484, 8486, 8490, 8499, 8899, 9001, 9009, 9010, 9013, 9017, 9055,
     // The session log, the capture buffer and its viewer, printer logging.
     8030, 8031, 8045, 8060, 8078, 8390, 8391, 8392, 8393, 8394, 8395, 8396, 8455, 8456, 8457,
 };
@@ -216,7 +222,9 @@ TEST_F(MainPartsTest, StatesFollowTheSessionAndTheAdministrator)
     app->UpdateToolbarAndMenu(true);
     EXPECT_TRUE(Enabled(*app, 8382)) << "connected: disconnect";
     EXPECT_FALSE(Enabled(*app, 8422)) << "one tab: no next tab";
-    EXPECT_EQ(std::string(app->MenuBar()->GetMenuItemText(8424, false).Buf()), "Close Window");
+    // With one tab the File menu does not name "Close Window" twice.
+    EXPECT_EQ(std::string(app->MenuBar()->GetMenuItemText(8424, false).Buf()), "Close Tab");
+    EXPECT_EQ(std::string(app->MenuBar()->GetMenuItemText(8899, false).Buf()), "Close Window");
 
     app->ProcessEvent(8421, 0, nullptr);
     ASSERT_EQ(app->GetNumSessions(), 2);
@@ -255,7 +263,10 @@ TEST_F(MainPartsTest, StatesFollowTheSessionAndTheAdministrator)
     Close(app);
 }
 
-TEST_F(MainPartsTest, ShortcutsUseTheSuperKeyAndGiveWayToTheKeyMap)
+// The Command shortcuts are typed as Ctrl+Shift (Super as a second
+// binding), the tabs switch with Ctrl+PgUp/PgDn, and the menus show the
+// keys as they are typed; a key map entry on a shortcut's keys takes them.
+TEST_F(MainPartsTest, ShortcutsAreCtrlShiftAndGiveWayToTheKeyMap)
 {
     TESTAPP* app = Open();
     ASSERT_NE(app, nullptr);
@@ -266,37 +277,92 @@ TEST_F(MainPartsTest, ShortcutsUseTheSuperKeyAndGiveWayToTheKeyMap)
         int Key;
         bool Virtual;
         uint32_t Modifiers;
+        char const* Shown;
     } const rows[] = {
-        {8424, 'W', false, MENUMOD_COMMAND},
-        {8899, 'W', false, MENUMOD_COMMAND | MENUMOD_SHIFT},
-        {8422, 39, true, MENUMOD_COMMAND},
-        {8499, 35, true, MENUMOD_CONTROL},
-        {8519, 34, true, MENUMOD_CONTROL},
-        {8367, 'Q', false, MENUMOD_COMMAND | MENUMOD_OPTION | MENUMOD_SHIFT},
+        {8424, 'W', false, MENUMOD_COMMAND, "Ctrl+Shift+W"},
+        {8421, 'T', false, MENUMOD_COMMAND, "Ctrl+Shift+T"},
+        {8420, 'N', false, MENUMOD_COMMAND, "Ctrl+Shift+N"},
+        {8899, 'W', false, MENUMOD_COMMAND | MENUMOD_SHIFT, "Super+Shift+W"},
+        {8422, 34, true, MENUMOD_CONTROL | MENUMOD_TAKEN, "Ctrl+PgDown"},
+        {8423, 33, true, MENUMOD_CONTROL | MENUMOD_TAKEN, "Ctrl+PgUp"},
+        {8499, 35, true, MENUMOD_CONTROL, "Ctrl+End"},
+        {8440, 27, false, MENUMOD_SHIFT, "Shift+Esc"},
+        {8293, 'C', false, MENUMOD_COMMAND | MENUMOD_OPTION, "Ctrl+Alt+Shift+C"},
+        {8367, 'Q', false, MENUMOD_COMMAND | MENUMOD_OPTION | MENUMOD_SHIFT, "Super+Alt+Shift+Q"},
     };
     for (ROW const& r : rows) {
+        SCOPED_TRACE(r.Command);
         int key = 0;
         bool isVirtual = false;
         uint32_t modifiers = 0;
-        ASSERT_TRUE(bar->GetMenuItemShortcut(r.Command, &key, &isVirtual, &modifiers)) << r.Command;
-        EXPECT_EQ(key, r.Key) << r.Command;
-        EXPECT_EQ(isVirtual, r.Virtual) << r.Command;
-        EXPECT_EQ(modifiers, r.Modifiers) << r.Command;
+        ASSERT_TRUE(bar->GetMenuItemShortcut(r.Command, &key, &isVirtual, &modifiers));
+        EXPECT_EQ(key, r.Key);
+        EXPECT_EQ(isVirtual, r.Virtual);
+        EXPECT_EQ(modifiers, r.Modifiers);
+        plat::MenuRef holder = nullptr;
+        int const index = bar->GetMenuAndIndexFromID(static_cast<uint32_t>(r.Command), &holder);
+        ASSERT_GE(index, 0);
+        EXPECT_EQ(plat::MenuItemShortcutText(holder, index + 1), r.Shown);
     }
-    EXPECT_EQ(std::string(bar->GetMenuItemText(8899, false).Buf()), "Close Window");
-
-    // A key map entry on Super+F takes the key from "Find in Scroll-back".
-    SESSION* s = app->GetCurrentSession();
-    KEYMAPPER::KEYDEF& entry = s->Keymap.Table[0];
-    entry.Keycode = 0x46u << 8 | 0x21u;
-    entry.Flags = KEYMAPPER::FLAG_CMD | KEYMAPPER::FLAG_IGNORENUM | KEYMAPPER::FLAG_IGNORESCROLL;
-    wcscpy(entry.Remap, L"find");
-    s->Keymap.UpdateMainMenuShortcuts();
     int key = 0;
     bool isVirtual = false;
     uint32_t modifiers = 0;
-    EXPECT_FALSE(bar->GetMenuItemShortcut(8487, &key, &isVirtual, &modifiers) && key != 0);
-    EXPECT_TRUE(bar->GetMenuItemShortcut(8424, &key, &isVirtual, &modifiers) && key == 'W');
+    for (int transfer : {8518, 8519})
+        EXPECT_FALSE(bar->GetMenuItemShortcut(transfer, &key, &isVirtual, &modifiers) && key != 0)
+            << transfer << ": Ctrl+PgUp and Ctrl+PgDn switch the tabs";
+
+    // A key map entry on Ctrl+Shift+F or Super+F takes the key from "Find in
+    // Scroll-back"; one on Ctrl+F does not (Ctrl+F types its control code).
+    SESSION* s = app->GetCurrentSession();
+    KEYMAPPER::KEYDEF& entry = s->Keymap.Table[0];
+    struct TAKE {
+        uint32_t Flags;
+        bool Takes;
+    } const takes[] = {
+        {KEYMAPPER::FLAG_CMD, true},
+        {KEYMAPPER::FLAG_CTRL | KEYMAPPER::FLAG_SHIFT, true},
+        {KEYMAPPER::FLAG_CTRL, false},
+    };
+    for (TAKE const& t : takes) {
+        SCOPED_TRACE(t.Flags);
+        entry.Keycode = 0x46u << 8 | 0x21u;
+        entry.Flags = t.Flags | KEYMAPPER::FLAG_IGNORENUM | KEYMAPPER::FLAG_IGNORESCROLL;
+        wcscpy(entry.Remap, L"find");
+        s->Keymap.UpdateMainMenuShortcuts();
+        key = 0;
+        bool const shortcut = bar->GetMenuItemShortcut(8487, &key, &isVirtual, &modifiers) && key != 0;
+        EXPECT_EQ(shortcut, !t.Takes);
+        EXPECT_TRUE(bar->GetMenuItemShortcut(8424, &key, &isVirtual, &modifiers) && key == 'W');
+    }
+    entry = KEYMAPPER::KEYDEF{};
+    s->Keymap.UpdateMainMenuShortcuts();
+    Close(app);
+}
+
+// The shortcuts from the keyboard as a user types them: Ctrl+Shift and
+// Super open tabs, Ctrl+PgUp/PgDn switch them, Ctrl alone stays the
+// terminal's (the key map's entries coming first is seen under X11).
+TEST_F(MainPartsTest, TheShortcutsWorkFromTheKeyboard)
+{
+    TESTAPP* app = Open();
+    ASSERT_NE(app, nullptr);
+    plat::WindowRef const window = app->GetWindow();
+    using plat::testinput::PressKey;
+    ASSERT_EQ(PressKey(window, 'T', plat::kModControl | plat::kModShift), plat::kNoErr);
+    EXPECT_EQ(app->GetNumSessions(), 2) << "Ctrl+Shift+T";
+    ASSERT_EQ(PressKey(window, 'T', plat::kModCommand), plat::kNoErr);
+    EXPECT_EQ(app->GetNumSessions(), 3) << "Super+T";
+    std::vector<SESSION*> tabs;
+    for (int i = 0; i < 3; ++i)
+        tabs.push_back(app->GetSessionPtr(i));
+    EXPECT_EQ(app->GetCurrentSession(), tabs[2]);
+    PressKey(window, plat::kVkPrior, plat::kModControl);
+    EXPECT_EQ(app->GetCurrentSession(), tabs[1]) << "Ctrl+PgUp";
+    PressKey(window, plat::kVkNext, plat::kModControl);
+    EXPECT_EQ(app->GetCurrentSession(), tabs[2]) << "Ctrl+PgDn";
+    PressKey(window, 'T', plat::kModControl);
+    EXPECT_EQ(app->GetNumSessions(), 3) << "Ctrl+T belongs to the terminal";
+
     Close(app);
 }
 
@@ -311,6 +377,29 @@ TEST_F(MainPartsTest, HelpTopicsAndToggles)
     app->Events.clear();
     EXPECT_EQ(app->DoCommand(9019, 0, 0), 0) << "the REXX reference answers 0";
     EXPECT_TRUE(app->Events.empty()) << "help topics do not reach the event layer";
+
+    // The Help menu offers only topics with a page, the shortcuts once (the
+    // menu's own item shows them), and the About item names the program.
+    plat::MenuRef help = app->MenuBar()->GetHelpMenu();
+    ASSERT_NE(help, nullptr);
+    std::map<uint32_t, int> offered;
+    int enabledWithoutPage = 0;
+    for (int i = 1; i <= plat::CountMenuItems(help); ++i) {
+        uint32_t const cmd = plat::GetMenuItemCommand(help, i);
+        ++offered[cmd];
+        if (cmd >= 9001 && cmd <= 9055 && cmd != 9009 && app->CommandUnavailable(static_cast<int>(cmd)))
+            ++enabledWithoutPage;
+    }
+    EXPECT_EQ(enabledWithoutPage, 0) << "no help item that opens nothing";
+    EXPECT_EQ(offered[9010], 1) << "Quick Start";
+    EXPECT_EQ(offered[9017], 0) << "the shortcuts are the Help menu's own item";
+    EXPECT_EQ(offered[plat::FourCC("HKEY")], 1);
+    EXPECT_EQ(offered[9009], 1) << "About";
+    ALERTS alerts(1);
+    std::vector<std::string> const& said = alerts.Texts;
+    EXPECT_TRUE(app->OnCommand(9009));
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_NE(said[0].find("Qor 6.44"), std::string::npos) << said[0];
 
     // A toggle turns its check mark over and hands the new state on.
     bool const before = app->IsMenuChecked(8295);
@@ -644,6 +733,45 @@ TEST_F(MainPartsTest, EditorCommandsAndPrograms)
     unsetenv("VISUAL");
     unsetenv("EDITOR");
     EXPECT_TRUE(app->EditorCommand(nullptr).empty()) << "the desktop opens no file without one";
+
+    // The user's editor is a terminal program: it runs in a tab of its own.
+    // The menu's "Edit File..." asks for the file first.
+    std::string const script = testing::TempDir() + "/editor." + std::to_string(getpid());
+    FILE* f = fopen(script.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs("#!/bin/sh\necho \"EDITING [$1]\"\nsleep 30\n", f);
+    fclose(f);
+    chmod(script.c_str(), 0755);
+    setenv("VISUAL", script.c_str(), 1);
+    bool inTab = false;
+    EXPECT_EQ(app->EditorCommand("a b.txt", &inTab), (std::vector<std::string>{script, "a b.txt"}));
+    EXPECT_TRUE(inTab);
+    testutil::TempDir files;
+    std::string const chosen = files.file("it's here.txt");
+    testutil::WriteFile(chosen, "text");
+    plat::AddModalResponder(
+        plat::kModalFileOpen,
+        [&](plat::ModalRequest const&, plat::ModalAnswer& a) {
+            a.text = chosen;
+            a.choice = 1;
+            return true;
+        },
+        1);
+    int const tabs = app->GetNumSessions();
+    app->ProcessEvent(8155, 0, nullptr);
+    ASSERT_EQ(app->GetNumSessions(), tabs + 1);
+    // The path may wrap on the screen: the rows are read as one text.
+    SESSION* editing = app->GetCurrentSession();
+    auto screen = [&] {
+        std::string all;
+        for (int y = 0; y < 4; ++y)
+            all += ScreenRowText(editing->Screen, y);
+        return all;
+    };
+    EXPECT_TRUE(Pump([&] { return screen().find("EDITING [" + chosen + "]") != std::string::npos; }, 5000))
+        << screen();
+    unlink(script.c_str());
+    unsetenv("VISUAL");
     savedVisual.empty() ? unsetenv("VISUAL") : setenv("VISUAL", savedVisual.c_str(), 1);
     savedEditor.empty() ? unsetenv("EDITOR") : setenv("EDITOR", savedEditor.c_str(), 1);
     EXPECT_EQ(std::string(app->ShellExeName().Buf()), "/bin/sh");

@@ -351,14 +351,16 @@ TEST_F(Osys, UniqueIdsGrowAndNeverRepeatWithinAProcess)
     EXPECT_GE(last64 >> 16, before);
     EXPECT_LE(last64 >> 16, static_cast<unsigned long long>(time(nullptr)) + 1);
 
-    // The shared counter is the 4-byte data value "UniqueId", in the
-    // machine's registry when it can be written (here the test's private
-    // any-user folder), else the user's.
+    // The shared counter is the 4-byte data value "UniqueId" in the user's
+    // registry; the machine's is never written, even where it could be
+    // (here the test's private any-user folder).
     ASSERT_TRUE(REGISTRY::TestAccess(REGISTRY::LOCAL_MACHINE, "Software", "Tarvo", REGISTRY::WRITE));
-    REGISTRY reg(REGISTRY::LOCAL_MACHINE, "Software", "Tarvo", REGISTRY::READWRITE);
+    REGISTRY reg(REGISTRY::CURRENT_USER, "Software", "Tarvo", REGISTRY::READWRITE);
     int size = 0;
     ASSERT_TRUE(reg.Read("UniqueId", nullptr, &size));
     EXPECT_EQ(4, size);
+    REGISTRY machine(REGISTRY::LOCAL_MACHINE, "Software", "Tarvo", REGISTRY::READWRITE);
+    EXPECT_FALSE(machine.Read("UniqueId", nullptr, &size));
 }
 
 TEST_F(Osys, UniqueIdsOfTwoProcessesNeverCollide)

@@ -22,6 +22,24 @@
 
 namespace {
 
+// The user's documents folder is used only where it exists (the program
+// never makes it): the test home has one before the folders are first
+// looked up.
+class DocumentsFolder : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        if (char const* home = getenv("HOME"))
+            mkdir((std::string(home) + "/Documents").c_str(), 0755);
+    }
+};
+
+[[maybe_unused]] ::testing::Environment* const gDocuments = ::testing::AddGlobalTestEnvironment(new DocumentsFolder);
+
+} // namespace
+
+namespace {
+
 std::vector<std::string>& gQuestions = testutil::AskedQuestions();
 
 class FileName : public ::testing::Test {

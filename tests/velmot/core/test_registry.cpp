@@ -1,6 +1,7 @@
 // The registry store over the preferences store: paths, mapping, typed
 // values, a second process reading them back, and refused values.
 #include "velmot/core/registry.h"
+#include "velmot/core/osys.h"
 #include "velmot/core/stringarray.h"
 #include "velmot/core/tarvo.h"
 #include "tests/velmot/core/sys_testutil.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sys/stat.h>
 #include <filesystem>
 #include <string>
 #include <variant>
@@ -295,6 +297,50 @@ TEST_F(Registry, UnwrittenPreferencesAreWrittenWhenTheProgramEnds)
     auto v = plat::GetPref("com.tarvo.atexit", "Pending", plat::PrefScope::CurrentUser);
     ASSERT_TRUE(v && std::holds_alternative<int32_t>(*v));
     EXPECT_EQ(314, std::get<int32_t>(*v));
+}
+
+// A program that defers its writes keeps them until it flushes them: its
+// own reads see them at once, the file is written once for all of them, and
+// only when a value changed; an id counter shared with other processes is
+// written at once.
+TEST_F(Registry, DeferredWritesReachTheFileOnceWhenFlushed)
+{
+    REGISTRY reg("Deferred", "Software\\Tarvo\\", 1);
+    std::string const file = plat::PrefFilePath("com.tarvo.deferred", plat::PrefScope::CurrentUser);
+    ASSERT_TRUE(reg.Write("First", 1u));
+    struct stat before {};
+    ASSERT_EQ(stat(file.c_str(), &before), 0);
+
+    REGISTRY::DeferWrites(true);
+    for (DWORD i = 0; i < 15; ++i)
+        ASSERT_TRUE(reg.Write("Counter", i));
+    ASSERT_TRUE(reg.Write("Text", "pending"));
+    DWORD n = 0;
+    EXPECT_TRUE(reg.Read("Counter", &n));
+    EXPECT_EQ(n, 14u) << "this process reads its own unwritten values";
+    struct stat now {};
+    ASSERT_EQ(stat(file.c_str(), &now), 0);
+    EXPECT_EQ(now.st_ino, before.st_ino) << "nothing written before the flush";
+    EXPECT_EQ(ReadFile(file).find("Counter"), std::string::npos);
+
+    // The shared id counter is another domain, written at once.
+    OSYS::GetUniqueId();
+    EXPECT_NE(ReadFile(plat::PrefFilePath("com.tarvo.registry", plat::PrefScope::CurrentUser)).find("UniqueIdLast"),
+              std::string::npos);
+
+    EXPECT_TRUE(REGISTRY::FlushAll());
+    ASSERT_EQ(stat(file.c_str(), &now), 0);
+    EXPECT_NE(now.st_ino, before.st_ino);
+    EXPECT_NE(ReadFile(file).find("n Counter=14\n"), std::string::npos) << ReadFile(file);
+
+    // The same values again change nothing on disk.
+    ASSERT_TRUE(reg.Write("Counter", 14u));
+    EXPECT_TRUE(REGISTRY::FlushAll());
+    struct stat again {};
+    ASSERT_EQ(stat(file.c_str(), &again), 0);
+    EXPECT_EQ(again.st_ino, now.st_ino);
+    REGISTRY::DeferWrites(false);
+    EXPECT_TRUE(Asserts().empty());
 }
 
 TEST_F(Registry, EnumKeyNamesListsTheWholeDomain)

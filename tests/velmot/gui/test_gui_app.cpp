@@ -212,11 +212,15 @@ TEST_F(AppTest, ASecondStartHandsItsDocumentsOverToTheRunningInstance)
     testutil::TempDir dir;
     std::string const doc = dir.file("handed.qor");
     testutil::WriteFile(doc, "x");
+    // A desktop hands documents over as file:// addresses (%U).
+    std::string const spaced = dir.file("two words.qor");
+    testutil::WriteFile(spaced, "y");
+    std::string const address = "file://" + dir.path() + "/two%20words.qor";
     std::string const probe = std::string(getenv("QOR_TEST_BIN_DIR")) + "/gui_instance_probe";
     TESTAPP app;
     std::vector<std::string> outputs;
     plat::LoopTimerRef starter = plat::InstallLoopTimer(0, 0, [&](plat::LoopTimerRef) {
-        for (std::vector<std::string> args : {std::vector<std::string>{probe, doc, "telnet://far"},
+        for (std::vector<std::string> args : {std::vector<std::string>{probe, doc, address, "telnet://far"},
                                               std::vector<std::string>{probe}}) {
             std::string out;
             int rc = testutil::RunProgram(args, &out);
@@ -232,7 +236,8 @@ TEST_F(AppTest, ASecondStartHandsItsDocumentsOverToTheRunningInstance)
     plat::RemoveLoopTimer(guard);
     plat::RemoveLoopTimer(starter);
     EXPECT_EQ(outputs, (std::vector<std::string>{"0 handed over\n", "0 handed over\n"}));
-    EXPECT_EQ(app.events, (std::vector<std::string>{"oapp", "odoc " + doc, "GURL telnet://far", "rapp"}));
+    EXPECT_EQ(app.events,
+              (std::vector<std::string>{"oapp", "odoc " + doc + "|" + spaced, "GURL telnet://far", "rapp"}));
 }
 
 TEST_F(AppTest, TheAssertionQuestionIsAskedWithTheToolkitsAlert)

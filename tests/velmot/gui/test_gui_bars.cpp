@@ -10,11 +10,14 @@
 #include "velmot/gui/winmenu.h"
 #include "velmot/gui/winmisc.h"
 
+#include "platform/controls/controls.h"
 #include "platform/draw/viewsupport.h"
 #include "platform/menus/docktile.h"
 #include "platform/services/prefs.h"
 
 #include <gmock/gmock.h>
+
+#include <unistd.h>
 
 using namespace guifix;
 using ::testing::ElementsAre;
@@ -227,6 +230,35 @@ TEST_F(ToolbarTest, TheTableGivesTheDefaultAndAllowedItems)
 
     bar.Show(0);
     EXPECT_FALSE(plat::IsWindowToolbarVisible(window->GetWindow()));
+}
+
+// A button's label shows as its help tag when the pointer rests on it, also
+// while its window is not the active one (as a window under the pointer
+// often is not).
+TEST_F(ToolbarTest, HelpTagsShowAlsoInAWindowThatIsNotActive)
+{
+    NEWTOOLBAR bar(window->GetWindow());
+    Table(bar);
+    plat::SetToolbarDisplayMode(bar.GetToolbar(), plat::ToolbarDisplayMode::IconOnly);
+    bar.Show(1);
+    plat::ToolbarItemRef item = nullptr;
+    ASSERT_EQ(bar.FindButton(kDisconnect, &item), 1);
+    RECWINDOW other("DLG_TEST_WINDOW", nullptr);
+    ASSERT_TRUE(Activate(other.GetWindow()));
+    plat::ProcessPendingEvents(1000);
+    ASSERT_FALSE(plat::IsWindowActive(window->GetWindow()));
+    plat::RectI const frame = plat::GetToolbarItemFrame(item);
+    plat::PointI const middle{(frame.left + frame.right) / 2, (frame.top + frame.bottom) / 2};
+    plat::ViewRef const root = plat::WindowRootView(window->GetWindow());
+    ASSERT_EQ(ti::MouseMove(root, {middle.x - 2, middle.y}), plat::kNoErr);
+    ASSERT_EQ(ti::MouseMove(root, middle), plat::kNoErr);
+    std::string shown;
+    for (int i = 0; i < 300 && shown.empty(); ++i) {
+        plat::ProcessPendingEvents(1000);
+        usleep(10 * 1000);
+        shown = plat::ShownHelpTag();
+    }
+    EXPECT_EQ(shown, "Disconnect");
 }
 
 TEST_F(ToolbarTest, LabelsComeFromTextsAndMenus)

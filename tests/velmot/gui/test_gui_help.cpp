@@ -91,6 +91,28 @@ TEST_F(HelpTest, EveryTopicOfTheShippedBookOpensItsPage)
     EXPECT_THAT(opener.Take(), ElementsAre(::testing::EndsWith("/topic-CONTENT.html#CONTENT")));
 }
 
+// Without the desktop's opener the help is no fault of the program: a plain
+// message says what is missing and where the page is; nothing asks whether
+// to go on.
+TEST_F(HelpTest, WithoutAnOpenerAPlainMessageSaysWhatIsMissing)
+{
+    HELPFILE* help = Help();
+    testutil::TempDir empty;
+    char const* path = std::getenv("PATH");
+    std::string const saved = path ? path : "";
+    setenv("PATH", empty.path().c_str(), 1);
+    AlertAnswers alerts(1, -1);
+    std::vector<std::string> const& said = alerts.texts;
+    EXPECT_EQ(help->Display("HLP_QUICKSTART"), 1);
+    EXPECT_EQ(help->Contents(true), 1);
+    setenv("PATH", saved.c_str(), 1);
+    ASSERT_EQ(said.size(), 2u);
+    EXPECT_NE(said[0].find("xdg-open"), std::string::npos) << said[0];
+    EXPECT_NE(said[0].find("topic-HLP_QUICKSTART.html#HLP_QUICKSTART"), std::string::npos) << said[0];
+    EXPECT_THAT(Reported(), IsEmpty()) << "no question whether to go on";
+    EXPECT_THAT(opener.Take(), IsEmpty());
+}
+
 TEST_F(HelpTest, TheBooksLinksLeadToPagesWithTheirAnchorsInBothLanguages)
 {
     std::regex const link("href=\"(topic-[^\"#]+\\.html)#([^\"]+)\"");

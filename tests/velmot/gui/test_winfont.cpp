@@ -436,6 +436,35 @@ TEST_F(FontLists, UnreadableCacheMeansMeasuring)
     EXPECT_EQ(WINDOWFONT::FontlistFilter.FindItem("DejaVu Sans Mono"), -1);
 }
 
+// The cache lives in the program's own cache folder; what is put in its
+// place that is not a regular file (a FIFO would block the open, a link to
+// /dev/zero would never end) is not read, and is replaced by the next write.
+TEST_F(FontLists, CacheFileIsTheProgramsOwnAndOnlyARegularFileIsRead)
+{
+    std::string const file = WINDOWFONT::FontlistCacheFile().Buf();
+    char const* cache = getenv("XDG_CACHE_HOME");
+    ASSERT_NE(cache, nullptr);
+    EXPECT_EQ(file, std::string(cache) + "/qor/Tarvo_NotFixedFonts.txt");
+    std::string const folder = file.substr(0, file.rfind('/'));
+    mkdir(folder.c_str(), 0700);
+    for (char const* kind : {"fifo", "zero"}) {
+        SCOPED_TRACE(kind);
+        unlink(file.c_str());
+        if (std::string(kind) == "fifo")
+            ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+        else
+            ASSERT_EQ(symlink("/dev/zero", file.c_str()), 0);
+        ForgetFontLists();
+        WSTRINGARRAY list;
+        EXPECT_GT(WINDOWFONT::GetFixedFontlist(list, false, 1252, nullptr), 0);
+        EXPECT_GE(WINDOWFONT::FontlistFilter.FindItem("DejaVu Sans"), 0);
+        struct stat st {};
+        ASSERT_EQ(lstat(file.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << "written anew as a file of its own";
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+}
+
 TEST_F(FontLists, FixedFontLoadsTheExactOrTheNearestCell)
 {
     MEMORYBITMAP bitmap(10, 10);
